@@ -1,0 +1,117 @@
+#include "imaging/plane_encoder.h"
+
+#include <algorithm>
+
+namespace imaging {
+namespace {
+
+// Accumulates bits into whole bytes across row ends.
+class BitPacker {
+public:
+    explicit BitPacker(std::uint8_t* out) : m_out(out) {}
+
+    void push(unsigned bit)
+    {
+        m_acc = (m_acc << 1) | bit;
+        if (++m_count == 8) {
+            *m_out++ = static_cast<std::uint8_t>(m_acc);
+            m_acc = 0;
+            m_count = 0;
+        }
+    }
+    bool aligned() const { return m_count == 0; }
+    void pushByte(std::uint8_t byte) { *m_out++ = byte; }
+    void finish()
+    {
+        if (m_count > 0) {
+            *m_out++ = static_cast<std::uint8_t>(m_acc << (8 - m_count));
+        }
+    }
+
+private:
+    std::uint8_t* m_out;
+    unsigned m_acc = 0;
+    unsigned m_count = 0;
+};
+
+// Dark bit for black and dark grey, light bit for black and light grey; exact matches only.
+inline unsigned darkBit(Pixel p)
+{
+    const Pixel c = p & kColourMask;
+    return static_cast<unsigned>(c == Pixel{kBlack} || c == Pixel{kDarkGrey});
+}
+inline unsigned lightBit(Pixel p)
+{
+    const Pixel c = p & kColourMask;
+    return static_cast<unsigned>(c == Pixel{kBlack} || c == Pixel{kLightGrey});
+}
+
+// The bits of eight pixels as one byte, first pixel in bit 7.
+inline void packEight(const Pixel* p, std::uint8_t& dark, std::uint8_t& light)
+{
+    unsigned d = 0;
+    unsigned l = 0;
+    for (int k = 0; k < 8; ++k) {
+        d = (d << 1) | darkBit(p[k]);
+        l = (l << 1) | lightBit(p[k]);
+    }
+    dark = static_cast<std::uint8_t>(d);
+    light = static_cast<std::uint8_t>(l);
+}
+
+} // namespace
+
+std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
+                                   RowProgress& progress)
+{
+    Planes planes;
+    const std::size_t rows = static_cast<std::size_t>(std::max<int>(height, 0));
+    const std::size_t columns = static_cast<std::size_t>(std::max<int>(width, 0));
+    planes.pixels = rows * columns;
+    const std::size_t bytes = (planes.pixels + 7) / 8;
+    planes.dark.resize(bytes);
+    planes.light.resize(bytes);
+    BitPacker dark(planes.dark.data());
+    BitPacker light(planes.light.data());
+
+    progress.reportTotal(height);
+    if (progress.yield() == Flow::Stop) {
+        return std::nullopt;
+    }
+    for (std::int16_t y = 0; y < height; ++y) {
+        const std::span<const Pixel> row = canvas.row(y);
+        const Pixel* p = row.data();
+        const Pixel* end = p + std::min(row.size(), columns);
+        // Bit by bit until both packers sit on a byte boundary, then whole bytes at a time.
+        while (p != end && !dark.aligned()) {
+            dark.push(darkBit(*p));
+            light.push(lightBit(*p));
+            ++p;
+        }
+        for (; end - p >= 8; p += 8) {
+            std::uint8_t d = 0;
+            std::uint8_t l = 0;
+            packEight(p, d, l);
+            dark.pushByte(d);
+            light.pushByte(l);
+        }
+        for (; p != end; ++p) {
+            dark.push(darkBit(*p));
+            light.push(lightBit(*p));
+        }
+        // Columns past the canvas's own row read as no colour, which encodes as white.
+        for (std::size_t x = row.size(); x < columns; ++x) {
+            dark.push(0);
+            light.push(0);
+        }
+        progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
+        if (progress.yield() == Flow::Stop) {
+            return std::nullopt;
+        }
+    }
+    dark.finish();
+    light.finish();
+    return planes;
+}
+
+} // namespace imaging

@@ -1,0 +1,54 @@
+#pragma once
+// The pixel canvas that holds the picture, takes what the scans paint and saves itself.
+
+#include "imaging/levels.h"
+#include "surface/failure.h"
+
+#include <QImage>
+
+#include <functional>
+#include <optional>
+
+namespace surface {
+
+class PictureSurface final : public imaging::Canvas {
+public:
+    // A white surface of the given size.
+    explicit PictureSurface(int width = 417, int height = 337);
+
+    // Replaces the picture by the one in the file. On failure nothing changes.
+    std::optional<Failure> load(const QString& fileName);
+    // Replaces the picture by an image of any format (converted to the surface's own).
+    void setPicture(const QImage& picture);
+
+    int width() const { return m_image.width(); }
+    int height() const { return m_image.height(); }
+
+    // The colour at (x, y) as 0xBBGGRR, or -1 outside the surface.
+    imaging::Colour read(int x, int y) const;
+    // Sets exactly that pixel to exactly that colour; outside the surface nothing happens.
+    void paint(int x, int y, imaging::Colour colour);
+
+    // Writes the picture as a 24-bit bitmap; an existing file is replaced only when the new
+    // one is complete.
+    std::optional<Failure> save(const QString& fileName) const;
+
+    // The pixels, for drawing on screen. Format_RGBX8888.
+    const QImage& image() const { return m_image; }
+
+    // Called after a scan has painted row y, e.g. to repaint it on screen.
+    void setRowPaintedHandler(std::function<void(int)> handler)
+    {
+        m_rowPainted = std::move(handler);
+    }
+
+    std::span<const imaging::Pixel> row(int y) const override;
+    std::span<imaging::Pixel> mutableRow(int y) override;
+    void rowPainted(int y) override;
+
+private:
+    QImage m_image;
+    std::function<void(int)> m_rowPainted;
+};
+
+} // namespace surface
