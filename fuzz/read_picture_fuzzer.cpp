@@ -1,0 +1,61 @@
+// libFuzzer target: decodes arbitrary bytes through the reader that loads picture files.
+
+#include "surface/picture_reader.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QCoreApplication>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+// The same code path as a file, with smaller caps: a legitimate run-length encoded picture may
+// claim its whole extent from a few bytes, and at the real caps that is 4 GiB, past any sane
+// malloc limit. At these caps the decoded picture is at most 16 MiB.
+constexpr surface::ReadLimits kLimits{4096, qint64{4} << 20};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    // Qt's image plugins are found through the application's library paths.
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::ReadOnly)) {
+        std::abort();
+    }
+    QString reason;
+    const QImage picture = surface::readPicture(buffer, &reason, kLimits);
+    if (picture.isNull()) {
+        // A refusal must always say why.
+        if (reason.isEmpty()) {
+            std::abort();
+        }
+        return 0;
+    }
+    // What the reader hands on is what the scans rely on.
+    if (picture.format() != QImage::Format_RGBX8888 || picture.width() < 1 ||
+        picture.height() < 1 || picture.width() > kLimits.maxExtent ||
+        picture.height() > kLimits.maxExtent ||
+        qint64{picture.width()} * picture.height() > kLimits.maxPixels) {
+        std::abort();
+    }
+    // Touch every pixel so that a short buffer shows up under the address sanitizer.
+    std::uint32_t sum = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(picture.constScanLine(y));
+        for (int x = 0; x < picture.width(); ++x) {
+            sum += row[x];
+        }
+    }
+    volatile std::uint32_t sink = sum;
+    (void)sink;
+    return 0;
+}
