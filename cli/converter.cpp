@@ -15,18 +15,16 @@ namespace {
 
 // Shows "what: rows done / total" on a terminal, at most a few times a second.
 class TerminalProgress final : public imaging::RowProgress {
-public:
+  public:
     TerminalProgress(std::FILE* out, const char* what) : m_out(out), m_what(what) {}
-    ~TerminalProgress() override
-    {
+    ~TerminalProgress() override {
         if (m_shown) {
             std::fprintf(m_out, "\r\033[K");
             std::fflush(m_out);
         }
     }
     void reportTotal(std::int16_t rows) override { m_total = rows; }
-    void reportRowsDone(std::int16_t rows) override
-    {
+    void reportRowsDone(std::int16_t rows) override {
         const auto now = std::chrono::steady_clock::now();
         if (rows != m_total && now - m_last < std::chrono::milliseconds(100)) {
             return;
@@ -38,7 +36,7 @@ public:
     }
     imaging::Flow yield() override { return imaging::Flow::Continue; }
 
-private:
+  private:
     std::FILE* m_out;
     const char* m_what;
     int m_total = 0;
@@ -46,13 +44,11 @@ private:
     std::chrono::steady_clock::time_point m_last{};
 };
 
-void report(std::FILE* errors, const QString& message)
-{
+void report(std::FILE* errors, const QString& message) {
     std::fprintf(errors, "greyplanes-cli: %s\n", message.toLocal8Bit().constData());
 }
 
-bool writeStdout(std::string_view text, QString* reason)
-{
+bool writeStdout(std::string_view text, QString* reason) {
     const char* p = text.data();
     std::size_t left = text.size();
     while (left > 0) {
@@ -73,8 +69,7 @@ bool writeStdout(std::string_view text, QString* reason)
 
 } // namespace
 
-int convert(const Options& options, std::FILE* errors)
-{
+int convert(const Options& options, std::FILE* errors) {
     surface::PictureSurface surface(1, 1);
     if (const auto failure = surface.load(options.input)) {
         report(errors, failure->message());
@@ -88,29 +83,39 @@ int convert(const Options& options, std::FILE* errors)
     std::optional<imaging::Planes> planes;
     {
         TerminalProgress shown(errors, "quantizing");
-        imaging::RowProgress& progress = options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
+        imaging::RowProgress& progress =
+            options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
         imaging::quantize(surface, height, width, progress);
     }
     {
         TerminalProgress shown(errors, "encoding");
-        imaging::RowProgress& progress = options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
+        imaging::RowProgress& progress =
+            options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
         planes = imaging::encodePlanes(surface, height, width, progress);
     }
-    std::string text = imaging::writeArrays(*planes, width);
-    planes.reset();
-
+    // The text goes out piece by piece: a whole text in memory would only cost fresh pages.
     int status = 0;
     if (options.textOutput.isEmpty()) {
         QString reason;
-        if (!writeStdout(text, &reason)) {
+        const bool written = imaging::writeArraysTo(
+            *planes, width, [&](std::string_view piece) { return writeStdout(piece, &reason); });
+        if (!written) {
             report(errors, QStringLiteral("standard output: ") + reason);
             status = 1;
         }
-    } else if (const auto failure = surface::saveBytes(options.textOutput, text)) {
-        report(errors, failure->message());
-        status = 1;
+    } else {
+        const auto failure =
+            surface::saveFile(options.textOutput, [&](QIODevice& device, QString* reason) {
+                return imaging::writeArraysTo(*planes, width, [&](std::string_view piece) {
+                    return surface::writeAll(device, piece, reason);
+                });
+            });
+        if (failure) {
+            report(errors, failure->message());
+            status = 1;
+        }
     }
-    std::string().swap(text);
+    planes.reset();
 
     if (!options.pictureOutput.isEmpty()) {
         if (const auto failure = surface.save(options.pictureOutput)) {

@@ -2,7 +2,6 @@
 // The batch converter's work, apart from parsing its command line.
 
 #include <QString>
-
 #include <cstdio>
 
 namespace cli {

@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QStringList>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -25,8 +24,7 @@ constexpr const char* kUsage =
     "is a terminal.\n"
     "Exit status: 0 on success, 1 when a file cannot be read or written, 2 for a usage error.\n";
 
-int usageError(const QString& message)
-{
+int usageError(const QString& message) {
     std::fprintf(stderr, "greyplanes-cli: %s\nTry 'greyplanes-cli --help' for more.\n",
                  message.toLocal8Bit().constData());
     return 2;
@@ -34,8 +32,7 @@ int usageError(const QString& message)
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
 

@@ -1,5 +1,6 @@
 #include "imaging/c_array_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <numeric>
@@ -15,20 +16,17 @@ constexpr std::size_t kEntry = 6; // "0xHH, "
 
 // Bytes per line: a line break comes before byte k exactly when 8k is a multiple of the
 // width, that is every width / gcd(width, 8) bytes.
-std::size_t bytesPerLine(int width)
-{
+std::size_t bytesPerLine(int width) {
     width = width < 1 ? 1 : width;
     return static_cast<std::size_t>(width / std::gcd(width, 8));
 }
 
-std::size_t planeTextSize(std::size_t bytes, std::size_t perLine)
-{
+std::size_t planeTextSize(std::size_t bytes, std::size_t perLine) {
     const std::size_t lines = (bytes + perLine - 1) / perLine;
     return 2 * lines + kEntry * bytes;
 }
 
-constexpr std::array<std::array<char, kEntry>, 256> makeEntries()
-{
+constexpr std::array<std::array<char, kEntry>, 256> makeEntries() {
     constexpr char digits[] = "0123456789ABCDEF";
     std::array<std::array<char, kEntry>, 256> table{};
     for (std::size_t v = 0; v < 256; ++v) {
@@ -38,47 +36,67 @@ constexpr std::array<std::array<char, kEntry>, 256> makeEntries()
 }
 constexpr auto kEntries = makeEntries();
 
-char* put(char* out, std::string_view text)
-{
+char* put(char* out, std::string_view text) {
     std::memcpy(out, text.data(), text.size());
     return out + text.size();
 }
 
-char* putPlane(char* out, std::string_view header, const std::vector<std::uint8_t>& plane,
-               std::size_t perLine)
-{
-    out = put(out, header);
-    const std::uint8_t* byte = plane.data();
-    for (std::size_t left = plane.size(); left > 0;) {
-        const std::size_t n = left < perLine ? left : perLine;
-        *out++ = '\r';
-        *out++ = '\n';
-        for (std::size_t k = 0; k < n; ++k) {
-            std::memcpy(out, kEntries[*byte++].data(), kEntry);
-            out += kEntry;
+// The entries of bytes [first, last) of a plane, each preceded by a line break where a line
+// starts.
+char* putBytes(char* out, const std::vector<std::uint8_t>& plane, std::size_t first,
+               std::size_t last, std::size_t perLine) {
+    std::size_t untilBreak = (perLine - first % perLine) % perLine;
+    for (std::size_t k = first; k < last; ++k) {
+        if (untilBreak == 0) {
+            *out++ = '\r';
+            *out++ = '\n';
+            untilBreak = perLine;
         }
-        left -= n;
+        --untilBreak;
+        std::memcpy(out, kEntries[plane[k]].data(), kEntry);
+        out += kEntry;
     }
     return out;
 }
 
 } // namespace
 
-std::size_t arraysTextSize(std::size_t planeBytes, int width)
-{
+std::size_t arraysTextSize(std::size_t planeBytes, int width) {
     return kDarkHeader.size() + kLightHeader.size() + kBetween.size() +
            2 * planeTextSize(planeBytes, bytesPerLine(width));
 }
 
-std::string writeArrays(const Planes& planes, int width)
-{
+std::string writeArrays(const Planes& planes, int width) {
     const std::size_t perLine = bytesPerLine(width);
     std::string text(arraysTextSize(planes.dark.size(), width), '\0');
-    char* out = text.data();
-    out = putPlane(out, kDarkHeader, planes.dark, perLine);
+    char* out = put(text.data(), kDarkHeader);
+    out = putBytes(out, planes.dark, 0, planes.dark.size(), perLine);
     out = put(out, kBetween);
-    putPlane(out, kLightHeader, planes.light, perLine);
+    out = put(out, kLightHeader);
+    putBytes(out, planes.light, 0, planes.light.size(), perLine);
     return text;
+}
+
+bool writeArraysTo(const Planes& planes, int width,
+                   const std::function<bool(std::string_view)>& sink) {
+    constexpr std::size_t kBytesPerPiece = std::size_t{1} << 15;
+    // Room for the piece's entries and a line break before each of them, at worst.
+    std::vector<char> piece((kEntry + 2) * kBytesPerPiece);
+    const std::size_t perLine = bytesPerLine(width);
+    auto plane = [&](std::string_view header, const std::vector<std::uint8_t>& bytes) {
+        if (!sink(header)) {
+            return false;
+        }
+        for (std::size_t first = 0; first < bytes.size(); first += kBytesPerPiece) {
+            const std::size_t last = std::min(bytes.size(), first + kBytesPerPiece);
+            const char* end = putBytes(piece.data(), bytes, first, last, perLine);
+            if (!sink({piece.data(), static_cast<std::size_t>(end - piece.data())})) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return plane(kDarkHeader, planes.dark) && sink(kBetween) && plane(kLightHeader, planes.light);
 }
 
 } // namespace imaging

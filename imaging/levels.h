@@ -29,7 +29,7 @@ inline constexpr Pixel kColourMask = 0x00FFFFFF;
 
 // Where the scans read and paint. Rows are handed out whole so a scan costs one call per row.
 class Canvas {
-public:
+  public:
     virtual ~Canvas() = default;
     // Row y (0 at the top) of the stored pixels; y must lie inside the canvas.
     virtual std::span<const Pixel> row(int y) const = 0;
@@ -43,7 +43,7 @@ enum class Flow { Continue, Stop };
 
 // The sink that both scans report to.
 class RowProgress {
-public:
+  public:
     virtual ~RowProgress() = default;
     virtual void reportTotal(std::int16_t rows) = 0;
     virtual void reportRowsDone(std::int16_t rows) = 0;
@@ -53,7 +53,7 @@ public:
 
 // A sink for work that nobody watches.
 class NoProgress final : public RowProgress {
-public:
+  public:
     void reportTotal(std::int16_t) override {}
     void reportRowsDone(std::int16_t) override {}
     Flow yield() override { return Flow::Continue; }

@@ -7,11 +7,10 @@ namespace {
 
 // Accumulates bits into whole bytes across row ends.
 class BitPacker {
-public:
+  public:
     explicit BitPacker(std::uint8_t* out) : m_out(out) {}
 
-    void push(unsigned bit)
-    {
+    void push(unsigned bit) {
         m_acc = (m_acc << 1) | bit;
         if (++m_count == 8) {
             *m_out++ = static_cast<std::uint8_t>(m_acc);
@@ -21,34 +20,30 @@ public:
     }
     bool aligned() const { return m_count == 0; }
     void pushByte(std::uint8_t byte) { *m_out++ = byte; }
-    void finish()
-    {
+    void finish() {
         if (m_count > 0) {
             *m_out++ = static_cast<std::uint8_t>(m_acc << (8 - m_count));
         }
     }
 
-private:
+  private:
     std::uint8_t* m_out;
     unsigned m_acc = 0;
     unsigned m_count = 0;
 };
 
 // Dark bit for black and dark grey, light bit for black and light grey; exact matches only.
-inline unsigned darkBit(Pixel p)
-{
+inline unsigned darkBit(Pixel p) {
     const Pixel c = p & kColourMask;
     return static_cast<unsigned>(c == Pixel{kBlack} || c == Pixel{kDarkGrey});
 }
-inline unsigned lightBit(Pixel p)
-{
+inline unsigned lightBit(Pixel p) {
     const Pixel c = p & kColourMask;
     return static_cast<unsigned>(c == Pixel{kBlack} || c == Pixel{kLightGrey});
 }
 
 // The bits of eight pixels as one byte, first pixel in bit 7.
-inline void packEight(const Pixel* p, std::uint8_t& dark, std::uint8_t& light)
-{
+inline void packEight(const Pixel* p, std::uint8_t& dark, std::uint8_t& light) {
     unsigned d = 0;
     unsigned l = 0;
     for (int k = 0; k < 8; ++k) {
@@ -62,8 +57,7 @@ inline void packEight(const Pixel* p, std::uint8_t& dark, std::uint8_t& light)
 } // namespace
 
 std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
-                                   RowProgress& progress)
-{
+                                   RowProgress& progress) {
     Planes planes;
     const std::size_t rows = static_cast<std::size_t>(std::max<int>(height, 0));
     const std::size_t columns = static_cast<std::size_t>(std::max<int>(width, 0));

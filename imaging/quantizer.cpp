@@ -4,8 +4,7 @@
 
 namespace imaging {
 
-void quantizeRow(std::span<Pixel> row)
-{
+void quantizeRow(std::span<Pixel> row) {
     // greyAverage() is (sum + 1) / 3 for every valid colour, so the level bands are fixed
     // ranges of the byte sum: grey < 43 <=> sum < 128, grey <= 127 <=> sum < 383 and
     // grey <= 212 <=> sum < 638. Branch-free selects let the compiler vectorise the loop.
@@ -18,8 +17,7 @@ void quantizeRow(std::span<Pixel> row)
     }
 }
 
-Flow quantize(Canvas& canvas, std::int16_t height, std::int16_t width, RowProgress& progress)
-{
+Flow quantize(Canvas& canvas, std::int16_t height, std::int16_t width, RowProgress& progress) {
     progress.reportTotal(height);
     if (progress.yield() == Flow::Stop) {
         return Flow::Stop;

@@ -3,7 +3,6 @@
 #include "surface/safe_save.h"
 
 #include <QIODevice>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -11,21 +10,18 @@
 namespace surface {
 namespace {
 
-void put16(char*& p, std::uint16_t v)
-{
+void put16(char*& p, std::uint16_t v) {
     *p++ = static_cast<char>(v & 0xFF);
     *p++ = static_cast<char>(v >> 8);
 }
-void put32(char*& p, std::uint32_t v)
-{
+void put32(char*& p, std::uint32_t v) {
     put16(p, static_cast<std::uint16_t>(v & 0xFFFF));
     put16(p, static_cast<std::uint16_t>(v >> 16));
 }
 
 } // namespace
 
-bool writeBmp24(const QImage& picture, QIODevice& device, QString* reason)
-{
+bool writeBmp24(const QImage& picture, QIODevice& device, QString* reason) {
     const QImage image = picture.format() == QImage::Format_RGBX8888
                              ? picture
                              : picture.convertToFormat(QImage::Format_RGBX8888);
@@ -84,8 +80,7 @@ bool writeBmp24(const QImage& picture, QIODevice& device, QString* reason)
     return true;
 }
 
-std::optional<Failure> saveBmp24(const QImage& picture, const QString& fileName)
-{
+std::optional<Failure> saveBmp24(const QImage& picture, const QString& fileName) {
     return saveFile(fileName, [&picture](QIODevice& device, QString* reason) {
         return writeBmp24(picture, device, reason);
     });

@@ -4,7 +4,6 @@
 #include "surface/failure.h"
 
 #include <QImage>
-
 #include <optional>
 
 class QIODevice;

@@ -4,8 +4,7 @@
 
 namespace surface {
 
-QString Failure::message() const
-{
+QString Failure::message() const {
     return QDir::toNativeSeparators(file) + QStringLiteral(": ") + reason;
 }
 

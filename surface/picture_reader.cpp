@@ -1,8 +1,9 @@
 #include "surface/picture_reader.h"
 
+#include "surface/large_buffer.h"
+
 #include <QIODevice>
 #include <QImageReader>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -40,21 +41,18 @@ struct BmpHeader {
     Compression compression = Compression::Rgb;
 };
 
-std::uint16_t u16(const char* p)
-{
+std::uint16_t u16(const char* p) {
     const auto* b = reinterpret_cast<const unsigned char*>(p);
     return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
 }
-std::uint32_t u32(const char* p)
-{
+std::uint32_t u32(const char* p) {
     const auto* b = reinterpret_cast<const unsigned char*>(p);
     return std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) |
            (std::uint32_t{b[3]} << 24);
 }
 
 // Parses the headers if the device starts like a bitmap; false for anything else.
-bool peekBmpHeader(QIODevice& device, BmpHeader* header)
-{
+bool peekBmpHeader(QIODevice& device, BmpHeader* header) {
     std::array<char, kFileHeaderSize + 24> bytes{};
     const qint64 got = device.peek(bytes.data(), bytes.size());
     if (got < kFileHeaderSize + 4 || bytes[0] != 'B' || bytes[1] != 'M') {
@@ -83,14 +81,12 @@ bool peekBmpHeader(QIODevice& device, BmpHeader* header)
     return false; // left to Qt's reader, which reports it
 }
 
-QString sizeText(qint64 width, qint64 height)
-{
+QString sizeText(qint64 width, qint64 height) {
     return QStringLiteral("%1 × %2 pixels").arg(width).arg(height);
 }
 
 // Refuses an extent that has no pixels or exceeds the limits.
-bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString* reason)
-{
+bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString* reason) {
     if (width <= 0 || height <= 0) {
         *reason = QStringLiteral("the picture has no pixels (%1)").arg(sizeText(width, height));
         return false;
@@ -111,13 +107,14 @@ bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString*
     return true;
 }
 
-qint64 bmpRowBytes(const BmpHeader& h) { return (h.width * h.bitsPerPixel + 31) / 32 * 4; }
+qint64 bmpRowBytes(const BmpHeader& h) {
+    return (h.width * h.bitsPerPixel + 31) / 32 * 4;
+}
 
 // A bitmap whose uncompressed pixel data would run past the end of the file is refused here,
 // so that a 30-byte file cannot make us allocate gigabytes. Run-length encoded data can
 // legitimately describe far more pixels than it has bytes, so only its start is checked.
-bool checkBmpData(const BmpHeader& h, qint64 fileSize, QString* reason)
-{
+bool checkBmpData(const BmpHeader& h, qint64 fileSize, QString* reason) {
     const qint64 rows = h.height < 0 ? -h.height : h.height;
     const bool uncompressed = h.infoSize == kCoreHeaderSize || h.compression == Compression::Rgb ||
                               h.compression == Compression::BitFields ||
@@ -149,12 +146,11 @@ bool checkBmpData(const BmpHeader& h, qint64 fileSize, QString* reason)
 
 // 24-bit uncompressed bitmaps, the common case for large pictures, are decoded straight into
 // the final pixel format: no intermediate image, no conversion pass.
-QImage readBmp24(QIODevice& device, const BmpHeader& h, QString* reason)
-{
+QImage readBmp24(QIODevice& device, const BmpHeader& h, QString* reason) {
     const int width = static_cast<int>(h.width);
     const int height = static_cast<int>(h.height < 0 ? -h.height : h.height);
     const bool topDown = h.height < 0;
-    QImage image(width, height, QImage::Format_RGBX8888);
+    QImage image = makeLargeImage(width, height, QImage::Format_RGBX8888);
     if (image.isNull()) {
         *reason = QStringLiteral("not enough memory for %1").arg(sizeText(width, height));
         return {};
@@ -191,8 +187,8 @@ QImage readBmp24(QIODevice& device, const BmpHeader& h, QString* reason)
             const auto* in = reinterpret_cast<const unsigned char*>(chunk.data() + r * stride);
             auto* out = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
             for (int x = 0; x < width; ++x, in += 3) {
-                out[x] = 0xFF000000u | (std::uint32_t{in[0]} << 16) |
-                         (std::uint32_t{in[1]} << 8) | in[2];
+                out[x] = 0xFF000000u | (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) |
+                         in[2];
             }
         }
         done += rows;
@@ -200,15 +196,13 @@ QImage readBmp24(QIODevice& device, const BmpHeader& h, QString* reason)
     return image;
 }
 
-int allocationLimitMiB(const ReadLimits& limits)
-{
+int allocationLimitMiB(const ReadLimits& limits) {
     // Room for the decoded picture at 4 bytes per pixel, plus Qt's own slack.
     const qint64 mib = limits.maxPixels * 4 / (1 << 20) + 64;
     return static_cast<int>(std::min<qint64>(mib, 1 << 30));
 }
 
-QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason)
-{
+QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) {
     QImageReader::setAllocationLimit(allocationLimitMiB(limits));
     QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
@@ -238,8 +232,7 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason)
 
 } // namespace
 
-QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits)
-{
+QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits) {
     BmpHeader bmp;
     if (peekBmpHeader(device, &bmp)) {
         const qint64 rows = bmp.height < 0 ? -bmp.height : bmp.height;
@@ -249,8 +242,8 @@ QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits)
         if (!device.isSequential() && !checkBmpData(bmp, device.size() - device.pos(), reason)) {
             return {};
         }
-        if (bmp.infoSize >= 40 && bmp.compression == Compression::Rgb &&
-            bmp.bitsPerPixel == 24 && bmp.planes == 1 && !device.isSequential() &&
+        if (bmp.infoSize >= 40 && bmp.compression == Compression::Rgb && bmp.bitsPerPixel == 24 &&
+            bmp.planes == 1 && !device.isSequential() &&
             bmp.dataOffset >= kFileHeaderSize + bmp.infoSize) {
             return readBmp24(device, bmp, reason);
         }

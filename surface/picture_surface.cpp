@@ -9,13 +9,11 @@
 namespace surface {
 
 PictureSurface::PictureSurface(int width, int height)
-    : m_image(width, height, QImage::Format_RGBX8888)
-{
+    : m_image(width, height, QImage::Format_RGBX8888) {
     m_image.fill(Qt::white);
 }
 
-std::optional<Failure> PictureSurface::load(const QString& fileName)
-{
+std::optional<Failure> PictureSurface::load(const QString& fileName) {
     if (fileName.isEmpty()) {
         return Failure{fileName, QStringLiteral("no file name was given")};
     }
@@ -39,22 +37,18 @@ std::optional<Failure> PictureSurface::load(const QString& fileName)
     return std::nullopt;
 }
 
-void PictureSurface::setPicture(const QImage& picture)
-{
+void PictureSurface::setPicture(const QImage& picture) {
     m_image = picture.convertToFormat(QImage::Format_RGBX8888);
 }
 
-imaging::Colour PictureSurface::read(int x, int y) const
-{
+imaging::Colour PictureSurface::read(int x, int y) const {
     if (x < 0 || y < 0 || x >= width() || y >= height()) {
         return imaging::kNoColour;
     }
-    return static_cast<imaging::Colour>(row(y)[static_cast<std::size_t>(x)] &
-                                        imaging::kColourMask);
+    return static_cast<imaging::Colour>(row(y)[static_cast<std::size_t>(x)] & imaging::kColourMask);
 }
 
-void PictureSurface::paint(int x, int y, imaging::Colour colour)
-{
+void PictureSurface::paint(int x, int y, imaging::Colour colour) {
     if (x < 0 || y < 0 || x >= width() || y >= height()) {
         return;
     }
@@ -63,25 +57,21 @@ void PictureSurface::paint(int x, int y, imaging::Colour colour)
         0xFF000000u | (static_cast<imaging::Pixel>(colour) & imaging::kColourMask);
 }
 
-std::optional<Failure> PictureSurface::save(const QString& fileName) const
-{
+std::optional<Failure> PictureSurface::save(const QString& fileName) const {
     return saveBmp24(m_image, fileName);
 }
 
-std::span<const imaging::Pixel> PictureSurface::row(int y) const
-{
+std::span<const imaging::Pixel> PictureSurface::row(int y) const {
     const auto* line = reinterpret_cast<const imaging::Pixel*>(m_image.constScanLine(y));
     return {line, static_cast<std::size_t>(m_image.width())};
 }
 
-std::span<imaging::Pixel> PictureSurface::mutableRow(int y)
-{
+std::span<imaging::Pixel> PictureSurface::mutableRow(int y) {
     auto* line = reinterpret_cast<imaging::Pixel*>(m_image.scanLine(y));
     return {line, static_cast<std::size_t>(m_image.width())};
 }
 
-void PictureSurface::rowPainted(int y)
-{
+void PictureSurface::rowPainted(int y) {
     if (m_rowPainted) {
         m_rowPainted(y);
     }

@@ -5,14 +5,13 @@
 #include "surface/failure.h"
 
 #include <QImage>
-
 #include <functional>
 #include <optional>
 
 namespace surface {
 
 class PictureSurface final : public imaging::Canvas {
-public:
+  public:
     // A white surface of the given size.
     explicit PictureSurface(int width = 417, int height = 337);
 
@@ -37,8 +36,7 @@ public:
     const QImage& image() const { return m_image; }
 
     // Called after a scan has painted row y, e.g. to repaint it on screen.
-    void setRowPaintedHandler(std::function<void(int)> handler)
-    {
+    void setRowPaintedHandler(std::function<void(int)> handler) {
         m_rowPainted = std::move(handler);
     }
 
@@ -46,7 +44,7 @@ public:
     std::span<imaging::Pixel> mutableRow(int y) override;
     void rowPainted(int y) override;
 
-private:
+  private:
     QImage m_image;
     std::function<void(int)> m_rowPainted;
 };

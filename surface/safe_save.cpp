@@ -9,8 +9,7 @@ namespace surface {
 namespace {
 
 std::optional<Failure> writeDirectly(const QString& fileName,
-                                     const std::function<bool(QIODevice&, QString*)>& write)
-{
+                                     const std::function<bool(QIODevice&, QString*)>& write) {
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         return Failure{fileName, file.errorString()};
@@ -27,8 +26,7 @@ std::optional<Failure> writeDirectly(const QString& fileName,
 
 } // namespace
 
-bool writeAll(QIODevice& device, std::string_view bytes, QString* reason)
-{
+bool writeAll(QIODevice& device, std::string_view bytes, QString* reason) {
     // Large texts go out in pieces: QIODevice takes qint64 sizes, and a short write is retried.
     constexpr qint64 kPiece = qint64{1} << 26;
     const char* p = bytes.data();
@@ -46,8 +44,7 @@ bool writeAll(QIODevice& device, std::string_view bytes, QString* reason)
 }
 
 std::optional<Failure> saveFile(const QString& fileName,
-                                const std::function<bool(QIODevice&, QString*)>& write)
-{
+                                const std::function<bool(QIODevice&, QString*)>& write) {
     if (fileName.isEmpty()) {
         return Failure{fileName, QStringLiteral("no file name was given")};
     }
@@ -59,8 +56,8 @@ std::optional<Failure> saveFile(const QString& fileName,
         return writeDirectly(fileName, write);
     }
     if (!info.absoluteDir().exists()) {
-        return Failure{fileName, QStringLiteral("the folder %1 does not exist")
-                                     .arg(info.absolutePath())};
+        return Failure{fileName,
+                       QStringLiteral("the folder %1 does not exist").arg(info.absolutePath())};
     }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -77,12 +74,10 @@ std::optional<Failure> saveFile(const QString& fileName,
     return std::nullopt;
 }
 
-std::optional<Failure> saveBytes(const QString& fileName, std::string_view bytes)
-{
-    return saveFile(fileName,
-                    [bytes](QIODevice& device, QString* reason) {
-                        return writeAll(device, bytes, reason);
-                    });
+std::optional<Failure> saveBytes(const QString& fileName, std::string_view bytes) {
+    return saveFile(fileName, [bytes](QIODevice& device, QString* reason) {
+        return writeAll(device, bytes, reason);
+    });
 }
 
 } // namespace surface

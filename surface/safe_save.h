@@ -4,7 +4,6 @@
 #include "surface/failure.h"
 
 #include <QString>
-
 #include <functional>
 #include <optional>
 #include <string_view>

@@ -1,0 +1,111 @@
+// Throughput of the imaging core in memory, on one core: quantizer, encoder and C text writer
+// in pixels per second, on a picture of gradients and noise like the benchmark bitmaps.
+// Usage: bench_core [SIZE [REPEATS]]   (default 4096 and 8192, 5 repeats; medians)
+
+#include "imaging/c_array_writer.h"
+#include "imaging/plane_encoder.h"
+#include "imaging/quantizer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+class MemoryCanvas final : public imaging::Canvas {
+  public:
+    MemoryCanvas(int width, int height)
+        : m_width(width), m_pixels(static_cast<std::size_t>(width) * height) {}
+    std::span<const imaging::Pixel> row(int y) const override {
+        return {m_pixels.data() + static_cast<std::size_t>(y) * m_width,
+                static_cast<std::size_t>(m_width)};
+    }
+    std::span<imaging::Pixel> mutableRow(int y) override {
+        return {m_pixels.data() + static_cast<std::size_t>(y) * m_width,
+                static_cast<std::size_t>(m_width)};
+    }
+    std::vector<imaging::Pixel>& pixels() { return m_pixels; }
+
+  private:
+    int m_width;
+    std::vector<imaging::Pixel> m_pixels;
+};
+
+// Diagonal ramps with noise, so that all four levels occur and branches cannot be predicted.
+void fill(MemoryCanvas& canvas, int size) {
+    std::mt19937 random(1);
+    std::uniform_int_distribution<int> noise(-40, 40);
+    auto clip = [](int v) { return static_cast<imaging::Pixel>(std::clamp(v, 0, 255)); };
+    auto& pixels = canvas.pixels();
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            const int diag = (x + y) * 255 / (2 * size - 2);
+            const int ramp = x * 255 / (size - 1);
+            pixels[static_cast<std::size_t>(y) * size + x] =
+                0xFF000000u | clip(diag + noise(random)) | (clip(diag + noise(random)) << 8) |
+                (clip(ramp + noise(random)) << 16);
+        }
+    }
+}
+
+template <typename F> double medianSeconds(int repeats, F&& run) {
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        run();
+        times.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+void benchSize(int size, int repeats) {
+    MemoryCanvas original(size, size);
+    fill(original, size);
+    MemoryCanvas canvas = original;
+    imaging::NoProgress none;
+    const auto n = static_cast<std::int16_t>(size);
+    const double pixels = double(size) * size;
+
+    // Each quantizer run starts from the unquantized picture; the copy is not timed.
+    std::vector<double> times;
+    for (int i = 0; i < repeats; ++i) {
+        canvas.pixels() = original.pixels();
+        const auto start = std::chrono::steady_clock::now();
+        imaging::quantize(canvas, n, n, none);
+        times.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    const double quantize = times[times.size() / 2];
+
+    std::optional<imaging::Planes> planes;
+    const double encode =
+        medianSeconds(repeats, [&] { planes = imaging::encodePlanes(canvas, n, n, none); });
+    std::size_t textSize = 0;
+    const double write = medianSeconds(repeats, [&] {
+        const std::string text = imaging::writeArrays(*planes, size);
+        textSize = text.size();
+    });
+    std::printf("%5d x %-5d quantize %7.1f Mpx/s   encode %7.1f Mpx/s   write %7.1f Mpx/s "
+                "(%.0f MB/s of text)\n",
+                size, size, pixels / quantize / 1e6, pixels / encode / 1e6, pixels / write / 1e6,
+                double(textSize) / write / 1e6);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
+    if (argc > 1) {
+        benchSize(std::atoi(argv[1]), repeats);
+    } else {
+        benchSize(4096, repeats);
+        benchSize(8192, repeats);
+    }
+    return 0;
+}
