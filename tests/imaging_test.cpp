@@ -1,0 +1,341 @@
+// The imaging core: grey averages and levels, the quantizing scan, the plane encoder and the
+// C text, checked against hand-worked examples and against a literal, unoptimised rendition of
+// the rules.
+
+#include "imaging/c_array_writer.h"
+#include "imaging/levels.h"
+#include "imaging/plane_encoder.h"
+#include "imaging/quantizer.h"
+#include "support/memory_canvas.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace imaging;
+using testing_support::bitString;
+using testing_support::MemoryCanvas;
+
+namespace {
+
+// Records every call a scan makes, and can ask it to stop at the n-th yield.
+class RecordingProgress final : public RowProgress {
+  public:
+    explicit RecordingProgress(int stopAtYield = -1) : m_stopAtYield(stopAtYield) {}
+    void reportTotal(std::int16_t rows) override {
+        events.push_back("total " + std::to_string(rows));
+    }
+    void reportRowsDone(std::int16_t rows) override {
+        events.push_back("done " + std::to_string(rows));
+    }
+    Flow yield() override {
+        events.push_back("yield");
+        return ++m_yields == m_stopAtYield ? Flow::Stop : Flow::Continue;
+    }
+    std::vector<std::string> events;
+
+  private:
+    int m_stopAtYield;
+    int m_yields = 0;
+};
+
+// The grey average as the rules describe it, through the colour's hexadecimal text.
+int greyAverageByText(Colour colour) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(colour));
+    std::string text = hex;
+    for (int pass = 0; pass < 9; ++pass) {
+        if (text.size() < 6) {
+            text = "0" + text;
+        }
+    }
+    const int sum = std::stoi(text.substr(0, 2), nullptr, 16) +
+                    std::stoi(text.substr(2, 2), nullptr, 16) +
+                    std::stoi(text.substr(4, 2), nullptr, 16);
+    return static_cast<int>(std::lround(sum / 3.0));
+}
+
+// The C text built the long way: '0'/'1' strings, groups of eight characters, nibbles, and
+// chunks flushed every 500 bytes.
+std::string referenceText(const std::string& dark, const std::string& light, int width) {
+    const char* digits = "0123456789ABCDEF";
+    std::string darkText = "static unsigned char Untitled_d[] = {\r\n";
+    std::string lightText = "static unsigned char Untitled_l[] = {\r\n";
+    std::string darkChunk;
+    std::string lightChunk;
+    auto entry = [&](const std::string& group) {
+        const int high =
+            8 * (group[0] - '0') + 4 * (group[1] - '0') + 2 * (group[2] - '0') + (group[3] - '0');
+        const int low =
+            8 * (group[4] - '0') + 4 * (group[5] - '0') + 2 * (group[6] - '0') + (group[7] - '0');
+        return std::string("0x") + digits[high] + digits[low] + ", ";
+    };
+    for (std::size_t i = 1; i <= dark.size(); i += 8) {
+        if ((i - 1) % static_cast<std::size_t>(width) == 0) {
+            darkChunk += "\r\n";
+            lightChunk += "\r\n";
+        }
+        darkChunk += entry(dark.substr(i - 1, 8));
+        lightChunk += entry(light.substr(i - 1, 8));
+        if (((i - 1) / 8) % 500 == 0) {
+            darkText += darkChunk;
+            lightText += lightChunk;
+            darkChunk.clear();
+            lightChunk.clear();
+        }
+    }
+    return darkText + darkChunk + "\r\n\r\n" + lightText + lightChunk;
+}
+
+Planes planesOf(const std::string& dark, const std::string& light, std::size_t pixels) {
+    auto pack = [](const std::string& bits) {
+        std::vector<std::uint8_t> bytes(bits.size() / 8);
+        for (std::size_t i = 0; i < bits.size(); ++i) {
+            bytes[i / 8] =
+                static_cast<std::uint8_t>(bytes[i / 8] | ((bits[i] - '0') << (7 - i % 8)));
+        }
+        return bytes;
+    };
+    return Planes{pack(dark), pack(light), pixels};
+}
+
+MemoryCanvas canvasOf(int width, const std::vector<Colour>& colours) {
+    const int height = static_cast<int>(colours.size()) / width;
+    MemoryCanvas canvas(width, height);
+    for (int i = 0; i < static_cast<int>(colours.size()); ++i) {
+        canvas.set(i % width, i / width, colours[static_cast<std::size_t>(i)]);
+    }
+    return canvas;
+}
+
+Planes encode(const MemoryCanvas& canvas) {
+    NoProgress none;
+    return *encodePlanes(canvas, static_cast<std::int16_t>(canvas.height()),
+                         static_cast<std::int16_t>(canvas.width()), none);
+}
+
+} // namespace
+
+TEST(GreyLevels, AveragesAndLevelsOfNamedColours) {
+    struct Case {
+        Colour colour;
+        int average;
+        Colour level;
+    };
+    const Case cases[] = {
+        {0x2A2A2A, 42, kBlack},      {0x2B2B2B, 43, kDarkGrey},   {0x7E7E7E, 126, kDarkGrey},
+        {0x7F7F7F, 127, kDarkGrey},  {0x808080, 128, kLightGrey}, {0x818181, 129, kLightGrey},
+        {0xD4D4D4, 212, kLightGrey}, {0xD5D5D5, 213, kWhite},     {0x0000FF, 85, kDarkGrey},
+        {0x00FF00, 85, kDarkGrey},   {0xFF0000, 85, kDarkGrey},   {0x0A0B0C, 11, kBlack},
+        {kNoColour, 255, kWhite},    {kDarkGrey, 90, kDarkGrey},  {kLightGrey, 180, kLightGrey},
+        {kBlack, 0, kBlack},         {kWhite, 255, kWhite},       {0x000001, 0, kBlack},
+        {0x000002, 1, kBlack},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.colour);
+        EXPECT_EQ(greyAverage(c.colour), c.average);
+        EXPECT_EQ(levelOf(greyAverage(c.colour)), c.level);
+    }
+}
+
+TEST(GreyLevels, AverageFollowsTheHexTextForOddValues) {
+    // Values with bits above 24 lose their lowest digits in the six-character reading.
+    for (Colour c : {0x01000000, 0x12345678, static_cast<Colour>(0x80000000u), -2, 0x0FFFFFFF,
+                     0x10000000, 0x00FFFFFF, 0x00ABCDEF}) {
+        SCOPED_TRACE(c);
+        EXPECT_EQ(greyAverage(c), greyAverageByText(c));
+    }
+}
+
+TEST(GreyLevels, RowKernelAgreesWithTheRulesForEveryColour) {
+    std::vector<Pixel> row(1 << 24);
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        row[c] = static_cast<Pixel>(c) | (static_cast<Pixel>(c & 0xFF) << 24);
+    }
+    quantizeRow(row);
+    for (std::size_t c = 0; c < row.size(); ++c) {
+        const Pixel expected = static_cast<Pixel>(levelOf(greyAverage(static_cast<Colour>(c)))) |
+                               (static_cast<Pixel>(c & 0xFF) << 24);
+        if (row[c] != expected) {
+            FAIL() << std::hex << "colour 0x" << c << " gave 0x" << row[c] << " instead of 0x"
+                   << expected;
+        }
+    }
+}
+
+TEST(Quantizer, ProgressAndYieldsOfOneAndThreeRows) {
+    MemoryCanvas one(1, 1, 0x0A0B0C);
+    RecordingProgress p1;
+    EXPECT_EQ(quantize(one, 1, 1, p1), Flow::Continue);
+    EXPECT_EQ(p1.events, (std::vector<std::string>{"total 1", "yield", "done 1"}));
+    EXPECT_EQ(one.at(0, 0), kBlack);
+
+    MemoryCanvas three(16, 3, 0x818181);
+    RecordingProgress p3;
+    quantize(three, 3, 16, p3);
+    EXPECT_EQ(p3.events, (std::vector<std::string>{"total 3", "yield", "done 1", "yield", "done 2",
+                                                   "yield", "done 3"}));
+    EXPECT_EQ(three.painted, (std::vector<int>{0, 1, 2}));
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            ASSERT_EQ(three.at(x, y), kLightGrey);
+        }
+    }
+}
+
+TEST(Quantizer, StopAtAYieldLeavesTheRemainingRowsUntouched) {
+    MemoryCanvas canvas(4, 3, 0x123456);
+    RecordingProgress progress(2); // stop at the yield after the first row
+    EXPECT_EQ(quantize(canvas, 3, 4, progress), Flow::Stop);
+    EXPECT_EQ(progress.events, (std::vector<std::string>{"total 3", "yield", "done 1", "yield"}));
+    EXPECT_EQ(canvas.at(3, 0), levelOf(greyAverage(0x123456)));
+    EXPECT_EQ(canvas.at(0, 1), 0x123456);
+    EXPECT_EQ(canvas.at(3, 2), 0x123456);
+
+    MemoryCanvas untouched(2, 2, 0x123456);
+    RecordingProgress first(1);
+    EXPECT_EQ(quantize(untouched, 2, 2, first), Flow::Stop);
+    EXPECT_EQ(untouched.at(0, 0), 0x123456);
+    EXPECT_TRUE(untouched.painted.empty());
+}
+
+TEST(Quantizer, LevelPicturesAreLeftUnchanged) {
+    const std::vector<Colour> levels = {kBlack, kDarkGrey,  kLightGrey, kWhite,
+                                        kWhite, kLightGrey, kDarkGrey,  kBlack};
+    MemoryCanvas canvas = canvasOf(4, levels);
+    NoProgress none;
+    quantize(canvas, 2, 4, none);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(canvas.at(i % 4, i / 4), levels[static_cast<std::size_t>(i)]);
+    }
+}
+
+TEST(PlaneEncoder, WorkedExamples) {
+    EXPECT_EQ(bitString(encode(canvasOf(1, {kBlack})).dark), "10000000");
+    EXPECT_EQ(bitString(encode(canvasOf(1, {kBlack})).light), "10000000");
+    EXPECT_EQ(bitString(encode(canvasOf(1, {kWhite})).dark), "00000000");
+
+    std::vector<Colour> rows(8, kBlack);
+    for (Colour c :
+         {kDarkGrey, kWhite, kLightGrey, kWhite, kDarkGrey, kWhite, kLightGrey, kWhite}) {
+        rows.push_back(c);
+    }
+    const Planes eight = encode(canvasOf(8, rows));
+    EXPECT_EQ(bitString(eight.dark), "1111111110001000");
+    EXPECT_EQ(bitString(eight.light), "1111111100100010");
+
+    // Twelve wide: the second byte holds the end of row 0 and the start of row 1.
+    std::vector<Colour> twelve(12, kBlack);
+    twelve.insert(twelve.end(), 4, kLightGrey);
+    twelve.insert(twelve.end(), 8, kWhite);
+    const Planes t = encode(canvasOf(12, twelve));
+    EXPECT_EQ(bitString(t.dark), "111111111111000000000000");
+    EXPECT_EQ(bitString(t.light), "111111111111111100000000");
+}
+
+TEST(PlaneEncoder, OnlyExactLevelColoursSetBits) {
+    // Near misses of the level colours, and unquantized pixels, encode as white.
+    const Planes p = encode(canvasOf(
+        8, {0x5A5A5A, 0x000001, 0xB4B4B5, 0x123456, kDarkGrey, kLightGrey, kBlack, kWhite}));
+    EXPECT_EQ(bitString(p.dark), "00001010");
+    EXPECT_EQ(bitString(p.light), "00000110");
+}
+
+TEST(PlaneEncoder, ProgressYieldsAfterTheLastRowToo) {
+    RecordingProgress progress;
+    encodePlanes(canvasOf(1, {kBlack, kBlack}), 2, 1, progress);
+    EXPECT_EQ(progress.events,
+              (std::vector<std::string>{"total 2", "yield", "done 1", "yield", "done 2", "yield"}));
+    RecordingProgress stopping(2);
+    EXPECT_FALSE(encodePlanes(canvasOf(1, {kBlack, kBlack}), 2, 1, stopping).has_value());
+    EXPECT_EQ(stopping.events, (std::vector<std::string>{"total 2", "yield", "done 1", "yield"}));
+}
+
+TEST(PlaneEncoder, AgreesWithPixelByPixelBitsOnRandomPictures) {
+    std::mt19937 random(7);
+    const Colour palette[] = {kBlack, kDarkGrey, kLightGrey, kWhite, 0x5A5A5A};
+    for (int width : {1, 3, 7, 8, 9, 16, 33, 100}) {
+        for (int height : {1, 2, 5, 17}) {
+            std::vector<Colour> colours(static_cast<std::size_t>(width * height));
+            std::string dark;
+            std::string light;
+            for (Colour& c : colours) {
+                c = palette[random() % 5];
+                dark += (c == kBlack || c == kDarkGrey) ? '1' : '0';
+                light += (c == kBlack || c == kLightGrey) ? '1' : '0';
+            }
+            dark.append((8 - dark.size() % 8) % 8, '0');
+            light.append((8 - light.size() % 8) % 8, '0');
+            const Planes planes = encode(canvasOf(width, colours));
+            SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+            EXPECT_EQ(bitString(planes.dark), dark);
+            EXPECT_EQ(bitString(planes.light), light);
+            EXPECT_EQ(planes.pixels, colours.size());
+        }
+    }
+}
+
+TEST(CArrayWriter, WorkedExamplesByteForByte) {
+    EXPECT_EQ(writeArrays(planesOf("1111111110001000", "1111111100100010", 16), 8),
+              "static unsigned char Untitled_d[] = {\r\n\r\n0xFF, \r\n0x88, \r\n\r\n"
+              "static unsigned char Untitled_l[] = {\r\n\r\n0xFF, \r\n0x22, ");
+    EXPECT_EQ(writeArrays(planesOf("10000000", "10000000", 1), 1),
+              "static unsigned char Untitled_d[] = {\r\n\r\n0x80, \r\n\r\n"
+              "static unsigned char Untitled_l[] = {\r\n\r\n0x80, ");
+    // Width 12, three rows: 36 bits filled to 40, a line of three bytes and one of two.
+    const std::string ones(40, '1');
+    EXPECT_EQ(writeArrays(planesOf(ones, std::string(40, '0'), 36), 12),
+              "static unsigned char Untitled_d[] = {\r\n\r\n0xFF, 0xFF, 0xFF, \r\n0xFF, 0xFF, "
+              "\r\n\r\nstatic unsigned char Untitled_l[] = {\r\n\r\n0x00, 0x00, 0x00, \r\n0x00, "
+              "0x00, ");
+}
+
+TEST(CArrayWriter, LineLayoutOfCommonWidths) {
+    const std::string bits(64, '0');
+    const std::string widthOne = writeArrays(planesOf(bits, bits, 64), 1);
+    EXPECT_NE(widthOne.find("{\r\n\r\n0x00, \r\n0x00, \r\n"), std::string::npos);
+    const std::string widthSixteen = writeArrays(planesOf(bits, bits, 64), 16);
+    EXPECT_NE(widthSixteen.find("{\r\n\r\n0x00, 0x00, \r\n0x00, 0x00, \r\n"), std::string::npos);
+    // All black but a filled last byte: 0xE0 for three remaining pixels.
+    const Planes black = encode(MemoryCanvas(11, 1, kBlack));
+    EXPECT_EQ(writeArrays(black, 11).substr(39, 14), "\r\n0xFF, 0xE0, ");
+}
+
+TEST(CArrayWriter, LargePlanesEqualTheLiteralConstruction) {
+    std::mt19937 random(11);
+    for (int width : {1, 5, 8, 12, 24, 40, 333, 1000}) {
+        // More than 500 bytes, and more than one piece of the streamed output.
+        const std::size_t bytes = width == 1000 ? 70000 : 4001;
+        std::string dark(bytes * 8, '0');
+        std::string light(bytes * 8, '0');
+        for (std::size_t i = 0; i < dark.size(); ++i) {
+            dark[i] = static_cast<char>('0' + (random() & 1));
+            light[i] = static_cast<char>('0' + (random() & 1));
+        }
+        const Planes planes = planesOf(dark, light, dark.size());
+        const std::string expected = referenceText(dark, light, width);
+        SCOPED_TRACE(width);
+        const std::string text = writeArrays(planes, width);
+        EXPECT_EQ(text, expected);
+        EXPECT_EQ(arraysTextSize(bytes, width), expected.size());
+
+        std::string streamed;
+        int pieces = 0;
+        EXPECT_TRUE(writeArraysTo(planes, width, [&](std::string_view piece) {
+            streamed += piece;
+            ++pieces;
+            return true;
+        }));
+        EXPECT_EQ(streamed, expected);
+        EXPECT_GT(pieces, 4);
+    }
+}
+
+TEST(CArrayWriter, StreamStopsWhenTheSinkFails) {
+    const std::string bits(8 * 100000, '1');
+    const Planes planes = planesOf(bits, bits, bits.size());
+    int calls = 0;
+    EXPECT_FALSE(writeArraysTo(planes, 8, [&](std::string_view) { return ++calls < 2; }));
+    EXPECT_EQ(calls, 2);
+}
