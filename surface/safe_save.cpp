@@ -5,6 +5,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
 namespace surface {
 namespace {
 
@@ -61,6 +65,11 @@ std::optional<Failure> saveFile(const QString& fileName,
     }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
+        // QSaveFile's own text for an existing file it may not replace names the file again
+        // and hides why (a read-only file system, a read-only file); the system says why.
+        if (info.exists() && ::access(QFile::encodeName(fileName).constData(), W_OK) != 0) {
+            return Failure{fileName, QString::fromLocal8Bit(std::strerror(errno))};
+        }
         return Failure{fileName, file.errorString()};
     }
     QString reason;
