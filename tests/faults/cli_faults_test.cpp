@@ -1,0 +1,251 @@
+// The converter on inputs it cannot read and outputs it cannot write: the exit status, the
+// message with the file and the reason, and the files on disk afterwards.
+
+#include "fault_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using faults::readFile;
+using faults::writeFile;
+using faults::fs::path;
+
+const std::string kEarlierText = "text from an earlier run\r\n";
+const std::string kEarlierPicture = faults::bmp24(3, 2);
+
+// The one line reported for a failing file: "greyplanes-cli: FILE: reason".
+void expectReported(const std::string& err, const path& file, const std::string& reason) {
+    const std::string prefix = "greyplanes-cli: " + file.string() + ": ";
+    EXPECT_NE(err.find(prefix + reason), std::string::npos)
+        << "expected \"" << prefix << reason << "\" in: " << err;
+}
+
+std::uint32_t le32(const std::string& bytes, std::size_t at) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) {
+        v = (v << 8) | static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i)));
+    }
+    return v;
+}
+
+class ConverterInput : public testing::Test {
+  protected:
+    void SetUp() override {
+        writeFile(m_text, kEarlierText);
+        writeFile(m_picture, kEarlierPicture);
+    }
+
+    // The input is refused; the outputs from before are left as they were, nothing is added.
+    void expectRefused(const path& input, const std::string& reason,
+                       const faults::RunOptions& options = {}) {
+        const auto before = faults::listFolder(m_dir.path());
+        const auto r = faults::runCli(
+            {"-q", "-o", m_text.string(), "-p", m_picture.string(), input.string()}, options);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "");
+        expectReported(r.err, input, reason);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(readFile(m_text), kEarlierText);
+        EXPECT_EQ(readFile(m_picture), kEarlierPicture);
+        EXPECT_EQ(faults::listFolder(m_dir.path()), before);
+    }
+
+    faults::TempDir m_dir;
+    path m_text = m_dir / "planes.txt";
+    path m_picture = m_dir / "planes.bmp";
+};
+
+TEST_F(ConverterInput, MissingFile) {
+    expectRefused(m_dir / "missing.bmp", "No such file or directory");
+}
+
+TEST_F(ConverterInput, Folder) {
+    faults::fs::create_directory(m_dir / "folder.bmp");
+    expectRefused(m_dir / "folder.bmp", "is a folder");
+}
+
+TEST_F(ConverterInput, FileWithoutReadPermission) {
+    const path input = m_dir / "locked.bmp";
+    writeFile(input, faults::bmp24(4, 4));
+    faults::fs::permissions(input, faults::fs::perms::none);
+    // Root reads anything, so the converter then runs as nobody.
+    expectRefused(input, "Permission denied", {geteuid() == 0, 0});
+}
+
+TEST_F(ConverterInput, EmptyFile) {
+    writeFile(m_dir / "empty.bmp", "");
+    expectRefused(m_dir / "empty.bmp", "the file is empty");
+}
+
+TEST_F(ConverterInput, BitmapNameHoldingSomethingElse) {
+    writeFile(m_dir / "notes.bmp", "Shopping list:\n- milk\n- bread\n");
+    expectRefused(m_dir / "notes.bmp", "not a picture");
+    // Starts like a bitmap and then stops: a download cut short.
+    writeFile(m_dir / "cut.bmp", faults::bmp24(64, 48).substr(0, 4000));
+    expectRefused(m_dir / "cut.bmp", "the file is truncated");
+}
+
+TEST_F(ConverterInput, PictureBeyondTheLargestExtent) {
+    writeFile(m_dir / "wide.bmp", faults::bmp24(32768, 1));
+    expectRefused(m_dir / "wide.bmp", "the picture is too large (32768 × 1 pixels");
+    writeFile(m_dir / "high.bmp", faults::bmp24(1, 32768));
+    expectRefused(m_dir / "high.bmp", "the picture is too large (1 × 32768 pixels");
+}
+
+// The largest extent is accepted in either direction (thin pictures keep the files small).
+TEST(ConverterExtent, LargestExtentIsConverted) {
+    faults::TempDir dir;
+    for (const auto& [width, height] : {std::pair{32767, 1}, std::pair{1, 32767}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        writeFile(dir / "in.bmp", faults::bmp24(width, height));
+        const auto r = faults::runCli({"-q", "-o", (dir / "out.txt").string(), "-p",
+                                       (dir / "out.bmp").string(), (dir / "in.bmp").string()});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        const std::string text = readFile(dir / "out.txt");
+        EXPECT_EQ(text.rfind("static unsigned char Untitled_d[] = {", 0), 0u);
+        // Both planes whole: one byte per 8 pixels each.
+        std::size_t bytes = 0;
+        for (auto at = text.find("0x"); at != std::string::npos; at = text.find("0x", at + 2)) {
+            ++bytes;
+        }
+        EXPECT_EQ(bytes, 2 * ((std::size_t{32767} + 7) / 8));
+        const std::string picture = readFile(dir / "out.bmp");
+        ASSERT_GE(picture.size(), 54u);
+        EXPECT_EQ(le32(picture, 18), static_cast<std::uint32_t>(width));
+        EXPECT_EQ(le32(picture, 22), static_cast<std::uint32_t>(height));
+    }
+}
+
+class ConverterOutput : public testing::Test {
+  protected:
+    void SetUp() override { writeFile(m_input, faults::bmp24(256, 256)); }
+
+    // What the converter writes for the input when nothing fails.
+    std::string expectedText() {
+        const auto r = faults::runCli({"-q", m_input.string()});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return r.out;
+    }
+
+    faults::CliResult convert(const path& text, const path& picture) {
+        return faults::runCli(
+            {"-q", "-o", text.string(), "-p", picture.string(), m_input.string()});
+    }
+
+    faults::TempDir m_dir;
+    path m_input = m_dir / "in.bmp";
+};
+
+TEST_F(ConverterOutput, FullDeviceForEitherOutput) {
+    const path good = m_dir / "good.txt";
+    auto r = convert("/dev/full", m_dir / "good.bmp");
+    EXPECT_EQ(r.exitCode, 1);
+    expectReported(r.err, "/dev/full", "No space left on device");
+    // The other output is still written.
+    EXPECT_TRUE(faults::fs::exists(m_dir / "good.bmp"));
+
+    r = convert(good, "/dev/full");
+    EXPECT_EQ(r.exitCode, 1);
+    expectReported(r.err, "/dev/full", "No space left on device");
+    EXPECT_EQ(readFile(good), expectedText());
+}
+
+TEST_F(ConverterOutput, FullFileSystemLeavesExistingFilesWhole) {
+    // 64 KiB: room for the earlier files, not for the new text (~150 KB) or picture (~190 KB).
+    faults::SmallFileSystem small(64 * 1024);
+    if (!small.mounted()) {
+        GTEST_SKIP() << "cannot mount a small file system: " << small.error();
+    }
+    const path text = small.path() / "planes.txt";
+    const path picture = small.path() / "planes.bmp";
+    writeFile(text, kEarlierText);
+    writeFile(picture, kEarlierPicture);
+
+    const auto r = convert(text, picture);
+    EXPECT_EQ(r.exitCode, 1);
+    expectReported(r.err, text, "No space left on device");
+    expectReported(r.err, picture, "No space left on device");
+    EXPECT_EQ(readFile(text), kEarlierText);
+    EXPECT_EQ(readFile(picture), kEarlierPicture);
+    // No half-written file and no temporary file beside them.
+    EXPECT_EQ(faults::listFolder(small.path()),
+              (std::vector<std::string>{"planes.bmp", "planes.txt"}));
+}
+
+TEST_F(ConverterOutput, ReadOnlyFolderLeavesExistingFilesWhole) {
+    path folder;
+    std::optional<faults::SmallFileSystem> small;
+    std::string reason;
+    if (geteuid() == 0) {
+        // Root writes through permission bits: only a read-only mount stops it.
+        small.emplace(1 << 20);
+        if (!small->mounted()) {
+            GTEST_SKIP() << "cannot mount a file system to make read-only: " << small->error();
+        }
+        folder = small->path();
+        reason = "Read-only file system";
+    } else {
+        folder = m_dir / "locked";
+        faults::fs::create_directory(folder);
+        reason = "Permission denied";
+    }
+    writeFile(folder / "planes.txt", kEarlierText);
+    if (small) {
+        if (!small->makeReadOnly()) {
+            GTEST_SKIP() << "cannot remount read-only: " << small->error();
+        }
+    } else {
+        faults::fs::permissions(folder,
+                                faults::fs::perms::owner_read | faults::fs::perms::owner_exec);
+    }
+
+    const auto r = convert(folder / "planes.txt", folder / "planes.bmp");
+    EXPECT_EQ(r.exitCode, 1);
+    expectReported(r.err, folder / "planes.txt", reason);
+    expectReported(r.err, folder / "planes.bmp", reason);
+    EXPECT_EQ(readFile(folder / "planes.txt"), kEarlierText);
+    EXPECT_EQ(faults::listFolder(folder), std::vector<std::string>{"planes.txt"});
+    if (!small) {
+        faults::fs::permissions(folder, faults::fs::perms::owner_all);
+    }
+}
+
+TEST_F(ConverterOutput, FolderThatDoesNotExist) {
+    const path missing = m_dir / "no-such-folder";
+    const auto r = convert(missing / "planes.txt", missing / "planes.bmp");
+    EXPECT_EQ(r.exitCode, 1);
+    expectReported(r.err, missing / "planes.txt",
+                   "the folder " + missing.string() + " does not exist");
+    expectReported(r.err, missing / "planes.bmp",
+                   "the folder " + missing.string() + " does not exist");
+    EXPECT_FALSE(faults::fs::exists(missing));
+}
+
+TEST_F(ConverterOutput, NameThatIsAFolder) {
+    const path folder = m_dir / "taken";
+    faults::fs::create_directory(folder);
+    const auto r = convert(folder, folder);
+    EXPECT_EQ(r.exitCode, 1);
+    expectReported(r.err, folder, "is a folder");
+    EXPECT_TRUE(faults::fs::is_directory(folder));
+    EXPECT_TRUE(faults::fs::is_empty(folder));
+}
+
+// Devices cannot be replaced by a renamed file, so they are written directly.
+TEST_F(ConverterOutput, DevicesAreWrittenDirectly) {
+    const std::string expected = expectedText();
+    ASSERT_FALSE(expected.empty());
+    auto r = faults::runCli({"-q", "-o", "/dev/stdout", m_input.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+
+    r = convert("/dev/null", "/dev/null");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+} // namespace

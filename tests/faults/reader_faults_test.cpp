@@ -1,0 +1,121 @@
+// The picture reader on hostile bytes: headers that lie about their size, and every input the
+// fuzzer once broke the reader with.
+
+#include "fault_support.h"
+#include "surface/picture_reader.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace {
+
+using faults::lyingBmp;
+
+struct Read {
+    QImage picture;
+    QString reason;
+};
+
+Read readBytes(const std::string& bytes, const surface::ReadLimits& limits = {}) {
+    QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    Read r;
+    r.picture = surface::readPicture(buffer, &r.reason, limits);
+    return r;
+}
+
+struct Lie {
+    const char* name;
+    int bits;
+    std::uint32_t compression;
+    std::uint32_t infoSize;
+    int height; // negative: top-down
+};
+
+const Lie kLies[] = {
+    {"24-bit", 24, 0, 40, 32767},
+    {"24-bit top-down", 24, 0, 40, -32767},
+    {"32-bit", 32, 0, 40, 32767},
+    {"8-bit", 8, 0, 40, 32767},
+    {"4-bit", 4, 0, 40, 32767},
+    {"1-bit", 1, 0, 40, 32767},
+    {"16-bit bit fields", 16, 3, 40, 32767},
+    {"32-bit bit fields", 32, 3, 40, 32767},
+    {"V5 32-bit bit fields", 32, 3, 124, 32767},
+    {"core 24-bit", 24, 0, 12, 32767},
+    {"core 1-bit", 1, 0, 12, 32767},
+};
+
+// A header claiming the largest extent with a few bytes of pixels must be refused from the
+// header alone: the reason is the truncation, not a failed allocation or decode.
+TEST(LyingHeader, RefusedAsTruncatedForEveryUncompressedVariant) {
+    for (const Lie& lie : kLies) {
+        SCOPED_TRACE(lie.name);
+        const Read r =
+            readBytes(lyingBmp(32767, lie.height, lie.bits, lie.compression, lie.infoSize, 16));
+        EXPECT_TRUE(r.picture.isNull());
+        EXPECT_TRUE(r.reason.contains(QStringLiteral("truncated"))) << r.reason.toStdString();
+        EXPECT_TRUE(r.reason.contains(QStringLiteral("32767"))) << r.reason.toStdString();
+    }
+}
+
+// The converter under an address-space limit far below the claimed picture (4 GiB at 4 bytes a
+// pixel): any allocation of the pixels would fail and be reported as a lack of memory.
+TEST(LyingHeader, ConverterRefusesWithoutAllocatingThePixels) {
+    if (faults::builtWithAddressSanitizer()) {
+        GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+    }
+    faults::TempDir dir;
+    const faults::RunOptions limited{false, std::uint64_t{1} << 30};
+
+    // The limit itself leaves the converter room to work on a real picture.
+    faults::writeFile(dir / "small.bmp", faults::bmp24(64, 48));
+    const auto control = faults::runCli(
+        {"-q", "-o", (dir / "small.txt").string(), (dir / "small.bmp").string()}, limited);
+    ASSERT_EQ(control.exitCode, 0) << control.err;
+
+    for (const Lie& lie : kLies) {
+        SCOPED_TRACE(lie.name);
+        const auto input = dir / "lie.bmp";
+        faults::writeFile(input,
+                          lyingBmp(32767, lie.height, lie.bits, lie.compression, lie.infoSize, 16));
+        const auto r =
+            faults::runCli({"-q", "-o", (dir / "lie.txt").string(), input.string()}, limited);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err.rfind("greyplanes-cli: " + input.string() + ": the file is truncated", 0),
+                  0u)
+            << r.err;
+        EXPECT_FALSE(faults::fs::exists(dir / "lie.txt"));
+    }
+}
+
+// Every input the fuzzer found a fault with, read with the caps the fuzzer uses: the reader
+// returns a picture of the promised format and extent, or refuses with a reason. A crash, a
+// sanitizer report or a hang fails the test run.
+TEST(FuzzRegressions, EveryKeptInputIsReadOrRefused) {
+    const char* data = std::getenv("GREYPLANES_TEST_DATA");
+    ASSERT_NE(data, nullptr);
+    const faults::fs::path folder = faults::fs::path(data) / "fuzz";
+    if (!faults::fs::exists(folder) || faults::fs::is_empty(folder)) {
+        GTEST_SKIP() << "no fuzz regressions kept";
+    }
+    const surface::ReadLimits fuzzLimits{4096, qint64{4} << 20};
+    for (const auto& name : faults::listFolder(folder)) {
+        SCOPED_TRACE(name);
+        const Read r = readBytes(faults::readFile(folder / name), fuzzLimits);
+        if (r.picture.isNull()) {
+            EXPECT_FALSE(r.reason.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(r.picture.format(), QImage::Format_RGBX8888);
+        EXPECT_GE(r.picture.width(), 1);
+        EXPECT_GE(r.picture.height(), 1);
+        EXPECT_LE(r.picture.width(), fuzzLimits.maxExtent);
+        EXPECT_LE(r.picture.height(), fuzzLimits.maxExtent);
+    }
+}
+
+} // namespace
