@@ -1,0 +1,302 @@
+// The picture surface: every bitmap variant loads with exact colours, refusals name the
+// reason and change nothing, painted colours read back exactly, and saves round-trip.
+
+#include "imaging/levels.h"
+#include "support/bmp_builder.h"
+#include "surface/picture_reader.h"
+#include "surface/picture_surface.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace testing_support;
+using surface::PictureSurface;
+
+namespace {
+
+constexpr int kWidth = 5;
+constexpr int kHeight = 3;
+
+// Colours that every depth can hold exactly: each channel 0 or 255.
+std::vector<std::uint32_t> extremeColours() {
+    std::vector<std::uint32_t> colours;
+    for (int i = 0; i < kWidth * kHeight; ++i) {
+        const int k = (i * 5 + 3) % 8;
+        colours.push_back((k & 1 ? 0xFFu : 0u) | (k & 2 ? 0xFF00u : 0u) | (k & 4 ? 0xFF0000u : 0u));
+    }
+    return colours;
+}
+
+std::vector<std::uint32_t> anyColours() {
+    std::vector<std::uint32_t> colours;
+    std::mt19937 random(3);
+    for (int i = 0; i < kWidth * kHeight; ++i) {
+        colours.push_back(random() & 0xFFFFFF);
+    }
+    return colours;
+}
+
+class TempFiles {
+  public:
+    QString write(const QString& name, const QByteArray& bytes) {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+  private:
+    QTemporaryDir m_dir;
+};
+
+void expectPixels(const PictureSurface& surface, const std::vector<std::uint32_t>& colours,
+                  int width, int height) {
+    ASSERT_EQ(surface.width(), width);
+    ASSERT_EQ(surface.height(), height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            ASSERT_EQ(static_cast<std::uint32_t>(surface.read(x, y)),
+                      colours[static_cast<std::size_t>(y * width + x)])
+                << "at " << x << ", " << y;
+        }
+    }
+}
+
+// Qt widens a 16-bit channel by shifting it up, so a full 5-bit channel reads 0xF8.
+std::uint32_t widened16(std::uint32_t colour, BmpCompression compression) {
+    const std::uint32_t greenMask = compression == BmpCompression::BitFields ? 0xFC00 : 0xF800;
+    return (colour & 0xF800F8) | (colour & greenMask);
+}
+
+struct Variant {
+    const char* name;
+    BmpLayout layout;
+    bool indexed;
+};
+
+} // namespace
+
+TEST(SurfaceLoad, EveryBitmapVariantGivesItsExactColours) {
+    const std::vector<std::uint32_t> palette16 = {
+        0x000000, 0x123456, 0xABCDEF, 0xFFFFFF, 0x5A595A, 0xB4B4B4, 0x0000FF, 0x00FF00,
+        0xFF0000, 0x808080, 0x7F7F7F, 0x2A2A2A, 0x2B2B2B, 0xD4D4D4, 0xD5D5D5, 0x010203};
+    const Variant variants[] = {
+        {"1-bit", {1, BmpCompression::Rgb, 40, false, {}, {0x0A0B0C, 0xF0E0D0}}, true},
+        {"4-bit", {4, BmpCompression::Rgb, 40, false, {}, palette16}, true},
+        {"8-bit", {8, BmpCompression::Rgb, 40, false, {}, palette16}, true},
+        {"8-bit top-down", {8, BmpCompression::Rgb, 40, true, {}, palette16}, true},
+        {"8-bit old header", {8, BmpCompression::Rgb, 12, false, {}, palette16}, true},
+        {"RLE8", {8, BmpCompression::Rle8, 40, false, {}, palette16}, true},
+        {"RLE4", {4, BmpCompression::Rle4, 40, false, {}, palette16}, true},
+        {"16-bit 5-5-5", {16, BmpCompression::Rgb, 40, false, {}, {}}, false},
+        {"16-bit 5-6-5",
+         {16, BmpCompression::BitFields, 40, false, {0xF800, 0x07E0, 0x001F}, {}},
+         false},
+        {"24-bit", {24, BmpCompression::Rgb, 40, false, {}, {}}, false},
+        {"24-bit top-down", {24, BmpCompression::Rgb, 40, true, {}, {}}, false},
+        {"24-bit old header", {24, BmpCompression::Rgb, 12, false, {}, {}}, false},
+        {"24-bit V4 header", {24, BmpCompression::Rgb, 108, false, {}, {}}, false},
+        {"24-bit V5 header", {24, BmpCompression::Rgb, 124, false, {}, {}}, false},
+        {"32-bit", {32, BmpCompression::Rgb, 40, false, {}, {}}, false},
+        {"32-bit top-down", {32, BmpCompression::Rgb, 40, true, {}, {}}, false},
+        {"32-bit bit fields",
+         {32, BmpCompression::BitFields, 40, false, {0x00FF0000, 0x0000FF00, 0x000000FF}, {}},
+         false},
+        {"32-bit swapped bit fields",
+         {32, BmpCompression::BitFields, 40, false, {0x000000FF, 0x0000FF00, 0x00FF0000}, {}},
+         false},
+        {"32-bit V5 bit fields",
+         {32, BmpCompression::BitFields, 124, false, {0x00FF0000, 0x0000FF00, 0x000000FF}, {}},
+         false},
+    };
+    TempFiles files;
+    for (const Variant& v : variants) {
+        SCOPED_TRACE(v.name);
+        std::vector<std::uint32_t> values;
+        std::vector<std::uint32_t> expected;
+        const bool exactOnly = v.layout.bits == 16;
+        const std::vector<std::uint32_t> colours = exactOnly ? extremeColours() : anyColours();
+        for (int i = 0; i < kWidth * kHeight; ++i) {
+            if (v.indexed) {
+                const std::uint32_t index = static_cast<std::uint32_t>(i) %
+                                            std::min<std::uint32_t>(16, 1u << v.layout.bits);
+                values.push_back(index);
+                expected.push_back(v.layout.palette[index]);
+            } else {
+                const std::uint32_t c = colours[static_cast<std::size_t>(i)];
+                values.push_back(c);
+                expected.push_back(exactOnly ? widened16(c, v.layout.compression) : c);
+            }
+        }
+        const QString path = files.write(QStringLiteral("%1.bmp").arg(QString::fromLatin1(v.name)),
+                                         makeBmp(kWidth, kHeight, values, v.layout));
+        PictureSurface surface;
+        const auto failure = surface.load(path);
+        ASSERT_FALSE(failure.has_value()) << failure->message().toStdString();
+        expectPixels(surface, expected, kWidth, kHeight);
+    }
+}
+
+TEST(SurfaceLoad, OwnBitmapDecoderMatchesQtsReader) {
+    // Widths with every row padding, bottom-up and top-down.
+    std::mt19937 random(5);
+    for (int width : {1, 2, 3, 4, 7, 33}) {
+        for (bool topDown : {false, true}) {
+            std::vector<std::uint32_t> colours(static_cast<std::size_t>(width) * 4);
+            for (auto& c : colours) {
+                c = random() & 0xFFFFFF;
+            }
+            QByteArray bytes =
+                makeBmp(width, 4, colours, {24, BmpCompression::Rgb, 40, topDown, {}, {}});
+            QBuffer ours(&bytes);
+            ours.open(QIODevice::ReadOnly);
+            QString reason;
+            const QImage image = surface::readPicture(ours, &reason);
+            ASSERT_FALSE(image.isNull()) << reason.toStdString();
+            QBuffer theirs(&bytes);
+            theirs.open(QIODevice::ReadOnly);
+            const QImage qt = QImageReader(&theirs, "bmp").read().convertToFormat(image.format());
+            EXPECT_EQ(image, qt) << width << (topDown ? " top-down" : " bottom-up");
+        }
+    }
+}
+
+TEST(SurfaceLoad, OtherFormatsThatQtReads) {
+    TempFiles files;
+    QImage png(3, 2, QImage::Format_RGB32);
+    png.fill(QColor(0x12, 0x34, 0x56));
+    png.setPixel(2, 1, qRgb(0xAB, 0xCD, 0xEF));
+    const QString path = files.path(QStringLiteral("picture.bmp")); // a PNG under a .bmp name
+    ASSERT_TRUE(QImageWriter(path, "png").write(png));
+    PictureSurface surface;
+    ASSERT_FALSE(surface.load(path).has_value());
+    EXPECT_EQ(surface.read(0, 0), 0x563412);
+    EXPECT_EQ(surface.read(2, 1), 0xEFCDAB);
+}
+
+TEST(SurfaceLoad, RefusalsNameTheReasonAndChangeNothing) {
+    TempFiles files;
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char* reasonPart;
+    };
+    const QByteArray good = makeBmp(2, 2, {1, 2, 3, 4}, {});
+    QByteArray truncated = good.left(good.size() - 8);
+    const Case cases[] = {
+        {"wide.bmp", makeBmp(32768, 1, std::vector<std::uint32_t>(32768), {}), "too large"},
+        {"high.bmp", makeBmp(1, 32768, std::vector<std::uint32_t>(32768), {}), "too large"},
+        {"truncated.bmp", truncated, "truncated"},
+        {"text.bmp", QByteArray("just some text, not a picture\n"), "not a picture"},
+        {"empty.bmp", QByteArray(), "empty"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PictureSurface surface(7, 6);
+        surface.paint(1, 1, imaging::kDarkGrey);
+        const auto failure = surface.load(files.write(QString::fromLatin1(c.name), c.bytes));
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_TRUE(failure->message().contains(QString::fromLatin1(c.name)));
+        EXPECT_TRUE(failure->reason.contains(QString::fromLatin1(c.reasonPart)))
+            << failure->reason.toStdString();
+        EXPECT_EQ(surface.width(), 7);
+        EXPECT_EQ(surface.read(1, 1), imaging::kDarkGrey);
+    }
+    PictureSurface surface;
+    EXPECT_TRUE(surface.load(files.path(QStringLiteral("missing.bmp"))).has_value());
+    EXPECT_EQ(surface.width(), 417);
+    EXPECT_EQ(surface.height(), 337);
+}
+
+TEST(SurfaceLoad, LargestExtentIsAccepted) {
+    TempFiles files;
+    for (auto [w, h] : {std::pair{32767, 1}, std::pair{1, 32767}}) {
+        const auto n = static_cast<std::size_t>(w) * h;
+        PictureSurface surface;
+        const auto failure =
+            surface.load(files.write(QStringLiteral("edge.bmp"),
+                                     makeBmp(w, h, std::vector<std::uint32_t>(n, 0x5A595A), {})));
+        ASSERT_FALSE(failure.has_value()) << failure->message().toStdString();
+        EXPECT_EQ(surface.width(), w);
+        EXPECT_EQ(surface.height(), h);
+        EXPECT_EQ(surface.read(w - 1, h - 1), imaging::kDarkGrey);
+    }
+}
+
+TEST(SurfaceLoad, PicturesOverQtsDefaultAllocationLimitLoad) {
+    // 8-bit pixels decode through Qt's reader into 4 bytes each: 150 MB, over its 128 MB default.
+    const int side = 6200;
+    QByteArray bytes = makeBmp(side, side, std::vector<std::uint32_t>(std::size_t{side} * side, 1),
+                               {8, BmpCompression::Rgb, 40, false, {}, {0, 0x5A595A}});
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QString reason;
+    const QImage image = surface::readPicture(buffer, &reason);
+    ASSERT_FALSE(image.isNull()) << reason.toStdString();
+    EXPECT_EQ(image.width(), side);
+    EXPECT_EQ(image.pixel(side - 1, side - 1), qRgb(0x5A, 0x59, 0x5A));
+}
+
+TEST(SurfacePixels, PaintedColoursReadBackExactlyAndOutsideIsNoColour) {
+    PictureSurface surface(4, 3);
+    EXPECT_EQ(surface.read(0, 0), imaging::kWhite);
+    const imaging::Colour colours[] = {imaging::kBlack, imaging::kDarkGrey, imaging::kLightGrey,
+                                       imaging::kWhite, 0x010203,           0xFEDCBA};
+    int i = 0;
+    for (imaging::Colour c : colours) {
+        surface.paint(i % 4, i / 4, c);
+        ++i;
+    }
+    i = 0;
+    for (imaging::Colour c : colours) {
+        EXPECT_EQ(surface.read(i % 4, i / 4), c);
+        ++i;
+    }
+    for (auto [x, y] : {std::pair{-1, 0}, std::pair{0, -1}, std::pair{4, 0}, std::pair{0, 3}}) {
+        EXPECT_EQ(surface.read(x, y), imaging::kNoColour);
+        surface.paint(x, y, imaging::kBlack); // ignored
+    }
+}
+
+TEST(SurfaceSave, SaveThenLoadGivesTheSamePicture) {
+    TempFiles files;
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 2}, std::pair{5, 4}, std::pair{8, 3}}) {
+        PictureSurface surface(w, h);
+        std::vector<std::uint32_t> colours;
+        std::mt19937 random(static_cast<unsigned>(w * 31 + h));
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                colours.push_back(random() & 0xFFFFFF);
+                surface.paint(x, y, static_cast<imaging::Colour>(colours.back()));
+            }
+        }
+        const QString path = files.path(QStringLiteral("saved.bmp"));
+        ASSERT_FALSE(surface.save(path).has_value());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_EQ(bytes.left(2), "BM");
+        EXPECT_EQ(bytes[28], 24); // bits per pixel
+        EXPECT_EQ(bytes.size(), 54 + h * ((3 * w + 3) / 4 * 4));
+        PictureSurface loaded;
+        ASSERT_FALSE(loaded.load(path).has_value());
+        expectPixels(loaded, colours, w, h);
+    }
+}
+
+TEST(SurfaceSave, FailedSaveLeavesNoFileAndNamesIt) {
+    TempFiles files;
+    PictureSurface surface(2, 2);
+    const QString path = files.path(QStringLiteral("no/such/folder/out.bmp"));
+    const auto failure = surface.save(path);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->message().contains(QStringLiteral("out.bmp")));
+    EXPECT_FALSE(QFile::exists(path));
+}
