@@ -1,0 +1,95 @@
+#include "harness.h"
+
+#include "window/picture_view.h"
+#include "window/text_pane.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace window_test {
+
+Harness::Harness(std::chrono::milliseconds yieldInterval) {
+    window::Seams seams;
+    seams.chooseFile = [this](QWidget*, const window::DialogRequest& request) {
+        m_requests.push_back(request);
+        m_menuInDialogs.push_back(menu());
+        if (m_answers.empty()) {
+            ADD_FAILURE() << "a file dialog was shown that the test did not expect";
+            return QString();
+        }
+        QString name = m_answers.front();
+        m_answers.pop_front();
+        return name;
+    };
+    seams.beep = [this] { ++m_beeps; };
+    seams.showError = [this](QWidget*, const QString& title, const QString& text) {
+        m_errors.push_back({title, text});
+    };
+    seams.yieldInterval = yieldInterval;
+    m_form = std::make_unique<window::Form1>(std::move(seams));
+    m_form->show();
+}
+
+QAction* Harness::action(const char* name) const {
+    auto* found = m_form->findChild<QAction*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+QLineEdit* Harness::field(const char* name) const {
+    auto* found = m_form->findChild<QLineEdit*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+MenuState Harness::menu() const {
+    return {action("mOpen")->isEnabled(), action("mConvert")->isEnabled(),
+            action("mSaveP")->isEnabled(), action("mSaveC")->isEnabled()};
+}
+
+std::string Harness::paneText() const {
+    return m_form->findChild<window::TextPane*>(QStringLiteral("RichTextBox1"))->text();
+}
+
+QImage Harness::shown() const {
+    auto* view = m_form->findChild<window::PictureView*>(QStringLiteral("Picture1"));
+    return view->grab().toImage();
+}
+
+void Harness::choose(const char* name, const QString& fileName) {
+    answer(fileName);
+    action(name)->trigger();
+}
+
+QImage pictureOf(const std::vector<std::vector<std::uint32_t>>& rows) {
+    const int height = static_cast<int>(rows.size());
+    const int width = static_cast<int>(rows.front().size());
+    QImage picture(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t c = rows[y][x];
+            picture.setPixel(x, y, qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF));
+        }
+    }
+    return picture;
+}
+
+void writeBitmap(const QImage& picture, const QString& fileName) {
+    ASSERT_TRUE(picture.save(fileName, "BMP")) << fileName.toStdString();
+}
+
+std::uint32_t colourAt(const QImage& image, int x, int y) {
+    const QRgb p = image.pixel(x, y);
+    return static_cast<std::uint32_t>(qRed(p) | (qGreen(p) << 8) | (qBlue(p) << 16));
+}
+
+QByteArray readAll(const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ADD_FAILURE() << "cannot read " << fileName.toStdString();
+        return {};
+    }
+    return file.readAll();
+}
+
+} // namespace window_test

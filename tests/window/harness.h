@@ -1,0 +1,77 @@
+#pragma once
+// Drives Form1 through its seams: answers its file dialogs, counts beeps, records errors.
+
+#include "window/form1.h"
+
+#include <QAction>
+#include <QImage>
+#include <QLineEdit>
+#include <QString>
+#include <array>
+#include <deque>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace window_test {
+
+struct ShownError {
+    QString title;
+    QString text;
+};
+
+// Which of Open, Convert, Save Picture and Save C Code can be chosen.
+using MenuState = std::array<bool, 4>;
+inline constexpr MenuState kAtStart{true, false, false, false};
+inline constexpr MenuState kNone{false, false, false, false};
+inline constexpr MenuState kOpened{false, true, true, false};
+inline constexpr MenuState kConverted{false, true, true, true};
+
+class Harness {
+  public:
+    explicit Harness(std::chrono::milliseconds yieldInterval = std::chrono::milliseconds(15));
+
+    window::Form1& form() { return *m_form; }
+    QAction* action(const char* name) const;
+    QLineEdit* field(const char* name) const;
+    MenuState menu() const;
+    std::string paneText() const;
+    // What Picture1 shows, as rendered on screen.
+    QImage shown() const;
+
+    // The next file dialogs return these names in turn ("" is a cancel).
+    void answer(const QString& name) { m_answers.push_back(name); }
+    // Chooses a menu entry, answering its dialog with `name`.
+    void choose(const char* action, const QString& name);
+    void choose(const char* action) { this->action(action)->trigger(); }
+
+    const std::vector<window::DialogRequest>& requests() const { return m_requests; }
+    // The menu state seen while each dialog was shown.
+    const std::vector<MenuState>& menuInDialogs() const { return m_menuInDialogs; }
+    int beeps() const { return m_beeps; }
+    const std::vector<ShownError>& errors() const { return m_errors; }
+
+  private:
+    std::unique_ptr<window::Form1> m_form;
+    std::deque<QString> m_answers;
+    std::vector<window::DialogRequest> m_requests;
+    std::vector<MenuState> m_menuInDialogs;
+    std::vector<ShownError> m_errors;
+    int m_beeps = 0;
+};
+
+// An RGB picture from rows of 0xBBGGRR colours.
+QImage pictureOf(const std::vector<std::vector<std::uint32_t>>& rows);
+// Writes a picture as a bitmap; fails the test if it cannot.
+void writeBitmap(const QImage& picture, const QString& fileName);
+// The colour at (x, y) of an image as 0xBBGGRR.
+std::uint32_t colourAt(const QImage& image, int x, int y);
+QByteArray readAll(const QString& fileName);
+
+} // namespace window_test
