@@ -77,6 +77,13 @@ std::optional<Failure> saveFile(const QString& fileName,
         file.cancelWriting();
         return Failure{fileName, reason};
     }
+    // QSaveFile::commit() does not notice when writing out its own buffer fails (a full disk
+    // then gives an empty file), so the buffer is written out and checked first.
+    if (!file.flush()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return Failure{fileName, why};
+    }
     if (!file.commit()) {
         return Failure{fileName, file.errorString()};
     }
