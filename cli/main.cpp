@@ -30,9 +30,18 @@ int usageError(const QString& message) {
     return 2;
 }
 
+// Qt's decoders chatter on standard error about the files they refuse ("libpng error: ...",
+// allocation limits); the refusal reaches the user once, as "greyplanes-cli: FILE: reason".
+void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+        std::fprintf(stderr, "greyplanes-cli: %s\n", message.toLocal8Bit().constData());
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    qInstallMessageHandler(quietQtMessages);
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments().mid(1);
 
