@@ -103,6 +103,31 @@ std::string lyingBmp(int width, int height, int bitsPerPixel, std::uint32_t comp
     return s;
 }
 
+std::string pngHeaderOnly(int width, int height) {
+    auto be32 = [](std::string& s, std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            s += static_cast<char>((v >> shift) & 0xFF);
+        }
+    };
+    std::string ihdr = "IHDR";
+    be32(ihdr, static_cast<std::uint32_t>(width));
+    be32(ihdr, static_cast<std::uint32_t>(height));
+    ihdr += std::string("\x08\x02\x00\x00\x00", 5); // 8-bit RGB, no interlace
+    // The chunk's CRC-32 covers its type and data.
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : ihdr) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int k = 0; k < 8; ++k) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    std::string png = "\x89PNG\r\n\x1a\n";
+    be32(png, 13);
+    png += ihdr;
+    be32(png, crc ^ 0xFFFFFFFFu);
+    return png;
+}
+
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;

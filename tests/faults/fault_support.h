@@ -20,6 +20,9 @@ std::string bmp24(int width, int height);
 std::string lyingBmp(int width, int height, int bitsPerPixel, std::uint32_t compression,
                      std::uint32_t infoSize, std::size_t dataBytes);
 
+// The signature and header of a PNG picture of width x height, 8-bit RGB, and nothing more.
+std::string pngHeaderOnly(int width, int height);
+
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& bytes);
 // The names in a folder, sorted.
