@@ -44,6 +44,21 @@ class TerminalProgress final : public imaging::RowProgress {
     std::chrono::steady_clock::time_point m_last{};
 };
 
+// A one-line note on the terminal for steps that report no rows; the next line replaces it.
+void status(const Options& options, std::FILE* out, const char* what, const QString& file) {
+    if (options.progress) {
+        std::fprintf(out, "\r\033[K%s %s", what, file.toLocal8Bit().constData());
+        std::fflush(out);
+    }
+}
+
+void clearStatus(const Options& options, std::FILE* out) {
+    if (options.progress) {
+        std::fprintf(out, "\r\033[K");
+        std::fflush(out);
+    }
+}
+
 void report(std::FILE* errors, const QString& message) {
     std::fprintf(errors, "greyplanes-cli: %s\n", message.toLocal8Bit().constData());
 }
@@ -71,7 +86,9 @@ bool writeStdout(std::string_view text, QString* reason) {
 
 int convert(const Options& options, std::FILE* errors) {
     surface::PictureSurface surface(1, 1);
+    status(options, errors, "reading", options.input);
     if (const auto failure = surface.load(options.input)) {
+        clearStatus(options, errors);
         report(errors, failure->message());
         return 1;
     }
@@ -94,16 +111,17 @@ int convert(const Options& options, std::FILE* errors) {
         planes = imaging::encodePlanes(surface, height, width, progress);
     }
     // The text goes out piece by piece: a whole text in memory would only cost fresh pages.
-    int status = 0;
+    int exitStatus = 0;
     if (options.textOutput.isEmpty()) {
         QString reason;
         const bool written = imaging::writeArraysTo(
             *planes, width, [&](std::string_view piece) { return writeStdout(piece, &reason); });
         if (!written) {
             report(errors, QStringLiteral("standard output: ") + reason);
-            status = 1;
+            exitStatus = 1;
         }
     } else {
+        status(options, errors, "writing", options.textOutput);
         const auto failure =
             surface::saveFile(options.textOutput, [&](QIODevice& device, QString* reason) {
                 return imaging::writeArraysTo(*planes, width, [&](std::string_view piece) {
@@ -111,19 +129,23 @@ int convert(const Options& options, std::FILE* errors) {
                 });
             });
         if (failure) {
+            clearStatus(options, errors);
             report(errors, failure->message());
-            status = 1;
+            exitStatus = 1;
         }
     }
     planes.reset();
 
     if (!options.pictureOutput.isEmpty()) {
+        status(options, errors, "writing", options.pictureOutput);
         if (const auto failure = surface.save(options.pictureOutput)) {
+            clearStatus(options, errors);
             report(errors, failure->message());
-            status = 1;
+            exitStatus = 1;
         }
     }
-    return status;
+    clearStatus(options, errors);
+    return exitStatus;
 }
 
 } // namespace cli
