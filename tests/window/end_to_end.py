@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""Starts the real greyplanes window in a virtual X server and drives it as a user would.
+
+File > Open (typing the name into the file dialog), File > Convert, File > Save C Code and
+File > Save Picture, all by keyboard; then compares the saved files with what greyplanes-cli
+writes for the same picture.
+
+Usage: end_to_end.py --app PATH/greyplanes --cli PATH/greyplanes-cli
+Exit status 0 on success, 1 on a failure, 77 (skipped) where no virtual X server can run.
+"""
+import argparse
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+OVERALL_TIMEOUT = 180  # seconds; nothing here may hang the test run
+
+
+def log(message):
+    print(message, flush=True)
+
+
+def write_bitmap(path, width, height):
+    """A 24-bit bitmap with a gradient and a few band-edge greys, so all four levels occur."""
+    stride = (3 * width + 3) & ~3
+    rows = []
+    for y in range(height - 1, -1, -1):  # bottom-up
+        row = bytearray()
+        for x in range(width):
+            r = (x * 255) // max(1, width - 1)
+            g = (y * 255) // max(1, height - 1)
+            b = ((x + y) * 37) % 256
+            if x == y:
+                r = g = b = 127 if x % 2 else 128
+            row += bytes((b, g, r))
+        row += bytes(stride - len(row))
+        rows.append(bytes(row))
+    data = b"".join(rows)
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + data)
+
+
+class Driver:
+    def __init__(self, deadline):
+        self.deadline = deadline
+
+    def xdotool(self, *args, timeout=20):
+        left = max(1, min(timeout, self.deadline - time.monotonic()))
+        result = subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=left)
+        return result.returncode, result.stdout.strip()
+
+    def find(self, title):
+        code, out = self.xdotool("search", "--onlyvisible", "--name", "^%s$" % title)
+        return out.split()[0] if code == 0 and out else None
+
+    def wait_for(self, title, seconds=30):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            window = self.find(title)
+            if window:
+                return window
+            time.sleep(0.2)
+        raise AssertionError("no window titled %r appeared" % title)
+
+    def wait_gone(self, title, seconds=10):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            if not self.find(title):
+                return True
+            time.sleep(0.2)
+        return False
+
+    def focus(self, window):
+        self.xdotool("windowfocus", "--sync", window)
+        time.sleep(0.3)
+
+    def keys(self, *keys):
+        for key in keys:
+            self.xdotool("key", "--clearmodifiers", key)
+            time.sleep(0.4)
+
+    def menu(self, form, mnemonic):
+        """File menu by keyboard: Alt+F, then the entry's underlined letter."""
+        self.focus(form)
+        self.keys("alt+f", mnemonic)
+
+    def answer_dialog(self, title, name):
+        dialog = self.wait_for(title)
+        self.focus(dialog)
+        self.keys("ctrl+a")  # the dialog may offer the last name
+        self.xdotool("type", "--delay", "30", name)
+        time.sleep(0.5)
+        # The first Return may only take a completion that the dialog offers.
+        for _ in range(3):
+            self.keys("Return")
+            if self.wait_gone(title, 3):
+                return
+        raise AssertionError("the %r dialog did not accept %s" % (title, name))
+
+
+def wait_for_file(path, size, seconds=30):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if os.path.exists(path) and os.path.getsize(path) == size:
+            return
+        time.sleep(0.2)
+    raise AssertionError("%s was not written (expected %d bytes)" % (path, size))
+
+
+def inner(args):
+    deadline = time.monotonic() + OVERALL_TIMEOUT - 20
+    with open(args.marker, "w") as f:
+        f.write("X server up\n")
+    work = tempfile.mkdtemp(prefix="greyplanes-e2e-")
+    app = None
+    try:
+        picture = os.path.join(work, "in.bmp")
+        write_bitmap(picture, 37, 23)
+        expected_text = os.path.join(work, "expected.txt")
+        expected_picture = os.path.join(work, "expected.bmp")
+        subprocess.run([args.cli, "-q", "-o", expected_text, "-p", expected_picture, picture],
+                       check=True, timeout=60)
+
+        env = dict(os.environ)
+        env["QT_QPA_PLATFORM"] = "xcb"
+        env.setdefault("XDG_RUNTIME_DIR", work)
+        app = subprocess.Popen([args.app], env=env, cwd=work)
+        d = Driver(deadline)
+        form = d.wait_for("Form1")
+        log("window shown")
+
+        d.menu(form, "o")
+        d.answer_dialog("Open", picture)
+        log("picture opened")
+        time.sleep(1.5)  # the scan of a small picture is over by then
+
+        d.menu(form, "c")
+        time.sleep(1.5)
+        log("converted")
+
+        out_text = os.path.join(work, "out.txt")
+        d.menu(form, "s")
+        d.answer_dialog("Save C Code", out_text)
+        wait_for_file(out_text, os.path.getsize(expected_text))
+        log("C code saved")
+
+        out_picture = os.path.join(work, "out.bmp")
+        d.menu(form, "p")
+        d.answer_dialog("Save Picture", out_picture)
+        wait_for_file(out_picture, os.path.getsize(expected_picture))
+        log("picture saved")
+
+        with open(out_text, "rb") as a, open(expected_text, "rb") as b:
+            if a.read() != b.read():
+                raise AssertionError("Save C Code wrote other bytes than greyplanes-cli")
+        with open(out_picture, "rb") as a, open(expected_picture, "rb") as b:
+            if a.read() != b.read():
+                raise AssertionError("Save Picture wrote other bytes than greyplanes-cli -p")
+        if app.poll() is not None:
+            raise AssertionError("the window ended on its own (status %s)" % app.returncode)
+        log("end-to-end: the saved files match greyplanes-cli")
+        return 0
+    except (AssertionError, subprocess.SubprocessError) as e:
+        log("FAILED: %s" % e)
+        return 1
+    finally:
+        if app is not None and app.poll() is None:
+            app.send_signal(signal.SIGTERM)
+            try:
+                app.wait(10)
+            except subprocess.TimeoutExpired:
+                app.kill()
+                app.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def outer(args):
+    missing = [tool for tool in ("xvfb-run", "Xvfb", "xdotool") if shutil.which(tool) is None]
+    if missing:
+        log("SKIPPED: %s not installed (Debian packages xvfb, xauth and xdotool)"
+            % ", ".join(missing))
+        return SKIP
+    marker_dir = tempfile.mkdtemp(prefix="greyplanes-e2e-marker-")
+    marker = os.path.join(marker_dir, "up")
+    command = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24",
+               sys.executable, os.path.abspath(__file__), "--inner", "--marker", marker,
+               "--app", args.app, "--cli", args.cli]
+    try:
+        # A session of its own, so that a timeout ends the X server and the window too.
+        process = subprocess.Popen(command, start_new_session=True)
+        try:
+            code = process.wait(OVERALL_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            log("FAILED: the end-to-end run took longer than %d s" % OVERALL_TIMEOUT)
+            return 1
+        if not os.path.exists(marker):
+            log("SKIPPED: no virtual X server could be started here (xvfb-run status %d)" % code)
+            return SKIP
+        return code
+    finally:
+        shutil.rmtree(marker_dir, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--inner", action="store_true")
+    parser.add_argument("--marker")
+    args = parser.parse_args()
+    return inner(args) if args.inner else outer(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
