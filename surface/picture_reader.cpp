@@ -242,10 +242,25 @@ QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits)
         if (!device.isSequential() && !checkBmpData(bmp, device.size() - device.pos(), reason)) {
             return {};
         }
-        if (bmp.infoSize >= 40 && bmp.compression == Compression::Rgb && bmp.bitsPerPixel == 24 &&
-            bmp.planes == 1 && !device.isSequential() &&
-            bmp.dataOffset >= kFileHeaderSize + bmp.infoSize) {
+        // The old core header stores 24-bit pixels the same way.
+        if ((bmp.infoSize >= 40 || bmp.infoSize == kCoreHeaderSize) &&
+            bmp.compression == Compression::Rgb && bmp.bitsPerPixel == 24 && bmp.planes == 1 &&
+            !device.isSequential() && bmp.dataOffset >= kFileHeaderSize + bmp.infoSize) {
             return readBmp24(device, bmp, reason);
+        }
+        // Qt's bitmap reader gives up past 16384 x 16384 pixels, saying only that it cannot
+        // read the data; only the plain 24-bit bitmaps decoded above go beyond that.
+        constexpr qint64 kQtBmpMaxPixels = qint64{16384} * 16384;
+        if (bmp.width * rows > kQtBmpMaxPixels) {
+            *reason = QStringLiteral("the picture is too large for its kind of bitmap (%1 at %2 "
+                                     "bits per pixel%3): bitmaps over %4 pixels can be read only "
+                                     "as uncompressed 24-bit bitmaps")
+                          .arg(sizeText(bmp.width, rows))
+                          .arg(bmp.bitsPerPixel)
+                          .arg(bmp.compression == Compression::Rgb ? QString()
+                                                                   : QStringLiteral(", compressed"))
+                          .arg(kQtBmpMaxPixels);
+            return {};
         }
     }
     return readWithQt(device, limits, reason);
