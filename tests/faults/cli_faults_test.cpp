@@ -99,6 +99,22 @@ TEST_F(ConverterInput, PictureBeyondTheLargestExtent) {
     expectRefused(m_dir / "high.bmp", "the picture is too large (1 × 32768 pixels");
 }
 
+// Bitmaps other than plain 24-bit ones go through Qt's reader, which stops at 16384 x 16384
+// pixels; past that the refusal says so. The files are sparse: no disk space, no data.
+TEST_F(ConverterInput, LargeBitmapOfAKindThatCannotBeReadSoLarge) {
+    const std::string reason = "the picture is too large for its kind of bitmap (16385 × 16385 "
+                               "pixels at 8 bits per pixel";
+    const path plain = m_dir / "indexed.bmp";
+    const std::string header = faults::lyingBmp(16385, 16385, 8, 0, 40, 0);
+    writeFile(plain, header);
+    faults::fs::resize_file(plain, header.size() + std::uintmax_t{16388} * 16385);
+    expectRefused(plain, reason + "): ");
+
+    const path rle = m_dir / "rle.bmp";
+    writeFile(rle, faults::lyingBmp(16385, 16385, 8, 1, 40, 2));
+    expectRefused(rle, reason + ", compressed): ");
+}
+
 // The largest extent is accepted in either direction (thin pictures keep the files small).
 TEST(ConverterExtent, LargestExtentIsConverted) {
     faults::TempDir dir;
