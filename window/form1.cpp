@@ -1,6 +1,5 @@
 #include "window/form1.h"
 
-#include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
 #include "surface/safe_save.h"
@@ -15,7 +14,6 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <new>
 #include <thread>
 
 namespace window {
@@ -176,19 +174,22 @@ void Form1::open() {
         return;
     }
 
-    surface::PictureSurface loaded(1, 1);
-    std::optional<surface::Failure> failure;
-    runAside([&] { failure = loaded.load(name); });
-    if (m_closed) {
-        return;
+    {
+        surface::PictureSurface loaded(1, 1);
+        std::optional<surface::Failure> failure;
+        runAside([&] { failure = loaded.load(name); });
+        if (m_closed) {
+            return;
+        }
+        if (failure) {
+            idleAgain();
+            reportFailure(QStringLiteral("Open"), *failure);
+            return;
+        }
+        // Shares the pixels, and `loaded` lets go of them at the end of this block: the
+        // quantizer's writes must not find them shared, or the whole picture would be copied.
+        m_surface.setPicture(loaded.image());
     }
-    if (failure) {
-        idleAgain();
-        reportFailure(QStringLiteral("Open"), *failure);
-        return;
-    }
-    // Shares the pixels; `loaded` lets go of them on return, so they are never held twice.
-    m_surface.setPicture(loaded.image());
     m_picture1->update();
 
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
@@ -217,30 +218,8 @@ void Form1::convert() {
     if (!planes) {
         return; // closed during the scan
     }
-    std::string text;
-    bool outOfMemory = false;
-    runAside([&] {
-        try {
-            text = imaging::writeArrays(*planes, m_imageWidth);
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-        }
-        planes.reset();
-    });
-    if (m_closed) {
-        return;
-    }
     m_busy = false;
-    if (outOfMemory) {
-        updateActions();
-        m_seams.showError(this, QStringLiteral("Convert"),
-                          QStringLiteral("There is not enough memory for the C text of this "
-                                         "picture (%1 × %2 pixels).")
-                              .arg(m_imageWidth)
-                              .arg(m_imageHeight));
-        return;
-    }
-    m_richTextBox1->setText(std::move(text));
+    m_richTextBox1->setArrays(std::move(*planes), m_imageWidth);
     m_stage = Stage::Converted;
     updateActions();
     m_seams.beep();
@@ -279,7 +258,12 @@ void Form1::saveCCode() {
     m_busy = true;
     updateActions();
     std::optional<surface::Failure> failure;
-    runAside([&] { failure = surface::saveBytes(name, m_richTextBox1->text()); });
+    runAside([&] {
+        failure = surface::saveFile(name, [this](QIODevice& device, QString* reason) {
+            return m_richTextBox1->write(
+                [&](std::string_view piece) { return surface::writeAll(device, piece, reason); });
+        });
+    });
     if (m_closed) {
         return;
     }

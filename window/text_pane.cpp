@@ -1,5 +1,7 @@
 #include "window/text_pane.h"
 
+#include "imaging/c_array_writer.h"
+
 #include <QFont>
 
 namespace window {
@@ -9,30 +11,54 @@ TextPane::TextPane(QWidget* parent) : QPlainTextEdit(parent) {
     font.setStyleHint(QFont::Monospace);
     font.setPointSizeF(8.25);
     setFont(font);
-    // The text is generated; what is saved is the kept text, so edits could not be saved.
+    // What is saved is the generated text, so edits made here could not be saved.
     setReadOnly(true);
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setUndoRedoEnabled(false);
 }
 
-void TextPane::setText(std::string text) {
-    m_text = std::move(text);
-    std::string_view shown = m_text;
+void TextPane::setArrays(imaging::Planes planes, int width) {
+    m_planes = std::move(planes);
+    m_width = width;
+
+    std::string shown;
+    write([&](std::string_view piece) {
+        shown.append(piece.substr(0, kShownBytes - shown.size()));
+        return shown.size() < kShownBytes;
+    });
     QString note;
-    if (shown.size() > kShownBytes) {
-        shown = shown.substr(0, kShownBytes);
-        // End the shown part on a whole line where there is one.
-        if (const auto end = shown.rfind('\n'); end != std::string_view::npos) {
-            shown = shown.substr(0, end + 1);
+    const std::size_t total = size();
+    if (shown.size() < total) {
+        // End the shown part on a whole line.
+        if (const auto end = shown.rfind('\n'); end != std::string::npos) {
+            shown.resize(end + 1);
         }
         note = QStringLiteral("\n[Only the first %L1 of %L2 bytes are shown here. "
                               "Save C Code writes the whole text.]")
                    .arg(shown.size())
-                   .arg(m_text.size());
+                   .arg(total);
     }
     QString display = QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
     display.remove(QLatin1Char('\r'));
     setPlainText(display + note);
+}
+
+std::size_t TextPane::size() const {
+    return empty() ? 0 : imaging::arraysTextSize(m_planes.dark.size(), m_width);
+}
+
+bool TextPane::write(const std::function<bool(std::string_view)>& sink) const {
+    return empty() || imaging::writeArraysTo(m_planes, m_width, sink);
+}
+
+std::string TextPane::text() const {
+    std::string whole;
+    whole.reserve(size());
+    write([&](std::string_view piece) {
+        whole.append(piece);
+        return true;
+    });
+    return whole;
 }
 
 } // namespace window

@@ -393,22 +393,41 @@ TEST_F(Form1Test, ClosingDuringConvertLeavesThePaneAlone) {
     EXPECT_EQ(h.beeps(), 0);
 }
 
-TEST(TextPaneTest, ShowsALargeTextOnlyInPartButKeepsItWhole) {
+TEST(TextPaneTest, ShowsALargeTextOnlyInPartButWritesItWhole) {
     window::TextPane pane;
-    std::string line = "0x00, ";
-    std::string text = "static unsigned char Untitled_d[] = {\r\n";
-    while (text.size() < 4 * window::TextPane::kShownBytes) {
-        text += "\r\n" + line + line + line;
-    }
-    pane.setText(text);
-    EXPECT_EQ(pane.text(), text);
+    EXPECT_TRUE(pane.text().empty());
+
+    // 1 x 2 pixels: both planes 0x40 (the first pixel white, the second black).
+    imaging::Planes small{{0x40}, {0x40}, 2};
+    pane.setArrays(small, 1);
+    const std::string smallText = "static unsigned char Untitled_d[] = {\r\n\r\n0x40, \r\n"
+                                  "\r\n"
+                                  "static unsigned char Untitled_l[] = {\r\n\r\n0x40, ";
+    EXPECT_EQ(pane.text(), smallText);
+    EXPECT_EQ(pane.size(), smallText.size());
+    EXPECT_EQ(pane.toPlainText(), QString::fromStdString(smallText).remove('\r'));
+
+    // Width 8: one byte per line, "\r\n0xFF, " each, far more than is shown.
+    const std::size_t bytes = window::TextPane::kShownBytes;
+    imaging::Planes large{std::vector<std::uint8_t>(bytes, 0xFF),
+                          std::vector<std::uint8_t>(bytes, 0x00), bytes * 8};
+    pane.setArrays(large, 8);
+    const std::string text = pane.text();
+    EXPECT_EQ(text.size(), pane.size());
+    EXPECT_EQ(text.size(), 2 * (37 + 2 + bytes * 8) + 4);
+    std::string written;
+    EXPECT_TRUE(pane.write([&](std::string_view piece) {
+        written.append(piece);
+        return true;
+    }));
+    EXPECT_EQ(written, text);
+    EXPECT_EQ(text.substr(text.size() - 8), "\r\n0x00, ");
+
     const QString shown = pane.toPlainText();
     EXPECT_LT(shown.size(), qsizetype(window::TextPane::kShownBytes + 200));
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("static unsigned char Untitled_d[] = {\n\n0x00")));
+    EXPECT_TRUE(
+        shown.startsWith(QStringLiteral("static unsigned char Untitled_d[] = {\n\n0xFF, \n")));
     EXPECT_TRUE(shown.contains(QStringLiteral("Save C Code writes the whole text")));
-
-    pane.setText("short\r\ntext");
-    EXPECT_EQ(pane.toPlainText(), QStringLiteral("short\ntext"));
 }
 
 TEST(FileDialogTest, FilterShowsItsPatternsOnce) {

@@ -1,0 +1,3 @@
+# Included by bench/CMakeLists.txt when the window is built.
+add_executable(window_bench window_bench.cpp)
+target_link_libraries(window_bench PRIVATE greyplanes_window)
