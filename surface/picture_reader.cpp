@@ -202,13 +202,73 @@ int allocationLimitMiB(const ReadLimits& limits) {
     return static_cast<int>(std::min<qint64>(mib, 1 << 30));
 }
 
+// libjpeg fills whatever a truncated JPEG lacks with grey, so Qt's reader would turn a few
+// hundred bytes claiming 32767 x 32767 pixels into a 4 GiB picture. A Huffman-coded frame holds
+// at least one bit for each 8 x 8 block of its full-size component (its first scan codes every
+// block's DC difference), so a shorter file is refused. Arithmetic-coded frames can be smaller
+// and are left to the decoder.
+bool checkJpegData(QIODevice& device, qint64 start, const QSize& size, QString* reason) {
+    // Qt's reader has moved on while reading the size; it continues from where it stopped.
+    const qint64 resume = device.pos();
+    if (!device.seek(start)) {
+        return true;
+    }
+    const QByteArray head = device.peek(1 << 20);
+    device.seek(resume);
+    const auto* b = reinterpret_cast<const unsigned char*>(head.constData());
+    const qsizetype n = head.size();
+    if (n < 4 || b[0] != 0xFF || b[1] != 0xD8) {
+        return true;
+    }
+    for (qsizetype p = 2; p + 4 <= n;) {
+        if (b[p] != 0xFF) {
+            return true; // not a marker: the decoder reports it
+        }
+        const unsigned char marker = b[p + 1];
+        if (marker == 0xFF) {
+            ++p; // fill byte
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
+            p += 2; // markers without a segment
+            continue;
+        }
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
+            const qint64 blocks =
+                (qint64{size.width()} + 7) / 8 * ((qint64{size.height()} + 7) / 8);
+            const qint64 need = blocks / 8;
+            const qint64 have = device.size() - start;
+            if (have < need) {
+                *reason = QStringLiteral("the file is truncated: its header claims %1, which "
+                                         "need at least %2 bytes as a JPEG picture, but the file "
+                                         "has only %3 bytes")
+                              .arg(sizeText(size.width(), size.height()))
+                              .arg(need)
+                              .arg(have);
+                return false;
+            }
+            return true;
+        }
+        if (marker == 0xDA || marker == 0xD9) {
+            return true; // a scan or the end before a frame the bound applies to
+        }
+        p += 2 + ((b[p + 2] << 8) | b[p + 3]);
+    }
+    return true;
+}
+
 QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) {
     QImageReader::setAllocationLimit(allocationLimitMiB(limits));
+    const qint64 start = device.pos();
     QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
     if (size.isValid() && !checkExtent(size.width(), size.height(), limits, reason)) {
+        return {};
+    }
+    if (size.isValid() && reader.format() == "jpeg" && !device.isSequential() &&
+        !checkJpegData(device, start, size, reason)) {
         return {};
     }
     QImage image = reader.read();
