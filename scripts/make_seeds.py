@@ -93,8 +93,7 @@ def rle8(top_down=False):
         elif y % 3 == 1:
             out += bytes((0, W)) + bytes(idx) + b"\0"     # absolute mode, padded to a word
         else:
-            out += bytes((2, idx[0], 0, 2, 1, 0))         # a run, then a delta to the next row
-            continue
+            out += bytes((2, idx[0], 0, 2, 1, 0, 4, idx[1]))  # a run, a delta, a run
         out += b"\0\0"                                    # end of line
     out += b"\0\1"                                        # end of bitmap
     return bytes(out)
@@ -151,8 +150,8 @@ def bitmaps():
     seeds["bmp_8bit_short_palette.bmp"] = bmp(info_header(8, colours=6), palette(6), indexed_rows(8))
     seeds["bmp_8bit_topdown.bmp"] = bmp(info_header(8, height=-H), palette(256),
                                         indexed_rows(8, top_down=True))
-    seeds["bmp_rle8.bmp"] = bmp(info_header(8, compression=1, image_size=len(rle8())), palette(6),
-                                rle8())
+    seeds["bmp_rle8.bmp"] = bmp(info_header(8, compression=1, image_size=len(rle8()), colours=6),
+                                palette(6), rle8())
     seeds["bmp_rle4.bmp"] = bmp(info_header(4, compression=2, image_size=len(rle4())), palette(16),
                                 rle4())
     seeds["bmp_16bit_555.bmp"] = bmp(info_header(16), [],
@@ -178,6 +177,7 @@ def bitmaps():
     seeds["bmp_v5_16bit_4444.bmp"] = bmp(info_header(16, compression=3, size=124, masks=m444), [],
                                          masked_rows(16, m444))
     seeds["bmp_v4_24bit.bmp"] = bmp(info_header(24, size=108), [], rgb24_rows())
+    # Qt refuses this one (alpha bit fields); it seeds the refusal path.
     seeds["bmp_v3_alpha_bitfields.bmp"] = bmp(info_header(32, compression=6, size=56, masks=m32a),
                                               [], masked_rows(32, m32a))
     return seeds
@@ -238,6 +238,21 @@ def gif():
             b"\x2C" + struct.pack("<HHHHB", 0, 0, W, H, 0) + b"\x02" + blocks + b"\x3B")
 
 
+def jpeg(sof=0xC0):
+    """A greyscale JPEG, every block mid-grey, with one-bit Huffman codes (two bits a block)."""
+    def segment(marker, body):
+        return bytes((0xFF, marker)) + struct.pack(">H", len(body) + 2) + body
+
+    one_code = b"\x01" + b"\0" * 15 + b"\0"
+    blocks = ((W + 7) // 8) * ((H + 7) // 8)
+    bits = blocks * 2
+    data = b"\0" * (bits // 8) + (bytes((0xFF >> (bits % 8),)) if bits % 8 else b"")
+    return (b"\xFF\xD8" + segment(0xDB, b"\0" + b"\x01" * 64) +
+            segment(sof, struct.pack(">BHHB", 8, H, W, 1) + b"\x01\x11\x00") +
+            segment(0xC4, b"\x00" + one_code) + segment(0xC4, b"\x10" + one_code) +
+            segment(0xDA, b"\x01\x01\x00\x00\x3F\x00") + data + b"\xFF\xD9")
+
+
 def pnms():
     rgb = b"".join(bytes(colour(x, y)) for y in range(H) for x in range(W))
     grey = bytes(sum(colour(x, y)) // 3 for y in range(H) for x in range(W))
@@ -258,7 +273,9 @@ def main():
         sys.exit(__doc__)
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
-    seeds = {**bitmaps(), **pngs(), "gif_4colour.gif": gif(), **pnms()}
+    seeds = {**bitmaps(), **pngs(), "gif_4colour.gif": gif(), **pnms(), "jpeg_grey.jpg": jpeg(),
+             # A progressive frame with baseline data: refused, but it reaches the size check.
+             "jpeg_grey_progressive_header.jpg": jpeg(0xC2)}
     for name, data in seeds.items():
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)

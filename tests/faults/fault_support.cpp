@@ -128,6 +128,40 @@ std::string pngHeaderOnly(int width, int height) {
     return png;
 }
 
+std::string greyJpeg(int width, int height, long blocksCoded) {
+    auto segment = [](std::string& s, unsigned char marker, const std::string& body) {
+        s += '\xFF';
+        s += static_cast<char>(marker);
+        const std::size_t length = body.size() + 2;
+        s += static_cast<char>(length >> 8);
+        s += static_cast<char>(length & 0xFF);
+        s += body;
+    };
+    std::string jpeg = "\xFF\xD8";
+    segment(jpeg, 0xDB, std::string(1, '\0') + std::string(64, '\x01')); // quantization table
+    std::string frame = "\x08";                                          // 8-bit samples
+    frame += static_cast<char>(height >> 8);
+    frame += static_cast<char>(height & 0xFF);
+    frame += static_cast<char>(width >> 8);
+    frame += static_cast<char>(width & 0xFF);
+    frame += std::string("\x01\x01\x11\x00", 4); // one component, 1 x 1 sampling, table 0
+    segment(jpeg, 0xC0, frame);
+    // One code of one bit in each table: DC difference 0, and end of block.
+    const std::string oneCode = std::string("\x01") + std::string(15, '\0') + std::string(1, '\0');
+    segment(jpeg, 0xC4, std::string(1, '\x00') + oneCode);
+    segment(jpeg, 0xC4, std::string(1, '\x10') + oneCode);
+    segment(jpeg, 0xDA, std::string("\x01\x01\x00\x00\x3F\x00", 6));
+    const long blocks = static_cast<long>((width + 7) / 8) * ((height + 7) / 8);
+    const long coded = blocksCoded < 0 ? blocks : blocksCoded;
+    // Two zero bits a block; the last byte is padded with ones.
+    jpeg.append(static_cast<std::size_t>(coded * 2 / 8), '\0');
+    if (coded * 2 % 8 != 0) {
+        jpeg += static_cast<char>(0xFF >> (coded * 2 % 8));
+    }
+    jpeg += "\xFF\xD9";
+    return jpeg;
+}
+
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;

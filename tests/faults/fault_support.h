@@ -23,6 +23,11 @@ std::string lyingBmp(int width, int height, int bitsPerPixel, std::uint32_t comp
 // The signature and header of a PNG picture of width x height, 8-bit RGB, and nothing more.
 std::string pngHeaderOnly(int width, int height);
 
+// A baseline greyscale JPEG of width x height, every 8 x 8 block mid-grey, coded with one-bit
+// Huffman codes: two bits a block. With `blocksCoded` below the number of blocks, the data
+// stops short, as in a file cut off or one whose header lies about its size.
+std::string greyJpeg(int width, int height, long blocksCoded = -1);
+
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& bytes);
 // The names in a folder, sorted.

@@ -62,6 +62,21 @@ TEST(LyingHeader, RefusedAsTruncatedForEveryUncompressedVariant) {
     }
 }
 
+// libjpeg would fill a short JPEG with grey at whatever size its header claims, so a claim
+// beyond what the data can code is refused; a JPEG that holds its blocks is read.
+TEST(LyingHeader, JpegShorterThanItsBlocksRefused) {
+    for (const auto& [width, height] : {std::pair{16, 16}, std::pair{1000, 800}}) {
+        const Read r = readBytes(faults::greyJpeg(width, height));
+        ASSERT_FALSE(r.picture.isNull()) << r.reason.toStdString();
+        EXPECT_EQ(r.picture.size(), QSize(width, height));
+        EXPECT_EQ(r.picture.pixel(width - 1, height - 1) & 0xFFFFFF, 0x808080u);
+    }
+    const Read r = readBytes(faults::greyJpeg(32767, 32767, 4));
+    EXPECT_TRUE(r.picture.isNull());
+    EXPECT_TRUE(r.reason.contains(QStringLiteral("truncated"))) << r.reason.toStdString();
+    EXPECT_TRUE(r.reason.contains(QStringLiteral("32767 × 32767"))) << r.reason.toStdString();
+}
+
 // The converter under an address-space limit far below the claimed picture (4 GiB at 4 bytes a
 // pixel): any allocation of the pixels would fail and be reported as a lack of memory.
 TEST(LyingHeader, ConverterRefusesWithoutAllocatingThePixels) {
@@ -90,6 +105,13 @@ TEST(LyingHeader, ConverterRefusesWithoutAllocatingThePixels) {
             << r.err;
         EXPECT_FALSE(faults::fs::exists(dir / "lie.txt"));
     }
+
+    const auto jpeg = dir / "lie.jpg";
+    faults::writeFile(jpeg, faults::greyJpeg(32767, 32767, 4));
+    const auto r = faults::runCli({"-q", "-o", (dir / "lie.txt").string(), jpeg.string()}, limited);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("greyplanes-cli: " + jpeg.string() + ": the file is truncated", 0), 0u)
+        << r.err;
 }
 
 // Every input the fuzzer found a fault with, read with the caps the fuzzer uses: the reader
