@@ -1,14 +1,19 @@
-// Times Open followed by Convert in the window (offscreen), and then Save C Code to /dev/null,
-// against the converter writing the text of the same picture to /dev/null, alternating the two,
-// and prints the medians and their ratios.
-// Usage: window_bench INPUT.bmp PATH/greyplanes-cli [RUNS [TEXT_OUTPUT]]
-// TEXT_OUTPUT (default /dev/null) is where Save C Code writes, e.g. to check the text.
+// Times Open followed by Convert in the window (offscreen), and then Save C Code, against the
+// converter writing the text of the same picture to /dev/null, alternating the two, and prints
+// the medians and their ratios. It also measures the longest time the window went without
+// processing its events while the commands ran.
+//
+// Usage: window_bench INPUT.bmp CONVERTER [RUNS [TEXT_OUTPUT [PICTURE_OUTPUT]]]
+//   CONVERTER       path of greyplanes-cli, or - to time the window alone
+//   TEXT_OUTPUT     where Save C Code writes (default /dev/null)
+//   PICTURE_OUTPUT  if given, Save Picture writes there too
 
 #include "window/form1.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QProcess>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -37,35 +42,52 @@ double median(std::vector<double> values) {
 struct WindowTimes {
     double open = 0;
     double convert = 0;
-    double save = 0;
+    double saveText = 0;
+    double savePicture = 0;
+    double longestGap = 0; // the longest time without processing events
 };
 
-WindowTimes timeWindow(const QString& input, const QString& textOutput) {
+WindowTimes timeWindow(const QString& input, const QString& textOutput,
+                       const QString& pictureOutput) {
     window::Seams seams;
     seams.chooseFile = [&](QWidget*, const window::DialogRequest& request) {
-        return request.mode == window::DialogMode::Open ? input : textOutput;
+        if (request.mode == window::DialogMode::Open) {
+            return input;
+        }
+        return request.title == QLatin1String("Save C Code") ? textOutput : pictureOutput;
     };
     seams.beep = [] {};
     seams.showError = [](QWidget*, const QString&, const QString& text) { fail(text); };
     window::Form1 form(seams);
     form.show();
     QCoreApplication::processEvents();
-    auto* open = form.findChild<QAction*>(QStringLiteral("mOpen"));
-    auto* convert = form.findChild<QAction*>(QStringLiteral("mConvert"));
+    auto trigger = [&](const char* name) {
+        auto* action = form.findChild<QAction*>(QLatin1String(name));
+        if (!action->isEnabled()) {
+            fail(QStringLiteral("%1 is not available").arg(QLatin1String(name)));
+        }
+        const auto start = Clock::now();
+        action->trigger();
+        return secondsSince(start);
+    };
 
     WindowTimes times;
-    auto start = Clock::now();
-    open->trigger();
-    times.open = secondsSince(start);
-    if (!convert->isEnabled()) {
-        fail(QStringLiteral("Open did not finish"));
+    QTimer ticker;
+    auto lastTick = Clock::now();
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        times.longestGap = std::max(times.longestGap, secondsSince(lastTick));
+        lastTick = Clock::now();
+    });
+    ticker.start(5);
+    lastTick = Clock::now();
+
+    times.open = trigger("mOpen");
+    times.convert = trigger("mConvert");
+    times.saveText = trigger("mSaveC");
+    if (!pictureOutput.isEmpty()) {
+        times.savePicture = trigger("mSaveP");
     }
-    start = Clock::now();
-    convert->trigger();
-    times.convert = secondsSince(start);
-    start = Clock::now();
-    form.findChild<QAction*>(QStringLiteral("mSaveC"))->trigger();
-    times.save = secondsSince(start);
+    times.longestGap = std::max(times.longestGap, secondsSince(lastTick));
     return times;
 }
 
@@ -88,40 +110,50 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    if (argc < 3 || argc > 5) {
-        std::fprintf(stderr,
-                     "usage: window_bench INPUT.bmp PATH/greyplanes-cli [RUNS [TEXT_OUTPUT]]\n");
+    if (argc < 3 || argc > 6) {
+        std::fprintf(stderr, "usage: window_bench INPUT.bmp CONVERTER [RUNS [TEXT_OUTPUT "
+                             "[PICTURE_OUTPUT]]]\n");
         return 2;
     }
     const QString input = QString::fromLocal8Bit(argv[1]);
     const QString cli = QString::fromLocal8Bit(argv[2]);
     const int runs = argc >= 4 ? std::max(1, std::atoi(argv[3])) : 5;
     const QString textOutput =
-        argc == 5 ? QString::fromLocal8Bit(argv[4]) : QStringLiteral("/dev/null");
+        argc >= 5 ? QString::fromLocal8Bit(argv[4]) : QStringLiteral("/dev/null");
+    const QString pictureOutput = argc >= 6 ? QString::fromLocal8Bit(argv[5]) : QString();
+    const bool compare = cli != QLatin1String("-");
 
-    std::vector<double> opens, converts, saves, windows, converters;
+    std::vector<double> opens, converts, saves, pictures, gaps, windows, whole, converters;
     for (int run = 0; run < runs; ++run) {
-        const WindowTimes w = timeWindow(input, textOutput);
-        const double c = timeConverter(cli, input);
+        const WindowTimes w = timeWindow(input, textOutput, pictureOutput);
         opens.push_back(w.open);
         converts.push_back(w.convert);
-        saves.push_back(w.save);
+        saves.push_back(w.saveText);
+        pictures.push_back(w.savePicture);
+        gaps.push_back(w.longestGap);
         windows.push_back(w.open + w.convert);
-        converters.push_back(c);
-        std::printf("run %d: window open %.3f s, convert %.3f s, save C code %.3f s; "
-                    "converter %.3f s\n",
-                    run + 1, w.open, w.convert, w.save, c);
+        whole.push_back(w.open + w.convert + w.saveText);
+        std::printf("run %d: window open %.3f s, convert %.3f s, save C code %.3f s", run + 1,
+                    w.open, w.convert, w.saveText);
+        if (!pictureOutput.isEmpty()) {
+            std::printf(", save picture %.3f s", w.savePicture);
+        }
+        std::printf(", longest without events %.3f s", w.longestGap);
+        if (compare) {
+            converters.push_back(timeConverter(cli, input));
+            std::printf("; converter %.3f s", converters.back());
+        }
+        std::printf("\n");
         std::fflush(stdout);
     }
-    std::vector<double> whole(windows);
-    for (std::size_t i = 0; i < whole.size(); ++i) {
-        whole[i] += saves[i];
+    std::printf("medians of %d runs: window open %.3f s, convert %.3f s, save C code %.3f s, "
+                "longest without events %.3f s\n",
+                runs, median(opens), median(converts), median(saves), median(gaps));
+    if (compare) {
+        const double converter = median(converters);
+        std::printf("converter %.3f s\n", converter);
+        std::printf("open+convert / converter: %.2f\n", median(windows) / converter);
+        std::printf("open+convert+save C code / converter: %.2f\n", median(whole) / converter);
     }
-    const double converter = median(converters);
-    std::printf("medians of %d runs: window open %.3f s, convert %.3f s, save C code %.3f s; "
-                "converter %.3f s\n",
-                runs, median(opens), median(converts), median(saves), converter);
-    std::printf("open+convert / converter: %.2f\n", median(windows) / converter);
-    std::printf("open+convert+save C code / converter: %.2f\n", median(whole) / converter);
     return 0;
 }
