@@ -15,6 +15,10 @@ TextPane::TextPane(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setUndoRedoEnabled(false);
+    // At its laid-out size of 33 x 17 pixels, scroll bars would cover all of the text; the
+    // wheel and the keys still scroll it.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 void TextPane::setArrays(imaging::Planes planes, int width) {
