@@ -25,7 +25,8 @@ std::optional<Failure> PictureSurface::load(const QString& fileName) {
     if (!file.open(QIODevice::ReadOnly)) {
         return Failure{fileName, file.errorString()};
     }
-    if (file.size() == 0) {
+    // A pipe has no size until it is read, so only a regular file is known to be empty here.
+    if (!file.isSequential() && file.size() == 0) {
         return Failure{fileName, QStringLiteral("the file is empty")};
     }
     QString reason;
