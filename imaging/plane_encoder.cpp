@@ -75,9 +75,16 @@ std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, st
     const std::size_t rows = static_cast<std::size_t>(std::max<int>(height, 0));
     const std::size_t columns = static_cast<std::size_t>(std::max<int>(width, 0));
     planes.pixels = rows * columns;
+    // Room for the whole planes now, so that they never move; they grow a row at a time, so
+    // the cost of their fresh pages is spread over the rows instead of coming before the first
+    // yield (on a huge picture that is a noticeable pause).
     const std::size_t bytes = (planes.pixels + 7) / 8;
-    planes.dark.resize(bytes);
-    planes.light.resize(bytes);
+    planes.dark.reserve(bytes);
+    planes.light.reserve(bytes);
+    auto growTo = [&](std::size_t pixelsDone) {
+        planes.dark.resize(pixelsDone / 8);
+        planes.light.resize(pixelsDone / 8);
+    };
     BitPacker dark(planes.dark.data());
     BitPacker light(planes.light.data());
 
@@ -86,6 +93,7 @@ std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, st
         return std::nullopt;
     }
     for (std::int16_t y = 0; y < height; ++y) {
+        growTo((static_cast<std::size_t>(y) + 1) * columns);
         const std::span<const Pixel> row = canvas.row(y);
         const Pixel* p = row.data();
         const Pixel* end = p + std::min(row.size(), columns);
@@ -116,6 +124,7 @@ std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, st
             return std::nullopt;
         }
     }
+    growTo(bytes * 8);
     dark.finish();
     light.finish();
     return planes;
