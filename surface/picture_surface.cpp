@@ -21,12 +21,17 @@ std::optional<Failure> PictureSurface::load(const QString& fileName) {
     if (info.isDir()) {
         return Failure{fileName, QStringLiteral("is a folder, not a picture file")};
     }
+    // A pipe or a device has no size to check a header against (a lying one would be decoded
+    // into a picture of garbage), and opening a pipe with no writer waits forever.
+    if (info.exists() && !info.isFile()) {
+        return Failure{fileName, QStringLiteral("is not a regular file (a pipe or a device); "
+                                                "pictures are read from files")};
+    }
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         return Failure{fileName, file.errorString()};
     }
-    // A pipe has no size until it is read, so only a regular file is known to be empty here.
-    if (!file.isSequential() && file.size() == 0) {
+    if (file.size() == 0) {
         return Failure{fileName, QStringLiteral("the file is empty")};
     }
     QString reason;
