@@ -3,10 +3,8 @@
 
 #include "fault_support.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -78,6 +76,15 @@ TEST_F(ConverterInput, FileWithoutReadPermission) {
     expectRefused(input, "Permission denied", {geteuid() == 0, 0});
 }
 
+// A pipe or a device has no size to check a header against; a pipe with no writer would
+// block the open for ever.
+TEST_F(ConverterInput, PipeOrDevice) {
+    const path fifo = m_dir / "picture.pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    expectRefused(fifo, "is not a regular file");
+    expectRefused("/dev/zero", "is not a regular file");
+}
+
 TEST_F(ConverterInput, EmptyFile) {
     writeFile(m_dir / "empty.bmp", "");
     expectRefused(m_dir / "empty.bmp", "the file is empty");
@@ -99,23 +106,6 @@ TEST_F(ConverterInput, PictureBeyondTheLargestExtent) {
     expectRefused(m_dir / "wide.bmp", "the picture is too large (32768 × 1 pixels");
     writeFile(m_dir / "high.bmp", faults::bmp24(1, 32768));
     expectRefused(m_dir / "high.bmp", "the picture is too large (1 × 32768 pixels");
-}
-
-// A pipe has no size before it is read; what comes through it is converted like a file.
-TEST(ConverterPipe, PictureThroughANamedPipeIsConverted) {
-    // The writer would wait forever for a reader that never comes.
-    ASSERT_NE(std::getenv("GREYPLANES_CLI"), nullptr);
-    faults::TempDir dir;
-    const path fifo = dir / "picture.pipe";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string picture = faults::bmp24(40, 30);
-    writeFile(dir / "file.bmp", picture);
-    std::thread writer([&] { writeFile(fifo, picture); });
-    const auto piped = faults::runCli({"-q", fifo.string()});
-    writer.join();
-    const auto fromFile = faults::runCli({"-q", (dir / "file.bmp").string()});
-    EXPECT_EQ(piped.exitCode, 0) << piped.err;
-    EXPECT_EQ(piped.out, fromFile.out);
 }
 
 // Bitmaps other than plain 24-bit ones go through Qt's reader, which stops at 16384 x 16384
