@@ -263,11 +263,22 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
     QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
+    // Only the formats we promise are decoded. Qt also reads XBM, XPM and icons, with decoders
+    // less wary of hostile files: its XBM reader fills a short file up to the size its header
+    // claims, 4 GiB from 86 bytes.
+    static constexpr std::array<const char*, 7> kFormats{"bmp", "png", "gif", "jpeg",
+                                                         "pbm", "pgm", "ppm"};
+    const QByteArray format = reader.format();
+    if (std::none_of(kFormats.begin(), kFormats.end(),
+                     [&format](const char* f) { return format == f; })) {
+        *reason = QStringLiteral("not a picture in a format that can be read");
+        return {};
+    }
     const QSize size = reader.size();
     if (size.isValid() && !checkExtent(size.width(), size.height(), limits, reason)) {
         return {};
     }
-    if (size.isValid() && reader.format() == "jpeg" && !device.isSequential() &&
+    if (size.isValid() && format == "jpeg" && !device.isSequential() &&
         !checkJpegData(device, start, size, reason)) {
         return {};
     }
