@@ -77,6 +77,20 @@ TEST(LyingHeader, JpegShorterThanItsBlocksRefused) {
     EXPECT_TRUE(r.reason.contains(QStringLiteral("32767 × 32767"))) << r.reason.toStdString();
 }
 
+// Qt reads more formats than we take; XBM's reader, for one, fills a short file up to the size
+// its header claims. Such files are refused as unknown, whatever their claim.
+TEST(LyingHeader, FormatsBeyondThoseWeTakeRefused) {
+    const std::string xbm = "#define t_width 2000\n#define t_height 2000\n"
+                            "static char t_bits[] = { 0x00, 0xff };\n";
+    const std::string xpm = "/* XPM */\nstatic char *t[] = {\n\"2 2 1 1\",\n\"a c #ff0000\",\n"
+                            "\"aa\",\n\"aa\"\n};\n";
+    for (const auto& bytes : {xbm, xpm}) {
+        const Read r = readBytes(bytes);
+        EXPECT_TRUE(r.picture.isNull()) << bytes;
+        EXPECT_EQ(r.reason, QStringLiteral("not a picture in a format that can be read"));
+    }
+}
+
 // The converter under an address-space limit far below the claimed picture (4 GiB at 4 bytes a
 // pixel): any allocation of the pixels would fail and be reported as a lack of memory.
 TEST(LyingHeader, ConverterRefusesWithoutAllocatingThePixels) {
