@@ -257,23 +257,43 @@ bool checkJpegData(QIODevice& device, qint64 start, const QSize& size, QString* 
     return true;
 }
 
+// The formats we take, told by their first bytes; empty for anything else. Choosing the decoder
+// ourselves keeps Qt from trying all of its own on a user's file: it also reads XBM, XPM and
+// icons, with decoders less wary of hostile files (its XBM reader decodes a whole picture just
+// to tell whether it can, and fills a short file up to the size its header claims: 4 GiB from
+// 86 bytes).
+QByteArray formatOf(QIODevice& device) {
+    const QByteArray head = device.peek(8);
+    if (head.startsWith("BM")) {
+        return "bmp";
+    }
+    if (head.startsWith("\x89PNG\r\n\x1a\n")) {
+        return "png";
+    }
+    if (head.startsWith("GIF87a") || head.startsWith("GIF89a")) {
+        return "gif";
+    }
+    if (head.startsWith("\xFF\xD8")) {
+        return "jpeg";
+    }
+    if (head.size() >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6') {
+        static const char* const kPnm[] = {"pbm", "pgm", "ppm"};
+        return kPnm[(head[1] - '1') % 3];
+    }
+    return {};
+}
+
 QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) {
     QImageReader::setAllocationLimit(allocationLimitMiB(limits));
     const qint64 start = device.pos();
-    QImageReader reader(&device);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(false);
-    // Only the formats we promise are decoded. Qt also reads XBM, XPM and icons, with decoders
-    // less wary of hostile files: its XBM reader fills a short file up to the size its header
-    // claims, 4 GiB from 86 bytes.
-    static constexpr std::array<const char*, 7> kFormats{"bmp", "png", "gif", "jpeg",
-                                                         "pbm", "pgm", "ppm"};
-    const QByteArray format = reader.format();
-    if (std::none_of(kFormats.begin(), kFormats.end(),
-                     [&format](const char* f) { return format == f; })) {
+    const QByteArray format = formatOf(device);
+    if (format.isEmpty()) {
         *reason = QStringLiteral("not a picture in a format that can be read");
         return {};
     }
+    QImageReader reader(&device, format);
+    reader.setAutoDetectImageFormat(false);
+    reader.setAutoTransform(false);
     const QSize size = reader.size();
     if (size.isValid() && !checkExtent(size.width(), size.height(), limits, reason)) {
         return {};
