@@ -72,8 +72,12 @@ TEST_F(ConverterInput, FileWithoutReadPermission) {
     const path input = m_dir / "locked.bmp";
     writeFile(input, faults::bmp24(4, 4));
     faults::fs::permissions(input, faults::fs::perms::none);
-    // Root reads anything, so the converter then runs as nobody.
-    expectRefused(input, "Permission denied", {geteuid() == 0, 0});
+    // Root reads anything, so the converter then runs as nobody, which must be able to reach it.
+    const bool asNobody = geteuid() == 0;
+    if (asNobody && faults::runCli({"--version"}, {true, 0}).exitCode != 0) {
+        GTEST_SKIP() << "the converter cannot be run as nobody from where it was built";
+    }
+    expectRefused(input, "Permission denied", {asNobody, 0});
 }
 
 // A pipe or a device has no size to check a header against; a pipe with no writer would
