@@ -7,7 +7,7 @@ packages=(
     cmake g++ make pkg-config          # the build
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libgtest-dev                       # the tests
-    clang libclang-rt-14-dev           # the fuzz target and its sanitizers
+    clang libclang-rt-14-dev llvm-14   # the fuzz target, its sanitizers and their symbolizer
     xvfb xauth xdotool                 # driving the real window in a virtual X server
     clang-format
     python3 python3-numpy python3-pil  # bench/ and the benchmark baseline
