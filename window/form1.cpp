@@ -226,51 +226,44 @@ void Form1::convert() {
 }
 
 void Form1::savePicture() {
-    if (m_busy || m_closed || m_stage == Stage::Empty) {
-        return;
-    }
-    const QString name = m_commonDialog1.showSave(this, QStringLiteral("Save Picture"));
-    if (name.isEmpty() || m_closed) {
-        return;
-    }
-    m_busy = true;
-    updateActions();
-    std::optional<surface::Failure> failure;
-    runAside([&] { failure = m_surface.save(name); });
-    if (m_closed) {
-        return;
-    }
-    m_busy = false;
-    updateActions();
-    if (failure) {
-        reportFailure(QStringLiteral("Save Picture"), *failure);
+    if (m_stage != Stage::Empty) {
+        saveWith(m_commonDialog1, QStringLiteral("Save Picture"),
+                 [this](const QString& name) { return m_surface.save(name); });
     }
 }
 
 void Form1::saveCCode() {
-    if (m_busy || m_closed || m_stage != Stage::Converted) {
+    if (m_stage == Stage::Converted) {
+        saveWith(m_commonDialog2, QStringLiteral("Save C Code"), [this](const QString& name) {
+            return surface::saveFile(name, [this](QIODevice& device, QString* reason) {
+                return m_richTextBox1->write([&](std::string_view piece) {
+                    return surface::writeAll(device, piece, reason);
+                });
+            });
+        });
+    }
+}
+
+void Form1::saveWith(FileDialog& dialog, const QString& command,
+                     const std::function<std::optional<surface::Failure>(const QString&)>& save) {
+    if (m_busy || m_closed) {
         return;
     }
-    const QString name = m_commonDialog2.showSave(this, QStringLiteral("Save C Code"));
+    const QString name = dialog.showSave(this, command);
     if (name.isEmpty() || m_closed) {
         return;
     }
     m_busy = true;
     updateActions();
     std::optional<surface::Failure> failure;
-    runAside([&] {
-        failure = surface::saveFile(name, [this](QIODevice& device, QString* reason) {
-            return m_richTextBox1->write(
-                [&](std::string_view piece) { return surface::writeAll(device, piece, reason); });
-        });
-    });
+    runAside([&] { failure = save(name); });
     if (m_closed) {
         return;
     }
     m_busy = false;
     updateActions();
     if (failure) {
-        reportFailure(QStringLiteral("Save C Code"), *failure);
+        reportFailure(command, *failure);
     }
 }
 

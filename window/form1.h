@@ -62,6 +62,9 @@ class Form1 final : public QMainWindow {
     void convert();
     void savePicture();
     void saveCCode();
+    // Asks for a name in the dialog and saves aside; a cancel writes nothing.
+    void saveWith(FileDialog& dialog, const QString& command,
+                  const std::function<std::optional<surface::Failure>(const QString&)>& save);
 
     // Runs work on another thread while the window keeps processing its events, for the steps
     // that take seconds on the largest pictures (reading, writing, producing the text).
