@@ -1,6 +1,6 @@
 #include "surface/picture_reader.h"
 
-#include "surface/large_buffer.h"
+#include "surface/large_image.h"
 
 #include <QIODevice>
 #include <QImageReader>

@@ -1,0 +1,16 @@
+#pragma once
+// Pixel memory for whole pictures.
+//
+// The first touch of a fresh page is expensive on the machines we run on (a fault per 4 KiB
+// page), so a picture's pixels are mapped on their own and advised to use huge pages where the
+// system offers them.
+
+#include <QImage>
+
+namespace surface {
+
+// A width x height image in the given 32-bit format, pixels uninitialised; null when the
+// memory cannot be had.
+QImage makeLargeImage(int width, int height, QImage::Format format);
+
+} // namespace surface
