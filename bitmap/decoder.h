@@ -1,0 +1,64 @@
+#pragma once
+// Decodes Windows bitmaps of every common variant, row by row, without holding the picture.
+
+#include "bitmap/source.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace bitmap {
+
+// A decoded pixel: red in bits 0-7, green 8-15, blue 16-23, and 0xFF in the top byte (the
+// bytes R, G, B, X in memory on a little-endian machine).
+using Pixel = std::uint32_t;
+inline constexpr Pixel kWhite = 0xFFFFFFFFu;
+
+// The largest width and height accepted.
+inline constexpr int kMaxExtent = 32767;
+
+struct Limits {
+    int maxExtent = kMaxExtent;
+    std::uint64_t maxPixels = std::uint64_t{kMaxExtent} * kMaxExtent;
+};
+
+// Whether the bytes start like a bitmap ("BM").
+bool looksLikeBitmap(std::span<const std::uint8_t> head);
+
+class Decoder {
+  public:
+    // Reads nothing yet; call readHeader() first.
+    explicit Decoder(ByteSource& source);
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    // Reads the file header, the info header, the masks and the palette, and checks them: an
+    // extent that is empty or over the limits, a kind that cannot be decoded, or (when the
+    // source knows its size) uncompressed pixel data longer than the file is refused here,
+    // before any pixel memory is needed. Returns the reason on refusal, in words for a user
+    // ("the header is cut short", "compression 4 (embedded JPEG) is not supported", ...).
+    std::optional<std::string> readHeader(const Limits& limits = {});
+
+    int width() const;
+    int height() const;
+    // Rows are stored from the top (true) or, as usual, from the bottom (false).
+    bool topDown() const;
+    // A few words on the kind, e.g. "8-bit RLE8" or "16-bit bit fields (5-6-5)".
+    std::string kind() const;
+
+    // Decodes the next row in file order into `row` (width() pixels): the bottom row first
+    // unless topDown(). Returns the reason when the file fails or ends before the row is
+    // complete (uncompressed data); run-length data that ends early leaves the rest white.
+    std::optional<std::string> readRow(std::span<Pixel> row);
+    // The picture row (0 at the top) that the next readRow() fills.
+    int nextRowY() const;
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace bitmap

@@ -1,0 +1,53 @@
+#pragma once
+// Where a bitmap's bytes come from: a file, memory, or whatever a caller wraps.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace bitmap {
+
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // Reads up to data.size() bytes; returns how many were read. Fewer only at the end of the
+    // data or on a read error, which error() then names.
+    virtual std::size_t read(std::span<std::uint8_t> data) = 0;
+    // The number of bytes from the current position to the end, when it is known (a regular
+    // file); headers are checked against it before any pixel memory is taken.
+    virtual std::optional<std::uint64_t> remaining() const = 0;
+    // Why the last read stopped early, if that was an error rather than the end of the data.
+    virtual std::optional<std::string> error() const { return std::nullopt; }
+};
+
+// Bytes in memory (tests and fuzzing).
+class MemorySource final : public ByteSource {
+  public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
+    std::size_t read(std::span<std::uint8_t> data) override;
+    std::optional<std::uint64_t> remaining() const override { return m_bytes.size() - m_pos; }
+
+  private:
+    std::span<const std::uint8_t> m_bytes;
+    std::size_t m_pos = 0;
+};
+
+// An open stdio stream, read from its current position. The size is known when the stream is
+// a regular file; it is measured once, so a file that shrinks later is noticed by the reads.
+class FileSource final : public ByteSource {
+  public:
+    explicit FileSource(std::FILE* file);
+    std::size_t read(std::span<std::uint8_t> data) override;
+    std::optional<std::uint64_t> remaining() const override;
+    std::optional<std::string> error() const override { return m_error; }
+
+  private:
+    std::FILE* m_file;
+    std::optional<std::uint64_t> m_remaining;
+    std::optional<std::string> m_error;
+};
+
+} // namespace bitmap
