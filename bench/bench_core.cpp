@@ -88,7 +88,7 @@ void benchSize(int size, int repeats) {
         medianSeconds(repeats, [&] { planes = imaging::encodePlanes(canvas, n, n, none); });
     std::size_t textSize = 0;
     const double write = medianSeconds(repeats, [&] {
-        const std::string text = imaging::writeArrays(*planes, size);
+        const std::string text = imaging::writeArrays(*planes);
         textSize = text.size();
     });
     std::printf("%5d x %-5d quantize %7.1f Mpx/s   encode %7.1f Mpx/s   write %7.1f Mpx/s "

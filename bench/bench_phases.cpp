@@ -48,7 +48,7 @@ int main(int argc, char* argv[]) {
     std::printf("encode    %7.3f s  %6.0f Mpx/s\n", s, pixels / s / 1e6);
 
     t = std::chrono::steady_clock::now();
-    const std::string text = imaging::writeArrays(*planes, width);
+    const std::string text = imaging::writeArrays(*planes);
     s = secondsSince(t);
     std::printf("write     %7.3f s  %6.0f Mpx/s  %.0f MB/s\n", s, pixels / s / 1e6,
                 double(text.size()) / s / 1e6);

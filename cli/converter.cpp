@@ -115,7 +115,7 @@ int convert(const Options& options, std::FILE* errors) {
     if (options.textOutput.isEmpty()) {
         QString reason;
         const bool written = imaging::writeArraysTo(
-            *planes, width, [&](std::string_view piece) { return writeStdout(piece, &reason); });
+            *planes, [&](std::string_view piece) { return writeStdout(piece, &reason); });
         if (!written) {
             report(errors, QStringLiteral("standard output: ") + reason);
             exitStatus = 1;
@@ -124,7 +124,7 @@ int convert(const Options& options, std::FILE* errors) {
         status(options, errors, "writing", options.textOutput);
         const auto failure =
             surface::saveFile(options.textOutput, [&](QIODevice& device, QString* reason) {
-                return imaging::writeArraysTo(*planes, width, [&](std::string_view piece) {
+                return imaging::writeArraysTo(*planes, [&](std::string_view piece) {
                     return surface::writeAll(device, piece, reason);
                 });
             });

@@ -1,5 +1,5 @@
 #pragma once
-// Writes both planes as C array declarations named Untitled_d and Untitled_l.
+// Writes both planes as C array declarations.
 
 #include "imaging/plane_encoder.h"
 
@@ -9,18 +9,30 @@
 
 namespace imaging {
 
-// The exact length of the text that writeArrays() produces.
-std::size_t arraysTextSize(std::size_t planeBytes, int width);
+// How the text is dressed. The default is the classic text: arrays Untitled_d and Untitled_l
+// left open after their last byte, CR LF line ends, no final line end.
+struct TextStyle {
+    std::string name = "Untitled"; // the arrays are NAME_d and NAME_l
+    // A C source that compiles as it stands: a first comment naming `source`, a guard against
+    // double inclusion, NAME_width and NAME_height, const arrays closed with "};", and a final
+    // line end.
+    bool complete = false;
+    bool lf = false;    // LF line ends instead of CR LF
+    std::string source; // the input file, named in a complete text's first comment
+};
 
-// The C text of both planes: each header, an empty line, then "0xHH, " per byte, with a CR LF
-// before each byte whose first bit starts a pixel row. The arrays are left open (no closing
-// brace) and the text has no final line end. Width must be at least 1.
-std::string writeArrays(const Planes& planes, int width);
+// The exact length of the text that writeArrays() produces.
+std::size_t arraysTextSize(const Planes& planes, const TextStyle& style = {});
+
+// The C text of both planes: each header, an empty line, then "0xHH, " per byte, with a line
+// break before each byte whose first bit starts a pixel row. The planes' width must be at least
+// 1.
+std::string writeArrays(const Planes& planes, const TextStyle& style = {});
 
 // The same text in pieces of at most about 256 KiB, handed to `sink` in order, so that a
 // file can be written without holding the whole text. Stops early when the sink returns
 // false, and then returns false.
-bool writeArraysTo(const Planes& planes, int width,
-                   const std::function<bool(std::string_view)>& sink);
+bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_view)>& sink,
+                   const TextStyle& style = {});
 
 } // namespace imaging

@@ -9,50 +9,13 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "bytes are gathered little-endian");
 
-// Accumulates bits into whole bytes across row ends.
-class BitPacker {
-  public:
-    explicit BitPacker(std::uint8_t* out) : m_out(out) {}
-
-    void push(unsigned bit) {
-        m_acc = (m_acc << 1) | bit;
-        if (++m_count == 8) {
-            *m_out++ = static_cast<std::uint8_t>(m_acc);
-            m_acc = 0;
-            m_count = 0;
-        }
-    }
-    bool aligned() const { return m_count == 0; }
-    void pushByte(std::uint8_t byte) { *m_out++ = byte; }
-    void finish() {
-        if (m_count > 0) {
-            *m_out++ = static_cast<std::uint8_t>(m_acc << (8 - m_count));
-        }
-    }
-
-  private:
-    std::uint8_t* m_out;
-    unsigned m_acc = 0;
-    unsigned m_count = 0;
-};
-
-// Dark bit for black and dark grey, light bit for black and light grey; exact matches only.
-inline unsigned darkBit(Pixel p) {
-    const Pixel c = p & kColourMask;
-    return static_cast<unsigned>(c == Pixel{kBlack} || c == Pixel{kDarkGrey});
-}
-inline unsigned lightBit(Pixel p) {
-    const Pixel c = p & kColourMask;
-    return static_cast<unsigned>(c == Pixel{kBlack} || c == Pixel{kLightGrey});
-}
-
 // The bits of eight pixels as one byte, first pixel in bit 7. The comparisons yield one byte
 // of 0 or 1 per pixel, which a single multiplication gathers into the top byte (pixel k's byte
 // moves to bit 63 - k), so the loop has no branches and no shifts per pixel.
-inline void packEight(const Pixel* p, std::uint8_t& dark, std::uint8_t& light) {
-    std::uint8_t d[8];
-    std::uint8_t l[8];
-    for (int k = 0; k < 8; ++k) {
+inline void packEight(const Pixel* p, std::size_t count, std::uint8_t& dark, std::uint8_t& light) {
+    std::uint8_t d[8] = {};
+    std::uint8_t l[8] = {};
+    for (std::size_t k = 0; k < 8 && k < count; ++k) {
         const Pixel c = p[k] & kColourMask;
         const bool black = c == Pixel{kBlack};
         d[k] = static_cast<std::uint8_t>(black | (c == Pixel{kDarkGrey}));
@@ -67,66 +30,111 @@ inline void packEight(const Pixel* p, std::uint8_t& dark, std::uint8_t& light) {
     light = static_cast<std::uint8_t>((lx * kGather) >> 56);
 }
 
+// ORs `count` bytes of row bits into a plane that starts `shift` bits into plane[0].
+void orShifted(std::uint8_t* plane, const std::uint8_t* bits, std::size_t count, unsigned shift,
+               std::size_t planeEnd) {
+    if (shift == 0) {
+        for (std::size_t k = 0; k < count; ++k) {
+            plane[k] |= bits[k];
+        }
+        return;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        plane[k] |= static_cast<std::uint8_t>(bits[k] >> shift);
+        // The low bits of a row's last byte are its zero fill; they may fall past the plane.
+        if (k + 1 < planeEnd) {
+            plane[k + 1] |= static_cast<std::uint8_t>(bits[k] << (8 - shift));
+        }
+    }
+}
+
 } // namespace
 
+std::size_t Planes::rowBits() const {
+    const auto w = static_cast<std::size_t>(std::max(width, 0));
+    return layout == RowLayout::Padded ? (w + 7) / 8 * 8 : w;
+}
+
+std::size_t Planes::planeBytes() const {
+    return (rowBits() * static_cast<std::size_t>(std::max(height, 0)) + 7) / 8;
+}
+
+Planes makePlanes(int width, int height, RowLayout layout) {
+    Planes planes{width, height, layout, {}, {}};
+    planes.dark.assign(planes.planeBytes(), 0);
+    planes.light.assign(planes.planeBytes(), 0);
+    return planes;
+}
+
+void encodeRow(Planes& planes, int y, std::span<const Pixel> row) {
+    // Rows are packed whole bytes at a time into a buffer that starts on a byte, then laid
+    // into the plane at their bit offset.
+    thread_local std::vector<std::uint8_t> dark;
+    thread_local std::vector<std::uint8_t> light;
+    const std::size_t count = std::min(row.size(), static_cast<std::size_t>(planes.width));
+    const std::size_t bytes = (count + 7) / 8;
+    dark.resize(bytes);
+    light.resize(bytes);
+    for (std::size_t k = 0; k < bytes; ++k) {
+        packEight(row.data() + 8 * k, std::min<std::size_t>(8, count - 8 * k), dark[k], light[k]);
+    }
+    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    const std::size_t first = offset / 8;
+    const std::size_t end = planes.dark.size() - first;
+    const auto shift = static_cast<unsigned>(offset % 8);
+    orShifted(planes.dark.data() + first, dark.data(), bytes, shift, end);
+    orShifted(planes.light.data() + first, light.data(), bytes, shift, end);
+}
+
+void decodeRow(const Planes& planes, int y, std::span<Pixel> row) {
+    static constexpr Pixel kLevels[4] = {0xFF000000u | kWhite, 0xFF000000u | kLightGrey,
+                                         0xFF000000u | kDarkGrey, 0xFF000000u | kBlack};
+    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    const std::size_t count = std::min(row.size(), static_cast<std::size_t>(planes.width));
+    for (std::size_t x = 0; x < count; ++x) {
+        const std::size_t bit = offset + x;
+        const unsigned mask = 0x80u >> (bit % 8);
+        const unsigned d = (planes.dark[bit / 8] & mask) != 0;
+        const unsigned l = (planes.light[bit / 8] & mask) != 0;
+        row[x] = kLevels[d * 2 + l];
+    }
+}
+
 std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
-                                   RowProgress& progress) {
-    Planes planes;
-    const std::size_t rows = static_cast<std::size_t>(std::max<int>(height, 0));
-    const std::size_t columns = static_cast<std::size_t>(std::max<int>(width, 0));
-    planes.pixels = rows * columns;
+                                   RowProgress& progress, RowLayout layout) {
+    Planes planes{std::max<int>(width, 0), std::max<int>(height, 0), layout, {}, {}};
     // Room for the whole planes now, so that they never move; they grow a row at a time, so
     // the cost of their fresh pages is spread over the rows instead of coming before the first
     // yield (on a huge picture that is a noticeable pause).
-    const std::size_t bytes = (planes.pixels + 7) / 8;
+    const std::size_t bytes = planes.planeBytes();
     planes.dark.reserve(bytes);
     planes.light.reserve(bytes);
-    auto growTo = [&](std::size_t pixelsDone) {
-        planes.dark.resize(pixelsDone / 8);
-        planes.light.resize(pixelsDone / 8);
-    };
-    BitPacker dark(planes.dark.data());
-    BitPacker light(planes.light.data());
+    std::vector<Pixel> white;
 
     progress.reportTotal(height);
     if (progress.yield() == Flow::Stop) {
         return std::nullopt;
     }
     for (std::int16_t y = 0; y < height; ++y) {
-        growTo((static_cast<std::size_t>(y) + 1) * columns);
-        const std::span<const Pixel> row = canvas.row(y);
-        const Pixel* p = row.data();
-        const Pixel* end = p + std::min(row.size(), columns);
-        // Bit by bit until both packers sit on a byte boundary, then whole bytes at a time.
-        while (p != end && !dark.aligned()) {
-            dark.push(darkBit(*p));
-            light.push(lightBit(*p));
-            ++p;
-        }
-        for (; end - p >= 8; p += 8) {
-            std::uint8_t d = 0;
-            std::uint8_t l = 0;
-            packEight(p, d, l);
-            dark.pushByte(d);
-            light.pushByte(l);
-        }
-        for (; p != end; ++p) {
-            dark.push(darkBit(*p));
-            light.push(lightBit(*p));
-        }
+        const std::size_t reach =
+            std::min(bytes, ((static_cast<std::size_t>(y) + 1) * planes.rowBits() + 7) / 8);
+        planes.dark.resize(reach);
+        planes.light.resize(reach);
+        std::span<const Pixel> row = canvas.row(y);
         // Columns past the canvas's own row read as no colour, which encodes as white.
-        for (std::size_t x = row.size(); x < columns; ++x) {
-            dark.push(0);
-            light.push(0);
+        if (row.size() < static_cast<std::size_t>(planes.width)) {
+            white.assign(row.begin(), row.end());
+            white.resize(static_cast<std::size_t>(planes.width), kWhite);
+            row = white;
         }
+        encodeRow(planes, y, row);
         progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
         if (progress.yield() == Flow::Stop) {
             return std::nullopt;
         }
     }
-    growTo(bytes * 8);
-    dark.finish();
-    light.finish();
+    planes.dark.resize(bytes);
+    planes.light.resize(bytes);
     return planes;
 }
 

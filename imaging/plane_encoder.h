@@ -9,18 +9,40 @@
 
 namespace imaging {
 
-// Two planes of one bit per pixel, row-major, most significant bit first. Rows run on into
-// each other without padding; only the end of the plane is filled with zero bits.
+// How pixel rows sit in a plane: run on into each other (only the end of the plane is filled
+// with zero bits), or each starting on a new byte, its last byte filled with zero bits.
+enum class RowLayout { Packed, Padded };
+
+// Two planes of one bit per pixel, row-major, most significant bit first, with their extent.
 struct Planes {
+    int width = 0;
+    int height = 0;
+    RowLayout layout = RowLayout::Packed;
     std::vector<std::uint8_t> dark;  // black and dark grey pixels
     std::vector<std::uint8_t> light; // black and light grey pixels
-    std::size_t pixels = 0;
+
+    // Bits from the start of one row to the start of the next.
+    std::size_t rowBits() const;
+    // The bytes of each whole plane.
+    std::size_t planeBytes() const;
 };
+
+// Planes of that extent with every bit clear (an all-white picture).
+Planes makePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
+
+// Sets the bits of row y (0 at the top) from its pixels, which must be planes.width long; only
+// exact level colours set bits. The row's bits must still be clear, so rows can come in any
+// order.
+void encodeRow(Planes& planes, int y, std::span<const Pixel> row);
+
+// The level colours that row y's bits stand for, into `row` (planes.width pixels, top byte
+// 0xFF).
+void decodeRow(const Planes& planes, int y, std::span<Pixel> row);
 
 // Encodes height x width pixels. Only exact level colours set bits; anything else counts as
 // white. Reports the total, yields before the first row, between rows and once after the
 // last, and reports the rows done after each row. Returns nothing if a yield asked to stop.
 std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
-                                   RowProgress& progress);
+                                   RowProgress& progress, RowLayout layout = RowLayout::Packed);
 
 } // namespace imaging

@@ -48,11 +48,11 @@ void TextPane::setArrays(imaging::Planes planes, int width) {
 }
 
 std::size_t TextPane::size() const {
-    return empty() ? 0 : imaging::arraysTextSize(m_planes.dark.size(), m_width);
+    return empty() ? 0 : imaging::arraysTextSize(m_planes);
 }
 
 bool TextPane::write(const std::function<bool(std::string_view)>& sink) const {
-    return empty() || imaging::writeArraysTo(m_planes, m_width, sink);
+    return empty() || imaging::writeArraysTo(m_planes, sink);
 }
 
 std::string TextPane::text() const {

@@ -398,7 +398,7 @@ TEST(TextPaneTest, ShowsALargeTextOnlyInPartButWritesItWhole) {
     EXPECT_TRUE(pane.text().empty());
 
     // 1 x 2 pixels: both planes 0x40 (the first pixel white, the second black).
-    imaging::Planes small{{0x40}, {0x40}, 2};
+    imaging::Planes small{1, 2, imaging::RowLayout::Packed, {0x40}, {0x40}};
     pane.setArrays(small, 1);
     const std::string smallText = "static unsigned char Untitled_d[] = {\r\n\r\n0x40, \r\n"
                                   "\r\n"
@@ -409,8 +409,9 @@ TEST(TextPaneTest, ShowsALargeTextOnlyInPartButWritesItWhole) {
 
     // Width 8: one byte per line, "\r\n0xFF, " each, far more than is shown.
     const std::size_t bytes = window::TextPane::kShownBytes;
-    imaging::Planes large{std::vector<std::uint8_t>(bytes, 0xFF),
-                          std::vector<std::uint8_t>(bytes, 0x00), bytes * 8};
+    imaging::Planes large{8, static_cast<int>(bytes), imaging::RowLayout::Packed,
+                          std::vector<std::uint8_t>(bytes, 0xFF),
+                          std::vector<std::uint8_t>(bytes, 0x00)};
     pane.setArrays(large, 8);
     const std::string text = pane.text();
     EXPECT_EQ(text.size(), pane.size());
