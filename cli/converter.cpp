@@ -6,6 +6,7 @@
 #include "surface/picture_surface.h"
 #include "surface/safe_save.h"
 
+#include <QFile>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -45,14 +46,16 @@ class TerminalProgress final : public imaging::RowProgress {
 };
 
 // A one-line note on the terminal for steps that report no rows; the next line replaces it.
-void status(const Options& options, std::FILE* out, const char* what, const QString& file) {
+template <class O>
+void status(const O& options, std::FILE* out, const char* what, const QString& file) {
     if (options.progress) {
         std::fprintf(out, "\r\033[K%s %s", what, file.toLocal8Bit().constData());
         std::fflush(out);
     }
 }
 
-void clearStatus(const Options& options, std::FILE* out) {
+template <class O>
+void clearStatus(const O& options, std::FILE* out) {
     if (options.progress) {
         std::fprintf(out, "\r\033[K");
         std::fflush(out);
@@ -84,7 +87,12 @@ bool writeStdout(std::string_view text, QString* reason) {
 
 } // namespace
 
-int convert(const Options& options, std::FILE* errors) {
+int convert(const Options& opts, std::FILE* errors) {
+    struct {
+        QString input, textOutput, pictureOutput;
+        bool progress;
+    } options{QFile::decodeName(opts.input.c_str()), QFile::decodeName(opts.textOutput.c_str()),
+              QFile::decodeName(opts.pictureOutput.c_str()), opts.progress};
     surface::PictureSurface surface(1, 1);
     status(options, errors, "reading", options.input);
     if (const auto failure = surface.load(options.input)) {

@@ -1,15 +1,23 @@
 #pragma once
 // The batch converter's work, apart from parsing its command line.
 
-#include <QString>
+#include "imaging/c_array_writer.h"
+#include "imaging/plane_encoder.h"
+
 #include <cstdio>
+#include <string>
 
 namespace cli {
 
+// File names are kept as the bytes given on the command line, so that every name reaches the
+// file system exactly as it was typed.
 struct Options {
-    QString input;
-    QString textOutput;    // empty: standard output
-    QString pictureOutput; // empty: no picture
+    std::string input;
+    std::string textOutput;    // empty: standard output
+    std::string pictureOutput; // empty: no picture
+    imaging::TextStyle style;  // its source is filled in from the input's name
+    imaging::RowLayout layout = imaging::RowLayout::Packed;
+    int reverseWidth = 0; // above 0: INPUT is C text, and the picture is written
     bool progress = false;
 };
 

@@ -3,6 +3,7 @@
 #include "cli/converter.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 #include <cstdio>
 #include <unistd.h>
@@ -50,18 +51,18 @@ int main(int argc, char* argv[]) {
     bool endOfOptions = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
-        auto value = [&](QString* target) {
+        auto value = [&](std::string* target) {
             if (i + 1 >= args.size()) {
                 return false;
             }
-            *target = args[++i];
+            *target = QFile::encodeName(args[++i]).toStdString();
             return true;
         };
         if (endOfOptions || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
-            if (!options.input.isEmpty()) {
+            if (!options.input.empty()) {
                 return usageError(QStringLiteral("only one INPUT file can be given"));
             }
-            options.input = arg;
+            options.input = QFile::encodeName(arg).toStdString();
         } else if (arg == QLatin1String("--")) {
             endOfOptions = true;
         } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
@@ -73,20 +74,21 @@ int main(int argc, char* argv[]) {
         } else if (arg == QLatin1String("-q") || arg == QLatin1String("--quiet")) {
             quiet = true;
         } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
-            if (!value(&options.textOutput) || options.textOutput.isEmpty()) {
+            if (!value(&options.textOutput) || options.textOutput.empty()) {
                 return usageError(QStringLiteral("%1 needs a FILE").arg(arg));
             }
         } else if (arg == QLatin1String("-p") || arg == QLatin1String("--picture")) {
-            if (!value(&options.pictureOutput) || options.pictureOutput.isEmpty()) {
+            if (!value(&options.pictureOutput) || options.pictureOutput.empty()) {
                 return usageError(QStringLiteral("%1 needs a FILE").arg(arg));
             }
         } else {
             return usageError(QStringLiteral("unknown option %1").arg(arg));
         }
     }
-    if (options.input.isEmpty()) {
+    if (options.input.empty()) {
         return usageError(QStringLiteral("no INPUT file given"));
     }
     options.progress = !quiet && isatty(STDERR_FILENO);
+    options.style.source = options.input;
     return cli::convert(options, stderr);
 }

@@ -1,0 +1,28 @@
+#pragma once
+// Writes what a conversion produced: the C text of the planes and the four-level picture.
+
+#include "imaging/c_array_writer.h"
+#include "imaging/plane_encoder.h"
+#include "surface/failure.h"
+
+#include <optional>
+#include <string>
+
+namespace conversion {
+
+// Where an output goes: a file name as the bytes the file system knows it by, or an empty
+// name for standard output.
+struct Target {
+    std::string path;
+    bool isStandardOutput() const { return path.empty(); }
+};
+
+// Writes the C text of the planes. A file is replaced only when the new one is complete.
+std::optional<surface::Failure> writeText(const imaging::Planes& planes,
+                                          const imaging::TextStyle& style, const Target& target);
+
+// Writes the picture that the planes stand for as a bottom-up 24-bit bitmap, one level colour
+// per pixel.
+std::optional<surface::Failure> writePicture(const imaging::Planes& planes, const Target& target);
+
+} // namespace conversion
