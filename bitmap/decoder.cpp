@@ -202,7 +202,8 @@ struct Decoder::State {
             if (available() == 0 && !fill(1)) {
                 return false;
             }
-            const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(n, available()));
+            const std::size_t step =
+                static_cast<std::size_t>(std::min<std::uint64_t>(n, available()));
             pos += step;
             n -= step;
         }
@@ -352,8 +353,7 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
     }
     const bool fields = c == Compression::BitFields || c == Compression::AlphaBitFields;
     if (fields && bits != 16 && bits != 32) {
-        return number + " (bit fields) needs 16 or 32 bits per pixel, not " +
-               std::to_string(bits);
+        return number + " (bit fields) needs 16 or 32 bits per pixel, not " + std::to_string(bits);
     }
     const bool rle = c == Compression::Rle8 || c == Compression::Rle4;
 
@@ -404,8 +404,8 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
     }
     if (fileSize && dataOffset > *fileSize) {
         return "the file is truncated: its pixel data should start at byte " +
-               std::to_string(dataOffset) + ", but the file has only " +
-               std::to_string(*fileSize) + " bytes";
+               std::to_string(dataOffset) + ", but the file has only " + std::to_string(*fileSize) +
+               " bytes";
     }
 
     if (bits <= 8) {
@@ -456,10 +456,9 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
         // few bytes cannot claim a huge picture.
         const std::uint64_t need = dataOffset + std::uint64_t{stride} * (height - 1) + lastRowBytes;
         if (fileSize && need > *fileSize) {
-            return "the file is truncated: its header claims " + sizeText(width, height) +
-                   " at " + std::to_string(bits) + " bits per pixel, which need " +
-                   std::to_string(need) + " bytes, but the file has only " +
-                   std::to_string(*fileSize) + " bytes";
+            return "the file is truncated: its header claims " + sizeText(width, height) + " at " +
+                   std::to_string(bits) + " bits per pixel, which need " + std::to_string(need) +
+                   " bytes, but the file has only " + std::to_string(*fileSize) + " bytes";
         }
     }
     return std::nullopt;
@@ -491,8 +490,8 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
     case Layout::Masked32:
         for (int x = 0; x < width; ++x) {
             const std::uint32_t word = u32(in + 4 * x);
-            row[x] = kBlack | channels[0](word) | (channels[1](word) << 8) |
-                     (channels[2](word) << 16);
+            row[x] =
+                kBlack | channels[0](word) | (channels[1](word) << 8) | (channels[2](word) << 16);
         }
         break;
     case Layout::Indexed:

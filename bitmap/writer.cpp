@@ -22,13 +22,15 @@ std::size_t bmp24RowBytes(int width) {
 }
 
 std::uint64_t bmp24FileSize(int width, int height) {
-    return kBmp24HeaderSize + std::uint64_t{bmp24RowBytes(width)} * static_cast<std::uint64_t>(height);
+    return kBmp24HeaderSize +
+           std::uint64_t{bmp24RowBytes(width)} * static_cast<std::uint64_t>(height);
 }
 
 std::array<std::uint8_t, kBmp24HeaderSize> bmp24Header(int width, int height) {
     // Byte for byte what surface::writeBmp24 has always written (3780 pixels per metre, 96 dpi),
     // so that saved pictures do not change.
-    const std::uint64_t dataSize = std::uint64_t{bmp24RowBytes(width)} * static_cast<std::uint64_t>(height);
+    const std::uint64_t dataSize =
+        std::uint64_t{bmp24RowBytes(width)} * static_cast<std::uint64_t>(height);
     std::array<std::uint8_t, kBmp24HeaderSize> header{};
     std::uint8_t* p = header.data();
     *p++ = 'B';

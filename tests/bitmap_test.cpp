@@ -3,10 +3,7 @@
 
 #include "bitmap/decoder.h"
 #include "bitmap/writer.h"
-
 #include "support/bmp_builder.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
@@ -14,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <random>
 #include <string>
@@ -93,7 +91,8 @@ Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {}
             d.failedAtRow = i;
             break;
         }
-        std::copy(row.begin(), row.end(), d.pixels.begin() + static_cast<std::ptrdiff_t>(y) * d.width);
+        std::copy(row.begin(), row.end(),
+                  d.pixels.begin() + static_cast<std::ptrdiff_t>(y) * d.width);
     }
     return d;
 }
@@ -193,10 +192,10 @@ struct ShortPaletteCase {
     const char* name;
     int headerSize;
     int bits;
-    int entries;             // palette entries written
+    int entries; // palette entries written
     std::uint32_t colourCount;
     std::size_t gap;
-    int expectedEntries;     // how many the decoder should use
+    int expectedEntries; // how many the decoder should use
 };
 
 class ShortPaletteTest : public ::testing::TestWithParam<ShortPaletteCase> {};
@@ -209,8 +208,8 @@ TEST_P(ShortPaletteTest, IndexesPastThePaletteAreBlack) {
     std::vector<Pixel> expected;
     for (int i = 0; i < width; ++i) {
         indexes.push_back(static_cast<std::uint32_t>(i));
-        expected.push_back(i < c.expectedEntries ? opaque(paletteColour(static_cast<std::uint32_t>(i)))
-                                                 : kBlack);
+        expected.push_back(
+            i < c.expectedEntries ? opaque(paletteColour(static_cast<std::uint32_t>(i))) : kBlack);
     }
     BmpFile f;
     f.width = width;
@@ -314,31 +313,48 @@ std::vector<DirectCase> directCases() {
     for (int header : {40, 52, 56, 108, 124}) {
         const std::string h = "_header" + std::to_string(header);
         cases.push_back({"fields565" + h, header, 16, 3, m565, m565});
-        cases.push_back({"alpha_fields4444" + h, header, 16, 6, {0x0F00, 0x00F0, 0x000F, 0xF000},
+        cases.push_back({"alpha_fields4444" + h,
+                         header,
+                         16,
+                         6,
+                         {0x0F00, 0x00F0, 0x000F, 0xF000},
                          {0x0F00, 0x00F0, 0x000F}});
-        cases.push_back({"fields_10bit" + h, header, 32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF},
+        cases.push_back({"fields_10bit" + h,
+                         header,
+                         32,
+                         3,
+                         {0x3FF00000, 0x000FFC00, 0x000003FF},
                          {0x3FF00000, 0x000FFC00, 0x000003FF}});
     }
-    cases.push_back({"fields_10bit_topdown", 40, 32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF},
-                     {0x3FF00000, 0x000FFC00, 0x000003FF}, true});
+    cases.push_back({"fields_10bit_topdown",
+                     40,
+                     32,
+                     3,
+                     {0x3FF00000, 0x000FFC00, 0x000003FF},
+                     {0x3FF00000, 0x000FFC00, 0x000003FF},
+                     true});
     // A channel of every width from 1 to 16 bits in 16-bit pixels, beside the rest of the word
     // and a zero mask (channel 0).
     for (int n = 1; n <= 16; ++n) {
         const std::uint32_t red = low(n);
         const std::uint32_t green = n < 16 ? (low(16 - n) << n) & 0xFFFF : 0;
-        cases.push_back({"fields16_red" + std::to_string(n), 40, 16, 3, {red, green, 0},
-                         {red, green, 0}});
-        cases.push_back({"fields16_blue" + std::to_string(n), 40, 16, 3, {0, green, red},
-                         {0, green, red}});
+        cases.push_back(
+            {"fields16_red" + std::to_string(n), 40, 16, 3, {red, green, 0}, {red, green, 0}});
+        cases.push_back(
+            {"fields16_blue" + std::to_string(n), 40, 16, 3, {0, green, red}, {0, green, red}});
     }
     // Wide channels in 32-bit pixels are narrowed by the same rule.
     for (int n : {12, 16, 17, 24, 31, 32}) {
         const std::uint32_t top = low(n) << (32 - n);
-        cases.push_back({"fields32_wide" + std::to_string(n), 124, 32, 3, {top, 0, low(32 - n)},
+        cases.push_back({"fields32_wide" + std::to_string(n),
+                         124,
+                         32,
+                         3,
+                         {top, 0, low(32 - n)},
                          {top, 0, low(32 - n)}});
     }
-    cases.push_back({"fields32_swapped", 40, 32, 3, {0xFF, 0xFF00, 0xFF0000},
-                     {0xFF, 0xFF00, 0xFF0000}});
+    cases.push_back(
+        {"fields32_swapped", 40, 32, 3, {0xFF, 0xFF00, 0xFF0000}, {0xFF, 0xFF00, 0xFF0000}});
     cases.push_back({"fields32_default_masks", 108, 32, 3, m888, m888});
     // Without bit-field compression the masks in a large header do not apply.
     cases.push_back({"rgb32_ignores_header_masks", 124, 32, 0, {0xFF, 0xFF00, 0xFF0000}, m888});
@@ -450,38 +466,52 @@ INSTANTIATE_TEST_SUITE_P(
     Bitmap, RleTest,
     ::testing::Values(
         // The stream starts with the bottom row.
-        RleCase{"runs_end_of_line_end_of_picture", 8,
+        RleCase{"runs_end_of_line_end_of_picture",
+                8,
                 {3, 1, 3, 2, 0, 0, 6, 3, 0, 0, 2, 4, 4, 5, 0, 0, 0, 1},
                 {"445555", "333333", "111222"}},
-        RleCase{"end_of_line_leaves_the_rest_white", 8, {2, 7, 0, 0, 1, 8, 0, 0, 0, 1},
+        RleCase{"end_of_line_leaves_the_rest_white",
+                8,
+                {2, 7, 0, 0, 1, 8, 0, 0, 0, 1},
                 {"8.....", "77...."}},
-        RleCase{"end_of_picture_leaves_the_rest_white", 8, {6, 1, 0, 0, 1, 2, 0, 1},
+        RleCase{"end_of_picture_leaves_the_rest_white",
+                8,
+                {6, 1, 0, 0, 1, 2, 0, 1},
                 {"......", "2.....", "111111"}},
         RleCase{"no_end_of_picture", 8, {6, 1, 0, 0}, {"......", "111111"}},
         RleCase{"empty_stream", 8, {}, {"......", "......"}},
         RleCase{"delta_right", 8, {1, 1, 0, 2, 2, 0, 1, 2, 0, 0, 0, 1}, {"1..2.."}},
-        RleCase{"delta_down_finishes_the_row", 8, {1, 1, 0, 2, 2, 1, 2, 3, 0, 1},
+        RleCase{"delta_down_finishes_the_row",
+                8,
+                {1, 1, 0, 2, 2, 1, 2, 3, 0, 1},
                 {"......", "...33.", "1....."}},
-        RleCase{"delta_down_skips_whole_rows", 8, {1, 1, 0, 2, 0, 2, 1, 4, 0, 0, 1, 5, 0, 1},
+        RleCase{"delta_down_skips_whole_rows",
+                8,
+                {1, 1, 0, 2, 0, 2, 1, 4, 0, 0, 1, 5, 0, 1},
                 {"5.....", ".4....", "......", "1....."}},
-        RleCase{"delta_past_the_picture", 8, {1, 1, 0, 2, 200, 0, 1, 6, 0, 2, 0, 50, 1, 7},
+        RleCase{"delta_past_the_picture",
+                8,
+                {1, 1, 0, 2, 200, 0, 1, 6, 0, 2, 0, 50, 1, 7},
                 {"......", "......", "1....."}},
         RleCase{"absolute_odd_is_padded", 8, {0, 3, 1, 2, 3, 0, 2, 4, 0, 1}, {"12344."}},
         RleCase{"absolute_even", 8, {0, 4, 5, 6, 7, 8, 1, 9, 0, 1}, {"56789."}},
-        RleCase{"run_past_the_right_edge", 8, {9, 1, 3, 2, 0, 0, 2, 3, 0, 1},
-                {"33....", "111111"}},
-        RleCase{"absolute_past_the_right_edge", 8, {4, 1, 0, 4, 2, 3, 4, 5, 0, 0, 0, 1},
-                {"111123"}},
-        RleCase{"no_end_of_line_keeps_clipping", 8, {6, 1, 2, 2, 0, 0, 1, 3, 0, 1},
+        RleCase{"run_past_the_right_edge", 8, {9, 1, 3, 2, 0, 0, 2, 3, 0, 1}, {"33....", "111111"}},
+        RleCase{
+            "absolute_past_the_right_edge", 8, {4, 1, 0, 4, 2, 3, 4, 5, 0, 0, 0, 1}, {"111123"}},
+        RleCase{"no_end_of_line_keeps_clipping",
+                8,
+                {6, 1, 2, 2, 0, 0, 1, 3, 0, 1},
                 {"3.....", "111111"}},
-        RleCase{"index_past_the_palette_is_black", 8, {2, 200, 0, 3, 1, 255, 2, 0, 0, 1},
-                {"KK1K2."}},
+        RleCase{
+            "index_past_the_palette_is_black", 8, {2, 200, 0, 3, 1, 255, 2, 0, 0, 1}, {"KK1K2."}},
         RleCase{"cut_short_in_a_run", 8, {2, 1, 3}, {"......", "11...."}},
         RleCase{"cut_short_in_an_absolute_run", 8, {0, 5, 1, 2}, {"......", "12...."}},
         RleCase{"cut_short_in_absolute_padding", 8, {0, 3, 1, 2, 3}, {"......", "123..."}},
         RleCase{"cut_short_in_a_delta", 8, {1, 1, 0, 2, 1}, {"......", "1....."}},
         RleCase{"rle4_run_alternates", 4, {5, 0x12, 0, 0, 6, 0x33, 0, 1}, {"333333", "12121."}},
-        RleCase{"rle4_absolute_odd", 4, {0, 3, 0x45, 0x60, 0, 0, 0, 5, 0x12, 0x34, 0x50, 0, 0, 1},
+        RleCase{"rle4_absolute_odd",
+                4,
+                {0, 3, 0x45, 0x60, 0, 0, 0, 5, 0x12, 0x34, 0x50, 0, 0, 1},
                 {"12345.", "456..."}},
         RleCase{"rle4_absolute_clipped", 4, {4, 0xAB, 0, 4, 0xCD, 0xEF, 0, 1}, {"ABABCD"}},
         RleCase{"rle4_delta", 4, {2, 0x77, 0, 2, 1, 1, 1, 0x88, 0, 1}, {"...8..", "77...."}},
@@ -526,8 +556,7 @@ BmpFile small24() {
     return f;
 }
 
-template <typename Change>
-Bytes with(Change change) {
+template <typename Change> Bytes with(Change change) {
     BmpFile f = small24();
     change(f);
     return buildBmp(f);
@@ -542,25 +571,28 @@ std::vector<RefusalCase> refusalCases() {
     const Bytes good = buildBmp(small24());
     return {
         {"empty", {}, "not a bitmap"},
-        {"not_bm", Bytes{'P', '6', '\n', '1', ' ', '1'}, "not a bitmap (it does not start with \"BM\")"},
+        {"not_bm", Bytes{'P', '6', '\n', '1', ' ', '1'},
+         "not a bitmap (it does not start with \"BM\")"},
         {"file_header_cut", cut(good, 12), "the header is cut short"},
         {"info_header_cut", cut(good, 30), "the header is cut short"},
         {"core_header_cut", cut(with([](BmpFile& f) { f.headerSize = 12; }), 20),
          "the header is cut short"},
-        {"masks_cut", cut(with([](BmpFile& f) {
-                              f.bits = 16;
-                              f.compression = 3;
-                              f.masks = {0xF800, 0x07E0, 0x001F};
-                              f.pixels.clear();
-                          }),
-                          60),
+        {"masks_cut",
+         cut(with([](BmpFile& f) {
+                 f.bits = 16;
+                 f.compression = 3;
+                 f.masks = {0xF800, 0x07E0, 0x001F};
+                 f.pixels.clear();
+             }),
+             60),
          "the header is cut short"},
-        {"palette_past_the_file", cut(with([](BmpFile& f) {
-                                f.bits = 8;
-                                f.palette = fullPalette(256);
-                                f.pixels.clear();
-                            }),
-                            200),
+        {"palette_past_the_file",
+         cut(with([](BmpFile& f) {
+                 f.bits = 8;
+                 f.palette = fullPalette(256);
+                 f.pixels.clear();
+             }),
+             200),
          "its pixel data should start at byte 1078, but the file has only 200 bytes"},
         {"unknown_header_size", with([](BmpFile& f) { f.headerSize = 200; }),
          "unknown size (200 bytes)"},
@@ -812,11 +844,14 @@ TEST(BitmapSource, FileSourceNamesAReadError) {
 
 TEST(BitmapWriter, HeaderIsTheOneSavedPicturesAlwaysHad) {
     const auto h = bitmap::bmp24Header(5, 3);
-    const std::uint8_t expected[54] = {
-        'B', 'M', 102, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,    // file: size 54 + 3 × 16, offset 54
-        40, 0, 0, 0, 5, 0, 0, 0, 3, 0, 0, 0, 1, 0, 24, 0,    // 40-byte header, 5 × 3, 24 bits
-        0, 0, 0, 0, 48, 0, 0, 0, 0xC4, 0x0E, 0, 0, 0xC4, 0x0E, 0, 0, // 3780 pixels per metre
-        0, 0, 0, 0, 0, 0, 0, 0};
+    const std::uint8_t expected[54] = {'B',  'M', 102, 0,    0,    0,  0, 0, 0,
+                                       0,    54,  0,   0,    0, // file: size 54 + 3 × 16, offset 54
+                                       40,   0,   0,   0,    5,    0,  0, 0, 3,
+                                       0,    0,   0,   1,    0,    24, 0, // 40-byte header, 5 × 3,
+                                                                          // 24 bits
+                                       0,    0,   0,   0,    48,   0,  0, 0, 0xC4,
+                                       0x0E, 0,   0,   0xC4, 0x0E, 0,  0, // 3780 pixels per metre
+                                       0,    0,   0,   0,    0,    0,  0, 0};
     EXPECT_TRUE(std::equal(h.begin(), h.end(), std::begin(expected)));
     EXPECT_EQ(bitmap::bmp24RowBytes(5), 16u);
     EXPECT_EQ(bitmap::bmp24RowBytes(4), 12u);

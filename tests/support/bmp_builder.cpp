@@ -146,7 +146,8 @@ Bytes makeBmpBytes(int width, int height, const std::vector<std::uint32_t>& valu
         return buildBmp(f);
     }
     std::vector<std::uint32_t> raw(values);
-    if (layout.bits == 16 || (layout.bits == 32 && layout.compression == BmpCompression::BitFields)) {
+    if (layout.bits == 16 ||
+        (layout.bits == 32 && layout.compression == BmpCompression::BitFields)) {
         for (std::uint32_t& v : raw) {
             const std::uint32_t r = channel(v, 0);
             const std::uint32_t g = channel(v, 8);

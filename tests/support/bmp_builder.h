@@ -24,19 +24,19 @@ enum class BmpCompression : std::uint32_t {
 // can be built as easily as good ones.
 struct BmpFile {
     int width = 1;
-    int height = 1;                     // stored as -height when topDown
+    int height = 1; // stored as -height when topDown
     bool topDown = false;
-    int headerSize = 40;                // 12 (OS/2 1.x), 16-64 (OS/2 2.x), 40, 52, 56, 108, 124
+    int headerSize = 40; // 12 (OS/2 1.x), 16-64 (OS/2 2.x), 40, 52, 56, 108, 124
     int planes = 1;
     int bits = 24;
     std::uint32_t compression = 0;
-    std::uint32_t colourCount = 0;      // biClrUsed
+    std::uint32_t colourCount = 0; // biClrUsed
     // Red, green, blue (and alpha) masks: inside a header of 52 bytes or more, else after it.
     std::vector<std::uint32_t> masks;
-    std::vector<std::uint32_t> palette; // colours 0xBBGGRR, any number of entries
-    std::size_t gap = 0;                // zero bytes between the palette and the pixel data
+    std::vector<std::uint32_t> palette;      // colours 0xBBGGRR, any number of entries
+    std::size_t gap = 0;                     // zero bytes between the palette and the pixel data
     std::optional<std::uint32_t> dataOffset; // default: where the pixel data starts
-    Bytes pixels;                       // the stored rows, or the run-length stream
+    Bytes pixels;                            // the stored rows, or the run-length stream
 };
 
 Bytes buildBmp(const BmpFile& file);
