@@ -273,9 +273,12 @@ TEST_F(ConverterOutput, NameThatIsAFolder) {
 TEST_F(ConverterOutput, DevicesAreWrittenDirectly) {
     const std::string expected = expectedText();
     ASSERT_FALSE(expected.empty());
+    // The child's standard output is a regular file: the text goes into it, and /dev/stdout
+    // stays the link it is (a rename would put a file in its place).
     auto r = faults::runCli({"-q", "-o", "/dev/stdout", m_input.string()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, expected);
+    EXPECT_TRUE(faults::fs::is_symlink("/dev/stdout"));
 
     r = convert("/dev/null", "/dev/null");
     EXPECT_EQ(r.exitCode, 0) << r.err;
