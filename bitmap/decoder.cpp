@@ -6,6 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace bitmap {
 namespace {
 
@@ -101,14 +105,44 @@ bool contiguous(std::uint32_t mask) {
 }
 
 // 24-bit pixels B, G, R into 0xFFBBGGRR. Each pixel is fetched with one 4-byte load (the buffer
-// has slack after its last byte): byte-swapped and shifted, it is the pixel. No branch per pixel,
-// and the compiler unrolls it.
+// has slack after its last byte): byte-swapped and shifted, it is the pixel. No branch per pixel.
 void decode24(const std::uint8_t* in, Pixel* out, int width) {
     for (int x = 0; x < width; ++x, in += 3) {
         std::uint32_t w;
         std::memcpy(&w, in, 4);
         out[x] = (__builtin_bswap32(w) >> 8) | kBlack;
     }
+}
+
+#if defined(__x86_64__)
+// The same four pixels at a time with one byte shuffle: the largest pictures are 24-bit, and this
+// keeps their decoding well under the time it takes to read them.
+__attribute__((target("ssse3"))) void decode24Ssse3(const std::uint8_t* in, Pixel* out, int width) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(kBlack));
+    int x = 0;
+    // 16-byte loads of 12 bytes each: at most 4 bytes past the row, which the slack covers.
+    for (; x + 8 <= width; x += 8, in += 24) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_or_si128(_mm_shuffle_epi8(a, order), opaque));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 4),
+                         _mm_or_si128(_mm_shuffle_epi8(b, order), opaque));
+    }
+    decode24(in, out + x, width - x);
+}
+#endif
+
+using RowDecoder = void (*)(const std::uint8_t*, Pixel*, int);
+
+RowDecoder bestDecode24() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("ssse3")) {
+        return decode24Ssse3;
+    }
+#endif
+    return decode24;
 }
 
 // 32-bit pixels in the default layout (B, G, R, X bytes).
@@ -143,6 +177,7 @@ struct Decoder::State {
     bool topDown = false;
     int bits = 0;
     Layout layout = Layout::Rgb24;
+    RowDecoder rgb24 = decode24;
     std::string kind;
     std::array<Pixel, 256> palette{};
     std::array<Channel, 3> channels;
@@ -438,6 +473,7 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
         }
     } else if (bits == 24) {
         layout = Layout::Rgb24;
+        rgb24 = bestDecode24();
         kind = "24-bit";
     } else if (fields) {
         if (auto refused = setUpMasks(red, green, blue, true)) {
@@ -477,7 +513,7 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
     pos += std::min(stride, available());
     switch (layout) {
     case Layout::Rgb24:
-        decode24(in, row, width);
+        rgb24(in, row, width);
         break;
     case Layout::Rgb32:
         decode32(in, row, width);
