@@ -3,6 +3,8 @@
 #include "bitmap/writer.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -10,6 +12,55 @@ namespace conversion {
 namespace {
 
 const QString kNoMemory = QStringLiteral("not enough memory to write it");
+
+// Four pixels as a 24-bit bitmap stores them (blue, green, red each), for every pair of a dark
+// and a light nibble: 16 bytes an entry, of which 12 count.
+using FourPixels = std::array<std::uint8_t, 16>;
+constexpr std::array<FourPixels, 256> makeFourPixels() {
+    // White, light grey, dark grey and black by (dark bit, light bit).
+    constexpr std::uint8_t kBgr[4][3] = {
+        {0xFF, 0xFF, 0xFF}, {0xB4, 0xB4, 0xB4}, {0x5A, 0x59, 0x5A}, {0x00, 0x00, 0x00}};
+    std::array<FourPixels, 256> table{};
+    for (unsigned dark = 0; dark < 16; ++dark) {
+        for (unsigned light = 0; light < 16; ++light) {
+            for (unsigned i = 0; i < 4; ++i) {
+                const unsigned bit = 3 - i;
+                const unsigned level = ((dark >> bit) & 1u) * 2 + ((light >> bit) & 1u);
+                for (unsigned c = 0; c < 3; ++c) {
+                    table[dark * 16 + light][i * 3 + c] = kBgr[level][2 - c];
+                }
+            }
+        }
+    }
+    return table;
+}
+constexpr auto kFourPixels = makeFourPixels();
+
+// Row y of the picture that the planes stand for, as a 24-bit bitmap stores it, straight from
+// the bits. `out` has `stride` bytes and 16 to spare after them.
+void storedRow(const imaging::Planes& planes, int y, std::uint8_t* out, std::size_t stride) {
+    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    const auto width = static_cast<std::size_t>(planes.width);
+    const std::size_t size = planes.dark.size();
+    const auto shift = static_cast<unsigned>(offset % 8);
+    // The eight bits that start at the row's bit offset plus 8k.
+    auto byteAt = [&](const std::vector<std::uint8_t>& plane, std::size_t k) {
+        const unsigned high = plane[k];
+        const unsigned low = shift != 0 && k + 1 < size ? plane[k + 1] : 0u;
+        return ((high << 8 | low) >> (8 - shift)) & 0xFFu;
+    };
+    std::uint8_t* p = out;
+    // Whole groups of eight pixels write 24 bytes; the last group may write past the row's
+    // pixels into its padding and the spare bytes, which are set right after.
+    for (std::size_t x = 0; x < width; x += 8, p += 24) {
+        const std::size_t k = (offset + x) / 8;
+        const unsigned d = byteAt(planes.dark, k);
+        const unsigned l = byteAt(planes.light, k);
+        std::memcpy(p, kFourPixels[(d >> 4) * 16 + (l >> 4)].data(), 16);
+        std::memcpy(p + 12, kFourPixels[(d & 15u) * 16 + (l & 15u)].data(), 16);
+    }
+    std::memset(out + 3 * width, 0, stride - 3 * width);
+}
 
 } // namespace
 
@@ -41,13 +92,11 @@ std::optional<surface::Failure> writePicture(const imaging::Planes& planes, cons
         // Bottom row first, a batch of about a mebibyte at a time.
         const std::size_t stride = bitmap::bmp24RowBytes(planes.width);
         const int rowsPerBatch = static_cast<int>(std::max<std::size_t>(1, (1u << 20) / stride));
-        std::vector<std::uint8_t> batch(stride * static_cast<std::size_t>(rowsPerBatch));
-        std::vector<imaging::Pixel> row(static_cast<std::size_t>(planes.width));
+        std::vector<std::uint8_t> batch(stride * static_cast<std::size_t>(rowsPerBatch) + 32);
         for (int y = planes.height - 1; y >= 0;) {
             const int rows = std::min(rowsPerBatch, y + 1);
             for (int r = 0; r < rows; ++r, --y) {
-                imaging::decodeRow(planes, y, row);
-                bitmap::encodeBmp24Row(row, batch.data() + stride * static_cast<std::size_t>(r));
+                storedRow(planes, y, batch.data() + stride * static_cast<std::size_t>(r), stride);
             }
             if (!sink({reinterpret_cast<const char*>(batch.data()),
                        stride * static_cast<std::size_t>(rows)})) {

@@ -12,10 +12,10 @@ static_assert(std::endian::native == std::endian::little, "bytes are gathered li
 // The bits of eight pixels as one byte, first pixel in bit 7. The comparisons yield one byte
 // of 0 or 1 per pixel, which a single multiplication gathers into the top byte (pixel k's byte
 // moves to bit 63 - k), so the loop has no branches and no shifts per pixel.
-inline void packEight(const Pixel* p, std::size_t count, std::uint8_t& dark, std::uint8_t& light) {
-    std::uint8_t d[8] = {};
-    std::uint8_t l[8] = {};
-    for (std::size_t k = 0; k < 8 && k < count; ++k) {
+inline void packEight(const Pixel* p, std::uint8_t& dark, std::uint8_t& light) {
+    std::uint8_t d[8];
+    std::uint8_t l[8];
+    for (int k = 0; k < 8; ++k) {
         const Pixel c = p[k] & kColourMask;
         const bool black = c == Pixel{kBlack};
         d[k] = static_cast<std::uint8_t>(black | (c == Pixel{kDarkGrey}));
@@ -28,6 +28,15 @@ inline void packEight(const Pixel* p, std::size_t count, std::uint8_t& dark, std
     constexpr std::uint64_t kGather = 0x8040201008040201u;
     dark = static_cast<std::uint8_t>((dx * kGather) >> 56);
     light = static_cast<std::uint8_t>((lx * kGather) >> 56);
+}
+
+// The same for the last, partial byte of a row: the missing pixels give zero bits.
+inline void packTail(const Pixel* p, std::size_t count, std::uint8_t& dark, std::uint8_t& light) {
+    Pixel eight[8];
+    for (std::size_t k = 0; k < 8; ++k) {
+        eight[k] = k < count ? p[k] : Pixel{kWhite};
+    }
+    packEight(eight, dark, light);
 }
 
 // ORs `count` bytes of row bits into a plane that starts `shift` bits into plane[0].
@@ -75,8 +84,12 @@ void encodeRow(Planes& planes, int y, std::span<const Pixel> row) {
     const std::size_t bytes = (count + 7) / 8;
     dark.resize(bytes);
     light.resize(bytes);
-    for (std::size_t k = 0; k < bytes; ++k) {
-        packEight(row.data() + 8 * k, std::min<std::size_t>(8, count - 8 * k), dark[k], light[k]);
+    const std::size_t whole = count / 8;
+    for (std::size_t k = 0; k < whole; ++k) {
+        packEight(row.data() + 8 * k, dark[k], light[k]);
+    }
+    if (whole < bytes) {
+        packTail(row.data() + 8 * whole, count - 8 * whole, dark[whole], light[whole]);
     }
     const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
     const std::size_t first = offset / 8;
