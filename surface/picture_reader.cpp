@@ -9,8 +9,14 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <unistd.h>
 #include <vector>
 
 namespace surface {
@@ -157,6 +163,73 @@ QByteArray formatOf(QIODevice& device) {
     return {};
 }
 
+// The width and height in a PNM header (magic, then numbers between white space and comments),
+// which Qt's reader does not report for large ones; nothing when the header is malformed, which
+// the reader then reports.
+std::optional<std::pair<qint64, qint64>> pnmExtent(QIODevice& device) {
+    const QByteArray head = device.peek(4096);
+    qsizetype at = 2;
+    auto number = [&]() -> std::optional<qint64> {
+        while (at < head.size()) {
+            if (head[at] == '#') {
+                while (at < head.size() && head[at] != '\n') {
+                    ++at;
+                }
+            } else if (std::isspace(static_cast<unsigned char>(head[at]))) {
+                ++at;
+            } else {
+                break;
+            }
+        }
+        qint64 value = 0;
+        const qsizetype first = at;
+        while (at < head.size() && std::isdigit(static_cast<unsigned char>(head[at])) &&
+               value < (qint64{1} << 40)) {
+            value = value * 10 + (head[at++] - '0');
+        }
+        return at > first ? std::optional<qint64>(value) : std::nullopt;
+    };
+    const auto width = number();
+    const auto height = number();
+    if (!width || !height) {
+        return std::nullopt;
+    }
+    return std::pair{*width, *height};
+}
+
+// Some of Qt's decoders (libpng's) print their complaints straight to standard error. The
+// refusal reaches the user once, with the file's name, so standard error is set aside while
+// they run.
+class QuietStandardError {
+  public:
+    QuietStandardError() {
+        static std::mutex mutex;
+        m_lock = std::unique_lock(mutex);
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (m_saved >= 0 && null >= 0) {
+            ::dup2(null, STDERR_FILENO);
+        }
+        if (null >= 0) {
+            ::close(null);
+        }
+    }
+    ~QuietStandardError() {
+        if (m_saved >= 0) {
+            std::fflush(stderr);
+            ::dup2(m_saved, STDERR_FILENO);
+            ::close(m_saved);
+        }
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+  private:
+    std::unique_lock<std::mutex> m_lock;
+    int m_saved = -1;
+};
+
 QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) {
     QImageReader::setAllocationLimit(allocationLimitMiB(limits));
     const qint64 start = device.pos();
@@ -165,6 +238,13 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
         *reason = QStringLiteral("not a picture in a format that can be read");
         return {};
     }
+    if (format.startsWith('p')) {
+        if (const auto extent = pnmExtent(device);
+            extent && !checkExtent(extent->first, extent->second, limits, reason)) {
+            return {};
+        }
+    }
+    const QuietStandardError quiet;
     QImageReader reader(&device, format);
     reader.setAutoDetectImageFormat(false);
     reader.setAutoTransform(false);

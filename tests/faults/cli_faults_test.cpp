@@ -47,8 +47,9 @@ class ConverterInput : public testing::Test {
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "");
         expectReported(r.err, input, reason);
-        // Reported once. (A system decoder library may print its own complaint before it.)
-        EXPECT_EQ(r.err.find("greyplanes-cli: "), r.err.rfind("greyplanes-cli: ")) << r.err;
+        // Reported once, and nothing else: decoders print nothing of their own.
+        EXPECT_EQ(r.err.rfind("greyplanes-cli: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
         EXPECT_EQ(readFile(m_text), kEarlierText);
         EXPECT_EQ(readFile(m_picture), kEarlierPicture);
         EXPECT_EQ(faults::listFolder(m_dir.path()), before);
@@ -110,6 +111,9 @@ TEST_F(ConverterInput, PictureBeyondTheLargestExtent) {
     expectRefused(m_dir / "wide.bmp", "the picture is too large (32768 × 1 pixels");
     writeFile(m_dir / "high.bmp", faults::bmp24(1, 32768));
     expectRefused(m_dir / "high.bmp", "the picture is too large (1 × 32768 pixels");
+    // Other formats are refused from their header too.
+    writeFile(m_dir / "wide.ppm", "P6\n# made by hand\n40000 10\n255\n");
+    expectRefused(m_dir / "wide.ppm", "the picture is too large (40000 × 10 pixels");
 }
 
 // Bitmaps of every kind are read past 16384 x 16384 pixels (a limit of other decoders): a
