@@ -473,10 +473,30 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ScrollCase{100, 80, 1, false, false}, ScrollCase{100, 80, 4, false, false},
                     ScrollCase{100, 80, 5, true, true}, ScrollCase{600, 100, 1, true, false},
                     ScrollCase{100, 400, 1, false, true},
-                    // Only the height is over, but its bar narrows the
-                    // view below the width.
+                    // Only the width is over, but its bar leaves less than the height.
+                    ScrollCase{600, 330, 1, true, true},
+                    // Only the height is over, but its bar narrows the view below the width.
                     ScrollCase{410, 400, 1, true, true}, ScrollCase{600, 400, 1, true, true},
                     ScrollCase{600, 400, 16, true, true}));
+
+TEST_F(DesktopTest, ZoomKeepsThePicturePointAtTheCentreOfTheView) {
+    Harness h;
+    h.form().openFile(bitmap("in.bmp", cornerRows(600, 400)));
+    window::PictureView& view = h.view();
+    QCoreApplication::processEvents();
+    const QSize size = view.viewport()->size(); // both bars at 1x and after
+    view.horizontalScrollBar()->setValue(100);
+    view.verticalScrollBar()->setValue(50);
+    h.choose("mZoomIn");
+    // The point at the centre, (100 + w / 2, 50 + h / 2), is twice as far from the corner now.
+    EXPECT_NEAR(view.horizontalScrollBar()->value(),
+                2 * (100 + size.width() / 2.0) - size.width() / 2.0, 1);
+    EXPECT_NEAR(view.verticalScrollBar()->value(),
+                2 * (50 + size.height() / 2.0) - size.height() / 2.0, 1);
+    h.choose("mActualSize");
+    EXPECT_NEAR(view.horizontalScrollBar()->value(), 100, 1);
+    EXPECT_NEAR(view.verticalScrollBar()->value(), 50, 1);
+}
 
 // Records the rectangles a widget is asked to paint.
 class PaintSpy : public QObject {
