@@ -38,6 +38,9 @@ class FileDialog {
 
     const QString& filter() const { return m_filter; }
     const QString& lastName() const { return m_lastName; }
+    // Offers this name first next time, as if it had been chosen here (for a file named on the
+    // command line or dropped on the window).
+    void remember(const QString& name) { m_lastName = name; }
 
   private:
     QString show(QWidget* parent, DialogMode mode, const QString& title);

@@ -9,13 +9,20 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 #include <new>
 #include <thread>
 
@@ -31,6 +38,29 @@ constexpr QRect kFrame2(0, 0, 417, 337);
 constexpr QRect kText4(0, 344, 49, 19);
 constexpr QRect kText5(56, 344, 49, 19);
 constexpr QRect kRichTextBox1(120, 344, 33, 17);
+
+// Shows the busy cursor for as long as it lives, so that every way out restores the cursor.
+class BusyCursor {
+  public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// Takes a drag or drop as a copy, or as a link where the source offers no copy. Never as a
+// move: the source would then delete the file it thinks we took.
+bool acceptAsCopy(QDropEvent* event) {
+    for (const Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+        if (event->possibleActions() & action) {
+            event->setDropAction(action);
+            event->accept();
+            return true;
+        }
+    }
+    event->ignore();
+    return false;
+}
 
 } // namespace
 
@@ -76,6 +106,7 @@ Form1::Form1(Seams seams, QWidget* parent)
       m_commonDialog2(kTextFilter, m_seams.chooseFile) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
+    setAcceptDrops(true);
     createControls();
     createActions();
     updateActions();
@@ -124,21 +155,42 @@ void Form1::createControls() {
 }
 
 void Form1::createActions() {
-    m_mFile = menuBar()->addMenu(QStringLiteral("&File"));
-    m_mFile->setObjectName(QStringLiteral("mFile"));
-
-    auto add = [this](const char* name, const QString& caption, const QKeySequence& shortcut,
-                      void (Form1::*command)()) {
-        QAction* action = m_mFile->addAction(caption);
+    auto addMenu = [this](const char* name, const QString& title) {
+        QMenu* menu = menuBar()->addMenu(title);
+        menu->setObjectName(QLatin1String(name));
+        return menu;
+    };
+    auto add = [this](QMenu* menu, const char* name, const QString& caption,
+                      const QList<QKeySequence>& shortcuts, auto command) {
+        QAction* action = menu->addAction(caption);
         action->setObjectName(QLatin1String(name));
-        action->setShortcut(shortcut);
+        action->setShortcuts(shortcuts);
         connect(action, &QAction::triggered, this, command);
         return action;
     };
-    m_mOpen = add("mOpen", QStringLiteral("&Open"), QKeySequence::Open, &Form1::open);
-    m_mConvert = add("mConvert", QStringLiteral("&Convert"), QKeySequence(), &Form1::convert);
-    m_mSaveP = add("mSaveP", QStringLiteral("Save &Picture"), QKeySequence(), &Form1::savePicture);
-    m_mSaveC = add("mSaveC", QStringLiteral("&Save C Code"), QKeySequence::Save, &Form1::saveCCode);
+
+    m_mFile = addMenu("mFile", QStringLiteral("&File"));
+    m_mOpen = add(m_mFile, "mOpen", QStringLiteral("&Open"), {QKeySequence::Open}, &Form1::open);
+    m_mConvert = add(m_mFile, "mConvert", QStringLiteral("&Convert"), {}, &Form1::convert);
+    m_mSaveP = add(m_mFile, "mSaveP", QStringLiteral("Save &Picture"), {}, &Form1::savePicture);
+    m_mSaveC = add(m_mFile, "mSaveC", QStringLiteral("&Save C Code"), {QKeySequence::Save},
+                   &Form1::saveCCode);
+
+    m_mEdit = addMenu("mEdit", QStringLiteral("&Edit"));
+    m_mCopyC = add(m_mEdit, "mCopyC", QStringLiteral("&Copy C Code"),
+                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)}, &Form1::copyCCode);
+
+    m_mView = addMenu("mView", QStringLiteral("&View"));
+    // Ctrl+= too: Ctrl++ needs Shift on keyboards without a keypad plus.
+    QList<QKeySequence> zoomIn = QKeySequence::keyBindings(QKeySequence::ZoomIn);
+    if (const QKeySequence equal(Qt::CTRL | Qt::Key_Equal); !zoomIn.contains(equal)) {
+        zoomIn.append(equal);
+    }
+    m_mZoomIn = add(m_mView, "mZoomIn", QStringLiteral("Zoom &In"), zoomIn, [this] { zoomBy(1); });
+    m_mZoomOut = add(m_mView, "mZoomOut", QStringLiteral("Zoom &Out"),
+                     QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomBy(-1); });
+    m_mActualSize = add(m_mView, "mActualSize", QStringLiteral("&Actual Size"),
+                        {QKeySequence(Qt::CTRL | Qt::Key_0)}, &Form1::actualSize);
 }
 
 void Form1::updateActions() {
@@ -148,6 +200,10 @@ void Form1::updateActions() {
     m_mConvert->setEnabled(idle && m_stage != Stage::Empty);
     m_mSaveP->setEnabled(idle && m_stage != Stage::Empty);
     m_mSaveC->setEnabled(idle && m_stage == Stage::Converted);
+    m_mCopyC->setEnabled(m_mSaveC->isEnabled());
+    // The zoom changes only what is shown, so it may change during a scan too.
+    m_mZoomIn->setEnabled(m_picture1->zoom() < PictureView::kMaxZoom);
+    m_mZoomOut->setEnabled(m_picture1->zoom() > PictureView::kMinZoom);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -163,37 +219,55 @@ void Form1::open() {
     }
     m_busy = true;
     updateActions();
-    auto idleAgain = [this] {
-        m_busy = false;
-        updateActions();
-    };
 
     const QString name = m_commonDialog1.showOpen(this, QStringLiteral("Open"));
     if (m_closed) {
         return;
     }
     if (name.isEmpty()) {
-        idleAgain(); // a cancelled Open changes nothing
+        m_busy = false; // a cancelled Open changes nothing
+        updateActions();
         return;
     }
+    load(name);
+}
 
+bool Form1::openFile(const QString& fileName) {
+    if (m_busy || m_closed || m_stage != Stage::Empty) {
+        return false;
+    }
+    m_busy = true;
+    updateActions();
+    // As if chosen in the dialog: Save Picture and a later Open offer this name.
+    m_commonDialog1.remember(fileName);
+    return load(fileName);
+}
+
+bool Form1::load(const QString& name) {
+    auto idleAgain = [this] {
+        m_busy = false;
+        updateActions();
+    };
     {
         surface::PictureSurface loaded(1, 1);
         std::optional<surface::Failure> failure;
-        runAside([&] { failure = loaded.load(name); });
+        {
+            const BusyCursor busyCursor;
+            runAside([&] { failure = loaded.load(name); });
+        }
         if (m_closed) {
-            return;
+            return false;
         }
         if (failure) {
             idleAgain();
             reportFailure(QStringLiteral("Open"), *failure);
-            return;
+            return false;
         }
         // Shares the pixels, and `loaded` lets go of them at the end of this block: the
         // quantizer's writes must not find them shared, or the whole picture would be copied.
         m_surface.setPicture(loaded.image());
     }
-    m_picture1->update();
+    m_picture1->pictureChanged();
 
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
@@ -202,10 +276,11 @@ void Form1::open() {
     Progress progress(*this);
     if (imaging::quantize(m_surface, m_imageHeight, m_imageWidth, progress) ==
         imaging::Flow::Stop) {
-        return;
+        return false;
     }
     m_stage = Stage::Opened;
     idleAgain();
+    return true;
 }
 
 void Form1::convert() {
@@ -279,6 +354,92 @@ void Form1::saveWith(FileDialog& dialog, const QString& command,
     if (failure) {
         reportFailure(command, *failure);
     }
+}
+
+void Form1::copyCCode() {
+    if (m_busy || m_closed || m_stage != Stage::Converted) {
+        return;
+    }
+    const QString command = QStringLiteral("Copy C Code");
+    // Decided from the size alone: a text too long is never produced.
+    const std::size_t size = imaging::arraysTextSize(m_planes);
+    if (size > m_seams.clipboardLimit) {
+        m_seams.showError(this, command,
+                          QStringLiteral("The C text is %L1 bytes long, more than the %L2 bytes "
+                                         "that Copy C Code puts on the clipboard. Use Save C "
+                                         "Code to write it to a file instead.")
+                              .arg(size)
+                              .arg(m_seams.clipboardLimit));
+        return;
+    }
+    // Producing megabytes of text takes a moment: aside, like saving, so the window never stops.
+    m_busy = true;
+    updateActions();
+    QString text;
+    runAside([&] {
+        const std::string bytes = cCodeText();
+        text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    });
+    if (m_closed) {
+        return;
+    }
+    m_busy = false;
+    updateActions();
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void Form1::zoomBy(int steps) {
+    m_picture1->setZoom(m_picture1->zoom() + steps);
+    updateActions();
+}
+
+void Form1::actualSize() {
+    m_picture1->setZoom(PictureView::kMinZoom);
+    updateActions();
+}
+
+std::optional<QString> Form1::droppableFile(const QMimeData* data) const {
+    if (!m_mOpen->isEnabled() || data == nullptr || !data->hasUrls()) {
+        return std::nullopt;
+    }
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) {
+        return std::nullopt;
+    }
+    const QString file = urls.front().toLocalFile();
+    // A folder is refused here already, so that the cursor says so before the drop.
+    if (file.isEmpty() || QFileInfo(file).isDir()) {
+        return std::nullopt;
+    }
+    return file;
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (droppableFile(event->mimeData())) {
+        acceptAsCopy(event);
+    } else {
+        event->ignore();
+    }
+}
+
+void Form1::dragMoveEvent(QDragMoveEvent* event) {
+    if (droppableFile(event->mimeData())) {
+        acceptAsCopy(event);
+    } else {
+        event->ignore();
+    }
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const std::optional<QString> file = droppableFile(event->mimeData());
+    if (!file || !acceptAsCopy(event)) {
+        event->ignore();
+        return;
+    }
+    // Opened once the drop has been answered: the drag's source waits for that answer, and
+    // Open's load and scan may take seconds. openFile checks again that Open is available.
+    QMetaObject::invokeMethod(
+        this, [this, name = *file] { openFile(name); }, Qt::QueuedConnection);
 }
 
 void Form1::runAside(const std::function<void()>& work) {

@@ -1,5 +1,5 @@
 #pragma once
-// The main window: the picture, the row counters, the text pane and the File menu.
+// The main window: the picture, the row counters, the text pane and the File, Edit and View menus.
 
 #include "imaging/plane_encoder.h"
 #include "surface/picture_surface.h"
@@ -7,13 +7,20 @@
 
 #include <QMainWindow>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 class QAction;
 class QFrame;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QLineEdit;
 class QMenu;
+class QMimeData;
 
 namespace window {
 
@@ -37,6 +44,10 @@ struct Seams {
     // A scan lets the window process its events at most this often, so that a picture of many
     // thousands of rows is not slowed down by the event loop; 0 processes them at every row.
     std::chrono::milliseconds yieldInterval{15};
+    // The longest C text that Copy C Code puts on the clipboard; a longer one is refused with a
+    // message that points to Save C Code.
+    static constexpr std::size_t kClipboardLimit = 16 * 1024 * 1024;
+    std::size_t clipboardLimit = kClipboardLimit;
 };
 
 class Form1 final : public QMainWindow {
@@ -47,11 +58,19 @@ class Form1 final : public QMainWindow {
     const surface::PictureSurface& surface() const { return m_surface; }
     // The exact text that Save C Code writes; empty before the first Convert.
     std::string cCodeText() const;
+    // Runs Open on this file as if it had been chosen in the Open dialog: when Open is not
+    // available it does nothing; a file that cannot be read is reported and leaves Open
+    // available. True when the picture was opened.
+    bool openFile(const QString& fileName);
     // Whether the window was closed; a running command stops and the program ends.
     bool closed() const { return m_closed; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // One local file may be dropped while Open is available; anything else is refused.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     class Progress;
@@ -62,9 +81,16 @@ class Form1 final : public QMainWindow {
     void updateActions();
 
     void open();
+    // Open's work after the name is known: load aside, show, quantize. Called while busy.
+    bool load(const QString& fileName);
     void convert();
     void savePicture();
     void saveCCode();
+    void copyCCode();
+    void zoomBy(int steps);
+    void actualSize();
+    // The file a drag carries, if it may be dropped now: one local file while Open is available.
+    std::optional<QString> droppableFile(const QMimeData* data) const;
     // Asks for a name in the dialog and saves aside; a cancel writes nothing.
     void saveWith(FileDialog& dialog, const QString& command,
                   const std::function<std::optional<surface::Failure>(const QString&)>& save);
@@ -89,6 +115,12 @@ class Form1 final : public QMainWindow {
     QAction* m_mConvert = nullptr;
     QAction* m_mSaveP = nullptr;
     QAction* m_mSaveC = nullptr;
+    QMenu* m_mEdit = nullptr;
+    QAction* m_mCopyC = nullptr;
+    QMenu* m_mView = nullptr;
+    QAction* m_mZoomIn = nullptr;
+    QAction* m_mZoomOut = nullptr;
+    QAction* m_mActualSize = nullptr;
 
     Stage m_stage = Stage::Empty;
     bool m_busy = false; // a command is waiting on a scan or on work aside

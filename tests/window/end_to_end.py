@@ -3,7 +3,9 @@
 
 File > Open (typing the name into the file dialog), File > Convert, File > Save C Code and
 File > Save Picture, all by keyboard; then compares the saved files with what greyplanes-cli
-writes for the same picture.
+writes for the same picture. Then starts it again with the picture named on the command line
+(`greyplanes FILE`), zooms in and back by keyboard, converts and saves the C code without any
+Open dialog, and compares again.
 
 Usage: end_to_end.py --app PATH/greyplanes --cli PATH/greyplanes-cli
 Exit status 0 on success, 1 on a failure, 77 (skipped) where no virtual X server can run.
@@ -115,6 +117,16 @@ def wait_for_file(path, size, seconds=30):
     raise AssertionError("%s was not written (expected %d bytes)" % (path, size))
 
 
+def stop(app):
+    if app.poll() is None:
+        app.send_signal(signal.SIGTERM)
+        try:
+            app.wait(10)
+        except subprocess.TimeoutExpired:
+            app.kill()
+            app.wait()
+
+
 def inner(args):
     deadline = time.monotonic() + OVERALL_TIMEOUT - 20
     with open(args.marker, "w") as f:
@@ -167,18 +179,36 @@ def inner(args):
         if app.poll() is not None:
             raise AssertionError("the window ended on its own (status %s)" % app.returncode)
         log("end-to-end: the saved files match greyplanes-cli")
+        stop(app)
+
+        # The picture named on the command line is opened as if chosen in the Open dialog.
+        app = subprocess.Popen([args.app, picture], env=env, cwd=work)
+        form = d.wait_for("Form1")
+        log("window shown with the picture as argument")
+        time.sleep(1.5)
+        if d.find("Open"):
+            raise AssertionError("an Open dialog was shown for a file given on the command line")
+        d.focus(form)
+        d.keys("ctrl+equal", "ctrl+equal", "ctrl+minus", "ctrl+0")  # the zoom changes no output
+        d.menu(form, "c")
+        time.sleep(1.5)
+        out_text = os.path.join(work, "out-argument.txt")
+        d.menu(form, "s")
+        d.answer_dialog("Save C Code", out_text)
+        wait_for_file(out_text, os.path.getsize(expected_text))
+        with open(out_text, "rb") as a, open(expected_text, "rb") as b:
+            if a.read() != b.read():
+                raise AssertionError("with the picture as argument, Save C Code wrote other bytes")
+        if app.poll() is not None:
+            raise AssertionError("the window ended on its own (status %s)" % app.returncode)
+        log("end-to-end: the picture given as argument converts like the one opened by dialog")
         return 0
     except (AssertionError, subprocess.SubprocessError) as e:
         log("FAILED: %s" % e)
         return 1
     finally:
-        if app is not None and app.poll() is None:
-            app.send_signal(signal.SIGTERM)
-            try:
-                app.wait(10)
-            except subprocess.TimeoutExpired:
-                app.kill()
-                app.wait()
+        if app is not None:
+            stop(app)
         shutil.rmtree(work, ignore_errors=True)
 
 

@@ -8,7 +8,7 @@
 
 namespace window_test {
 
-Harness::Harness(std::chrono::milliseconds yieldInterval) {
+Harness::Harness(std::chrono::milliseconds yieldInterval, std::size_t clipboardLimit) {
     window::Seams seams;
     seams.chooseFile = [this](QWidget*, const window::DialogRequest& request) {
         m_requests.push_back(request);
@@ -26,6 +26,7 @@ Harness::Harness(std::chrono::milliseconds yieldInterval) {
         m_errors.push_back({title, text});
     };
     seams.yieldInterval = yieldInterval;
+    seams.clipboardLimit = clipboardLimit;
     m_form = std::make_unique<window::Form1>(std::move(seams));
     m_form->show();
 }
@@ -52,8 +53,11 @@ std::string Harness::paneText() const {
 }
 
 QImage Harness::shown() const {
-    auto* view = m_form->findChild<window::PictureView*>(QStringLiteral("Picture1"));
-    return view->grab().toImage();
+    return view().grab().toImage();
+}
+
+window::PictureView& Harness::view() const {
+    return *m_form->findChild<window::PictureView*>(QStringLiteral("Picture1"));
 }
 
 void Harness::choose(const char* name, const QString& fileName) {

@@ -19,6 +19,10 @@ inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
 
+namespace window {
+class PictureView;
+}
+
 namespace window_test {
 
 struct ShownError {
@@ -35,7 +39,8 @@ inline constexpr MenuState kConverted{false, true, true, true};
 
 class Harness {
   public:
-    explicit Harness(std::chrono::milliseconds yieldInterval = std::chrono::milliseconds(15));
+    explicit Harness(std::chrono::milliseconds yieldInterval = std::chrono::milliseconds(15),
+                     std::size_t clipboardLimit = window::Seams::kClipboardLimit);
 
     window::Form1& form() { return *m_form; }
     QAction* action(const char* name) const;
@@ -44,6 +49,7 @@ class Harness {
     std::string paneText() const;
     // What Picture1 shows, as rendered on screen.
     QImage shown() const;
+    window::PictureView& view() const;
 
     // The next file dialogs return these names in turn ("" is a cancel).
     void answer(const QString& name) { m_answers.push_back(name); }

@@ -1,0 +1,598 @@
+// The window as a desktop citizen: a picture named on the command line, drops, the View menu's
+// zoom with its scroll bars, Copy C Code and the busy cursor while a picture loads.
+
+#include "harness.h"
+#include "imaging/levels.h"
+#include "window/command_line.h"
+#include "window/picture_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace window_test;
+
+namespace {
+
+constexpr std::uint32_t kWhite = imaging::kWhite;
+constexpr std::uint32_t kBlack = imaging::kBlack;
+constexpr std::uint32_t kDark = imaging::kDarkGrey;
+constexpr std::uint32_t kLight = imaging::kLightGrey;
+
+// 16 x 3: a row of the four levels (in colours that become them), a black row, a white row.
+std::vector<std::vector<std::uint32_t>> rows16x3() {
+    std::vector<std::uint32_t> first;
+    for (int x = 0; x < 16; ++x) {
+        first.push_back(
+            std::array<std::uint32_t, 4>{0x101010, 0x606060, 0xB0B0B0, 0xF0F0F0}[x % 4]);
+    }
+    return {first, std::vector<std::uint32_t>(16, 0x000000),
+            std::vector<std::uint32_t>(16, 0xFFFFFF)};
+}
+std::uint32_t level16x3(int x, int y) {
+    if (y == 0) {
+        return std::array<std::uint32_t, 4>{kBlack, kDark, kLight, kWhite}[x % 4];
+    }
+    return y == 1 ? kBlack : kWhite;
+}
+
+// A white picture of `width` x `height` with a black top-left pixel and a dark grey bottom-right
+// one, so that both ends can be told apart when scrolled to.
+std::vector<std::vector<std::uint32_t>> cornerRows(int width, int height) {
+    std::vector<std::vector<std::uint32_t>> rows(height,
+                                                 std::vector<std::uint32_t>(width, 0xFFFFFF));
+    rows[0][0] = 0x000000;
+    rows[height - 1][width - 1] = 0x606060;
+    return rows;
+}
+
+class DesktopTest : public testing::Test {
+  protected:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString bitmap(const QString& name, const std::vector<std::vector<std::uint32_t>>& rows) {
+        const QString file = path(name);
+        writeBitmap(pictureOf(rows), file);
+        return file;
+    }
+    QTemporaryDir m_dir;
+};
+
+// ---- the command line ----
+
+struct CommandLineCase {
+    const char* what;
+    QStringList arguments; // after the program name
+    window::CommandLine::Action action;
+    QString file;   // expected for Run, relative to the current folder
+    QString inText; // a part of the text
+};
+
+class CommandLineTest : public testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLineTest, IsReadAsDocumented) {
+    const CommandLineCase& c = GetParam();
+    const window::CommandLine line =
+        window::parseCommandLine(QStringList{QStringLiteral("greyplanes")} + c.arguments);
+    EXPECT_EQ(line.action, c.action);
+    const QString expected =
+        c.file.isEmpty() ? QString() : QDir::current().absoluteFilePath(c.file);
+    EXPECT_EQ(QDir::cleanPath(line.file), QDir::cleanPath(expected));
+    EXPECT_TRUE(line.text.contains(c.inText)) << line.text.toStdString();
+    // Only help and the version are answered without a display.
+    const bool textOnly = c.action == window::CommandLine::Action::Help ||
+                          c.action == window::CommandLine::Action::Version;
+    EXPECT_EQ(window::asksForTextOnly(QStringList{QStringLiteral("greyplanes")} + c.arguments),
+              textOnly);
+}
+
+using Action = window::CommandLine::Action;
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineTest,
+    testing::Values(
+        CommandLineCase{"none", {}, Action::Run, {}, {}},
+        CommandLineCase{"relative", {"logo.bmp"}, Action::Run, "logo.bmp", {}},
+        CommandLineCase{"absolute", {"/tmp/x/logo.bmp"}, Action::Run, "/tmp/x/logo.bmp", {}},
+        CommandLineCase{"dash name", {"--", "-v.bmp"}, Action::Run, "-v.bmp", {}},
+        CommandLineCase{"help", {"--help"}, Action::Help, {}, "[FILE]"},
+        CommandLineCase{"short help", {"-h"}, Action::Help, {}, "--version"},
+        CommandLineCase{"version", {"--version"}, Action::Version, {}, "greyplanes 0.1.0\n"},
+        CommandLineCase{"short version", {"a.bmp", "-v"}, Action::Version, {}, window::version()},
+        CommandLineCase{"two files", {"a.bmp", "b.bmp"}, Action::UsageError, {}, "one picture"},
+        CommandLineCase{"empty name", {""}, Action::UsageError, {}, "empty"},
+        CommandLineCase{"unknown", {"--zoom=2"}, Action::UsageError, {}, "--help"}),
+    [](const testing::TestParamInfo<CommandLineCase>& info) {
+        return QString::fromLatin1(info.param.what).replace(' ', '_').toStdString();
+    });
+
+TEST_F(DesktopTest, AFileFromTheCommandLineIsOpenedAsFromTheDialog) {
+    const QString picture = bitmap("in.bmp", rows16x3());
+    Harness h;
+    EXPECT_TRUE(h.form().openFile(picture));
+    EXPECT_TRUE(h.requests().empty()) << "no dialog";
+    EXPECT_EQ(h.menu(), kOpened);
+    EXPECT_EQ(h.field("Text5")->text(), QStringLiteral("3"));
+    EXPECT_EQ(colourAt(h.shown(), 1, 0), kDark);
+    EXPECT_TRUE(h.errors().empty());
+
+    // Open is used up, by either way in.
+    EXPECT_FALSE(h.form().openFile(picture));
+    h.choose("mOpen");
+    EXPECT_TRUE(h.requests().empty());
+
+    // Save Picture offers the opened file, as after the dialog.
+    h.choose("mSaveP", QString());
+    ASSERT_EQ(h.requests().size(), 1u);
+    EXPECT_EQ(h.requests()[0].initialName, picture);
+}
+
+TEST_F(DesktopTest, AFileFromTheCommandLineThatCannotBeReadLeavesOpenAvailable) {
+    const QString missing = path("missing.bmp");
+    Harness h;
+    EXPECT_FALSE(h.form().openFile(missing));
+    ASSERT_EQ(h.errors().size(), 1u);
+    EXPECT_EQ(h.errors()[0].title, QStringLiteral("Open"));
+    EXPECT_TRUE(h.errors()[0].text.startsWith(QDir::toNativeSeparators(missing) + ": "))
+        << h.errors()[0].text.toStdString();
+    EXPECT_EQ(h.menu(), kAtStart);
+    EXPECT_EQ(h.field("Text5")->text(), QString());
+    EXPECT_EQ(h.form().surface().width(), 417);
+
+    // The dialog offers the name that was tried, and Open still works.
+    h.choose("mOpen", bitmap("in.bmp", rows16x3()));
+    EXPECT_EQ(h.requests().back().initialName, missing);
+    EXPECT_EQ(h.menu(), kOpened);
+}
+
+TEST_F(DesktopTest, TheCursorIsBusyWhileAPictureLoadsAndRestoredAfter) {
+    const QString good = bitmap("in.bmp", rows16x3());
+    for (const QString& name : {good, path("missing.bmp")}) {
+        Harness h;
+        // Posted now, so it runs at the first event the window processes: inside the load.
+        std::optional<Qt::CursorShape> during;
+        QTimer::singleShot(0, [&] {
+            const QCursor* cursor = QApplication::overrideCursor();
+            during = cursor ? cursor->shape() : Qt::ArrowCursor;
+        });
+        h.form().openFile(name);
+        EXPECT_EQ(during, Qt::BusyCursor) << name.toStdString();
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << name.toStdString();
+    }
+}
+
+// ---- drops ----
+
+enum class Payload { OneFile, TwoFiles, WebAddress, Text, Folder, MoveOnly };
+
+struct DropCase {
+    const char* what;
+    Payload payload;
+    MenuState menu; // the state in which the drop arrives
+    bool accepted;
+};
+
+class DropTest : public testing::TestWithParam<DropCase> {
+  protected:
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QTemporaryDir m_dir;
+};
+
+// Sends one drag event to the form as the window system would, starting refused; whether the
+// window accepted it. Qt hands moves and the drop only to the widget that accepted the drag's
+// enter, and forgets that widget at the drop.
+template <typename Event>
+bool sendDrag(QWidget& target, const QMimeData& data, Qt::DropActions actions) {
+    Event event(QPoint(100, 100), actions, &data, Qt::LeftButton, Qt::NoModifier);
+    event.ignore();
+    QApplication::sendEvent(&target, &event);
+    if (event.isAccepted()) {
+        EXPECT_EQ(event.dropAction(), Qt::CopyAction) << "never a move: the source would delete";
+    }
+    return event.isAccepted();
+}
+
+// A drag over the form and its drop: whether the enter, a move and the drop were accepted.
+std::array<bool, 3> dragAndDrop(QWidget& target, const QMimeData& data, Qt::DropActions actions) {
+    return {sendDrag<QDragEnterEvent>(target, data, actions),
+            sendDrag<QDragMoveEvent>(target, data, actions),
+            sendDrag<QDropEvent>(target, data, actions)};
+}
+
+// Processes events for a while: a window's repaint comes a few milliseconds after it is asked.
+void processFor(std::chrono::milliseconds time) {
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+TEST_P(DropTest, OneLocalFileOpensWhileOpenIsAvailable) {
+    const DropCase& c = GetParam();
+    const QString picture = path("in.bmp");
+    writeBitmap(pictureOf(rows16x3()), picture);
+    const QString second = path("second.bmp");
+    writeBitmap(pictureOf({{0x000000}}), second);
+
+    Harness h;
+    if (c.menu != kAtStart) {
+        h.choose("mOpen", second);
+        if (c.menu == kConverted) {
+            h.choose("mConvert");
+        }
+    }
+    ASSERT_EQ(h.menu(), c.menu);
+    const int widthBefore = h.form().surface().width();
+    const QString totalBefore = h.field("Text5")->text();
+
+    QMimeData data;
+    Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    switch (c.payload) {
+    case Payload::OneFile:
+        data.setUrls({QUrl::fromLocalFile(picture)});
+        break;
+    case Payload::TwoFiles:
+        data.setUrls({QUrl::fromLocalFile(picture), QUrl::fromLocalFile(second)});
+        break;
+    case Payload::WebAddress:
+        data.setUrls({QUrl(QStringLiteral("https://example.org/in.bmp"))});
+        break;
+    case Payload::Text:
+        data.setText(picture);
+        break;
+    case Payload::Folder:
+        data.setUrls({QUrl::fromLocalFile(m_dir.path())});
+        break;
+    case Payload::MoveOnly:
+        data.setUrls({QUrl::fromLocalFile(picture)});
+        actions = Qt::MoveAction;
+        break;
+    }
+    const std::array<bool, 3> accepted = dragAndDrop(h.form(), data, actions);
+    EXPECT_EQ(accepted, (std::array<bool, 3>{c.accepted, c.accepted, c.accepted}));
+    QCoreApplication::processEvents(); // the drop's Open runs once the drop is answered
+
+    EXPECT_TRUE(h.requests().size() <= 1u) << "a drop never shows the dialog";
+    EXPECT_TRUE(h.errors().empty());
+    if (c.accepted) {
+        EXPECT_EQ(h.menu(), kOpened);
+        EXPECT_EQ(h.form().surface().width(), 16);
+        EXPECT_EQ(h.field("Text5")->text(), QStringLiteral("3"));
+    } else {
+        EXPECT_EQ(h.menu(), c.menu);
+        EXPECT_EQ(h.form().surface().width(), widthBefore);
+        EXPECT_EQ(h.field("Text5")->text(), totalBefore);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drops, DropTest,
+    testing::Values(DropCase{"file_at_start", Payload::OneFile, kAtStart, true},
+                    DropCase{"file_after_open", Payload::OneFile, kOpened, false},
+                    DropCase{"file_after_convert", Payload::OneFile, kConverted, false},
+                    DropCase{"two_files", Payload::TwoFiles, kAtStart, false},
+                    DropCase{"web_address", Payload::WebAddress, kAtStart, false},
+                    DropCase{"text", Payload::Text, kAtStart, false},
+                    DropCase{"folder", Payload::Folder, kAtStart, false},
+                    DropCase{"move_only", Payload::MoveOnly, kAtStart, false}),
+    [](const testing::TestParamInfo<DropCase>& info) { return std::string(info.param.what); });
+
+TEST_F(DesktopTest, DropsAreRefusedDuringOpensScan) {
+    std::vector<std::vector<std::uint32_t>> rows(6, std::vector<std::uint32_t>(4, 0x101010));
+    const QString first = bitmap("first.bmp", rows);
+    const QString other = bitmap("other.bmp", rows16x3());
+    Harness h(std::chrono::milliseconds(0));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(other)});
+    // A drag that came in while Open was available and is still over the window when the scan
+    // runs: its moves and its drop are refused then.
+    ASSERT_TRUE(sendDrag<QDragEnterEvent>(h.form(), data, Qt::CopyAction));
+    std::vector<bool> moves;
+    std::optional<bool> dropped;
+    std::vector<std::array<bool, 3>> newDrags;
+    QObject::connect(h.field("Text4"), &QLineEdit::textChanged, [&] {
+        if (!dropped) {
+            moves.push_back(sendDrag<QDragMoveEvent>(h.form(), data, Qt::CopyAction));
+            dropped = sendDrag<QDropEvent>(h.form(), data, Qt::CopyAction);
+        } else {
+            newDrags.push_back(dragAndDrop(h.form(), data, Qt::CopyAction));
+        }
+    });
+    h.choose("mOpen", first);
+    processFor(std::chrono::milliseconds(20));
+    EXPECT_EQ(moves, std::vector<bool>{false});
+    EXPECT_EQ(dropped, false);
+    ASSERT_FALSE(newDrags.empty());
+    for (const auto& accepted : newDrags) {
+        EXPECT_EQ(accepted, (std::array<bool, 3>{false, false, false}));
+    }
+    EXPECT_EQ(h.form().surface().width(), 4);
+    EXPECT_EQ(h.menu(), kOpened);
+    EXPECT_TRUE(h.errors().empty());
+}
+
+// ---- the View menu ----
+
+TEST_F(DesktopTest, ViewAndEditMenusHoldTheirCommandsWithTheirShortcuts) {
+    Harness h;
+    auto entries = [&](const char* menu) {
+        QStringList names;
+        for (QAction* action : h.form().findChild<QMenu*>(QLatin1String(menu))->actions()) {
+            names << action->objectName();
+        }
+        return names;
+    };
+    EXPECT_EQ(entries("mEdit"), QStringList{"mCopyC"});
+    EXPECT_EQ(entries("mView"), (QStringList{"mZoomIn", "mZoomOut", "mActualSize"}));
+
+    const QList<QKeySequence> zoomIn = h.action("mZoomIn")->shortcuts();
+    EXPECT_TRUE(zoomIn.contains(QKeySequence(QKeySequence::ZoomIn)));
+    EXPECT_TRUE(zoomIn.contains(QKeySequence(QStringLiteral("Ctrl+="))));
+    EXPECT_TRUE(h.action("mZoomOut")->shortcuts().contains(QKeySequence(QStringLiteral("Ctrl+-"))));
+    EXPECT_EQ(h.action("mActualSize")->shortcut(), QKeySequence(QStringLiteral("Ctrl+0")));
+    EXPECT_EQ(h.action("mCopyC")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+    QStringList captions;
+    for (const char* name : {"mCopyC", "mZoomIn", "mZoomOut", "mActualSize"}) {
+        captions << h.action(name)->text().remove('&');
+    }
+    EXPECT_EQ(captions, (QStringList{"Copy C Code", "Zoom In", "Zoom Out", "Actual Size"}));
+}
+
+TEST_F(DesktopTest, ZoomStaysWithinOneToSixteen) {
+    Harness h;
+    window::PictureView& view = h.view();
+    EXPECT_EQ(view.zoom(), 1);
+    EXPECT_TRUE(h.action("mZoomIn")->isEnabled());
+    EXPECT_FALSE(h.action("mZoomOut")->isEnabled());
+    for (int i = 2; i <= 16; ++i) {
+        h.choose("mZoomIn");
+        EXPECT_EQ(view.zoom(), i);
+    }
+    EXPECT_FALSE(h.action("mZoomIn")->isEnabled());
+    EXPECT_TRUE(h.action("mZoomOut")->isEnabled());
+    view.setZoom(17);
+    EXPECT_EQ(view.zoom(), 16);
+    h.choose("mZoomOut");
+    EXPECT_EQ(view.zoom(), 15);
+    h.choose("mActualSize");
+    EXPECT_EQ(view.zoom(), 1);
+    view.setZoom(0);
+    EXPECT_EQ(view.zoom(), 1);
+    EXPECT_FALSE(h.action("mZoomOut")->isEnabled());
+    // The zoom changes only what is shown.
+    EXPECT_EQ(h.menu(), kAtStart);
+}
+
+TEST_F(DesktopTest, AtOneTimesAPictureThatFitsLooksAsBefore) {
+    const auto rows = rows16x3();
+    Harness h;
+    h.choose("mOpen", bitmap("in.bmp", rows));
+    // As the view drew before it could zoom: the picture at the top-left, white around it.
+    QImage expected(417, 337, QImage::Format_RGB32);
+    expected.fill(Qt::white);
+    QPainter(&expected).drawImage(0, 0, h.form().surface().image());
+    const QImage before = h.shown().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(before, expected);
+    EXPECT_FALSE(h.view().horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(h.view().verticalScrollBar()->isVisible());
+    EXPECT_EQ(h.view().viewport()->geometry(), QRect(0, 0, 417, 337));
+
+    // Zoomed in and back, the same pixels again.
+    h.choose("mZoomIn");
+    h.choose("mZoomIn");
+    EXPECT_NE(h.shown().convertToFormat(QImage::Format_RGB32), expected);
+    h.choose("mActualSize");
+    EXPECT_EQ(h.shown().convertToFormat(QImage::Format_RGB32), expected);
+}
+
+TEST_F(DesktopTest, EachPictureCellIsASharpSquareAtEveryZoom) {
+    Harness h;
+    h.choose("mOpen", bitmap("in.bmp", rows16x3()));
+    for (const int zoom : {2, 3, 7, 16}) {
+        h.view().setZoom(zoom);
+        const QImage shown = h.shown();
+        for (int y = 0; y < std::min(3 * zoom + 2, shown.height()); ++y) {
+            for (int x = 0; x < std::min(16 * zoom + 2, shown.width()); ++x) {
+                const std::uint32_t want =
+                    x < 16 * zoom && y < 3 * zoom ? level16x3(x / zoom, y / zoom) : kWhite;
+                ASSERT_EQ(colourAt(shown, x, y), want) << zoom << "x at " << x << "," << y;
+            }
+        }
+    }
+}
+
+struct ScrollCase {
+    int width;
+    int height;
+    int zoom;
+    bool horizontal; // which bars are shown
+    bool vertical;
+};
+
+class ScrollTest : public testing::TestWithParam<ScrollCase> {
+  protected:
+    QTemporaryDir m_dir;
+};
+
+TEST_P(ScrollTest, BarsAppearWhenTheZoomedPictureIsLargerThanTheFrame) {
+    const ScrollCase& c = GetParam();
+    const QString picture = m_dir.filePath(QStringLiteral("in.bmp"));
+    writeBitmap(pictureOf(cornerRows(c.width, c.height)), picture);
+    Harness h;
+    h.form().openFile(picture);
+    h.view().setZoom(c.zoom);
+    QCoreApplication::processEvents(); // the bars are shown or hidden a moment later
+
+    QScrollBar* horizontal = h.view().horizontalScrollBar();
+    QScrollBar* vertical = h.view().verticalScrollBar();
+    EXPECT_EQ(horizontal->isVisible(), c.horizontal);
+    EXPECT_EQ(vertical->isVisible(), c.vertical);
+    const int extent =
+        h.view().style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &h.view());
+    const QSize view(417 - (c.vertical ? extent : 0), 337 - (c.horizontal ? extent : 0));
+    EXPECT_EQ(h.view().viewport()->size(), view);
+    EXPECT_EQ(horizontal->maximum(), std::max(0, c.width * c.zoom - view.width()));
+    EXPECT_EQ(vertical->maximum(), std::max(0, c.height * c.zoom - view.height()));
+    EXPECT_EQ(horizontal->pageStep(), view.width());
+    EXPECT_EQ(vertical->pageStep(), view.height());
+
+    // Scrolled to the far end, the last picture pixel is in the view's bottom-right corner; at
+    // the start, the first is at the top-left.
+    // The ranges are right at once, before the bars are shown.
+    h.view().setZoom(1);
+    h.view().setZoom(c.zoom);
+    EXPECT_EQ(horizontal->maximum(), std::max(0, c.width * c.zoom - view.width()));
+    EXPECT_EQ(vertical->maximum(), std::max(0, c.height * c.zoom - view.height()));
+    QCoreApplication::processEvents();
+    horizontal->setValue(horizontal->maximum());
+    vertical->setValue(vertical->maximum());
+    const QImage far = h.view().viewport()->grab().toImage();
+    const int right = std::min(view.width(), c.width * c.zoom) - 1;
+    const int bottom = std::min(view.height(), c.height * c.zoom) - 1;
+    EXPECT_EQ(colourAt(far, right, bottom), kDark);
+    EXPECT_EQ(colourAt(far, right - c.zoom, bottom), kWhite);
+    horizontal->setValue(0);
+    vertical->setValue(0);
+    const QImage near = h.view().viewport()->grab().toImage();
+    EXPECT_EQ(colourAt(near, 0, 0), kBlack);
+    EXPECT_EQ(colourAt(near, c.zoom - 1, c.zoom - 1), kBlack);
+    EXPECT_EQ(colourAt(near, c.zoom, 0), kWhite);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, ScrollTest,
+    testing::Values(ScrollCase{100, 80, 1, false, false}, ScrollCase{100, 80, 4, false, false},
+                    ScrollCase{100, 80, 5, true, true}, ScrollCase{600, 100, 1, true, false},
+                    ScrollCase{100, 400, 1, false, true},
+                    // Only the width is over, but its bar leaves less than the height.
+                    ScrollCase{600, 330, 1, true, true},
+                    // Only the height is over, but its bar narrows the view below the width.
+                    ScrollCase{410, 400, 1, true, true}, ScrollCase{600, 400, 1, true, true},
+                    ScrollCase{600, 400, 16, true, true}));
+
+TEST_F(DesktopTest, ZoomKeepsThePicturePointAtTheCentreOfTheView) {
+    Harness h;
+    h.form().openFile(bitmap("in.bmp", cornerRows(600, 400)));
+    window::PictureView& view = h.view();
+    QCoreApplication::processEvents();
+    const QSize size = view.viewport()->size(); // both bars at 1x and after
+    view.horizontalScrollBar()->setValue(100);
+    view.verticalScrollBar()->setValue(50);
+    h.choose("mZoomIn");
+    // The point at the centre, (100 + w / 2, 50 + h / 2), is twice as far from the corner now.
+    EXPECT_NEAR(view.horizontalScrollBar()->value(),
+                2 * (100 + size.width() / 2.0) - size.width() / 2.0, 1);
+    EXPECT_NEAR(view.verticalScrollBar()->value(),
+                2 * (50 + size.height() / 2.0) - size.height() / 2.0, 1);
+    h.choose("mActualSize");
+    EXPECT_NEAR(view.horizontalScrollBar()->value(), 100, 1);
+    EXPECT_NEAR(view.verticalScrollBar()->value(), 50, 1);
+}
+
+// Records the rectangles a widget is asked to paint.
+class PaintSpy : public QObject {
+  public:
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent*>(event)->region();
+        }
+        return false;
+    }
+};
+
+TEST_F(DesktopTest, ARowPaintedByAScanIsRepaintedAtItsZoomedPlace) {
+    surface::PictureSurface surface(200, 400);
+    window::PictureView view(surface);
+    view.resize(417, 337);
+    view.show();
+    view.setZoom(2); // keeps the centre of the view in place, so it scrolls down
+    view.verticalScrollBar()->setValue(0);
+    processFor(std::chrono::milliseconds(50));
+    PaintSpy spy;
+    view.viewport()->installEventFilter(&spy);
+    const int extent = view.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &view);
+    ASSERT_TRUE(view.verticalScrollBar()->isVisible());
+    ASSERT_FALSE(view.horizontalScrollBar()->isVisible()); // 400 px wide fits 417 - bar
+
+    view.rowChanged(3);
+    processFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(spy.painted, QRegion(0, 6, 400, 2));
+
+    // Scrolled down by 100 pixels: row 60 is at 120 - 100; row 10 is out of sight.
+    view.verticalScrollBar()->setValue(100);
+    processFor(std::chrono::milliseconds(50));
+    spy.painted = {};
+    view.rowChanged(60);
+    view.rowChanged(10);
+    processFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(spy.painted, QRegion(0, 20, 400, 2));
+    EXPECT_EQ(view.viewport()->width(), 417 - extent);
+}
+
+// ---- Copy C Code ----
+
+TEST_F(DesktopTest, CopyCCodePutsTheSavedTextOnTheClipboard) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(QStringLiteral("before"));
+    Harness h;
+    // Enabled exactly when Save C Code is; before that it does nothing.
+    EXPECT_FALSE(h.action("mCopyC")->isEnabled());
+    h.choose("mCopyC");
+    EXPECT_EQ(clipboard->text(), QStringLiteral("before"));
+    h.choose("mOpen", bitmap("in.bmp", rows16x3()));
+    EXPECT_FALSE(h.action("mCopyC")->isEnabled());
+    h.choose("mConvert");
+    EXPECT_TRUE(h.action("mCopyC")->isEnabled());
+
+    h.choose("mCopyC");
+    const QString saved = path("out.txt");
+    h.choose("mSaveC", saved);
+    const QByteArray text = readAll(saved);
+    ASSERT_GT(text.size(), 40);
+    EXPECT_EQ(clipboard->text().toLatin1(), text);
+    EXPECT_EQ(h.action("mCopyC")->isEnabled(), h.action("mSaveC")->isEnabled());
+    EXPECT_TRUE(h.errors().empty());
+}
+
+TEST_F(DesktopTest, CopyCCodeRefusesATextOverTheLimitAndPointsToSaveCCode) {
+    EXPECT_EQ(window::Seams().clipboardLimit, std::size_t{16} * 1024 * 1024);
+    const QString picture = bitmap("in.bmp", rows16x3());
+    std::size_t size = 0;
+    {
+        Harness h;
+        h.choose("mOpen", picture);
+        h.choose("mConvert");
+        size = h.paneText().size();
+    }
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    for (const std::size_t limit : {size - 1, size}) {
+        clipboard->setText(QStringLiteral("before"));
+        Harness h(std::chrono::milliseconds(15), limit);
+        h.choose("mOpen", picture);
+        h.choose("mConvert");
+        h.choose("mCopyC");
+        if (limit < size) {
+            ASSERT_EQ(h.errors().size(), 1u);
+            EXPECT_EQ(h.errors()[0].title, QStringLiteral("Copy C Code"));
+            EXPECT_TRUE(h.errors()[0].text.contains(QStringLiteral("Save C Code")));
+            EXPECT_TRUE(h.errors()[0].text.contains(QString::number(size)));
+            EXPECT_EQ(clipboard->text(), QStringLiteral("before"));
+        } else {
+            EXPECT_TRUE(h.errors().empty());
+            EXPECT_EQ(clipboard->text().toStdString(), h.paneText());
+        }
+        EXPECT_EQ(h.menu(), kConverted);
+    }
+}
+
+} // namespace
