@@ -10,6 +10,7 @@ packages=(
     clang libclang-rt-14-dev llvm-14   # the fuzz target, its sanitizers and their symbolizer
     xvfb xauth xdotool                 # driving the real window in a virtual X server
     clang-format
+    groff-base                         # checking the manual pages
     python3 python3-numpy python3-pil  # bench/ and the benchmark baseline
     time                               # peak-memory figures
 )
