@@ -90,7 +90,8 @@ int reverse(const Options& options, std::FILE* errors) {
     if (rows == 0) {
         report(errors, options.input,
                "its planes hold " + std::to_string(read.arrays.dark.size()) +
-                   " bytes, fewer than one row of " + std::to_string(options.reverseWidth) +
+                   (read.arrays.dark.size() == 1 ? " byte" : " bytes") +
+                   ", fewer than one row of " + std::to_string(options.reverseWidth) +
                    " pixels needs (" + std::to_string((planes.rowBits() + 7) / 8) + ")");
         return 1;
     }

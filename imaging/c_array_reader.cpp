@@ -52,9 +52,10 @@ class Lexer {
             }
             t.kind = Kind::Identifier;
         } else if (isDigit(c)) {
-            // A preprocessing number: digits, letters (bases and suffixes) and C23's separators.
-            while (m_pos < m_text.size() &&
-                   (isIdentifierChar(m_text[m_pos]) || m_text[m_pos] == '\'')) {
+            // A preprocessing number: digits, letters (bases and suffixes), points and C23's
+            // separators.
+            while (m_pos < m_text.size() && (isIdentifierChar(m_text[m_pos]) ||
+                                             m_text[m_pos] == '\'' || m_text[m_pos] == '.')) {
                 ++m_pos;
             }
             t.kind = Kind::Number;
