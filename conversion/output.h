@@ -4,6 +4,7 @@
 #include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "surface/failure.h"
+#include "surface/safe_save.h"
 
 #include <optional>
 #include <string>
@@ -18,11 +19,14 @@ struct Target {
 };
 
 // Writes the C text of the planes. A file is replaced only when the new one is complete.
-std::optional<surface::Failure> writeText(const imaging::Planes& planes,
-                                          const imaging::TextStyle& style, const Target& target);
+std::optional<surface::Failure>
+writeText(const imaging::Planes& planes, const imaging::TextStyle& style, const Target& target,
+          surface::Durability durability = surface::Durability::Cached);
 
 // Writes the picture that the planes stand for as a bottom-up 24-bit bitmap, one level colour
 // per pixel.
-std::optional<surface::Failure> writePicture(const imaging::Planes& planes, const Target& target);
+std::optional<surface::Failure>
+writePicture(const imaging::Planes& planes, const Target& target,
+             surface::Durability durability = surface::Durability::Cached);
 
 } // namespace conversion

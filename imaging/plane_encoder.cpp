@@ -91,12 +91,23 @@ void decodeRow(const Planes& planes, int y, std::span<Pixel> row) {
                                          0xFF000000u | kDarkGrey, 0xFF000000u | kBlack};
     const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
     const std::size_t count = std::min(row.size(), static_cast<std::size_t>(planes.width));
-    for (std::size_t x = 0; x < count; ++x) {
-        const std::size_t bit = offset + x;
-        const unsigned mask = 0x80u >> (bit % 8);
-        const unsigned d = (planes.dark[bit / 8] & mask) != 0;
-        const unsigned l = (planes.light[bit / 8] & mask) != 0;
-        row[x] = kLevels[d * 2 + l];
+    const std::size_t size = planes.dark.size();
+    const auto shift = static_cast<unsigned>(offset % 8);
+    // Eight pixels at a time: the byte of each plane that starts at the row's bit offset.
+    auto byteAt = [&](const std::vector<std::uint8_t>& plane, std::size_t k) {
+        const unsigned high = plane[k];
+        const unsigned low = shift != 0 && k + 1 < size ? plane[k + 1] : 0u;
+        return ((high << 8 | low) >> (8 - shift)) & 0xFFu;
+    };
+    for (std::size_t x = 0; x < count; x += 8) {
+        const std::size_t k = (offset + x) / 8;
+        const unsigned d = byteAt(planes.dark, k);
+        const unsigned l = byteAt(planes.light, k);
+        const std::size_t n = std::min<std::size_t>(8, count - x);
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned bit = 7 - static_cast<unsigned>(i);
+            row[x + i] = kLevels[((d >> bit) & 1u) * 2 + ((l >> bit) & 1u)];
+        }
     }
 }
 

@@ -1,34 +1,94 @@
 #!/usr/bin/env bash
-# Builds the picture reader's fuzz target with clang and runs it for SECONDS (default 60).
-#   scripts/fuzz.sh [SECONDS]
-# Corpus: fuzz/corpus (generated seeds plus what the fuzzer learns; not committed).
-# Findings: fuzz/artifacts. Inputs kept as regressions live in tests/data/fuzz.
+# Builds the fuzz targets with clang and runs them, each for SECONDS (default 60).
+#   scripts/fuzz.sh [SECONDS] [bitmap|picture|all]
+#     bitmap   the bitmap decoder alone (bitmap_fuzzer)
+#     picture  the picture reader, bitmaps and Qt's other formats (read_picture_fuzzer)
+#     all      both, one after the other (the default)
+# Corpora: fuzz/corpus-bitmap and fuzz/corpus (generated seeds plus what the fuzzer learns; not
+# committed). Findings: fuzz/artifacts, and a copy in tests/data/fuzz, where bitmap_test replays
+# them; keep the ones that found a bug there as regressions.
 set -euo pipefail
 
 seconds=${1:-60}
+target=${2:-all}
+case $target in
+bitmap | picture | all) ;;
+*)
+    echo "usage: scripts/fuzz.sh [SECONDS] [bitmap|picture|all]" >&2
+    exit 2
+    ;;
+esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${GREYPLANES_FUZZ_BUILD:-$root/build-fuzz}
-corpus=$root/fuzz/corpus
 artifacts=$root/fuzz/artifacts
+regressions=$root/tests/data/fuzz
+
+case $target in
+bitmap) targets=(bitmap_fuzzer) ;;
+picture) targets=(read_picture_fuzzer) ;;
+all) targets=(bitmap_fuzzer read_picture_fuzzer) ;;
+esac
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DGREYPLANES_FUZZ=ON -DGREYPLANES_WINDOW=OFF -DGREYPLANES_TESTS=OFF \
     -DGREYPLANES_SANITIZE=address,undefined >/dev/null
-cmake --build "$build" --target read_picture_fuzzer -j2
+cmake --build "$build" --target "${targets[@]}" -j2
 
-mkdir -p "$corpus" "$artifacts" "$root/tests/data/fuzz"
-python3 "$root/scripts/make_seeds.py" "$corpus"
-
-# The regressions seed the run too, so that their neighbourhood is explored again. Only our code
-# gives coverage feedback (Qt's decoders are not instrumented), so the seeds are kept and crossed
-# over even when they add no coverage of ours: they are what reaches the different decoders.
-# One process only (no -jobs/-workers): the machine is small and shared.
-# Qt's reader may allocate the decoded picture (16 MiB at the fuzz caps) twice while converting;
-# 256 MiB leaves room for that and still catches an allocation a lying header asks for.
+mkdir -p "$artifacts" "$regressions"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-exec "$build/fuzz/read_picture_fuzzer" "$corpus" "$root/tests/data/fuzz" \
-    -max_total_time="$seconds" -timeout=2 -rss_limit_mb=2048 -malloc_limit_mb=256 \
-    -max_len=65536 -keep_seed=1 -cross_over_uniform_dist=1 -use_value_profile=1 \
-    -print_final_stats=1 \
-    -artifact_prefix="$artifacts/"
+
+# Copies what a run found into the regressions, so that bitmap_test replays it.
+keep_findings() {
+    local prefix=$1
+    for f in "$artifacts/$prefix"*; do
+        [ -f "$f" ] || continue
+        local name
+        name=$(basename "$f")
+        if [ ! -e "$regressions/$name" ]; then
+            cp "$f" "$regressions/$name"
+            echo "fuzz.sh: kept $name in tests/data/fuzz" >&2
+        fi
+    done
+    return 0
+}
+
+# One process per target (no -jobs/-workers): the machine is small and shared. The regressions
+# seed each run too, so that their neighbourhood is explored again.
+run_bitmap() {
+    local corpus=$root/fuzz/corpus-bitmap
+    mkdir -p "$corpus"
+    python3 "$root/scripts/make_seeds.py" --bitmaps-only "$corpus"
+    # The decoder holds a read chunk and a few rows, never the picture: 64 MiB is plenty and
+    # catches any allocation a lying header could ask for.
+    "$build/fuzz/bitmap_fuzzer" "$corpus" "$regressions" \
+        -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 -malloc_limit_mb=64 \
+        -max_len=65536 -use_value_profile=1 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/bitmap-"
+}
+
+run_picture() {
+    local corpus=$root/fuzz/corpus
+    mkdir -p "$corpus"
+    python3 "$root/scripts/make_seeds.py" "$corpus"
+    # Only our code gives coverage feedback (Qt's decoders are not instrumented), so the seeds
+    # are kept and crossed over even when they add no coverage of ours: they are what reaches
+    # the different decoders. Qt's reader may allocate the decoded picture (16 MiB at the fuzz
+    # caps) twice while converting; 256 MiB leaves room for that and still catches an
+    # allocation a lying header asks for.
+    "$build/fuzz/read_picture_fuzzer" "$corpus" "$regressions" \
+        -max_total_time="$seconds" -timeout=2 -rss_limit_mb=2048 -malloc_limit_mb=256 \
+        -max_len=65536 -keep_seed=1 -cross_over_uniform_dist=1 -use_value_profile=1 \
+        -print_final_stats=1 \
+        -artifact_prefix="$artifacts/picture-"
+}
+
+status=0
+for t in "${targets[@]}"; do
+    echo "== fuzzing $t for $seconds s =="
+    case $t in
+    bitmap_fuzzer) run_bitmap || status=$? ; keep_findings bitmap- ;;
+    read_picture_fuzzer) run_picture || status=$? ; keep_findings picture- ;;
+    esac
+done
+exit $status

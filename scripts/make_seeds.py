@@ -4,7 +4,7 @@
 They are the fuzzer's seed corpus: each one exercises a different decoding path. Standard
 library only, so that it runs anywhere the build does.
 
-    make_seeds.py OUTPUT_FOLDER
+    make_seeds.py [--bitmaps-only] OUTPUT_FOLDER
 """
 
 import os
@@ -113,9 +113,25 @@ def rle4():
     return bytes(out)
 
 
-def bmp(info, pal, pixels, pal_entry=4):
+def rle4_deltas():
+    """RLE4 with a delta down, an odd absolute run and a run past the right edge."""
+    out = bytearray()
+    out += bytes((3, 0x12, 0, 2, 1, 1))                   # a run, then a delta one row up
+    out += bytes((0, 5, 0x34, 0x56, 0x70, 0))             # absolute, padded to a word
+    out += bytes((20, 0x9A, 0, 0))                        # past the right edge, end of line
+    out += bytes((0, 2, 3, 1, 2, 0xBC, 0, 1))             # a delta, a run, the end
+    return bytes(out)
+
+
+def rle8_odd():
+    """RLE8 with indexes past a short palette, a delta down two rows, and an early end."""
+    return bytes((3, 200, 0, 3, 1, 250, 2, 0, 0, 2, 1, 2, 2, 5, 0, 0, 1, 3, 0, 1))
+
+
+def bmp(info, pal, pixels, pal_entry=4, gap=0):
     """A whole file: file header, info header, palette (4 or 3 bytes per entry), pixel data."""
     pal_bytes = b"".join(bytes((b, g, r)) + (b"\0" if pal_entry == 4 else b"") for r, g, b in pal)
+    pal_bytes += b"\0" * gap
     offset = 14 + len(info) + len(pal_bytes)
     size = offset + len(pixels)
     return b"BM" + struct.pack("<IHHI", size, 0, 0, offset) + info + pal_bytes + pixels
@@ -138,6 +154,12 @@ def info_header(bits, compression=0, colours=0, size=40, height=H, image_size=0,
 
 def core_header(bits):
     return struct.pack("<IHHHH", 12, W, H, 1, bits)
+
+
+def os2_header(bits, size, compression=0, colours=0, height=H):
+    """An OS/2 2.x header of 16 to 64 bytes: the Windows fields it has room for, then zeros."""
+    h = struct.pack("<IiiHHIIiiII", size, W, height, 1, bits, compression, 0, 0, 0, colours, 0)
+    return (h + b"\0" * 24)[:size]
 
 
 def bitmaps():
@@ -180,6 +202,41 @@ def bitmaps():
     # Qt refuses this one (alpha bit fields); it seeds the refusal path.
     seeds["bmp_v3_alpha_bitfields.bmp"] = bmp(info_header(32, compression=6, size=56, masks=m32a),
                                               [], masked_rows(32, m32a))
+    # Bitmap-decoder variants: every depth, header and mask placement, and the odd corners.
+    seeds["bmp_2bit.bmp"] = bmp(info_header(2), palette(4), indexed_rows(2))
+    seeds["bmp_1bit_topdown.bmp"] = bmp(info_header(1, height=-H), palette(2),
+                                        indexed_rows(1, top_down=True))
+    seeds["bmp_4bit_short_palette.bmp"] = bmp(info_header(4, colours=3), palette(3), indexed_rows(4))
+    seeds["bmp_core_8bit_short_palette.bmp"] = bmp(core_header(8), palette(5), indexed_rows(8), 3)
+    seeds["bmp_8bit_gap.bmp"] = bmp(info_header(8, colours=16), palette(16), indexed_rows(8), gap=9)
+    for size in (16, 20, 36, 64):
+        seeds[f"bmp_os2_{size}_8bit.bmp"] = bmp(os2_header(8, size, colours=0), palette(256),
+                                               indexed_rows(8))
+    seeds["bmp_os2_64_24bit_topdown.bmp"] = bmp(os2_header(24, 64, height=-H), [],
+                                                rgb24_rows(top_down=True))
+    seeds["bmp_os2_64_rle4.bmp"] = bmp(os2_header(4, 64, compression=2), palette(16), rle4_deltas())
+    seeds["bmp_os2_64_huffman.bmp"] = bmp(os2_header(1, 64, compression=3), palette(2), b"\0" * 8)
+    seeds["bmp_rle4_deltas.bmp"] = bmp(info_header(4, compression=2), palette(16), rle4_deltas())
+    seeds["bmp_rle8_odd.bmp"] = bmp(info_header(8, compression=1, colours=6), palette(6), rle8_odd())
+    seeds["bmp_rle8_topdown.bmp"] = bmp(info_header(8, compression=1, height=-H), palette(6), rle8())
+    seeds["bmp_16bit_topdown.bmp"] = bmp(info_header(16, height=-H), [],
+                                         masked_rows(16, (0x7C00, 0x03E0, 0x001F, 0), True))
+    m4444 = (0x0F00, 0x00F0, 0x000F, 0xF000)
+    seeds["bmp_16bit_alpha_bitfields.bmp"] = bmp(
+        info_header(16, compression=6) + struct.pack("<IIII", *m4444), [], masked_rows(16, m4444))
+    m565 = (0xF800, 0x07E0, 0x001F, 0)
+    seeds["bmp_v2_16bit_565.bmp"] = bmp(info_header(16, compression=3, size=52, masks=m565), [],
+                                        masked_rows(16, m565))
+    m1010 = (0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000)
+    seeds["bmp_v5_32bit_10bit.bmp"] = bmp(info_header(32, compression=3, size=124, masks=m1010),
+                                          [], masked_rows(32, m1010))
+    mwide = (0xFFFFFF00, 0x000000F0, 0, 0)
+    seeds["bmp_v4_32bit_wide_channel.bmp"] = bmp(
+        info_header(32, compression=3, size=108, masks=mwide), [], masked_rows(32, mwide))
+    seeds["bmp_32bit_topdown.bmp"] = bmp(info_header(32, height=-H), [],
+                                         masked_rows(32, (0xFF0000, 0xFF00, 0xFF, 0), True))
+    seeds["bmp_jpeg.bmp"] = bmp(info_header(24, compression=4), [], b"\xFF\xD8\xFF\xD9")
+    seeds["bmp_png.bmp"] = bmp(info_header(24, compression=5), [], b"\x89PNG\r\n\x1a\n")
     return seeds
 
 
@@ -269,13 +326,17 @@ def pnms():
 
 
 def main():
-    if len(sys.argv) != 2:
+    args = sys.argv[1:]
+    bitmaps_only = "--bitmaps-only" in args
+    args = [a for a in args if a != "--bitmaps-only"]
+    if len(args) != 1:
         sys.exit(__doc__)
-    folder = sys.argv[1]
+    folder = args[0]
     os.makedirs(folder, exist_ok=True)
-    seeds = {**bitmaps(), **pngs(), "gif_4colour.gif": gif(), **pnms(), "jpeg_grey.jpg": jpeg(),
-             # A progressive frame with baseline data: refused, but it reaches the size check.
-             "jpeg_grey_progressive_header.jpg": jpeg(0xC2)}
+    seeds = bitmaps() if bitmaps_only else {
+        **bitmaps(), **pngs(), "gif_4colour.gif": gif(), **pnms(), "jpeg_grey.jpg": jpeg(),
+        # A progressive frame with baseline data: refused, but it reaches the size check.
+        "jpeg_grey_progressive_header.jpg": jpeg(0xC2)}
     for name, data in seeds.items():
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)

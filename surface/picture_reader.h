@@ -1,6 +1,8 @@
 #pragma once
 // Decodes a picture file into 0xXXBBGGRR pixels (QImage::Format_RGBX8888).
 
+#include "bitmap/decoder.h"
+
 #include <QImage>
 #include <QString>
 
@@ -9,18 +11,18 @@ class QIODevice;
 namespace surface {
 
 // The largest width and height accepted: scan counters are 16-bit.
-inline constexpr int kMaxExtent = 32767;
+inline constexpr int kMaxExtent = bitmap::kMaxExtent;
 
 struct ReadLimits {
     int maxExtent = kMaxExtent;
     qint64 maxPixels = qint64{kMaxExtent} * kMaxExtent;
 };
 
-// Reads one picture from the device (positioned at its start). Bitmaps of every variant
-// Qt reads are accepted, and the other formats Qt reads. A picture with no pixels, one
-// larger than the limits, or a bitmap whose header claims more pixel data than the device
-// holds is refused before any pixel memory is allocated. On failure returns a null image and
-// sets *reason.
+// Reads one picture from the device (positioned at its start): bitmaps of every common variant
+// through our own decoder, PNG, GIF, JPEG and PNM through Qt's readers. A picture with no
+// pixels, one larger than the limits, or a file whose header claims more pixel data than the
+// device holds is refused before any pixel memory is allocated. On failure returns a null
+// image and sets *reason.
 QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits = {});
 
 } // namespace surface

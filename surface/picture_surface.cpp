@@ -1,10 +1,10 @@
 #include "surface/picture_surface.h"
 
 #include "surface/bmp_writer.h"
+#include "surface/input_file.h"
 #include "surface/picture_reader.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 namespace surface {
 
@@ -14,26 +14,12 @@ PictureSurface::PictureSurface(int width, int height)
 }
 
 std::optional<Failure> PictureSurface::load(const QString& fileName) {
-    if (fileName.isEmpty()) {
-        return Failure{fileName, QStringLiteral("no file name was given")};
+    auto opened = openPictureFile(QFile::encodeName(fileName).toStdString());
+    if (auto* failure = std::get_if<Failure>(&opened)) {
+        failure->file = fileName;
+        return *failure;
     }
-    const QFileInfo info(fileName);
-    if (info.isDir()) {
-        return Failure{fileName, QStringLiteral("is a folder, not a picture file")};
-    }
-    // A pipe or a device has no size to check a header against (a lying one would be decoded
-    // into a picture of garbage), and opening a pipe with no writer waits forever.
-    if (info.exists() && !info.isFile()) {
-        return Failure{fileName, QStringLiteral("is not a regular file (a pipe or a device); "
-                                                "pictures are read from files")};
-    }
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return Failure{fileName, file.errorString()};
-    }
-    if (file.size() == 0) {
-        return Failure{fileName, QStringLiteral("the file is empty")};
-    }
+    QFile& file = *std::get<std::unique_ptr<QFile>>(opened);
     QString reason;
     QImage picture = readPicture(file, &reason);
     if (picture.isNull()) {
@@ -64,7 +50,8 @@ void PictureSurface::paint(int x, int y, imaging::Colour colour) {
 }
 
 std::optional<Failure> PictureSurface::save(const QString& fileName) const {
-    return saveBmp24(m_image, fileName);
+    // A desktop save should survive a crash right after it.
+    return saveBmp24(m_image, QFile::encodeName(fileName).toStdString(), Durability::Synced);
 }
 
 std::span<const imaging::Pixel> PictureSurface::row(int y) const {

@@ -1,99 +1,224 @@
 #include "surface/safe_save.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace surface {
 namespace {
 
-std::optional<Failure> writeDirectly(const QString& fileName,
-                                     const std::function<bool(QIODevice&, QString*)>& write) {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        return Failure{fileName, file.errorString()};
+namespace fs = std::filesystem;
+
+QString systemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A descriptor written through a buffer, so that a text of millions of small pieces costs few
+// system calls. The first error is kept.
+class BufferedOutput {
+  public:
+    explicit BufferedOutput(int fd) : m_fd(fd) { m_buffer.reserve(kBufferSize); }
+
+    bool write(std::string_view bytes) {
+        if (m_error != 0) {
+            return false;
+        }
+        // Large pieces go out as they are, without a copy.
+        if (bytes.size() >= kBufferSize / 4) {
+            return flush() && writeOut(bytes);
+        }
+        if (m_buffer.size() + bytes.size() > kBufferSize && !flush()) {
+            return false;
+        }
+        m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
+        return true;
     }
-    QString reason;
-    if (!write(file, &reason)) {
-        return Failure{fileName, reason};
+    bool flush() {
+        const bool ok = writeOut({m_buffer.data(), m_buffer.size()});
+        m_buffer.clear();
+        return ok;
     }
-    if (!file.flush() || file.error() != QFileDevice::NoError) {
-        return Failure{fileName, file.errorString()};
+    int error() const { return m_error; }
+
+  private:
+    static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+    bool writeOut(std::string_view bytes) {
+        while (!bytes.empty() && m_error == 0) {
+            const ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                m_error = n < 0 ? errno : EIO;
+                break;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return m_error == 0;
+    }
+
+    int m_fd;
+    std::vector<char> m_buffer;
+    int m_error = 0;
+};
+
+// Runs `produce` into the descriptor; the reason when anything failed.
+std::optional<QString> produceInto(int fd, const std::function<bool(const ByteSink&)>& produce,
+                                   const std::function<QString()>& whyNot) {
+    BufferedOutput out(fd);
+    const bool produced = produce([&out](std::string_view piece) { return out.write(piece); });
+    if (out.error() == 0 && produced) {
+        out.flush();
+    }
+    if (out.error() != 0) {
+        return systemReason(out.error());
+    }
+    if (!produced) {
+        return whyNot ? whyNot() : QStringLiteral("the output could not be produced");
     }
     return std::nullopt;
+}
+
+// Devices, pipes and the names of open descriptors (/dev/stdout) cannot be replaced by a
+// rename; they are written in place.
+bool writtenInPlace(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        return true;
+    }
+    std::error_code error;
+    const fs::path real = fs::canonical(path, error);
+    if (error) {
+        return false;
+    }
+    const std::string text = real.string();
+    return text.rfind("/dev/", 0) == 0 || text.rfind("/proc/", 0) == 0;
+}
+
+std::optional<Failure> writeInPlace(const std::string& path,
+                                    const std::function<bool(const ByteSink&)>& produce,
+                                    const std::function<QString()>& whyNot) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return Failure{displayName(path), systemReason(errno)};
+    }
+    auto reason = produceInto(fd, produce, whyNot);
+    if (::close(fd) != 0 && !reason) {
+        reason = systemReason(errno);
+    }
+    if (reason) {
+        return Failure{displayName(path), *reason};
+    }
+    return std::nullopt;
+}
+
+// The folder a new file goes into, as the user would name it.
+std::string folderOf(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+QString absoluteFolder(const std::string& folder) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(folder, error);
+    return displayName(error ? folder : absolute.lexically_normal().string());
 }
 
 } // namespace
 
-bool writeAll(QIODevice& device, std::string_view bytes, QString* reason) {
-    // Large texts go out in pieces: QIODevice takes qint64 sizes, and a short write is retried.
-    constexpr qint64 kPiece = qint64{1} << 26;
-    const char* p = bytes.data();
-    qint64 left = static_cast<qint64>(bytes.size());
-    while (left > 0) {
-        const qint64 n = device.write(p, std::min(left, kPiece));
-        if (n <= 0) {
-            *reason = device.errorString();
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
+QString displayName(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
-std::optional<Failure> saveFile(const QString& fileName,
-                                const std::function<bool(QIODevice&, QString*)>& write) {
-    if (fileName.isEmpty()) {
-        return Failure{fileName, QStringLiteral("no file name was given")};
-    }
-    const QFileInfo info(fileName);
-    if (info.isDir()) {
-        return Failure{fileName, QStringLiteral("is a folder")};
-    }
-    if (info.exists() && !info.isFile()) {
-        return writeDirectly(fileName, write);
-    }
-    if (!info.absoluteDir().exists()) {
-        return Failure{fileName,
-                       QStringLiteral("the folder %1 does not exist").arg(info.absolutePath())};
-    }
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        // QSaveFile's own text for an existing file it may not replace names the file again
-        // and hides why (a read-only file system, a read-only file); the system says why.
-        if (info.exists() && ::access(QFile::encodeName(fileName).constData(), W_OK) != 0) {
-            return Failure{fileName, QString::fromLocal8Bit(std::strerror(errno))};
+std::optional<Failure> saveFile(const std::string& path,
+                                const std::function<bool(const ByteSink&)>& produce,
+                                Durability durability, const std::function<QString()>& whyNot) {
+    if (path.empty()) {
+        if (auto reason = produceInto(STDOUT_FILENO, produce, whyNot)) {
+            return Failure{QStringLiteral("standard output"), *reason};
         }
-        return Failure{fileName, file.errorString()};
+        return std::nullopt;
     }
-    QString reason;
-    if (!write(file, &reason)) {
-        file.cancelWriting();
-        return Failure{fileName, reason};
+    struct stat target {};
+    const bool exists = ::stat(path.c_str(), &target) == 0;
+    if (exists && S_ISDIR(target.st_mode)) {
+        return Failure{displayName(path), QStringLiteral("is a folder")};
     }
-    // QSaveFile::commit() does not notice when writing out its own buffer fails (a full disk
-    // then gives an empty file), so the buffer is written out and checked first.
-    if (!file.flush()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return Failure{fileName, why};
+    if (writtenInPlace(path)) {
+        return writeInPlace(path, produce, whyNot);
     }
-    if (!file.commit()) {
-        return Failure{fileName, file.errorString()};
+
+    const std::string folder = folderOf(path);
+    struct stat folderInfo {};
+    if (::stat(folder.c_str(), &folderInfo) != 0) {
+        const int error = errno;
+        if (error == ENOENT) {
+            return Failure{
+                displayName(path),
+                QStringLiteral("the folder %1 does not exist").arg(absoluteFolder(folder))};
+        }
+        if (error == ENOTDIR) {
+            return Failure{displayName(path),
+                           QStringLiteral("%1 is not a folder").arg(displayName(folder))};
+        }
+        return Failure{displayName(path), systemReason(error)};
+    }
+    if (!S_ISDIR(folderInfo.st_mode)) {
+        return Failure{displayName(path),
+                       QStringLiteral("%1 is not a folder").arg(displayName(folder))};
+    }
+
+    // The new file is made beside the old one, so that the rename stays on one file system.
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EROFS || error == EPERM) {
+            return Failure{displayName(path),
+                           QStringLiteral("the folder %1 cannot be written to (%2)")
+                               .arg(absoluteFolder(folder), systemReason(error))};
+        }
+        return Failure{displayName(path), systemReason(error)};
+    }
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    // A replaced file keeps its permissions; a new one gets the usual ones.
+    mode_t mode = 0;
+    if (exists) {
+        mode = target.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+
+    auto reason = produceInto(fd, produce, whyNot);
+    if (!reason && durability == Durability::Synced && ::fdatasync(fd) != 0) {
+        reason = systemReason(errno);
+    }
+    if (::close(fd) != 0 && !reason) {
+        reason = systemReason(errno);
+    }
+    if (!reason && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        reason = systemReason(errno);
+    }
+    if (reason) {
+        ::unlink(temporary.c_str());
+        return Failure{displayName(path), *reason};
     }
     return std::nullopt;
 }
 
-std::optional<Failure> saveBytes(const QString& fileName, std::string_view bytes) {
-    return saveFile(fileName, [bytes](QIODevice& device, QString* reason) {
-        return writeAll(device, bytes, reason);
-    });
+std::optional<Failure> saveBytes(const std::string& path, std::string_view bytes,
+                                 Durability durability) {
+    return saveFile(
+        path, [bytes](const ByteSink& sink) { return sink(bytes); }, durability);
 }
 
 } // namespace surface

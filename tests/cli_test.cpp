@@ -1,6 +1,6 @@
 // The batch converter end to end: its exact output, its files, and its command line.
 
-#include "support/bmp_builder.h"
+#include "support/bmp_builder_qt.h"
 
 #include <QFile>
 #include <QImage>

@@ -2,7 +2,7 @@
 // reason and change nothing, painted colours read back exactly, and saves round-trip.
 
 #include "imaging/levels.h"
-#include "support/bmp_builder.h"
+#include "support/bmp_builder_qt.h"
 #include "surface/picture_reader.h"
 #include "surface/picture_surface.h"
 

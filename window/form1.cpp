@@ -1,8 +1,9 @@
 #include "window/form1.h"
 
+#include "conversion/output.h"
+#include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
-#include "surface/safe_save.h"
 #include "window/picture_view.h"
 #include "window/text_pane.h"
 
@@ -10,10 +11,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QFrame>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <new>
 #include <thread>
 
 namespace window {
@@ -213,16 +216,30 @@ void Form1::convert() {
     updateActions();
 
     Progress progress(*this);
-    std::optional<imaging::Planes> planes =
-        imaging::encodePlanes(m_surface, m_imageHeight, m_imageWidth, progress);
+    std::optional<imaging::Planes> planes;
+    try {
+        planes = imaging::encodePlanes(m_surface, m_imageHeight, m_imageWidth, progress);
+    } catch (const std::bad_alloc&) {
+        m_busy = false;
+        updateActions();
+        m_seams.showError(this, QStringLiteral("Convert"),
+                          QStringLiteral("There is not enough memory for the planes of this "
+                                         "picture."));
+        return;
+    }
     if (!planes) {
         return; // closed during the scan
     }
     m_busy = false;
-    m_richTextBox1->setArrays(std::move(*planes), m_imageWidth);
+    m_planes = std::move(*planes);
+    m_richTextBox1->showArrays(m_planes);
     m_stage = Stage::Converted;
     updateActions();
     m_seams.beep();
+}
+
+std::string Form1::cCodeText() const {
+    return m_stage == Stage::Converted ? imaging::writeArrays(m_planes) : std::string();
 }
 
 void Form1::savePicture() {
@@ -235,11 +252,8 @@ void Form1::savePicture() {
 void Form1::saveCCode() {
     if (m_stage == Stage::Converted) {
         saveWith(m_commonDialog2, QStringLiteral("Save C Code"), [this](const QString& name) {
-            return surface::saveFile(name, [this](QIODevice& device, QString* reason) {
-                return m_richTextBox1->write([&](std::string_view piece) {
-                    return surface::writeAll(device, piece, reason);
-                });
-            });
+            return conversion::writeText(m_planes, {}, {QFile::encodeName(name).toStdString()},
+                                         surface::Durability::Synced);
         });
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the picture, the row counters, the text pane and the File menu.
 
+#include "imaging/plane_encoder.h"
 #include "surface/picture_surface.h"
 #include "window/file_dialog.h"
 
@@ -44,6 +45,8 @@ class Form1 final : public QMainWindow {
     ~Form1() override;
 
     const surface::PictureSurface& surface() const { return m_surface; }
+    // The exact text that Save C Code writes; empty before the first Convert.
+    std::string cCodeText() const;
     // Whether the window was closed; a running command stops and the program ends.
     bool closed() const { return m_closed; }
 
@@ -93,6 +96,8 @@ class Form1 final : public QMainWindow {
     // Set by Open from the loaded picture, read by Convert.
     std::int16_t m_imageHeight = 0;
     std::int16_t m_imageWidth = 0;
+    // What the last Convert made; Save C Code writes its text.
+    imaging::Planes m_planes;
 };
 
 } // namespace window

@@ -21,17 +21,14 @@ TextPane::TextPane(QWidget* parent) : QPlainTextEdit(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
-void TextPane::setArrays(imaging::Planes planes, int width) {
-    m_planes = std::move(planes);
-    m_width = width;
-
+void TextPane::showArrays(const imaging::Planes& planes) {
     std::string shown;
-    write([&](std::string_view piece) {
+    imaging::writeArraysTo(planes, [&](std::string_view piece) {
         shown.append(piece.substr(0, kShownBytes - shown.size()));
         return shown.size() < kShownBytes;
     });
     QString note;
-    const std::size_t total = size();
+    const std::size_t total = imaging::arraysTextSize(planes);
     if (shown.size() < total) {
         // End the shown part on a whole line.
         if (const auto end = shown.rfind('\n'); end != std::string::npos) {
@@ -45,24 +42,6 @@ void TextPane::setArrays(imaging::Planes planes, int width) {
     QString display = QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
     display.remove(QLatin1Char('\r'));
     setPlainText(display + note);
-}
-
-std::size_t TextPane::size() const {
-    return empty() ? 0 : imaging::arraysTextSize(m_planes);
-}
-
-bool TextPane::write(const std::function<bool(std::string_view)>& sink) const {
-    return empty() || imaging::writeArraysTo(m_planes, sink);
-}
-
-std::string TextPane::text() const {
-    std::string whole;
-    whole.reserve(size());
-    write([&](std::string_view piece) {
-        whole.append(piece);
-        return true;
-    });
-    return whole;
 }
 
 } // namespace window

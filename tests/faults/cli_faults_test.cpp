@@ -112,20 +112,19 @@ TEST_F(ConverterInput, PictureBeyondTheLargestExtent) {
     expectRefused(m_dir / "high.bmp", "the picture is too large (1 × 32768 pixels");
 }
 
-// Bitmaps other than plain 24-bit ones go through Qt's reader, which stops at 16384 x 16384
-// pixels; past that the refusal says so. The files are sparse: no disk space, no data.
-TEST_F(ConverterInput, LargeBitmapOfAKindThatCannotBeReadSoLarge) {
-    const std::string reason = "the picture is too large for its kind of bitmap (16385 × 16385 "
-                               "pixels at 8 bits per pixel";
-    const path plain = m_dir / "indexed.bmp";
-    const std::string header = faults::lyingBmp(16385, 16385, 8, 0, 40, 0);
-    writeFile(plain, header);
-    faults::fs::resize_file(plain, header.size() + std::uintmax_t{16388} * 16385);
-    expectRefused(plain, reason + "): ");
-
+// Bitmaps of every kind are read past 16384 x 16384 pixels (a limit of other decoders): a
+// run-length bitmap that ends at once is a white picture of that size.
+TEST_F(ConverterInput, LargeRunLengthBitmapIsConverted) {
+    if (faults::builtWithAddressSanitizer()) {
+        GTEST_SKIP() << "a quarter of a billion pixels take too long under the sanitizers";
+    }
     const path rle = m_dir / "rle.bmp";
-    writeFile(rle, faults::lyingBmp(16385, 16385, 8, 1, 40, 2));
-    expectRefused(rle, reason + ", compressed): ");
+    std::string bytes = faults::lyingBmp(16385, 16385, 8, 1, 40, 0);
+    bytes += std::string("\0\1", 2); // end of picture
+    writeFile(rle, bytes);
+    const auto r = faults::runCli({"-q", "-o", "/dev/null", rle.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
 }
 
 // The largest extent is accepted in either direction (thin pictures keep the files small).
@@ -238,6 +237,8 @@ TEST_F(ConverterOutput, ReadOnlyFolderLeavesExistingFilesWhole) {
 
     const auto r = convert(folder / "planes.txt", folder / "planes.bmp");
     EXPECT_EQ(r.exitCode, 1);
+    // The folder is named as the cause.
+    reason = "the folder " + folder.string() + " cannot be written to (" + reason + ")";
     expectReported(r.err, folder / "planes.txt", reason);
     expectReported(r.err, folder / "planes.bmp", reason);
     EXPECT_EQ(readFile(folder / "planes.txt"), kEarlierText);

@@ -48,7 +48,7 @@ MenuState Harness::menu() const {
 }
 
 std::string Harness::paneText() const {
-    return m_form->findChild<window::TextPane*>(QStringLiteral("RichTextBox1"))->text();
+    return m_form->cCodeText();
 }
 
 QImage Harness::shown() const {

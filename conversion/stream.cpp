@@ -1,0 +1,83 @@
+#include "conversion/stream.h"
+
+#include "bitmap/decoder.h"
+#include "imaging/quantizer.h"
+#include "surface/device_source.h"
+#include "surface/input_file.h"
+#include "surface/picture_reader.h"
+#include "surface/safe_save.h"
+
+#include <new>
+#include <vector>
+
+namespace conversion {
+namespace {
+
+using Result = std::variant<imaging::Planes, surface::Failure>;
+
+Result streamBitmap(QIODevice& file, const QString& name, imaging::RowLayout layout,
+                    imaging::RowProgress& progress) {
+    surface::DeviceSource source(file);
+    bitmap::Decoder decoder(source);
+    if (const auto refused = decoder.readHeader()) {
+        return surface::Failure{name, QString::fromStdString(*refused)};
+    }
+    const int width = decoder.width();
+    const int height = decoder.height();
+    imaging::Planes planes = imaging::makePlanes(width, height, layout);
+    std::vector<imaging::Pixel> row(static_cast<std::size_t>(width));
+    progress.reportTotal(static_cast<std::int16_t>(height));
+    for (int done = 0; done < height; ++done) {
+        const int y = decoder.nextRowY();
+        if (const auto failed = decoder.readRow(row)) {
+            return surface::Failure{name, QString::fromStdString(*failed)};
+        }
+        imaging::quantizeRow(row);
+        imaging::encodeRow(planes, y, row);
+        progress.reportRowsDone(static_cast<std::int16_t>(done + 1));
+    }
+    return planes;
+}
+
+Result convertWhole(QIODevice& file, const QString& name, imaging::RowLayout layout,
+                    imaging::RowProgress& progress) {
+    QString reason;
+    QImage picture = surface::readPicture(file, &reason);
+    if (picture.isNull()) {
+        return surface::Failure{name, reason};
+    }
+    imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height(), layout);
+    progress.reportTotal(static_cast<std::int16_t>(picture.height()));
+    for (int y = 0; y < picture.height(); ++y) {
+        const std::span<imaging::Pixel> row(reinterpret_cast<imaging::Pixel*>(picture.scanLine(y)),
+                                            static_cast<std::size_t>(picture.width()));
+        imaging::quantizeRow(row);
+        imaging::encodeRow(planes, y, row);
+        progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
+    }
+    return planes;
+}
+
+} // namespace
+
+Result convertFile(const std::string& path, imaging::RowLayout layout,
+                   imaging::RowProgress& progress) {
+    const QString name = surface::displayName(path);
+    auto opened = surface::openPictureFile(path);
+    if (auto* failure = std::get_if<surface::Failure>(&opened)) {
+        return *failure;
+    }
+    QFile& file = *std::get<std::unique_ptr<QFile>>(opened);
+    try {
+        const QByteArray head = file.peek(2);
+        if (bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
+                                     static_cast<std::size_t>(head.size())})) {
+            return streamBitmap(file, name, layout, progress);
+        }
+        return convertWhole(file, name, layout, progress);
+    } catch (const std::bad_alloc&) {
+        return surface::Failure{name, QStringLiteral("not enough memory to convert it")};
+    }
+}
+
+} // namespace conversion

@@ -1,0 +1,21 @@
+#pragma once
+// Reduces a picture file to the planes of its four grey levels.
+
+#include "imaging/levels.h"
+#include "imaging/plane_encoder.h"
+#include "surface/failure.h"
+
+#include <string>
+#include <variant>
+
+namespace conversion {
+
+// Reads the picture file (the bytes its name is known by) and returns the planes of its four
+// levels. A bitmap is decoded, quantized and encoded a row at a time, so only the planes are
+// held; the other formats are loaded whole through Qt's readers first. Progress counts the
+// rows done; a yield that asks to stop is ignored (the work is short per row and nobody waits
+// on it). Any failure, running out of memory included, is returned with its reason.
+std::variant<imaging::Planes, surface::Failure>
+convertFile(const std::string& path, imaging::RowLayout layout, imaging::RowProgress& progress);
+
+} // namespace conversion

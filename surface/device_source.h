@@ -1,0 +1,42 @@
+#pragma once
+// A Qt device as the bitmap decoder's byte source.
+
+#include "bitmap/source.h"
+
+#include <QIODevice>
+
+namespace surface {
+
+class DeviceSource final : public bitmap::ByteSource {
+  public:
+    explicit DeviceSource(QIODevice& device) : m_device(device) {}
+
+    std::size_t read(std::span<std::uint8_t> data) override {
+        std::size_t got = 0;
+        while (got < data.size()) {
+            const qint64 n = m_device.read(reinterpret_cast<char*>(data.data() + got),
+                                           static_cast<qint64>(data.size() - got));
+            if (n <= 0) {
+                if (n < 0) {
+                    m_error = m_device.errorString().toStdString();
+                }
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        return got;
+    }
+    std::optional<std::uint64_t> remaining() const override {
+        if (m_device.isSequential()) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(std::max<qint64>(0, m_device.size() - m_device.pos()));
+    }
+    std::optional<std::string> error() const override { return m_error; }
+
+  private:
+    QIODevice& m_device;
+    std::optional<std::string> m_error;
+};
+
+} // namespace surface

@@ -1,0 +1,43 @@
+#include "surface/input_file.h"
+
+#include "surface/safe_save.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace surface {
+
+std::variant<std::unique_ptr<QFile>, Failure> openPictureFile(const std::string& path) {
+    const QString name = displayName(path);
+    if (path.empty()) {
+        return Failure{name, QStringLiteral("no file name was given")};
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            return Failure{name, QStringLiteral("is a folder, not a picture file")};
+        }
+        if (!S_ISREG(info.st_mode)) {
+            return Failure{name, QStringLiteral("is not a regular file (a pipe or a device); "
+                                                "pictures are read from files")};
+        }
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return Failure{name, QString::fromLocal8Bit(std::strerror(errno))};
+    }
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return Failure{name, file->errorString()};
+    }
+    if (file->size() == 0) {
+        return Failure{name, QStringLiteral("the file is empty")};
+    }
+    return file;
+}
+
+} // namespace surface

@@ -1,0 +1,161 @@
+// The conversion both programs share: the converter's streamed path against the window's path
+// through the picture surface, for every kind of input, and its outputs.
+
+#include "conversion/output.h"
+#include "conversion/stream.h"
+#include "imaging/quantizer.h"
+#include "support/bmp_builder.h"
+#include "surface/picture_surface.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <random>
+
+using testing_support::BmpFile;
+using testing_support::Bytes;
+
+namespace {
+
+QByteArray readAll(const QString& name) {
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::string local(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
+
+struct Variant {
+    const char* name;
+    BmpFile file;
+};
+
+// Pictures whose colours fall in every band, in many encodings.
+std::vector<Variant> variants() {
+    std::mt19937 random(3);
+    auto values = [&](int count, std::uint32_t range) {
+        std::vector<std::uint32_t> v(static_cast<std::size_t>(count));
+        for (auto& x : v) {
+            x = static_cast<std::uint32_t>(random() % range);
+        }
+        return v;
+    };
+    std::vector<std::uint32_t> grey16;
+    for (std::uint32_t i = 0; i < 16; ++i) {
+        grey16.push_back(i * 0x111111u);
+    }
+    std::vector<Variant> out;
+    auto add = [&](const char* name, int width, int height, int bits, std::uint32_t range,
+                   BmpFile file) {
+        file.width = width;
+        file.height = height;
+        file.bits = bits;
+        file.pixels = testing_support::packRows(width, height, bits, values(width * height, range),
+                                                file.topDown);
+        out.push_back({name, file});
+    };
+    add("24-bit", 13, 7, 24, 0x1000000, {});
+    add("24-bit top-down", 9, 5, 24, 0x1000000, BmpFile{.topDown = true});
+    add("32-bit", 8, 3, 32, 0x1000000, {});
+    add("16-bit 5-6-5", 11, 4, 16, 0x10000,
+        BmpFile{.compression = 3, .masks = {0xF800, 0x07E0, 0x001F}});
+    add("8-bit short palette", 10, 3, 8, 20, BmpFile{.palette = grey16});
+    add("4-bit OS/2", 7, 6, 4, 16, BmpFile{.headerSize = 12, .palette = grey16});
+    add("1-bit", 17, 2, 1, 2, BmpFile{.palette = {0x000000, 0xFFFFFF}});
+    // Run-length: a run, a delta past two pixels and a row, an absolute run, end of picture.
+    BmpFile rle{.width = 8, .height = 3, .bits = 8, .compression = 1, .palette = grey16};
+    rle.pixels = {3, 2, 0, 2, 2, 1, 0, 3, 5, 9, 15, 0, 0, 1};
+    out.push_back({"RLE8 with a delta", rle});
+    return out;
+}
+
+class EveryInput : public testing::TestWithParam<Variant> {};
+
+// The converter streams the file; the window loads it, quantizes the surface, encodes it and
+// saves the surface. Both must give the same text and the same picture, every time.
+TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
+    QTemporaryDir dir;
+    const QString input = dir.filePath(QStringLiteral("in.bmp"));
+    const Bytes bytes = testing_support::buildBmp(GetParam().file);
+    {
+        QFile file(input);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    imaging::NoProgress none;
+    auto streamed = conversion::convertFile(local(input), imaging::RowLayout::Packed, none);
+    ASSERT_TRUE(std::holds_alternative<imaging::Planes>(streamed))
+        << std::get<surface::Failure>(streamed).message().toStdString();
+    const imaging::Planes& planes = std::get<imaging::Planes>(streamed);
+    const QString text = dir.filePath(QStringLiteral("streamed.txt"));
+    const QString picture = dir.filePath(QStringLiteral("streamed.bmp"));
+    ASSERT_FALSE(conversion::writeText(planes, {}, {local(text)}));
+    ASSERT_FALSE(conversion::writePicture(planes, {local(picture)}));
+
+    surface::PictureSurface surface;
+    ASSERT_FALSE(surface.load(input));
+    const auto height = static_cast<std::int16_t>(surface.height());
+    const auto width = static_cast<std::int16_t>(surface.width());
+    imaging::quantize(surface, height, width, none);
+    const auto encoded = imaging::encodePlanes(surface, height, width, none);
+    const QString shownPicture = dir.filePath(QStringLiteral("window.bmp"));
+    ASSERT_FALSE(surface.save(shownPicture));
+
+    EXPECT_EQ(readAll(text).toStdString(), imaging::writeArrays(*encoded));
+    EXPECT_EQ(readAll(picture), readAll(shownPicture));
+    auto again = conversion::convertFile(local(input), imaging::RowLayout::Packed, none);
+    EXPECT_EQ(std::get<imaging::Planes>(again).dark, planes.dark);
+    EXPECT_EQ(std::get<imaging::Planes>(again).light, planes.light);
+}
+
+INSTANTIATE_TEST_SUITE_P(Conversion, EveryInput, testing::ValuesIn(variants()),
+                         [](const testing::TestParamInfo<Variant>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name) {
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             }
+                             return name;
+                         });
+
+// Other formats go through Qt's readers and give the same planes as the same picture as a
+// bitmap.
+TEST(Conversion, PngGivesTheSamePlanesAsTheBitmap) {
+    QTemporaryDir dir;
+    QImage image(19, 5, QImage::Format_RGB32);
+    std::mt19937 random(5);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            image.setPixel(x, y, random() & 0xFFFFFF);
+        }
+    }
+    const QString png = dir.filePath(QStringLiteral("in.png"));
+    const QString bmp = dir.filePath(QStringLiteral("in.bmp"));
+    ASSERT_TRUE(image.save(png, "PNG"));
+    ASSERT_TRUE(image.save(bmp, "BMP"));
+    imaging::NoProgress none;
+    auto fromPng = conversion::convertFile(local(png), imaging::RowLayout::Padded, none);
+    auto fromBmp = conversion::convertFile(local(bmp), imaging::RowLayout::Padded, none);
+    ASSERT_TRUE(std::holds_alternative<imaging::Planes>(fromPng));
+    ASSERT_TRUE(std::holds_alternative<imaging::Planes>(fromBmp));
+    EXPECT_EQ(std::get<imaging::Planes>(fromPng).dark, std::get<imaging::Planes>(fromBmp).dark);
+    EXPECT_EQ(std::get<imaging::Planes>(fromPng).light, std::get<imaging::Planes>(fromBmp).light);
+}
+
+// A file standing where a folder should be is named as the cause.
+TEST(Conversion, FileInPlaceOfAFolderIsNamed) {
+    QTemporaryDir dir;
+    const imaging::Planes planes = imaging::makePlanes(3, 2);
+    const std::string file = local(dir.filePath(QStringLiteral("plain")));
+    ASSERT_FALSE(surface::saveBytes(file, "old"));
+
+    const auto underFile = conversion::writeText(planes, {}, {file + "/x.txt"});
+    ASSERT_TRUE(underFile);
+    EXPECT_TRUE(underFile->reason.endsWith(QStringLiteral("plain is not a folder")))
+        << underFile->reason.toStdString();
+    EXPECT_EQ(readAll(QString::fromStdString(file)), QByteArray("old"));
+}
+
+} // namespace
