@@ -85,20 +85,21 @@ std::optional<QString> produceInto(int fd, const std::function<bool(const ByteSi
     return std::nullopt;
 }
 
-// Devices, pipes and the names of open descriptors (/dev/stdout) cannot be replaced by a
-// rename; they are written in place.
+// Devices, pipes and the names of open descriptors (/dev/stdout, /proc/self/fd/1) cannot be
+// replaced by a rename, and nothing may be created beside them; they are written in place.
 bool writtenInPlace(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    if (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0) {
         return true;
     }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+// What a rename must replace: the file a link points to, not the link.
+std::string linkTarget(const std::string& path) {
     std::error_code error;
-    const fs::path real = fs::canonical(path, error);
-    if (error) {
-        return false;
-    }
-    const std::string text = real.string();
-    return text.rfind("/dev/", 0) == 0 || text.rfind("/proc/", 0) == 0;
+    const fs::path real = fs::weakly_canonical(path, error);
+    return error || real.empty() ? path : real.string();
 }
 
 std::optional<Failure> writeInPlace(const std::string& path,
@@ -145,15 +146,16 @@ std::optional<Failure> saveFile(const std::string& path,
         }
         return std::nullopt;
     }
-    struct stat target {};
-    const bool exists = ::stat(path.c_str(), &target) == 0;
-    if (exists && S_ISDIR(target.st_mode)) {
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
         return Failure{displayName(path), QStringLiteral("is a folder")};
     }
     if (writtenInPlace(path)) {
         return writeInPlace(path, produce, whyNot);
     }
 
+    const std::string target = linkTarget(path);
     const std::string folder = folderOf(path);
     struct stat folderInfo {};
     if (::stat(folder.c_str(), &folderInfo) != 0) {
@@ -175,7 +177,7 @@ std::optional<Failure> saveFile(const std::string& path,
     }
 
     // The new file is made beside the old one, so that the rename stays on one file system.
-    std::string temporary = path + ".XXXXXX";
+    std::string temporary = target + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         const int error = errno;
@@ -190,7 +192,7 @@ std::optional<Failure> saveFile(const std::string& path,
     // A replaced file keeps its permissions; a new one gets the usual ones.
     mode_t mode = 0;
     if (exists) {
-        mode = target.st_mode & 07777;
+        mode = existing.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -205,7 +207,7 @@ std::optional<Failure> saveFile(const std::string& path,
     if (::close(fd) != 0 && !reason) {
         reason = systemReason(errno);
     }
-    if (!reason && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!reason && ::rename(temporary.c_str(), target.c_str()) != 0) {
         reason = systemReason(errno);
     }
     if (reason) {

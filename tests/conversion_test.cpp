@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <functional>
 #include <random>
 
 using testing_support::BmpFile;
@@ -48,25 +49,38 @@ std::vector<Variant> variants() {
         grey16.push_back(i * 0x111111u);
     }
     std::vector<Variant> out;
+    // A bitmap of random values in [0, range) in the given depth, dressed by `dress`.
     auto add = [&](const char* name, int width, int height, int bits, std::uint32_t range,
-                   BmpFile file) {
+                   const std::function<void(BmpFile&)>& dress) {
+        BmpFile file;
         file.width = width;
         file.height = height;
         file.bits = bits;
+        dress(file);
         file.pixels = testing_support::packRows(width, height, bits, values(width * height, range),
                                                 file.topDown);
         out.push_back({name, file});
     };
-    add("24-bit", 13, 7, 24, 0x1000000, {});
-    add("24-bit top-down", 9, 5, 24, 0x1000000, BmpFile{.topDown = true});
-    add("32-bit", 8, 3, 32, 0x1000000, {});
-    add("16-bit 5-6-5", 11, 4, 16, 0x10000,
-        BmpFile{.compression = 3, .masks = {0xF800, 0x07E0, 0x001F}});
-    add("8-bit short palette", 10, 3, 8, 20, BmpFile{.palette = grey16});
-    add("4-bit OS/2", 7, 6, 4, 16, BmpFile{.headerSize = 12, .palette = grey16});
-    add("1-bit", 17, 2, 1, 2, BmpFile{.palette = {0x000000, 0xFFFFFF}});
+    add("24-bit", 13, 7, 24, 0x1000000, [](BmpFile&) {});
+    add("24-bit top-down", 9, 5, 24, 0x1000000, [](BmpFile& f) { f.topDown = true; });
+    add("32-bit", 8, 3, 32, 0x1000000, [](BmpFile&) {});
+    add("16-bit 5-6-5", 11, 4, 16, 0x10000, [](BmpFile& f) {
+        f.compression = 3;
+        f.masks = {0xF800, 0x07E0, 0x001F};
+    });
+    add("8-bit short palette", 10, 3, 8, 20, [&](BmpFile& f) { f.palette = grey16; });
+    add("4-bit OS/2", 7, 6, 4, 16, [&](BmpFile& f) {
+        f.headerSize = 12;
+        f.palette = grey16;
+    });
+    add("1-bit", 17, 2, 1, 2, [](BmpFile& f) { f.palette = {0x000000, 0xFFFFFF}; });
     // Run-length: a run, a delta past two pixels and a row, an absolute run, end of picture.
-    BmpFile rle{.width = 8, .height = 3, .bits = 8, .compression = 1, .palette = grey16};
+    BmpFile rle;
+    rle.width = 8;
+    rle.height = 3;
+    rle.bits = 8;
+    rle.compression = 1;
+    rle.palette = grey16;
     rle.pixels = {3, 2, 0, 2, 2, 1, 0, 3, 5, 9, 15, 0, 0, 1};
     out.push_back({"RLE8 with a delta", rle});
     return out;
