@@ -1,34 +1,47 @@
-// greyplanes-cli: converts one picture to the C text of its two grey planes.
+// greyplanes-cli: converts one picture to the C text of its two grey planes, or such text back
+// to the picture.
 
 #include "cli/converter.h"
+#include "cli/options.h"
+#include "cli/reverse.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QStringList>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: greyplanes-cli [options] INPUT\n"
-    "Reduces the picture INPUT to four grey levels and writes its dark and light bit planes\n"
-    "as the C arrays Untitled_d and Untitled_l.\n"
-    "\n"
-    "  -o, --output FILE    write the C text to FILE instead of standard output\n"
-    "  -p, --picture FILE   also write the four-level picture to FILE as a 24-bit bitmap\n"
-    "  -q, --quiet          no progress display\n"
-    "  -h, --help           show this help and exit\n"
-    "  -V, --version        show the version and exit\n"
-    "\n"
-    "Files are replaced only when completely written. Progress goes to standard error when it\n"
-    "is a terminal.\n"
-    "Exit status: 0 on success, 1 when a file cannot be read or written, 2 for a usage error.\n";
-
-int usageError(const QString& message) {
+int usageError(const std::string& message) {
     std::fprintf(stderr, "greyplanes-cli: %s\nTry 'greyplanes-cli --help' for more.\n",
-                 message.toLocal8Bit().constData());
+                 message.c_str());
     return 2;
+}
+
+int stdoutIsClosed() {
+    std::fputs("greyplanes-cli: standard output: it is closed\n", stderr);
+    return 1;
+}
+
+// Puts /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file opened
+// later gets a standard stream's number and receives what was meant for it. Returns whether
+// standard output was closed.
+bool occupyClosedStandardStreams() {
+    bool stdoutClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // open() takes the lowest free number, which is this one.
+            const int taken = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (taken != fd) {
+                _exit(1);
+            }
+            stdoutClosed = stdoutClosed || fd == STDOUT_FILENO;
+        }
+    }
+    return stdoutClosed;
 }
 
 // Qt's decoders chatter on standard error about the files they refuse ("libpng error: ...",
@@ -42,53 +55,42 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before anything opens a file.
+    const bool stdoutClosed = occupyClosedStandardStreams();
+
+    // The arguments as bytes: a name that is not valid in the locale's encoding still reaches
+    // the file system exactly as given.
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const cli::ParsedCommandLine parsed = cli::parseCommandLine(arguments);
+    switch (parsed.request) {
+    case cli::Request::UsageError:
+        return usageError(parsed.error);
+    case cli::Request::Help:
+        if (stdoutClosed) {
+            return stdoutIsClosed();
+        }
+        std::fwrite(cli::usageText().data(), 1, cli::usageText().size(), stdout);
+        return 0;
+    case cli::Request::Version:
+        if (stdoutClosed) {
+            return stdoutIsClosed();
+        }
+        std::printf("greyplanes-cli %s\n", GREYPLANES_VERSION);
+        return 0;
+    case cli::Request::Run:
+        break;
+    }
+    cli::Options options = parsed.options;
+    if (const auto clash = cli::sameFileProblem(options)) {
+        return usageError(*clash);
+    }
+    // Nothing is read when the result could not be written anyway.
+    if (stdoutClosed && options.textOutput.empty()) {
+        return stdoutIsClosed();
+    }
+    options.progress = options.progress && ::isatty(STDERR_FILENO);
+
     qInstallMessageHandler(quietQtMessages);
     QCoreApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments().mid(1);
-
-    cli::Options options;
-    bool quiet = false;
-    bool endOfOptions = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        auto value = [&](std::string* target) {
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            *target = QFile::encodeName(args[++i]).toStdString();
-            return true;
-        };
-        if (endOfOptions || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
-            if (!options.input.empty()) {
-                return usageError(QStringLiteral("only one INPUT file can be given"));
-            }
-            options.input = QFile::encodeName(arg).toStdString();
-        } else if (arg == QLatin1String("--")) {
-            endOfOptions = true;
-        } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == QLatin1String("-V") || arg == QLatin1String("--version")) {
-            std::printf("greyplanes-cli %s\n", GREYPLANES_VERSION);
-            return 0;
-        } else if (arg == QLatin1String("-q") || arg == QLatin1String("--quiet")) {
-            quiet = true;
-        } else if (arg == QLatin1String("-o") || arg == QLatin1String("--output")) {
-            if (!value(&options.textOutput) || options.textOutput.empty()) {
-                return usageError(QStringLiteral("%1 needs a FILE").arg(arg));
-            }
-        } else if (arg == QLatin1String("-p") || arg == QLatin1String("--picture")) {
-            if (!value(&options.pictureOutput) || options.pictureOutput.empty()) {
-                return usageError(QStringLiteral("%1 needs a FILE").arg(arg));
-            }
-        } else {
-            return usageError(QStringLiteral("unknown option %1").arg(arg));
-        }
-    }
-    if (options.input.empty()) {
-        return usageError(QStringLiteral("no INPUT file given"));
-    }
-    options.progress = !quiet && isatty(STDERR_FILENO);
-    options.style.source = options.input;
-    return cli::convert(options, stderr);
+    return options.reverseWidth > 0 ? cli::reverse(options, stderr) : cli::convert(options, stderr);
 }

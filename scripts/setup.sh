@@ -11,6 +11,7 @@ packages=(
     xvfb xauth xdotool                 # driving the real window in a virtual X server
     clang-format
     appstream desktop-file-utils       # validating the AppStream metadata and the desktop entry
+    groff-base                         # checking the manual pages
     python3 python3-numpy python3-pil  # bench/ and the benchmark baseline
     time                               # peak-memory figures
 )

@@ -255,6 +255,9 @@ CliResult runCli(const std::vector<std::string>& args, const RunOptions& options
             dup2(in, 0) < 0) {
             _exit(126);
         }
+        for (const int fd : options.closed) {
+            ::close(fd);
+        }
         if (options.addressLimit != 0) {
             const rlimit limit{options.addressLimit, options.addressLimit};
             if (setrlimit(RLIMIT_AS, &limit) != 0) {

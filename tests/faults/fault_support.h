@@ -70,6 +70,7 @@ class SmallFileSystem {
 struct RunOptions {
     bool asNobody = false;          // drop root to uid/gid 65534 before running
     std::uint64_t addressLimit = 0; // RLIMIT_AS in bytes; 0 for none
+    std::vector<int> closed = {};   // standard descriptors (0, 1, 2) closed when it starts
 };
 
 struct CliResult {
