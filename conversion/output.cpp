@@ -41,21 +41,12 @@ constexpr auto kFourPixels = makeFourPixels();
 void storedRow(const imaging::Planes& planes, int y, std::uint8_t* out, std::size_t stride) {
     const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
     const auto width = static_cast<std::size_t>(planes.width);
-    const std::size_t size = planes.dark.size();
-    const auto shift = static_cast<unsigned>(offset % 8);
-    // The eight bits that start at the row's bit offset plus 8k.
-    auto byteAt = [&](const std::vector<std::uint8_t>& plane, std::size_t k) {
-        const unsigned high = plane[k];
-        const unsigned low = shift != 0 && k + 1 < size ? plane[k + 1] : 0u;
-        return ((high << 8 | low) >> (8 - shift)) & 0xFFu;
-    };
     std::uint8_t* p = out;
     // Whole groups of eight pixels write 24 bytes; the last group may write past the row's
     // pixels into its padding and the spare bytes, which are set right after.
     for (std::size_t x = 0; x < width; x += 8, p += 24) {
-        const std::size_t k = (offset + x) / 8;
-        const unsigned d = byteAt(planes.dark, k);
-        const unsigned l = byteAt(planes.light, k);
+        const unsigned d = imaging::eightBitsAt(planes.dark, offset + x);
+        const unsigned l = imaging::eightBitsAt(planes.light, offset + x);
         std::memcpy(p, kFourPixels[(d >> 4) * 16 + (l >> 4)].data(), 16);
         std::memcpy(p + 12, kFourPixels[(d & 15u) * 16 + (l & 15u)].data(), 16);
     }

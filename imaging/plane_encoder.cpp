@@ -99,31 +99,6 @@ void encodeRow(Planes& planes, int y, std::span<const Pixel> row) {
     orShifted(planes.light.data() + first, light.data(), bytes, shift, end);
 }
 
-void decodeRow(const Planes& planes, int y, std::span<Pixel> row) {
-    static constexpr Pixel kLevels[4] = {0xFF000000u | kWhite, 0xFF000000u | kLightGrey,
-                                         0xFF000000u | kDarkGrey, 0xFF000000u | kBlack};
-    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
-    const std::size_t count = std::min(row.size(), static_cast<std::size_t>(planes.width));
-    const std::size_t size = planes.dark.size();
-    const auto shift = static_cast<unsigned>(offset % 8);
-    // Eight pixels at a time: the byte of each plane that starts at the row's bit offset.
-    auto byteAt = [&](const std::vector<std::uint8_t>& plane, std::size_t k) {
-        const unsigned high = plane[k];
-        const unsigned low = shift != 0 && k + 1 < size ? plane[k + 1] : 0u;
-        return ((high << 8 | low) >> (8 - shift)) & 0xFFu;
-    };
-    for (std::size_t x = 0; x < count; x += 8) {
-        const std::size_t k = (offset + x) / 8;
-        const unsigned d = byteAt(planes.dark, k);
-        const unsigned l = byteAt(planes.light, k);
-        const std::size_t n = std::min<std::size_t>(8, count - x);
-        for (std::size_t i = 0; i < n; ++i) {
-            const unsigned bit = 7 - static_cast<unsigned>(i);
-            row[x + i] = kLevels[((d >> bit) & 1u) * 2 + ((l >> bit) & 1u)];
-        }
-    }
-}
-
 std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
                                    RowProgress& progress, RowLayout layout) {
     Planes planes{std::max<int>(width, 0), std::max<int>(height, 0), layout, {}, {}};

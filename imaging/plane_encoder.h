@@ -35,9 +35,15 @@ Planes makePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
 // order.
 void encodeRow(Planes& planes, int y, std::span<const Pixel> row);
 
-// The level colours that row y's bits stand for, into `row` (planes.width pixels, top byte
-// 0xFF).
-void decodeRow(const Planes& planes, int y, std::span<Pixel> row);
+// The eight bits of a plane that start at bit `bit` (counting from the first byte's top bit),
+// the first of them in bit 7; bits past the plane's end are zero.
+inline unsigned eightBitsAt(const std::vector<std::uint8_t>& plane, std::size_t bit) {
+    const std::size_t k = bit / 8;
+    const auto shift = static_cast<unsigned>(bit % 8);
+    const unsigned high = plane[k];
+    const unsigned low = shift != 0 && k + 1 < plane.size() ? plane[k + 1] : 0u;
+    return ((high << 8 | low) >> (8 - shift)) & 0xFFu;
+}
 
 // Encodes height x width pixels. Only exact level colours set bits; anything else counts as
 // white. Reports the total, yields before the first row, between rows and once after the

@@ -59,6 +59,15 @@ Pixel fromMasks(std::uint32_t word, const std::vector<std::uint32_t>& masks) {
     return p;
 }
 
+// Cases show by their names in test listings, not as bytes.
+template <class Case>
+requires requires(const Case& c) {
+    c.name;
+}
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
 struct Decoded {
     std::optional<std::string> refusal;
     std::optional<std::string> rowFailure;
@@ -137,6 +146,10 @@ struct IndexedCase {
     int bits;
     bool topDown;
 };
+
+void PrintTo(const IndexedCase& c, std::ostream* out) {
+    *out << c.bits << " bits, " << c.headerSize << "-byte header";
+}
 
 class IndexedTest : public ::testing::TestWithParam<IndexedCase> {};
 
@@ -844,14 +857,12 @@ TEST(BitmapSource, FileSourceNamesAReadError) {
 
 TEST(BitmapWriter, HeaderIsTheOneSavedPicturesAlwaysHad) {
     const auto h = bitmap::bmp24Header(5, 3);
-    const std::uint8_t expected[54] = {'B',  'M', 102, 0,    0,    0,  0, 0, 0,
-                                       0,    54,  0,   0,    0, // file: size 54 + 3 × 16, offset 54
-                                       40,   0,   0,   0,    5,    0,  0, 0, 3,
-                                       0,    0,   0,   1,    0,    24, 0, // 40-byte header, 5 × 3,
-                                                                          // 24 bits
-                                       0,    0,   0,   0,    48,   0,  0, 0, 0xC4,
-                                       0x0E, 0,   0,   0xC4, 0x0E, 0,  0, // 3780 pixels per metre
-                                       0,    0,   0,   0,    0,    0,  0, 0};
+    const std::uint8_t expected[54] = {
+        'B', 'M', 102, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file: size 54 + 3 × 16, offset 54
+        40, 0, 0, 0, 5, 0, 0, 0, 3, 0, 0, 0, 1, 0, 24, 0, // 40-byte header, 5 × 3,
+                                                          // 24 bits
+        0, 0, 0, 0, 48, 0, 0, 0, 0xC4, 0x0E, 0, 0, 0xC4, 0x0E, 0, 0, // 3780 pixels per metre
+        0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_TRUE(std::equal(h.begin(), h.end(), std::begin(expected)));
     EXPECT_EQ(bitmap::bmp24RowBytes(5), 16u);
     EXPECT_EQ(bitmap::bmp24RowBytes(4), 12u);
