@@ -2,22 +2,18 @@
 
 #include "bitmap/decoder.h"
 #include "surface/device_source.h"
+#include "surface/header_bounds.h"
 #include "surface/large_image.h"
 
 #include <QIODevice>
 #include <QImageReader>
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
 #include <unistd.h>
-#include <vector>
 
 namespace surface {
 namespace {
@@ -85,61 +81,6 @@ int allocationLimitMiB(const ReadLimits& limits) {
     return static_cast<int>(std::min<qint64>(mib, 1 << 30));
 }
 
-// libjpeg fills whatever a truncated JPEG lacks with grey, so Qt's reader would turn a few
-// hundred bytes claiming 32767 x 32767 pixels into a 4 GiB picture. A Huffman-coded frame holds
-// at least one bit for each 8 x 8 block of its full-size component (its first scan codes every
-// block's DC difference), so a shorter file is refused. Arithmetic-coded frames can be smaller
-// and are left to the decoder.
-bool checkJpegData(QIODevice& device, qint64 start, const QSize& size, QString* reason) {
-    // Qt's reader has moved on while reading the size; it continues from where it stopped.
-    const qint64 resume = device.pos();
-    if (!device.seek(start)) {
-        return true;
-    }
-    const QByteArray head = device.peek(1 << 20);
-    device.seek(resume);
-    const auto* b = reinterpret_cast<const unsigned char*>(head.constData());
-    const qsizetype n = head.size();
-    if (n < 4 || b[0] != 0xFF || b[1] != 0xD8) {
-        return true;
-    }
-    for (qsizetype p = 2; p + 4 <= n;) {
-        if (b[p] != 0xFF) {
-            return true; // not a marker: the decoder reports it
-        }
-        const unsigned char marker = b[p + 1];
-        if (marker == 0xFF) {
-            ++p; // fill byte
-            continue;
-        }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {
-            p += 2; // markers without a segment
-            continue;
-        }
-        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
-            const qint64 blocks =
-                (qint64{size.width()} + 7) / 8 * ((qint64{size.height()} + 7) / 8);
-            const qint64 need = blocks / 8;
-            const qint64 have = device.size() - start;
-            if (have < need) {
-                *reason = QStringLiteral("the file is truncated: its header claims %1, which "
-                                         "need at least %2 bytes as a JPEG picture, but the file "
-                                         "has only %3 bytes")
-                              .arg(sizeText(size.width(), size.height()))
-                              .arg(need)
-                              .arg(have);
-                return false;
-            }
-            return true;
-        }
-        if (marker == 0xDA || marker == 0xD9) {
-            return true; // a scan or the end before a frame the bound applies to
-        }
-        p += 2 + ((b[p + 2] << 8) | b[p + 3]);
-    }
-    return true;
-}
-
 // The formats we take, told by their first bytes; empty for anything else. Choosing the decoder
 // ourselves keeps Qt from trying all of its own on a user's file: it also reads XBM, XPM and
 // icons, with decoders less wary of hostile files (its XBM reader decodes a whole picture just
@@ -161,40 +102,6 @@ QByteArray formatOf(QIODevice& device) {
         return kPnm[(head[1] - '1') % 3];
     }
     return {};
-}
-
-// The width and height in a PNM header (magic, then numbers between white space and comments),
-// which Qt's reader does not report for large ones; nothing when the header is malformed, which
-// the reader then reports.
-std::optional<std::pair<qint64, qint64>> pnmExtent(QIODevice& device) {
-    const QByteArray head = device.peek(4096);
-    qsizetype at = 2;
-    auto number = [&]() -> std::optional<qint64> {
-        while (at < head.size()) {
-            if (head[at] == '#') {
-                while (at < head.size() && head[at] != '\n') {
-                    ++at;
-                }
-            } else if (std::isspace(static_cast<unsigned char>(head[at]))) {
-                ++at;
-            } else {
-                break;
-            }
-        }
-        qint64 value = 0;
-        const qsizetype first = at;
-        while (at < head.size() && std::isdigit(static_cast<unsigned char>(head[at])) &&
-               value < (qint64{1} << 40)) {
-            value = value * 10 + (head[at++] - '0');
-        }
-        return at > first ? std::optional<qint64>(value) : std::nullopt;
-    };
-    const auto width = number();
-    const auto height = number();
-    if (!width || !height) {
-        return std::nullopt;
-    }
-    return std::pair{*width, *height};
 }
 
 // Some of Qt's decoders (libpng's) print their complaints straight to standard error. The
@@ -252,9 +159,16 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
     if (size.isValid() && !checkExtent(size.width(), size.height(), limits, reason)) {
         return {};
     }
-    if (size.isValid() && format == "jpeg" && !device.isSequential() &&
-        !checkJpegData(device, start, size, reason)) {
-        return {};
+    if (size.isValid() && format == "jpeg" && !device.isSequential()) {
+        if (const qint64 need = jpegLeastBytes(device, start, size); device.size() - start < need) {
+            *reason = QStringLiteral("the file is truncated: its header claims %1, which need at "
+                                     "least %2 bytes as a JPEG picture, but the file has only %3 "
+                                     "bytes")
+                          .arg(sizeText(size.width(), size.height()))
+                          .arg(need)
+                          .arg(device.size() - start);
+            return {};
+        }
     }
     QImage image = reader.read();
     if (image.isNull()) {
