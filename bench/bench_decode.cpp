@@ -1,10 +1,13 @@
-// Decode speed of the bitmap decoder: a 24-bit bitmap from the page cache, row by row.
+// Decode speed of the bitmap decoder: a 24-bit bitmap from the page cache, row by row, read the
+// way both programs read it (a Qt file device).
 //   bench_decode [FILE] [SIDE]
 // Writes FILE (default /tmp/greyplanes-bench-SIDE.bmp, SIDE default 8192) if it does not exist,
 // reads it once to warm the page cache, then decodes it five times and prints each speed.
 
 #include "bitmap/decoder.h"
 #include "bitmap/writer.h"
+#include "surface/device_source.h"
+#include "surface/input_file.h"
 
 #include <chrono>
 #include <cstdio>
@@ -48,12 +51,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (int run = 0; run < 6; ++run) {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        if (file == nullptr) {
+        const auto start = std::chrono::steady_clock::now();
+        auto opened = surface::openPictureFile(path);
+        if (!std::holds_alternative<std::unique_ptr<QFile>>(opened)) {
             return 1;
         }
-        const auto start = std::chrono::steady_clock::now();
-        bitmap::FileSource source(file);
+        surface::DeviceSource source(*std::get<std::unique_ptr<QFile>>(opened));
         bitmap::Decoder decoder(source);
         if (const auto refusal = decoder.readHeader()) {
             std::fprintf(stderr, "%s\n", refusal->c_str());
@@ -70,7 +73,6 @@ int main(int argc, char** argv) {
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::fclose(file);
         const double pixels = double(decoder.width()) * decoder.height();
         // The first run only warms the page cache.
         if (run > 0) {

@@ -1,9 +1,8 @@
 #pragma once
-// Where a bitmap's bytes come from: a file, memory, or whatever a caller wraps.
+// Where a bitmap's bytes come from: memory, or whatever a caller wraps (a file device).
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,21 +32,6 @@ class MemorySource final : public ByteSource {
   private:
     std::span<const std::uint8_t> m_bytes;
     std::size_t m_pos = 0;
-};
-
-// An open stdio stream, read from its current position. The size is known when the stream is
-// a regular file; it is measured once, so a file that shrinks later is noticed by the reads.
-class FileSource final : public ByteSource {
-  public:
-    explicit FileSource(std::FILE* file);
-    std::size_t read(std::span<std::uint8_t> data) override;
-    std::optional<std::uint64_t> remaining() const override;
-    std::optional<std::string> error() const override { return m_error; }
-
-  private:
-    std::FILE* m_file;
-    std::optional<std::uint64_t> m_remaining;
-    std::optional<std::string> m_error;
 };
 
 } // namespace bitmap

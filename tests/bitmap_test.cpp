@@ -15,7 +15,6 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 using namespace testing_support;
 using bitmap::Pixel;
@@ -800,56 +799,6 @@ TEST(BitmapDecoder, LooksLikeBitmap) {
     EXPECT_TRUE(bitmap::looksLikeBitmap(bm));
     EXPECT_FALSE(bitmap::looksLikeBitmap(png));
     EXPECT_FALSE(bitmap::looksLikeBitmap(std::span<const std::uint8_t>(bm, 1)));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Sources.
-
-TEST(BitmapSource, FileSourceKnowsARegularFilesRemainingBytes) {
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    const Bytes bytes = buildBmp(small24());
-    std::fputs("xyz", file);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fseek(file, 3, SEEK_SET);
-    bitmap::FileSource source(file);
-    EXPECT_EQ(source.remaining(), bytes.size());
-    const Decoded d = decodeFrom(source);
-    ASSERT_FALSE(d.refusal) << *d.refusal;
-    EXPECT_EQ(d.pixels, (std::vector<Pixel>{opaque(1), opaque(2), opaque(3), opaque(4)}));
-    EXPECT_EQ(source.remaining(), 0u);
-    EXPECT_FALSE(source.error());
-    std::fclose(file);
-}
-
-TEST(BitmapSource, FileSourceOnAPipeHasNoSize) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const Bytes bytes = buildBmp(small24());
-    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fds[1]);
-    std::FILE* file = ::fdopen(fds[0], "rb");
-    ASSERT_NE(file, nullptr);
-    bitmap::FileSource source(file);
-    EXPECT_FALSE(source.remaining());
-    const Decoded d = decodeFrom(source);
-    ASSERT_FALSE(d.refusal) << *d.refusal;
-    EXPECT_EQ(d.pixels, (std::vector<Pixel>{opaque(1), opaque(2), opaque(3), opaque(4)}));
-    std::fclose(file);
-}
-
-TEST(BitmapSource, FileSourceNamesAReadError) {
-    // Reading a directory fails with EISDIR.
-    std::FILE* file = std::fopen("/", "rb");
-    if (file == nullptr) {
-        GTEST_SKIP() << "cannot open / as a stream here";
-    }
-    bitmap::FileSource source(file);
-    const Decoded d = decodeFrom(source);
-    ASSERT_TRUE(d.refusal.has_value());
-    EXPECT_NE(d.refusal->find("the file cannot be read (Is a directory)"), std::string::npos)
-        << *d.refusal;
-    std::fclose(file);
 }
 
 // ---------------------------------------------------------------------------------------------

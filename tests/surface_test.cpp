@@ -78,38 +78,20 @@ struct Variant {
 
 } // namespace
 
-TEST(SurfaceLoad, EveryBitmapVariantGivesItsExactColours) {
+TEST(SurfaceLoad, BitmapsLandTheRightWayUp) {
     const std::vector<std::uint32_t> palette16 = {
         0x000000, 0x123456, 0xABCDEF, 0xFFFFFF, 0x5A595A, 0xB4B4B4, 0x0000FF, 0x00FF00,
         0xFF0000, 0x808080, 0x7F7F7F, 0x2A2A2A, 0x2B2B2B, 0xD4D4D4, 0xD5D5D5, 0x010203};
+    // Every variant is decoded by the bitmap decoder and tested with it; here, that its rows
+    // land on the surface the right way up, in either row order and kind of pixel.
     const Variant variants[] = {
-        {"1-bit", {1, BmpCompression::Rgb, 40, false, {}, {0x0A0B0C, 0xF0E0D0}}, true},
-        {"4-bit", {4, BmpCompression::Rgb, 40, false, {}, palette16}, true},
         {"8-bit", {8, BmpCompression::Rgb, 40, false, {}, palette16}, true},
-        {"8-bit top-down", {8, BmpCompression::Rgb, 40, true, {}, palette16}, true},
-        {"8-bit old header", {8, BmpCompression::Rgb, 12, false, {}, palette16}, true},
-        {"RLE8", {8, BmpCompression::Rle8, 40, false, {}, palette16}, true},
         {"RLE4", {4, BmpCompression::Rle4, 40, false, {}, palette16}, true},
-        {"16-bit 5-5-5", {16, BmpCompression::Rgb, 40, false, {}, {}}, false},
         {"16-bit 5-6-5",
          {16, BmpCompression::BitFields, 40, false, {0xF800, 0x07E0, 0x001F}, {}},
          false},
-        {"24-bit", {24, BmpCompression::Rgb, 40, false, {}, {}}, false},
         {"24-bit top-down", {24, BmpCompression::Rgb, 40, true, {}, {}}, false},
         {"24-bit old header", {24, BmpCompression::Rgb, 12, false, {}, {}}, false},
-        {"24-bit V4 header", {24, BmpCompression::Rgb, 108, false, {}, {}}, false},
-        {"24-bit V5 header", {24, BmpCompression::Rgb, 124, false, {}, {}}, false},
-        {"32-bit", {32, BmpCompression::Rgb, 40, false, {}, {}}, false},
-        {"32-bit top-down", {32, BmpCompression::Rgb, 40, true, {}, {}}, false},
-        {"32-bit bit fields",
-         {32, BmpCompression::BitFields, 40, false, {0x00FF0000, 0x0000FF00, 0x000000FF}, {}},
-         false},
-        {"32-bit swapped bit fields",
-         {32, BmpCompression::BitFields, 40, false, {0x000000FF, 0x0000FF00, 0x00FF0000}, {}},
-         false},
-        {"32-bit V5 bit fields",
-         {32, BmpCompression::BitFields, 124, false, {0x00FF0000, 0x0000FF00, 0x000000FF}, {}},
-         false},
     };
     TempFiles files;
     for (const Variant& v : variants) {
