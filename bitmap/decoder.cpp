@@ -178,7 +178,6 @@ struct Decoder::State {
     int bits = 0;
     Layout layout = Layout::Rgb24;
     RowDecoder rgb24 = decode24;
-    std::string kind;
     std::array<Pixel, 256> palette{};
     std::array<Channel, 3> channels;
     std::vector<Pixel> table16; // every 16-bit pixel's colour
@@ -281,10 +280,6 @@ std::optional<std::string> Decoder::State::setUpMasks(std::uint32_t red, std::ui
         }
         channels[c].setUp(masks[c]);
     }
-    const std::string widths = std::to_string(channels[0].bits) + "-" +
-                               std::to_string(channels[1].bits) + "-" +
-                               std::to_string(channels[2].bits);
-    kind = std::to_string(bits) + "-bit " + (fromFields ? "bit fields (" : "(") + widths + ")";
     if (bits == 32 && red == 0x00FF0000u && green == 0x0000FF00u && blue == 0x000000FFu) {
         layout = Layout::Rgb32;
     } else if (bits == 32) {
@@ -465,16 +460,12 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
         }
         if (rle) {
             layout = c == Compression::Rle8 ? Layout::Rle8 : Layout::Rle4;
-            kind = std::to_string(bits) + "-bit " + (layout == Layout::Rle8 ? "RLE8" : "RLE4");
         } else {
             layout = Layout::Indexed;
-            kind = std::to_string(bits) + "-bit palette (" + std::to_string(count) +
-                   (count == 1 ? " colour)" : " colours)");
         }
     } else if (bits == 24) {
         layout = Layout::Rgb24;
         rgb24 = bestDecode24();
-        kind = "24-bit";
     } else if (fields) {
         if (auto refused = setUpMasks(red, green, blue, true)) {
             return refused;
@@ -673,10 +664,6 @@ int Decoder::height() const {
 
 bool Decoder::topDown() const {
     return m_state->topDown;
-}
-
-std::string Decoder::kind() const {
-    return m_state->kind;
 }
 
 int Decoder::nextRowY() const {

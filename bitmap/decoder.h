@@ -46,8 +46,6 @@ class Decoder {
     int height() const;
     // Rows are stored from the top (true) or, as usual, from the bottom (false).
     bool topDown() const;
-    // A few words on the kind, e.g. "8-bit RLE8" or "16-bit bit fields (5-6-5)".
-    std::string kind() const;
 
     // Decodes the next row in file order into `row` (width() pixels): the bottom row first
     // unless topDown(). Returns the reason when the file fails or ends before the row is

@@ -74,7 +74,6 @@ struct Decoded {
     int width = 0;
     int height = 0;
     bool topDown = false;
-    std::string kind;
     std::vector<Pixel> pixels; // from the top-left
 };
 
@@ -88,7 +87,6 @@ Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {}
     d.width = decoder.width();
     d.height = decoder.height();
     d.topDown = decoder.topDown();
-    d.kind = decoder.kind();
     d.pixels.assign(static_cast<std::size_t>(d.width) * d.height, 0);
     std::vector<Pixel> row(static_cast<std::size_t>(d.width));
     for (int i = 0; i < d.height; ++i) {
@@ -414,23 +412,6 @@ TEST(BitmapDecoder, SkipsTheGapBeforeThePixelData) {
     ASSERT_FALSE(d.refusal) << *d.refusal;
     EXPECT_EQ(d.pixels, (std::vector<Pixel>{opaque(1), opaque(2), opaque(3), opaque(4), opaque(5),
                                             opaque(6)}));
-}
-
-TEST(BitmapDecoder, NamesItsKind) {
-    BmpFile f;
-    f.bits = 16;
-    f.compression = 3;
-    f.masks = {0xF800, 0x07E0, 0x001F};
-    f.pixels = packRows(1, 1, 16, {0});
-    EXPECT_EQ(decode(buildBmp(f)).kind, "16-bit bit fields (5-6-5)");
-    f = {};
-    f.bits = 8;
-    f.compression = 1;
-    f.pixels = {0, 1};
-    EXPECT_EQ(decode(buildBmp(f)).kind, "8-bit RLE8");
-    f = {};
-    f.pixels = packRows(1, 1, 24, {0});
-    EXPECT_EQ(decode(buildBmp(f)).kind, "24-bit");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -791,14 +772,6 @@ TEST(BitmapDecoder, RowsBeforeTheHeaderOrAfterTheLastAreRefused) {
     EXPECT_FALSE(decoder.readRow(row));
     EXPECT_FALSE(decoder.readRow(row));
     EXPECT_TRUE(decoder.readRow(row).has_value());
-}
-
-TEST(BitmapDecoder, LooksLikeBitmap) {
-    const std::uint8_t bm[] = {'B', 'M'};
-    const std::uint8_t png[] = {0x89, 'P'};
-    EXPECT_TRUE(bitmap::looksLikeBitmap(bm));
-    EXPECT_FALSE(bitmap::looksLikeBitmap(png));
-    EXPECT_FALSE(bitmap::looksLikeBitmap(std::span<const std::uint8_t>(bm, 1)));
 }
 
 // ---------------------------------------------------------------------------------------------
