@@ -322,31 +322,6 @@ TEST_F(DesktopTest, DropsAreRefusedDuringOpensScan) {
 
 // ---- the View menu ----
 
-TEST_F(DesktopTest, ViewAndEditMenusHoldTheirCommandsWithTheirShortcuts) {
-    Harness h;
-    auto entries = [&](const char* menu) {
-        QStringList names;
-        for (QAction* action : h.form().findChild<QMenu*>(QLatin1String(menu))->actions()) {
-            names << action->objectName();
-        }
-        return names;
-    };
-    EXPECT_EQ(entries("mEdit"), QStringList{"mCopyC"});
-    EXPECT_EQ(entries("mView"), (QStringList{"mZoomIn", "mZoomOut", "mActualSize"}));
-
-    const QList<QKeySequence> zoomIn = h.action("mZoomIn")->shortcuts();
-    EXPECT_TRUE(zoomIn.contains(QKeySequence(QKeySequence::ZoomIn)));
-    EXPECT_TRUE(zoomIn.contains(QKeySequence(QStringLiteral("Ctrl+="))));
-    EXPECT_TRUE(h.action("mZoomOut")->shortcuts().contains(QKeySequence(QStringLiteral("Ctrl+-"))));
-    EXPECT_EQ(h.action("mActualSize")->shortcut(), QKeySequence(QStringLiteral("Ctrl+0")));
-    EXPECT_EQ(h.action("mCopyC")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+C")));
-    QStringList captions;
-    for (const char* name : {"mCopyC", "mZoomIn", "mZoomOut", "mActualSize"}) {
-        captions << h.action(name)->text().remove('&');
-    }
-    EXPECT_EQ(captions, (QStringList{"Copy C Code", "Zoom In", "Zoom Out", "Actual Size"}));
-}
-
 TEST_F(DesktopTest, ZoomStaysWithinOneToSixteen) {
     Harness h;
     window::PictureView& view = h.view();
