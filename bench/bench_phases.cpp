@@ -16,8 +16,8 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int fail(const surface::Failure& failure) {
-    std::fprintf(stderr, "%s\n", failure.message().toLocal8Bit().constData());
+int fail(const base::Error& failure) {
+    std::fprintf(stderr, "%s\n", base::message(failure).c_str());
     return 1;
 }
 
@@ -32,7 +32,7 @@ int main(int argc, char* argv[]) {
     imaging::NoProgress none;
     auto t = std::chrono::steady_clock::now();
     auto converted = conversion::convertFile(argv[1], imaging::RowLayout::Packed, none);
-    if (const auto* failure = std::get_if<surface::Failure>(&converted)) {
+    if (const auto* failure = std::get_if<base::Error>(&converted)) {
         return fail(*failure);
     }
     const imaging::Planes& planes = std::get<imaging::Planes>(converted);

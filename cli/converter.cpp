@@ -1,5 +1,6 @@
 #include "cli/converter.h"
 
+#include "cli/messages.h"
 #include "conversion/output.h"
 #include "conversion/stream.h"
 
@@ -52,9 +53,9 @@ class Status {
 
 int convert(const Options& options, std::FILE* errors) {
     Status status(options.progress, errors);
-    auto report = [&](const surface::Failure& failure) {
+    auto report = [&](const base::Error& failure) {
         status.show("");
-        std::fprintf(errors, "greyplanes-cli: %s\n", failure.message().toLocal8Bit().constData());
+        printError(errors, failure);
     };
 
     status.show("reading " + options.input);
@@ -63,7 +64,7 @@ int convert(const Options& options, std::FILE* errors) {
     imaging::RowProgress& progress =
         options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
     auto converted = conversion::convertFile(options.input, options.layout, progress);
-    if (const auto* failure = std::get_if<surface::Failure>(&converted)) {
+    if (const auto* failure = std::get_if<base::Error>(&converted)) {
         report(*failure);
         return 1;
     }

@@ -1,5 +1,6 @@
 #include "cli/reverse.h"
 
+#include "cli/messages.h"
 #include "conversion/output.h"
 #include "imaging/c_array_reader.h"
 
@@ -15,7 +16,7 @@ namespace cli {
 namespace {
 
 void report(std::FILE* errors, const std::string& file, const std::string& reason) {
-    std::fprintf(errors, "greyplanes-cli: %s: %s\n", file.c_str(), reason.c_str());
+    printError(errors, base::Error{file, reason});
 }
 
 // The whole file, or the reason it cannot be read.
@@ -109,7 +110,7 @@ int reverse(const Options& options, std::FILE* errors) {
     planes.light.resize(planes.planeBytes());
     if (const auto failure =
             conversion::writePicture(planes, conversion::Target{options.textOutput})) {
-        std::fprintf(errors, "greyplanes-cli: %s\n", failure->message().toLocal8Bit().constData());
+        printError(errors, *failure);
         return 1;
     }
     return 0;

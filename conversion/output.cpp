@@ -55,7 +55,7 @@ void storedRow(const imaging::Planes& planes, int y, std::uint8_t* out, std::siz
 
 } // namespace
 
-std::optional<surface::Failure> writeText(const imaging::Planes& planes,
+std::optional<base::Error> writeText(const imaging::Planes& planes,
                                           const imaging::TextStyle& style, const Target& target,
                                           surface::Durability durability) {
     bool outOfMemory = false;
@@ -72,7 +72,7 @@ std::optional<surface::Failure> writeText(const imaging::Planes& planes,
         durability, [&] { return outOfMemory ? kNoMemory : QString(); });
 }
 
-std::optional<surface::Failure> writePicture(const imaging::Planes& planes, const Target& target,
+std::optional<base::Error> writePicture(const imaging::Planes& planes, const Target& target,
                                              surface::Durability durability) {
     bool outOfMemory = false;
     auto produce = [&](const surface::ByteSink& sink) {

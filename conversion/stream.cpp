@@ -13,14 +13,14 @@
 namespace conversion {
 namespace {
 
-using Result = std::variant<imaging::Planes, surface::Failure>;
+using Result = base::Result<imaging::Planes>;
 
-Result streamBitmap(QIODevice& file, const QString& name, imaging::RowLayout layout,
+Result streamBitmap(QIODevice& file, const std::string& name, imaging::RowLayout layout,
                     imaging::RowProgress& progress) {
     surface::DeviceSource source(file);
     bitmap::Decoder decoder(source);
     if (const auto refused = decoder.readHeader()) {
-        return surface::Failure{name, QString::fromStdString(*refused)};
+        return base::Error{name, *refused};
     }
     const int width = decoder.width();
     const int height = decoder.height();
@@ -30,7 +30,7 @@ Result streamBitmap(QIODevice& file, const QString& name, imaging::RowLayout lay
     for (int done = 0; done < height; ++done) {
         const int y = decoder.nextRowY();
         if (const auto failed = decoder.readRow(row)) {
-            return surface::Failure{name, QString::fromStdString(*failed)};
+            return base::Error{name, *failed};
         }
         imaging::quantizeRow(row);
         imaging::encodeRow(planes, y, row);
@@ -39,12 +39,12 @@ Result streamBitmap(QIODevice& file, const QString& name, imaging::RowLayout lay
     return planes;
 }
 
-Result convertWhole(QIODevice& file, const QString& name, imaging::RowLayout layout,
+Result convertWhole(QIODevice& file, const std::string& name, imaging::RowLayout layout,
                     imaging::RowProgress& progress) {
     QString reason;
     QImage picture = surface::readPicture(file, &reason);
     if (picture.isNull()) {
-        return surface::Failure{name, reason};
+        return surface::failure(name, reason);
     }
     imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height(), layout);
     progress.reportTotal(static_cast<std::int16_t>(picture.height()));
@@ -62,9 +62,8 @@ Result convertWhole(QIODevice& file, const QString& name, imaging::RowLayout lay
 
 Result convertFile(const std::string& path, imaging::RowLayout layout,
                    imaging::RowProgress& progress) {
-    const QString name = surface::displayName(path);
     auto opened = surface::openPictureFile(path);
-    if (auto* failure = std::get_if<surface::Failure>(&opened)) {
+    if (auto* failure = std::get_if<base::Error>(&opened)) {
         return *failure;
     }
     QFile& file = *std::get<std::unique_ptr<QFile>>(opened);
@@ -72,11 +71,11 @@ Result convertFile(const std::string& path, imaging::RowLayout layout,
         const QByteArray head = file.peek(2);
         if (bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
                                      static_cast<std::size_t>(head.size())})) {
-            return streamBitmap(file, name, layout, progress);
+            return streamBitmap(file, path, layout, progress);
         }
-        return convertWhole(file, name, layout, progress);
+        return convertWhole(file, path, layout, progress);
     } catch (const std::bad_alloc&) {
-        return surface::Failure{name, QStringLiteral("not enough memory to convert it")};
+        return base::Error{path, "not enough memory to convert it"};
     }
 }
 

@@ -15,7 +15,7 @@ namespace conversion {
 // held; the other formats are loaded whole through Qt's readers first. Progress counts the
 // rows done; a yield that asks to stop is ignored (the work is short per row and nobody waits
 // on it). Any failure, running out of memory included, is returned with its reason.
-std::variant<imaging::Planes, surface::Failure>
+base::Result<imaging::Planes>
 convertFile(const std::string& path, imaging::RowLayout layout, imaging::RowProgress& progress);
 
 } // namespace conversion

@@ -36,7 +36,7 @@ bool writeBmp24(const QImage& picture, const ByteSink& sink) {
     return true;
 }
 
-std::optional<Failure> saveBmp24(const QImage& picture, const std::string& path,
+std::optional<base::Error> saveBmp24(const QImage& picture, const std::string& path,
                                  Durability durability) {
     return saveFile(
         path, [&picture](const ByteSink& sink) { return writeBmp24(picture, sink); }, durability);

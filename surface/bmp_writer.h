@@ -14,7 +14,7 @@ namespace surface {
 bool writeBmp24(const QImage& picture, const ByteSink& sink);
 
 // The same into a file, replaced only when the new one is complete.
-std::optional<Failure> saveBmp24(const QImage& picture, const std::string& path,
+std::optional<base::Error> saveBmp24(const QImage& picture, const std::string& path,
                                  Durability durability = Durability::Cached);
 
 } // namespace surface

@@ -1,11 +1,21 @@
 #include "surface/failure.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace surface {
 
-QString Failure::message() const {
-    return QDir::toNativeSeparators(file) + QStringLiteral(": ") + reason;
+base::Error failure(const std::string& path, const QString& reason) {
+    return base::Error{path, reason.toStdString()};
+}
+
+QString messageText(const base::Error& error) {
+    const QString reason = QString::fromStdString(error.reason);
+    if (error.file.empty()) {
+        return reason;
+    }
+    return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(error.file))) +
+           QStringLiteral(": ") + reason;
 }
 
 } // namespace surface

@@ -1,16 +1,18 @@
 #pragma once
-// What went wrong with a file, in words a user can act on.
+// Errors of the Qt layers: made from Qt's words, shown with the platform's separators.
+
+#include "base/error.h"
 
 #include <QString>
+#include <string>
 
 namespace surface {
 
-struct Failure {
-    QString file;   // as the user gave it
-    QString reason; // e.g. "Permission denied"
+// An error about the file `path` (its bytes) for a reason in Qt's words.
+base::Error failure(const std::string& path, const QString& reason);
 
-    // "FILE: reason", with the platform's separators.
-    QString message() const;
-};
+// "FILE: reason" for a message box: the name decoded from its bytes, with the platform's
+// separators.
+QString messageText(const base::Error& error);
 
 } // namespace surface

@@ -13,6 +13,6 @@ namespace surface {
 // Opens the file by the bytes of its name. Missing, unreadable and empty files, folders, pipes
 // and devices are refused with the reason: a pipe or a device has no size to check a header
 // against, and opening a pipe with no writer waits forever.
-std::variant<std::unique_ptr<QFile>, Failure> openPictureFile(const std::string& path);
+base::Result<std::unique_ptr<QFile>> openPictureFile(const std::string& path);
 
 } // namespace surface

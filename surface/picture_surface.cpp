@@ -13,17 +13,16 @@ PictureSurface::PictureSurface(int width, int height)
     m_image.fill(Qt::white);
 }
 
-std::optional<Failure> PictureSurface::load(const QString& fileName) {
+std::optional<base::Error> PictureSurface::load(const QString& fileName) {
     auto opened = openPictureFile(QFile::encodeName(fileName).toStdString());
-    if (auto* failure = std::get_if<Failure>(&opened)) {
-        failure->file = fileName;
-        return *failure;
+    if (auto* error = std::get_if<base::Error>(&opened)) {
+        return *error;
     }
     QFile& file = *std::get<std::unique_ptr<QFile>>(opened);
     QString reason;
     QImage picture = readPicture(file, &reason);
     if (picture.isNull()) {
-        return Failure{fileName, reason};
+        return failure(QFile::encodeName(fileName).toStdString(), reason);
     }
     m_image = std::move(picture);
     return std::nullopt;
@@ -49,7 +48,7 @@ void PictureSurface::paint(int x, int y, imaging::Colour colour) {
         0xFF000000u | (static_cast<imaging::Pixel>(colour) & imaging::kColourMask);
 }
 
-std::optional<Failure> PictureSurface::save(const QString& fileName) const {
+std::optional<base::Error> PictureSurface::save(const QString& fileName) const {
     // A desktop save should survive a crash right after it.
     return saveBmp24(m_image, QFile::encodeName(fileName).toStdString(), Durability::Synced);
 }

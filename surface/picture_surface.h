@@ -16,7 +16,7 @@ class PictureSurface final : public imaging::Canvas {
     explicit PictureSurface(int width = 417, int height = 337);
 
     // Replaces the picture by the one in the file. On failure nothing changes.
-    std::optional<Failure> load(const QString& fileName);
+    std::optional<base::Error> load(const QString& fileName);
     // Replaces the picture by an image of any format (converted to the surface's own).
     void setPicture(const QImage& picture);
 
@@ -30,7 +30,7 @@ class PictureSurface final : public imaging::Canvas {
 
     // Writes the picture as a 24-bit bitmap; an existing file is replaced only when the new
     // one is complete.
-    std::optional<Failure> save(const QString& fileName) const;
+    std::optional<base::Error> save(const QString& fileName) const;
 
     // The pixels, for drawing on screen. Format_RGBX8888.
     const QImage& image() const { return m_image; }

@@ -102,19 +102,19 @@ std::string linkTarget(const std::string& path) {
     return error || real.empty() ? path : real.string();
 }
 
-std::optional<Failure> writeInPlace(const std::string& path,
+std::optional<base::Error> writeInPlace(const std::string& path,
                                     const std::function<bool(const ByteSink&)>& produce,
                                     const std::function<QString()>& whyNot) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return Failure{displayName(path), systemReason(errno)};
+        return failure(path, systemReason(errno));
     }
     auto reason = produceInto(fd, produce, whyNot);
     if (::close(fd) != 0 && !reason) {
         reason = systemReason(errno);
     }
     if (reason) {
-        return Failure{displayName(path), *reason};
+        return failure(path, *reason);
     }
     return std::nullopt;
 }
@@ -137,19 +137,19 @@ QString displayName(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
-std::optional<Failure> saveFile(const std::string& path,
+std::optional<base::Error> saveFile(const std::string& path,
                                 const std::function<bool(const ByteSink&)>& produce,
                                 Durability durability, const std::function<QString()>& whyNot) {
     if (path.empty()) {
         if (auto reason = produceInto(STDOUT_FILENO, produce, whyNot)) {
-            return Failure{QStringLiteral("standard output"), *reason};
+            return base::Error{"standard output", reason->toStdString()};
         }
         return std::nullopt;
     }
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) {
-        return Failure{displayName(path), QStringLiteral("is a folder")};
+        return failure(path, QStringLiteral("is a folder"));
     }
     if (writtenInPlace(path)) {
         return writeInPlace(path, produce, whyNot);
@@ -161,19 +161,15 @@ std::optional<Failure> saveFile(const std::string& path,
     if (::stat(folder.c_str(), &folderInfo) != 0) {
         const int error = errno;
         if (error == ENOENT) {
-            return Failure{
-                displayName(path),
-                QStringLiteral("the folder %1 does not exist").arg(absoluteFolder(folder))};
+            return failure(path, QStringLiteral("the folder %1 does not exist").arg(absoluteFolder(folder)));
         }
         if (error == ENOTDIR) {
-            return Failure{displayName(path),
-                           QStringLiteral("%1 is not a folder").arg(displayName(folder))};
+            return failure(path, QStringLiteral("%1 is not a folder").arg(displayName(folder)));
         }
-        return Failure{displayName(path), systemReason(error)};
+        return failure(path, systemReason(error));
     }
     if (!S_ISDIR(folderInfo.st_mode)) {
-        return Failure{displayName(path),
-                       QStringLiteral("%1 is not a folder").arg(displayName(folder))};
+        return failure(path, QStringLiteral("%1 is not a folder").arg(displayName(folder)));
     }
 
     // The new file is made beside the old one, so that the rename stays on one file system.
@@ -182,11 +178,10 @@ std::optional<Failure> saveFile(const std::string& path,
     if (fd < 0) {
         const int error = errno;
         if (error == EACCES || error == EROFS || error == EPERM) {
-            return Failure{displayName(path),
-                           QStringLiteral("the folder %1 cannot be written to (%2)")
-                               .arg(absoluteFolder(folder), systemReason(error))};
+            return failure(path, QStringLiteral("the folder %1 cannot be written to (%2)")
+                               .arg(absoluteFolder(folder), systemReason(error)));
         }
-        return Failure{displayName(path), systemReason(error)};
+        return failure(path, systemReason(error));
     }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     // A replaced file keeps its permissions; a new one gets the usual ones.
@@ -212,12 +207,12 @@ std::optional<Failure> saveFile(const std::string& path,
     }
     if (reason) {
         ::unlink(temporary.c_str());
-        return Failure{displayName(path), *reason};
+        return failure(path, *reason);
     }
     return std::nullopt;
 }
 
-std::optional<Failure> saveBytes(const std::string& path, std::string_view bytes,
+std::optional<base::Error> saveBytes(const std::string& path, std::string_view bytes,
                                  Durability durability) {
     return saveFile(
         path, [bytes](const ByteSink& sink) { return sink(bytes); }, durability);

@@ -102,7 +102,7 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
     imaging::NoProgress none;
     auto streamed = conversion::convertFile(local(input), imaging::RowLayout::Packed, none);
     ASSERT_TRUE(std::holds_alternative<imaging::Planes>(streamed))
-        << std::get<surface::Failure>(streamed).message().toStdString();
+        << base::message(std::get<base::Error>(streamed));
     const imaging::Planes& planes = std::get<imaging::Planes>(streamed);
     const QString text = dir.filePath(QStringLiteral("streamed.txt"));
     const QString picture = dir.filePath(QStringLiteral("streamed.bmp"));
@@ -167,8 +167,7 @@ TEST(Conversion, FileInPlaceOfAFolderIsNamed) {
 
     const auto underFile = conversion::writeText(planes, {}, {file + "/x.txt"});
     ASSERT_TRUE(underFile);
-    EXPECT_TRUE(underFile->reason.endsWith(QStringLiteral("plain is not a folder")))
-        << underFile->reason.toStdString();
+    EXPECT_TRUE(underFile->reason.ends_with("plain is not a folder")) << underFile->reason;
     EXPECT_EQ(readAll(QString::fromStdString(file)), QByteArray("old"));
 }
 

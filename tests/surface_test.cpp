@@ -117,7 +117,7 @@ TEST(SurfaceLoad, BitmapsLandTheRightWayUp) {
                                          makeBmp(kWidth, kHeight, values, v.layout));
         PictureSurface surface;
         const auto failure = surface.load(path);
-        ASSERT_FALSE(failure.has_value()) << failure->message().toStdString();
+        ASSERT_FALSE(failure.has_value()) << base::message(*failure);
         expectPixels(surface, expected, kWidth, kHeight);
     }
 }
@@ -181,9 +181,8 @@ TEST(SurfaceLoad, RefusalsNameTheReasonAndChangeNothing) {
         surface.paint(1, 1, imaging::kDarkGrey);
         const auto failure = surface.load(files.write(QString::fromLatin1(c.name), c.bytes));
         ASSERT_TRUE(failure.has_value());
-        EXPECT_TRUE(failure->message().contains(QString::fromLatin1(c.name)));
-        EXPECT_TRUE(failure->reason.contains(QString::fromLatin1(c.reasonPart)))
-            << failure->reason.toStdString();
+        EXPECT_NE(failure->file.find(c.name), std::string::npos);
+        EXPECT_NE(failure->reason.find(c.reasonPart), std::string::npos) << failure->reason;
         EXPECT_EQ(surface.width(), 7);
         EXPECT_EQ(surface.read(1, 1), imaging::kDarkGrey);
     }
@@ -201,7 +200,7 @@ TEST(SurfaceLoad, LargestExtentIsAccepted) {
         const auto failure =
             surface.load(files.write(QStringLiteral("edge.bmp"),
                                      makeBmp(w, h, std::vector<std::uint32_t>(n, 0x5A595A), {})));
-        ASSERT_FALSE(failure.has_value()) << failure->message().toStdString();
+        ASSERT_FALSE(failure.has_value()) << base::message(*failure);
         EXPECT_EQ(surface.width(), w);
         EXPECT_EQ(surface.height(), h);
         EXPECT_EQ(surface.read(w - 1, h - 1), imaging::kDarkGrey);
@@ -275,6 +274,6 @@ TEST(SurfaceSave, FailedSaveLeavesNoFileAndNamesIt) {
     const QString path = files.path(QStringLiteral("no/such/folder/out.bmp"));
     const auto failure = surface.save(path);
     ASSERT_TRUE(failure.has_value());
-    EXPECT_TRUE(failure->message().contains(QStringLiteral("out.bmp")));
+    EXPECT_NE(failure->file.find("out.bmp"), std::string::npos);
     EXPECT_FALSE(QFile::exists(path));
 }

@@ -250,7 +250,7 @@ bool Form1::load(const QString& name) {
     };
     {
         surface::PictureSurface loaded(1, 1);
-        std::optional<surface::Failure> failure;
+        std::optional<base::Error> failure;
         {
             const BusyCursor busyCursor;
             runAside([&] { failure = loaded.load(name); });
@@ -334,7 +334,7 @@ void Form1::saveCCode() {
 }
 
 void Form1::saveWith(FileDialog& dialog, const QString& command,
-                     const std::function<std::optional<surface::Failure>(const QString&)>& save) {
+                     const std::function<std::optional<base::Error>(const QString&)>& save) {
     if (m_busy || m_closed) {
         return;
     }
@@ -344,7 +344,7 @@ void Form1::saveWith(FileDialog& dialog, const QString& command,
     }
     m_busy = true;
     updateActions();
-    std::optional<surface::Failure> failure;
+    std::optional<base::Error> failure;
     runAside([&] { failure = save(name); });
     if (m_closed) {
         return;
@@ -454,8 +454,8 @@ void Form1::runAside(const std::function<void()>& work) {
     worker.join();
 }
 
-void Form1::reportFailure(const QString& command, const surface::Failure& failure) {
-    m_seams.showError(this, command, failure.message());
+void Form1::reportFailure(const QString& command, const base::Error& failure) {
+    m_seams.showError(this, command, surface::messageText(failure));
 }
 
 } // namespace window

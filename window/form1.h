@@ -93,12 +93,12 @@ class Form1 final : public QMainWindow {
     std::optional<QString> droppableFile(const QMimeData* data) const;
     // Asks for a name in the dialog and saves aside; a cancel writes nothing.
     void saveWith(FileDialog& dialog, const QString& command,
-                  const std::function<std::optional<surface::Failure>(const QString&)>& save);
+                  const std::function<std::optional<base::Error>(const QString&)>& save);
 
     // Runs work on another thread while the window keeps processing its events, for the steps
     // that take seconds on the largest pictures (reading, writing, producing the text).
     void runAside(const std::function<void()>& work);
-    void reportFailure(const QString& command, const surface::Failure& failure);
+    void reportFailure(const QString& command, const base::Error& failure);
 
     Seams m_seams;
     surface::PictureSurface m_surface;

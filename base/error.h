@@ -1,0 +1,24 @@
+#pragma once
+// One way to say what went wrong, from the bitmap codec up to both front ends: the file it
+// concerns and the reason, in words a user can act on.
+
+#include <string>
+#include <variant>
+
+namespace base {
+
+struct Error {
+    std::string file;   // as the user gave it: the bytes the file system knows it by
+    std::string reason; // e.g. "Permission denied"
+};
+
+// A value, or the error that stopped it.
+template <typename T>
+using Result = std::variant<T, Error>;
+
+// "FILE: reason", or the reason alone when no file is named.
+inline std::string message(const Error& error) {
+    return error.file.empty() ? error.reason : error.file + ": " + error.reason;
+}
+
+} // namespace base

@@ -1,0 +1,10 @@
+#include "cli/messages.h"
+
+namespace cli {
+
+void printError(std::FILE* out, const base::Error& error) {
+    const std::string text = "greyplanes-cli: " + base::message(error) + "\n";
+    std::fwrite(text.data(), 1, text.size(), out);
+}
+
+} // namespace cli
