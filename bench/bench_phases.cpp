@@ -31,7 +31,7 @@ int main(int argc, char* argv[]) {
     const std::string outDir = argv[2];
     imaging::NoProgress none;
     auto t = std::chrono::steady_clock::now();
-    auto converted = conversion::convertFile(argv[1], imaging::RowLayout::Packed, none);
+    auto converted = conversion::convertFile(argv[1], {imaging::RowLayout::Packed}, none);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
         return fail(*failure);
     }

@@ -63,7 +63,8 @@ int convert(const Options& options, std::FILE* errors) {
     TerminalProgress shown(errors, "converting");
     imaging::RowProgress& progress =
         options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
-    auto converted = conversion::convertFile(options.input, options.layout, progress);
+    auto converted =
+        conversion::convertFile(options.input, {options.layout, imaging::Dither::None}, progress);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
         report(*failure);
         return 1;

@@ -60,8 +60,9 @@ Result convertWhole(QIODevice& file, const std::string& name, imaging::RowLayout
 
 } // namespace
 
-Result convertFile(const std::string& path, imaging::RowLayout layout,
+Result convertFile(const std::string& path, const ConvertOptions& options,
                    imaging::RowProgress& progress) {
+    const imaging::RowLayout layout = options.rows;
     auto opened = surface::openPictureFile(path);
     if (auto* failure = std::get_if<base::Error>(&opened)) {
         return *failure;

@@ -1,6 +1,7 @@
 #pragma once
 // Reduces a picture file to the planes of its four grey levels.
 
+#include "imaging/dither.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
 #include "surface/failure.h"
@@ -10,12 +11,18 @@
 
 namespace conversion {
 
+// What a conversion makes of the picture.
+struct ConvertOptions {
+    imaging::RowLayout rows = imaging::RowLayout::Packed; // of the planes
+    imaging::Dither dither = imaging::Dither::None;
+};
+
 // Reads the picture file (the bytes its name is known by) and returns the planes of its four
 // levels. A bitmap is decoded, quantized and encoded a row at a time, so only the planes are
 // held; the other formats are loaded whole through Qt's readers first. Progress counts the
 // rows done; a yield that asks to stop is ignored (the work is short per row and nobody waits
 // on it). Any failure, running out of memory included, is returned with its reason.
-base::Result<imaging::Planes>
-convertFile(const std::string& path, imaging::RowLayout layout, imaging::RowProgress& progress);
+base::Result<imaging::Planes> convertFile(const std::string& path, const ConvertOptions& options,
+                                          imaging::RowProgress& progress);
 
 } // namespace conversion

@@ -1,6 +1,7 @@
 #pragma once
 // Writes both planes as C array declarations.
 
+#include "imaging/layout.h"
 #include "imaging/plane_encoder.h"
 
 #include <functional>
@@ -17,8 +18,10 @@ struct TextStyle {
     // double inclusion, NAME_width and NAME_height, const arrays closed with "};", and a final
     // line end.
     bool complete = false;
-    bool lf = false;    // LF line ends instead of CR LF
-    std::string source; // the input file, named in a complete text's first comment
+    bool lf = false;      // LF line ends instead of CR LF
+    std::string source;   // the input file, named in a complete text's first comment
+    LayoutOptions layout; // how the levels are laid out in the arrays
+    bool art = false;     // a complete text draws the picture in a comment above each array
 };
 
 // The exact length of the text that writeArrays() produces.

@@ -11,8 +11,8 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <random>
 
 using testing_support::BmpFile;
@@ -100,7 +100,7 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
         file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     }
     imaging::NoProgress none;
-    auto streamed = conversion::convertFile(local(input), imaging::RowLayout::Packed, none);
+    auto streamed = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none);
     ASSERT_TRUE(std::holds_alternative<imaging::Planes>(streamed))
         << base::message(std::get<base::Error>(streamed));
     const imaging::Planes& planes = std::get<imaging::Planes>(streamed);
@@ -120,7 +120,7 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
 
     EXPECT_EQ(readAll(text).toStdString(), imaging::writeArrays(*encoded));
     EXPECT_EQ(readAll(picture), readAll(shownPicture));
-    auto again = conversion::convertFile(local(input), imaging::RowLayout::Packed, none);
+    auto again = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none);
     EXPECT_EQ(std::get<imaging::Planes>(again).dark, planes.dark);
     EXPECT_EQ(std::get<imaging::Planes>(again).light, planes.light);
 }
@@ -150,8 +150,8 @@ TEST(Conversion, PngGivesTheSamePlanesAsTheBitmap) {
     ASSERT_TRUE(image.save(png, "PNG"));
     ASSERT_TRUE(image.save(bmp, "BMP"));
     imaging::NoProgress none;
-    auto fromPng = conversion::convertFile(local(png), imaging::RowLayout::Padded, none);
-    auto fromBmp = conversion::convertFile(local(bmp), imaging::RowLayout::Padded, none);
+    auto fromPng = conversion::convertFile(local(png), {imaging::RowLayout::Padded}, none);
+    auto fromBmp = conversion::convertFile(local(bmp), {imaging::RowLayout::Padded}, none);
     ASSERT_TRUE(std::holds_alternative<imaging::Planes>(fromPng));
     ASSERT_TRUE(std::holds_alternative<imaging::Planes>(fromBmp));
     EXPECT_EQ(std::get<imaging::Planes>(fromPng).dark, std::get<imaging::Planes>(fromBmp).dark);
