@@ -13,8 +13,7 @@ struct Error {
 };
 
 // A value, or the error that stopped it.
-template <typename T>
-using Result = std::variant<T, Error>;
+template <typename T> using Result = std::variant<T, Error>;
 
 // "FILE: reason", or the reason alone when no file is named.
 inline std::string message(const Error& error) {

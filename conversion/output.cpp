@@ -55,9 +55,8 @@ void storedRow(const imaging::Planes& planes, int y, std::uint8_t* out, std::siz
 
 } // namespace
 
-std::optional<base::Error> writeText(const imaging::Planes& planes,
-                                          const imaging::TextStyle& style, const Target& target,
-                                          surface::Durability durability) {
+std::optional<base::Error> writeText(const imaging::Planes& planes, const imaging::TextStyle& style,
+                                     const Target& target, surface::Durability durability) {
     bool outOfMemory = false;
     return surface::saveFile(
         target.path,
@@ -73,7 +72,7 @@ std::optional<base::Error> writeText(const imaging::Planes& planes,
 }
 
 std::optional<base::Error> writePicture(const imaging::Planes& planes, const Target& target,
-                                             surface::Durability durability) {
+                                        surface::Durability durability) {
     bool outOfMemory = false;
     auto produce = [&](const surface::ByteSink& sink) {
         const auto header = bitmap::bmp24Header(planes.width, planes.height);

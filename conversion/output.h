@@ -19,9 +19,9 @@ struct Target {
 };
 
 // Writes the C text of the planes. A file is replaced only when the new one is complete.
-std::optional<base::Error>
-writeText(const imaging::Planes& planes, const imaging::TextStyle& style, const Target& target,
-          surface::Durability durability = surface::Durability::Cached);
+std::optional<base::Error> writeText(const imaging::Planes& planes, const imaging::TextStyle& style,
+                                     const Target& target,
+                                     surface::Durability durability = surface::Durability::Cached);
 
 // Writes the picture that the planes stand for as a bottom-up 24-bit bitmap, one level colour
 // per pixel.

@@ -37,7 +37,7 @@ bool writeBmp24(const QImage& picture, const ByteSink& sink) {
 }
 
 std::optional<base::Error> saveBmp24(const QImage& picture, const std::string& path,
-                                 Durability durability) {
+                                     Durability durability) {
     return saveFile(
         path, [&picture](const ByteSink& sink) { return writeBmp24(picture, sink); }, durability);
 }

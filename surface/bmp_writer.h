@@ -15,6 +15,6 @@ bool writeBmp24(const QImage& picture, const ByteSink& sink);
 
 // The same into a file, replaced only when the new one is complete.
 std::optional<base::Error> saveBmp24(const QImage& picture, const std::string& path,
-                                 Durability durability = Durability::Cached);
+                                     Durability durability = Durability::Cached);
 
 } // namespace surface

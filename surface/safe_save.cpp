@@ -103,8 +103,8 @@ std::string linkTarget(const std::string& path) {
 }
 
 std::optional<base::Error> writeInPlace(const std::string& path,
-                                    const std::function<bool(const ByteSink&)>& produce,
-                                    const std::function<QString()>& whyNot) {
+                                        const std::function<bool(const ByteSink&)>& produce,
+                                        const std::function<QString()>& whyNot) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return failure(path, systemReason(errno));
@@ -138,8 +138,8 @@ QString displayName(const std::string& path) {
 }
 
 std::optional<base::Error> saveFile(const std::string& path,
-                                const std::function<bool(const ByteSink&)>& produce,
-                                Durability durability, const std::function<QString()>& whyNot) {
+                                    const std::function<bool(const ByteSink&)>& produce,
+                                    Durability durability, const std::function<QString()>& whyNot) {
     if (path.empty()) {
         if (auto reason = produceInto(STDOUT_FILENO, produce, whyNot)) {
             return base::Error{"standard output", reason->toStdString()};
@@ -161,7 +161,8 @@ std::optional<base::Error> saveFile(const std::string& path,
     if (::stat(folder.c_str(), &folderInfo) != 0) {
         const int error = errno;
         if (error == ENOENT) {
-            return failure(path, QStringLiteral("the folder %1 does not exist").arg(absoluteFolder(folder)));
+            return failure(
+                path, QStringLiteral("the folder %1 does not exist").arg(absoluteFolder(folder)));
         }
         if (error == ENOTDIR) {
             return failure(path, QStringLiteral("%1 is not a folder").arg(displayName(folder)));
@@ -179,7 +180,7 @@ std::optional<base::Error> saveFile(const std::string& path,
         const int error = errno;
         if (error == EACCES || error == EROFS || error == EPERM) {
             return failure(path, QStringLiteral("the folder %1 cannot be written to (%2)")
-                               .arg(absoluteFolder(folder), systemReason(error)));
+                                     .arg(absoluteFolder(folder), systemReason(error)));
         }
         return failure(path, systemReason(error));
     }
@@ -213,7 +214,7 @@ std::optional<base::Error> saveFile(const std::string& path,
 }
 
 std::optional<base::Error> saveBytes(const std::string& path, std::string_view bytes,
-                                 Durability durability) {
+                                     Durability durability) {
     return saveFile(
         path, [bytes](const ByteSink& sink) { return sink(bytes); }, durability);
 }

@@ -22,13 +22,13 @@ enum class Durability { Cached, Synced };
 // the sink refused a piece or when it fails itself (then `whyNot`, if set, says why). An empty
 // path is standard output; devices and pipes (such as /dev/stdout) are written directly.
 std::optional<base::Error> saveFile(const std::string& path,
-                                const std::function<bool(const ByteSink&)>& produce,
-                                Durability durability = Durability::Cached,
-                                const std::function<QString()>& whyNot = {});
+                                    const std::function<bool(const ByteSink&)>& produce,
+                                    Durability durability = Durability::Cached,
+                                    const std::function<QString()>& whyNot = {});
 
 // Writes the bytes exactly as they are.
 std::optional<base::Error> saveBytes(const std::string& path, std::string_view bytes,
-                                 Durability durability = Durability::Cached);
+                                     Durability durability = Durability::Cached);
 
 // The name of a file for messages.
 QString displayName(const std::string& path);
