@@ -70,7 +70,7 @@ int main(int argc, char* argv[]) {
         if (stdoutClosed) {
             return stdoutIsClosed();
         }
-        std::fwrite(cli::usageText().data(), 1, cli::usageText().size(), stdout);
+        std::fputs(cli::usageText().c_str(), stdout);
         return 0;
     case cli::Request::Version:
         if (stdoutClosed) {
@@ -82,11 +82,19 @@ int main(int argc, char* argv[]) {
         break;
     }
     cli::Options options = parsed.options;
-    if (const auto clash = cli::sameFileProblem(options)) {
+    // Standard input and output are not files of the name "-"; what they are is the shell's.
+    cli::Options named = options;
+    for (std::string* name : {&named.input, &named.pictureOutput}) {
+        if (*name == cli::kStandardStream) {
+            name->clear();
+        }
+    }
+    if (const auto clash = cli::sameFileProblem(named)) {
         return usageError(*clash);
     }
     // Nothing is read when the result could not be written anyway.
-    if (stdoutClosed && options.textOutput.empty()) {
+    if (stdoutClosed &&
+        (options.textOutput.empty() || options.pictureOutput == cli::kStandardStream)) {
         return stdoutIsClosed();
     }
     options.progress = options.progress && ::isatty(STDERR_FILENO);
