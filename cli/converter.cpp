@@ -18,8 +18,7 @@ namespace {
 // terminal gets no escape sequences; blanks wipe the old line instead.
 class StatusLine {
   public:
-    StatusLine(bool shown, std::FILE* out)
-        : m_shown(shown), m_out(out), m_dumb(isDumbTerminal()) {}
+    StatusLine(bool shown, std::FILE* out) : m_shown(shown), m_out(out), m_dumb(isDumbTerminal()) {}
     ~StatusLine() { clear(); }
     StatusLine(const StatusLine&) = delete;
     StatusLine& operator=(const StatusLine&) = delete;
