@@ -18,8 +18,7 @@ namespace {
 // terminal gets no escape sequences; blanks wipe the old line instead.
 class StatusLine {
   public:
-    StatusLine(bool shown, std::FILE* out)
-        : m_shown(shown), m_out(out), m_dumb(isDumbTerminal()) {}
+    StatusLine(bool shown, std::FILE* out) : m_shown(shown), m_out(out), m_dumb(isDumbTerminal()) {}
     ~StatusLine() { clear(); }
     StatusLine(const StatusLine&) = delete;
     StatusLine& operator=(const StatusLine&) = delete;
@@ -28,9 +27,14 @@ class StatusLine {
         if (!m_shown) {
             return;
         }
-        std::string line = m_dumb ? "\r" + text : "\r\033[K" + text;
-        if (m_dumb && text.size() < m_length) {
-            line += std::string(m_length - text.size(), ' ') + "\r" + text;
+        std::string line(1, '\r');
+        if (m_dumb) {
+            line.append(text);
+            if (text.size() < m_length) {
+                line.append(m_length - text.size(), ' ').append(1, '\r').append(text);
+            }
+        } else {
+            line.append("\033[K").append(text);
         }
         std::fwrite(line.data(), 1, line.size(), m_out);
         std::fflush(m_out);
@@ -38,8 +42,12 @@ class StatusLine {
     }
     void clear() {
         if (m_shown && m_length > 0) {
-            const std::string line =
-                m_dumb ? "\r" + std::string(m_length, ' ') + "\r" : std::string("\r\033[K");
+            std::string line(1, '\r');
+            if (m_dumb) {
+                line.append(m_length, ' ').append(1, '\r');
+            } else {
+                line.append("\033[K");
+            }
             std::fwrite(line.data(), 1, line.size(), m_out);
             std::fflush(m_out);
         }

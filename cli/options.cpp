@@ -61,8 +61,7 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
     {Word, "word", "BITS",
      "planes: 8 (default), 16 or 32 bits an element, each\n"
      "pixel row padded to whole elements"},
-    {TileOrderOption, "tile-order", "ORDER",
-     "gb: rows (default), columns or 8x16 (sprite pairs)"},
+    {TileOrderOption, "tile-order", "ORDER", "gb: rows (default), columns or 8x16 (sprite pairs)"},
     {Invert, "invert", "", "packed2 and nibble4: white is 0"},
     {PadRows, "pad-rows", "",
      "start each pixel row on a new byte, its last byte\n"
@@ -393,9 +392,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
                                   })->first);
     const bool planes = layout.layout == imaging::Layout::Planes;
     const bool gb = layout.layout == imaging::Layout::Gb;
-    for (const auto& [given, applies] : {std::pair{padRows, !gb}, std::pair{word, planes},
-                                         std::pair{tileOrder, gb},
-                                         std::pair{invert, !planes && !gb}}) {
+    for (const auto& [given, applies] :
+         {std::pair{padRows, !gb}, std::pair{word, planes}, std::pair{tileOrder, gb},
+          std::pair{invert, !planes && !gb}}) {
         if (given && !applies) {
             return fail(*given + " does not apply to " + layoutName);
         }

@@ -105,8 +105,8 @@ int reverse(const Options& options, std::FILE* errors) {
     if (options.reverseHeight > 0) {
         if (arrays.height > 0 && arrays.height != options.reverseHeight) {
             report(errors, input,
-                   prefix + "_height is " + std::to_string(arrays.height) +
-                       ", not the -r HEIGHT " + std::to_string(options.reverseHeight));
+                   prefix + "_height is " + std::to_string(arrays.height) + ", not the -r HEIGHT " +
+                       std::to_string(options.reverseHeight));
             return 2;
         }
         if (static_cast<std::size_t>(options.reverseHeight) > rows) {
