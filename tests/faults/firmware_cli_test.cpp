@@ -221,7 +221,8 @@ TEST(Reverse, RefusesTextWithoutPlanesAndBadWidths) {
          (dir / "folder.c").string() + ": is a folder"},
         {{"-r", "-3", (dir / "short.c").string()},
          2,
-         "bad width '-3': WIDTH is a whole number of pixels from 1 to 32767\nTry "
+         "bad SIZE '-3' for -r: it is WIDTH or WIDTHxHEIGHT, each a whole number of pixels from 1 "
+         "to 32767\nTry "
          "'greyplanes-cli --help' for more."},
     };
     for (const auto& c : cases) {
