@@ -91,13 +91,21 @@ int main(int argc, char* argv[]) {
         break;
     }
     cli::Options options = parsed.options;
+    // Standard input and output are not files of the name "-"; what they are is the shell's.
+    cli::Options named = options;
+    for (std::string* name : {&named.input, &named.pictureOutput}) {
+        if (*name == cli::kStandardStream) {
+            name->clear();
+        }
+    }
     // Nothing is read when the result could not be written anyway.
-    if (stdoutClosed &&
-        (surface::namesStandardOutput(options.textOutput) ||
-         (!options.pictureOutput.empty() && surface::namesStandardOutput(options.pictureOutput)))) {
+    const bool pictureToStdout =
+        options.pictureOutput == cli::kStandardStream ||
+        (!options.pictureOutput.empty() && surface::namesStandardOutput(options.pictureOutput));
+    if (stdoutClosed && (surface::namesStandardOutput(options.textOutput) || pictureToStdout)) {
         return stdoutIsClosed();
     }
-    if (const auto clash = cli::sameFileProblem(options)) {
+    if (const auto clash = cli::sameFileProblem(named)) {
         return usageError(*clash);
     }
     options.progress = options.progress && ::isatty(STDERR_FILENO);
