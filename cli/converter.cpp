@@ -64,7 +64,7 @@ int convert(const Options& options, std::FILE* errors) {
     imaging::RowProgress& progress =
         options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
     auto converted =
-        conversion::convertFile(options.input, {options.layout, imaging::Dither::None}, progress);
+        conversion::convertFile(options.input, {options.layout, options.dither}, progress);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
         report(*failure);
         return 1;

@@ -2,6 +2,7 @@
 // The batch converter's work, apart from parsing its command line.
 
 #include "imaging/c_array_writer.h"
+#include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
 
 #include <cstdio>
@@ -17,6 +18,7 @@ struct Options {
     std::string pictureOutput; // empty: no picture
     imaging::TextStyle style;  // its source is filled in from the input's name
     imaging::RowLayout layout = imaging::RowLayout::Packed;
+    imaging::Dither dither = imaging::Dither::None;
     int reverseWidth = 0; // above 0: INPUT is C text, and the picture is written
     bool progress = false;
 };

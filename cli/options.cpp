@@ -23,6 +23,8 @@ constexpr std::string_view kUsage =
     "      --pad-rows       start each pixel row on a new byte, its last byte filled with\n"
     "                       zero bits (with -r: read the rows that way)\n"
     "      --lf             end lines with LF instead of CR LF\n"
+    "      --dither METHOD  none (the default: each pixel by its grey), floyd-steinberg,\n"
+    "                       atkinson or bayer (8 x 8 ordered)\n"
     "  -r, --reverse WIDTH  INPUT is C text holding the two arrays; write the picture,\n"
     "                       WIDTH pixels wide, as a 24-bit bitmap (to standard output only\n"
     "                       when it is not a terminal)\n"
@@ -221,7 +223,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             return v;
         };
         const bool takesValue = is("-o", "--output") || is("-p", "--picture") ||
-                                is("-n", "--name") || is("-r", "--reverse");
+                                is("-n", "--name") || is("-r", "--reverse") ||
+                                is("--dither", "--dither");
         if (attached && !takesValue) {
             return fail(option + " takes no value");
         }
@@ -241,6 +244,17 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             options.style.lf = true;
         } else if (is("--pad-rows", "--pad-rows")) {
             options.layout = imaging::RowLayout::Padded;
+        } else if (is("--dither", "--dither")) {
+            const auto name = value("METHOD");
+            if (!name) {
+                return parsed;
+            }
+            const auto method = imaging::ditherNamed(*name);
+            if (!method) {
+                return fail("unknown --dither method '" + *name +
+                            "': none, floyd-steinberg, atkinson or bayer");
+            }
+            options.dither = *method;
         } else if (is("-o", "--output")) {
             const auto file = value("FILE");
             if (!file) {

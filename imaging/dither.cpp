@@ -52,6 +52,30 @@ void bayerRow(int y, std::span<Pixel> row) {
 
 } // namespace
 
+std::string_view ditherName(Dither method) {
+    switch (method) {
+    case Dither::FloydSteinberg:
+        return "floyd-steinberg";
+    case Dither::Atkinson:
+        return "atkinson";
+    case Dither::Bayer:
+        return "bayer";
+    case Dither::None:
+        break;
+    }
+    return "none";
+}
+
+std::optional<Dither> ditherNamed(std::string_view name) {
+    for (const Dither method :
+         {Dither::None, Dither::FloydSteinberg, Dither::Atkinson, Dither::Bayer}) {
+        if (name == ditherName(method)) {
+            return method;
+        }
+    }
+    return std::nullopt;
+}
+
 bool diffusesError(Dither method) {
     return method == Dither::FloydSteinberg || method == Dither::Atkinson;
 }
