@@ -29,8 +29,9 @@ Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging
         }
         std::uint8_t* grey = greys.data() + static_cast<std::size_t>(y) * width;
         for (std::size_t x = 0; x < width; ++x) {
+            const imaging::Pixel p = row[x];
             grey[x] = static_cast<std::uint8_t>(
-                imaging::greyAverage(static_cast<imaging::Colour>(row[x] & imaging::kColourMask)));
+                ((p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF) + 1) / 3);
         }
     }
     imaging::Ditherer ditherer(method, planes.width);
