@@ -64,15 +64,12 @@ INSTANTIATE_TEST_SUITE_P(Others, UsageErrors,
                          testing::Values(Refusal{{}, "no INPUT file given"},
                                          Refusal{{"a", "b"}, "only one INPUT file can be given"},
                                          Refusal{{"--lf=yes", "in"}, "--lf takes no value"},
-                                         Refusal{{"--pad", "in"}, "unknown option --pad"},
-                                         Refusal{{"--dither", "Bayer", "in"},
-                                                 "unknown --dither method 'Bayer': none, "
-                                                 "floyd-steinberg, atkinson or bayer"}));
+                                         Refusal{{"--pad", "in"}, "unknown option --pad"}));
 
 TEST(CommandLine, OptionsLandWhereTheyBelong) {
     cli::ParsedCommandLine p =
-        parse({"--complete", "--dither=floyd-steinberg", "--lf", "--pad-rows", "-n", "logo", "-q",
-               "--output=out\xff.h", "-p", "pic.bmp", "--", "-dir/in\xfe.bmp"});
+        parse({"--complete", "--lf", "--pad-rows", "-n", "logo", "-q", "--output=out\xff.h", "-p",
+               "pic.bmp", "--", "-dir/in\xfe.bmp"});
     ASSERT_EQ(p.request, cli::Request::Run) << p.error;
     EXPECT_EQ(p.options.input, "-dir/in\xfe.bmp");
     EXPECT_EQ(p.options.textOutput, "out\xff.h");
@@ -82,7 +79,6 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     EXPECT_TRUE(p.options.style.lf);
     EXPECT_EQ(p.options.style.source, "in\xfe.bmp");
     EXPECT_EQ(p.options.layout, imaging::RowLayout::Padded);
-    EXPECT_EQ(p.options.dither, imaging::Dither::FloydSteinberg);
     EXPECT_EQ(p.options.reverseWidth, 0);
     EXPECT_FALSE(p.options.progress);
 
@@ -92,7 +88,6 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     EXPECT_EQ(p.options.style.name, "Untitled");
     EXPECT_FALSE(p.options.style.complete || p.options.style.lf);
     EXPECT_EQ(p.options.layout, imaging::RowLayout::Packed);
-    EXPECT_EQ(p.options.dither, imaging::Dither::None);
     EXPECT_TRUE(p.options.progress);
     EXPECT_EQ(parse({"in", "--help"}).request, cli::Request::Help);
     EXPECT_EQ(parse({"-V"}).request, cli::Request::Version);
