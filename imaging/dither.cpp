@@ -25,6 +25,24 @@ int bandOf(int value) {
            static_cast<int>(value >= 213);
 }
 
+// Floyd-Steinberg's share for the next pixel of the row, 7/16 of the error truncated, by value:
+// a table look-up is the shortest path from one pixel's value to the next. Values stay within
+// about 50 of 0-255 (each pixel receives at most its neighbours' errors, each under 48); the
+// table covers far more and the index is clamped besides.
+constexpr int kTableLow = -256;
+constexpr int kTableHigh = 511;
+struct AheadTable {
+    std::array<std::int16_t, kTableHigh - kTableLow + 1> share{};
+    constexpr AheadTable() {
+        for (int v = kTableLow; v <= kTableHigh; ++v) {
+            const int band = (v >= 43) + (v >= 128) + (v >= 213);
+            share[static_cast<std::size_t>(v - kTableLow)] =
+                static_cast<std::int16_t>((v - band * 85) * 7 / 16);
+        }
+    }
+};
+constexpr AheadTable kAhead;
+
 void paint(Pixel& pixel, int band) {
     pixel = (pixel & ~kColourMask) | kLevels[static_cast<std::size_t>(band)];
 }
@@ -51,6 +69,34 @@ void bayerRow(int y, std::span<Pixel> row) {
         const int band = (128 * greyOf(row[x]) + offset) / (128 * kBandStep);
         paint(row[x], std::min(band, 3));
     }
+}
+
+// One row of Floyd-Steinberg in the direction Step (the direction a constant, so that the
+// loop has nothing to decide).
+template <int Step>
+void floydSteinbergRow(std::span<Pixel> row, const std::int32_t* here, std::int32_t* below) {
+    const int n = static_cast<int>(row.size());
+    int ahead = 0;     // for the next pixel of this row
+    int belowLast = 0; // below the pixel before, waiting for this pixel's share
+    int belowHere = 0; // below this pixel, from the pixel before
+    int x = Step > 0 ? 0 : n - 1;
+    for (int i = 0; i < n; ++i, x += Step) {
+        Pixel& pixel = row[static_cast<std::size_t>(x)];
+        const int value = greyOf(pixel) + here[x] + ahead;
+        const int band = bandOf(value);
+        paint(pixel, band);
+        // 7, 3, 5 and 1 sixteenths, truncated; the last share takes what truncation left, so
+        // the whole error goes on.
+        const int error = value - band * kBandStep;
+        ahead = kAhead.share[static_cast<std::size_t>(std::clamp(value, kTableLow, kTableHigh) -
+                                                      kTableLow)];
+        const int behind = error * 3 / 16;
+        const int under = error * 5 / 16;
+        below[x - Step] = belowLast + behind; // the row below has no other source
+        belowLast = belowHere + under;
+        belowHere = error - ahead - behind - under;
+    }
+    below[x - Step] = belowLast;
 }
 
 } // namespace
@@ -118,31 +164,12 @@ void Ditherer::paintRow(int y, std::span<Pixel> row) {
 // Both diffusions keep the error bound for the next pixels of the same row in registers, so
 // that only the grey, the band and the error lie on the chain from one pixel to the next.
 void Ditherer::diffuseFloydSteinberg(int y, std::span<Pixel> row) {
-    const std::int32_t* here = errorRow(y);
-    std::int32_t* below = errorRow(y + 1);
     // Even rows run left to right, odd rows right to left, the weights mirrored with them.
-    const int n = static_cast<int>(row.size());
-    const int step = (y & 1) == 0 ? 1 : -1;
-    int ahead = 0;     // for the next pixel of this row
-    int belowLast = 0; // below the pixel before, waiting for this pixel's share
-    int belowHere = 0; // below this pixel, from the pixel before
-    int x = step > 0 ? 0 : n - 1;
-    for (int i = 0; i < n; ++i, x += step) {
-        Pixel& pixel = row[static_cast<std::size_t>(x)];
-        const int value = greyOf(pixel) + here[x] + ahead;
-        const int band = bandOf(value);
-        paint(pixel, band);
-        // 7, 3, 5 and 1 sixteenths, truncated; the last share takes what truncation left, so
-        // the whole error goes on.
-        const int error = value - band * kBandStep;
-        ahead = error * 7 / 16;
-        const int behind = error * 3 / 16;
-        const int under = error * 5 / 16;
-        below[x - step] = belowLast + behind; // the row below has no other source
-        belowLast = belowHere + under;
-        belowHere = error - ahead - behind - under;
+    if ((y & 1) == 0) {
+        floydSteinbergRow<1>(row, errorRow(y), errorRow(y + 1));
+    } else {
+        floydSteinbergRow<-1>(row, errorRow(y), errorRow(y + 1));
     }
-    below[x - step] = belowLast;
 }
 
 void Ditherer::diffuseAtkinson(int y, std::span<Pixel> row) {
