@@ -28,15 +28,14 @@ int bandOf(int value) {
 // Floyd-Steinberg's share for the next pixel of the row, 7/16 of the error truncated, by value:
 // a table look-up is the shortest path from one pixel's value to the next. Values stay within
 // about 50 of 0-255 (each pixel receives at most its neighbours' errors, each under 48); the
-// table covers far more and the index is clamped besides.
-constexpr int kTableLow = -256;
-constexpr int kTableHigh = 511;
+// table covers -512 to 511, indexed by the value's low ten bits, so no index can leave it.
+constexpr unsigned kTableMask = 1023;
 struct AheadTable {
-    std::array<std::int16_t, kTableHigh - kTableLow + 1> share{};
+    std::array<std::int16_t, kTableMask + 1> share{};
     constexpr AheadTable() {
-        for (int v = kTableLow; v <= kTableHigh; ++v) {
+        for (int v = -512; v < 512; ++v) {
             const int band = (v >= 43) + (v >= 128) + (v >= 213);
-            share[static_cast<std::size_t>(v - kTableLow)] =
+            share[static_cast<unsigned>(v) & kTableMask] =
                 static_cast<std::int16_t>((v - band * 85) * 7 / 16);
         }
     }
@@ -88,8 +87,7 @@ void floydSteinbergRow(std::span<Pixel> row, const std::int32_t* here, std::int3
         // 7, 3, 5 and 1 sixteenths, truncated; the last share takes what truncation left, so
         // the whole error goes on.
         const int error = value - band * kBandStep;
-        ahead = kAhead.share[static_cast<std::size_t>(std::clamp(value, kTableLow, kTableHigh) -
-                                                      kTableLow)];
+        ahead = kAhead.share[static_cast<unsigned>(value) & kTableMask];
         const int behind = error * 3 / 16;
         const int under = error * 5 / 16;
         below[x - Step] = belowLast + behind; // the row below has no other source
