@@ -129,8 +129,7 @@ Result convertFile(const std::string& path, const ConvertOptions& options,
     if (auto* failure = std::get_if<base::Error>(&opened)) {
         return *failure;
     }
-    return convertOpened(*std::get<std::unique_ptr<QFile>>(opened), path, options, progress,
-                         false);
+    return convertOpened(*std::get<std::unique_ptr<QFile>>(opened), path, options, progress, false);
 }
 
 Result convertStandardInput(const ConvertOptions& options, imaging::RowProgress& progress) {
