@@ -8,7 +8,10 @@
 #include "surface/safe_save.h"
 
 #include <QBuffer>
+#include <cstdlib>
+#include <memory>
 #include <new>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -17,27 +20,55 @@ namespace {
 
 using Result = base::Result<imaging::Planes>;
 
+// A byte of grey per pixel, every byte written before it is read. Backed by huge pages where the
+// system offers them: faulting in 64 MiB page by page took 340 ms, longer than the dithering.
+class GreyBuffer {
+  public:
+    explicit GreyBuffer(std::size_t size) {
+        constexpr std::size_t kHugePage = std::size_t{2} << 20;
+        const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+        m_bytes.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, rounded)));
+        if (!m_bytes) {
+            throw std::bad_alloc();
+        }
+#ifdef MADV_HUGEPAGE
+        madvise(m_bytes.get(), rounded, MADV_HUGEPAGE); // only advice: ignored where refused
+#endif
+    }
+    std::uint8_t* data() const {
+        return m_bytes.get();
+    }
+
+  private:
+    struct Free {
+        void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+    };
+    std::unique_ptr<std::uint8_t, Free> m_bytes;
+};
+
 // Error diffusion needs the rows from the top; a bottom-up file's rows are kept as one byte of
 // grey per pixel until the top row has been read, then dithered from it.
 Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
                       imaging::Dither method, imaging::RowProgress& progress) {
     const auto width = static_cast<std::size_t>(planes.width);
-    std::vector<std::uint8_t> greys(width * static_cast<std::size_t>(planes.height));
+    const GreyBuffer buffer(width * static_cast<std::size_t>(planes.height));
+    std::uint8_t* const greys = buffer.data();
     std::vector<imaging::Pixel> row(width);
     for (int done = 0; done < planes.height; ++done) {
         const int y = decoder.nextRowY();
         if (const auto failed = decoder.readRow(row)) {
             return base::Error{name, *failed};
         }
-        std::uint8_t* grey = greys.data() + static_cast<std::size_t>(y) * width;
+        std::uint8_t* grey = greys + static_cast<std::size_t>(y) * width;
         for (std::size_t x = 0; x < width; ++x) {
+            const imaging::Pixel p = row[x];
             grey[x] = static_cast<std::uint8_t>(
-                imaging::greyAverage(static_cast<imaging::Colour>(row[x] & imaging::kColourMask)));
+                ((p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF) + 1) / 3);
         }
     }
     imaging::Ditherer ditherer(method, planes.width);
     for (int y = 0; y < planes.height; ++y) {
-        const std::uint8_t* grey = greys.data() + static_cast<std::size_t>(y) * width;
+        const std::uint8_t* grey = greys + static_cast<std::size_t>(y) * width;
         for (std::size_t x = 0; x < width; ++x) {
             row[x] = grey[x] * 0x010101u; // a grey whose average is that grey
         }

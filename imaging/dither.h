@@ -4,6 +4,8 @@
 #include "imaging/levels.h"
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace imaging {
@@ -14,6 +16,11 @@ enum class Dither {
     Atkinson,       // error diffusion of three quarters of the error
     Bayer,          // the 8 x 8 ordered matrix
 };
+
+// The method's name on command lines and in menus: none, floyd-steinberg, atkinson, bayer.
+std::string_view ditherName(Dither method);
+// The method of that name, if any.
+std::optional<Dither> ditherNamed(std::string_view name);
 
 // Whether the method carries error from row to row, so that rows must come from the top.
 bool diffusesError(Dither method);

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the picture, the row counters, the text pane and the File, Edit and View menus.
 
+#include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
 #include "surface/picture_surface.h"
 #include "window/file_dialog.h"
@@ -81,6 +82,8 @@ class Form1 final : public QMainWindow {
     void updateActions();
 
     void open();
+    // Open, the picture then painted in the dithered levels.
+    void openDithered(imaging::Dither method);
     // Open's work after the name is known: load aside, show, quantize. Called while busy.
     bool load(const QString& fileName);
     void convert();
@@ -115,6 +118,7 @@ class Form1 final : public QMainWindow {
     QAction* m_mConvert = nullptr;
     QAction* m_mSaveP = nullptr;
     QAction* m_mSaveC = nullptr;
+    QMenu* m_mOpenDithered = nullptr; // one entry per method, available exactly when Open is
     QMenu* m_mEdit = nullptr;
     QAction* m_mCopyC = nullptr;
     QMenu* m_mView = nullptr;
@@ -123,6 +127,7 @@ class Form1 final : public QMainWindow {
     QAction* m_mActualSize = nullptr;
 
     Stage m_stage = Stage::Empty;
+    imaging::Dither m_dither = imaging::Dither::None; // how the Open under way paints
     bool m_busy = false; // a command is waiting on a scan or on work aside
     bool m_closed = false;
     // Set by Open from the loaded picture, read by Convert.

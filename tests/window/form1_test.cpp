@@ -129,8 +129,10 @@ TEST_F(Form1Test, StartsLaidOutWithOnlyOpenAvailable) {
         captions << action->text().remove(QLatin1Char('&'));
         names << action->objectName();
     }
-    EXPECT_EQ(captions, (QStringList{"Open", "Convert", "Save Picture", "Save C Code"}));
-    EXPECT_EQ(names, (QStringList{"mOpen", "mConvert", "mSaveP", "mSaveC"}));
+    // The four entries come first; further ones follow a separator.
+    EXPECT_EQ(captions.mid(0, 4), (QStringList{"Open", "Convert", "Save Picture", "Save C Code"}));
+    EXPECT_EQ(names.mid(0, 4), (QStringList{"mOpen", "mConvert", "mSaveP", "mSaveC"}));
+    EXPECT_TRUE(captions.size() == 4 || file->actions()[4]->isSeparator());
     EXPECT_EQ(h.menu(), kAtStart);
 }
 
