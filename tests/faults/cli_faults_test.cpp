@@ -198,8 +198,8 @@ TEST_F(ConverterOutput, FullDeviceForEitherOutput) {
 }
 
 TEST_F(ConverterOutput, FullFileSystemLeavesExistingFilesWhole) {
-    // 64 KiB: room for the earlier files, not for the new text (~150 KB) or picture (~190 KB).
-    faults::SmallFileSystem small(64 * 1024);
+    // 16 KiB: room for the earlier files, not for the new text (~150 KB) or picture (~33 KB).
+    faults::SmallFileSystem small(16 * 1024);
     if (!small.mounted()) {
         GTEST_SKIP() << "cannot mount a small file system: " << small.error();
     }

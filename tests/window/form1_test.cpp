@@ -335,7 +335,7 @@ TEST_F(Form1Test, SavePictureWritesTheFourLevelPicture) {
     EXPECT_EQ(h.menu(), kOpened);
     const QByteArray bytes = readAll(out);
     ASSERT_GT(bytes.size(), 30);
-    EXPECT_EQ(bytes[28], 24) << "bits per pixel";
+    EXPECT_EQ(bytes[28], 4) << "bits per pixel";
     const QImage saved(out);
     ASSERT_EQ(saved.size(), QSize(16, 3));
     for (int x = 0; x < 16; ++x) {
