@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -70,6 +71,13 @@ void systemBeep() {
 
 void showErrorBox(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox::warning(parent, title, text);
+}
+
+bool askToReplace(QWidget* parent, const QString& title, const QString& fileName) {
+    const QString text = QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                             .arg(QDir::toNativeSeparators(fileName));
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
 }
 
 // Shows the scans' progress in Text5 (total) and Text4 (rows done), and lets the window
@@ -338,7 +346,7 @@ void Form1::saveWith(FileDialog& dialog, const QString& command,
     if (m_busy || m_closed) {
         return;
     }
-    const QString name = dialog.showSave(this, command);
+    const QString name = chooseSaveName(dialog, command, this);
     if (name.isEmpty() || m_closed) {
         return;
     }
@@ -353,6 +361,20 @@ void Form1::saveWith(FileDialog& dialog, const QString& command,
     updateActions();
     if (failure) {
         reportFailure(command, *failure);
+    }
+}
+
+QString Form1::chooseSaveName(FileDialog& dialog, const QString& command, QWidget* parent) {
+    for (;;) {
+        const QString name = dialog.showSave(parent, command);
+        // Anything that exists is asked about, a folder too: its save then fails with a reason.
+        if (name.isEmpty() || m_closed || !QFileInfo::exists(name) ||
+            m_seams.confirmReplace(parent, command, name)) {
+            return m_closed ? QString() : name;
+        }
+        if (m_closed) {
+            return {};
+        }
     }
 }
 

@@ -29,11 +29,16 @@ class TextPane;
 
 using ErrorReporter =
     std::function<void(QWidget* parent, const QString& title, const QString& text)>;
+// Asks whether an existing file may be replaced; true for yes.
+using ReplaceQuestion =
+    std::function<bool(QWidget* parent, const QString& title, const QString& fileName)>;
 
 // Sounds the system beep.
 void systemBeep();
 // Shows a warning message box.
 void showErrorBox(QWidget* parent, const QString& title, const QString& text);
+// Asks in a message box whether the file may be replaced; No is the default button.
+bool askToReplace(QWidget* parent, const QString& title, const QString& fileName);
 
 // Everything the window asks of the desktop, replaceable by tests.
 struct Seams {
@@ -41,6 +46,8 @@ struct Seams {
     std::function<void()> beep = systemBeep;
     // Reports a failed command: the title names the command, the text the file and the reason.
     ErrorReporter showError = showErrorBox;
+    // Asked when a save dialog returns the name of a file that exists; No shows the dialog again.
+    ReplaceQuestion confirmReplace = askToReplace;
     // A scan lets the window process its events at most this often, so that a picture of many
     // thousands of rows is not slowed down by the event loop; 0 processes them at every row.
     std::chrono::milliseconds yieldInterval{15};
@@ -91,6 +98,9 @@ class Form1 final : public QMainWindow {
     void actualSize();
     // The file a drag carries, if it may be dropped now: one local file while Open is available.
     std::optional<QString> droppableFile(const QMimeData* data) const;
+    // Asks for a name in the dialog until the user cancels, names a new file or agrees to
+    // replace the one named; empty on cancel.
+    QString chooseSaveName(FileDialog& dialog, const QString& command, QWidget* parent);
     // Asks for a name in the dialog and saves aside; a cancel writes nothing.
     void saveWith(FileDialog& dialog, const QString& command,
                   const std::function<std::optional<base::Error>(const QString&)>& save);

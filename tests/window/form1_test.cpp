@@ -345,6 +345,39 @@ TEST_F(Form1Test, SavePictureWritesTheFourLevelPicture) {
     EXPECT_TRUE(h.errors().empty());
 }
 
+// Both saves, onto the opened picture itself (the name Save Picture offers first).
+class ReplaceTest : public Form1Test, public testing::WithParamInterface<const char*> {};
+
+TEST_P(ReplaceTest, AnExistingFileIsReplacedOnlyWhenTheUserAgrees) {
+    const QString picture = bitmap("in.bmp", rows16x3());
+    const QByteArray original = readAll(picture);
+    Harness h;
+    h.choose("mOpen", picture);
+    h.choose("mConvert");
+
+    // No returns to the dialog, which then is cancelled: the file stays whole.
+    h.answerReplace(false);
+    h.answer(picture);
+    h.answer(QString());
+    const std::size_t dialogs = h.requests().size();
+    h.choose(GetParam());
+    EXPECT_EQ(h.requests().size(), dialogs + 2);
+    EXPECT_EQ(h.replaceQuestions(), std::vector<QString>{picture});
+    EXPECT_EQ(readAll(picture), original);
+
+    // A new name is not asked about; Yes replaces.
+    h.choose(GetParam(), path("new"));
+    EXPECT_EQ(h.replaceQuestions().size(), 1u);
+    h.answerReplace(true);
+    h.choose(GetParam(), picture);
+    EXPECT_EQ(h.replaceQuestions().size(), 2u);
+    EXPECT_EQ(readAll(picture), readAll(path("new")));
+    EXPECT_NE(readAll(picture), original);
+    EXPECT_TRUE(h.errors().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Saves, ReplaceTest, testing::Values("mSaveP", "mSaveC"));
+
 TEST_F(Form1Test, FailedSavePictureIsReportedAndCanBeRepeated) {
     Harness h;
     h.choose("mOpen", bitmap("in.bmp", rows16x3()));
