@@ -183,6 +183,11 @@ void Form1::createActions() {
     m_mSaveP = add(m_mFile, "mSaveP", QStringLiteral("Save &Picture"), {}, &Form1::savePicture);
     m_mSaveC = add(m_mFile, "mSaveC", QStringLiteral("&Save C Code"), {QKeySequence::Save},
                    &Form1::saveCCode);
+    m_mFile->addSeparator();
+    // As the window's close button: also during a scan, which then stops.
+    m_mQuit = add(m_mFile, "mQuit", QStringLiteral("&Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)},
+                  &QWidget::close);
+    m_mQuit->setMenuRole(QAction::QuitRole);
 
     m_mEdit = addMenu("mEdit", QStringLiteral("&Edit"));
     m_mCopyC = add(m_mEdit, "mCopyC", QStringLiteral("&Copy C Code"),

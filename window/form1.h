@@ -125,6 +125,7 @@ class Form1 final : public QMainWindow {
     QAction* m_mConvert = nullptr;
     QAction* m_mSaveP = nullptr;
     QAction* m_mSaveC = nullptr;
+    QAction* m_mQuit = nullptr;
     QMenu* m_mEdit = nullptr;
     QAction* m_mCopyC = nullptr;
     QMenu* m_mView = nullptr;

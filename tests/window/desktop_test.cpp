@@ -14,9 +14,11 @@
 #include <QMimeData>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -536,6 +538,26 @@ TEST_F(DesktopTest, CopyCCodePutsTheSavedTextOnTheClipboard) {
     ASSERT_GT(text.size(), 40);
     EXPECT_EQ(clipboard->text().toLatin1(), text);
     EXPECT_EQ(h.action("mCopyC")->isEnabled(), h.action("mSaveC")->isEnabled());
+
+    // A selection copied from the pane, the whole text or a part across lines, is the same
+    // characters with the same line ends.
+    auto* pane = h.form().findChild<QPlainTextEdit*>(QStringLiteral("RichTextBox1"));
+    ASSERT_NE(pane, nullptr);
+    pane->selectAll();
+    pane->copy();
+    EXPECT_EQ(clipboard->text().toLatin1(), text);
+    QTextCursor part = pane->textCursor();
+    part.setPosition(10);
+    part.setPosition(60, QTextCursor::KeepAnchor);
+    pane->setTextCursor(part);
+    pane->copy();
+    // The 50 characters from the 10th of the pane are that many bytes of the file, each of
+    // its CR LF counted as one character.
+    qsizetype end = 10;
+    for (int shown = 0; shown < 50; ++end) {
+        shown += text[end] == '\r' ? 0 : 1;
+    }
+    EXPECT_EQ(clipboard->text().toLatin1(), text.mid(10, end - 10));
     EXPECT_TRUE(h.errors().empty());
 }
 
