@@ -203,7 +203,11 @@ void Form1::createActions() {
     m_mZoomOut = add(m_mView, "mZoomOut", QStringLiteral("Zoom &Out"),
                      QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomBy(-1); });
     m_mActualSize = add(m_mView, "mActualSize", QStringLiteral("&Actual Size"),
-                        {QKeySequence(Qt::CTRL | Qt::Key_0)}, &Form1::actualSize);
+                        {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { zoomTo(1); });
+    m_mZoomToFit =
+        add(m_mView, "mZoomToFit", QStringLiteral("Zoom to &Fit"),
+            {QKeySequence(Qt::CTRL | Qt::Key_9)}, [this] { zoomTo(m_picture1->fitZoom()); });
+    m_picture1->setZoomChangedHandler([this] { updateActions(); });
 }
 
 void Form1::updateActions() {
@@ -215,8 +219,15 @@ void Form1::updateActions() {
     m_mSaveC->setEnabled(idle && m_stage == Stage::Converted);
     m_mCopyC->setEnabled(m_mSaveC->isEnabled());
     // The zoom changes only what is shown, so it may change during a scan too.
-    m_mZoomIn->setEnabled(m_picture1->zoom() < PictureView::kMaxZoom);
-    m_mZoomOut->setEnabled(m_picture1->zoom() > PictureView::kMinZoom);
+    const double zoom = m_picture1->zoom();
+    const bool shown = m_hasPicture && !m_closed;
+    m_mZoomIn->setEnabled(shown && m_picture1->nextStep(1) != zoom);
+    m_mZoomOut->setEnabled(shown && m_picture1->nextStep(-1) != zoom);
+    m_mActualSize->setEnabled(shown);
+    m_mZoomToFit->setEnabled(shown);
+    m_picture1->setZoomable(shown);
+    // The zoom in use, where the zoom is chosen.
+    m_mActualSize->setText(QStringLiteral("&Actual Size (now %1)").arg(zoomText(zoom)));
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -280,7 +291,9 @@ bool Form1::load(const QString& name) {
         // quantizer's writes must not find them shared, or the whole picture would be copied.
         m_surface.setPicture(loaded.image());
     }
+    m_hasPicture = true;
     m_picture1->pictureChanged();
+    updateActions();
 
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
@@ -415,13 +428,14 @@ void Form1::copyCCode() {
     QGuiApplication::clipboard()->setText(text);
 }
 
-void Form1::zoomBy(int steps) {
-    m_picture1->setZoom(m_picture1->zoom() + steps);
-    updateActions();
+void Form1::zoomBy(int direction) {
+    zoomTo(m_picture1->nextStep(direction));
 }
 
-void Form1::actualSize() {
-    m_picture1->setZoom(PictureView::kMinZoom);
+void Form1::zoomTo(double zoom) {
+    if (m_hasPicture) {
+        m_picture1->setZoom(zoom);
+    }
     updateActions();
 }
 

@@ -94,8 +94,8 @@ class Form1 final : public QMainWindow {
     void savePicture();
     void saveCCode();
     void copyCCode();
-    void zoomBy(int steps);
-    void actualSize();
+    void zoomBy(int direction);
+    void zoomTo(double zoom);
     // The file a drag carries, if it may be dropped now: one local file while Open is available.
     std::optional<QString> droppableFile(const QMimeData* data) const;
     // Asks for a name in the dialog until the user cancels, names a new file or agrees to
@@ -132,10 +132,12 @@ class Form1 final : public QMainWindow {
     QAction* m_mZoomIn = nullptr;
     QAction* m_mZoomOut = nullptr;
     QAction* m_mActualSize = nullptr;
+    QAction* m_mZoomToFit = nullptr;
 
     Stage m_stage = Stage::Empty;
     bool m_busy = false; // a command is waiting on a scan or on work aside
     bool m_closed = false;
+    bool m_hasPicture = false; // the surface holds an opened picture (its scan may still run)
     // Set by Open from the loaded picture, read by Convert.
     std::int16_t m_imageHeight = 0;
     std::int16_t m_imageWidth = 0;
