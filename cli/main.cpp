@@ -4,6 +4,7 @@
 #include "cli/converter.h"
 #include "cli/options.h"
 #include "cli/reverse.h"
+#include "cli/same_file.h"
 
 #include <QCoreApplication>
 #include <cerrno>

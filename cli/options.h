@@ -30,9 +30,4 @@ std::string_view usageText();
 // when it can.
 std::optional<std::string> nameProblem(std::string_view name);
 
-// When two of INPUT, -o and -p are the same file (through links or other spellings: by device
-// and inode for files that exist, by their canonical folder and name for those that do not),
-// the usage error that says so. Devices and pipes may be named twice.
-std::optional<std::string> sameFileProblem(const Options& options);
-
 } // namespace cli
