@@ -4,6 +4,7 @@
 #include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
+#include "window/export_dialog.h"
 #include "window/picture_view.h"
 #include "window/text_pane.h"
 
@@ -32,6 +33,7 @@ namespace {
 
 const QString kBitmapFilter = QStringLiteral("Bitmap Files (*.bmp)|*.bmp");
 const QString kTextFilter = QStringLiteral("Text Files (*.txt)|*.txt");
+const QString kHeaderFilter = QStringLiteral("C Headers (*.h)|*.h");
 
 // The laid-out client area and controls, in pixels.
 constexpr QSize kClientSize(420, 364);
@@ -111,7 +113,8 @@ class Form1::Progress final : public imaging::RowProgress {
 Form1::Form1(Seams seams, QWidget* parent)
     : QMainWindow(parent), m_seams(std::move(seams)),
       m_commonDialog1(kBitmapFilter, m_seams.chooseFile),
-      m_commonDialog2(kTextFilter, m_seams.chooseFile) {
+      m_commonDialog2(kTextFilter, m_seams.chooseFile),
+      m_exportDialog(kHeaderFilter, m_seams.chooseFile) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setAcceptDrops(true);
@@ -184,6 +187,9 @@ void Form1::createActions() {
     m_mSaveC = add(m_mFile, "mSaveC", QStringLiteral("&Save C Code"), {QKeySequence::Save},
                    &Form1::saveCCode);
     m_mFile->addSeparator();
+    m_mExportC = add(m_mFile, "mExportC", QStringLiteral("&Export C Code..."),
+                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)}, &Form1::exportCCode);
+    m_mFile->addSeparator();
     // As the window's close button: also during a scan, which then stops.
     m_mQuit = add(m_mFile, "mQuit", QStringLiteral("&Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)},
                   &QWidget::close);
@@ -218,6 +224,7 @@ void Form1::updateActions() {
     m_mSaveP->setEnabled(idle && m_stage != Stage::Empty);
     m_mSaveC->setEnabled(idle && m_stage == Stage::Converted);
     m_mCopyC->setEnabled(m_mSaveC->isEnabled());
+    m_mExportC->setEnabled(m_mSaveC->isEnabled());
     // The zoom changes only what is shown, so it may change during a scan too.
     const double zoom = m_picture1->zoom();
     const bool shown = m_hasPicture && !m_closed;
@@ -292,6 +299,7 @@ bool Form1::load(const QString& name) {
         m_surface.setPicture(loaded.image());
     }
     m_hasPicture = true;
+    m_pictureName = name;
     m_picture1->pictureChanged();
     updateActions();
 
@@ -360,11 +368,12 @@ void Form1::saveCCode() {
 }
 
 void Form1::saveWith(FileDialog& dialog, const QString& command,
-                     const std::function<std::optional<base::Error>(const QString&)>& save) {
+                     const std::function<std::optional<base::Error>(const QString&)>& save,
+                     QWidget* parent) {
     if (m_busy || m_closed) {
         return;
     }
-    const QString name = chooseSaveName(dialog, command, this);
+    const QString name = chooseSaveName(dialog, command, parent != nullptr ? parent : this);
     if (name.isEmpty() || m_closed) {
         return;
     }
@@ -400,9 +409,13 @@ void Form1::copyCCode() {
     if (m_busy || m_closed || m_stage != Stage::Converted) {
         return;
     }
-    const QString command = QStringLiteral("Copy C Code");
+    copyText(QStringLiteral("Copy C Code"), m_planes, {});
+}
+
+void Form1::copyText(const QString& command, const imaging::Planes& planes,
+                     const imaging::TextStyle& style) {
     // Decided from the size alone: a text too long is never produced.
-    const std::size_t size = imaging::arraysTextSize(m_planes);
+    const std::size_t size = imaging::arraysTextSize(planes, style);
     if (size > m_seams.clipboardLimit) {
         m_seams.showError(this, command,
                           QStringLiteral("The C text is %L1 bytes long, more than the %L2 bytes "
@@ -417,7 +430,7 @@ void Form1::copyCCode() {
     updateActions();
     QString text;
     runAside([&] {
-        const std::string bytes = cCodeText();
+        const std::string bytes = imaging::writeArrays(planes, style);
         text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     });
     if (m_closed) {
@@ -426,6 +439,36 @@ void Form1::copyCCode() {
     m_busy = false;
     updateActions();
     QGuiApplication::clipboard()->setText(text);
+}
+
+void Form1::exportCCode() {
+    if (m_busy || m_closed || m_stage != Stage::Converted) {
+        return;
+    }
+    const QFileInfo picture(m_pictureName);
+    if (m_exportDialog.lastName().isEmpty()) {
+        m_exportDialog.remember(picture.dir().filePath(picture.completeBaseName() + ".h"));
+    }
+    const QString command = QStringLiteral("Export C Code");
+    auto save = [this, command](const imaging::Planes& planes, const imaging::TextStyle& style) {
+        auto* dialog = findChild<ExportDialog*>();
+        saveWith(
+            m_exportDialog, command,
+            [&](const QString& name) {
+                return conversion::writeText(planes, style, {QFile::encodeName(name).toStdString()},
+                                             surface::Durability::Synced);
+            },
+            dialog);
+    };
+    auto copy = [this, command](const imaging::Planes& planes, const imaging::TextStyle& style) {
+        copyText(command, planes, style);
+    };
+    // Window-modal and not waited for: the menu stays closed while it is open, and the event
+    // loop (and a close of the window) goes on.
+    auto* dialog = new ExportDialog(m_planes, QFile::encodeName(picture.fileName()).toStdString(),
+                                    save, copy, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void Form1::zoomBy(int direction) {

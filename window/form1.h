@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the picture, the row counters, the text pane and the File, Edit and View menus.
 
+#include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "surface/picture_surface.h"
 #include "window/file_dialog.h"
@@ -94,6 +95,10 @@ class Form1 final : public QMainWindow {
     void savePicture();
     void saveCCode();
     void copyCCode();
+    void exportCCode();
+    // Puts the text on the clipboard, or refuses one over the limit.
+    void copyText(const QString& command, const imaging::Planes& planes,
+                  const imaging::TextStyle& style);
     void zoomBy(int direction);
     void zoomTo(double zoom);
     // The file a drag carries, if it may be dropped now: one local file while Open is available.
@@ -103,7 +108,8 @@ class Form1 final : public QMainWindow {
     QString chooseSaveName(FileDialog& dialog, const QString& command, QWidget* parent);
     // Asks for a name in the dialog and saves aside; a cancel writes nothing.
     void saveWith(FileDialog& dialog, const QString& command,
-                  const std::function<std::optional<base::Error>(const QString&)>& save);
+                  const std::function<std::optional<base::Error>(const QString&)>& save,
+                  QWidget* parent = nullptr);
 
     // Runs work on another thread while the window keeps processing its events, for the steps
     // that take seconds on the largest pictures (reading, writing, producing the text).
@@ -114,6 +120,7 @@ class Form1 final : public QMainWindow {
     surface::PictureSurface m_surface;
     FileDialog m_commonDialog1;
     FileDialog m_commonDialog2;
+    FileDialog m_exportDialog; // the C header that Export C Code saves
 
     QFrame* m_frame2 = nullptr;
     PictureView* m_picture1 = nullptr;
@@ -125,6 +132,7 @@ class Form1 final : public QMainWindow {
     QAction* m_mConvert = nullptr;
     QAction* m_mSaveP = nullptr;
     QAction* m_mSaveC = nullptr;
+    QAction* m_mExportC = nullptr;
     QAction* m_mQuit = nullptr;
     QMenu* m_mEdit = nullptr;
     QAction* m_mCopyC = nullptr;
@@ -143,6 +151,7 @@ class Form1 final : public QMainWindow {
     std::int16_t m_imageWidth = 0;
     // What the last Convert made; Save C Code writes its text.
     imaging::Planes m_planes;
+    QString m_pictureName; // the opened picture's file
 };
 
 } // namespace window
