@@ -2,6 +2,7 @@
 
 #include "bitmap/decoder.h"
 #include "imaging/dither.h"
+#include "imaging/level_bits.h"
 #include "surface/device_source.h"
 #include "surface/input_file.h"
 #include "surface/picture_reader.h"
@@ -79,6 +80,47 @@ Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging
     return planes;
 }
 
+// The plain conversion: each row, as the file stores it, goes straight to its plane bits.
+// Rows that start on a byte are written in place; the others are laid in at their bit offset.
+Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
+                    imaging::RowProgress& progress) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    const imaging::LevelKernel& kernel = imaging::levelKernel();
+    const bitmap::Decoder::RowForm form = decoder.rowForm();
+    const imaging::LevelTable table = imaging::levelTable(decoder.palette());
+    const bool inPlace = planes.rowBits() % 8 == 0;
+    std::vector<std::uint8_t> dark((width + 7) / 8);
+    std::vector<std::uint8_t> light(dark.size());
+    std::vector<imaging::Pixel> row(width);
+    for (int done = 0; done < planes.height; ++done) {
+        const int y = decoder.nextRowY();
+        const std::uint8_t* stored = nullptr;
+        if (const auto failed = decoder.readStoredRow(row, stored)) {
+            return base::Error{name, *failed};
+        }
+        const std::size_t at = static_cast<std::size_t>(y) * planes.rowBits() / 8;
+        std::uint8_t* const d = inPlace ? planes.dark.data() + at : dark.data();
+        std::uint8_t* const l = inPlace ? planes.light.data() + at : light.data();
+        switch (form) {
+        case bitmap::Decoder::RowForm::Bytes3:
+            kernel.bytes3(stored, width, d, l);
+            break;
+        case bitmap::Decoder::RowForm::Bytes4:
+        case bitmap::Decoder::RowForm::Pixels:
+            kernel.bytes4(stored, width, d, l);
+            break;
+        case bitmap::Decoder::RowForm::Indices:
+            imaging::indexedLevelBits(stored, width, table, d, l);
+            break;
+        }
+        if (!inPlace) {
+            imaging::setRowBytes(planes, y, dark, light);
+        }
+        progress.reportRowsDone(static_cast<std::int16_t>(done + 1));
+    }
+    return planes;
+}
+
 Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptions& options,
                     imaging::RowProgress& progress) {
     surface::DeviceSource source(file);
@@ -92,6 +134,9 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     progress.reportTotal(static_cast<std::int16_t>(height));
     if (imaging::diffusesError(options.dither) && !decoder.topDown() && height > 1) {
         return ditherBottomUp(decoder, name, std::move(planes), options.dither, progress);
+    }
+    if (options.dither == imaging::Dither::None) {
+        return streamLevels(decoder, name, std::move(planes), progress);
     }
     imaging::Ditherer ditherer(options.dither, width);
     std::vector<imaging::Pixel> row(static_cast<std::size_t>(width));
