@@ -350,6 +350,13 @@ std::variant<TextArrays, std::string> arraysOf(std::string_view source) {
     if (found.height > 0) {
         text.defines.emplace_back(prefix + "_height", found.height);
     }
+    // A complete header says its layout in the comment it starts with.
+    const std::size_t start = source.find_first_not_of(" \t\r\n");
+    if (start != std::string_view::npos && source.substr(start, 2) == "/*") {
+        const std::size_t end = source.find("*/", start + 2);
+        text.firstComment = source.substr(
+            start + 2, end == std::string_view::npos ? std::string_view::npos : end - start - 2);
+    }
     return text;
 }
 
