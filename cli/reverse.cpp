@@ -14,10 +14,17 @@ int reverse(const Options& options, std::FILE* errors) {
                              "standard output\nTry 'greyplanes-cli --help' for more.\n");
         return 2;
     }
-    conversion::ReverseOptions how{
-        options.input, options.reverseWidth, std::nullopt, options.style.layout, {}};
-    how.layout.rows = options.layout;
-    how.given.rows = options.layout == imaging::RowLayout::Padded;
+    const imaging::LayoutOptions& layout = options.style.layout;
+    const imaging::LayoutOptions defaults;
+    // The options hold no record of what was typed: a value other than the default was given.
+    const imaging::LayoutGiven given{layout.layout != defaults.layout, layout.rows != defaults.rows,
+                                     layout.word != defaults.word,
+                                     layout.tileOrder != defaults.tileOrder,
+                                     layout.invert != defaults.invert};
+    const conversion::ReverseOptions how{
+        options.input, options.reverseWidth,
+        options.reverseHeight > 0 ? std::optional<int>(options.reverseHeight) : std::nullopt,
+        layout, given};
     conversion::ReverseFailure kind = conversion::ReverseFailure::Input;
     const auto planes = conversion::reverseFile(how, &kind);
     if (const auto* failure = std::get_if<base::Error>(&planes)) {
