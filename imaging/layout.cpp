@@ -278,16 +278,24 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
                    plane.begin() + static_cast<std::ptrdiff_t>(last));
         return;
     }
-    scratch.size(planes.width);
     if (options.layout == Layout::Gb) {
+        // A tile's rows are whole bytes of the planes (the width is a multiple of 8); rows
+        // past the picture's end are white.
         const auto [tx, ty] = tileAt(options, planes.width, planes.height, line);
         for (std::size_t r = 0; r < 8; ++r) {
-            rowBytes(planes, static_cast<int>(ty * 8 + r), scratch.dark, scratch.light);
-            out.push_back(scratch.light[tx]);
-            out.push_back(scratch.dark[tx]);
+            const std::size_t y = ty * 8 + r;
+            if (y >= static_cast<std::size_t>(planes.height) || 8 * tx >= width) {
+                out.insert(out.end(), {0u, 0u});
+                continue;
+            }
+            const std::size_t bit = y * planes.rowBits() + 8 * tx;
+            const unsigned keep = 0xFFu << (8 - std::min<std::size_t>(8, width - 8 * tx));
+            out.push_back(eightBitsAt(planes.light, bit) & keep);
+            out.push_back(eightBitsAt(planes.dark, bit) & keep);
         }
         return;
     }
+    scratch.size(planes.width);
     rowBytes(planes, static_cast<int>(line), scratch.dark, scratch.light);
     switch (options.layout) {
     case Layout::Planes: {
@@ -344,6 +352,14 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
     if (options.layout == Layout::Gb) {
         const auto [tx, ty] = tileAt(options, planes.width, planes.height, line);
         for (std::size_t r = 0; r < 8 && 2 * r + 1 < elements.size(); ++r) {
+            const std::size_t y = ty * 8 + r;
+            const std::size_t bit = y * planes.rowBits() + 8 * tx;
+            if (bit % 8 == 0 && y < static_cast<std::size_t>(planes.height)) {
+                // The usual case, padded planes: the tile row is one byte of each.
+                planes.light[bit / 8] |= static_cast<std::uint8_t>(elements[2 * r]);
+                planes.dark[bit / 8] |= static_cast<std::uint8_t>(elements[2 * r + 1]);
+                continue;
+            }
             std::fill(dark.begin(), dark.end(), 0);
             std::fill(light.begin(), light.end(), 0);
             light[tx] = static_cast<std::uint8_t>(elements[2 * r]);
