@@ -58,6 +58,14 @@ for dir in "$here"/*/; do
     elif [ -e "$work/out.txt" ]; then
         fail "a text was written"
     fi
+    # A complete header compiles as C and as C++.
+    if grep -qx -- --complete "$dir/args"; then
+        for compiler in "cc -x c -std=c99" "c++ -x c++ -std=c++17"; do
+            # shellcheck disable=SC2086
+            $compiler -pedantic-errors -fsyntax-only "$dir/expected.txt" 2> "$work/err" ||
+                fail "does not compile with $compiler: $(cat "$work/err")"
+        done
+    fi
     if [ "$bless" = --pictures ] && [ -f "$work/out.bmp" ]; then
         cp "$work/out.bmp" "$dir/expected.bmp"
     elif [ -f "$dir/expected.bmp" ]; then
