@@ -47,6 +47,28 @@ class GreyBuffer {
     std::unique_ptr<std::uint8_t, Free> m_bytes;
 };
 
+// Planes like makePlanes() gives, backed by huge pages where the system offers them: on this
+// kind of virtual machine each first touch of a small page costs microseconds, and 8192 x 8192
+// pixels need 4096 of them.
+imaging::Planes largePlanes(int width, int height, imaging::RowLayout layout) {
+    imaging::Planes planes{width, height, layout, {}, {}};
+    const std::size_t bytes = planes.planeBytes();
+    for (std::vector<std::uint8_t>* plane : {&planes.dark, &planes.light}) {
+        plane->reserve(bytes);
+#ifdef MADV_HUGEPAGE
+        constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+        const auto start = reinterpret_cast<std::uintptr_t>(plane->data());
+        const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
+        const std::uintptr_t end = (start + bytes) / kHugePage * kHugePage;
+        if (end > first) {
+            madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE); // only advice
+        }
+#endif
+        plane->resize(bytes);
+    }
+    return planes;
+}
+
 // Error diffusion needs the rows from the top; a bottom-up file's rows are kept as one byte of
 // grey per pixel until the top row has been read, then dithered from it.
 Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
@@ -130,7 +152,7 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     }
     const int width = decoder.width();
     const int height = decoder.height();
-    imaging::Planes planes = imaging::makePlanes(width, height, options.rows);
+    imaging::Planes planes = largePlanes(width, height, options.rows);
     progress.reportTotal(static_cast<std::int16_t>(height));
     if (imaging::diffusesError(options.dither) && !decoder.topDown() && height > 1) {
         return ditherBottomUp(decoder, name, std::move(planes), options.dither, progress);
