@@ -1,6 +1,7 @@
 #include "conversion/stream.h"
 
 #include "bitmap/decoder.h"
+#include "conversion/read_ahead.h"
 #include "imaging/dither.h"
 #include "imaging/level_bits.h"
 #include "surface/device_source.h"
@@ -12,7 +13,9 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 #include <sys/mman.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -145,7 +148,17 @@ Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::
 
 Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptions& options,
                     imaging::RowProgress& progress) {
-    surface::DeviceSource source(file);
+    surface::DeviceSource device(file);
+    // A file of known size is read ahead on a second thread; a pipe is read as the rows need it.
+    std::optional<ReadAhead> ahead;
+    if (device.remaining()) {
+        try {
+            ahead.emplace(device);
+        } catch (const std::system_error&) {
+            // No thread to be had: read on this one.
+        }
+    }
+    bitmap::ByteSource& source = ahead ? static_cast<bitmap::ByteSource&>(*ahead) : device;
     bitmap::Decoder decoder(source);
     if (const auto refused = decoder.readHeader()) {
         return base::Error{name, *refused};
