@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,14 +34,19 @@ class ReadAhead final : public bitmap::ByteSource {
 
   private:
     struct Chunk {
-        std::vector<std::uint8_t> bytes;
+        std::uint8_t* bytes = nullptr; // `capacity` bytes of m_memory
         std::size_t size = 0;
+    };
+    struct Free {
+        void operator()(std::uint8_t* bytes) const;
     };
     void readAll();
 
     bitmap::ByteSource& m_inner;
     const std::uint64_t m_total;
     std::uint64_t m_delivered = 0;
+    std::size_t m_capacity = 0; // of each chunk
+    std::unique_ptr<std::uint8_t, Free> m_memory;
     std::vector<Chunk> m_chunks; // a ring: m_filled chunks from m_first are ready to be read
     std::size_t m_first = 0;
     std::size_t m_offset = 0; // already read of the first chunk
