@@ -21,6 +21,18 @@ void report(std::FILE* errors, const std::string& file, const std::string& reaso
 
 // The whole file, or the reason it cannot be read.
 std::optional<std::string> readText(const std::string& name, std::string* reason) {
+    if (name == kStandardStream) {
+        std::string text;
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
+            text.append(buffer, n);
+        }
+        if (std::ferror(stdin)) {
+            *reason = std::strerror(errno);
+            return std::nullopt;
+        }
+        return text;
+    }
     const std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(name.c_str(), "rb"),
                                                                   &std::fclose);
     struct stat st {};
@@ -55,41 +67,59 @@ int reverse(const Options& options, std::FILE* errors) {
                              "standard output\nTry 'greyplanes-cli --help' for more.\n");
         return 2;
     }
+    const std::string input =
+        options.input == kStandardStream ? std::string("standard input") : options.input;
     std::string reason;
     auto text = readText(options.input, &reason);
     if (!text) {
-        report(errors, options.input, reason);
+        report(errors, input, reason);
         return 1;
     }
     imaging::CArraysRead read = imaging::readCArrays(*text);
     text.reset();
     if (!read.error.empty()) {
-        report(errors, options.input, read.error);
+        report(errors, input, read.error);
         return 1;
     }
     const imaging::CArrays& arrays = read.arrays;
     const std::string prefix = arrays.darkName.substr(0, arrays.darkName.size() - 2);
     if (arrays.width != 0 && arrays.width != options.reverseWidth) {
-        report(errors, options.input,
+        report(errors, input,
                prefix + "_width is " + std::to_string(arrays.width) + ", not the -r WIDTH " +
                    std::to_string(options.reverseWidth));
         return 2;
     }
-    imaging::Planes planes{options.reverseWidth, 0, options.layout, {}, {}};
+    imaging::Planes planes{options.reverseWidth, 0, options.style.layout.rows, {}, {}};
     std::size_t rows = arrays.dark.size() * 8 / planes.rowBits();
     // Packed rows narrower than a byte cannot tell the fill bits of the last byte from white
     // rows; a complete text says how many rows there are.
     if (arrays.height > 0) {
         if (static_cast<std::size_t>(arrays.height) > rows) {
-            report(errors, options.input,
+            report(errors, input,
                    prefix + "_height is " + std::to_string(arrays.height) +
                        ", but its planes hold only " + std::to_string(rows) + " rows");
             return 1;
         }
         rows = static_cast<std::size_t>(arrays.height);
     }
+    if (options.reverseHeight > 0) {
+        if (arrays.height > 0 && arrays.height != options.reverseHeight) {
+            report(errors, input,
+                   prefix + "_height is " + std::to_string(arrays.height) + ", not the -r HEIGHT " +
+                       std::to_string(options.reverseHeight));
+            return 2;
+        }
+        if (static_cast<std::size_t>(options.reverseHeight) > rows) {
+            report(errors, input,
+                   "its planes hold only " + std::to_string(rows) + " rows of " +
+                       std::to_string(options.reverseWidth) + " pixels, not the -r HEIGHT " +
+                       std::to_string(options.reverseHeight));
+            return 1;
+        }
+        rows = static_cast<std::size_t>(options.reverseHeight);
+    }
     if (rows == 0) {
-        report(errors, options.input,
+        report(errors, input,
                "its planes hold " + std::to_string(read.arrays.dark.size()) +
                    (read.arrays.dark.size() == 1 ? " byte" : " bytes") +
                    ", fewer than one row of " + std::to_string(options.reverseWidth) +
@@ -97,7 +127,7 @@ int reverse(const Options& options, std::FILE* errors) {
         return 1;
     }
     if (rows > 32767) {
-        report(errors, options.input,
+        report(errors, input,
                "its planes hold " + std::to_string(rows) + " rows of " +
                    std::to_string(options.reverseWidth) + " pixels; a picture has at most 32767");
         return 1;

@@ -45,31 +45,120 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"in", "--name"}, "--name needs a NAME"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Widths, UsageErrors,
+    Values, UsageErrors,
     testing::Values(Refusal{{"-r", "-5", "in"},
-                            "bad width '-5': WIDTH is a whole number of pixels from 1 to 32767"},
-                    Refusal{{"-r", "0", "in"},
-                            "bad width '0': WIDTH is a whole number of pixels from 1 to 32767"},
+                            "bad SIZE '-5' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                            "whole number of pixels from 1 to 32767"},
                     Refusal{{"-r", "32768", "in"},
-                            "bad width '32768': WIDTH is a whole number of pixels from 1 to 32767"},
-                    Refusal{{"--reverse=8px", "in"},
-                            "bad width '8px': WIDTH is a whole number of pixels from 1 to 32767"},
-                    Refusal{{"-r", "+8", "in"},
-                            "bad width '+8': WIDTH is a whole number of pixels from 1 to 32767"},
-                    Refusal{{"in", "-r"}, "-r needs a WIDTH"},
-                    Refusal{{"-r", "8", "-p", "out.bmp", "in"},
-                            "-p cannot be used with -r: the picture goes to -o FILE"}));
+                            "bad SIZE '32768' for -r: it is WIDTH or WIDTHxHEIGHT, "
+                            "each a whole number of pixels from 1 to 32767"},
+                    Refusal{{"--reverse=8x", "in"},
+                            "bad SIZE '8x' for --reverse: it is WIDTH or "
+                            "WIDTHxHEIGHT, each a whole number of pixels from 1 to "
+                            "32767"},
+                    Refusal{{"-r", "x8", "in"},
+                            "bad SIZE 'x8' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                            "whole number of pixels from 1 to 32767"},
+                    Refusal{{"-r8x+2", "in"},
+                            "bad SIZE '8x+2' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                            "whole number of pixels from 1 to 32767"},
+                    Refusal{{"in", "-r"}, "-r needs a SIZE"},
+                    Refusal{{"in", "-qr"}, "-r needs a SIZE"},
+                    Refusal{{"--output=", "in"}, "--output needs a FILE"},
+                    Refusal{
+                        {"--layout", "Planes", "in"},
+                        "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2 or nibble4"},
+                    Refusal{{"--word=24", "in"}, "bad BITS '24' for --word: it is 8, 16 or 32"},
+                    Refusal{{"--tile", "8x8", "in"},
+                            "bad ORDER '8x8' for --tile-order: it is rows, columns or 8x16"},
+                    Refusal{{"--dither", "floyd", "in"},
+                            "bad METHOD 'floyd' for --dither: it is none, "
+                            "floyd-steinberg, atkinson or bayer"}));
 
-INSTANTIATE_TEST_SUITE_P(Others, UsageErrors,
-                         testing::Values(Refusal{{}, "no INPUT file given"},
-                                         Refusal{{"a", "b"}, "only one INPUT file can be given"},
-                                         Refusal{{"--lf=yes", "in"}, "--lf takes no value"},
-                                         Refusal{{"--pad", "in"}, "unknown option --pad"}));
+// Options that do not go together are named both.
+INSTANTIATE_TEST_SUITE_P(
+    Combinations, UsageErrors,
+    testing::Values(
+        Refusal{{"--pad-rows", "--layout", "gb", "in"}, "--pad-rows does not apply to --layout gb"},
+        Refusal{{"--layout=planes", "--tile-order", "rows", "in"},
+                "--tile-order rows does not apply to --layout planes"},
+        Refusal{{"--tile-order", "columns", "--layout", "nibble4", "in"},
+                "--tile-order columns does not apply to --layout nibble4"},
+        Refusal{{"--invert", "in"}, "--invert does not apply to --layout planes"},
+        Refusal{{"--layout", "gb", "--inv", "in"}, "--invert does not apply to --layout gb"},
+        Refusal{{"--word", "8", "--layout", "packed2", "in"},
+                "--word 8 does not apply to --layout packed2"},
+        Refusal{{"--word", "16", "--layout", "gb", "in"},
+                "--word 16 does not apply to --layout gb"},
+        Refusal{{"--art", "in"}, "--art needs --complete: only a complete header has comments"},
+        Refusal{{"-r", "8", "-p", "out.bmp", "in"},
+                "-p cannot be used with -r: the picture goes to -o FILE"},
+        Refusal{{"-r", "8", "--dither", "bayer", "in"},
+                "--dither bayer cannot be used with -r: the text holds the levels already"},
+        Refusal{{"-p", "-", "in"},
+                "-p - and the C text cannot both go to standard output: give -o FILE"},
+        Refusal{{"-o", "-", "-p-", "in"},
+                "-p - and the C text cannot both go to standard output: give -o FILE"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, UsageErrors,
+    testing::Values(Refusal{{}, "no INPUT file given"},
+                    Refusal{{"a", "b"}, "only one INPUT file can be given"},
+                    Refusal{{"a", "--", "b"}, "only one INPUT file can be given"},
+                    Refusal{{"--lf=yes", "in"}, "--lf takes no value"},
+                    Refusal{{"--qu=1", "in"}, "--quiet takes no value"},
+                    Refusal{{"--padding", "in"}, "unknown option --padding"},
+                    Refusal{{"-qx", "in"}, "unknown option -x"},
+                    Refusal{{"--p", "in"}, "ambiguous option --p: --picture or --pad-rows"},
+                    Refusal{{"--c=x", "in"}, "--complete takes no value"},
+                    Refusal{{"-", "--l", "in"}, "ambiguous option --l: --layout or --lf"}));
+
+// What the table alone cannot show: grouped short options, attached values, prefixes, "--"
+// and "-".
+TEST(CommandLine, SpellingsOfOneCommand) {
+    const std::vector<std::vector<std::string>> spellings = {
+        {"-q", "-o", "x.h", "-n", "logo", "--layout", "packed2", "--invert", "in.bmp"},
+        {"-qox.h", "-nlogo", "--layout=packed2", "--invert", "in.bmp"},
+        {"in.bmp", "--qui", "--out", "x.h", "--na=logo", "--lay", "packed2", "--inv"},
+        {"-qo", "x.h", "--name", "logo", "--layout", "packed2", "--invert", "--", "in.bmp"},
+    };
+    for (const auto& arguments : spellings) {
+        const cli::ParsedCommandLine p = parse(arguments);
+        ASSERT_EQ(p.request, cli::Request::Run) << arguments[0] << ": " << p.error;
+        EXPECT_EQ(p.options.input, "in.bmp");
+        EXPECT_EQ(p.options.textOutput, "x.h");
+        EXPECT_EQ(p.options.style.name, "logo");
+        EXPECT_EQ(p.options.style.layout.layout, imaging::Layout::Packed2);
+        EXPECT_TRUE(p.options.style.layout.invert);
+        EXPECT_FALSE(p.options.progress);
+    }
+
+    // After "--" everything is INPUT; "-" is standard input, "-o -" standard output.
+    cli::ParsedCommandLine p = parse({"-o", "-", "--", "-q"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    EXPECT_EQ(p.options.input, "-q");
+    EXPECT_TRUE(p.options.textOutput.empty());
+    EXPECT_TRUE(p.options.progress);
+    p = parse({"-o", "x.h", "-p", "-", "-"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    EXPECT_EQ(p.options.input, cli::kStandardStream);
+    EXPECT_EQ(p.options.pictureOutput, cli::kStandardStream);
+    EXPECT_EQ(p.options.style.source, "standard input");
+    // A value that looks like an option is still the value.
+    p = parse({"-o", "-q", "in"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    EXPECT_EQ(p.options.textOutput, "-q");
+    EXPECT_TRUE(p.options.progress);
+    // The parser starts afresh each time, even after an error in the middle of a group.
+    EXPECT_EQ(parse({"-qxo", "a"}).request, cli::Request::UsageError);
+    EXPECT_EQ(parse({"-o", "b", "in"}).options.textOutput, "b");
+}
 
 TEST(CommandLine, OptionsLandWhereTheyBelong) {
     cli::ParsedCommandLine p =
         parse({"--complete", "--lf", "--pad-rows", "-n", "logo", "-q", "--output=out\xff.h", "-p",
-               "pic.bmp", "--", "-dir/in\xfe.bmp"});
+               "pic.bmp", "--art", "--word", "32", "--dither", "floyd-steinberg", "--",
+               "-dir/in\xfe.bmp"});
     ASSERT_EQ(p.request, cli::Request::Run) << p.error;
     EXPECT_EQ(p.options.input, "-dir/in\xfe.bmp");
     EXPECT_EQ(p.options.textOutput, "out\xff.h");
@@ -77,20 +166,34 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     EXPECT_EQ(p.options.style.name, "logo");
     EXPECT_TRUE(p.options.style.complete);
     EXPECT_TRUE(p.options.style.lf);
+    EXPECT_TRUE(p.options.style.art);
     EXPECT_EQ(p.options.style.source, "in\xfe.bmp");
-    EXPECT_EQ(p.options.layout, imaging::RowLayout::Padded);
+    EXPECT_EQ(p.options.style.layout.rows, imaging::RowLayout::Padded);
+    EXPECT_EQ(p.options.style.layout.word, 32);
+    EXPECT_EQ(p.options.dither, imaging::Dither::FloydSteinberg);
     EXPECT_EQ(p.options.reverseWidth, 0);
     EXPECT_FALSE(p.options.progress);
+
+    p = parse({"--layout", "gb", "--tile-order", "8x16", "in"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    EXPECT_EQ(p.options.style.layout.layout, imaging::Layout::Gb);
+    EXPECT_EQ(p.options.style.layout.tileOrder, imaging::TileOrder::Tall8x16);
+    EXPECT_FALSE(p.options.style.layout.invert);
 
     p = parse({"-r", "32767", "in.h"});
     ASSERT_EQ(p.request, cli::Request::Run) << p.error;
     EXPECT_EQ(p.options.reverseWidth, 32767);
+    EXPECT_EQ(p.options.reverseHeight, 0);
     EXPECT_EQ(p.options.style.name, "Untitled");
     EXPECT_FALSE(p.options.style.complete || p.options.style.lf);
-    EXPECT_EQ(p.options.layout, imaging::RowLayout::Packed);
+    EXPECT_EQ(p.options.style.layout.rows, imaging::RowLayout::Packed);
+    EXPECT_EQ(p.options.dither, imaging::Dither::None);
     EXPECT_TRUE(p.options.progress);
+    p = parse({"-r7x3", "in.h"});
+    EXPECT_EQ(p.options.reverseWidth, 7);
+    EXPECT_EQ(p.options.reverseHeight, 3);
     EXPECT_EQ(parse({"in", "--help"}).request, cli::Request::Help);
-    EXPECT_EQ(parse({"-V"}).request, cli::Request::Version);
+    EXPECT_EQ(parse({"--vers"}).request, cli::Request::Version);
 }
 
 } // namespace

@@ -26,7 +26,9 @@
 #include <QMimeData>
 #include <QUrl>
 #include <new>
+#include <string>
 #include <thread>
+#include <utility>
 
 namespace window {
 namespace {
@@ -187,6 +189,17 @@ void Form1::createActions() {
     m_mSaveC = add(m_mFile, "mSaveC", QStringLiteral("&Save C Code"), {QKeySequence::Save},
                    &Form1::saveCCode);
     m_mFile->addSeparator();
+    m_mOpenDithered = m_mFile->addMenu(QStringLiteral("Open &Dithered"));
+    m_mOpenDithered->setObjectName(QStringLiteral("mOpenDithered"));
+    for (const auto& [method, caption] :
+         {std::pair{imaging::Dither::None, QStringLiteral("&None")},
+          std::pair{imaging::Dither::FloydSteinberg, QStringLiteral("&Floyd-Steinberg")},
+          std::pair{imaging::Dither::Atkinson, QStringLiteral("&Atkinson")},
+          std::pair{imaging::Dither::Bayer, QStringLiteral("&Bayer")}}) {
+        const std::string name = "mOpenDithered_" + std::string(imaging::ditherName(method));
+        add(m_mOpenDithered, name.c_str(), caption, {},
+            [this, method = method] { openDithered(method); });
+    }
     m_mExportC = add(m_mFile, "mExportC", QStringLiteral("&Export C Code..."),
                      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)}, &Form1::exportCCode);
     m_mFile->addSeparator();
@@ -223,6 +236,10 @@ void Form1::updateActions() {
     m_mConvert->setEnabled(idle && m_stage != Stage::Empty);
     m_mSaveP->setEnabled(idle && m_stage != Stage::Empty);
     m_mSaveC->setEnabled(idle && m_stage == Stage::Converted);
+    m_mOpenDithered->setEnabled(m_mOpen->isEnabled());
+    for (QAction* entry : m_mOpenDithered->actions()) {
+        entry->setEnabled(m_mOpen->isEnabled());
+    }
     m_mCopyC->setEnabled(m_mSaveC->isEnabled());
     m_mExportC->setEnabled(m_mSaveC->isEnabled());
     // The zoom changes only what is shown, so it may change during a scan too.
@@ -245,9 +262,14 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::open() {
+    openDithered(imaging::Dither::None);
+}
+
+void Form1::openDithered(imaging::Dither method) {
     if (m_busy || m_closed || m_stage != Stage::Empty) {
         return;
     }
+    m_dither = method;
     m_busy = true;
     updateActions();
 
@@ -269,6 +291,7 @@ bool Form1::openFile(const QString& fileName) {
     }
     m_busy = true;
     updateActions();
+    m_dither = imaging::Dither::None;
     // As if chosen in the dialog: Save Picture and a later Open offer this name.
     m_commonDialog1.remember(fileName);
     return load(fileName);
@@ -308,7 +331,7 @@ bool Form1::load(const QString& name) {
     m_imageWidth = static_cast<std::int16_t>(m_surface.width());
 
     Progress progress(*this);
-    if (imaging::quantize(m_surface, m_imageHeight, m_imageWidth, progress) ==
+    if (imaging::dither(m_surface, m_imageHeight, m_imageWidth, m_dither, progress) ==
         imaging::Flow::Stop) {
         return false;
     }

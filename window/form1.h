@@ -2,6 +2,7 @@
 // The main window: the picture, the row counters, the text pane and the File, Edit and View menus.
 
 #include "imaging/c_array_writer.h"
+#include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
 #include "surface/picture_surface.h"
 #include "window/file_dialog.h"
@@ -89,6 +90,8 @@ class Form1 final : public QMainWindow {
     void updateActions();
 
     void open();
+    // Open, the picture then painted in the dithered levels.
+    void openDithered(imaging::Dither method);
     // Open's work after the name is known: load aside, show, quantize. Called while busy.
     bool load(const QString& fileName);
     void convert();
@@ -132,6 +135,7 @@ class Form1 final : public QMainWindow {
     QAction* m_mConvert = nullptr;
     QAction* m_mSaveP = nullptr;
     QAction* m_mSaveC = nullptr;
+    QMenu* m_mOpenDithered = nullptr; // one entry per method, available exactly when Open is
     QAction* m_mExportC = nullptr;
     QAction* m_mQuit = nullptr;
     QMenu* m_mEdit = nullptr;
@@ -143,6 +147,7 @@ class Form1 final : public QMainWindow {
     QAction* m_mZoomToFit = nullptr;
 
     Stage m_stage = Stage::Empty;
+    imaging::Dither m_dither = imaging::Dither::None; // how the Open under way paints
     bool m_busy = false; // a command is waiting on a scan or on work aside
     bool m_closed = false;
     bool m_hasPicture = false; // the surface holds an opened picture (its scan may still run)

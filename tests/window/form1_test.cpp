@@ -130,8 +130,10 @@ TEST_F(Form1Test, StartsLaidOutWithOnlyOpenAvailable) {
         captions << action->text().remove(QLatin1Char('&'));
         names << action->objectName();
     }
-    EXPECT_EQ(captions, (QStringList{"Open", "Convert", "Save Picture", "Save C Code"}));
-    EXPECT_EQ(names, (QStringList{"mOpen", "mConvert", "mSaveP", "mSaveC"}));
+    // The four entries come first; further ones follow a separator.
+    EXPECT_EQ(captions.mid(0, 4), (QStringList{"Open", "Convert", "Save Picture", "Save C Code"}));
+    EXPECT_EQ(names.mid(0, 4), (QStringList{"mOpen", "mConvert", "mSaveP", "mSaveC"}));
+    EXPECT_TRUE(captions.size() == 4 || file->actions()[4]->isSeparator());
     EXPECT_EQ(h.menu(), kAtStart);
 }
 
@@ -334,7 +336,7 @@ TEST_F(Form1Test, SavePictureWritesTheFourLevelPicture) {
     EXPECT_EQ(h.menu(), kOpened);
     const QByteArray bytes = readAll(out);
     ASSERT_GT(bytes.size(), 30);
-    EXPECT_EQ(bytes[28], 24) << "bits per pixel";
+    EXPECT_EQ(bytes[28], 4) << "bits per pixel";
     const QImage saved(out);
     ASSERT_EQ(saved.size(), QSize(16, 3));
     for (int x = 0; x < 16; ++x) {
