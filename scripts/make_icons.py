@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the PNG sizes of window/icons/greyplanes.svg (four grey squares on a slate tile).
 
-Usage: make_icons.py OUTPUT_FOLDER; writes greyplanes-48.png ... greyplanes-256.png.
+Usage: make_icons.py OUTPUT_FOLDER; writes greyplanes-16.png ... greyplanes-256.png, the sizes of
+the desktop's hicolor theme that window/CMakeLists.txt installs.
 Plain Python (zlib), so that no renderer is needed; the shapes are those of the SVG, sampled
 four times per pixel on each axis.
 """
@@ -18,6 +19,9 @@ SHAPES = [
     (28, 132, 96, 96, 8, (0xB4, 0xB4, 0xB4)),
     (132, 132, 96, 96, 8, (0xFF, 0xFF, 0xFF)),
 ]
+
+# Keep in step with the list in window/CMakeLists.txt.
+SIZES = (16, 24, 32, 48, 64, 128, 256)
 
 
 def inside(shape, x, y):
@@ -78,7 +82,7 @@ def main(argv):
     if len(argv) != 2:
         sys.stderr.write(__doc__)
         return 2
-    for size in (48, 64, 128, 256):
+    for size in SIZES:
         write_png(os.path.join(argv[1], "greyplanes-%d.png" % size), size)
     return 0
 
