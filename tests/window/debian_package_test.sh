@@ -46,6 +46,12 @@ done
 dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/applications/greyplanes.desktop |
     grep -qx 'Icon=greyplanes' || fail "the desktop entry does not name the greyplanes icon"
 
+# The changelog's latest entry is this version, which a new version must not forget.
+version=$(dpkg-deb -f "$deb" Version)
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/greyplanes/changelog.gz | gzip -dc |
+    head -n 1 | grep -q "^greyplanes ($version) " ||
+    fail "packaging/changelog does not start with an entry for version $version"
+
 # A throwaway root with an empty dpkg database (this works without root too); the
 # dependencies are those of this machine.
 if command -v dpkg >/dev/null; then
