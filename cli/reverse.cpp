@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,32 +20,49 @@ void report(std::FILE* errors, const std::string& file, const std::string& reaso
     printError(errors, base::Error{file, reason});
 }
 
-// The whole file, or the reason it cannot be read.
-std::optional<std::string> readText(const std::string& name, std::string* reason) {
-    const std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(name.c_str(), "rb"),
-                                                                  &std::fclose);
+// The C text of the file, read in a bounded buffer, or the reason it cannot be read.
+base::Result<imaging::CText> readText(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
-    if (!file || ::fstat(::fileno(file.get()), &st) != 0) {
-        *reason = std::strerror(errno);
-        return std::nullopt;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return base::Error{name, std::strerror(error)};
     }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
     if (S_ISDIR(st.st_mode)) {
-        *reason = "is a folder";
-        return std::nullopt;
+        return base::Error{name, "is a folder"};
     }
     // A device or a pipe could run for ever; C text is a file.
     if (!S_ISREG(st.st_mode)) {
-        *reason = "is not a regular file";
-        return std::nullopt;
+        return base::Error{name, "is not a regular file"};
     }
-    std::string text(static_cast<std::size_t>(st.st_size), '\0');
-    const std::size_t got = std::fread(text.data(), 1, text.size(), file.get());
-    if (std::ferror(file.get())) {
-        *reason = std::strerror(errno);
-        return std::nullopt;
+    auto text = imaging::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
+        return ::read(fd, room.data(), room.size());
+    });
+    if (auto* error = std::get_if<base::Error>(&text)) {
+        error->file = name;
     }
-    text.resize(got);
     return text;
+}
+
+bool endsWith(const std::string& s, std::string_view end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// The value of `#define NAME`, or 0 where there is none.
+std::uint64_t defined(const imaging::CText& text, const std::string& name) {
+    for (const auto& [n, value] : text.defines) {
+        if (n == name) {
+            return value;
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -55,45 +73,80 @@ int reverse(const Options& options, std::FILE* errors) {
                              "standard output\nTry 'greyplanes-cli --help' for more.\n");
         return 2;
     }
-    std::string reason;
-    auto text = readText(options.input, &reason);
-    if (!text) {
-        report(errors, options.input, reason);
+    auto read = readText(options.input);
+    if (auto* error = std::get_if<base::Error>(&read)) {
+        printError(errors, *error);
         return 1;
     }
-    imaging::CArraysRead read = imaging::readCArrays(*text);
-    text.reset();
-    if (!read.error.empty()) {
-        report(errors, options.input, read.error);
-        return 1;
-    }
-    const imaging::CArrays& arrays = read.arrays;
-    const std::string prefix = arrays.darkName.substr(0, arrays.darkName.size() - 2);
-    if (arrays.width != 0 && arrays.width != options.reverseWidth) {
+    imaging::CText& text = std::get<imaging::CText>(read);
+    if (text.arrays.size() != 2) {
         report(errors, options.input,
-               prefix + "_width is " + std::to_string(arrays.width) + ", not the -r WIDTH " +
-                   std::to_string(options.reverseWidth));
+               text.arrays.empty() ? "no array of bytes in it"
+               : text.arrays.size() > 2
+                   ? std::to_string(text.arrays.size()) + " arrays in it, not two"
+                   : "only one array (" + imaging::excerpt(text.arrays[0].name) +
+                         ") in it, not two");
+        return 1;
+    }
+    imaging::CArray* dark = &text.arrays[0];
+    imaging::CArray* light = &text.arrays[1];
+    if (endsWith(dark->name, "_l") && endsWith(light->name, "_d")) {
+        std::swap(dark, light);
+    }
+    for (const imaging::CArray* a : {dark, light}) {
+        if (a->elementBits != 8) {
+            report(errors, options.input,
+                   "line " + std::to_string(a->line) + ": " + imaging::excerpt(a->name) +
+                       ": its elements are of " + std::to_string(a->elementBits) +
+                       " bits, not bytes");
+            return 1;
+        }
+    }
+    if (dark->data.size() != light->data.size()) {
+        report(errors, options.input,
+               imaging::excerpt(dark->name) + " holds " + std::to_string(dark->data.size()) +
+                   " bytes and " + imaging::excerpt(light->name) + " " +
+                   std::to_string(light->data.size()) + ": the planes must be as long");
+        return 1;
+    }
+    const std::string prefix =
+        endsWith(dark->name, "_d") ? dark->name.substr(0, dark->name.size() - 2) : std::string();
+    const std::uint64_t width = prefix.empty() ? 0 : defined(text, prefix + "_width");
+    const std::uint64_t height = prefix.empty() ? 0 : defined(text, prefix + "_height");
+    if (width != 0 && width != static_cast<std::uint64_t>(options.reverseWidth)) {
+        report(errors, options.input,
+               imaging::excerpt(prefix) + "_width is " + std::to_string(width) +
+                   ", not the -r WIDTH " + std::to_string(options.reverseWidth));
         return 2;
     }
     imaging::Planes planes{options.reverseWidth, 0, options.layout, {}, {}};
-    std::size_t rows = arrays.dark.size() * 8 / planes.rowBits();
+    std::size_t rows = dark->data.size() * 8 / planes.rowBits();
     // Packed rows narrower than a byte cannot tell the fill bits of the last byte from white
-    // rows; a complete text says how many rows there are.
-    if (arrays.height > 0) {
-        if (static_cast<std::size_t>(arrays.height) > rows) {
+    // rows; a complete text says how many rows there are, and its planes hold exactly them.
+    if (height > 0) {
+        const std::uint64_t wanted = height > 32767 ? 0 : (height * planes.rowBits() + 7) / 8;
+        if (wanted == 0 || wanted > dark->data.size()) {
             report(errors, options.input,
-                   prefix + "_height is " + std::to_string(arrays.height) +
+                   imaging::excerpt(prefix) + "_height is " + std::to_string(height) +
                        ", but its planes hold only " + std::to_string(rows) + " rows");
             return 1;
         }
-        rows = static_cast<std::size_t>(arrays.height);
+        if (wanted < dark->data.size()) {
+            report(errors, options.input,
+                   imaging::excerpt(prefix) + "_height is " + std::to_string(height) +
+                       ", but its planes hold " + std::to_string(dark->data.size()) +
+                       " bytes, more than the " + std::to_string(wanted) + " of " +
+                       std::to_string(height) + " rows");
+            return 1;
+        }
+        rows = static_cast<std::size_t>(height);
     }
     if (rows == 0) {
         report(errors, options.input,
-               "its planes hold " + std::to_string(read.arrays.dark.size()) +
-                   (read.arrays.dark.size() == 1 ? " byte" : " bytes") +
-                   ", fewer than one row of " + std::to_string(options.reverseWidth) +
-                   " pixels needs (" + std::to_string((planes.rowBits() + 7) / 8) + ")");
+               "its planes hold " + std::to_string(dark->data.size()) +
+                   (dark->data.size() == 1 ? " byte" : " bytes") + ", fewer than one row of " +
+                   std::to_string(options.reverseWidth) + " pixels needs (" +
+                   std::to_string((planes.rowBits() + 7) / 8) + ")");
         return 1;
     }
     if (rows > 32767) {
@@ -104,8 +157,8 @@ int reverse(const Options& options, std::FILE* errors) {
     }
     // A trailing fill shorter than one row is not part of the picture.
     planes.height = static_cast<int>(rows);
-    planes.dark = std::move(read.arrays.dark);
-    planes.light = std::move(read.arrays.light);
+    planes.dark = std::move(dark->data);
+    planes.light = std::move(light->data);
     planes.dark.resize(planes.planeBytes());
     planes.light.resize(planes.planeBytes());
     if (const auto failure =
