@@ -5,14 +5,69 @@
 #include "conversion/stream.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
 
 namespace cli {
 namespace {
 
-// Shows "what: rows done / total" on a terminal, at most a few times a second.
+// One line of status on the terminal of standard error, replaced by each new one. Once output
+// has gone to standard output on a terminal (perhaps the same one), the line stays cleared:
+// the C text has no final line end, so clearing after it would erase its last line. A dumb
+// terminal gets no escape sequences; blanks wipe the old line instead.
+class StatusLine {
+  public:
+    StatusLine(bool shown, std::FILE* out)
+        : m_shown(shown), m_out(out), m_dumb(isDumbTerminal()) {}
+    ~StatusLine() { clear(); }
+    StatusLine(const StatusLine&) = delete;
+    StatusLine& operator=(const StatusLine&) = delete;
+
+    void show(const std::string& text) {
+        if (!m_shown) {
+            return;
+        }
+        std::string line = m_dumb ? "\r" + text : "\r\033[K" + text;
+        if (m_dumb && text.size() < m_length) {
+            line += std::string(m_length - text.size(), ' ') + "\r" + text;
+        }
+        std::fwrite(line.data(), 1, line.size(), m_out);
+        std::fflush(m_out);
+        m_length = text.size();
+    }
+    void clear() {
+        if (m_shown && m_length > 0) {
+            const std::string line =
+                m_dumb ? "\r" + std::string(m_length, ' ') + "\r" : std::string("\r\033[K");
+            std::fwrite(line.data(), 1, line.size(), m_out);
+            std::fflush(m_out);
+        }
+        m_length = 0;
+    }
+    // Before anything is written to standard output.
+    void beforeStandardOutput() {
+        clear();
+        if (::isatty(STDOUT_FILENO)) {
+            m_shown = false;
+        }
+    }
+
+  private:
+    static bool isDumbTerminal() {
+        const char* term = std::getenv("TERM");
+        return term == nullptr || std::strcmp(term, "dumb") == 0;
+    }
+    bool m_shown;
+    std::FILE* m_out;
+    bool m_dumb;
+    std::size_t m_length = 0;
+};
+
+// Shows "converting: rows done / total rows", at most a few times a second.
 class TerminalProgress final : public imaging::RowProgress {
   public:
-    TerminalProgress(std::FILE* out, const char* what) : m_out(out), m_what(what) {}
+    explicit TerminalProgress(StatusLine& line) : m_line(line) {}
     void reportTotal(std::int16_t rows) override { m_total = rows; }
     void reportRowsDone(std::int16_t rows) override {
         const auto now = std::chrono::steady_clock::now();
@@ -20,51 +75,40 @@ class TerminalProgress final : public imaging::RowProgress {
             return;
         }
         m_last = now;
-        std::fprintf(m_out, "\r\033[K%s: %d / %d rows", m_what, rows, m_total);
-        std::fflush(m_out);
+        m_line.show("converting: " + std::to_string(rows) + " / " + std::to_string(m_total) +
+                    " rows");
     }
     imaging::Flow yield() override { return imaging::Flow::Continue; }
 
   private:
-    std::FILE* m_out;
-    const char* m_what;
+    StatusLine& m_line;
     int m_total = 0;
     std::chrono::steady_clock::time_point m_last{};
 };
 
-// A one-line note on the terminal; the next line replaces it, an empty one clears it.
-class Status {
-  public:
-    Status(bool shown, std::FILE* out) : m_shown(shown), m_out(out) {}
-    ~Status() { show(""); }
-    void show(const std::string& text) {
-        if (m_shown) {
-            std::fprintf(m_out, "\r\033[K%s", text.c_str());
-            std::fflush(m_out);
-        }
-    }
-
-  private:
-    bool m_shown;
-    std::FILE* m_out;
-};
+// A name of the command line as an output target: empty and "-" are standard output.
+conversion::Target target(const std::string& name) {
+    return {name == kStandardStream ? std::string() : name};
+}
 
 } // namespace
 
 int convert(const Options& options, std::FILE* errors) {
-    Status status(options.progress, errors);
+    StatusLine status(options.progress, errors);
     auto report = [&](const base::Error& failure) {
-        status.show("");
+        status.clear();
         printError(errors, failure);
     };
 
-    status.show("reading " + options.input);
+    const bool fromStandardInput = options.input == kStandardStream;
+    status.show("reading " + (fromStandardInput ? std::string("standard input") : options.input));
     imaging::NoProgress silent;
-    TerminalProgress shown(errors, "converting");
+    TerminalProgress shown(status);
     imaging::RowProgress& progress =
         options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
-    auto converted =
-        conversion::convertFile(options.input, {options.layout, imaging::Dither::None}, progress);
+    const conversion::ConvertOptions how{options.style.layout.rows, options.dither};
+    auto converted = fromStandardInput ? conversion::convertStandardInput(how, progress)
+                                       : conversion::convertFile(options.input, how, progress);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
         report(*failure);
         return 1;
@@ -72,17 +116,24 @@ int convert(const Options& options, std::FILE* errors) {
     const imaging::Planes& planes = std::get<imaging::Planes>(converted);
 
     int exitStatus = 0;
-    status.show(options.textOutput.empty() ? std::string() : "writing " + options.textOutput);
-    if (const auto failure = conversion::writeText(planes, options.style, {options.textOutput})) {
-        report(*failure);
-        exitStatus = 1;
-    }
-    if (!options.pictureOutput.empty()) {
-        status.show("writing " + options.pictureOutput);
-        if (const auto failure = conversion::writePicture(planes, {options.pictureOutput})) {
+    const auto write = [&](const std::string& name, auto&& writer) {
+        const conversion::Target to = target(name);
+        if (to.isStandardOutput()) {
+            status.beforeStandardOutput();
+        } else {
+            status.show("writing " + name);
+        }
+        if (const auto failure = writer(to)) {
             report(*failure);
             exitStatus = 1;
         }
+    };
+    write(options.textOutput, [&](const conversion::Target& to) {
+        return conversion::writeText(planes, options.style, to);
+    });
+    if (!options.pictureOutput.empty()) {
+        write(options.pictureOutput,
+              [&](const conversion::Target& to) { return conversion::writePicture(planes, to); });
     }
     return exitStatus;
 }

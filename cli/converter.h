@@ -2,6 +2,7 @@
 // The batch converter's work, apart from parsing its command line.
 
 #include "imaging/c_array_writer.h"
+#include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
 
 #include <cstdio>
@@ -11,15 +12,21 @@ namespace cli {
 
 // File names are kept as the bytes given on the command line, so that every name reaches the
 // file system exactly as it was typed.
+// "-" stands for standard input or output; a file of that name is reached as "./-".
 struct Options {
-    std::string input;
+    std::string input;         // "-": standard input
     std::string textOutput;    // empty: standard output
-    std::string pictureOutput; // empty: no picture
-    imaging::TextStyle style;  // its source is filled in from the input's name
-    imaging::RowLayout layout = imaging::RowLayout::Packed;
-    int reverseWidth = 0; // above 0: INPUT is C text, and the picture is written
+    std::string pictureOutput; // empty: no picture; "-": standard output
+    imaging::TextStyle style;  // its source is filled in from the input's name; its layout's
+                               // rows also lay out the planes of a conversion and of -r
+    imaging::Dither dither = imaging::Dither::None;
+    int reverseWidth = 0;  // above 0: INPUT is C text, and the picture is written
+    int reverseHeight = 0; // with -r WIDTHxHEIGHT: the picture's height
     bool progress = false;
 };
+
+// The name that stands for standard input (INPUT) or standard output (-o, -p).
+inline constexpr std::string_view kStandardStream = "-";
 
 // Converts one picture; reports failures on `errors` as "greyplanes-cli: FILE: reason".
 // Returns the exit status: 0 when everything was written, 1 when a file failed.

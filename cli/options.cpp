@@ -1,147 +1,129 @@
 #include "cli/options.h"
 
+#include "imaging/c_identifier.h"
+
 #include <algorithm>
 #include <array>
-#include <climits>
-#include <cstdlib>
-#include <memory>
-#include <sys/stat.h>
+#include <getopt.h>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace cli {
 namespace {
 
-constexpr std::string_view kUsage =
+// Long-only options get numbers past every character.
+enum Id : int {
+    Output = 'o',
+    Picture = 'p',
+    Name = 'n',
+    Reverse = 'r',
+    Quiet = 'q',
+    Help = 'h',
+    Version = 'V',
+    Complete = 256,
+    PadRows,
+    Lf,
+    LayoutOption,
+    Word,
+    TileOrderOption,
+    Invert,
+    Art,
+    DitherOption,
+};
+
+struct OptionSpec {
+    Id id;
+    std::string_view longName;
+    std::string_view argument; // empty: takes none
+    std::string_view help;     // lines after the first are indented under it
+};
+
+// The one table behind the parser and --help.
+constexpr auto kOptions = std::to_array<OptionSpec>({
+    {Output, "output", "FILE",
+     "write the C text (with -r: the bitmap) to FILE\n"
+     "instead of standard output; - is standard output"},
+    {Picture, "picture", "FILE",
+     "also write the four-level picture to FILE as a\n"
+     "bitmap; - is standard output (then give -o FILE)"},
+    {Name, "name", "NAME",
+     "name the arrays after NAME (NAME_d and NAME_l for\n"
+     "planes); a C identifier, not a keyword of C or C++"},
+    {Complete, "complete", "",
+     "write a header that compiles as C and C++: a comment\n"
+     "naming INPUT and the layout, a guard, NAME_width,\n"
+     "NAME_height and const arrays"},
+    {LayoutOption, "layout", "LAYOUT",
+     "planes (default: NAME_d and NAME_l, 1 bit a pixel),\n"
+     "gb (8 x 8 tiles, 2 bits a pixel), packed2 (2 bits a\n"
+     "pixel, 0 black to 3 white) or nibble4 (4 bits a pixel)"},
+    {Word, "word", "BITS",
+     "planes: 8 (default), 16 or 32 bits an element, each\n"
+     "pixel row padded to whole elements"},
+    {TileOrderOption, "tile-order", "ORDER",
+     "gb: rows (default), columns or 8x16 (sprite pairs)"},
+    {Invert, "invert", "", "packed2 and nibble4: white is 0"},
+    {PadRows, "pad-rows", "",
+     "start each pixel row on a new byte, its last byte\n"
+     "filled with zero bits (with -r: read rows that way)"},
+    {Art, "art", "", "with --complete: the picture as text in a comment"},
+    {Lf, "lf", "", "end lines with LF instead of CR LF"},
+    {DitherOption, "dither", "METHOD", "none (default), floyd-steinberg, atkinson or bayer"},
+    {Reverse, "reverse", "SIZE",
+     "INPUT is C text; write the picture it holds as a\n"
+     "bitmap (to standard output only when it is not a\n"
+     "terminal); SIZE is WIDTH or WIDTHxHEIGHT in pixels"},
+    {Quiet, "quiet", "", "no progress display"},
+    {Help, "help", "", "show this help and exit"},
+    {Version, "version", "", "show the version and exit"},
+});
+
+constexpr std::string_view kUsageHead =
     "Usage: greyplanes-cli [options] INPUT\n"
-    "       greyplanes-cli -r WIDTH [options] INPUT\n"
-    "Reduces the picture INPUT to four grey levels and writes its dark and light bit planes\n"
-    "as the C arrays Untitled_d and Untitled_l. With -r, reads such C text back and writes\n"
-    "the four-level picture.\n"
-    "\n"
-    "  -o, --output FILE    write the C text (with -r: the bitmap) to FILE instead of\n"
-    "                       standard output\n"
-    "  -p, --picture FILE   also write the four-level picture to FILE as a 24-bit bitmap\n"
-    "  -n, --name NAME      name the arrays NAME_d and NAME_l; NAME is a C identifier that\n"
-    "                       is not a keyword of C or C++\n"
-    "      --complete       write a header that compiles as C and C++: a comment naming\n"
-    "                       INPUT, a guard, NAME_width, NAME_height and const arrays\n"
-    "      --pad-rows       start each pixel row on a new byte, its last byte filled with\n"
-    "                       zero bits (with -r: read the rows that way)\n"
-    "      --lf             end lines with LF instead of CR LF\n"
-    "  -r, --reverse WIDTH  INPUT is C text holding the two arrays; write the picture,\n"
-    "                       WIDTH pixels wide, as a 24-bit bitmap (to standard output only\n"
-    "                       when it is not a terminal)\n"
-    "  -q, --quiet          no progress display\n"
-    "  -h, --help           show this help and exit\n"
-    "  -V, --version        show the version and exit\n"
-    "\n"
-    "INPUT, -o and -p must be different files. Files are replaced only when completely\n"
-    "written. Progress goes to standard error when it is a terminal.\n"
-    "Exit status: 0 on success, 1 when a file cannot be read or written, 2 for a usage error.\n";
+    "       greyplanes-cli -r WIDTH[xHEIGHT] [options] INPUT\n"
+    "Reduces the picture INPUT to four grey levels and writes them as C arrays, by\n"
+    "default the dark and light bit planes Untitled_d and Untitled_l. With -r, reads\n"
+    "such C text back and writes the four-level picture. INPUT - is standard input.\n"
+    "\n";
 
-// The keywords of C (C99 to C23) and C++ (to C++20, with the alternative tokens), from the
-// standards' keyword tables.
-constexpr auto kCKeywords = std::to_array<std::string_view>({
-    "_Alignas",
-    "_Alignof",
-    "_Atomic",
-    "_BitInt",
-    "_Bool",
-    "_Complex",
-    "_Decimal128",
-    "_Decimal32",
-    "_Decimal64",
-    "_Generic",
-    "_Imaginary",
-    "_Noreturn",
-    "_Static_assert",
-    "_Thread_local",
-    "alignas",
-    "alignof",
-    "auto",
-    "bool",
-    "break",
-    "case",
-    "char",
-    "const",
-    "constexpr",
-    "continue",
-    "default",
-    "do",
-    "double",
-    "else",
-    "enum",
-    "extern",
-    "false",
-    "float",
-    "for",
-    "goto",
-    "if",
-    "inline",
-    "int",
-    "long",
-    "nullptr",
-    "register",
-    "restrict",
-    "return",
-    "short",
-    "signed",
-    "sizeof",
-    "static",
-    "static_assert",
-    "struct",
-    "switch",
-    "thread_local",
-    "true",
-    "typedef",
-    "typeof",
-    "typeof_unqual",
-    "union",
-    "unsigned",
-    "void",
-    "volatile",
-    "while",
-});
-constexpr auto kCppKeywords = std::to_array<std::string_view>({
-    "alignas",       "alignof",     "and",
-    "and_eq",        "asm",         "auto",
-    "bitand",        "bitor",       "bool",
-    "break",         "case",        "catch",
-    "char",          "char16_t",    "char32_t",
-    "char8_t",       "class",       "co_await",
-    "co_return",     "co_yield",    "compl",
-    "concept",       "const",       "const_cast",
-    "consteval",     "constexpr",   "constinit",
-    "continue",      "decltype",    "default",
-    "delete",        "do",          "double",
-    "dynamic_cast",  "else",        "enum",
-    "explicit",      "export",      "extern",
-    "false",         "float",       "for",
-    "friend",        "goto",        "if",
-    "inline",        "int",         "long",
-    "mutable",       "namespace",   "new",
-    "noexcept",      "not",         "not_eq",
-    "nullptr",       "operator",    "or",
-    "or_eq",         "private",     "protected",
-    "public",        "register",    "reinterpret_cast",
-    "requires",      "return",      "short",
-    "signed",        "sizeof",      "static",
-    "static_assert", "static_cast", "struct",
-    "switch",        "template",    "this",
-    "thread_local",  "throw",       "true",
-    "try",           "typedef",     "typeid",
-    "typename",      "union",       "unsigned",
-    "using",         "virtual",     "void",
-    "volatile",      "wchar_t",     "while",
-    "xor",           "xor_eq",
-});
+constexpr std::string_view kUsageTail =
+    "\n"
+    "INPUT, -o and -p must be different files; a file named - is ./-. Files are\n"
+    "replaced only when completely written. Progress goes to standard error when it\n"
+    "is a terminal. Exit status: 0 on success, 1 when a file cannot be read or\n"
+    "written, 2 for a usage error.\n";
 
-template <std::size_t N>
-bool contains(const std::array<std::string_view, N>& words, std::string_view word) {
-    return std::find(words.begin(), words.end(), word) != words.end();
+bool hasShortName(const OptionSpec& spec) {
+    return spec.id < 256;
+}
+
+const OptionSpec* find(int id) {
+    const auto it = std::find_if(kOptions.begin(), kOptions.end(),
+                                 [&](const OptionSpec& spec) { return spec.id == id; });
+    return it == kOptions.end() ? nullptr : &*it;
+}
+
+// "-o" or "--output", as the user spelled it.
+std::string spelling(const OptionSpec& spec, bool asLong) {
+    return asLong || !hasShortName(spec) ? "--" + std::string(spec.longName)
+                                         : std::string{'-', static_cast<char>(spec.id)};
+}
+
+// The words of a choice, or nothing when `text` is none of them.
+template <typename T, std::size_t N>
+std::optional<T> choice(std::string_view text,
+                        const std::array<std::pair<std::string_view, T>, N>& words) {
+    for (const auto& [word, value] : words) {
+        if (text == word) {
+            return value;
+        }
+    }
+    return std::nullopt;
 }
 
 // 1 to 32767, digits only.
-std::optional<int> widthValue(std::string_view text) {
+std::optional<int> extentValue(std::string_view text) {
     if (text.empty() || text.size() > 5 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
@@ -150,59 +132,91 @@ std::optional<int> widthValue(std::string_view text) {
     return value >= 1 && value <= 32767 ? std::optional<int>(value) : std::nullopt;
 }
 
-// What a file name stands for, to compare it with another; nothing for the things that may
-// be named twice (devices, pipes, folders: writing to them fails or is harmless).
-struct Identity {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string path; // the canonical folder and the name, for a file that does not exist yet
-    bool operator==(const Identity&) const = default;
-};
+constexpr auto kLayouts = std::to_array<std::pair<std::string_view, imaging::Layout>>({
+    {"planes", imaging::Layout::Planes},
+    {"gb", imaging::Layout::Gb},
+    {"packed2", imaging::Layout::Packed2},
+    {"nibble4", imaging::Layout::Nibble4},
+});
+constexpr auto kWords = std::to_array<std::pair<std::string_view, int>>({
+    {"8", 8},
+    {"16", 16},
+    {"32", 32},
+});
+constexpr auto kTileOrders = std::to_array<std::pair<std::string_view, imaging::TileOrder>>({
+    {"rows", imaging::TileOrder::Rows},
+    {"columns", imaging::TileOrder::Columns},
+    {"8x16", imaging::TileOrder::Tall8x16},
+});
+constexpr auto kDithers = std::to_array<std::pair<std::string_view, imaging::Dither>>({
+    {"none", imaging::Dither::None},
+    {"floyd-steinberg", imaging::Dither::FloydSteinberg},
+    {"atkinson", imaging::Dither::Atkinson},
+    {"bayer", imaging::Dither::Bayer},
+});
 
-std::optional<Identity> identityOf(const std::string& name) {
-    struct stat st {};
-    if (::stat(name.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) {
-            return std::nullopt;
-        }
-        return Identity{true, st.st_dev, st.st_ino, {}};
+// What getopt_long could not take, in our words: `argument` is the one it stopped at.
+std::string refusal(int result, int option, const std::string& argument) {
+    const bool asLong = argument.starts_with("--");
+    const OptionSpec* spec = find(option);
+    if (result == ':' && spec != nullptr) {
+        return spelling(*spec, asLong) + " needs a " + std::string(spec->argument);
     }
-    const std::size_t slash = name.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : name.substr(0, slash);
-    const std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
-    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(folder.c_str(), nullptr),
-                                                           &std::free);
-    // In a folder that does not exist, nothing can be written; the names only need to differ.
-    return Identity{false, 0, 0, real ? std::string(real.get()) + "/" + file : name};
+    if (!asLong) {
+        return "unknown option -" + std::string(1, static_cast<char>(option));
+    }
+    const std::string given = argument.substr(0, argument.find('='));
+    if (spec != nullptr) {
+        return "--" + std::string(spec->longName) + " takes no value";
+    }
+    std::vector<std::string> candidates;
+    for (const OptionSpec& candidate : kOptions) {
+        if (("--" + std::string(candidate.longName)).starts_with(given)) {
+            candidates.push_back("--" + std::string(candidate.longName));
+        }
+    }
+    if (candidates.size() < 2) {
+        return "unknown option " + given;
+    }
+    std::string list = candidates.front();
+    for (std::size_t i = 1; i < candidates.size(); ++i) {
+        list += (i + 1 == candidates.size() ? " or " : ", ") + candidates[i];
+    }
+    return "ambiguous option " + given + ": " + list;
 }
 
 } // namespace
 
-std::string_view usageText() {
-    return kUsage;
-}
-
-std::optional<std::string> nameProblem(std::string_view name) {
-    const std::string quoted = "bad name '" + std::string(name) + "': ";
-    const bool wellFormed = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_';
-    });
-    if (!wellFormed) {
-        return quoted + "a C identifier holds only letters A to Z and a to z, digits and '_'";
+std::string usageText() {
+    std::vector<std::string> heads;
+    std::size_t column = 0;
+    for (const OptionSpec& spec : kOptions) {
+        // "  -o, --output FILE" or "      --complete".
+        std::string head(6, ' ');
+        if (hasShortName(spec)) {
+            head[2] = '-';
+            head[3] = static_cast<char>(spec.id);
+            head[4] = ',';
+        }
+        head.append("--").append(spec.longName);
+        if (!spec.argument.empty()) {
+            head.append(" ").append(spec.argument);
+        }
+        column = std::max(column, head.size() + 2);
+        heads.push_back(std::move(head));
     }
-    if (name[0] >= '0' && name[0] <= '9') {
-        return quoted + "a C identifier cannot start with a digit";
+    std::string text(kUsageHead);
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        text += heads[i] + std::string(column - heads[i].size(), ' ');
+        for (const char c : kOptions[i].help) {
+            text += c;
+            if (c == '\n') {
+                text += std::string(column, ' ');
+            }
+        }
+        text += '\n';
     }
-    const bool c = contains(kCKeywords, name);
-    const bool cpp = contains(kCppKeywords, name);
-    if (c || cpp) {
-        return quoted + "it is a keyword of " + (c && cpp ? "C and C++" : c ? "C" : "C++");
-    }
-    return std::nullopt;
+    return text + std::string(kUsageTail);
 }
 
 ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
@@ -213,140 +227,202 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         parsed.error = std::move(message);
         return parsed;
     };
+
+    // getopt_long wants writable C strings; the copies keep the bytes as given.
+    std::vector<std::string> copies{"greyplanes-cli"};
+    copies.insert(copies.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& copy : copies) {
+        argv.push_back(copy.data());
+    }
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(copies.size());
+
+    std::vector<option> longOptions;
+    // "-": operands come back in order as option 1, whatever POSIXLY_CORRECT says; ":" tells a
+    // missing value from an unknown option.
+    std::string shortOptions = "-:";
+    for (const OptionSpec& spec : kOptions) {
+        longOptions.push_back({spec.longName.data(),
+                               spec.argument.empty() ? no_argument : required_argument, nullptr,
+                               spec.id});
+        if (hasShortName(spec)) {
+            shortOptions += static_cast<char>(spec.id);
+            if (!spec.argument.empty()) {
+                shortOptions += ':';
+            }
+        }
+    }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+
+    std::vector<std::string> inputs;
     bool quiet = false;
-    bool endOfOptions = false;
-    bool inputGiven = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& arg = arguments[i];
-        if (endOfOptions || arg == "-" || arg.empty() || arg[0] != '-') {
-            if (inputGiven) {
-                return fail("only one INPUT file can be given");
-            }
-            options.input = arg;
-            inputGiven = true;
+    // The options given, as spelled, for the messages about ones that do not go together.
+    std::optional<std::string> padRows, word, tileOrder, invert, art, dither;
+    imaging::LayoutOptions& layout = options.style.layout;
+
+    // 0 makes glibc start afresh, so that the parser can run more than once in a process.
+    optind = 0;
+    opterr = 0;
+    for (;;) {
+        int longIndex = -1;
+        const int result =
+            getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(), &longIndex);
+        if (result == -1) {
+            break;
+        }
+        if (result == 1) {
+            inputs.emplace_back(optarg);
             continue;
         }
-        if (arg == "--") {
-            endOfOptions = true;
-            continue;
+        if (result == '?' || result == ':') {
+            return fail(refusal(result, optopt, copies[static_cast<std::size_t>(optind - 1)]));
         }
-        // Long options also take their value as --option=VALUE.
-        std::string option = arg;
-        std::optional<std::string> attached;
-        if (const std::size_t eq = arg.find('='); arg.starts_with("--") && eq != arg.npos) {
-            option = arg.substr(0, eq);
-            attached = arg.substr(eq + 1);
+        const OptionSpec& spec = *find(result);
+        const std::string given = spelling(spec, longIndex >= 0);
+        const std::string value = optarg != nullptr ? optarg : "";
+        if (!spec.argument.empty() && value.empty()) {
+            return fail(given + " needs a " + std::string(spec.argument));
         }
-        auto is = [&](std::string_view shortName, std::string_view longName) {
-            return option == shortName || option == longName;
+        auto bad = [&](std::string_view what) {
+            return fail("bad " + std::string(spec.argument) + " '" + value + "' for " + given +
+                        ": " + std::string(what));
         };
-        auto value = [&](const char* what) -> std::optional<std::string> {
-            std::string v;
-            if (attached) {
-                v = *attached;
-            } else if (i + 1 < arguments.size()) {
-                v = arguments[++i];
-            }
-            if (v.empty()) {
-                fail(option + " needs a " + what);
-                return std::nullopt;
-            }
-            return v;
-        };
-        const bool takesValue = is("-o", "--output") || is("-p", "--picture") ||
-                                is("-n", "--name") || is("-r", "--reverse");
-        if (attached && !takesValue) {
-            return fail(option + " takes no value");
-        }
-        if (is("-h", "--help")) {
+        switch (spec.id) {
+        case Help:
             parsed.request = Request::Help;
             return parsed;
-        }
-        if (is("-V", "--version")) {
+        case Version:
             parsed.request = Request::Version;
             return parsed;
-        }
-        if (is("-q", "--quiet")) {
+        case Quiet:
             quiet = true;
-        } else if (is("--complete", "--complete")) {
+            break;
+        case Complete:
             options.style.complete = true;
-        } else if (is("--lf", "--lf")) {
+            break;
+        case Lf:
             options.style.lf = true;
-        } else if (is("--pad-rows", "--pad-rows")) {
-            options.layout = imaging::RowLayout::Padded;
-        } else if (is("-o", "--output")) {
-            const auto file = value("FILE");
-            if (!file) {
-                return parsed;
-            }
-            options.textOutput = *file;
-        } else if (is("-p", "--picture")) {
-            const auto file = value("FILE");
-            if (!file) {
-                return parsed;
-            }
-            options.pictureOutput = *file;
-        } else if (is("-n", "--name")) {
-            const auto name = value("NAME");
-            if (!name) {
-                return parsed;
-            }
-            if (auto problem = nameProblem(*name)) {
+            break;
+        case Art:
+            options.style.art = true;
+            art = given;
+            break;
+        case PadRows:
+            layout.rows = imaging::RowLayout::Padded;
+            padRows = given;
+            break;
+        case Invert:
+            layout.invert = true;
+            invert = given;
+            break;
+        case Output:
+            options.textOutput = value == kStandardStream ? std::string() : value;
+            break;
+        case Picture:
+            options.pictureOutput = value;
+            break;
+        case Name:
+            if (auto problem = imaging::nameProblem(value)) {
                 return fail(std::move(*problem));
             }
-            options.style.name = *name;
-        } else if (is("-r", "--reverse")) {
-            const auto text = value("WIDTH");
-            if (!text) {
-                return parsed;
+            options.style.name = value;
+            break;
+        case LayoutOption:
+            if (const auto chosen = choice(value, kLayouts)) {
+                layout.layout = *chosen;
+            } else {
+                return bad("it is planes, gb, packed2 or nibble4");
             }
-            const auto width = widthValue(*text);
-            if (!width) {
-                return fail("bad width '" + *text +
-                            "': WIDTH is a whole number of pixels from 1 to 32767");
+            break;
+        case Word:
+            if (const auto chosen = choice(value, kWords)) {
+                layout.word = *chosen;
+                word = given + " " + value;
+            } else {
+                return bad("it is 8, 16 or 32");
+            }
+            break;
+        case TileOrderOption:
+            if (const auto chosen = choice(value, kTileOrders)) {
+                layout.tileOrder = *chosen;
+                tileOrder = given + " " + value;
+            } else {
+                return bad("it is rows, columns or 8x16");
+            }
+            break;
+        case DitherOption:
+            if (const auto chosen = choice(value, kDithers)) {
+                options.dither = *chosen;
+                dither = given + " " + value;
+            } else {
+                return bad("it is none, floyd-steinberg, atkinson or bayer");
+            }
+            break;
+        case Reverse: {
+            const std::size_t by = value.find('x');
+            const auto width = extentValue(std::string_view(value).substr(0, by));
+            const auto height = by == std::string::npos
+                                    ? std::optional<int>(0)
+                                    : extentValue(std::string_view(value).substr(by + 1));
+            if (!width || !height) {
+                return bad("it is WIDTH or WIDTHxHEIGHT, each a whole number of pixels from 1 "
+                           "to 32767");
             }
             options.reverseWidth = *width;
-        } else {
-            return fail("unknown option " + option);
+            options.reverseHeight = *height;
+            break;
+        }
         }
     }
-    if (!inputGiven) {
+    for (int i = optind; i < argc; ++i) {
+        inputs.push_back(copies[static_cast<std::size_t>(i)]);
+    }
+    if (inputs.empty()) {
         return fail("no INPUT file given");
     }
-    if (options.reverseWidth > 0 && !options.pictureOutput.empty()) {
-        return fail("-p cannot be used with -r: the picture goes to -o FILE");
+    if (inputs.size() > 1) {
+        return fail("only one INPUT file can be given");
+    }
+    options.input = inputs.front();
+
+    // Options that do not apply to the layout, named with it.
+    const auto layoutName =
+        "--layout " + std::string(std::find_if(kLayouts.begin(), kLayouts.end(), [&](auto& entry) {
+                                      return entry.second == layout.layout;
+                                  })->first);
+    const bool planes = layout.layout == imaging::Layout::Planes;
+    const bool gb = layout.layout == imaging::Layout::Gb;
+    for (const auto& [given, applies] : {std::pair{padRows, !gb}, std::pair{word, planes},
+                                         std::pair{tileOrder, gb},
+                                         std::pair{invert, !planes && !gb}}) {
+        if (given && !applies) {
+            return fail(*given + " does not apply to " + layoutName);
+        }
+    }
+    if (art && !options.style.complete) {
+        return fail(*art + " needs --complete: only a complete header has comments");
+    }
+    if (options.reverseWidth > 0) {
+        if (!options.pictureOutput.empty()) {
+            return fail("-p cannot be used with -r: the picture goes to -o FILE");
+        }
+        if (dither) {
+            return fail(*dither + " cannot be used with -r: the text holds the levels already");
+        }
+    }
+    if (options.pictureOutput == kStandardStream && options.textOutput.empty()) {
+        return fail("-p - and the C text cannot both go to standard output: give -o FILE");
     }
     options.progress = !quiet;
     // The comment of a complete text names the file without its folder, so that a header
     // made in a build tree reads the same on every machine.
     const std::size_t slash = options.input.rfind('/');
-    options.style.source =
-        slash == std::string::npos ? options.input : options.input.substr(slash + 1);
+    options.style.source = options.input == kStandardStream ? "standard input"
+                           : slash == std::string::npos     ? options.input
+                                                            : options.input.substr(slash + 1);
     parsed.request = Request::Run;
     return parsed;
-}
-
-std::optional<std::string> sameFileProblem(const Options& options) {
-    struct Named {
-        const char* label;
-        const std::string& name;
-    };
-    const Named names[] = {
-        {"INPUT", options.input}, {"-o", options.textOutput}, {"-p", options.pictureOutput}};
-    for (std::size_t a = 0; a < 3; ++a) {
-        for (std::size_t b = a + 1; b < 3; ++b) {
-            if (names[a].name.empty() || names[b].name.empty()) {
-                continue;
-            }
-            const auto first = identityOf(names[a].name);
-            if (first && first == identityOf(names[b].name)) {
-                return std::string(names[b].label) + " " + names[b].name + " and " +
-                       names[a].label + " " + names[a].name +
-                       " are the same file; nothing was written";
-            }
-        }
-    }
-    return std::nullopt;
 }
 
 } // namespace cli

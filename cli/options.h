@@ -4,10 +4,8 @@
 
 #include "cli/converter.h"
 
-#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 
 namespace cli {
 
@@ -20,19 +18,12 @@ struct ParsedCommandLine {
     std::string error; // for UsageError: why, in one line
 };
 
-// Parses the arguments after the program name. Does not touch the file system.
+// Parses the arguments after the program name as getopt_long does (grouped short options,
+// attached values, --option=VALUE, unique prefixes of long options, "--"). Does not touch the
+// file system.
 ParsedCommandLine parseCommandLine(std::span<const std::string> arguments);
 
-// The text of --help.
-std::string_view usageText();
-
-// Why `name` cannot name the arrays (not a C identifier, or a keyword of C or C++), or nothing
-// when it can.
-std::optional<std::string> nameProblem(std::string_view name);
-
-// When two of INPUT, -o and -p are the same file (through links or other spellings: by device
-// and inode for files that exist, by their canonical folder and name for those that do not),
-// the usage error that says so. Devices and pipes may be named twice.
-std::optional<std::string> sameFileProblem(const Options& options);
+// The text of --help, made from the same table of options as the parser.
+std::string usageText();
 
 } // namespace cli

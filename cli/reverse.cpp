@@ -22,6 +22,18 @@ void report(std::FILE* errors, const std::string& file, const std::string& reaso
 
 // The C text of the file, read in a bounded buffer, or the reason it cannot be read.
 base::Result<imaging::CText> readText(const std::string& name) {
+    auto readFrom = [](int fd) {
+        return imaging::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
+            return ::read(fd, room.data(), room.size());
+        });
+    };
+    if (name == kStandardStream) {
+        auto text = readFrom(STDIN_FILENO);
+        if (auto* error = std::get_if<base::Error>(&text)) {
+            error->file = "standard input";
+        }
+        return text;
+    }
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
@@ -42,9 +54,7 @@ base::Result<imaging::CText> readText(const std::string& name) {
     if (!S_ISREG(st.st_mode)) {
         return base::Error{name, "is not a regular file"};
     }
-    auto text = imaging::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
-        return ::read(fd, room.data(), room.size());
-    });
+    auto text = readFrom(fd);
     if (auto* error = std::get_if<base::Error>(&text)) {
         error->file = name;
     }
@@ -73,6 +83,8 @@ int reverse(const Options& options, std::FILE* errors) {
                              "standard output\nTry 'greyplanes-cli --help' for more.\n");
         return 2;
     }
+    const std::string input =
+        options.input == kStandardStream ? std::string("standard input") : options.input;
     auto read = readText(options.input);
     if (auto* error = std::get_if<base::Error>(&read)) {
         printError(errors, *error);
@@ -80,7 +92,7 @@ int reverse(const Options& options, std::FILE* errors) {
     }
     imaging::CText& text = std::get<imaging::CText>(read);
     if (text.arrays.size() != 2) {
-        report(errors, options.input,
+        report(errors, input,
                text.arrays.empty() ? "no array of bytes in it"
                : text.arrays.size() > 2
                    ? std::to_string(text.arrays.size()) + " arrays in it, not two"
@@ -95,7 +107,7 @@ int reverse(const Options& options, std::FILE* errors) {
     }
     for (const imaging::CArray* a : {dark, light}) {
         if (a->elementBits != 8) {
-            report(errors, options.input,
+            report(errors, input,
                    "line " + std::to_string(a->line) + ": " + imaging::excerpt(a->name) +
                        ": its elements are of " + std::to_string(a->elementBits) +
                        " bits, not bytes");
@@ -103,7 +115,7 @@ int reverse(const Options& options, std::FILE* errors) {
         }
     }
     if (dark->data.size() != light->data.size()) {
-        report(errors, options.input,
+        report(errors, input,
                imaging::excerpt(dark->name) + " holds " + std::to_string(dark->data.size()) +
                    " bytes and " + imaging::excerpt(light->name) + " " +
                    std::to_string(light->data.size()) + ": the planes must be as long");
@@ -114,25 +126,25 @@ int reverse(const Options& options, std::FILE* errors) {
     const std::uint64_t width = prefix.empty() ? 0 : defined(text, prefix + "_width");
     const std::uint64_t height = prefix.empty() ? 0 : defined(text, prefix + "_height");
     if (width != 0 && width != static_cast<std::uint64_t>(options.reverseWidth)) {
-        report(errors, options.input,
+        report(errors, input,
                imaging::excerpt(prefix) + "_width is " + std::to_string(width) +
                    ", not the -r WIDTH " + std::to_string(options.reverseWidth));
         return 2;
     }
-    imaging::Planes planes{options.reverseWidth, 0, options.layout, {}, {}};
+    imaging::Planes planes{options.reverseWidth, 0, options.style.layout.rows, {}, {}};
     std::size_t rows = dark->data.size() * 8 / planes.rowBits();
     // Packed rows narrower than a byte cannot tell the fill bits of the last byte from white
     // rows; a complete text says how many rows there are, and its planes hold exactly them.
     if (height > 0) {
         const std::uint64_t wanted = height > 32767 ? 0 : (height * planes.rowBits() + 7) / 8;
         if (wanted == 0 || wanted > dark->data.size()) {
-            report(errors, options.input,
+            report(errors, input,
                    imaging::excerpt(prefix) + "_height is " + std::to_string(height) +
                        ", but its planes hold only " + std::to_string(rows) + " rows");
             return 1;
         }
         if (wanted < dark->data.size()) {
-            report(errors, options.input,
+            report(errors, input,
                    imaging::excerpt(prefix) + "_height is " + std::to_string(height) +
                        ", but its planes hold " + std::to_string(dark->data.size()) +
                        " bytes, more than the " + std::to_string(wanted) + " of " +
@@ -141,8 +153,24 @@ int reverse(const Options& options, std::FILE* errors) {
         }
         rows = static_cast<std::size_t>(height);
     }
+    if (options.reverseHeight > 0) {
+        if (height > 0 && height != static_cast<std::uint64_t>(options.reverseHeight)) {
+            report(errors, input,
+                   imaging::excerpt(prefix) + "_height is " + std::to_string(height) +
+                       ", not the -r HEIGHT " + std::to_string(options.reverseHeight));
+            return 2;
+        }
+        if (static_cast<std::size_t>(options.reverseHeight) > rows) {
+            report(errors, input,
+                   "its planes hold only " + std::to_string(rows) + " rows of " +
+                       std::to_string(options.reverseWidth) + " pixels, not the -r HEIGHT " +
+                       std::to_string(options.reverseHeight));
+            return 1;
+        }
+        rows = static_cast<std::size_t>(options.reverseHeight);
+    }
     if (rows == 0) {
-        report(errors, options.input,
+        report(errors, input,
                "its planes hold " + std::to_string(dark->data.size()) +
                    (dark->data.size() == 1 ? " byte" : " bytes") + ", fewer than one row of " +
                    std::to_string(options.reverseWidth) + " pixels needs (" +
@@ -150,7 +178,7 @@ int reverse(const Options& options, std::FILE* errors) {
         return 1;
     }
     if (rows > 32767) {
-        report(errors, options.input,
+        report(errors, input,
                "its planes hold " + std::to_string(rows) + " rows of " +
                    std::to_string(options.reverseWidth) + " pixels; a picture has at most 32767");
         return 1;

@@ -7,7 +7,9 @@
 #include "surface/picture_reader.h"
 #include "surface/safe_save.h"
 
+#include <QBuffer>
 #include <new>
+#include <unistd.h>
 #include <vector>
 
 namespace conversion {
@@ -58,26 +60,50 @@ Result convertWhole(QIODevice& file, const std::string& name, imaging::RowLayout
     return planes;
 }
 
-} // namespace
-
-Result convertFile(const std::string& path, const ConvertOptions& options,
-                   imaging::RowProgress& progress) {
+// Bitmaps stream; `wholeFirst` reads the others into memory first, for a device that cannot seek.
+Result convertOpened(QIODevice& file, const std::string& name, const ConvertOptions& options,
+                     imaging::RowProgress& progress, bool wholeFirst) {
     const imaging::RowLayout layout = options.rows;
-    auto opened = surface::openPictureFile(path);
-    if (auto* failure = std::get_if<base::Error>(&opened)) {
-        return *failure;
-    }
-    QFile& file = *std::get<std::unique_ptr<QFile>>(opened);
     try {
         const QByteArray head = file.peek(2);
         if (bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
                                      static_cast<std::size_t>(head.size())})) {
-            return streamBitmap(file, path, layout, progress);
+            return streamBitmap(file, name, layout, progress);
         }
-        return convertWhole(file, path, layout, progress);
+        if (wholeFirst) {
+            QBuffer whole;
+            whole.setData(file.readAll());
+            if (whole.size() == 0) {
+                return base::Error{name, "it is empty"};
+            }
+            whole.open(QIODevice::ReadOnly);
+            return convertWhole(whole, name, layout, progress);
+        }
+        return convertWhole(file, name, layout, progress);
     } catch (const std::bad_alloc&) {
-        return base::Error{path, "not enough memory to convert it"};
+        return base::Error{name, "not enough memory to convert it"};
     }
+}
+
+} // namespace
+
+Result convertFile(const std::string& path, const ConvertOptions& options,
+                   imaging::RowProgress& progress) {
+    auto opened = surface::openPictureFile(path);
+    if (auto* failure = std::get_if<base::Error>(&opened)) {
+        return *failure;
+    }
+    return convertOpened(*std::get<std::unique_ptr<QFile>>(opened), path, options, progress,
+                         false);
+}
+
+Result convertStandardInput(const ConvertOptions& options, imaging::RowProgress& progress) {
+    const std::string name = "standard input";
+    QFile input;
+    if (!input.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+        return surface::failure(name, input.errorString());
+    }
+    return convertOpened(input, name, options, progress, input.isSequential());
 }
 
 } // namespace conversion

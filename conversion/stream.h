@@ -25,4 +25,9 @@ struct ConvertOptions {
 base::Result<imaging::Planes> convertFile(const std::string& path, const ConvertOptions& options,
                                           imaging::RowProgress& progress);
 
+// The same for the picture on standard input, named "standard input" in errors: a bitmap
+// streams from it even through a pipe; the other formats are read whole first.
+base::Result<imaging::Planes> convertStandardInput(const ConvertOptions& options,
+                                                   imaging::RowProgress& progress);
+
 } // namespace conversion

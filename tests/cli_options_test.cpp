@@ -1,5 +1,4 @@
-// The converter's command line, parsed in process: names, widths, how the options land, and
-// which spellings name the same file.
+// The converter's command line, parsed in process: names, widths and how the options land.
 
 #include "cli/options.h"
 #include "faults/fault_support.h"
@@ -92,63 +91,6 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     EXPECT_TRUE(p.options.progress);
     EXPECT_EQ(parse({"in", "--help"}).request, cli::Request::Help);
     EXPECT_EQ(parse({"-V"}).request, cli::Request::Version);
-}
-
-// Which pairs of names are one file. Relative names are resolved from the folder the test
-// runs in, so the files live there.
-TEST(CommandLine, SameFileThroughLinksAndSpellings) {
-    faults::TempDir dir;
-    const std::string d = dir.path().string();
-    faults::writeFile(dir / "x", "x");
-    faults::writeFile(dir / "y", "y");
-    faults::fs::create_directory(dir / "sub");
-    faults::fs::create_symlink(dir / "x", dir / "link");
-    faults::fs::create_hard_link(dir / "x", dir / "hard");
-    faults::fs::create_directory_symlink(dir / "sub", dir / "alias");
-
-    const struct {
-        std::string a, b;
-        bool same;
-    } pairs[] = {
-        {d + "/x", d + "/x", true},
-        {d + "/x", d + "/./x", true},
-        {d + "/x", d + "/sub/../x", true},
-        {d + "/x", d + "/link", true},
-        {d + "/x", d + "/hard", true},
-        {d + "/sub/new", d + "/alias/new", true}, // neither exists yet
-        {d + "/new", d + "/sub/../new", true},
-        {d + "/x", d + "/y", false},
-        {d + "/new", d + "/sub/new", false},
-        {d + "/new", d + "/NEW", false},
-        {"/dev/null", "/dev/null", false}, // devices may be named twice
-        {d + "/sub", d + "/sub", false},   // writing to a folder fails on its own
-    };
-    for (const auto& [a, b, same] : pairs) {
-        SCOPED_TRACE(a + " | " + b);
-        for (const int slot : {0, 1, 2}) {
-            cli::Options options;
-            // -o a -p b; INPUT a -p b; INPUT b -o a.
-            options.input = slot == 0 ? "" : slot == 1 ? a : b;
-            options.textOutput = slot == 1 ? "" : a;
-            options.pictureOutput = slot == 2 ? "" : b;
-            EXPECT_EQ(cli::sameFileProblem(options).has_value(), same) << slot;
-        }
-    }
-
-    // The relative spellings: x and ./x from the folder they are in.
-    const auto here = faults::fs::current_path();
-    faults::fs::current_path(dir.path());
-    cli::Options options;
-    options.input = "x";
-    options.textOutput = "./x";
-    const auto problem = cli::sameFileProblem(options);
-    options.textOutput = "out.txt";
-    options.pictureOutput = "../" + dir.path().filename().string() + "/out.txt";
-    const auto missing = cli::sameFileProblem(options);
-    faults::fs::current_path(here);
-    EXPECT_EQ(problem, "-o ./x and INPUT x are the same file; nothing was written");
-    EXPECT_EQ(missing, "-p " + options.pictureOutput +
-                           " and -o out.txt are the same file; nothing was written");
 }
 
 } // namespace

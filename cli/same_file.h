@@ -1,0 +1,17 @@
+#pragma once
+// The rule that INPUT, -o and -p name different files.
+
+#include "cli/converter.h"
+
+#include <optional>
+#include <string>
+
+namespace cli {
+
+// When two of INPUT, -o (standard output without it) and -p are the same file (through links,
+// bind mounts or other spellings: by device and inode for files that exist, by their folder's
+// device and inode and their name for those that do not), the usage error that says so.
+// Devices and pipes may be named twice.
+std::optional<std::string> sameFileProblem(const Options& options);
+
+} // namespace cli

@@ -1,0 +1,15 @@
+#pragma once
+// The names the C text may give its arrays: C identifiers that are neither a keyword of C nor
+// one of C++.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace imaging {
+
+// Why `name` cannot name the arrays (not a C identifier, or a keyword of C or C++), or nothing
+// when it can.
+std::optional<std::string> nameProblem(std::string_view name);
+
+} // namespace imaging
