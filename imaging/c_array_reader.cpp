@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <unordered_map>
@@ -39,7 +40,7 @@ class Bytes {
   public:
     explicit Bytes(std::string_view text) : m_data(text.data()), m_end(text.size()) {}
     explicit Bytes(const ReadFunction& read)
-        : m_read(&read), m_buffer(kBufferBytes), m_data(m_buffer.data()) {}
+        : m_read(&read), m_buffer(new char[kBufferBytes]), m_data(m_buffer.get()) {}
 
     // The byte k ahead (k < 4), or -1 past the end.
     int at(std::size_t k) {
@@ -55,11 +56,11 @@ class Bytes {
         if (m_read == nullptr || m_done) {
             return false;
         }
-        std::memmove(m_buffer.data(), m_buffer.data() + m_pos, m_end - m_pos);
+        std::memmove(m_buffer.get(), m_buffer.get() + m_pos, m_end - m_pos);
         m_end -= m_pos;
         m_pos = 0;
         while (m_end <= k) {
-            const std::span<char> room(m_buffer.data() + m_end, m_buffer.size() - m_end);
+            const std::span<char> room(m_buffer.get() + m_end, kBufferBytes - m_end);
             const std::ptrdiff_t got = (*m_read)(room);
             if (got < 0) {
                 if (errno == EINTR) {
@@ -77,7 +78,7 @@ class Bytes {
     }
 
     const ReadFunction* m_read = nullptr;
-    std::vector<char> m_buffer;
+    std::unique_ptr<char[]> m_buffer; // not cleared: only what was read is looked at
     const char* m_data;
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
