@@ -38,39 +38,92 @@ base::Result<CText> readInChunks(std::string_view text, std::size_t chunk) {
     });
 }
 
+// Every layout and option the writer has.
+std::vector<LayoutOptions> everyLayout() {
+    std::vector<LayoutOptions> all;
+    for (const RowLayout rows : {RowLayout::Packed, RowLayout::Padded}) {
+        for (const int word : {8, 16, 32}) {
+            all.push_back({Layout::Planes, rows, word, TileOrder::Rows, false});
+        }
+    }
+    for (const TileOrder order : {TileOrder::Rows, TileOrder::Columns, TileOrder::Tall8x16}) {
+        all.push_back({Layout::Gb, RowLayout::Padded, 8, order, false});
+    }
+    for (const Layout layout : {Layout::Packed2, Layout::Nibble4}) {
+        for (const bool invert : {false, true}) {
+            all.push_back({layout, RowLayout::Padded, 8, TileOrder::Rows, invert});
+        }
+    }
+    return all;
+}
+
+// The text of random planes in every layout and dress, read back (in one piece or a byte at a
+// time, so that every buffer boundary falls inside every token), gives the elements the
+// layout lays out, with the writer's names and defines.
 TEST(CArrayReader, ReadsBackEveryTextTheWriterMakes) {
     std::mt19937 random(5);
-    for (const RowLayout layout : {RowLayout::Packed, RowLayout::Padded}) {
-        for (const int width : {1, 7, 8, 9, 30}) {
-            Planes planes = makePlanes(width, 5, layout);
+    for (const LayoutOptions& layout : everyLayout()) {
+        for (const auto& [width, height] : {std::pair{16, 16}, std::pair{9, 5}, std::pair{33, 3}}) {
+            if (extentProblem(layout, width, height)) {
+                continue;
+            }
+            Planes planes = makePlanes(width, height, planesRowLayout(layout));
             for (std::size_t k = 0; k < planes.dark.size(); ++k) {
                 planes.dark[k] = static_cast<std::uint8_t>(random());
                 planes.light[k] = static_cast<std::uint8_t>(random());
             }
+            // Fill bits stand for no pixel: the writer writes them as zero.
+            planes = [&] {
+                Planes clean = makePlanes(width, height, planes.layout);
+                for (int y = 0; y < height; ++y) {
+                    for (int x = 0; x < width; ++x) {
+                        const std::size_t bit = y * planes.rowBits() + x;
+                        const auto mask = static_cast<std::uint8_t>(0x80 >> bit % 8);
+                        clean.dark[bit / 8] |= planes.dark[bit / 8] & mask;
+                        clean.light[bit / 8] |= planes.light[bit / 8] & mask;
+                    }
+                }
+                return clean;
+            }();
+            const ElementPlan plan = elementPlan(layout, width, height);
+            const int arrays = layoutInfo(layout.layout).arrays;
             for (const int dress : {0, 1, 2, 3}) {
                 TextStyle style;
+                style.layout = layout;
                 style.lf = dress & 1;
                 style.complete = dress & 2;
+                style.art = dress == 3;
                 style.name = dress == 3 ? "logo_2" : "Untitled";
-                SCOPED_TRACE(testing::Message()
-                             << width << (layout == RowLayout::Padded ? " padded" : "") << " dress "
-                             << dress);
+                SCOPED_TRACE(testing::Message() << layoutSentence(layout) << " " << width << "x"
+                                                << height << " dress " << dress);
                 const std::string text = writeArrays(planes, style);
-                // A chunk of 1 puts every buffer boundary inside every token once.
                 const auto result = readInChunks(text, dress == 0 ? 1 : 4093);
                 const CText& read = ok(result);
-                ASSERT_EQ(read.arrays.size(), 2u);
-                EXPECT_EQ(read.arrays[0].name, style.name + "_d");
-                EXPECT_EQ(read.arrays[1].name, style.name + "_l");
-                EXPECT_EQ(read.arrays[0].data, planes.dark);
-                EXPECT_EQ(read.arrays[1].data, planes.light);
-                using Defines = std::vector<std::pair<std::string, std::uint64_t>>;
-                const Defines defines = style.complete ? Defines{{style.name + "_width", width},
-                                                                 {style.name + "_height", 5}}
-                                                       : Defines{};
-                EXPECT_EQ(read.defines, defines);
-                EXPECT_EQ(read.firstComment.find("four grey levels") != std::string::npos,
-                          style.complete);
+                ASSERT_EQ(read.arrays.size(), static_cast<std::size_t>(arrays));
+                for (int a = 0; a < arrays; ++a) {
+                    const CArray& got = read.arrays[static_cast<std::size_t>(a)];
+                    EXPECT_EQ(got.name,
+                              arrays == 1 ? style.name : style.name + (a == 0 ? "_d" : "_l"));
+                    EXPECT_EQ(got.elementBits, plan.bits);
+                    std::vector<std::uint32_t> want;
+                    for (std::size_t line = 0; line < plan.lines; ++line) {
+                        lineElements(planes, layout, a, line, want);
+                    }
+                    ASSERT_EQ(got.size(), want.size());
+                    for (std::size_t i = 0; i < want.size(); ++i) {
+                        ASSERT_EQ(got.at(i), want[i]) << "element " << i;
+                    }
+                }
+                const auto defined = [&](const std::string& name) {
+                    return std::count(read.defines.begin(), read.defines.end(),
+                                      std::pair<std::string, std::uint64_t>(
+                                          name, name.ends_with("_width") ? width : height));
+                };
+                EXPECT_EQ(defined(style.name + "_width"), style.complete ? 1 : 0);
+                EXPECT_EQ(defined(style.name + "_height"), style.complete ? 1 : 0);
+                if (style.complete) {
+                    EXPECT_NE(read.firstComment.find(layoutSentence(layout)), std::string::npos);
+                }
             }
         }
     }
