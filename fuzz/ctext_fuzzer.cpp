@@ -70,31 +70,84 @@ void raw(std::string_view text) {
     }
 }
 
-// Planes from the bytes, written in the style the first bytes choose, read back exactly.
+// The layouts and options the writer has, one of them chosen by a byte.
+LayoutOptions layoutOf(unsigned choice) {
+    LayoutOptions o;
+    switch (choice % 6) {
+    case 0:
+    case 1:
+        o.layout = Layout::Planes;
+        o.rows = choice & 8 ? RowLayout::Padded : RowLayout::Packed;
+        o.word = choice & 16 ? 16 : choice & 32 ? 32 : 8;
+        break;
+    case 2:
+    case 3:
+        o.layout = Layout::Gb;
+        o.rows = RowLayout::Padded;
+        o.tileOrder = choice & 8    ? TileOrder::Columns
+                      : choice & 16 ? TileOrder::Tall8x16
+                                    : TileOrder::Rows;
+        break;
+    default:
+        o.layout = choice % 6 == 4 ? Layout::Packed2 : Layout::Nibble4;
+        o.rows = RowLayout::Padded;
+        o.invert = choice & 8;
+        break;
+    }
+    return o;
+}
+
+// Planes from the bytes, written in the layout and style the first bytes choose, read back
+// exactly: the elements the layout lays out, under the writer's names.
 void planes(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 4) {
+    if (bytes.size() < 5) {
         return;
     }
-    const int width = 1 + (bytes[0] | (bytes[1] & 1) << 8);
-    const int height = 1 + bytes[2] % 32;
+    const LayoutOptions layout = layoutOf(bytes[4]);
+    int width = 1 + (bytes[0] | (bytes[1] & 1) << 8);
+    int height = 1 + bytes[2] % 48;
+    if (layout.layout == Layout::Gb) {
+        width = (width + 7) / 8 * 8;
+        height = (height + 15) / 16 * 16;
+    }
+    if (extentProblem(layout, width, height)) {
+        std::abort();
+    }
     const unsigned dress = bytes[3];
-    Planes p = makePlanes(width, height, dress & 1 ? RowLayout::Padded : RowLayout::Packed);
+    Planes p = makePlanes(width, height, planesRowLayout(layout));
     for (std::size_t k = 0; k < p.dark.size(); ++k) {
-        p.dark[k] = bytes[(4 + 2 * k) % bytes.size()];
-        p.light[k] = bytes[(5 + 2 * k) % bytes.size()];
+        p.dark[k] = bytes[(5 + 2 * k) % bytes.size()];
+        p.light[k] = bytes[(6 + 2 * k) % bytes.size()];
     }
     TextStyle style;
+    style.layout = layout;
     style.lf = dress & 2;
     style.complete = dress & 4;
+    style.art = dress & 32;
     style.name = dress & 8 ? "logo_2" : "Untitled";
     style.source = "in\x1b*/.bmp";
     const std::string text = writeArrays(p, style);
     const auto read = dress & 16 ? readInPieces(text) : readCText(text);
     check(std::holds_alternative<CText>(read));
     const CText& t = std::get<CText>(read);
-    check(t.arrays.size() == 2 && t.arrays[0].data == p.dark && t.arrays[1].data == p.light);
-    check(t.arrays[0].name == style.name + "_d" && t.arrays[1].name == style.name + "_l");
-    check(t.defines.size() == (style.complete ? 2u : 0u));
+    const int arrays = layoutInfo(layout.layout).arrays;
+    check(t.arrays.size() == static_cast<std::size_t>(arrays));
+    const ElementPlan plan = elementPlan(layout, width, height);
+    std::vector<std::uint32_t> want;
+    for (int a = 0; a < arrays; ++a) {
+        const CArray& got = t.arrays[static_cast<std::size_t>(a)];
+        check(got.name == (arrays == 1 ? style.name : style.name + (a == 0 ? "_d" : "_l")));
+        check(got.elementBits == plan.bits);
+        want.clear();
+        for (std::size_t line = 0; line < plan.lines; ++line) {
+            lineElements(p, layout, a, line, want);
+        }
+        check(got.size() == want.size());
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            check(got.at(i) == want[i]);
+        }
+    }
+    check(t.defines.size() == (style.complete ? (layout.layout == Layout::Gb ? 3u : 2u) : 0u));
 }
 
 } // namespace
