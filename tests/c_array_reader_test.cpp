@@ -129,6 +129,39 @@ TEST(CArrayReader, ReadsBackEveryTextTheWriterMakes) {
     }
 }
 
+// Text cut short anywhere: a complete header is refused from its first array up to its last
+// "#endif" (nothing is lost after it); the classic text either is refused or reads whole values
+// only, a prefix of each plane.
+TEST(CArrayReader, EveryCutOfTheWriterTextIsRefusedOrExact) {
+    Planes planes = makePlanes(12, 2, RowLayout::Packed);
+    planes.dark = {0xF1, 0x2E, 0x9C};
+    planes.light = {0x03, 0xB0, 0x7F};
+    for (const bool complete : {false, true}) {
+        TextStyle style;
+        style.complete = complete;
+        const std::string text = writeArrays(planes, style);
+        const std::size_t endif = text.rfind("#endif") + 6;
+        for (std::size_t cut = 0; cut < text.size(); ++cut) {
+            SCOPED_TRACE(text.substr(0, cut));
+            const auto r = readCText(std::string_view(text).substr(0, cut));
+            if (complete) {
+                // Before the first array there is nothing to lose.
+                const auto* read = std::get_if<CText>(&r);
+                EXPECT_TRUE(cut < endif ? !read || read->arrays.empty() : read != nullptr);
+                continue;
+            }
+            if (const auto* read = std::get_if<CText>(&r)) {
+                const std::vector<Bytes> whole = {planes.dark, planes.light};
+                ASSERT_LE(read->arrays.size(), 2u);
+                for (std::size_t a = 0; a < read->arrays.size(); ++a) {
+                    const Bytes& got = read->arrays[a].data;
+                    EXPECT_TRUE(std::equal(got.begin(), got.end(), whole[a].begin()));
+                }
+            }
+        }
+    }
+}
+
 struct Accepted {
     const char* text;
     std::vector<std::pair<std::string, Bytes>> arrays; // name, data
