@@ -50,7 +50,7 @@ base::Result<CText> readCText(const ReadFunction& read);
 // The same over a text in memory.
 base::Result<CText> readCText(std::string_view text);
 
-// At most `limit` bytes of `bytes` as they may stand in a message: controls, quotes, the
+// At most `limit` bytes of `bytes` as they may stand in a message: control bytes, NUL, the
 // backslash and bytes over 0x7E escaped, and "..." where it was cut.
 std::string excerpt(std::string_view bytes, std::size_t limit = 32);
 
