@@ -15,9 +15,6 @@ constexpr std::size_t kBufferBytes = std::size_t{64} << 10;
 // Longer identifiers and numbers are kept cut; they are refused where they are used.
 constexpr std::size_t kMaxToken = 4096;
 constexpr std::size_t kMaxComment = std::size_t{64} << 10;
-// What the arrays, their names and the defines may take together: a 32767 x 32767 picture in
-// its largest layout takes half of it.
-constexpr std::uint64_t kBudget = std::uint64_t{1} << 30;
 // Identifiers read ahead to tell a following declaration from a name inside an initialiser.
 constexpr std::size_t kMaxTypeWords = 16;
 
@@ -198,7 +195,7 @@ struct Token {
 
 class Reader {
   public:
-    explicit Reader(Bytes& bytes) : m_chars(bytes) {}
+    Reader(Bytes& bytes, std::uint64_t budget) : m_chars(bytes), m_budget(budget) {}
 
     CText run() {
         std::vector<std::string> words; // the type words of the current declaration
@@ -583,8 +580,9 @@ class Reader {
 
     void spend(std::uint64_t bytes, std::uint64_t line) {
         m_spent += bytes;
-        if (m_spent > kBudget) {
-            refuse(line, "the arrays hold more than 1 GiB, more than a picture needs");
+        if (m_spent > m_budget) {
+            refuse(line, "the arrays hold more than " + std::to_string(m_budget >> 20) +
+                             " MiB, more than a picture needs");
         }
     }
 
@@ -638,7 +636,7 @@ class Reader {
         }
         const std::uint64_t bytesEach = static_cast<std::uint64_t>(a.elementBits / 8);
         spend(a.name.size() + 64, a.line);
-        if (a.declaredSize && *a.declaredSize > kBudget / bytesEach) {
+        if (a.declaredSize && *a.declaredSize > m_budget / bytesEach) {
             refuse(a.line, excerpt(a.name) + ": a size of " + std::to_string(*a.declaredSize) +
                                " elements is more than a picture needs");
         }
@@ -764,6 +762,7 @@ class Reader {
     std::vector<Token> m_pushed;
     std::unordered_map<std::string, std::size_t> m_defineIndex;
     std::vector<std::size_t> m_openArrays;
+    std::uint64_t m_budget;
     std::uint64_t m_spent = 0;
     bool m_lineStart = true;
     bool m_commented = false;
@@ -775,9 +774,9 @@ class Reader {
     std::uint64_t m_guardLine = 0;
 };
 
-base::Result<CText> readFrom(Bytes& bytes) {
+base::Result<CText> readFrom(Bytes& bytes, std::uint64_t budget) {
     try {
-        Reader reader(bytes);
+        Reader reader(bytes, budget);
         return reader.run();
     } catch (const Refusal& refusal) {
         return base::Error{{}, refusal.reason};
@@ -799,18 +798,18 @@ std::uint32_t CArray::at(std::size_t i) const {
     return v;
 }
 
-base::Result<CText> readCText(const ReadFunction& read) {
+base::Result<CText> readCText(const ReadFunction& read, std::uint64_t budget) {
     try {
         Bytes bytes(read);
-        return readFrom(bytes);
+        return readFrom(bytes, budget);
     } catch (const std::bad_alloc&) {
         return base::Error{{}, "not enough memory"};
     }
 }
 
-base::Result<CText> readCText(std::string_view text) {
+base::Result<CText> readCText(std::string_view text, std::uint64_t budget) {
     Bytes bytes(text);
-    return readFrom(bytes);
+    return readFrom(bytes, budget);
 }
 
 std::string excerpt(std::string_view bytes, std::size_t limit) {

@@ -43,12 +43,16 @@ struct CText {
 // an error with errno set.
 using ReadFunction = std::function<std::ptrdiff_t(std::span<char>)>;
 
-// Reads the text from `read` in a buffer of fixed size, so that only the arrays grow. Errors
-// carry an empty file and a reason of the form "line N: ..."; running out of memory is
-// "not enough memory".
-base::Result<CText> readCText(const ReadFunction& read);
+// What the arrays, their names and the defines may take together by default: a 32767 x 32767
+// picture in its largest layout takes half of it.
+inline constexpr std::uint64_t kCTextBudget = std::uint64_t{1} << 30;
+
+// Reads the text from `read` in a buffer of fixed size, so that only the arrays grow, up to
+// `budget` bytes. Errors carry an empty file and a reason of the form "line N: ..."; running
+// out of memory is "not enough memory".
+base::Result<CText> readCText(const ReadFunction& read, std::uint64_t budget = kCTextBudget);
 // The same over a text in memory.
-base::Result<CText> readCText(std::string_view text);
+base::Result<CText> readCText(std::string_view text, std::uint64_t budget = kCTextBudget);
 
 // At most `limit` bytes of `bytes` as they may stand in a message: control bytes, NUL, the
 // backslash and bytes over 0x7E escaped, and "..." where it was cut.

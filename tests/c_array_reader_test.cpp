@@ -265,6 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"a[2] = {1,2,3};", "line 1: a: more values than its declared size 2"},
         Refused{"a[W*H] = {1};", "line 1: a: its size 'W' is not a number or a #define'd number"},
         Refused{"a[2][2] = {1};", "line 1: a: arrays of arrays are not read"},
+        Refused{"a[2000000000] = {0};",
+                "line 1: a: a size of 2000000000 elements is more than a picture needs"},
         Refused{"long long a[] = {1};", "line 1: a: elements of type long long are not read*"},
         Refused{"#define x_height 08\n", "line 1: #define x_height: '08' is not an integer*"},
         Refused{"a[] = {1};\n#if 0\nb[] = {2};\n#else\nb[] = {3};\n#endif",
