@@ -185,6 +185,7 @@ struct Decoder::State {
     std::size_t stride = 0;       // bytes of a stored row, padding included
     std::size_t lastRowBytes = 0; // the last row need not carry its padding
     int rowsDone = 0;
+    bool fromTop = false; // a bottom-up file read from its top row down, seeking back
 
     // Run-length state: where the stream continues, white rows a delta still owes, and whether
     // the stream has ended.
@@ -228,6 +229,31 @@ struct Decoder::State {
             }
         }
         return available() >= need;
+    }
+
+    // Makes the `need` bytes at file offset `offset` available, seeking back where they are not
+    // buffered. The buffer is filled up to their end, so the rows before them come with it.
+    bool seekBack(std::uint64_t offset, std::size_t need) {
+        if (offset >= base && offset + need <= base + end) {
+            pos = static_cast<std::size_t>(offset - base);
+            return true;
+        }
+        if (capacity < need) {
+            capacity = std::max(need, kChunk);
+            buffer = std::make_unique<std::uint8_t[]>(capacity + kSlack);
+        }
+        const std::uint64_t start = std::max<std::uint64_t>(
+            offset + need > capacity ? offset + need - capacity : 0, dataOffset);
+        if (!source.seek(start)) {
+            return false;
+        }
+        base = start;
+        pos = end = 0;
+        atEnd = false;
+        const auto before = static_cast<std::size_t>(offset - start);
+        const bool filled = fill(before + need);
+        pos = std::min(before, end);
+        return filled;
     }
 
     // Skips `n` bytes by reading them; false when the data ends first.
@@ -492,13 +518,14 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
 }
 
 std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
-    const bool last = rowsDone == height - 1;
-    if (!fill(last ? lastRowBytes : stride)) {
+    const int index = fromTop ? height - 1 - rowsDone : rowsDone; // in file order
+    const std::size_t need = index == height - 1 ? lastRowBytes : stride;
+    if (!(fromTop ? seekBack(dataOffset + std::uint64_t{stride} * index, need) : fill(need))) {
         if (auto e = readError()) {
             return e;
         }
-        return "the file is truncated: pixel data ends at row " + std::to_string(rowsDone) +
-               " of " + std::to_string(height);
+        return "the file is truncated: pixel data ends at row " + std::to_string(index) + " of " +
+               std::to_string(height);
     }
     const std::uint8_t* in = buffer.get() + pos;
     pos += std::min(stride, available());
@@ -666,9 +693,23 @@ bool Decoder::topDown() const {
     return m_state->topDown;
 }
 
+bool Decoder::readFromTop() {
+    State& s = *m_state;
+    if (s.topDown || s.fromTop) {
+        return true;
+    }
+    const bool rle = s.layout == Layout::Rle8 || s.layout == Layout::Rle4;
+    // Seeking to where the source already is tells whether it can seek at all.
+    if (!s.headerRead || s.refusal || s.rowsDone > 0 || rle || !s.source.seek(s.base + s.end)) {
+        return false;
+    }
+    s.fromTop = true;
+    return true;
+}
+
 int Decoder::nextRowY() const {
     const State& s = *m_state;
-    return s.topDown ? s.rowsDone : s.height - 1 - s.rowsDone;
+    return s.topDown || s.fromTop ? s.rowsDone : s.height - 1 - s.rowsDone;
 }
 
 std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {

@@ -51,6 +51,11 @@ class Decoder {
     // unless topDown(). Returns the reason when the file fails or ends before the row is
     // complete (uncompressed data); run-length data that ends early leaves the rest white.
     std::optional<std::string> readRow(std::span<Pixel> row);
+    // For a bottom-up bitmap without run-length data from a source that can seek, makes
+    // readRow() go from the top row down, seeking back through the file, so that work that
+    // needs the rows from the top need not hold the picture. Call after readHeader(), before
+    // the first readRow(). Returns whether rows now come from the top.
+    bool readFromTop();
     // The picture row (0 at the top) that the next readRow() fills.
     int nextRowY() const;
 

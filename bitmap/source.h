@@ -20,6 +20,8 @@ class ByteSource {
     virtual std::optional<std::uint64_t> remaining() const = 0;
     // Why the last read stopped early, if that was an error rather than the end of the data.
     virtual std::optional<std::string> error() const { return std::nullopt; }
+    // Moves to `offset` bytes from where the source started; false where it cannot (a pipe).
+    virtual bool seek(std::uint64_t /*offset*/) { return false; }
 };
 
 // Bytes in memory (tests and fuzzing).
@@ -28,6 +30,7 @@ class MemorySource final : public ByteSource {
     explicit MemorySource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
     std::size_t read(std::span<std::uint8_t> data) override;
     std::optional<std::uint64_t> remaining() const override { return m_bytes.size() - m_pos; }
+    bool seek(std::uint64_t offset) override;
 
   private:
     std::span<const std::uint8_t> m_bytes;

@@ -77,7 +77,9 @@ struct Decoded {
     std::vector<Pixel> pixels; // from the top-left
 };
 
-Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {}) {
+// Decodes in file order, or with `fromTop` from the top row down where the decoder can.
+Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {},
+                   bool fromTop = false) {
     Decoded d;
     bitmap::Decoder decoder(source);
     d.refusal = decoder.readHeader(limits);
@@ -87,11 +89,12 @@ Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {}
     d.width = decoder.width();
     d.height = decoder.height();
     d.topDown = decoder.topDown();
+    const bool downwards = d.topDown || (fromTop && decoder.readFromTop());
     d.pixels.assign(static_cast<std::size_t>(d.width) * d.height, 0);
     std::vector<Pixel> row(static_cast<std::size_t>(d.width));
     for (int i = 0; i < d.height; ++i) {
         const int y = decoder.nextRowY();
-        EXPECT_EQ(y, d.topDown ? i : d.height - 1 - i);
+        EXPECT_EQ(y, downwards ? i : d.height - 1 - i);
         if (auto failed = decoder.readRow(row)) {
             d.rowFailure = failed;
             d.failedAtRow = i;
@@ -103,9 +106,17 @@ Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {}
     return d;
 }
 
+// Every decode is also done from the top down, which must give the same picture.
 Decoded decode(const Bytes& bytes, const bitmap::Limits& limits = {}) {
     bitmap::MemorySource source(bytes);
-    return decodeFrom(source, limits);
+    Decoded d = decodeFrom(source, limits);
+    if (!d.refusal && !d.rowFailure) {
+        bitmap::MemorySource again(bytes);
+        const Decoded fromTop = decodeFrom(again, limits, true);
+        EXPECT_FALSE(fromTop.rowFailure) << *fromTop.rowFailure;
+        EXPECT_EQ(fromTop.pixels, d.pixels) << "read from the top";
+    }
+    return d;
 }
 
 // A source that says it holds more than it does, as a file does that shrinks while it is read.
