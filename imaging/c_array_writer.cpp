@@ -62,11 +62,8 @@ Frame frameOf(const Planes& planes, const TextStyle& style) {
         f.middle = eol + eol + "static unsigned char " + name + "_l[] = {" + eol;
         return f;
     }
-    std::string guard = "GREYPLANES_";
-    for (const char c : name) {
-        guard += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    guard += "_H";
+    // The name as it is: Logo2 and LOGO2 are two headers and need two guards.
+    const std::string guard = "GREYPLANES_" + name + "_H";
     const std::string extent = std::to_string(planes.width) + " x " + std::to_string(planes.height);
     f.head = "/* " + commentSafe(style.source) + ": " + extent + " pixels in four grey levels." +
              eol + " * Two planes of one bit per pixel, most significant bit first, rows " +

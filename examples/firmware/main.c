@@ -2,8 +2,8 @@
  * '#' black, '+' dark grey, '-' light grey, ' ' white. */
 #include <stdio.h>
 
-#include "logo.h"
-#include "tiny_1.h"
+#include "greyplanes/logo.h"
+#include "greyplanes/tiny_1.h"
 
 static void draw(const char *name, int width, int height, const unsigned char *dark,
                  const unsigned char *light, size_t planeBytes)

@@ -24,7 +24,7 @@ cp -R "$source/examples/firmware" "$work/example"
 "$work/build/firmware" >"$work/output.txt"
 diff -u "$source/examples/firmware/expected_output.txt" "$work/output.txt"
 
-header="$work/build/greyplanes/tiny_1.h"
+header="$work/build/greyplanes_firmware/greyplanes/tiny_1.h"
 head -n 1 "$header" | grep -q 'tiny-1.bmp: 3 x 2 pixels' || {
     echo "unexpected first line of tiny_1.h:" >&2
     head -n 1 "$header" >&2
@@ -45,7 +45,7 @@ fi
 
 touch "$work/example/images/tiny-1.bmp"
 "$cmake" --build "$work/build" >"$work/build3.log" 2>&1
-grep -q 'Converting images/tiny-1.bmp to tiny_1.h' "$work/build3.log" || {
+grep -q 'Converting images/tiny-1.bmp to greyplanes/tiny_1.h' "$work/build3.log" || {
     echo "touching tiny-1.bmp did not make tiny_1.h again:" >&2
     cat "$work/build3.log" >&2
     exit 1
@@ -55,3 +55,48 @@ if grep -q 'logo.h' "$work/build3.log"; then
     exit 1
 fi
 [ "$(stamp "$header")" != "$before" ]
+
+# The hostile names: a system header's stem, stems that differ in case, one picture in two
+# targets with different options, a call from a subfolder; then a keyword and a missing
+# picture, refused at configure naming the picture.
+cp -R "$source/tests/package/hostile" "$work/hostile"
+for name in stdio Logo2 LOGO2 int; do
+    cp "$source/examples/firmware/images/tiny-1.bmp" "$work/hostile/$name.bmp"
+done
+"$cmake" -S "$work/hostile" -B "$work/hostile-build" -G "Unix Makefiles" \
+    -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/hostile.log" 2>&1 &&
+    "$cmake" --build "$work/hostile-build" >>"$work/hostile.log" 2>&1 &&
+    "$work/hostile-build/planes" >>"$work/hostile.log" &&
+    "$work/hostile-build/padded" >>"$work/hostile.log" || {
+    cat "$work/hostile.log"
+    exit 1
+}
+for case in KEYWORD:int.bmp MISSING:missing.bmp; do
+    rm -rf "$work/refused-build"
+    if "$cmake" -S "$work/hostile" -B "$work/refused-build" -DGREYPLANES_HOSTILE_${case%%:*}=ON \
+        -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/refused.log" 2>&1; then
+        echo "configure accepted ${case#*:}" >&2
+        exit 1
+    fi
+    grep -q "greyplanes_add_images: ${case#*:}" "$work/refused.log" || {
+        cat "$work/refused.log"
+        exit 1
+    }
+done
+
+# The package's keywords are the converter's: each is refused as a name, and there are as many
+# as the name rule lists.
+keywords=$(sed -n '/^set(GREYPLANES_KEYWORDS/,/)$/p' "$source/cmake/greyplanesConfig.cmake" |
+    sed 's/set(GREYPLANES_KEYWORDS//; s/)//' | tr -s ' \n' '\n' | grep . | sort -u)
+cli=$work/prefix/bin/greyplanes-cli
+for k in $keywords; do
+    if "$cli" -q -n "$k" -o /dev/null "$source/examples/firmware/images/tiny-1.bmp" 2>/dev/null; then
+        echo "the converter takes the package's keyword $k as a name" >&2
+        exit 1
+    fi
+done
+listed=$(grep -o '"[A-Za-z_0-9]*"' "$source/imaging/c_identifier.cpp" | sort -u | wc -l)
+[ "$(printf '%s\n' $keywords | wc -l)" -eq "$listed" ] || {
+    echo "the package lists $(printf '%s\n' $keywords | wc -l) keywords, the converter $listed" >&2
+    exit 1
+}
