@@ -12,6 +12,10 @@ struct Error {
     std::string reason; // e.g. "Permission denied"
 };
 
+// The reason for a write to standard output whose reader went away (a pipe closed by
+// `head`): the program ends with a failure, but it is no news to anyone, so it is not shown.
+inline constexpr const char* kReaderWentAway = "the reader of standard output went away";
+
 // A value, or the error that stopped it.
 template <typename T> using Result = std::variant<T, Error>;
 

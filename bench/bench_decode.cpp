@@ -1,55 +1,23 @@
-// Decode speed of the bitmap decoder: a 24-bit bitmap from the page cache, row by row, read the
-// way both programs read it (a Qt file device).
-//   bench_decode [FILE] [SIDE]
-// Writes FILE (default /tmp/greyplanes-bench-SIDE.bmp, SIDE default 8192) if it does not exist,
-// reads it once to warm the page cache, then decodes it five times and prints each speed.
+// Decode speed of the bitmap decoder: a bitmap from the page cache, row by row, read the way
+// both programs read it (a Qt file device).
+//   bench_decode FILE      (e.g. made by gen_bmp.py)
+// Reads it once to warm the page cache, then decodes it five times and prints each speed.
 
 #include "bitmap/decoder.h"
-#include "bitmap/writer.h"
 #include "surface/device_source.h"
 #include "surface/input_file.h"
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-namespace {
-
-bool writePicture(const std::string& path, int side) {
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        return false;
-    }
-    const auto header = bitmap::bmp24Header(side, side);
-    std::fwrite(header.data(), 1, header.size(), out);
-    std::vector<bitmap::Pixel> row(static_cast<std::size_t>(side));
-    std::vector<std::uint8_t> bytes(bitmap::bmp24RowBytes(side));
-    std::uint32_t state = 12345;
-    for (int y = 0; y < side; ++y) {
-        for (auto& p : row) {
-            state = state * 1664525u + 1013904223u;
-            p = state >> 8;
-        }
-        bitmap::encodeBmp24Row(row, bytes.data());
-        std::fwrite(bytes.data(), 1, bytes.size(), out);
-    }
-    return std::fclose(out) == 0;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    const int side = argc > 2 ? std::atoi(argv[2]) : 8192;
-    const std::string path =
-        argc > 1 ? argv[1] : "/tmp/greyplanes-bench-" + std::to_string(side) + ".bmp";
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::fclose(f);
-    } else if (!writePicture(path, side)) {
-        std::fprintf(stderr, "cannot write %s\n", path.c_str());
-        return 1;
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: bench_decode FILE\n");
+        return 2;
     }
+    const std::string path = argv[1];
     for (int run = 0; run < 6; ++run) {
         const auto start = std::chrono::steady_clock::now();
         auto opened = surface::openPictureFile(path);

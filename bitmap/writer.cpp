@@ -1,6 +1,5 @@
 #include "bitmap/writer.h"
 
-#include <bit>
 #include <cstring>
 
 namespace bitmap {
@@ -15,63 +14,86 @@ void put32(std::uint8_t*& p, std::uint32_t v) {
     put16(p, static_cast<std::uint16_t>(v >> 16));
 }
 
+// Bit i of a byte moved to bit 4i: eight pixels' bits, each in its own nibble.
+constexpr std::array<std::uint32_t, 256> makeSpread() {
+    std::array<std::uint32_t, 256> table{};
+    for (unsigned b = 0; b < 256; ++b) {
+        for (unsigned i = 0; i < 8; ++i) {
+            table[b] |= ((b >> i) & 1u) << (4 * i);
+        }
+    }
+    return table;
+}
+constexpr auto kSpread = makeSpread();
+
+// Eight pixels' indices as four stored bytes, first pixel in the first byte's high nibble. The
+// index is 2 × (no dark bit) + (no light bit), so black is 0 and white 3.
+inline void storeEight(unsigned dark, unsigned light, std::uint8_t* out) {
+    const std::uint32_t v = kSpread[~dark & 0xFFu] << 1 | kSpread[~light & 0xFFu];
+    out[0] = static_cast<std::uint8_t>(v >> 24);
+    out[1] = static_cast<std::uint8_t>(v >> 16);
+    out[2] = static_cast<std::uint8_t>(v >> 8);
+    out[3] = static_cast<std::uint8_t>(v);
+}
+
 } // namespace
 
-std::size_t bmp24RowBytes(int width) {
-    return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+std::size_t levelBitmapRowBytes(int width) {
+    return ((static_cast<std::size_t>(width) + 1) / 2 + 3) & ~std::size_t{3};
 }
 
-std::uint64_t bmp24FileSize(int width, int height) {
-    return kBmp24HeaderSize +
-           std::uint64_t{bmp24RowBytes(width)} * static_cast<std::uint64_t>(height);
+std::uint64_t levelBitmapFileSize(int width, int height) {
+    return kLevelBitmapHeaderSize +
+           std::uint64_t{levelBitmapRowBytes(width)} * static_cast<std::uint64_t>(height);
 }
 
-std::array<std::uint8_t, kBmp24HeaderSize> bmp24Header(int width, int height) {
-    // Byte for byte what surface::writeBmp24 has always written (3780 pixels per metre, 96 dpi),
-    // so that saved pictures do not change.
+std::array<std::uint8_t, kLevelBitmapHeaderSize>
+levelBitmapHeader(int width, int height, const std::array<std::uint32_t, 4>& colours) {
     const std::uint64_t dataSize =
-        std::uint64_t{bmp24RowBytes(width)} * static_cast<std::uint64_t>(height);
-    std::array<std::uint8_t, kBmp24HeaderSize> header{};
+        std::uint64_t{levelBitmapRowBytes(width)} * static_cast<std::uint64_t>(height);
+    std::array<std::uint8_t, kLevelBitmapHeaderSize> header{};
     std::uint8_t* p = header.data();
     *p++ = 'B';
     *p++ = 'M';
-    put32(p, static_cast<std::uint32_t>(kBmp24HeaderSize + dataSize));
+    put32(p, static_cast<std::uint32_t>(kLevelBitmapHeaderSize + dataSize));
     put32(p, 0);
-    put32(p, static_cast<std::uint32_t>(kBmp24HeaderSize));
+    put32(p, static_cast<std::uint32_t>(kLevelBitmapHeaderSize));
     put32(p, 40);
     put32(p, static_cast<std::uint32_t>(width));
     put32(p, static_cast<std::uint32_t>(height));
     put16(p, 1);
-    put16(p, 24);
+    put16(p, 4);
     put32(p, 0); // no compression
     put32(p, static_cast<std::uint32_t>(dataSize));
+    put32(p, 3780); // 96 dpi, as saved pictures always had
     put32(p, 3780);
-    put32(p, 3780);
-    put32(p, 0);
-    put32(p, 0);
+    put32(p, 4); // colours used: the palette is shorter than 4 bits allow
+    put32(p, 4);
+    for (const std::uint32_t c : colours) {
+        put32(p, (c & 0xFFu) << 16 | (c & 0xFF00u) | (c >> 16 & 0xFFu)); // B, G, R, 0
+    }
     return header;
 }
 
-void encodeBmp24Row(std::span<const Pixel> pixels, std::uint8_t* out) {
-    static_assert(std::endian::native == std::endian::little);
-    const std::size_t n = pixels.size();
-    // Each pixel 0xXXBBGGRR stored as four bytes B, G, R, 0 that the next pixel overwrites in
-    // part; the last one is written byte by byte so that nothing lands past the row.
-    std::size_t x = 0;
-    for (; x + 1 < n; ++x, out += 3) {
-        const std::uint32_t v = __builtin_bswap32(pixels[x]) >> 8;
-        std::memcpy(out, &v, 4);
+void encodeLevelRow(const std::uint8_t* dark, const std::uint8_t* light, int width,
+                    std::uint8_t* out) {
+    const auto n = static_cast<std::size_t>(width);
+    const std::size_t whole = n / 8;
+    for (std::size_t k = 0; k < whole; ++k) {
+        storeEight(dark[k], light[k], out + 4 * k);
     }
-    if (n > 0) {
-        const Pixel px = pixels[n - 1];
-        out[0] = static_cast<std::uint8_t>(px >> 16);
-        out[1] = static_cast<std::uint8_t>(px >> 8);
-        out[2] = static_cast<std::uint8_t>(px);
-        out += 3;
+    std::uint8_t* p = out + 4 * whole;
+    if (const std::size_t rest = n % 8; rest > 0) {
+        std::uint8_t last[4];
+        storeEight(dark[whole], light[whole], last);
+        const std::size_t bytes = (rest + 1) / 2;
+        std::memcpy(p, last, bytes);
+        if (rest % 2 != 0) {
+            p[bytes - 1] &= 0xF0; // the pixel after the row's last is padding
+        }
+        p += bytes;
     }
-    for (std::size_t pad = (4 - (n * 3) % 4) % 4; pad > 0; --pad) {
-        *out++ = 0;
-    }
+    std::memset(p, 0, levelBitmapRowBytes(width) - static_cast<std::size_t>(p - out));
 }
 
 } // namespace bitmap

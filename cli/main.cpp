@@ -5,12 +5,15 @@
 #include "cli/options.h"
 #include "cli/reverse.h"
 #include "cli/same_file.h"
+#include "surface/safe_save.h"
 
 #include <QCoreApplication>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -34,8 +37,12 @@ bool occupyClosedStandardStreams() {
     bool stdoutClosed = false;
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            // open() takes the lowest free number, which is this one.
-            const int taken = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            // open() takes the lowest free number, which is this one. Standard output gets a
+            // file of its own, so that its names (/dev/stdout) can be told from /dev/null.
+            int taken = fd == STDOUT_FILENO ? ::memfd_create("closed standard output", 0) : -1;
+            if (taken < 0) {
+                taken = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            }
             if (taken != fd) {
                 _exit(1);
             }
@@ -58,6 +65,8 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 int main(int argc, char* argv[]) {
     // Before anything opens a file.
     const bool stdoutClosed = occupyClosedStandardStreams();
+    // A reader of standard output that goes away (| head) ends the run with status 1, quietly.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // The arguments as bytes: a name that is not valid in the locale's encoding still reaches
     // the file system exactly as given.
@@ -70,14 +79,14 @@ int main(int argc, char* argv[]) {
         if (stdoutClosed) {
             return stdoutIsClosed();
         }
-        std::fputs(cli::usageText().c_str(), stdout);
-        return 0;
+        std::fwrite(cli::usageText().data(), 1, cli::usageText().size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     case cli::Request::Version:
         if (stdoutClosed) {
             return stdoutIsClosed();
         }
         std::printf("greyplanes-cli %s\n", GREYPLANES_VERSION);
-        return 0;
+        return std::fflush(stdout) == 0 ? 0 : 1;
     case cli::Request::Run:
         break;
     }
@@ -89,13 +98,15 @@ int main(int argc, char* argv[]) {
             name->clear();
         }
     }
+    // Nothing is read when the result could not be written anyway.
+    const bool pictureToStdout =
+        options.pictureOutput == cli::kStandardStream ||
+        (!options.pictureOutput.empty() && surface::namesStandardOutput(options.pictureOutput));
+    if (stdoutClosed && (surface::namesStandardOutput(options.textOutput) || pictureToStdout)) {
+        return stdoutIsClosed();
+    }
     if (const auto clash = cli::sameFileProblem(named)) {
         return usageError(*clash);
-    }
-    // Nothing is read when the result could not be written anyway.
-    if (stdoutClosed &&
-        (options.textOutput.empty() || options.pictureOutput == cli::kStandardStream)) {
-        return stdoutIsClosed();
     }
     options.progress = options.progress && ::isatty(STDERR_FILENO);
 

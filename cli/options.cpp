@@ -93,20 +93,20 @@ constexpr std::string_view kUsageTail =
     "is a terminal. Exit status: 0 on success, 1 when a file cannot be read or\n"
     "written, 2 for a usage error.\n";
 
-bool hasShortName(const OptionSpec& spec) {
-    return spec.id < 256;
+bool hasShortName(const OptionSpec& entry) {
+    return entry.id < 256;
 }
 
 const OptionSpec* find(int id) {
     const auto it = std::find_if(kOptions.begin(), kOptions.end(),
-                                 [&](const OptionSpec& spec) { return spec.id == id; });
+                                 [&](const OptionSpec& entry) { return entry.id == id; });
     return it == kOptions.end() ? nullptr : &*it;
 }
 
 // "-o" or "--output", as the user spelled it.
-std::string spelling(const OptionSpec& spec, bool asLong) {
-    return asLong || !hasShortName(spec) ? "--" + std::string(spec.longName)
-                                         : std::string{'-', static_cast<char>(spec.id)};
+std::string spelling(const OptionSpec& entry, bool asLong) {
+    return asLong || !hasShortName(entry) ? "--" + std::string(entry.longName)
+                                          : std::string{'-', static_cast<char>(entry.id)};
 }
 
 // The words of a choice, or nothing when `text` is none of them.
@@ -157,16 +157,16 @@ constexpr auto kDithers = std::to_array<std::pair<std::string_view, imaging::Dit
 // What getopt_long could not take, in our words: `argument` is the one it stopped at.
 std::string refusal(int result, int option, const std::string& argument) {
     const bool asLong = argument.starts_with("--");
-    const OptionSpec* spec = find(option);
-    if (result == ':' && spec != nullptr) {
-        return spelling(*spec, asLong) + " needs a " + std::string(spec->argument);
+    const OptionSpec* entry = find(option);
+    if (result == ':' && entry != nullptr) {
+        return spelling(*entry, asLong) + " needs a " + std::string(entry->argument);
     }
     if (!asLong) {
         return "unknown option -" + std::string(1, static_cast<char>(option));
     }
     const std::string given = argument.substr(0, argument.find('='));
-    if (spec != nullptr) {
-        return "--" + std::string(spec->longName) + " takes no value";
+    if (entry != nullptr) {
+        return "--" + std::string(entry->longName) + " takes no value";
     }
     std::vector<std::string> candidates;
     for (const OptionSpec& candidate : kOptions) {
@@ -189,17 +189,17 @@ std::string refusal(int result, int option, const std::string& argument) {
 std::string usageText() {
     std::vector<std::string> heads;
     std::size_t column = 0;
-    for (const OptionSpec& spec : kOptions) {
+    for (const OptionSpec& entry : kOptions) {
         // "  -o, --output FILE" or "      --complete".
         std::string head(6, ' ');
-        if (hasShortName(spec)) {
+        if (hasShortName(entry)) {
             head[2] = '-';
-            head[3] = static_cast<char>(spec.id);
+            head[3] = static_cast<char>(entry.id);
             head[4] = ',';
         }
-        head.append("--").append(spec.longName);
-        if (!spec.argument.empty()) {
-            head.append(" ").append(spec.argument);
+        head.append("--").append(entry.longName);
+        if (!entry.argument.empty()) {
+            head.append(" ").append(entry.argument);
         }
         column = std::max(column, head.size() + 2);
         heads.push_back(std::move(head));
@@ -241,13 +241,13 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
     // "-": operands come back in order as option 1, whatever POSIXLY_CORRECT says; ":" tells a
     // missing value from an unknown option.
     std::string shortOptions = "-:";
-    for (const OptionSpec& spec : kOptions) {
-        longOptions.push_back({spec.longName.data(),
-                               spec.argument.empty() ? no_argument : required_argument, nullptr,
-                               spec.id});
-        if (hasShortName(spec)) {
-            shortOptions += static_cast<char>(spec.id);
-            if (!spec.argument.empty()) {
+    for (const OptionSpec& entry : kOptions) {
+        longOptions.push_back({entry.longName.data(),
+                               entry.argument.empty() ? no_argument : required_argument, nullptr,
+                               entry.id});
+        if (hasShortName(entry)) {
+            shortOptions += static_cast<char>(entry.id);
+            if (!entry.argument.empty()) {
                 shortOptions += ':';
             }
         }
@@ -277,17 +277,17 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         if (result == '?' || result == ':') {
             return fail(refusal(result, optopt, copies[static_cast<std::size_t>(optind - 1)]));
         }
-        const OptionSpec& spec = *find(result);
-        const std::string given = spelling(spec, longIndex >= 0);
+        const OptionSpec& entry = *find(result);
+        const std::string given = spelling(entry, longIndex >= 0);
         const std::string value = optarg != nullptr ? optarg : "";
-        if (!spec.argument.empty() && value.empty()) {
-            return fail(given + " needs a " + std::string(spec.argument));
+        if (!entry.argument.empty() && value.empty()) {
+            return fail(given + " needs a " + std::string(entry.argument));
         }
         auto bad = [&](std::string_view what) {
-            return fail("bad " + std::string(spec.argument) + " '" + value + "' for " + given +
+            return fail("bad " + std::string(entry.argument) + " '" + value + "' for " + given +
                         ": " + std::string(what));
         };
-        switch (spec.id) {
+        switch (entry.id) {
         case Help:
             parsed.request = Request::Help;
             return parsed;

@@ -8,7 +8,7 @@
 namespace cli {
 
 // Reads options.input as C text holding the two arrays, lays their bytes out as rows of
-// options.reverseWidth pixels in options.layout, and writes the picture as a 24-bit bitmap to
+// options.reverseWidth pixels in options.layout, and writes the picture as a four-colour bitmap to
 // options.textOutput, or to standard output when that is empty and not a terminal. Reports
 // failures on `errors`; returns 0, 1 (a file cannot be read, holds no planes or cannot be
 // written) or 2 (the picture would go to a terminal).

@@ -1,21 +1,42 @@
 #include "cli/same_file.h"
 
-#include <cstdlib>
-#include <memory>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace cli {
 namespace {
 
+namespace fs = std::filesystem;
+
 // What a file name stands for, to compare it with another; nothing for the things that may
-// be named twice (devices, pipes, folders: writing to them fails or is harmless).
+// be named twice (devices, pipes, folders: writing to them fails or is harmless). A file that
+// does not exist yet is its folder (device and inode, so bind mounts and links to the folder
+// agree) and its name in it.
 struct Identity {
     bool exists = false;
     dev_t device = 0;
     ino_t inode = 0;
-    std::string path; // the canonical folder and the name, for a file that does not exist yet
+    std::string name; // in the folder, for a file that does not exist yet
     bool operator==(const Identity&) const = default;
 };
+
+// Where a name ends up after following the links of its last part, as a save does: a dangling
+// link stands for its target.
+fs::path followLinks(const std::string& name) {
+    fs::path current = name;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(current, error))) {
+            break;
+        }
+        const fs::path target = fs::read_symlink(current, error);
+        if (error) {
+            break;
+        }
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return current;
+}
 
 std::optional<Identity> identityOf(const std::string& name) {
     struct stat st {};
@@ -25,26 +46,28 @@ std::optional<Identity> identityOf(const std::string& name) {
         }
         return Identity{true, st.st_dev, st.st_ino, {}};
     }
-    const std::size_t slash = name.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : name.substr(0, slash);
-    const std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
-    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(folder.c_str(), nullptr),
-                                                           &std::free);
-    // In a folder that does not exist, nothing can be written; the names only need to differ.
-    return Identity{false, 0, 0, real ? std::string(real.get()) + "/" + file : name};
+    const fs::path target = followLinks(name);
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    if (::stat(folder.c_str(), &st) != 0) {
+        // In a folder that does not exist, nothing can be written; the names only need to differ.
+        return Identity{false, 0, 0, fs::path(name).lexically_normal().string()};
+    }
+    return Identity{false, st.st_dev, st.st_ino, target.filename().string()};
 }
 
 } // namespace
 
 std::optional<std::string> sameFileProblem(const Options& options) {
     struct Named {
-        const char* label;
-        const std::string& name;
+        std::string label; // "-o FILE"
+        std::string name;
     };
-    const Named names[] = {
-        {"INPUT", options.input}, {"-o", options.textOutput}, {"-p", options.pictureOutput}};
+    // The text goes to standard output when -o is not given: a file there may clash too.
+    const Named names[] = {{"INPUT " + options.input, options.input},
+                           options.textOutput.empty()
+                               ? Named{"standard output", "/dev/stdout"}
+                               : Named{"-o " + options.textOutput, options.textOutput},
+                           {"-p " + options.pictureOutput, options.pictureOutput}};
     for (std::size_t a = 0; a < 3; ++a) {
         for (std::size_t b = a + 1; b < 3; ++b) {
             if (names[a].name.empty() || names[b].name.empty()) {
@@ -52,8 +75,7 @@ std::optional<std::string> sameFileProblem(const Options& options) {
             }
             const auto first = identityOf(names[a].name);
             if (first && first == identityOf(names[b].name)) {
-                return std::string(names[b].label) + " " + names[b].name + " and " +
-                       names[a].label + " " + names[a].name +
+                return names[b].label + " and " + names[a].label +
                        " are the same file; nothing was written";
             }
         }

@@ -8,9 +8,10 @@
 
 namespace cli {
 
-// When two of INPUT, -o and -p are the same file (through links or other spellings: by device
-// and inode for files that exist, by their canonical folder and name for those that do not),
-// the usage error that says so. Devices and pipes may be named twice.
+// When two of INPUT, -o (standard output without it) and -p are the same file (through links,
+// bind mounts or other spellings: by device and inode for files that exist, by their folder's
+// device and inode and their name for those that do not), the usage error that says so.
+// Devices and pipes may be named twice.
 std::optional<std::string> sameFileProblem(const Options& options);
 
 } // namespace cli

@@ -1,11 +1,11 @@
 #include "conversion/output.h"
 
 #include "bitmap/writer.h"
+#include "surface/bmp_writer.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace conversion {
@@ -13,44 +13,20 @@ namespace {
 
 const QString kNoMemory = QStringLiteral("not enough memory to write it");
 
-// Four pixels as a 24-bit bitmap stores them (blue, green, red each), for every pair of a dark
-// and a light nibble: 16 bytes an entry, of which 12 count.
-using FourPixels = std::array<std::uint8_t, 16>;
-constexpr std::array<FourPixels, 256> makeFourPixels() {
-    // White, light grey, dark grey and black by (dark bit, light bit).
-    constexpr std::uint8_t kBgr[4][3] = {
-        {0xFF, 0xFF, 0xFF}, {0xB4, 0xB4, 0xB4}, {0x5A, 0x59, 0x5A}, {0x00, 0x00, 0x00}};
-    std::array<FourPixels, 256> table{};
-    for (unsigned dark = 0; dark < 16; ++dark) {
-        for (unsigned light = 0; light < 16; ++light) {
-            for (unsigned i = 0; i < 4; ++i) {
-                const unsigned bit = 3 - i;
-                const unsigned level = ((dark >> bit) & 1u) * 2 + ((light >> bit) & 1u);
-                for (unsigned c = 0; c < 3; ++c) {
-                    table[dark * 16 + light][i * 3 + c] = kBgr[level][2 - c];
-                }
-            }
-        }
-    }
-    return table;
-}
-constexpr auto kFourPixels = makeFourPixels();
-
-// Row y of the picture that the planes stand for, as a 24-bit bitmap stores it, straight from
-// the bits. `out` has `stride` bytes and 16 to spare after them.
-void storedRow(const imaging::Planes& planes, int y, std::uint8_t* out, std::size_t stride) {
+// Row y's dark and light bits, starting on a byte: straight from the planes when the row
+// starts on one, else gathered eight at a time into the two buffers.
+std::pair<const std::uint8_t*, const std::uint8_t*> rowBits(const imaging::Planes& planes, int y,
+                                                            std::vector<std::uint8_t>& dark,
+                                                            std::vector<std::uint8_t>& light) {
     const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
-    const auto width = static_cast<std::size_t>(planes.width);
-    std::uint8_t* p = out;
-    // Whole groups of eight pixels write 24 bytes; the last group may write past the row's
-    // pixels into its padding and the spare bytes, which are set right after.
-    for (std::size_t x = 0; x < width; x += 8, p += 24) {
-        const unsigned d = imaging::eightBitsAt(planes.dark, offset + x);
-        const unsigned l = imaging::eightBitsAt(planes.light, offset + x);
-        std::memcpy(p, kFourPixels[(d >> 4) * 16 + (l >> 4)].data(), 16);
-        std::memcpy(p + 12, kFourPixels[(d & 15u) * 16 + (l & 15u)].data(), 16);
+    if (offset % 8 == 0) {
+        return {planes.dark.data() + offset / 8, planes.light.data() + offset / 8};
     }
-    std::memset(out + 3 * width, 0, stride - 3 * width);
+    for (std::size_t k = 0; k < dark.size(); ++k) {
+        dark[k] = static_cast<std::uint8_t>(imaging::eightBitsAt(planes.dark, offset + 8 * k));
+        light[k] = static_cast<std::uint8_t>(imaging::eightBitsAt(planes.light, offset + 8 * k));
+    }
+    return {dark.data(), light.data()};
 }
 
 } // namespace
@@ -75,18 +51,23 @@ std::optional<base::Error> writePicture(const imaging::Planes& planes, const Tar
                                         surface::Durability durability) {
     bool outOfMemory = false;
     auto produce = [&](const surface::ByteSink& sink) {
-        const auto header = bitmap::bmp24Header(planes.width, planes.height);
+        const auto header =
+            bitmap::levelBitmapHeader(planes.width, planes.height, surface::kLevelPalette);
         if (!sink({reinterpret_cast<const char*>(header.data()), header.size()})) {
             return false;
         }
         // Bottom row first, a batch of about a mebibyte at a time.
-        const std::size_t stride = bitmap::bmp24RowBytes(planes.width);
+        const std::size_t stride = bitmap::levelBitmapRowBytes(planes.width);
         const int rowsPerBatch = static_cast<int>(std::max<std::size_t>(1, (1u << 20) / stride));
-        std::vector<std::uint8_t> batch(stride * static_cast<std::size_t>(rowsPerBatch) + 32);
+        std::vector<std::uint8_t> batch(stride * static_cast<std::size_t>(rowsPerBatch));
+        std::vector<std::uint8_t> dark((static_cast<std::size_t>(planes.width) + 7) / 8);
+        std::vector<std::uint8_t> light(dark.size());
         for (int y = planes.height - 1; y >= 0;) {
             const int rows = std::min(rowsPerBatch, y + 1);
             for (int r = 0; r < rows; ++r, --y) {
-                storedRow(planes, y, batch.data() + stride * static_cast<std::size_t>(r), stride);
+                const auto [d, l] = rowBits(planes, y, dark, light);
+                bitmap::encodeLevelRow(d, l, planes.width,
+                                       batch.data() + stride * static_cast<std::size_t>(r));
             }
             if (!sink({reinterpret_cast<const char*>(batch.data()),
                        stride * static_cast<std::size_t>(rows)})) {

@@ -23,8 +23,8 @@ std::optional<base::Error> writeText(const imaging::Planes& planes, const imagin
                                      const Target& target,
                                      surface::Durability durability = surface::Durability::Cached);
 
-// Writes the picture that the planes stand for as a bottom-up 24-bit bitmap, one level colour
-// per pixel.
+// Writes the picture that the planes stand for as a bottom-up 4-bit bitmap whose palette is the
+// four level colours.
 std::optional<base::Error>
 writePicture(const imaging::Planes& planes, const Target& target,
              surface::Durability durability = surface::Durability::Cached);

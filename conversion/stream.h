@@ -18,10 +18,12 @@ struct ConvertOptions {
 };
 
 // Reads the picture file (the bytes its name is known by) and returns the planes of its four
-// levels. A bitmap is decoded, quantized and encoded a row at a time, so only the planes are
-// held; the other formats are loaded whole through Qt's readers first. Progress counts the
-// rows done; a yield that asks to stop is ignored (the work is short per row and nobody waits
-// on it). Any failure, running out of memory included, is returned with its reason.
+// levels, dithered as the options ask. A bitmap is decoded, quantized and encoded a row at a
+// time, so only the planes are held, except that error diffusion over a bottom-up bitmap keeps a
+// byte of grey per pixel to work from the top; the other formats are loaded whole through Qt's
+// readers first. Progress counts the rows done; a yield that asks to stop is ignored (the work is
+// short per row and nobody waits on it). Any failure, running out of memory included, is returned
+// with its reason.
 base::Result<imaging::Planes> convertFile(const std::string& path, const ConvertOptions& options,
                                           imaging::RowProgress& progress);
 

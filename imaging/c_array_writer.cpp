@@ -11,16 +11,6 @@ namespace {
 
 constexpr std::size_t kEntry = 6; // "0xHH, "
 
-// Bytes per line: a line break comes before each byte that starts a pixel row. Packed rows
-// start on a byte every width / gcd(width, 8) bytes; padded rows every row.
-std::size_t bytesPerLine(const Planes& planes) {
-    const int width = std::max(planes.width, 1);
-    if (planes.layout == RowLayout::Padded) {
-        return static_cast<std::size_t>(width + 7) / 8;
-    }
-    return static_cast<std::size_t>(width / std::gcd(width, 8));
-}
-
 constexpr std::array<std::array<char, kEntry>, 256> makeEntries() {
     constexpr char digits[] = "0123456789ABCDEF";
     std::array<std::array<char, kEntry>, 256> table{};
@@ -44,43 +34,102 @@ std::string commentSafe(std::string_view name) {
     return safe;
 }
 
-// The text around the bytes, line ends already in place.
+// The text around the elements, line ends already in place.
 struct Frame {
-    std::string head;   // up to the dark array's first byte
-    std::string middle; // from after the dark array's last byte to the light one's first
-    std::string tail;   // after the light array's last byte
+    std::vector<std::string> before; // up to each array's first element
+    std::string tail;                // after the last array's last element
     std::string_view eol;
 };
+
+std::string typeName(int bits) {
+    return bits == 32 ? "unsigned long" : bits == 16 ? "unsigned short" : "unsigned char";
+}
+
+std::vector<std::string> arrayNames(const TextStyle& style) {
+    if (layoutInfo(style.layout.layout).arrays == 2) {
+        return {style.name + "_d", style.name + "_l"};
+    }
+    return {style.name};
+}
+
+// Byte planes are written as they were encoded, padded or not.
+TextStyle effective(const Planes& planes, const TextStyle& style) {
+    TextStyle actual = style;
+    if (actual.layout.layout == Layout::Planes && actual.layout.word == 8) {
+        actual.layout.rows = planes.layout;
+    }
+    return actual;
+}
+
+// Pictures up to this width are drawn in a complete text's comments.
+constexpr int kArtWidth = 256;
+
+// The comment that opens a drawing of the picture, and the one that stands in for it.
+std::string artHead(const std::string& eol) {
+    return "/* The picture, a line a pixel row: # black, + dark grey, . light grey, a space "
+           "white." +
+           eol;
+}
+std::string artTail(const std::string& eol) {
+    return " */" + eol;
+}
+std::string noArt(const std::string& eol) {
+    return "/* No picture as text: it is wider than " + std::to_string(kArtWidth) + " pixels. */" +
+           eol;
+}
+bool drawsArt(const Planes& planes, const TextStyle& style) {
+    return style.complete && style.art && planes.width <= kArtWidth;
+}
+constexpr std::size_t kArtRowExtra = 5; // " * |" and "|"
 
 Frame frameOf(const Planes& planes, const TextStyle& style) {
     Frame f;
     f.eol = style.lf ? std::string_view("\n") : std::string_view("\r\n");
     const std::string eol(f.eol);
     const std::string& name = style.name;
+    const std::vector<std::string> names = arrayNames(style);
+    const std::string type = typeName(elementBits(style.layout));
     if (!style.complete) {
-        f.head = "static unsigned char " + name + "_d[] = {" + eol;
-        f.middle = eol + eol + "static unsigned char " + name + "_l[] = {" + eol;
+        for (std::size_t a = 0; a < names.size(); ++a) {
+            f.before.push_back((a == 0 ? "" : eol + eol) + "static " + type + " " + names[a] +
+                               "[] = {" + eol);
+        }
         return f;
     }
     // The name as it is: Logo2 and LOGO2 are two headers and need two guards.
     const std::string guard = "GREYPLANES_" + name + "_H";
     const std::string extent = std::to_string(planes.width) + " x " + std::to_string(planes.height);
-    f.head = "/* " + commentSafe(style.source) + ": " + extent + " pixels in four grey levels." +
-             eol + " * Two planes of one bit per pixel, most significant bit first, rows " +
-             (planes.layout == RowLayout::Padded ? "padded to whole bytes" : "not padded") + "." +
-             eol + " * " + name + "_d: black and dark grey pixels; " + name +
-             "_l: black and light grey pixels. */" + eol + "#ifndef " + guard + eol + "#define " +
-             guard + eol + eol + "#define " + name + "_width " + std::to_string(planes.width) +
-             eol + "#define " + name + "_height " + std::to_string(planes.height) + eol + eol +
-             "static const unsigned char " + name + "_d[] = {" + eol;
-    f.middle = eol + "};" + eol + eol + "static const unsigned char " + name + "_l[] = {" + eol;
+    const bool planesLayout = names.size() == 2;
+    std::string head = "/* " + commentSafe(style.source) + ": " + extent +
+                       " pixels in four grey levels." + eol + " * " + layoutSentence(style.layout) +
+                       (planesLayout ? eol + " * " + name + "_d: black and dark grey pixels; " +
+                                           name + "_l: black and light grey pixels."
+                                     : std::string()) +
+                       " */" + eol + "#ifndef " + guard + eol + "#define " + guard + eol + eol +
+                       "#define " + name + "_width " + std::to_string(planes.width) + eol +
+                       "#define " + name + "_height " + std::to_string(planes.height) + eol;
+    if (style.layout.layout == Layout::Gb) {
+        head += "#define " + name + "_tiles " +
+                std::to_string(elementPlan(style.layout, planes.width, planes.height).lines) + eol;
+    }
+    const std::string art = style.art && !drawsArt(planes, style) ? noArt(eol) : std::string();
+    for (std::size_t a = 0; a < names.size(); ++a) {
+        f.before.push_back((a == 0 ? head + eol : eol + "};" + eol + eol) + art + "static const " +
+                           type + " " + names[a] + "[] = {" + eol);
+    }
     f.tail = eol + "};" + eol + eol + "#endif" + eol;
     return f;
 }
 
-std::size_t planeTextSize(std::size_t bytes, std::size_t perLine, std::size_t eol) {
-    const std::size_t lines = (bytes + perLine - 1) / perLine;
-    return eol * lines + kEntry * bytes;
+std::size_t entrySize(int bits) {
+    return 4 + static_cast<std::size_t>(bits) / 4;
+}
+
+std::size_t artSize(const Planes& planes, std::size_t eol) {
+    const std::string e(eol, '\n');
+    return artHead(e).size() + artTail(e).size() +
+           static_cast<std::size_t>(planes.height) *
+               (static_cast<std::size_t>(planes.width) + kArtRowExtra + eol);
 }
 
 // The entries of bytes [first, last) of a plane, each preceded by a line break where a line
@@ -101,12 +150,38 @@ char* putBytes(char* out, const std::vector<std::uint8_t>& plane, std::size_t fi
     return out;
 }
 
+// One element of 16 or 32 bits, "0xHHHH, " or "0xHHHHHHHH, ".
+char* putWide(char* out, std::uint32_t element, int bits) {
+    constexpr char digits[] = "0123456789ABCDEF";
+    *out++ = '0';
+    *out++ = 'x';
+    for (int shift = bits - 4; shift >= 0; shift -= 4) {
+        *out++ = digits[(element >> shift) & 15u];
+    }
+    *out++ = ',';
+    *out++ = ' ';
+    return out;
+}
+
 } // namespace
 
-std::size_t arraysTextSize(const Planes& planes, const TextStyle& style) {
+std::size_t arraysTextSize(const Planes& planes, const TextStyle& given) {
+    const TextStyle style = effective(planes, given);
     const Frame f = frameOf(planes, style);
-    return f.head.size() + f.middle.size() + f.tail.size() +
-           2 * planeTextSize(planes.dark.size(), bytesPerLine(planes), f.eol.size());
+    ElementPlan plan = elementPlan(style.layout, planes.width, planes.height);
+    if (style.layout.layout == Layout::Planes && plan.bits == 8) {
+        // Byte planes are written whole, whatever their extent says.
+        plan.total = planes.dark.size();
+        plan.lines = (plan.total + plan.perLine - 1) / plan.perLine;
+    }
+    std::size_t size = f.tail.size();
+    for (const std::string& before : f.before) {
+        size += before.size() + f.eol.size() * plan.lines + entrySize(plan.bits) * plan.total;
+        if (drawsArt(planes, style)) {
+            size += artSize(planes, f.eol.size());
+        }
+    }
+    return size;
 }
 
 std::string writeArrays(const Planes& planes, const TextStyle& style) {
@@ -123,24 +198,100 @@ std::string writeArrays(const Planes& planes, const TextStyle& style) {
 }
 
 bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_view)>& sink,
-                   const TextStyle& style) {
-    constexpr std::size_t kBytesPerPiece = std::size_t{1} << 15;
+                   const TextStyle& given) {
+    const TextStyle style = effective(planes, given);
+    constexpr std::size_t kPiece = std::size_t{1} << 18;
     const Frame f = frameOf(planes, style);
-    // Room for the piece's entries and a line break before each of them, at worst.
-    std::vector<char> piece((kEntry + 2) * kBytesPerPiece);
-    const std::size_t perLine = bytesPerLine(planes);
-    auto plane = [&](const std::vector<std::uint8_t>& bytes) {
-        for (std::size_t first = 0; first < bytes.size(); first += kBytesPerPiece) {
-            const std::size_t last = std::min(bytes.size(), first + kBytesPerPiece);
-            const char* end = putBytes(piece.data(), bytes, first, last, perLine, f.eol);
-            if (!sink({piece.data(), static_cast<std::size_t>(end - piece.data())})) {
+    const ElementPlan plan = elementPlan(style.layout, planes.width, planes.height);
+    const bool bytePlanes = style.layout.layout == Layout::Planes && plan.bits == 8;
+    const std::size_t entry = entrySize(plan.bits);
+    // Room for a piece and one more line (or art row) after it.
+    const std::size_t lineChars =
+        std::max(plan.perLine * entry, static_cast<std::size_t>(planes.width) + kArtRowExtra) +
+        f.eol.size();
+    std::vector<char> piece(kPiece + lineChars);
+    std::vector<std::uint32_t> elements;
+    char* out = piece.data();
+    auto flush = [&](bool always) {
+        const auto used = static_cast<std::size_t>(out - piece.data());
+        if (used == 0 || (!always && used < kPiece)) {
+            return true;
+        }
+        out = piece.data();
+        return sink({piece.data(), used});
+    };
+    auto put = [&](std::string_view text) {
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
+    };
+    auto art = [&] {
+        const std::string eol(f.eol);
+        if (!sink(artHead(eol))) {
+            return false;
+        }
+        static constexpr char kChar[] = {'#', '+', '.', ' '};
+        std::vector<Pixel> row(static_cast<std::size_t>(planes.width));
+        for (int y = 0; y < planes.height; ++y) {
+            decodeRow(planes, y, row);
+            put(" * |");
+            for (const Pixel p : row) {
+                *out++ = kChar[p == kBlack ? 0 : p == kDarkGrey ? 1 : p == kLightGrey ? 2 : 3];
+            }
+            put("|");
+            put(f.eol);
+            if (!flush(false)) {
                 return false;
             }
         }
-        return true;
+        return flush(true) && sink(artTail(eol));
     };
-    return sink(f.head) && plane(planes.dark) && sink(f.middle) && plane(planes.light) &&
-           (f.tail.empty() || sink(f.tail));
+    auto array = [&](int a) {
+        if (bytePlanes) {
+            // The elements are the plane's own bytes.
+            const std::vector<std::uint8_t>& bytes = a == 0 ? planes.dark : planes.light;
+            for (std::size_t first = 0; first < bytes.size(); first += kPiece / (kEntry + 2)) {
+                const std::size_t last = std::min(bytes.size(), first + kPiece / (kEntry + 2));
+                const char* end = putBytes(piece.data(), bytes, first, last, plan.perLine, f.eol);
+                if (!sink({piece.data(), static_cast<std::size_t>(end - piece.data())})) {
+                    return false;
+                }
+            }
+            return true;
+        }
+        for (std::size_t line = 0; line < plan.lines; ++line) {
+            elements.clear();
+            lineElements(planes, style.layout, a, line, elements);
+            put(f.eol);
+            for (const std::uint32_t e : elements) {
+                if (plan.bits == 8) {
+                    put({kEntries[e & 0xFFu].data(), kEntry});
+                } else {
+                    out = putWide(out, e, plan.bits);
+                }
+            }
+            if (!flush(false)) {
+                return false;
+            }
+        }
+        return flush(true);
+    };
+    for (std::size_t a = 0; a < f.before.size(); ++a) {
+        const std::string& before = f.before[a];
+        if (drawsArt(planes, style)) {
+            // The drawing goes between the previous array's end and this one's declaration.
+            const std::size_t declaration = before.rfind("static const ");
+            if (!sink(std::string_view(before).substr(0, declaration)) || !art() ||
+                !sink(std::string_view(before).substr(declaration))) {
+                return false;
+            }
+        } else if (!sink(before)) {
+            return false;
+        }
+        if (!array(static_cast<int>(a))) {
+            return false;
+        }
+    }
+    return f.tail.empty() || sink(f.tail);
 }
 
 } // namespace imaging

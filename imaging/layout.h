@@ -3,6 +3,13 @@
 
 #include "imaging/plane_encoder.h"
 
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace imaging {
 
 enum class Layout {
@@ -25,6 +32,87 @@ struct LayoutOptions {
     int word = 8;                          // Planes: bits an element, 8, 16 or 32
     TileOrder tileOrder = TileOrder::Rows; // Gb
     bool invert = false;                   // Packed2 and Nibble4: white is 0
+
+    bool operator==(const LayoutOptions&) const = default;
 };
+
+// Which of the layout options a command line gave, so that one that does not apply (or that
+// contradicts a header) can be named even when it repeats the default.
+struct LayoutGiven {
+    bool layout = false;
+    bool rows = false;
+    bool word = false;
+    bool tileOrder = false;
+    bool invert = false;
+};
+
+// Where the line breaks of an array go.
+enum class Breaks {
+    RowStarts, // before each element whose first bit starts a pixel row
+    Tiles,     // before each tile
+};
+
+// One row of the layouts table.
+struct LayoutInfo {
+    Layout layout;
+    std::string_view name; // as --layout spells it
+    int arrays;            // 2: NAME_d (dark) and NAME_l (light); 1: NAME
+    int elementBits;       // 0: the word option's
+    Breaks breaks;
+};
+
+// Every layout, the default first.
+std::span<const LayoutInfo> layouts();
+const LayoutInfo& layoutInfo(Layout layout);
+// The layout that --layout spells `name`, if any.
+std::optional<Layout> layoutNamed(std::string_view name);
+// How --tile-order spells an order, and the order it spells.
+std::string_view tileOrderName(TileOrder order);
+std::optional<TileOrder> tileOrderNamed(std::string_view name);
+
+// Bits of one element of the layout's arrays: 8, 16 or 32.
+int elementBits(const LayoutOptions& options);
+
+// Why the combination cannot be written (an option that does not apply to the layout, or a
+// word that is not 8, 16 or 32), naming both, or nothing when it can. The first form takes
+// every option that differs from its default as given.
+std::optional<std::string> layoutProblem(const LayoutOptions& options, const LayoutGiven& given);
+std::optional<std::string> layoutProblem(const LayoutOptions& options);
+
+// Why a picture of that extent cannot be laid out (gb needs whole tiles), or nothing.
+std::optional<std::string> extentProblem(const LayoutOptions& options, int width, int height);
+
+// The layout in words, one sentence, as a complete header's first comment says it; the way
+// back recognises a header's layout by it.
+std::string layoutSentence(const LayoutOptions& options);
+
+// How the elements of each array of a layout break into lines. A line is one pixel row (its
+// elements padded), one tile, or for packed planes the run of bytes up to the next byte that
+// starts a row (the last line may be shorter).
+struct ElementPlan {
+    int bits = 8;
+    std::size_t perLine = 0; // elements of a full line
+    std::size_t lines = 0;
+    std::size_t total = 0; // elements of each array
+};
+
+// The plan of planes of that extent in the layout; for packed planes it follows the planes'
+// own row layout.
+ElementPlan elementPlan(const LayoutOptions& options, int width, int height);
+
+// The elements of line `line` of array `array` (0 dark or the only one, 1 light), put at the
+// end of `out`. Planes must be the options' planes: their row layout is the options' for
+// 8-bit planes.
+void lineElements(const Planes& planes, const LayoutOptions& options, int array, std::size_t line,
+                  std::vector<std::uint32_t>& out);
+
+// The inverse: sets the pixels of that line from its elements (bits that stand for no pixel
+// are ignored). The line's pixels must still be white. A nibble4 value between two levels
+// becomes the nearer one.
+void setLineElements(Planes& planes, const LayoutOptions& options, int array, std::size_t line,
+                     std::span<const std::uint32_t> elements);
+
+// The row layout of the planes a layout is written from and read into.
+RowLayout planesRowLayout(const LayoutOptions& options);
 
 } // namespace imaging

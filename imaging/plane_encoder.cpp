@@ -99,6 +99,59 @@ void encodeRow(Planes& planes, int y, std::span<const Pixel> row) {
     orShifted(planes.light.data() + first, light.data(), bytes, shift, end);
 }
 
+void rowBytes(const Planes& planes, int y, std::span<std::uint8_t> dark,
+              std::span<std::uint8_t> light) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    const std::size_t bytes = (width + 7) / 8;
+    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    if (offset % 8 == 0) {
+        std::memcpy(dark.data(), planes.dark.data() + offset / 8, bytes);
+        std::memcpy(light.data(), planes.light.data() + offset / 8, bytes);
+    } else {
+        for (std::size_t k = 0; k < bytes; ++k) {
+            dark[k] = static_cast<std::uint8_t>(eightBitsAt(planes.dark, offset + 8 * k));
+            light[k] = static_cast<std::uint8_t>(eightBitsAt(planes.light, offset + 8 * k));
+        }
+    }
+    // The next row's first bits follow a packed row in its last byte.
+    const auto mask = static_cast<std::uint8_t>(0xFFu << ((8 - width % 8) % 8));
+    dark[bytes - 1] &= mask;
+    light[bytes - 1] &= mask;
+}
+
+void setRowBytes(Planes& planes, int y, std::span<const std::uint8_t> dark,
+                 std::span<const std::uint8_t> light) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    const std::size_t bytes = (width + 7) / 8;
+    const auto mask = static_cast<std::uint8_t>(0xFFu << ((8 - width % 8) % 8));
+    thread_local std::vector<std::uint8_t> d;
+    thread_local std::vector<std::uint8_t> l;
+    d.assign(dark.begin(), dark.begin() + static_cast<std::ptrdiff_t>(bytes));
+    l.assign(light.begin(), light.begin() + static_cast<std::ptrdiff_t>(bytes));
+    d[bytes - 1] &= mask;
+    l[bytes - 1] &= mask;
+    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    const std::size_t first = offset / 8;
+    const std::size_t end = planes.dark.size() - first;
+    const auto shift = static_cast<unsigned>(offset % 8);
+    orShifted(planes.dark.data() + first, d.data(), bytes, shift, end);
+    orShifted(planes.light.data() + first, l.data(), bytes, shift, end);
+}
+
+void decodeRow(const Planes& planes, int y, std::span<Pixel> row) {
+    constexpr Pixel kByBits[4] = {kWhite, kLightGrey, kDarkGrey, kBlack};
+    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    const auto width = std::min(row.size(), static_cast<std::size_t>(planes.width));
+    for (std::size_t x = 0; x < width; x += 8) {
+        const unsigned d = eightBitsAt(planes.dark, offset + x);
+        const unsigned l = eightBitsAt(planes.light, offset + x);
+        for (std::size_t k = 0; k < 8 && x + k < width; ++k) {
+            const unsigned bit = 7 - static_cast<unsigned>(k);
+            row[x + k] = kByBits[((d >> bit) & 1u) * 2 + ((l >> bit) & 1u)];
+        }
+    }
+}
+
 std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
                                    RowProgress& progress, RowLayout layout) {
     Planes planes{std::max<int>(width, 0), std::max<int>(height, 0), layout, {}, {}};

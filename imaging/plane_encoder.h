@@ -45,6 +45,19 @@ inline unsigned eightBitsAt(const std::vector<std::uint8_t>& plane, std::size_t 
     return ((high << 8 | low) >> (8 - shift)) & 0xFFu;
 }
 
+// The bits of row y, starting at the top bit of dark[0] and light[0]: (width + 7) / 8 bytes of
+// each, bits past the row's last pixel zero.
+void rowBytes(const Planes& planes, int y, std::span<std::uint8_t> dark,
+              std::span<std::uint8_t> light);
+
+// The inverse: ORs the row's bits, laid out as rowBytes() gives them, into row y, ignoring
+// bits past its last pixel. The row's bits must still be clear.
+void setRowBytes(Planes& planes, int y, std::span<const std::uint8_t> dark,
+                 std::span<const std::uint8_t> light);
+
+// The inverse of encodeRow(): the level colours of row y, planes.width of them.
+void decodeRow(const Planes& planes, int y, std::span<Pixel> row);
+
 // Encodes height x width pixels. Only exact level colours set bits; anything else counts as
 // white. Reports the total, yields before the first row, between rows and once after the
 // last, and reports the rows done after each row. Returns nothing if a yield asked to stop.

@@ -1,20 +1,28 @@
 #pragma once
-// Writes pictures as 24-bit Windows bitmaps.
+// Writes pictures as four-colour bitmaps: a 4-bit palette of the level colours.
 
+#include "imaging/levels.h"
 #include "surface/failure.h"
 #include "surface/safe_save.h"
 
 #include <QImage>
+#include <array>
+#include <cstdint>
 #include <optional>
 
 namespace surface {
 
-// Writes a Format_RGBX8888 picture as a bottom-up 24-bit bitmap to the sink; false when the
+// The palette of every saved picture: black, dark grey, light grey, white.
+inline constexpr std::array<std::uint32_t, 4> kLevelPalette = {
+    imaging::kBlack, imaging::kDarkGrey, imaging::kLightGrey, imaging::kWhite};
+
+// Writes a picture as a bottom-up 4-bit bitmap of the four level colours to the sink; a pixel
+// that is not exactly a level colour is written white, as Convert reads it. False when the
 // sink refused a piece.
-bool writeBmp24(const QImage& picture, const ByteSink& sink);
+bool writeLevelBitmap(const QImage& picture, const ByteSink& sink);
 
 // The same into a file, replaced only when the new one is complete.
-std::optional<base::Error> saveBmp24(const QImage& picture, const std::string& path,
-                                     Durability durability = Durability::Cached);
+std::optional<base::Error> saveLevelBitmap(const QImage& picture, const std::string& path,
+                                           Durability durability = Durability::Cached);
 
 } // namespace surface

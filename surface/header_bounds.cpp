@@ -1,5 +1,6 @@
 #include "surface/header_bounds.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace surface {
@@ -43,10 +44,13 @@ qint64 jpegLeastBytes(QIODevice& device, qint64 start, const QSize& size) {
     return 0;
 }
 
-std::optional<std::pair<qint64, qint64>> pnmExtent(QIODevice& device) {
+// Larger than any extent, small enough that ten times it plus a digit stays in range.
+constexpr qint64 kSaturated = qint64{1} << 40;
+
+std::optional<std::pair<HeaderNumber, HeaderNumber>> pnmExtent(QIODevice& device) {
     const QByteArray head = device.peek(4096);
     qsizetype at = 2;
-    auto number = [&]() -> std::optional<qint64> {
+    auto number = [&]() -> std::optional<HeaderNumber> {
         while (at < head.size()) {
             if (head[at] == '#') {
                 while (at < head.size() && head[at] != '\n') {
@@ -58,13 +62,18 @@ std::optional<std::pair<qint64, qint64>> pnmExtent(QIODevice& device) {
                 break;
             }
         }
-        qint64 value = 0;
+        // The whole run of digits is one number, however long: cutting it short would read its
+        // tail as the next number.
+        HeaderNumber number;
         const qsizetype first = at;
-        while (at < head.size() && std::isdigit(static_cast<unsigned char>(head[at])) &&
-               value < (qint64{1} << 40)) {
-            value = value * 10 + (head[at++] - '0');
+        for (; at < head.size() && std::isdigit(static_cast<unsigned char>(head[at])); ++at) {
+            number.value = std::min(number.value * 10 + (head[at] - '0'), kSaturated);
         }
-        return at > first ? std::optional<qint64>(value) : std::nullopt;
+        if (at == first) {
+            return std::nullopt;
+        }
+        number.digits = head.mid(first, at - first);
+        return number;
     };
     const auto width = number();
     const auto height = number();

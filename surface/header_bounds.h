@@ -2,6 +2,7 @@
 // What the headers of other formats claim, read before Qt's decoders are let at them: a lying
 // header must be refused before it costs memory or time.
 
+#include <QByteArray>
 #include <QIODevice>
 #include <QSize>
 #include <optional>
@@ -16,9 +17,16 @@ namespace surface {
 // (arithmetic coding, no frame found) 0. The device keeps its position.
 qint64 jpegLeastBytes(QIODevice& device, qint64 start, const QSize& size);
 
+// A number of a header as it was written, and its value (saturated where it is too large for
+// any picture).
+struct HeaderNumber {
+    qint64 value = 0;
+    QByteArray digits;
+};
+
 // The width and height in a PNM header (magic, then numbers between white space and comments),
 // which Qt's reader does not report for large ones; nothing when the header is malformed, which
 // the reader then reports.
-std::optional<std::pair<qint64, qint64>> pnmExtent(QIODevice& device);
+std::optional<std::pair<HeaderNumber, HeaderNumber>> pnmExtent(QIODevice& device);
 
 } // namespace surface

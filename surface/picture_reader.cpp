@@ -25,8 +25,24 @@ QString sizeText(qint64 width, qint64 height) {
     return QStringLiteral("%1 × %2 pixels").arg(width).arg(height);
 }
 
-// Refuses an extent that has no pixels or exceeds the limits.
-bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString* reason) {
+// A header's number as written; a very long one by its first digits and its length.
+QString writtenNumber(const QByteArray& digits) {
+    constexpr qsizetype kShown = 24;
+    if (digits.size() <= kShown) {
+        return QString::fromLatin1(digits);
+    }
+    return QStringLiteral("%1… (%2 digits)")
+        .arg(QString::fromLatin1(digits.left(kShown)))
+        .arg(digits.size());
+}
+
+// Refuses an extent that has no pixels or exceeds the limits; `shown` is the extent as the
+// header wrote it, when that differs from the values.
+bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString* reason,
+                 const QString& shown = {}) {
+    auto sizeText = [&](qint64 w, qint64 h) {
+        return shown.isEmpty() ? surface::sizeText(w, h) : shown;
+    };
     if (width <= 0 || height <= 0) {
         *reason = QStringLiteral("the picture has no pixels (%1)").arg(sizeText(width, height));
         return false;
@@ -146,9 +162,14 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
         return {};
     }
     if (format.startsWith('p')) {
-        if (const auto extent = pnmExtent(device);
-            extent && !checkExtent(extent->first, extent->second, limits, reason)) {
-            return {};
+        if (const auto extent = pnmExtent(device)) {
+            const auto& [width, height] = *extent;
+            const QString shown =
+                QStringLiteral("%1 × %2 pixels")
+                    .arg(writtenNumber(width.digits), writtenNumber(height.digits));
+            if (!checkExtent(width.value, height.value, limits, reason, shown)) {
+                return {};
+            }
         }
     }
     const QuietStandardError quiet;

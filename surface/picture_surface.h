@@ -28,8 +28,8 @@ class PictureSurface final : public imaging::Canvas {
     // Sets exactly that pixel to exactly that colour; outside the surface nothing happens.
     void paint(int x, int y, imaging::Colour colour);
 
-    // Writes the picture as a 24-bit bitmap; an existing file is replaced only when the new
-    // one is complete.
+    // Writes the picture as a four-colour bitmap of the level colours (any other colour as
+    // white); an existing file is replaced only when the new one is complete.
     std::optional<base::Error> save(const QString& fileName) const;
 
     // The pixels, for drawing on screen. Format_RGBX8888.

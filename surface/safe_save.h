@@ -17,10 +17,14 @@ using ByteSink = std::function<bool(std::string_view)>;
 // should survive a crash right after it, a build step need not wait for the disk.
 enum class Durability { Cached, Synced };
 
-// Writes what `produce` hands to its sink into a new file beside `path` (the bytes the file
-// system knows it by), which replaces `path` only when complete. `produce` returns false when
-// the sink refused a piece or when it fails itself (then `whyNot`, if set, says why). An empty
-// path is standard output; devices and pipes (such as /dev/stdout) are written directly.
+// Writes what `produce` hands to its sink. A regular file, by whatever name (links are followed
+// to their target, dangling ones too), gets a new file beside it that replaces it only when
+// complete, with the old one's permissions (a new one: 0666 less the umask); a file the user
+// may not write is refused. An empty path, or any name of the file open on standard output
+// (/dev/stdout), is written through descriptor 1 as it was given (appending when it appends);
+// devices and pipes are written in place. `produce` returns false when the sink refused a
+// piece or when it fails itself (then `whyNot`, if set, says why). SIGINT, SIGTERM and SIGHUP
+// remove the unfinished file before they end the program.
 std::optional<base::Error> saveFile(const std::string& path,
                                     const std::function<bool(const ByteSink&)>& produce,
                                     Durability durability = Durability::Cached,
@@ -29,6 +33,9 @@ std::optional<base::Error> saveFile(const std::string& path,
 // Writes the bytes exactly as they are.
 std::optional<base::Error> saveBytes(const std::string& path, std::string_view bytes,
                                      Durability durability = Durability::Cached);
+
+// Whether `path` is empty or names the file open on standard output, by any name.
+bool namesStandardOutput(const std::string& path);
 
 // The name of a file for messages.
 QString displayName(const std::string& path);

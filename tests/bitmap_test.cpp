@@ -777,48 +777,72 @@ TEST(BitmapDecoder, RowsBeforeTheHeaderOrAfterTheLastAreRefused) {
 // ---------------------------------------------------------------------------------------------
 // The writer.
 
-TEST(BitmapWriter, HeaderIsTheOneSavedPicturesAlwaysHad) {
-    const auto h = bitmap::bmp24Header(5, 3);
-    const std::uint8_t expected[54] = {
-        'B', 'M', 102, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file: size 54 + 3 × 16, offset 54
-        40, 0, 0, 0, 5, 0, 0, 0, 3, 0, 0, 0, 1, 0, 24, 0, // 40-byte header, 5 × 3,
-                                                          // 24 bits
-        0, 0, 0, 0, 48, 0, 0, 0, 0xC4, 0x0E, 0, 0, 0xC4, 0x0E, 0, 0, // 3780 pixels per metre
-        0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_TRUE(std::equal(h.begin(), h.end(), std::begin(expected)));
-    EXPECT_EQ(bitmap::bmp24RowBytes(5), 16u);
-    EXPECT_EQ(bitmap::bmp24RowBytes(4), 12u);
-    EXPECT_EQ(bitmap::bmp24FileSize(5, 3), 102u);
-    EXPECT_EQ(bitmap::bmp24FileSize(32767, 32767), 54u + 98304u * 32767u);
+// A palette whose entries are not the same read either way, so swapped channels show.
+// (0xBBGGRR: 0x112233 is blue 0x11, green 0x22, red 0x33).
+const std::array<std::uint32_t, 4> kTestPalette = {0x112233, 0x445566, 0x778899, 0xAABBCC};
+
+TEST(BitmapWriter, WritesTheHandWorkedFourColourFile) {
+    // 9 x 2, indices 0 black, 1 dark grey, 2 light grey, 3 white. Top row B W D L W L D B W,
+    // bottom row W W L B D D B L D. The bits after a row's ninth are not the row's and must not
+    // show.
+    const std::uint8_t dark[2][2] = {{0xA3, 0x7F}, {0x1E, 0x80}};
+    const std::uint8_t light[2][2] = {{0x95, 0x55}, {0x33, 0x00}};
+    const Bytes expected = {'B',  'M',  86,   0,    0,    0,    0,    0,
+                            0,    0,    70,   0,    0,    0, // size 70 + 2 x 8, pixels at 70
+                            40,   0,    0,    0,    9,    0,    0,    0,
+                            2,    0,    0,    0,    1,    0,    4,    0, // 9 x 2, one plane, 4 bits
+                            0,    0,    0,    0,    16,   0,    0,    0,
+                            0xC4, 0x0E, 0,    0,    0xC4, 0x0E, 0,    0, // 3780 pixels per metre
+                            4,    0,    0,    0,    4,    0,    0,    0, // four colours
+                            0x11, 0x22, 0x33, 0,    0x44, 0x55, 0x66, 0,
+                            0x77, 0x88, 0x99, 0,    0xAA, 0xBB, 0xCC, 0, // B, G, R
+                            0x33, 0x20, 0x11, 0x02, 0x10, 0,    0,    0, // bottom row first
+                            0x03, 0x12, 0x32, 0x10, 0x30, 0,    0,    0};
+    Bytes file(bitmap::kLevelBitmapHeaderSize);
+    const auto header = bitmap::levelBitmapHeader(9, 2, kTestPalette);
+    std::copy(header.begin(), header.end(), file.begin());
+    for (int y = 1; y >= 0; --y) {
+        Bytes row(bitmap::levelBitmapRowBytes(9), 0xAA);
+        bitmap::encodeLevelRow(dark[y], light[y], 9, row.data());
+        file.insert(file.end(), row.begin(), row.end());
+    }
+    EXPECT_EQ(file, expected);
+    EXPECT_EQ(bitmap::levelBitmapFileSize(9, 2), expected.size());
 }
 
-TEST(BitmapWriter, RowsRoundTripThroughTheDecoder) {
-    for (int width = 1; width <= 9; ++width) {
+TEST(BitmapWriter, RowsOfEveryWidthRoundTripThroughTheDecoder) {
+    std::mt19937 random(5);
+    for (int width = 1; width <= 19; ++width) {
         const int height = 3;
-        const auto colours = randomWords(static_cast<std::size_t>(width) * height, 0xFFFFFFFF, 9);
-        Bytes file(bitmap::kBmp24HeaderSize);
-        const auto header = bitmap::bmp24Header(width, height);
+        const std::size_t bytes = (static_cast<std::size_t>(width) + 7) / 8;
+        Bytes file(bitmap::kLevelBitmapHeaderSize);
+        const auto header = bitmap::levelBitmapHeader(width, height, kTestPalette);
         std::copy(header.begin(), header.end(), file.begin());
-        const std::size_t stride = bitmap::bmp24RowBytes(width);
+        std::vector<Bytes> dark(height, Bytes(bytes));
+        std::vector<Bytes> light(height, Bytes(bytes));
         for (int y = height - 1; y >= 0; --y) {
-            // Guard bytes after the row must stay untouched.
-            Bytes row(stride + 4, 0xAA);
-            bitmap::encodeBmp24Row(
-                std::span<const Pixel>(colours.data() + static_cast<std::size_t>(y) * width,
-                                       static_cast<std::size_t>(width)),
-                row.data());
-            EXPECT_EQ(row[stride], 0xAA);
-            for (std::size_t p = static_cast<std::size_t>(width) * 3; p < stride; ++p) {
-                EXPECT_EQ(row[p], 0) << "padding of width " << width;
+            for (std::size_t k = 0; k < bytes; ++k) {
+                dark[y][k] = static_cast<std::uint8_t>(random());
+                light[y][k] = static_cast<std::uint8_t>(random());
             }
-            EXPECT_EQ(row[0], (colours[static_cast<std::size_t>(y) * width] >> 16) & 0xFF);
-            file.insert(file.end(), row.begin(), row.begin() + static_cast<std::ptrdiff_t>(stride));
+            // Guard bytes after the row must stay untouched.
+            Bytes row(bitmap::levelBitmapRowBytes(width) + 4, 0xAA);
+            bitmap::encodeLevelRow(dark[y].data(), light[y].data(), width, row.data());
+            EXPECT_EQ(row[bitmap::levelBitmapRowBytes(width)], 0xAA) << width;
+            file.insert(file.end(), row.begin(), row.end() - 4);
         }
-        ASSERT_EQ(file.size(), bitmap::bmp24FileSize(width, height));
+        ASSERT_EQ(file.size(), bitmap::levelBitmapFileSize(width, height));
         const Decoded d = decode(file);
         ASSERT_FALSE(d.refusal) << *d.refusal;
-        for (std::size_t i = 0; i < colours.size(); ++i) {
-            EXPECT_EQ(d.pixels[i], opaque(colours[i])) << width;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const unsigned bit = 7 - static_cast<unsigned>(x % 8);
+                const unsigned index = ((dark[y][x / 8] >> bit) & 1u ? 0u : 2u) +
+                                       ((light[y][x / 8] >> bit) & 1u ? 0u : 1u);
+                EXPECT_EQ(d.pixels[static_cast<std::size_t>(y * width + x)],
+                          opaque(kTestPalette[index]))
+                    << width << " x " << height << " at " << x << ", " << y;
+            }
         }
     }
 }

@@ -3,9 +3,12 @@
 
 #include "conversion/output.h"
 #include "conversion/stream.h"
+#include "imaging/c_array_writer.h"
+#include "imaging/dither.h"
 #include "imaging/quantizer.h"
 #include "support/bmp_builder.h"
 #include "surface/picture_surface.h"
+#include "surface/safe_save.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -172,3 +175,78 @@ TEST(Conversion, FileInPlaceOfAFolderIsNamed) {
 }
 
 } // namespace
+
+// One picture of sixteen greys as every kind of file: each method must give the planes that the
+// dithering from the top-left pixel gives, however the file stores its rows, and the same every
+// time.
+TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
+    constexpr int kWidth = 12;
+    constexpr int kHeight = 9;
+    std::mt19937 random(13);
+    std::vector<std::uint32_t> indexes(kWidth * kHeight);
+    std::vector<std::uint32_t> palette;
+    std::vector<std::uint32_t> colours;
+    for (std::uint32_t i = 0; i < 16; ++i) {
+        palette.push_back(i * 0x111111u);
+    }
+    for (auto& index : indexes) {
+        index = random() % 16;
+        colours.push_back(palette[index]);
+    }
+    std::vector<BmpFile> files(5);
+    for (auto& file : files) {
+        file.width = kWidth;
+        file.height = kHeight;
+    }
+    files[0].pixels = testing_support::packRows(kWidth, kHeight, 24, colours);
+    files[1].topDown = true;
+    files[1].pixels = testing_support::packRows(kWidth, kHeight, 24, colours, true);
+    for (int i = 2; i < 5; ++i) {
+        files[i].bits = 8;
+        files[i].palette = palette;
+    }
+    files[2].pixels = testing_support::packRows(kWidth, kHeight, 8, indexes);
+    files[3].topDown = true;
+    files[3].pixels = testing_support::packRows(kWidth, kHeight, 8, indexes, true);
+    files[4].compression = 1; // RLE8: each row one absolute run, bottom row first
+    for (int y = kHeight - 1; y >= 0; --y) {
+        files[4].pixels.insert(files[4].pixels.end(), {0, kWidth});
+        for (int x = 0; x < kWidth; ++x) {
+            files[4].pixels.push_back(static_cast<std::uint8_t>(indexes[y * kWidth + x]));
+        }
+        files[4].pixels.insert(files[4].pixels.end(), {0, 0});
+    }
+    files[4].pixels.back() = 1; // the last end of line ends the picture
+
+    QTemporaryDir dir;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        names.push_back(local(dir.filePath(QStringLiteral("in%1.bmp").arg(i))));
+        const Bytes bytes = testing_support::buildBmp(files[i]);
+        ASSERT_FALSE(surface::saveBytes(
+            names.back(), std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+    }
+    imaging::NoProgress none;
+    for (const auto method : {imaging::Dither::None, imaging::Dither::FloydSteinberg,
+                              imaging::Dither::Atkinson, imaging::Dither::Bayer}) {
+        imaging::Planes expected = imaging::makePlanes(kWidth, kHeight);
+        imaging::Ditherer ditherer(method, kWidth);
+        for (int y = 0; y < kHeight; ++y) {
+            std::vector<imaging::Pixel> row(colours.begin() + y * kWidth,
+                                            colours.begin() + (y + 1) * kWidth);
+            ditherer.paintRow(y, row);
+            imaging::encodeRow(expected, y, row);
+        }
+        const std::string text = imaging::writeArrays(expected);
+        for (const std::string& name : names) {
+            for (int run = 0; run < 2; ++run) {
+                auto converted =
+                    conversion::convertFile(name, {imaging::RowLayout::Packed, method}, none);
+                ASSERT_TRUE(std::holds_alternative<imaging::Planes>(converted))
+                    << base::message(std::get<base::Error>(converted));
+                EXPECT_EQ(imaging::writeArrays(std::get<imaging::Planes>(converted)), text)
+                    << name << " method " << static_cast<int>(method);
+            }
+        }
+    }
+}

@@ -1,9 +1,13 @@
-// Which spellings of INPUT, -o and -p name the same file.
+// Which spellings of INPUT, -o (or standard output) and -p name the same file.
 
 #include "cli/same_file.h"
 #include "faults/fault_support.h"
 
+#include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +22,11 @@ TEST(SameFile, ThroughLinksAndSpellings) {
     faults::fs::create_symlink(dir / "x", dir / "link");
     faults::fs::create_hard_link(dir / "x", dir / "hard");
     faults::fs::create_directory_symlink(dir / "sub", dir / "alias");
+    faults::fs::create_symlink("sub/made", dir / "dangling");
+    // The same folder through a bind mount (needs root); otherwise a folder of its own.
+    faults::fs::create_directory(dir / "bound");
+    const bool bound =
+        ::mount((dir / "sub").c_str(), (dir / "bound").c_str(), nullptr, MS_BIND, nullptr) == 0;
 
     const struct {
         std::string a, b;
@@ -30,6 +39,8 @@ TEST(SameFile, ThroughLinksAndSpellings) {
         {d + "/x", d + "/hard", true},
         {d + "/sub/new", d + "/alias/new", true}, // neither exists yet
         {d + "/new", d + "/sub/../new", true},
+        {d + "/dangling", d + "/sub/made", true}, // a save writes through the link
+        {d + "/sub/new", d + "/bound/new", bound},
         {d + "/x", d + "/y", false},
         {d + "/new", d + "/sub/new", false},
         {d + "/new", d + "/NEW", false},
@@ -62,6 +73,31 @@ TEST(SameFile, ThroughLinksAndSpellings) {
     EXPECT_EQ(problem, "-o ./x and INPUT x are the same file; nothing was written");
     EXPECT_EQ(missing, "-p " + options.pictureOutput +
                            " and -o out.txt are the same file; nothing was written");
+    if (bound) {
+        ::umount2((dir / "bound").c_str(), MNT_DETACH);
+    }
+}
+
+// Without -o the text goes to standard output, which may be a file named again by -p.
+TEST(SameFile, StandardOutputIsOneOfTheFiles) {
+    faults::TempDir dir;
+    faults::writeFile(dir / "out", "");
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int fd = ::open((dir / "out").c_str(), O_WRONLY);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    cli::Options options;
+    options.input = (dir / "in").string();
+    options.pictureOutput = (dir / "out").string();
+    const auto problem = cli::sameFileProblem(options);
+    options.textOutput = (dir / "text").string();
+    const auto none = cli::sameFileProblem(options);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    EXPECT_EQ(problem, "-p " + options.pictureOutput +
+                           " and standard output are the same file; nothing was written");
+    EXPECT_EQ(none, std::nullopt);
 }
 
 } // namespace

@@ -1,18 +1,25 @@
 // The picture surface: every bitmap variant loads with exact colours, refusals name the
-// reason and change nothing, painted colours read back exactly, and saves round-trip.
+// reason and change nothing, painted colours read back exactly, and saves round-trip and
+// treat every kind of target as what it is.
 
+#include "faults/fault_support.h"
 #include "imaging/levels.h"
 #include "support/bmp_builder_qt.h"
 #include "surface/picture_reader.h"
 #include "surface/picture_surface.h"
+#include "surface/safe_save.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testing_support;
 using surface::PictureSurface;
@@ -174,6 +181,9 @@ TEST(SurfaceLoad, RefusalsNameTheReasonAndChangeNothing) {
         {"truncated.bmp", truncated, "truncated"},
         {"text.bmp", QByteArray("just some text, not a picture\n"), "not a picture"},
         {"empty.bmp", QByteArray(), "empty"},
+        // The numbers as written, not cut into two.
+        {"huge.pgm", QByteArray("P5 99999999999999999999 1 255\n"),
+         "(99999999999999999999 × 1 pixels"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -242,26 +252,29 @@ TEST(SurfacePixels, PaintedColoursReadBackExactlyAndOutsideIsNoColour) {
     }
 }
 
-TEST(SurfaceSave, SaveThenLoadGivesTheSamePicture) {
+TEST(SurfaceSave, SaveThenLoadGivesTheSameLevels) {
     TempFiles files;
-    for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 2}, std::pair{5, 4}, std::pair{8, 3}}) {
+    const std::uint32_t levels[] = {imaging::kBlack, imaging::kDarkGrey, imaging::kLightGrey,
+                                    imaging::kWhite};
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 2}, std::pair{5, 4}, std::pair{9, 3}}) {
         PictureSurface surface(w, h);
         std::vector<std::uint32_t> colours;
         std::mt19937 random(static_cast<unsigned>(w * 31 + h));
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
-                colours.push_back(random() & 0xFFFFFF);
+                colours.push_back(levels[random() % 4]);
                 surface.paint(x, y, static_cast<imaging::Colour>(colours.back()));
             }
         }
+        // A colour that is no level is saved as Convert reads it: white.
+        surface.paint(w - 1, 0, 0x7F7F80);
+        colours[static_cast<std::size_t>(w - 1)] = imaging::kWhite;
         const QString path = files.path(QStringLiteral("saved.bmp"));
         ASSERT_FALSE(surface.save(path).has_value());
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
-        EXPECT_EQ(bytes.left(2), "BM");
-        EXPECT_EQ(bytes[28], 24); // bits per pixel
-        EXPECT_EQ(bytes.size(), 54 + h * ((3 * w + 3) / 4 * 4));
+        EXPECT_EQ(bytes[28], 4); // bits per pixel
         PictureSurface loaded;
         ASSERT_FALSE(loaded.load(path).has_value());
         expectPixels(loaded, colours, w, h);
@@ -277,3 +290,195 @@ TEST(SurfaceSave, FailedSaveLeavesNoFileAndNamesIt) {
     EXPECT_NE(failure->file.find("out.bmp"), std::string::npos);
     EXPECT_FALSE(QFile::exists(path));
 }
+
+namespace {
+
+namespace fs = std::filesystem;
+using faults::readFile;
+using faults::writeFile;
+
+const std::string kNew = "static unsigned char Untitled_d[] = {\r\n\r\n0x80, ";
+// Longer than the new text: a file written in place without truncation keeps its tail.
+const std::string kOld(200, '#');
+
+// Runs `save` as uid 65534 when the test runs as root, so that permissions count.
+template <typename Save> auto asOtherUser(bool other, Save save) {
+    const bool drop = other && ::geteuid() == 0;
+    if (drop && ::seteuid(65534) != 0) {
+        ADD_FAILURE() << "seteuid failed";
+    }
+    auto result = save();
+    if (drop && ::seteuid(0) != 0) {
+        ADD_FAILURE() << "seteuid back failed";
+    }
+    return result;
+}
+
+// Standard output pointed at `file` (appending) while `save` runs.
+template <typename Save> auto withStandardOutput(const fs::path& file, Save save) {
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    auto result = save();
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    return result;
+}
+
+struct SaveTarget {
+    const char* what;
+    // Sets up the row's folder; returns the name to save to.
+    std::function<std::string(const fs::path& dir)> prepare;
+    std::string holder;            // the file that holds the text afterwards; none when refused
+    std::string holds = kNew;      // all that it holds
+    unsigned mode = 0644;          // its permissions (the test's umask is 022)
+    const char* refusal = nullptr; // part of the reason when the save is refused
+    const char* link = nullptr;    // a link that must still be a link
+    bool otherUser = false;        // saved as another user when the test runs as root
+    bool rootOnly = false;
+};
+
+std::string oldFile(const fs::path& file, fs::perms mode) {
+    writeFile(file, kOld);
+    fs::permissions(file, mode);
+    return file.string();
+}
+
+const std::string kLongName(252, 'n');
+
+const SaveTarget kTargets[] = {
+    {"regular file", [](auto& d) { return oldFile(d / "f", fs::perms(0640)); }, "f", kNew, 0640},
+    {"new file", [](auto& d) { return (d / "f").string(); }, "f"},
+    {"link",
+     [](auto& d) {
+         oldFile(d / "target", fs::perms(0600));
+         fs::create_symlink("target", d / "link");
+         return (d / "link").string();
+     },
+     "target", kNew, 0600, nullptr, "link"},
+    {"dangling link",
+     [](auto& d) {
+         fs::create_symlink("made", d / "link");
+         return (d / "link").string();
+     },
+     "made", kNew, 0644, nullptr, "link"},
+    {"link loop",
+     [](auto& d) {
+         fs::create_symlink("b", d / "a");
+         fs::create_symlink("a", d / "b");
+         return (d / "a").string();
+     },
+     "", kNew, 0, "loop"},
+    {"read-only file",
+     [](auto& d) {
+         oldFile(d / "f", fs::perms(0444));
+         if (::geteuid() == 0) {
+             fs::path f = d / "f";
+             EXPECT_EQ(::chown(f.c_str(), 65534, 65534), 0);
+         }
+         return (d / "f").string();
+     },
+     "", kNew, 0, "the file is read-only (mode 0444)", nullptr, true},
+    {"another user's file in a writable folder",
+     [](auto& d) { return oldFile(d / "f", fs::perms(0644)); }, "", kNew, 0,
+     "belongs to another user", nullptr, true, true},
+    {"link into a folder that cannot be written",
+     [](auto& d) {
+         fs::create_directory(d / "locked");
+         fs::permissions(d / "locked", fs::perms(0555));
+         fs::create_symlink("locked/x", d / "into");
+         return (d / "into").string();
+     },
+     "", kNew, 0, "cannot be written to", nullptr, true},
+    {"name under /proc/self/cwd",
+     [](auto& d) {
+         oldFile(d / "f", fs::perms(0640));
+         fs::current_path(d);
+         return std::string("/proc/self/cwd/f");
+     },
+     "f", kNew, 0640},
+    {"name under /dev/..", [](auto& d) { return "/dev/.." + oldFile(d / "f", fs::perms(0640)); },
+     "f", kNew, 0640},
+    {"252-byte name of a file", [](auto& d) { return oldFile(d / kLongName, fs::perms(0600)); },
+     kLongName, kNew, 0600},
+    {"255-byte name of a new file", [](auto& d) { return (d / std::string(255, 'm')).string(); },
+     std::string(255, 'm')},
+    {"missing folder", [](auto& d) { return (d / "nowhere" / "f").string(); }, "", kNew, 0,
+     "nowhere does not exist"},
+};
+
+TEST(SurfaceSave, EveryKindOfTarget) {
+    faults::TempDir base;
+    const mode_t mask = ::umask(022);
+    const fs::path here = fs::current_path();
+    for (const SaveTarget& target : kTargets) {
+        SCOPED_TRACE(target.what);
+        if (target.rootOnly && ::geteuid() != 0) {
+            continue;
+        }
+        const fs::path dir = base / std::to_string(&target - kTargets);
+        fs::create_directory(dir);
+        fs::permissions(dir, fs::perms::all);
+        const std::string name = target.prepare(dir);
+        auto before = faults::listFolder(dir);
+        const auto error =
+            asOtherUser(target.otherUser, [&] { return surface::saveBytes(name, kNew); });
+        fs::current_path(here);
+
+        const std::string& holder = target.holder;
+        if (target.refusal != nullptr) {
+            ASSERT_TRUE(error.has_value());
+            EXPECT_EQ(error->file, name);
+            EXPECT_NE(error->reason.find(target.refusal), std::string::npos) << error->reason;
+        } else {
+            ASSERT_FALSE(error.has_value()) << error->reason;
+            EXPECT_EQ(readFile(dir / holder), target.holds);
+            EXPECT_EQ(static_cast<unsigned>(fs::status(dir / holder).permissions()), target.mode);
+            if (std::find(before.begin(), before.end(), holder) == before.end()) {
+                before.push_back(holder);
+                std::sort(before.begin(), before.end());
+            }
+        }
+        if (target.link != nullptr) {
+            EXPECT_TRUE(fs::is_symlink(dir / target.link));
+        }
+        // Nothing else: no temporary file is left, nothing refused is touched.
+        EXPECT_EQ(faults::listFolder(dir), before);
+        if (target.refusal != nullptr && fs::is_regular_file(dir / "f")) {
+            EXPECT_EQ(readFile(dir / "f"), kOld);
+        }
+    }
+    ::umask(mask);
+}
+
+// Standard output by any of its names is written through the descriptor the program was
+// given, appending when it appends; a pipe and a device are written in place.
+TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
+    faults::TempDir dir;
+    for (const std::string name : {"", "/dev/stdout", "/proc/self/fd/1"}) {
+        SCOPED_TRACE(name);
+        writeFile(dir / "log", "earlier\n");
+        const auto error =
+            withStandardOutput(dir / "log", [&] { return surface::saveBytes(name, kNew); });
+        EXPECT_FALSE(error.has_value());
+        EXPECT_EQ(readFile(dir / "log"), "earlier\n" + kNew);
+    }
+    EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
+
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    EXPECT_FALSE(surface::saveBytes("/proc/self/fd/" + std::to_string(ends[1]), kNew));
+    ::close(ends[1]);
+    std::string got(kNew.size() + 1, '\0');
+    got.resize(
+        static_cast<std::size_t>(std::max<ssize_t>(0, ::read(ends[0], got.data(), got.size()))));
+    ::close(ends[0]);
+    EXPECT_EQ(got, kNew);
+
+    EXPECT_FALSE(surface::saveBytes("/dev/null", kNew));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 #include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
+#include "window/export_dialog.h"
 #include "window/picture_view.h"
 #include "window/text_pane.h"
 
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -24,13 +26,16 @@
 #include <QMimeData>
 #include <QUrl>
 #include <new>
+#include <string>
 #include <thread>
+#include <utility>
 
 namespace window {
 namespace {
 
 const QString kBitmapFilter = QStringLiteral("Bitmap Files (*.bmp)|*.bmp");
 const QString kTextFilter = QStringLiteral("Text Files (*.txt)|*.txt");
+const QString kHeaderFilter = QStringLiteral("C Headers (*.h)|*.h");
 
 // The laid-out client area and controls, in pixels.
 constexpr QSize kClientSize(420, 364);
@@ -72,6 +77,13 @@ void showErrorBox(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox::warning(parent, title, text);
 }
 
+bool askToReplace(QWidget* parent, const QString& title, const QString& fileName) {
+    const QString text = QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                             .arg(QDir::toNativeSeparators(fileName));
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 // Shows the scans' progress in Text5 (total) and Text4 (rows done), and lets the window
 // process its events between rows.
 class Form1::Progress final : public imaging::RowProgress {
@@ -103,7 +115,8 @@ class Form1::Progress final : public imaging::RowProgress {
 Form1::Form1(Seams seams, QWidget* parent)
     : QMainWindow(parent), m_seams(std::move(seams)),
       m_commonDialog1(kBitmapFilter, m_seams.chooseFile),
-      m_commonDialog2(kTextFilter, m_seams.chooseFile) {
+      m_commonDialog2(kTextFilter, m_seams.chooseFile),
+      m_exportDialog(kHeaderFilter, m_seams.chooseFile) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setAcceptDrops(true);
@@ -175,6 +188,25 @@ void Form1::createActions() {
     m_mSaveP = add(m_mFile, "mSaveP", QStringLiteral("Save &Picture"), {}, &Form1::savePicture);
     m_mSaveC = add(m_mFile, "mSaveC", QStringLiteral("&Save C Code"), {QKeySequence::Save},
                    &Form1::saveCCode);
+    m_mFile->addSeparator();
+    m_mOpenDithered = m_mFile->addMenu(QStringLiteral("Open &Dithered"));
+    m_mOpenDithered->setObjectName(QStringLiteral("mOpenDithered"));
+    for (const auto& [method, caption] :
+         {std::pair{imaging::Dither::None, QStringLiteral("&None")},
+          std::pair{imaging::Dither::FloydSteinberg, QStringLiteral("&Floyd-Steinberg")},
+          std::pair{imaging::Dither::Atkinson, QStringLiteral("&Atkinson")},
+          std::pair{imaging::Dither::Bayer, QStringLiteral("&Bayer")}}) {
+        const std::string name = "mOpenDithered_" + std::string(imaging::ditherName(method));
+        add(m_mOpenDithered, name.c_str(), caption, {},
+            [this, method = method] { openDithered(method); });
+    }
+    m_mExportC = add(m_mFile, "mExportC", QStringLiteral("&Export C Code..."),
+                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)}, &Form1::exportCCode);
+    m_mFile->addSeparator();
+    // As the window's close button: also during a scan, which then stops.
+    m_mQuit = add(m_mFile, "mQuit", QStringLiteral("&Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)},
+                  &QWidget::close);
+    m_mQuit->setMenuRole(QAction::QuitRole);
 
     m_mEdit = addMenu("mEdit", QStringLiteral("&Edit"));
     m_mCopyC = add(m_mEdit, "mCopyC", QStringLiteral("&Copy C Code"),
@@ -190,7 +222,11 @@ void Form1::createActions() {
     m_mZoomOut = add(m_mView, "mZoomOut", QStringLiteral("Zoom &Out"),
                      QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomBy(-1); });
     m_mActualSize = add(m_mView, "mActualSize", QStringLiteral("&Actual Size"),
-                        {QKeySequence(Qt::CTRL | Qt::Key_0)}, &Form1::actualSize);
+                        {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { zoomTo(1); });
+    m_mZoomToFit =
+        add(m_mView, "mZoomToFit", QStringLiteral("Zoom to &Fit"),
+            {QKeySequence(Qt::CTRL | Qt::Key_9)}, [this] { zoomTo(m_picture1->fitZoom()); });
+    m_picture1->setZoomChangedHandler([this] { updateActions(); });
 }
 
 void Form1::updateActions() {
@@ -200,10 +236,22 @@ void Form1::updateActions() {
     m_mConvert->setEnabled(idle && m_stage != Stage::Empty);
     m_mSaveP->setEnabled(idle && m_stage != Stage::Empty);
     m_mSaveC->setEnabled(idle && m_stage == Stage::Converted);
+    m_mOpenDithered->setEnabled(m_mOpen->isEnabled());
+    for (QAction* entry : m_mOpenDithered->actions()) {
+        entry->setEnabled(m_mOpen->isEnabled());
+    }
     m_mCopyC->setEnabled(m_mSaveC->isEnabled());
+    m_mExportC->setEnabled(m_mSaveC->isEnabled());
     // The zoom changes only what is shown, so it may change during a scan too.
-    m_mZoomIn->setEnabled(m_picture1->zoom() < PictureView::kMaxZoom);
-    m_mZoomOut->setEnabled(m_picture1->zoom() > PictureView::kMinZoom);
+    const double zoom = m_picture1->zoom();
+    const bool shown = m_hasPicture && !m_closed;
+    m_mZoomIn->setEnabled(shown && m_picture1->nextStep(1) != zoom);
+    m_mZoomOut->setEnabled(shown && m_picture1->nextStep(-1) != zoom);
+    m_mActualSize->setEnabled(shown);
+    m_mZoomToFit->setEnabled(shown);
+    m_picture1->setZoomable(shown);
+    // The zoom in use, where the zoom is chosen.
+    m_mActualSize->setText(QStringLiteral("&Actual Size (now %1)").arg(zoomText(zoom)));
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -214,9 +262,14 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::open() {
+    openDithered(imaging::Dither::None);
+}
+
+void Form1::openDithered(imaging::Dither method) {
     if (m_busy || m_closed || m_stage != Stage::Empty) {
         return;
     }
+    m_dither = method;
     m_busy = true;
     updateActions();
 
@@ -238,6 +291,7 @@ bool Form1::openFile(const QString& fileName) {
     }
     m_busy = true;
     updateActions();
+    m_dither = imaging::Dither::None;
     // As if chosen in the dialog: Save Picture and a later Open offer this name.
     m_commonDialog1.remember(fileName);
     return load(fileName);
@@ -267,14 +321,17 @@ bool Form1::load(const QString& name) {
         // quantizer's writes must not find them shared, or the whole picture would be copied.
         m_surface.setPicture(loaded.image());
     }
+    m_hasPicture = true;
+    m_pictureName = name;
     m_picture1->pictureChanged();
+    updateActions();
 
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
     m_imageWidth = static_cast<std::int16_t>(m_surface.width());
 
     Progress progress(*this);
-    if (imaging::quantize(m_surface, m_imageHeight, m_imageWidth, progress) ==
+    if (imaging::dither(m_surface, m_imageHeight, m_imageWidth, m_dither, progress) ==
         imaging::Flow::Stop) {
         return false;
     }
@@ -334,11 +391,12 @@ void Form1::saveCCode() {
 }
 
 void Form1::saveWith(FileDialog& dialog, const QString& command,
-                     const std::function<std::optional<base::Error>(const QString&)>& save) {
+                     const std::function<std::optional<base::Error>(const QString&)>& save,
+                     QWidget* parent) {
     if (m_busy || m_closed) {
         return;
     }
-    const QString name = dialog.showSave(this, command);
+    const QString name = chooseSaveName(dialog, command, parent != nullptr ? parent : this);
     if (name.isEmpty() || m_closed) {
         return;
     }
@@ -356,13 +414,31 @@ void Form1::saveWith(FileDialog& dialog, const QString& command,
     }
 }
 
+QString Form1::chooseSaveName(FileDialog& dialog, const QString& command, QWidget* parent) {
+    for (;;) {
+        const QString name = dialog.showSave(parent, command);
+        // Anything that exists is asked about, a folder too: its save then fails with a reason.
+        if (name.isEmpty() || m_closed || !QFileInfo::exists(name) ||
+            m_seams.confirmReplace(parent, command, name)) {
+            return m_closed ? QString() : name;
+        }
+        if (m_closed) {
+            return {};
+        }
+    }
+}
+
 void Form1::copyCCode() {
     if (m_busy || m_closed || m_stage != Stage::Converted) {
         return;
     }
-    const QString command = QStringLiteral("Copy C Code");
+    copyText(QStringLiteral("Copy C Code"), m_planes, {});
+}
+
+void Form1::copyText(const QString& command, const imaging::Planes& planes,
+                     const imaging::TextStyle& style) {
     // Decided from the size alone: a text too long is never produced.
-    const std::size_t size = imaging::arraysTextSize(m_planes);
+    const std::size_t size = imaging::arraysTextSize(planes, style);
     if (size > m_seams.clipboardLimit) {
         m_seams.showError(this, command,
                           QStringLiteral("The C text is %L1 bytes long, more than the %L2 bytes "
@@ -377,7 +453,7 @@ void Form1::copyCCode() {
     updateActions();
     QString text;
     runAside([&] {
-        const std::string bytes = cCodeText();
+        const std::string bytes = imaging::writeArrays(planes, style);
         text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     });
     if (m_closed) {
@@ -388,13 +464,44 @@ void Form1::copyCCode() {
     QGuiApplication::clipboard()->setText(text);
 }
 
-void Form1::zoomBy(int steps) {
-    m_picture1->setZoom(m_picture1->zoom() + steps);
-    updateActions();
+void Form1::exportCCode() {
+    if (m_busy || m_closed || m_stage != Stage::Converted) {
+        return;
+    }
+    const QFileInfo picture(m_pictureName);
+    if (m_exportDialog.lastName().isEmpty()) {
+        m_exportDialog.remember(picture.dir().filePath(picture.completeBaseName() + ".h"));
+    }
+    const QString command = QStringLiteral("Export C Code");
+    auto save = [this, command](const imaging::Planes& planes, const imaging::TextStyle& style) {
+        auto* dialog = findChild<ExportDialog*>();
+        saveWith(
+            m_exportDialog, command,
+            [&](const QString& name) {
+                return conversion::writeText(planes, style, {QFile::encodeName(name).toStdString()},
+                                             surface::Durability::Synced);
+            },
+            dialog);
+    };
+    auto copy = [this, command](const imaging::Planes& planes, const imaging::TextStyle& style) {
+        copyText(command, planes, style);
+    };
+    // Window-modal and not waited for: the menu stays closed while it is open, and the event
+    // loop (and a close of the window) goes on.
+    auto* dialog = new ExportDialog(m_planes, QFile::encodeName(picture.fileName()).toStdString(),
+                                    save, copy, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
-void Form1::actualSize() {
-    m_picture1->setZoom(PictureView::kMinZoom);
+void Form1::zoomBy(int direction) {
+    zoomTo(m_picture1->nextStep(direction));
+}
+
+void Form1::zoomTo(double zoom) {
+    if (m_hasPicture) {
+        m_picture1->setZoom(zoom);
+    }
     updateActions();
 }
 

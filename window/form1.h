@@ -1,6 +1,8 @@
 #pragma once
 // The main window: the picture, the row counters, the text pane and the File, Edit and View menus.
 
+#include "imaging/c_array_writer.h"
+#include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
 #include "surface/picture_surface.h"
 #include "window/file_dialog.h"
@@ -29,11 +31,16 @@ class TextPane;
 
 using ErrorReporter =
     std::function<void(QWidget* parent, const QString& title, const QString& text)>;
+// Asks whether an existing file may be replaced; true for yes.
+using ReplaceQuestion =
+    std::function<bool(QWidget* parent, const QString& title, const QString& fileName)>;
 
 // Sounds the system beep.
 void systemBeep();
 // Shows a warning message box.
 void showErrorBox(QWidget* parent, const QString& title, const QString& text);
+// Asks in a message box whether the file may be replaced; No is the default button.
+bool askToReplace(QWidget* parent, const QString& title, const QString& fileName);
 
 // Everything the window asks of the desktop, replaceable by tests.
 struct Seams {
@@ -41,6 +48,8 @@ struct Seams {
     std::function<void()> beep = systemBeep;
     // Reports a failed command: the title names the command, the text the file and the reason.
     ErrorReporter showError = showErrorBox;
+    // Asked when a save dialog returns the name of a file that exists; No shows the dialog again.
+    ReplaceQuestion confirmReplace = askToReplace;
     // A scan lets the window process its events at most this often, so that a picture of many
     // thousands of rows is not slowed down by the event loop; 0 processes them at every row.
     std::chrono::milliseconds yieldInterval{15};
@@ -81,19 +90,29 @@ class Form1 final : public QMainWindow {
     void updateActions();
 
     void open();
+    // Open, the picture then painted in the dithered levels.
+    void openDithered(imaging::Dither method);
     // Open's work after the name is known: load aside, show, quantize. Called while busy.
     bool load(const QString& fileName);
     void convert();
     void savePicture();
     void saveCCode();
     void copyCCode();
-    void zoomBy(int steps);
-    void actualSize();
+    void exportCCode();
+    // Puts the text on the clipboard, or refuses one over the limit.
+    void copyText(const QString& command, const imaging::Planes& planes,
+                  const imaging::TextStyle& style);
+    void zoomBy(int direction);
+    void zoomTo(double zoom);
     // The file a drag carries, if it may be dropped now: one local file while Open is available.
     std::optional<QString> droppableFile(const QMimeData* data) const;
+    // Asks for a name in the dialog until the user cancels, names a new file or agrees to
+    // replace the one named; empty on cancel.
+    QString chooseSaveName(FileDialog& dialog, const QString& command, QWidget* parent);
     // Asks for a name in the dialog and saves aside; a cancel writes nothing.
     void saveWith(FileDialog& dialog, const QString& command,
-                  const std::function<std::optional<base::Error>(const QString&)>& save);
+                  const std::function<std::optional<base::Error>(const QString&)>& save,
+                  QWidget* parent = nullptr);
 
     // Runs work on another thread while the window keeps processing its events, for the steps
     // that take seconds on the largest pictures (reading, writing, producing the text).
@@ -104,6 +123,7 @@ class Form1 final : public QMainWindow {
     surface::PictureSurface m_surface;
     FileDialog m_commonDialog1;
     FileDialog m_commonDialog2;
+    FileDialog m_exportDialog; // the C header that Export C Code saves
 
     QFrame* m_frame2 = nullptr;
     PictureView* m_picture1 = nullptr;
@@ -115,21 +135,28 @@ class Form1 final : public QMainWindow {
     QAction* m_mConvert = nullptr;
     QAction* m_mSaveP = nullptr;
     QAction* m_mSaveC = nullptr;
+    QMenu* m_mOpenDithered = nullptr; // one entry per method, available exactly when Open is
+    QAction* m_mExportC = nullptr;
+    QAction* m_mQuit = nullptr;
     QMenu* m_mEdit = nullptr;
     QAction* m_mCopyC = nullptr;
     QMenu* m_mView = nullptr;
     QAction* m_mZoomIn = nullptr;
     QAction* m_mZoomOut = nullptr;
     QAction* m_mActualSize = nullptr;
+    QAction* m_mZoomToFit = nullptr;
 
     Stage m_stage = Stage::Empty;
+    imaging::Dither m_dither = imaging::Dither::None; // how the Open under way paints
     bool m_busy = false; // a command is waiting on a scan or on work aside
     bool m_closed = false;
+    bool m_hasPicture = false; // the surface holds an opened picture (its scan may still run)
     // Set by Open from the loaded picture, read by Convert.
     std::int16_t m_imageHeight = 0;
     std::int16_t m_imageWidth = 0;
     // What the last Convert made; Save C Code writes its text.
     imaging::Planes m_planes;
+    QString m_pictureName; // the opened picture's file
 };
 
 } // namespace window

@@ -1,13 +1,48 @@
 #include "window/picture_view.h"
 
+#include "imaging/levels.h"
 #include "surface/picture_surface.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 namespace window {
+namespace {
+
+// Blue-grey: none of the four levels, and apart from both white and black.
+const QColor kBeyondPicture(0x70, 0x80, 0x90);
+const QColor kGrid(0x80, 0x80, 0x80, 0x60);
+constexpr double kSteps[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64};
+
+// Zooms are halves or whole numbers, or a fit; a small margin hides rounding.
+constexpr double kSame = 1e-9;
+
+QString levelName(imaging::Colour colour) {
+    switch (colour) {
+    case imaging::kBlack:
+        return QStringLiteral("black");
+    case imaging::kDarkGrey:
+        return QStringLiteral("dark grey");
+    case imaging::kLightGrey:
+        return QStringLiteral("light grey");
+    case imaging::kWhite:
+        return QStringLiteral("white");
+    default: // not yet quantized
+        return QStringLiteral("0x%1").arg(
+            QString::number(colour, 16).toUpper().rightJustified(6, QLatin1Char('0')));
+    }
+}
+
+} // namespace
+
+QString zoomText(double zoom) {
+    return QStringLiteral("%1%").arg(QString::number(zoom * 100, 'g', 3));
+}
 
 PictureView::PictureView(const surface::PictureSurface& surface, QWidget* parent)
     : QAbstractScrollArea(parent), m_surface(surface) {
@@ -22,23 +57,70 @@ PictureView::PictureView(const surface::PictureSurface& surface, QWidget* parent
     // default size, they would show bars that a moment later are hidden again.
 }
 
-void PictureView::setZoom(int zoom) {
-    zoom = std::clamp(zoom, kMinZoom, kMaxZoom);
-    if (zoom == m_zoom) {
+std::vector<double> PictureView::zoomSteps() const {
+    const QSize whole = maximumViewportSize();
+    std::vector<double> steps;
+    // At most 15 halvings for 32767 pixels.
+    for (double s = 1;
+         m_surface.width() * s > whole.width() || m_surface.height() * s > whole.height();) {
+        s /= 2;
+        steps.insert(steps.begin(), s);
+    }
+    steps.insert(steps.end(), std::begin(kSteps), std::end(kSteps));
+    return steps;
+}
+
+double PictureView::nextStep(int direction) const {
+    const std::vector<double> steps = zoomSteps();
+    if (direction > 0) {
+        const auto above =
+            std::find_if(steps.begin(), steps.end(), [&](double s) { return s > m_zoom + kSame; });
+        return above == steps.end() ? m_zoom : *above;
+    }
+    const auto below =
+        std::find_if(steps.rbegin(), steps.rend(), [&](double s) { return s < m_zoom - kSame; });
+    return below == steps.rend() ? m_zoom : *below;
+}
+
+double PictureView::fitZoom() const {
+    const QSize whole = maximumViewportSize();
+    return std::min({1.0, static_cast<double>(whole.width()) / m_surface.width(),
+                     static_cast<double>(whole.height()) / m_surface.height()});
+}
+
+void PictureView::setZoom(double zoom) {
+    zoomAbout(zoom, std::nullopt);
+}
+
+void PictureView::setZoom(double zoom, QPointF anchor) {
+    zoomAbout(zoom, anchor);
+}
+
+void PictureView::zoomAbout(double zoom, std::optional<QPointF> anchor) {
+    zoom = std::clamp(zoom, std::min(zoomSteps().front(), fitZoom()), kMaxZoom);
+    if (std::abs(zoom - m_zoom) < kSame) {
         return;
     }
-    // The picture point under the centre of the view, in picture pixels (as a fraction).
-    const QSize view = viewport()->size();
+    // The picture point under the anchor, in picture pixels (as a fraction).
     const QPoint before = offset();
-    const double centreX = (before.x() + view.width() / 2.0) / m_zoom;
-    const double centreY = (before.y() + view.height() / 2.0) / m_zoom;
+    const QSize was = viewport()->size();
+    const QPointF from = anchor.value_or(QPointF(was.width() / 2.0, was.height() / 2.0));
+    const double pointX = (before.x() + from.x()) / m_zoom;
+    const double pointY = (before.y() + from.y()) / m_zoom;
     m_zoom = zoom;
     updateScrollBars();
-    // The size the viewport gets once the bars have appeared or gone.
+    // The centre of the viewport as it is once the bars have appeared or gone; the pointer
+    // stays where it is.
     const QSize now = viewFor(zoomedSize());
-    horizontalScrollBar()->setValue(static_cast<int>(centreX * m_zoom - now.width() / 2.0));
-    verticalScrollBar()->setValue(static_cast<int>(centreY * m_zoom - now.height() / 2.0));
+    const QPointF to = anchor.value_or(QPointF(now.width() / 2.0, now.height() / 2.0));
+    const double anchorX = to.x();
+    const double anchorY = to.y();
+    horizontalScrollBar()->setValue(static_cast<int>(std::lround(pointX * m_zoom - anchorX)));
+    verticalScrollBar()->setValue(static_cast<int>(std::lround(pointY * m_zoom - anchorY)));
     viewport()->update();
+    if (m_zoomChanged) {
+        m_zoomChanged();
+    }
 }
 
 void PictureView::pictureChanged() {
@@ -47,7 +129,9 @@ void PictureView::pictureChanged() {
 }
 
 void PictureView::rowChanged(int y) {
-    const QRect row(0, y * m_zoom, m_surface.width() * m_zoom, m_zoom);
+    const int top = static_cast<int>(std::floor(y * m_zoom));
+    const int bottom = static_cast<int>(std::ceil((y + 1) * m_zoom));
+    const QRect row(0, top, zoomedSize().width(), std::max(1, bottom - top));
     const QRect shown = row.translated(-offset()) & viewport()->rect();
     if (!shown.isEmpty()) {
         viewport()->update(shown);
@@ -58,23 +142,42 @@ void PictureView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const QRect exposed = event->rect();
     const QPoint origin = offset();
-    // The exposed part in zoomed picture coordinates, then the picture pixels it touches.
-    const QRect zoomedPart = exposed.translated(origin) & QRect(QPoint(0, 0), zoomedSize());
-    QRect drawn; // in viewport coordinates
-    if (!zoomedPart.isEmpty()) {
-        const QRect source(QPoint(zoomedPart.left() / m_zoom, zoomedPart.top() / m_zoom),
-                           QPoint(zoomedPart.right() / m_zoom, zoomedPart.bottom() / m_zoom));
-        const QRect target(source.x() * m_zoom - origin.x(), source.y() * m_zoom - origin.y(),
-                           source.width() * m_zoom, source.height() * m_zoom);
-        // Only the source rectangle is handed over and scaled, so a huge picture costs no more
-        // than a small one; no smoothing, so every picture pixel is a sharp square.
+    const QRect picture = QRect(QPoint(0, 0), zoomedSize()).translated(-origin);
+    const QRect part = exposed & picture;
+    if (!part.isEmpty()) {
+        // The picture pixels that the part touches: only they are handed over and scaled, so a
+        // huge picture costs no more than a small one.
+        const double z = m_zoom;
+        const int x0 = static_cast<int>(std::floor((part.left() + origin.x()) / z));
+        const int y0 = static_cast<int>(std::floor((part.top() + origin.y()) / z));
+        const int x1 = std::min(m_surface.width(),
+                                static_cast<int>(std::ceil((part.right() + 1 + origin.x()) / z)));
+        const int y1 = std::min(m_surface.height(),
+                                static_cast<int>(std::ceil((part.bottom() + 1 + origin.y()) / z)));
+        const QRectF target(x0 * z - origin.x(), y0 * z - origin.y(), (x1 - x0) * z, (y1 - y0) * z);
+        painter.save();
+        painter.setClipRect(part);
+        // No smoothing, so every picture pixel is a sharp square.
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        painter.drawImage(target, m_surface.image(), source);
-        drawn = target;
+        painter.drawImage(target, m_surface.image(), QRectF(x0, y0, x1 - x0, y1 - y0));
+        if (z >= kGridZoom - kSame) {
+            // One screen pixel on the left and top edge of each picture pixel.
+            painter.setPen(QPen(kGrid, 0));
+            for (int x = x0; x <= x1; ++x) {
+                const int at = static_cast<int>(std::lround(x * z)) - origin.x();
+                painter.drawLine(at, part.top(), at, part.bottom());
+            }
+            for (int y = y0; y <= y1; ++y) {
+                const int at = static_cast<int>(std::lround(y * z)) - origin.y();
+                painter.drawLine(part.left(), at, part.right(), at);
+            }
+        }
+        painter.restore();
     }
-    const QRegion background = QRegion(exposed) - drawn;
-    for (const QRect& rect : background) {
-        painter.fillRect(rect, Qt::white);
+    const bool actual = std::abs(m_zoom - 1) < kSame;
+    const QRegion beyond = QRegion(exposed) - part;
+    for (const QRect& rect : beyond) {
+        painter.fillRect(rect, actual ? QColor(Qt::white) : kBeyondPicture);
     }
 }
 
@@ -87,9 +190,54 @@ void PictureView::scrollContentsBy(int, int) {
     viewport()->update();
 }
 
+void PictureView::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier) || !m_zoomable) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    // One step per notch (120 eighths of a degree); smaller deltas of touchpads add up.
+    m_wheelPending += event->angleDelta().y();
+    while (std::abs(m_wheelPending) >= 120) {
+        const int direction = m_wheelPending > 0 ? 1 : -1;
+        m_wheelPending -= direction * 120;
+        setZoom(nextStep(direction), event->position());
+    }
+    event->accept();
+}
+
+bool PictureView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = describe(help->pos());
+        if (text.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), text, viewport());
+        }
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+QString PictureView::describe(QPoint position) const {
+    const QPoint at = position + offset();
+    const int x = static_cast<int>(std::floor(at.x() / m_zoom));
+    const int y = static_cast<int>(std::floor(at.y() / m_zoom));
+    const imaging::Colour colour = m_surface.read(x, y);
+    if (colour == imaging::kNoColour || at.x() < 0 || at.y() < 0) {
+        return QStringLiteral("Zoom %1").arg(zoomText(m_zoom));
+    }
+    return QStringLiteral("x %1, y %2: %3\nZoom %4")
+        .arg(x)
+        .arg(y)
+        .arg(levelName(colour), zoomText(m_zoom));
+}
+
 QSize PictureView::zoomedSize() const {
-    // At most 32767 × 16 per side, well within an int.
-    return {m_surface.width() * m_zoom, m_surface.height() * m_zoom};
+    // At most 32767 × 64 per side, well within an int.
+    return {static_cast<int>(std::ceil(m_surface.width() * m_zoom - kSame)),
+            static_cast<int>(std::ceil(m_surface.height() * m_zoom - kSame))};
 }
 
 QPoint PictureView::offset() const {
@@ -121,12 +269,13 @@ void PictureView::updateScrollBars() {
     // the final ranges at once.
     const QSize content = zoomedSize();
     const QSize view = viewFor(content);
+    const int step = std::max(20, static_cast<int>(m_zoom));
     horizontalScrollBar()->setRange(0, std::max(0, content.width() - view.width()));
     horizontalScrollBar()->setPageStep(view.width());
-    horizontalScrollBar()->setSingleStep(std::max(20, m_zoom));
+    horizontalScrollBar()->setSingleStep(step);
     verticalScrollBar()->setRange(0, std::max(0, content.height() - view.height()));
     verticalScrollBar()->setPageStep(view.height());
-    verticalScrollBar()->setSingleStep(std::max(20, m_zoom));
+    verticalScrollBar()->setSingleStep(step);
 }
 
 } // namespace window

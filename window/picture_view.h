@@ -1,8 +1,10 @@
 #pragma once
-// Draws the picture surface on screen, at a whole-number zoom, with scroll bars when it is larger
-// than the view.
+// Draws the picture surface on screen at a zoom, with scroll bars when it is larger than the view.
 
 #include <QAbstractScrollArea>
+#include <functional>
+#include <optional>
+#include <vector>
 
 namespace surface {
 class PictureSurface;
@@ -11,19 +13,38 @@ class PictureSurface;
 namespace window {
 
 // Shows the surface's pixels from the top-left corner, each as a square of zoom × zoom screen
-// pixels, on white. It draws straight from the surface and keeps no copy, so painting a row is
-// seen at once. Scroll bars appear only while the zoomed picture is larger than the view.
+// pixels. It draws straight from the surface and keeps no copy, so painting a row is seen at
+// once. Scroll bars appear only while the zoomed picture is larger than the view. At 1× the
+// frame beyond the picture is white; at any other zoom it is a neutral colour that is none of
+// the four levels, so where a white picture ends can be seen. From 8× a faint grid parts the
+// pixels. Ctrl + wheel zooms about the pointer; a tooltip names the pixel under the pointer.
 class PictureView final : public QAbstractScrollArea {
   public:
-    static constexpr int kMinZoom = 1;
-    static constexpr int kMaxZoom = 16;
+    static constexpr double kMaxZoom = 64;
+    // The zoom from which a grid parts the pixels.
+    static constexpr double kGridZoom = 8;
 
     explicit PictureView(const surface::PictureSurface& surface, QWidget* parent = nullptr);
 
-    int zoom() const { return m_zoom; }
-    // Sets the zoom, clamped to kMinZoom..kMaxZoom, keeping the picture point at the centre of
-    // the view where it is as far as the scroll ranges allow.
-    void setZoom(int zoom);
+    double zoom() const { return m_zoom; }
+    // Sets the zoom, clamped to the smallest step and kMaxZoom, keeping the picture point under
+    // `anchor` (a viewport position; the centre by default) where it is as far as the scroll
+    // ranges allow.
+    void setZoom(double zoom);
+    void setZoom(double zoom, QPointF anchor);
+    // The zoom steps for this picture in this view: halves of 1× down to the first at which the
+    // whole picture fits, then 1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48 and 64.
+    std::vector<double> zoomSteps() const;
+    // The next step above (or below) the zoom in use; the zoom itself where there is none.
+    double nextStep(int direction) const;
+    // The largest zoom, at most 1×, at which the whole picture fits the view.
+    double fitZoom() const;
+    // Whether Ctrl + wheel zooms (not before a picture is open).
+    void setZoomable(bool zoomable) { m_zoomable = zoomable; }
+    // Called after every change of the zoom.
+    void setZoomChangedHandler(std::function<void()> handler) {
+        m_zoomChanged = std::move(handler);
+    }
 
     // To be called when the surface holds another picture (another extent).
     void pictureChanged();
@@ -34,6 +55,8 @@ class PictureView final : public QAbstractScrollArea {
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
   private:
     // The picture's extent on screen at the current zoom.
@@ -43,9 +66,18 @@ class PictureView final : public QAbstractScrollArea {
     // The viewport's size once the scroll bars that this content needs are shown.
     QSize viewFor(QSize content) const;
     void updateScrollBars();
+    void zoomAbout(double zoom, std::optional<QPointF> anchor);
+    // What the tooltip says about the picture point under this viewport position.
+    QString describe(QPoint position) const;
 
     const surface::PictureSurface& m_surface;
-    int m_zoom = kMinZoom;
+    double m_zoom = 1;
+    std::function<void()> m_zoomChanged;
+    bool m_zoomable = false;
+    int m_wheelPending = 0; // eighths of a degree not yet zoomed by
 };
+
+// The zoom as people read it: "400%", "12.5%".
+QString zoomText(double zoom);
 
 } // namespace window

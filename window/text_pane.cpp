@@ -3,6 +3,9 @@
 #include "imaging/c_array_writer.h"
 
 #include <QFont>
+#include <QMimeData>
+#include <QTextCursor>
+#include <QTextDocumentFragment>
 
 namespace window {
 
@@ -27,8 +30,12 @@ void TextPane::showArrays(const imaging::Planes& planes) {
         shown.append(piece.substr(0, kShownBytes - shown.size()));
         return shown.size() < kShownBytes;
     });
+    showText(std::move(shown), imaging::arraysTextSize(planes));
+}
+
+void TextPane::showText(std::string shown, std::size_t total) {
+    m_crlf = shown.find("\r\n") != std::string::npos;
     QString note;
-    const std::size_t total = imaging::arraysTextSize(planes);
     if (shown.size() < total) {
         // End the shown part on a whole line.
         if (const auto end = shown.rfind('\n'); end != std::string::npos) {
@@ -42,6 +49,16 @@ void TextPane::showArrays(const imaging::Planes& planes) {
     QString display = QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()));
     display.remove(QLatin1Char('\r'));
     setPlainText(display + note);
+}
+
+QMimeData* TextPane::createMimeDataFromSelection() const {
+    QString text = textCursor().selection().toPlainText();
+    if (m_crlf) {
+        text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    }
+    auto* data = new QMimeData;
+    data->setText(text);
+    return data;
 }
 
 } // namespace window

@@ -19,6 +19,16 @@ class TextPane final : public QPlainTextEdit {
 
     // Replaces what is shown by the C text of these planes.
     void showArrays(const imaging::Planes& planes);
+    // Replaces what is shown by this C text (CR LF or LF line ends), shown only up to
+    // kShownBytes of `total`.
+    void showText(std::string shown, std::size_t total);
+
+  protected:
+    // A copied selection has the line ends of the text that is saved.
+    QMimeData* createMimeDataFromSelection() const override;
+
+  private:
+    bool m_crlf = true;
 };
 
 } // namespace window

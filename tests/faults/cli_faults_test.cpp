@@ -1,10 +1,17 @@
 // The converter on inputs it cannot read and outputs it cannot write: the exit status, the
-// message with the file and the reason, and the files on disk afterwards.
+// message with the file and the reason, and the files on disk afterwards; standard output that
+// is closed or whose reader goes away; a signal in the middle of writing.
 
 #include "fault_support.h"
 
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -191,8 +198,8 @@ TEST_F(ConverterOutput, FullDeviceForEitherOutput) {
 }
 
 TEST_F(ConverterOutput, FullFileSystemLeavesExistingFilesWhole) {
-    // 64 KiB: room for the earlier files, not for the new text (~150 KB) or picture (~190 KB).
-    faults::SmallFileSystem small(64 * 1024);
+    // 16 KiB: room for the earlier files, not for the new text (~150 KB) or picture (~33 KB).
+    faults::SmallFileSystem small(16 * 1024);
     if (!small.mounted()) {
         GTEST_SKIP() << "cannot mount a small file system: " << small.error();
     }
@@ -287,6 +294,106 @@ TEST_F(ConverterOutput, DevicesAreWrittenDirectly) {
     r = convert("/dev/null", "/dev/null");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err, "");
+}
+
+// The converter started with `out` as its standard output and standard error in `err`; its
+// process id.
+pid_t startCli(const std::vector<std::string>& args, int out, const path& err) {
+    std::vector<std::string> argv{std::getenv("GREYPLANES_CLI")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) {
+        cargv.push_back(a.data());
+    }
+    cargv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (errFd < 0 || dup2(out, 1) < 0 || dup2(errFd, 2) < 0) {
+            _exit(126);
+        }
+        execv(cargv[0], cargv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// Every name of a closed standard output is refused as standard output itself is.
+TEST(StandardOutput, ClosedIsRefusedByAnyOfItsNames) {
+    faults::TempDir dir;
+    writeFile(dir / "in.bmp", faults::bmp24(9, 4));
+    const std::string input = (dir / "in.bmp").string();
+    const std::string text = (dir / "text.c").string();
+    for (const auto& args : {std::vector<std::string>{"-o", "/dev/stdout", input},
+                             std::vector<std::string>{"-o", "/proc/self/fd/1", input},
+                             std::vector<std::string>{"-o", text, "-p", "/dev/stdout", input}}) {
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const auto r = faults::runCli(args, {false, 0, {1}});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "greyplanes-cli: standard output: it is closed\n");
+        EXPECT_EQ(faults::listFolder(dir.path()), std::vector<std::string>{"in.bmp"});
+    }
+    // /dev/null is no name of it.
+    EXPECT_EQ(faults::runCli({"-q", "-o", "/dev/null", input}, {false, 0, {1}}).exitCode, 0);
+}
+
+// A reader that goes away (| head -c 100) ends the run with status 1 and no message.
+TEST(StandardOutput, ReaderThatGoesAwayEndsWithOneQuietly) {
+    faults::TempDir dir;
+    writeFile(dir / "in.bmp", faults::bmp24(64, 64));
+    for (const std::string name : {"", "/dev/stdout"}) {
+        SCOPED_TRACE(name);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        ::close(ends[0]);
+        std::vector<std::string> args{"-q", (dir / "in.bmp").string()};
+        if (!name.empty()) {
+            args.insert(args.begin(), {"-o", name});
+        }
+        const pid_t pid = startCli(args, ends[1], dir / "err");
+        ::close(ends[1]);
+        const int status = waitFor(pid);
+        EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_EQ(readFile(dir / "err"), "");
+    }
+}
+
+// SIGTERM while a large text is being written: the temporary file is removed, and the
+// converter ends as killed by the signal (status 143 in a shell).
+TEST(Signals, TerminationMidWriteLeavesNoTemporaryFile) {
+    if (faults::builtWithAddressSanitizer()) {
+        GTEST_SKIP() << "400 million pixels take too long under the sanitizers";
+    }
+    faults::TempDir dir;
+    // A white run-length bitmap: a few bytes that make some 600 MB of text.
+    writeFile(dir / "in.bmp", faults::lyingBmp(20000, 20000, 8, 1, 40, 0) + std::string("\0\1", 2));
+    const int null = ::open("/dev/null", O_WRONLY);
+    const pid_t pid = startCli({"-q", "-o", (dir / "out.h").string(), "-p",
+                                (dir / "out.bmp").string(), (dir / "in.bmp").string()},
+                               null, dir / "err");
+    ::close(null);
+    // Waits for the temporary file to appear, then ends the converter.
+    bool writing = false;
+    int status = 0;
+    while (!writing && waitpid(pid, &status, WNOHANG) == 0) {
+        for (const auto& name : faults::listFolder(dir.path())) {
+            writing = writing || name.rfind("out.h.", 0) == 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(writing) << "the converter ended before it wrote: " << readFile(dir / "err");
+    ::kill(pid, SIGTERM);
+    status = waitFor(pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(faults::listFolder(dir.path()), (std::vector<std::string>{"err", "in.bmp"}));
 }
 
 } // namespace

@@ -14,8 +14,8 @@ using faults::readFile;
 using faults::writeFile;
 using faults::fs::path;
 
-// The dark and light planes of a 24-bit bottom-up bitmap holding only level colours, packed
-// bit by bit, each row starting on a new byte when `padded`.
+// The dark and light planes of a 4-bit bottom-up palette bitmap holding only level colours,
+// packed bit by bit, each row starting on a new byte when `padded`.
 std::pair<std::string, std::string> planesOfBitmap(const std::string& bmp, bool padded) {
     auto le32 = [&](std::size_t at) {
         return static_cast<int>(static_cast<unsigned char>(bmp.at(at)) |
@@ -24,14 +24,19 @@ std::pair<std::string, std::string> planesOfBitmap(const std::string& bmp, bool 
     };
     const int width = le32(18);
     const int height = le32(22);
-    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    const auto pixels = static_cast<std::size_t>(le32(10));
+    const std::size_t stride = ((static_cast<std::size_t>(width) + 1) / 2 + 3) & ~std::size_t{3};
     const std::size_t rowBits = padded ? (width + 7) / 8 * 8 : width;
     const std::size_t bytes = (rowBits * height + 7) / 8;
     std::string dark(bytes, '\0');
     std::string light(bytes, '\0');
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const std::size_t at = 54 + (height - 1 - y) * stride + x * 3;
+            const auto twoPixels = static_cast<unsigned char>(
+                bmp.at(pixels + (height - 1 - y) * stride + static_cast<std::size_t>(x) / 2));
+            const unsigned index = x % 2 == 0 ? twoPixels >> 4 : twoPixels & 15u;
+            EXPECT_EQ(bmp.at(28), 4) << "bits per pixel";
+            const std::size_t at = 54 + 4 * index; // the palette entry: B, G, R, 0
             const int blue = static_cast<unsigned char>(bmp.at(at));
             const int red = static_cast<unsigned char>(bmp.at(at + 2));
             const std::size_t bit = y * rowBits + x;
@@ -221,7 +226,8 @@ TEST(Reverse, RefusesTextWithoutPlanesAndBadWidths) {
          (dir / "folder.c").string() + ": is a folder"},
         {{"-r", "-3", (dir / "short.c").string()},
          2,
-         "bad width '-3': WIDTH is a whole number of pixels from 1 to 32767\nTry "
+         "bad SIZE '-3' for -r: it is WIDTH or WIDTHxHEIGHT, each a whole number of pixels from 1 "
+         "to 32767\nTry "
          "'greyplanes-cli --help' for more."},
     };
     for (const auto& c : cases) {

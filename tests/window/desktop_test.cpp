@@ -14,11 +14,14 @@
 #include <QMimeData>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 using namespace window_test;
@@ -322,29 +325,81 @@ TEST_F(DesktopTest, DropsAreRefusedDuringOpensScan) {
 
 // ---- the View menu ----
 
-TEST_F(DesktopTest, ZoomStaysWithinOneToSixteen) {
+// The frame beyond the picture at any zoom but 1x.
+constexpr std::uint32_t kBeyond = 0x908070;
+
+TEST_F(DesktopTest, ZoomStepsGoDownToWhereThePictureFitsAndUpTo64) {
     Harness h;
     window::PictureView& view = h.view();
-    EXPECT_EQ(view.zoom(), 1);
-    EXPECT_TRUE(h.action("mZoomIn")->isEnabled());
-    EXPECT_FALSE(h.action("mZoomOut")->isEnabled());
-    for (int i = 2; i <= 16; ++i) {
-        h.choose("mZoomIn");
-        EXPECT_EQ(view.zoom(), i);
+    for (const char* entry : {"mZoomIn", "mZoomOut", "mActualSize", "mZoomToFit"}) {
+        EXPECT_FALSE(h.action(entry)->isEnabled()) << entry << " before a picture is open";
     }
-    EXPECT_FALSE(h.action("mZoomIn")->isEnabled());
-    EXPECT_TRUE(h.action("mZoomOut")->isEnabled());
-    view.setZoom(17);
-    EXPECT_EQ(view.zoom(), 16);
-    h.choose("mZoomOut");
-    EXPECT_EQ(view.zoom(), 15);
+    // 1000 x 700 in 417 x 337: at 1/2 it is 350 high, at 1/4 it fits.
+    h.form().openFile(bitmap("in.bmp", cornerRows(1000, 700)));
+    std::vector<double> out;
+    while (h.action("mZoomOut")->isEnabled()) {
+        h.choose("mZoomOut");
+        out.push_back(view.zoom());
+    }
+    EXPECT_EQ(out, (std::vector<double>{0.5, 0.25}));
     h.choose("mActualSize");
-    EXPECT_EQ(view.zoom(), 1);
-    view.setZoom(0);
-    EXPECT_EQ(view.zoom(), 1);
-    EXPECT_FALSE(h.action("mZoomOut")->isEnabled());
+    std::vector<double> in;
+    while (h.action("mZoomIn")->isEnabled()) {
+        h.choose("mZoomIn");
+        in.push_back(view.zoom());
+    }
+    EXPECT_EQ(in, (std::vector<double>{2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64}));
+    view.setZoom(100);
+    EXPECT_EQ(view.zoom(), 64);
     // The zoom changes only what is shown.
-    EXPECT_EQ(h.menu(), kAtStart);
+    EXPECT_EQ(h.menu(), kOpened);
+}
+
+TEST_F(DesktopTest, ZoomToFitShowsAPictureLargerThanTheFrameWhole) {
+    // White with a black edge two pixels wide, so that its ends survive the scaling down.
+    std::vector<std::vector<std::uint32_t>> rows(700, std::vector<std::uint32_t>(1000, 0xFFFFFF));
+    for (int y = 0; y < 700; ++y) {
+        for (int x = 0; x < 1000; ++x) {
+            if (x < 3 || y < 3 || x >= 997 || y >= 697) {
+                rows[y][x] = 0;
+            }
+        }
+    }
+    Harness h;
+    h.form().openFile(bitmap("in.bmp", rows));
+    h.choose("mZoomToFit");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(h.view().horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(h.view().verticalScrollBar()->isVisible());
+    const QImage shown = h.shown();
+    // 417 / 1000 of the picture: 417 x 292 pixels.
+    EXPECT_EQ(colourAt(shown, 0, 0), kBlack);
+    EXPECT_EQ(colourAt(shown, 416, 291), kBlack);
+    EXPECT_EQ(colourAt(shown, 200, 150), kWhite);
+    EXPECT_EQ(colourAt(shown, 410, 150), kWhite);
+    EXPECT_EQ(colourAt(shown, 200, 292), kBeyond);
+    // A picture that fits is never scaled up.
+    Harness small;
+    small.form().openFile(bitmap("small.bmp", rows16x3()));
+    small.choose("mZoomToFit");
+    EXPECT_EQ(small.view().zoom(), 1);
+}
+
+TEST_F(DesktopTest, CtrlWheelZoomsAboutThePointer) {
+    Harness h;
+    h.form().openFile(bitmap("in.bmp", cornerRows(600, 400)));
+    window::PictureView& view = h.view();
+    QCoreApplication::processEvents();
+    const QPointF pointer(300, 100);
+    // The picture point under the pointer at 1x: (300, 100) from the top-left.
+    QWheelEvent notch(pointer, view.viewport()->mapToGlobal(pointer), {}, {0, 120}, Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view.viewport(), &notch);
+    EXPECT_EQ(view.zoom(), 2);
+    // Now at (600, 200) of the zoomed picture, still under the pointer.
+    EXPECT_NEAR(view.horizontalScrollBar()->value(), 600 - 300, 1);
+    EXPECT_NEAR(view.verticalScrollBar()->value(), 200 - 100, 1);
+    EXPECT_TRUE(h.action("mZoomOut")->isEnabled());
 }
 
 TEST_F(DesktopTest, AtOneTimesAPictureThatFitsLooksAsBefore) {
@@ -372,13 +427,18 @@ TEST_F(DesktopTest, AtOneTimesAPictureThatFitsLooksAsBefore) {
 TEST_F(DesktopTest, EachPictureCellIsASharpSquareAtEveryZoom) {
     Harness h;
     h.choose("mOpen", bitmap("in.bmp", rows16x3()));
-    for (const int zoom : {2, 3, 7, 16}) {
+    for (const int zoom : {2, 3, 7, 8, 16}) {
         h.view().setZoom(zoom);
         const QImage shown = h.shown();
         for (int y = 0; y < std::min(3 * zoom + 2, shown.height()); ++y) {
             for (int x = 0; x < std::min(16 * zoom + 2, shown.width()); ++x) {
-                const std::uint32_t want =
-                    x < 16 * zoom && y < 3 * zoom ? level16x3(x / zoom, y / zoom) : kWhite;
+                const bool inside = x < 16 * zoom && y < 3 * zoom;
+                const std::uint32_t want = inside ? level16x3(x / zoom, y / zoom) : kBeyond;
+                if (inside && zoom >= 8 && (x % zoom == 0 || y % zoom == 0)) {
+                    // The grid: visible on every level.
+                    ASSERT_NE(colourAt(shown, x, y), want) << zoom << "x at " << x << "," << y;
+                    continue;
+                }
                 ASSERT_EQ(colourAt(shown, x, y), want) << zoom << "x at " << x << "," << y;
             }
         }
@@ -438,9 +498,11 @@ TEST_P(ScrollTest, BarsAppearWhenTheZoomedPictureIsLargerThanTheFrame) {
     horizontal->setValue(0);
     vertical->setValue(0);
     const QImage near = h.view().viewport()->grab().toImage();
-    EXPECT_EQ(colourAt(near, 0, 0), kBlack);
+    // Inside the cells, away from the grid of the larger zooms.
+    const int mid = c.zoom / 2;
+    EXPECT_EQ(colourAt(near, mid, mid), kBlack);
     EXPECT_EQ(colourAt(near, c.zoom - 1, c.zoom - 1), kBlack);
-    EXPECT_EQ(colourAt(near, c.zoom, 0), kWhite);
+    EXPECT_EQ(colourAt(near, c.zoom + mid, mid), kWhite);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -536,6 +598,26 @@ TEST_F(DesktopTest, CopyCCodePutsTheSavedTextOnTheClipboard) {
     ASSERT_GT(text.size(), 40);
     EXPECT_EQ(clipboard->text().toLatin1(), text);
     EXPECT_EQ(h.action("mCopyC")->isEnabled(), h.action("mSaveC")->isEnabled());
+
+    // A selection copied from the pane, the whole text or a part across lines, is the same
+    // characters with the same line ends.
+    auto* pane = h.form().findChild<QPlainTextEdit*>(QStringLiteral("RichTextBox1"));
+    ASSERT_NE(pane, nullptr);
+    pane->selectAll();
+    pane->copy();
+    EXPECT_EQ(clipboard->text().toLatin1(), text);
+    QTextCursor part = pane->textCursor();
+    part.setPosition(10);
+    part.setPosition(60, QTextCursor::KeepAnchor);
+    pane->setTextCursor(part);
+    pane->copy();
+    // The 50 characters from the 10th of the pane are that many bytes of the file, each of
+    // its CR LF counted as one character.
+    qsizetype end = 10;
+    for (int shown = 0; shown < 50; ++end) {
+        shown += text[end] == '\r' ? 0 : 1;
+    }
+    EXPECT_EQ(clipboard->text().toLatin1(), text.mid(10, end - 10));
     EXPECT_TRUE(h.errors().empty());
 }
 

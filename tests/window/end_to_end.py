@@ -220,7 +220,7 @@ def outer(args):
         return SKIP
     marker_dir = tempfile.mkdtemp(prefix="greyplanes-e2e-marker-")
     marker = os.path.join(marker_dir, "up")
-    command = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24",
+    command = ["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24 -noreset",
                sys.executable, os.path.abspath(__file__), "--inner", "--marker", marker,
                "--app", args.app, "--cli", args.cli]
     try:

@@ -125,12 +125,15 @@ TEST_F(Form1Test, StartsLaidOutWithOnlyOpenAvailable) {
     EXPECT_EQ(file->title().remove(QLatin1Char('&')), QStringLiteral("File"));
     QStringList captions;
     QStringList names;
-    for (QAction* action : file->actions()) {
+    // The four commands come first; what is added follows them.
+    for (QAction* action : file->actions().first(4)) {
         captions << action->text().remove(QLatin1Char('&'));
         names << action->objectName();
     }
-    EXPECT_EQ(captions, (QStringList{"Open", "Convert", "Save Picture", "Save C Code"}));
-    EXPECT_EQ(names, (QStringList{"mOpen", "mConvert", "mSaveP", "mSaveC"}));
+    // The four entries come first; further ones follow a separator.
+    EXPECT_EQ(captions.mid(0, 4), (QStringList{"Open", "Convert", "Save Picture", "Save C Code"}));
+    EXPECT_EQ(names.mid(0, 4), (QStringList{"mOpen", "mConvert", "mSaveP", "mSaveC"}));
+    EXPECT_TRUE(captions.size() == 4 || file->actions()[4]->isSeparator());
     EXPECT_EQ(h.menu(), kAtStart);
 }
 
@@ -333,7 +336,7 @@ TEST_F(Form1Test, SavePictureWritesTheFourLevelPicture) {
     EXPECT_EQ(h.menu(), kOpened);
     const QByteArray bytes = readAll(out);
     ASSERT_GT(bytes.size(), 30);
-    EXPECT_EQ(bytes[28], 24) << "bits per pixel";
+    EXPECT_EQ(bytes[28], 4) << "bits per pixel";
     const QImage saved(out);
     ASSERT_EQ(saved.size(), QSize(16, 3));
     for (int x = 0; x < 16; ++x) {
@@ -344,6 +347,39 @@ TEST_F(Form1Test, SavePictureWritesTheFourLevelPicture) {
     EXPECT_EQ(readAll(picture), original);
     EXPECT_TRUE(h.errors().empty());
 }
+
+// Both saves, onto the opened picture itself (the name Save Picture offers first).
+class ReplaceTest : public Form1Test, public testing::WithParamInterface<const char*> {};
+
+TEST_P(ReplaceTest, AnExistingFileIsReplacedOnlyWhenTheUserAgrees) {
+    const QString picture = bitmap("in.bmp", rows16x3());
+    const QByteArray original = readAll(picture);
+    Harness h;
+    h.choose("mOpen", picture);
+    h.choose("mConvert");
+
+    // No returns to the dialog, which then is cancelled: the file stays whole.
+    h.answerReplace(false);
+    h.answer(picture);
+    h.answer(QString());
+    const std::size_t dialogs = h.requests().size();
+    h.choose(GetParam());
+    EXPECT_EQ(h.requests().size(), dialogs + 2);
+    EXPECT_EQ(h.replaceQuestions(), std::vector<QString>{picture});
+    EXPECT_EQ(readAll(picture), original);
+
+    // A new name is not asked about; Yes replaces.
+    h.choose(GetParam(), path("new"));
+    EXPECT_EQ(h.replaceQuestions().size(), 1u);
+    h.answerReplace(true);
+    h.choose(GetParam(), picture);
+    EXPECT_EQ(h.replaceQuestions().size(), 2u);
+    EXPECT_EQ(readAll(picture), readAll(path("new")));
+    EXPECT_NE(readAll(picture), original);
+    EXPECT_TRUE(h.errors().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Saves, ReplaceTest, testing::Values("mSaveP", "mSaveC"));
 
 TEST_F(Form1Test, FailedSavePictureIsReportedAndCanBeRepeated) {
     Harness h;
@@ -362,13 +398,22 @@ TEST_F(Form1Test, FailedSavePictureIsReportedAndCanBeRepeated) {
     EXPECT_EQ(h.errors().size(), 1u);
 }
 
-TEST_F(Form1Test, ClosingDuringOpenStopsTheScan) {
+// The window's close button, and File > Quit.
+class ClosingTest : public Form1Test, public testing::WithParamInterface<bool> {};
+
+TEST_P(ClosingTest, ClosingDuringOpenStopsTheScan) {
+    const bool quit = GetParam();
     std::vector<std::vector<std::uint32_t>> rows(6, std::vector<std::uint32_t>(4, 0x101010));
     Harness h(std::chrono::milliseconds(0));
     QObject::connect(h.field("Text4"), &QLineEdit::textChanged, [&](const QString& t) {
         if (t == QLatin1String("2")) {
-            // As the window system would: the close arrives as an event.
-            QMetaObject::invokeMethod(&h.form(), &QWidget::close, Qt::QueuedConnection);
+            // As the window system or the menu would: the close arrives as an event.
+            if (quit) {
+                QMetaObject::invokeMethod(h.action("mQuit"), &QAction::trigger,
+                                          Qt::QueuedConnection);
+            } else {
+                QMetaObject::invokeMethod(&h.form(), &QWidget::close, Qt::QueuedConnection);
+            }
         }
     });
     h.choose("mOpen", bitmap("in.bmp", rows));
@@ -381,6 +426,8 @@ TEST_F(Form1Test, ClosingDuringOpenStopsTheScan) {
     EXPECT_EQ(surface.read(0, 2), 0x101010) << "a row was processed after the close";
     EXPECT_EQ(h.menu(), kNone);
 }
+
+INSTANTIATE_TEST_SUITE_P(CloseAndQuit, ClosingTest, testing::Bool());
 
 TEST_F(Form1Test, ClosingDuringConvertLeavesThePaneAlone) {
     std::vector<std::vector<std::uint32_t>> rows(6, std::vector<std::uint32_t>(4, 0x101010));

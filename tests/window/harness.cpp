@@ -25,6 +25,15 @@ Harness::Harness(std::chrono::milliseconds yieldInterval, std::size_t clipboardL
     seams.showError = [this](QWidget*, const QString& title, const QString& text) {
         m_errors.push_back({title, text});
     };
+    seams.confirmReplace = [this](QWidget*, const QString&, const QString& fileName) {
+        m_replaceQuestions.push_back(fileName);
+        if (m_replaceAnswers.empty()) {
+            return true;
+        }
+        const bool yes = m_replaceAnswers.front();
+        m_replaceAnswers.pop_front();
+        return yes;
+    };
     seams.yieldInterval = yieldInterval;
     seams.clipboardLimit = clipboardLimit;
     m_form = std::make_unique<window::Form1>(std::move(seams));

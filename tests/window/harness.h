@@ -53,6 +53,11 @@ class Harness {
 
     // The next file dialogs return these names in turn ("" is a cancel).
     void answer(const QString& name) { m_answers.push_back(name); }
+    // The next questions whether to replace a file get these answers in turn (yes once they
+    // run out).
+    void answerReplace(bool yes) { m_replaceAnswers.push_back(yes); }
+    // The files that the window asked to replace, in order.
+    const std::vector<QString>& replaceQuestions() const { return m_replaceQuestions; }
     // Chooses a menu entry, answering its dialog with `name`.
     void choose(const char* action, const QString& name);
     void choose(const char* action) { this->action(action)->trigger(); }
@@ -66,6 +71,8 @@ class Harness {
   private:
     std::unique_ptr<window::Form1> m_form;
     std::deque<QString> m_answers;
+    std::deque<bool> m_replaceAnswers;
+    std::vector<QString> m_replaceQuestions;
     std::vector<window::DialogRequest> m_requests;
     std::vector<MenuState> m_menuInDialogs;
     std::vector<ShownError> m_errors;

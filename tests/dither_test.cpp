@@ -1,0 +1,191 @@
+// The dithering methods: each against the rules it shares with the plain quantizer, the tone it
+// keeps over flat patches, and one hand-worked picture each.
+
+#include "imaging/dither.h"
+#include "imaging/quantizer.h"
+#include "support/memory_canvas.h"
+
+#include <array>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+using namespace imaging;
+
+namespace {
+
+constexpr std::array kMethods{Dither::None, Dither::FloydSteinberg, Dither::Atkinson,
+                              Dither::Bayer};
+
+int bandIndex(Pixel pixel) {
+    switch (pixel & kColourMask) {
+    case kBlack:
+        return 0;
+    case kDarkGrey:
+        return 1;
+    case kLightGrey:
+        return 2;
+    case kWhite:
+        return 3;
+    }
+    return -1;
+}
+
+Pixel grey(int value) {
+    return static_cast<Pixel>(value) * 0x010101u;
+}
+
+// Dithers a picture given row by row, from the top, and returns its band indexes.
+std::vector<std::vector<int>> bands(Dither method, std::vector<std::vector<Pixel>> rows) {
+    Ditherer ditherer(method, static_cast<int>(rows.front().size()));
+    std::vector<std::vector<int>> result;
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        ditherer.paintRow(static_cast<int>(y), rows[y]);
+        result.emplace_back();
+        for (const Pixel pixel : rows[y]) {
+            result.back().push_back(bandIndex(pixel));
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+// Every colour, in rows of 4096, against a picture of the colours' grey averages: every method
+// must see only (r + g + b + 1) / 3, and None must be the plain level of it.
+TEST(Dither, EveryColourActsAsItsGreyAverage) {
+    constexpr int kWidth = 4096;
+    for (const Dither method : kMethods) {
+        Ditherer colours(method, kWidth);
+        Ditherer greys(method, kWidth);
+        std::vector<Pixel> row(kWidth);
+        std::vector<Pixel> greyRow(kWidth);
+        for (int y = 0; y < (1 << 24) / kWidth; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                const auto colour = static_cast<Colour>(y * kWidth + x);
+                row[x] = 0xAB000000u | static_cast<Pixel>(colour);
+                greyRow[x] = grey(greyAverage(colour));
+            }
+            colours.paintRow(y, row);
+            greys.paintRow(y, greyRow);
+            for (int x = 0; x < kWidth; ++x) {
+                ASSERT_EQ(row[x] & kColourMask, greyRow[x] & kColourMask) << "row " << y;
+                ASSERT_EQ(row[x] >> 24, 0xABu);
+                if (method == Dither::None) {
+                    ASSERT_EQ(static_cast<Colour>(row[x] & kColourMask),
+                              levelOf(greyAverage(y * kWidth + x)));
+                }
+            }
+        }
+    }
+}
+
+TEST(Dither, BandValuesSurviveEveryMethod) {
+    std::mt19937 random(13);
+    constexpr std::array<Pixel, 4> kBandColours{0x000000, 0x555555, 0xAAAAAA, 0xFFFFFF};
+    std::vector<std::vector<Pixel>> picture(37, std::vector<Pixel>(53));
+    std::vector<std::vector<int>> expected(picture.size(), std::vector<int>(picture[0].size()));
+    for (std::size_t y = 0; y < picture.size(); ++y) {
+        for (std::size_t x = 0; x < picture[y].size(); ++x) {
+            const auto band = static_cast<int>(random() % 4);
+            picture[y][x] = kBandColours[static_cast<std::size_t>(band)];
+            expected[y][x] = band;
+        }
+    }
+    for (const Dither method : kMethods) {
+        EXPECT_EQ(bands(method, picture), expected) << static_cast<int>(method);
+    }
+}
+
+// The mean of the band values painted over a flat 64 x 64 patch, against the patch's grey.
+// Floyd-Steinberg loses only what falls off the patch's edges and Bayer rounds to 64ths of a
+// band step; Atkinson drops a quarter of every error by design, so its mean lags behind greys
+// between the bands by up to 10.
+struct Tolerance {
+    Dither method;
+    double allowed;
+};
+
+class FlatPatch : public testing::TestWithParam<Tolerance> {};
+
+TEST_P(FlatPatch, KeepsItsMeanGrey) {
+    const auto [method, allowed] = GetParam();
+    double worst = 0;
+    for (int value = 0; value < 256; ++value) {
+        const auto painted = bands(method, std::vector(64, std::vector<Pixel>(64, grey(value))));
+        double sum = 0;
+        for (const auto& row : painted) {
+            for (const int band : row) {
+                sum += 85 * band;
+            }
+        }
+        const double off = std::abs(sum / (64 * 64) - value);
+        worst = std::max(worst, off);
+        EXPECT_LE(off, allowed) << "grey " << value;
+    }
+    RecordProperty("worst", std::to_string(worst));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dither, FlatPatch,
+                         testing::Values(Tolerance{Dither::None, 42.5},
+                                         Tolerance{Dither::FloydSteinberg, 0.5},
+                                         Tolerance{Dither::Atkinson, 10.0},
+                                         Tolerance{Dither::Bayer, 85.0 / 128}));
+
+// Worked by hand from each method's rule (grey values; bands 0-3 for black to white).
+TEST(Dither, HandWorkedPictures) {
+    const std::vector<std::vector<Pixel>> small{
+        {grey(100), grey(30), grey(200), grey(60)},
+        {grey(10), grey(120), grey(250), grey(140)},
+        {grey(90), grey(40), grey(160), grey(220)},
+    };
+    // Row 0 leaves 43 at its end (dark grey, just); row 1 runs right to left, so 120 gets 6 of
+    // error and stays dark grey (left to right it would get 15 and turn light grey).
+    EXPECT_EQ(bands(Dither::FloydSteinberg, {small[0], small[1]}),
+              (std::vector<std::vector<int>>{{1, 0, 3, 1}, {0, 1, 3, 1}}));
+    // In sixteenths of a grey: row 0 sends 30, 63, 71 and -33 on; 120 in row 1 gets 195
+    // sixteenths and turns light grey; 40 in row 2 ends at 665, just under the edge 680.
+    EXPECT_EQ(bands(Dither::Atkinson, small),
+              (std::vector<std::vector<int>>{{1, 0, 2, 1}, {0, 2, 3, 2}, {1, 0, 2, 3}}));
+    // band = (128 grey + 85 (2m + 1)) / 10880 with m from the matrix's first two rows.
+    const std::vector<Pixel> wide{grey(42),  grey(42),  grey(200), grey(100),
+                                  grey(128), grey(254), grey(1),   grey(170)};
+    EXPECT_EQ(bands(Dither::Bayer, {wide, wide}),
+              (std::vector<std::vector<int>>{{0, 1, 2, 1, 1, 3, 0, 2}, {1, 0, 3, 1, 2, 3, 0, 2}}));
+}
+
+// The window's scan: the rows of the canvas as the row painter makes them; a stop at a yield
+// leaves the rows below untouched.
+TEST(Dither, CanvasScanPaintsAsTheRowsDoAndStopsAtAYield) {
+    class StopAtSecondYield final : public RowProgress {
+      public:
+        void reportTotal(std::int16_t) override {}
+        void reportRowsDone(std::int16_t) override {}
+        Flow yield() override { return ++yields == stopAt ? Flow::Stop : Flow::Continue; }
+        int yields = 0;
+        int stopAt = 0;
+    };
+    std::mt19937 random(5);
+    testing_support::MemoryCanvas canvas(7, 5);
+    std::vector<std::vector<Pixel>> rows(5, std::vector<Pixel>(7));
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 7; ++x) {
+            rows[y][x] = random() & kColourMask;
+            canvas.set(x, y, static_cast<Colour>(rows[y][x]));
+        }
+    }
+    const auto expected = bands(Dither::FloydSteinberg, rows);
+    StopAtSecondYield progress;
+    ASSERT_EQ(dither(canvas, 5, 7, Dither::FloydSteinberg, progress), Flow::Continue);
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 7; ++x) {
+            EXPECT_EQ(bandIndex(static_cast<Pixel>(canvas.at(x, y))), expected[y][x]);
+        }
+    }
+    testing_support::MemoryCanvas stopped(7, 5, 0x123456);
+    progress.stopAt = progress.yields + 2;
+    EXPECT_EQ(dither(stopped, 5, 7, Dither::Atkinson, progress), Flow::Stop);
+    EXPECT_EQ(stopped.painted, std::vector<int>{0});
+    EXPECT_EQ(stopped.at(3, 1), 0x123456);
+}

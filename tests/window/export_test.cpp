@@ -1,0 +1,118 @@
+// File > Export C Code: its file is the converter's output for the same choices.
+
+#include "harness.h"
+#include "window/export_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace window_test;
+
+namespace {
+
+// The dialog's choices and the converter's options that ask for the same text.
+struct ExportCase {
+    const char* label;
+    QStringList options;
+    std::function<void(window::ExportDialog&)> choose;
+};
+
+template <typename T> T* child(QWidget& parent, const char* name) {
+    auto* found = parent.findChild<T*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+void check(window::ExportDialog& d, const char* name) {
+    child<QCheckBox>(d, name)->setChecked(true);
+}
+
+const std::vector<ExportCase>& cases() {
+    static const std::vector<ExportCase> all = {
+        {"classic", {}, [](window::ExportDialog&) {}},
+        {"lf", {"--lf"}, [](window::ExportDialog& d) { check(d, "lf"); }},
+        {"padded", {"--pad-rows"}, [](window::ExportDialog& d) { check(d, "padRows"); }},
+        {"complete", {"--complete"}, [](window::ExportDialog& d) { check(d, "complete"); }},
+        {"everything",
+         {"--complete", "--lf", "--pad-rows", "-n", "sprite_2"},
+         [](window::ExportDialog& d) {
+             check(d, "complete");
+             check(d, "lf");
+             check(d, "padRows");
+             child<QLineEdit>(d, "name")->setText(QStringLiteral("sprite_2"));
+         }},
+    };
+    return all;
+}
+
+class ExportTest : public testing::TestWithParam<ExportCase> {
+  protected:
+    QTemporaryDir m_dir;
+};
+
+// 13 x 5: rows that do not fill whole bytes, all four levels in an order that is no palindrome.
+std::vector<std::vector<std::uint32_t>> rows13x5() {
+    const std::uint32_t kLevels[] = {0x000000, 0x5A595A, 0xB4B4B4, 0xFFFFFF, 0x303030, 0x999999};
+    std::vector<std::vector<std::uint32_t>> rows(5, std::vector<std::uint32_t>(13));
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 13; ++x) {
+            rows[y][x] = kLevels[(x * x + 3 * y) % 6];
+        }
+    }
+    return rows;
+}
+
+TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
+    const ExportCase& c = GetParam();
+    const QString picture = m_dir.filePath(QStringLiteral("sprite.bmp"));
+    writeBitmap(pictureOf(rows13x5()), picture);
+    Harness h;
+    h.choose("mOpen", picture);
+    h.choose("mConvert");
+    h.choose("mExportC");
+    auto* dialog = h.form().findChild<window::ExportDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    c.choose(*dialog);
+
+    const QString saved = m_dir.filePath(QStringLiteral("window.h"));
+    h.answer(saved);
+    child<QPushButton>(*dialog, "save")->click();
+    EXPECT_EQ(h.requests().back().initialName, m_dir.filePath(QStringLiteral("sprite.h")));
+
+    const QString expected = m_dir.filePath(QStringLiteral("cli.h"));
+    QProcess cli;
+    cli.start(QStringLiteral(GREYPLANES_CLI),
+              QStringList{"-q", "-o", expected} + c.options + QStringList{picture});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const QByteArray want = readAll(expected);
+    ASSERT_FALSE(want.isEmpty());
+    EXPECT_EQ(readAll(saved), want);
+    EXPECT_TRUE(h.errors().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, ExportTest, testing::ValuesIn(cases()),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST(ExportDialogTest, RowLayoutChangesKeepEveryPixel) {
+    // 11 pixels a row: packed, row 1 starts at bit 11; padded, at bit 16.
+    imaging::Planes packed = imaging::makePlanes(11, 3);
+    packed.dark = {0b10110011, 0b10111000, 0b00001111, 0b11100000, 0b00000000};
+    packed.light = {0b00000000, 0b00011111, 0b11111111, 0b11111111, 0b10000000};
+    const imaging::Planes padded = window::withRowLayout(packed, imaging::RowLayout::Padded);
+    // Worked by hand: each row's 11 bits, then five zero bits.
+    EXPECT_EQ(padded.dark, (std::vector<std::uint8_t>{0b10110011, 0b10100000, 0b11000000,
+                                                      0b01100000, 0b11111000, 0b00000000}));
+    EXPECT_EQ(padded.light, (std::vector<std::uint8_t>{0b00000000, 0b00000000, 0b11111111,
+                                                       0b11100000, 0b11111111, 0b11100000}));
+    const imaging::Planes back = window::withRowLayout(padded, imaging::RowLayout::Packed);
+    EXPECT_EQ(back.dark, packed.dark);
+    EXPECT_EQ(back.light, packed.light);
+}
+
+} // namespace

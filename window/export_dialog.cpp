@@ -1,0 +1,196 @@
+#include "window/export_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFont>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+
+namespace window {
+
+imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout rows) {
+    if (planes.layout == rows) {
+        return planes;
+    }
+    imaging::Planes out = imaging::makePlanes(planes.width, planes.height, rows);
+    const std::size_t from = planes.rowBits();
+    const std::size_t to = out.rowBits();
+    const auto width = static_cast<std::size_t>(planes.width);
+    auto copy = [&](const std::vector<std::uint8_t>& in, std::vector<std::uint8_t>& result) {
+        for (std::size_t y = 0; y < static_cast<std::size_t>(planes.height); ++y) {
+            for (std::size_t x = 0; x < width; x += 8) {
+                const std::size_t bits = std::min<std::size_t>(8, width - x);
+                // The row's bits past its end are cut off, so padding stays zero.
+                const unsigned byte =
+                    imaging::eightBitsAt(in, y * from + x) & (0xFFu << (8 - bits));
+                const std::size_t at = y * to + x;
+                result[at / 8] |= static_cast<std::uint8_t>(byte >> (at % 8));
+                if (at % 8 != 0 && at / 8 + 1 < result.size()) {
+                    result[at / 8 + 1] |= static_cast<std::uint8_t>(byte << (8 - at % 8));
+                }
+            }
+        }
+    };
+    copy(planes.dark, out.dark);
+    copy(planes.light, out.light);
+    return out;
+}
+
+QString arrayNameProblem(const QString& name) {
+    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    if (!identifier.match(name).hasMatch()) {
+        return QStringLiteral("The name must be a C identifier: letters, digits and _, not "
+                              "starting with a digit.");
+    }
+    return {};
+}
+
+ExportDialog::ExportDialog(const imaging::Planes& packed, std::string source, Action save,
+                           Action copy, QWidget* parent)
+    : QDialog(parent), m_packed(packed), m_source(std::move(source)), m_save(std::move(save)),
+      m_copy(std::move(copy)) {
+    setObjectName(QStringLiteral("ExportDialog"));
+    setWindowTitle(QStringLiteral("Export C Code"));
+
+    auto named = [](auto* widget, const char* name) {
+        widget->setObjectName(QLatin1String(name));
+        return widget;
+    };
+    m_layout = named(new QComboBox, "layout");
+    m_layout->addItem(QStringLiteral("Two planes, one bit a pixel"), int(imaging::Layout::Planes));
+    m_layout->addItem(QStringLiteral("8 × 8 tiles, 2 bits a pixel"), int(imaging::Layout::Gb));
+    m_layout->addItem(QStringLiteral("2 bits a pixel, 4 pixels a byte"),
+                      int(imaging::Layout::Packed2));
+    m_layout->addItem(QStringLiteral("4 bits a pixel, 2 pixels a byte"),
+                      int(imaging::Layout::Nibble4));
+    m_word = named(new QComboBox, "word");
+    for (const int bits : {8, 16, 32}) {
+        m_word->addItem(QStringLiteral("%1 bits").arg(bits), bits);
+    }
+    m_tileOrder = named(new QComboBox, "tileOrder");
+    m_tileOrder->addItem(QStringLiteral("Rows"), int(imaging::TileOrder::Rows));
+    m_tileOrder->addItem(QStringLiteral("Columns"), int(imaging::TileOrder::Columns));
+    m_tileOrder->addItem(QStringLiteral("8 × 16, top then bottom"),
+                         int(imaging::TileOrder::Tall8x16));
+    m_invert = named(new QCheckBox(QStringLiteral("&Invert (white is 0)")), "invert");
+    m_padRows = named(new QCheckBox(QStringLiteral("&Pad each row to whole elements")), "padRows");
+    m_name = named(new QLineEdit(QStringLiteral("Untitled")), "name");
+    m_complete = named(new QCheckBox(QStringLiteral("&Complete header that compiles")), "complete");
+    m_lf = named(new QCheckBox(QStringLiteral("&LF line ends (not CR LF)")), "lf");
+    m_art = named(new QCheckBox(QStringLiteral("Picture as text &art in a comment")), "art");
+    m_problem = new QLabel;
+    m_problem->setWordWrap(true);
+    m_preview = named(new QPlainTextEdit, "preview");
+    m_preview->setReadOnly(true);
+    m_preview->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont mono(QStringLiteral("Monospace"));
+    mono.setStyleHint(QFont::Monospace);
+    m_preview->setFont(mono);
+    m_preview->setMinimumSize(420, 220);
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("La&yout:"), m_layout);
+    form->addRow(QStringLiteral("&Word:"), m_word);
+    form->addRow(QStringLiteral("&Tile order:"), m_tileOrder);
+    form->addRow(QString(), m_invert);
+    form->addRow(QString(), m_padRows);
+    form->addRow(QStringLiteral("&Name:"), m_name);
+    form->addRow(QString(), m_complete);
+    form->addRow(QString(), m_lf);
+    form->addRow(QString(), m_art);
+
+    auto* buttons = new QDialogButtonBox;
+    m_saveButton =
+        named(buttons->addButton(QStringLiteral("&Save..."), QDialogButtonBox::AcceptRole), "save");
+    m_copyButton =
+        named(buttons->addButton(QStringLiteral("C&opy"), QDialogButtonBox::ActionRole), "copy");
+    buttons->addButton(QDialogButtonBox::Close);
+    // Saving does not close the dialog, so that the same picture can be exported several ways.
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_saveButton, &QPushButton::clicked, this, [this] { m_save(planes(), style()); });
+    connect(m_copyButton, &QPushButton::clicked, this, [this] { m_copy(planes(), style()); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_problem);
+    layout->addWidget(new QLabel(QStringLiteral("The start of the text:")));
+    layout->addWidget(m_preview, 1);
+    layout->addWidget(buttons);
+
+    for (QComboBox* box : {m_layout, m_word, m_tileOrder}) {
+        connect(box, &QComboBox::currentIndexChanged, this, &ExportDialog::update);
+    }
+    for (QCheckBox* box : {m_invert, m_padRows, m_complete, m_lf, m_art}) {
+        connect(box, &QCheckBox::toggled, this, &ExportDialog::update);
+    }
+    connect(m_name, &QLineEdit::textChanged, this, &ExportDialog::update);
+    update();
+}
+
+imaging::TextStyle ExportDialog::style() const {
+    // A choice that the layout does not have keeps its default, as the converter's would.
+    auto on = [](const QCheckBox* box) { return box->isEnabled() && box->isChecked(); };
+    imaging::TextStyle style;
+    style.name = m_name->text().toStdString();
+    style.complete = m_complete->isChecked();
+    style.lf = m_lf->isChecked();
+    style.source = m_source;
+    style.art = on(m_art);
+    style.layout.layout = static_cast<imaging::Layout>(m_layout->currentData().toInt());
+    style.layout.rows = on(m_padRows) ? imaging::RowLayout::Padded : imaging::RowLayout::Packed;
+    if (m_word->isEnabled()) {
+        style.layout.word = m_word->currentData().toInt();
+    }
+    if (m_tileOrder->isEnabled()) {
+        style.layout.tileOrder =
+            static_cast<imaging::TileOrder>(m_tileOrder->currentData().toInt());
+    }
+    style.layout.invert = on(m_invert);
+    return style;
+}
+
+const imaging::Planes& ExportDialog::planes() const {
+    return m_padRows->isEnabled() && m_padRows->isChecked() ? m_padded : m_packed;
+}
+
+void ExportDialog::update() {
+    const auto layout = static_cast<imaging::Layout>(m_layout->currentData().toInt());
+    // Each choice only where the layout has it, as the converter takes it.
+    m_word->setEnabled(layout == imaging::Layout::Planes);
+    m_padRows->setEnabled(layout == imaging::Layout::Planes);
+    m_tileOrder->setEnabled(layout == imaging::Layout::Gb);
+    m_invert->setEnabled(layout == imaging::Layout::Packed2 || layout == imaging::Layout::Nibble4);
+    m_art->setEnabled(m_complete->isChecked());
+    if (m_padRows->isChecked() && m_padded.width == 0) {
+        m_padded = withRowLayout(m_packed, imaging::RowLayout::Padded);
+    }
+
+    const QString problem = arrayNameProblem(m_name->text());
+    m_problem->setText(problem);
+    m_problem->setVisible(!problem.isEmpty());
+    m_saveButton->setEnabled(problem.isEmpty());
+    m_copyButton->setEnabled(problem.isEmpty());
+    if (!problem.isEmpty()) {
+        m_preview->clear();
+        return;
+    }
+    std::string start;
+    imaging::writeArraysTo(
+        planes(),
+        [&](std::string_view piece) {
+            start.append(piece.substr(0, kPreviewBytes - start.size()));
+            return start.size() < kPreviewBytes;
+        },
+        style());
+    QString shown = QString::fromLatin1(start.data(), static_cast<qsizetype>(start.size()));
+    shown.remove(QLatin1Char('\r'));
+    m_preview->setPlainText(shown);
+}
+
+} // namespace window

@@ -1,0 +1,66 @@
+#pragma once
+// File > Export C Code: the converter's choices of text, a view of the text's start, Save, Copy.
+
+#include "imaging/c_array_writer.h"
+#include "imaging/plane_encoder.h"
+
+#include <QDialog>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace window {
+
+// The planes in the other row layout: the same pixels, rows run on or each from a new byte.
+imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout rows);
+
+// Why `name` cannot name the arrays (not a C identifier), or empty when it can.
+QString arrayNameProblem(const QString& name);
+
+class ExportDialog final : public QDialog {
+  public:
+    // What Save and Copy do with the text of these planes in this style.
+    using Action = std::function<void(const imaging::Planes&, const imaging::TextStyle&)>;
+
+    // `packed` are the planes as Convert makes them; `source` is the picture's file name without
+    // its folder, as a complete text's comment names it.
+    ExportDialog(const imaging::Planes& packed, std::string source, Action save, Action copy,
+                 QWidget* parent = nullptr);
+
+    // The style the choices make, and the planes in its row layout.
+    imaging::TextStyle style() const;
+    const imaging::Planes& planes() const;
+
+    // The most bytes of the text's start that the view shows.
+    static constexpr std::size_t kPreviewBytes = 4096;
+
+  private:
+    void update();
+
+    const imaging::Planes& m_packed;
+    imaging::Planes m_padded; // made when padded rows are first chosen
+    std::string m_source;
+    Action m_save;
+    Action m_copy;
+
+    QComboBox* m_layout = nullptr;
+    QComboBox* m_word = nullptr;
+    QComboBox* m_tileOrder = nullptr;
+    QCheckBox* m_invert = nullptr;
+    QCheckBox* m_padRows = nullptr;
+    QLineEdit* m_name = nullptr;
+    QCheckBox* m_complete = nullptr;
+    QCheckBox* m_lf = nullptr;
+    QCheckBox* m_art = nullptr;
+    QLabel* m_problem = nullptr;
+    QPlainTextEdit* m_preview = nullptr;
+    QPushButton* m_saveButton = nullptr;
+    QPushButton* m_copyButton = nullptr;
+};
+
+} // namespace window
