@@ -56,13 +56,14 @@ if grep -q 'logo.h' "$work/build3.log"; then
 fi
 [ "$(stamp "$header")" != "$before" ]
 
-# The hostile names: a system header's stem, stems that differ in case, one picture in two
-# targets with different options, a call from a subfolder; then a keyword and a missing
-# picture, refused at configure naming the picture.
+# The hostile names: system headers' stems, stems that differ in case, one picture in two
+# targets with different options, a call from a subfolder; the option sets; then a keyword and
+# a missing picture, refused at configure naming the picture.
 cp -R "$source/tests/package/hostile" "$work/hostile"
-for name in stdio Logo2 LOGO2 int; do
+for name in stdio time signal math string Logo2 LOGO2 int tiny-1; do
     cp "$source/examples/firmware/images/tiny-1.bmp" "$work/hostile/$name.bmp"
 done
+cp "$source/samples/sample.bmp" "$work/hostile/sample.bmp"
 "$cmake" -S "$work/hostile" -B "$work/hostile-build" -G "Unix Makefiles" \
     -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/hostile.log" 2>&1 &&
     "$cmake" --build "$work/hostile-build" >>"$work/hostile.log" 2>&1 &&
@@ -71,6 +72,22 @@ done
     cat "$work/hostile.log"
     exit 1
 }
+cli=$work/prefix/bin/greyplanes-cli
+while IFS='|' read -r target pictures keywords options; do
+    case $target in '#'* | '') continue ;; esac
+    target=${target%% *}
+    for picture in $pictures; do
+        name=$(printf '%s' "${picture%.*}" | tr -c 'A-Za-z0-9_' '_')
+        "$cli" --complete -q $options --name "$name" -o "$work/expected.h" -- "$work/hostile/$picture"
+        made="$work/hostile-build/greyplanes_$target/greyplanes/$name.h"
+        cmp "$work/expected.h" "$made" || {
+            echo "$target:$keywords: $name.h is not the converter's text for$options" >&2
+            diff -u "$work/expected.h" "$made" | head -n 20 >&2
+            exit 1
+        }
+    done
+done <"$source/tests/package/hostile/option_sets.txt"
+
 for case in KEYWORD:int.bmp MISSING:missing.bmp; do
     rm -rf "$work/refused-build"
     if "$cmake" -S "$work/hostile" -B "$work/refused-build" -DGREYPLANES_HOSTILE_${case%%:*}=ON \
