@@ -92,8 +92,8 @@ function(greyplanes_add_images target)
         # One header per name in a target, made from one picture.
         get_property(made GLOBAL PROPERTY "GREYPLANES_IMAGE_${target}/${name}")
         if(made)
-            message(FATAL_ERROR "greyplanes_add_images: ${made} and ${input} would both make "
-                                "greyplanes/${name}.h for ${target}")
+            message(FATAL_ERROR "greyplanes_add_images: ${picture}: ${target} has "
+                                "greyplanes/${name}.h already, from ${made}")
         endif()
         set_property(GLOBAL PROPERTY "GREYPLANES_IMAGE_${target}/${name}" "${input}")
         add_custom_command(OUTPUT "${header}"

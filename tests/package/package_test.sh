@@ -58,7 +58,8 @@ fi
 
 # The hostile names: system headers' stems, stems that differ in case, one picture in two
 # targets with different options, a call from a subfolder; the option sets; then a keyword, a
-# missing picture and a keyword without its value, refused at configure naming them.
+# missing picture, a keyword without its value and a second header of one name in a target,
+# refused at configure naming them.
 cp -R "$source/tests/package/hostile" "$work/hostile"
 for name in stdio time signal math string Logo2 LOGO2 int tiny-1; do
     cp "$source/examples/firmware/images/tiny-1.bmp" "$work/hostile/$name.bmp"
@@ -88,7 +89,7 @@ while IFS='|' read -r target pictures keywords options; do
     done
 done <"$source/tests/package/hostile/option_sets.txt"
 
-for case in KEYWORD:int.bmp MISSING:missing.bmp NO_VALUE:LAYOUT; do
+for case in KEYWORD:int.bmp MISSING:missing.bmp NO_VALUE:LAYOUT TWICE:./stdio.bmp; do
     rm -rf "$work/refused-build"
     if "$cmake" -S "$work/hostile" -B "$work/refused-build" -DGREYPLANES_HOSTILE_${case%%:*}=ON \
         -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/refused.log" 2>&1; then
