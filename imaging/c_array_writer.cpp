@@ -96,11 +96,8 @@ Frame frameOf(const Planes& planes, const TextStyle& style) {
         }
         return f;
     }
-    std::string guard = "GREYPLANES_";
-    for (const char c : name) {
-        guard += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    guard += "_H";
+    // The name as it is: Logo2 and LOGO2 are two headers and need two guards.
+    const std::string guard = "GREYPLANES_" + name + "_H";
     const std::string extent = std::to_string(planes.width) + " x " + std::to_string(planes.height);
     const bool planesLayout = names.size() == 2;
     std::string head = "/* " + commentSafe(style.source) + ": " + extent +
