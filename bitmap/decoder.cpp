@@ -185,6 +185,7 @@ struct Decoder::State {
     std::size_t stride = 0;       // bytes of a stored row, padding included
     std::size_t lastRowBytes = 0; // the last row need not carry its padding
     int rowsDone = 0;
+    bool backwards = false; // rows stored from the bottom, read from the top
 
     // Run-length state: where the stream continues, white rows a delta still owes, and whether
     // the stream has ended.
@@ -263,6 +264,8 @@ struct Decoder::State {
     std::optional<std::string> setUpMasks(std::uint32_t red, std::uint32_t green,
                                           std::uint32_t blue, bool fromFields);
     std::optional<std::string> readUncompressedRow(Pixel* row);
+    std::optional<std::string> readRowBackwards(Pixel* row);
+    void decodeRow(const std::uint8_t* in, Pixel* row) const;
     void readRleRow(Pixel* row);
 };
 
@@ -502,6 +505,55 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
     }
     const std::uint8_t* in = buffer.get() + pos;
     pos += std::min(stride, available());
+    decodeRow(in, row);
+    return std::nullopt;
+}
+
+// The rows from the top of a file that stores them from the bottom: each read takes the chunk
+// of rows that ends with the one wanted, so the file is read backwards in large pieces.
+std::optional<std::string> Decoder::State::readRowBackwards(Pixel* row) {
+    const int fileRow = height - 1 - rowsDone;
+    const std::uint64_t at = dataOffset + std::uint64_t{stride} * static_cast<unsigned>(fileRow);
+    const std::size_t length = fileRow == height - 1 ? lastRowBytes : stride;
+    if (at < base || at + length > base + end) {
+        const int rows = static_cast<int>(std::max<std::size_t>(1, kChunk / stride));
+        const int first = std::max(0, fileRow - rows + 1);
+        const std::uint64_t start =
+            dataOffset + std::uint64_t{stride} * static_cast<unsigned>(first);
+        const std::size_t want = static_cast<std::size_t>(at - start) + length;
+        if (want > capacity) {
+            buffer = std::make_unique<std::uint8_t[]>(want + kSlack); // zeroed
+            capacity = want;
+        }
+        base = start;
+        pos = 0;
+        end = 0;
+        atEnd = false;
+        if (!source.seek(start)) {
+            return std::string("the file cannot be read (it cannot be positioned at byte ") +
+                   std::to_string(start) + ")";
+        }
+        while (end < want) {
+            const std::size_t got = source.read({buffer.get() + end, want - end});
+            end += got;
+            if (got == 0 || source.error()) {
+                break;
+            }
+        }
+        if (end < want) {
+            if (auto e = readError()) {
+                return e;
+            }
+            return "the file is truncated: pixel data ends at row " +
+                   std::to_string(end / stride + static_cast<std::size_t>(first)) + " of " +
+                   std::to_string(height);
+        }
+    }
+    decodeRow(buffer.get() + (at - base), row);
+    return std::nullopt;
+}
+
+void Decoder::State::decodeRow(const std::uint8_t* in, Pixel* row) const {
     switch (layout) {
     case Layout::Rgb24:
         rgb24(in, row, width);
@@ -539,7 +591,6 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
     case Layout::Rle4:
         break;
     }
-    return std::nullopt;
 }
 
 // Decodes the run-length stream up to the end of this row. Pixels the stream does not reach
@@ -668,7 +719,24 @@ bool Decoder::topDown() const {
 
 int Decoder::nextRowY() const {
     const State& s = *m_state;
-    return s.topDown ? s.rowsDone : s.height - 1 - s.rowsDone;
+    return s.topDown || s.backwards ? s.rowsDone : s.height - 1 - s.rowsDone;
+}
+
+bool Decoder::readFromTop() {
+    State& s = *m_state;
+    if (!s.headerRead || s.refusal) {
+        return false;
+    }
+    if (s.topDown || s.backwards) {
+        return true;
+    }
+    // A move to where the source is already: it tells whether the source can seek at all.
+    if (s.rowsDone > 0 || s.layout == Layout::Rle8 || s.layout == Layout::Rle4 ||
+        !s.source.seek(s.base + s.end)) {
+        return false;
+    }
+    s.backwards = true;
+    return true;
 }
 
 std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {
@@ -684,6 +752,14 @@ std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {
     }
     if (row.size() < static_cast<std::size_t>(s.width)) {
         return std::string("the row is too short for the bitmap's width");
+    }
+    if (s.backwards) {
+        if (auto failed = s.readRowBackwards(row.data())) {
+            s.refusal = failed;
+            return failed;
+        }
+        ++s.rowsDone;
+        return std::nullopt;
     }
     const bool rle = s.layout == Layout::Rle8 || s.layout == Layout::Rle4;
     if (s.rowsDone == 0 && s.position() < s.dataOffset && !s.skip(s.dataOffset - s.position())) {
