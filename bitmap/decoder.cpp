@@ -264,8 +264,7 @@ struct Decoder::State {
     std::optional<std::string> setUpMasks(std::uint32_t red, std::uint32_t green,
                                           std::uint32_t blue, bool fromFields);
     std::optional<std::string> readUncompressedRow(Pixel* row);
-    std::optional<std::string> readRowBackwards(Pixel* row);
-    void decodeRow(const std::uint8_t* in, Pixel* row) const;
+    std::optional<std::string> findRowBackwards();
     void readRleRow(Pixel* row);
 };
 
@@ -494,24 +493,10 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
     return std::nullopt;
 }
 
-std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
-    const bool last = rowsDone == height - 1;
-    if (!fill(last ? lastRowBytes : stride)) {
-        if (auto e = readError()) {
-            return e;
-        }
-        return "the file is truncated: pixel data ends at row " + std::to_string(rowsDone) +
-               " of " + std::to_string(height);
-    }
-    const std::uint8_t* in = buffer.get() + pos;
-    pos += std::min(stride, available());
-    decodeRow(in, row);
-    return std::nullopt;
-}
-
-// The rows from the top of a file that stores them from the bottom: each read takes the chunk
-// of rows that ends with the one wanted, so the file is read backwards in large pieces.
-std::optional<std::string> Decoder::State::readRowBackwards(Pixel* row) {
+// Makes the next row from the top the next buffered bytes of a file that stores its rows from
+// the bottom. Each read takes the chunk of rows that ends with the one wanted, so the file is
+// read backwards in large pieces.
+std::optional<std::string> Decoder::State::findRowBackwards() {
     const int fileRow = height - 1 - rowsDone;
     const std::uint64_t at = dataOffset + std::uint64_t{stride} * static_cast<unsigned>(fileRow);
     const std::size_t length = fileRow == height - 1 ? lastRowBytes : stride;
@@ -526,11 +511,10 @@ std::optional<std::string> Decoder::State::readRowBackwards(Pixel* row) {
             capacity = want;
         }
         base = start;
-        pos = 0;
         end = 0;
         atEnd = false;
         if (!source.seek(start)) {
-            return std::string("the file cannot be read (it cannot be positioned at byte ") +
+            return "the file cannot be read (it cannot be positioned at byte " +
                    std::to_string(start) + ")";
         }
         while (end < want) {
@@ -540,20 +524,26 @@ std::optional<std::string> Decoder::State::readRowBackwards(Pixel* row) {
                 break;
             }
         }
-        if (end < want) {
-            if (auto e = readError()) {
-                return e;
-            }
-            return "the file is truncated: pixel data ends at row " +
-                   std::to_string(end / stride + static_cast<std::size_t>(first)) + " of " +
-                   std::to_string(height);
+        if (auto e = readError()) {
+            return e;
         }
     }
-    decodeRow(buffer.get() + (at - base), row);
+    pos = std::min(static_cast<std::size_t>(at - base), end);
     return std::nullopt;
 }
 
-void Decoder::State::decodeRow(const std::uint8_t* in, Pixel* row) const {
+std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
+    // The last row in the file need not carry its padding.
+    const bool last = (backwards ? height - 1 - rowsDone : rowsDone) == height - 1;
+    if (!fill(last ? lastRowBytes : stride)) {
+        if (auto e = readError()) {
+            return e;
+        }
+        return "the file is truncated: pixel data ends at row " + std::to_string(rowsDone) +
+               " of " + std::to_string(height);
+    }
+    const std::uint8_t* in = buffer.get() + pos;
+    pos += std::min(stride, available());
     switch (layout) {
     case Layout::Rgb24:
         rgb24(in, row, width);
@@ -591,6 +581,7 @@ void Decoder::State::decodeRow(const std::uint8_t* in, Pixel* row) const {
     case Layout::Rle4:
         break;
     }
+    return std::nullopt;
 }
 
 // Decodes the run-length stream up to the end of this row. Pixels the stream does not reach
@@ -754,12 +745,10 @@ std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {
         return std::string("the row is too short for the bitmap's width");
     }
     if (s.backwards) {
-        if (auto failed = s.readRowBackwards(row.data())) {
+        if (auto failed = s.findRowBackwards()) {
             s.refusal = failed;
             return failed;
         }
-        ++s.rowsDone;
-        return std::nullopt;
     }
     const bool rle = s.layout == Layout::Rle8 || s.layout == Layout::Rle4;
     if (s.rowsDone == 0 && s.position() < s.dataOffset && !s.skip(s.dataOffset - s.position())) {
