@@ -1,6 +1,7 @@
 #include "conversion/output.h"
 
 #include "bitmap/writer.h"
+#include "imaging/layout.h"
 #include "surface/bmp_writer.h"
 
 #include <algorithm>
@@ -33,6 +34,10 @@ std::pair<const std::uint8_t*, const std::uint8_t*> rowBits(const imaging::Plane
 
 std::optional<base::Error> writeText(const imaging::Planes& planes, const imaging::TextStyle& style,
                                      const Target& target, surface::Durability durability) {
+    // Nothing is written for a picture that the layout cannot hold.
+    if (const auto refused = imaging::extentProblem(style.layout, planes.width, planes.height)) {
+        return base::Error{style.source, *refused};
+    }
     bool outOfMemory = false;
     return surface::saveFile(
         target.path,

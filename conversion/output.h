@@ -18,7 +18,9 @@ struct Target {
     bool isStandardOutput() const { return path.empty(); }
 };
 
-// Writes the C text of the planes. A file is replaced only when the new one is complete.
+// Writes the C text of the planes. A file is replaced only when the new one is complete. A
+// picture that the style's layout cannot hold (gb tiles) is refused, named by style.source,
+// before anything is written.
 std::optional<base::Error> writeText(const imaging::Planes& planes, const imaging::TextStyle& style,
                                      const Target& target,
                                      surface::Durability durability = surface::Durability::Cached);

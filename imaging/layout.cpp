@@ -49,6 +49,21 @@ constexpr std::array<std::uint8_t, 16> makeNibble4() {
 }
 constexpr auto kNibble4 = makeNibble4();
 
+// Four pixels of nibble4 (two bytes, the first in the high byte) from the nibbles of a dark and
+// a light byte (index dark << 4 | light).
+constexpr std::array<std::uint16_t, 256> makeNibble4Pairs() {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        const unsigned d = i >> 4;
+        const unsigned l = i & 15u;
+        const unsigned first = kNibble4[(d >> 2) << 2 | (l >> 2)];
+        const unsigned second = kNibble4[(d & 3u) << 2 | (l & 3u)];
+        table[i] = static_cast<std::uint16_t>(first << 8 | second);
+    }
+    return table;
+}
+constexpr auto kNibble4Pairs = makeNibble4Pairs();
+
 // The (dark, light) bits of a packed2 value before inversion.
 constexpr unsigned darkOf(unsigned value) {
     return (3 - value) >> 1;
@@ -278,16 +293,24 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
                    plane.begin() + static_cast<std::ptrdiff_t>(last));
         return;
     }
-    scratch.size(planes.width);
     if (options.layout == Layout::Gb) {
+        // A tile's rows are whole bytes of the planes (the width is a multiple of 8); rows
+        // past the picture's end are white.
         const auto [tx, ty] = tileAt(options, planes.width, planes.height, line);
         for (std::size_t r = 0; r < 8; ++r) {
-            rowBytes(planes, static_cast<int>(ty * 8 + r), scratch.dark, scratch.light);
-            out.push_back(scratch.light[tx]);
-            out.push_back(scratch.dark[tx]);
+            const std::size_t y = ty * 8 + r;
+            if (y >= static_cast<std::size_t>(planes.height) || 8 * tx >= width) {
+                out.insert(out.end(), {0u, 0u});
+                continue;
+            }
+            const std::size_t bit = y * planes.rowBits() + 8 * tx;
+            const unsigned keep = 0xFFu << (8 - std::min<std::size_t>(8, width - 8 * tx));
+            out.push_back(eightBitsAt(planes.light, bit) & keep);
+            out.push_back(eightBitsAt(planes.dark, bit) & keep);
         }
         return;
     }
+    scratch.size(planes.width);
     rowBytes(planes, static_cast<int>(line), scratch.dark, scratch.light);
     switch (options.layout) {
     case Layout::Planes: {
@@ -311,16 +334,24 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         }
         out.back() = keepPixels(out.back(), 8, 2 * (width - 4 * (plan.perLine - 1)));
         break;
-    case Layout::Nibble4:
-        for (std::size_t e = 0; e < plan.perLine; ++e) {
-            const unsigned shift = 6 - 2 * static_cast<unsigned>(e % 4);
-            const unsigned d = scratch.dark[e / 4] >> shift & 3u;
-            const unsigned l = scratch.light[e / 4] >> shift & 3u;
-            const unsigned v = kNibble4[d << 2 | l];
-            out.push_back(options.invert ? ~v & 0xFFu : v);
+    case Layout::Nibble4: {
+        // Four pixels at a time; the row's scratch has room past its last byte.
+        const unsigned flip = options.invert ? 0xFFu : 0u;
+        const std::size_t first = out.size();
+        out.resize(first + (plan.perLine + 1) / 2 * 2);
+        std::uint32_t* put = out.data() + first;
+        for (std::size_t k = 0; 2 * k < plan.perLine; ++k) {
+            const unsigned shift = k % 2 == 0 ? 4 : 0;
+            const unsigned d = scratch.dark[k / 2] >> shift & 15u;
+            const unsigned l = scratch.light[k / 2] >> shift & 15u;
+            const unsigned pair = kNibble4Pairs[d << 4 | l];
+            put[2 * k] = (pair >> 8 ^ flip) & 0xFFu;
+            put[2 * k + 1] = (pair ^ flip) & 0xFFu;
         }
+        out.resize(first + plan.perLine);
         out.back() = keepPixels(out.back(), 8, 4 * (width - 2 * (plan.perLine - 1)));
         break;
+    }
     case Layout::Gb:
         break;
     }
@@ -344,6 +375,14 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
     if (options.layout == Layout::Gb) {
         const auto [tx, ty] = tileAt(options, planes.width, planes.height, line);
         for (std::size_t r = 0; r < 8 && 2 * r + 1 < elements.size(); ++r) {
+            const std::size_t y = ty * 8 + r;
+            const std::size_t bit = y * planes.rowBits() + 8 * tx;
+            if (bit % 8 == 0 && y < static_cast<std::size_t>(planes.height)) {
+                // The usual case, padded planes: the tile row is one byte of each.
+                planes.light[bit / 8] |= static_cast<std::uint8_t>(elements[2 * r]);
+                planes.dark[bit / 8] |= static_cast<std::uint8_t>(elements[2 * r + 1]);
+                continue;
+            }
             std::fill(dark.begin(), dark.end(), 0);
             std::fill(light.begin(), light.end(), 0);
             light[tx] = static_cast<std::uint8_t>(elements[2 * r]);

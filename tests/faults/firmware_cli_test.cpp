@@ -203,18 +203,20 @@ TEST(Reverse, RefusesTextWithoutPlanesAndBadWidths) {
     } cases[] = {
         {{"-r", "8", (dir / "one.c").string()},
          1,
-         (dir / "one.c").string() + ": only one array (a) in it, not two"},
+         (dir / "one.c").string() + ": it holds 1 array; --layout planes has two (the dark and the "
+                                    "light plane)"},
         {{"-r", "17", (dir / "short.c").string()},
          1,
-         (dir / "short.c").string() + ": its planes hold 2 bytes, fewer than one row of 17 "
-                                      "pixels needs (3)"},
+         (dir / "short.c").string() + ": its arrays hold 2 bytes, fewer than one row of 17 "
+                                      "pixels takes"},
         {{"-r", "9", "--pad-rows", (dir / "byte.c").string()},
          1,
-         (dir / "byte.c").string() + ": its planes hold 1 byte, fewer than one row of 9 pixels "
-                                     "needs (2)"},
+         (dir / "byte.c").string() + ": its arrays hold 1 byte, not a whole number of rows of 9 "
+                                     "pixels padded to 2 bytes"},
         {{"-r", "8", (dir / "tall.h").string()},
          1,
-         (dir / "tall.h").string() + ": a_height is 3, but its planes hold only 2 rows"},
+         (dir / "tall.h").string() + ": its arrays hold 2 bytes, but 8 x 3 pixels in --layout "
+                                     "planes take 3 bytes"},
         {{"-r", "9", (dir / "tall.h").string()},
          2,
          (dir / "tall.h").string() + ": a_width is 8, not the -r WIDTH 9"},

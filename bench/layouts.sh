@@ -1,0 +1,23 @@
+#!/bin/sh
+# Each layout's conversion of one picture to a file, alternating with the default's, ROUNDS
+# rounds: one line per run, "round|options|elapsed user sys peak|bytes of text".
+#   bench/layouts.sh CLI IN.bmp OUT.h [ROUNDS]
+cli=$1
+in=$2
+out=$3
+rounds=${4:-5}
+cat "$in" > /dev/null
+round=1
+while [ "$round" -le "$rounds" ]; do
+    for opts in "" "--pad-rows" "--word 16" "--word 32" "--layout gb" \
+        "--layout gb --tile-order columns" "--layout gb --tile-order 8x16" "--layout packed2" \
+        "--layout nibble4 --invert" "--layout packed2 --complete --art"; do
+        rm -f "$out"
+        # shellcheck disable=SC2086
+        /usr/bin/time -f "%e s %U user %S sys %M KiB" "$cli" -q $opts -o "$out" "$in" \
+            2> "$out.time"
+        echo "$round|$opts|$(tail -1 "$out.time")|$(stat -c %s "$out")"
+    done
+    round=$((round + 1))
+done
+rm -f "$out" "$out.time"

@@ -1,0 +1,383 @@
+#include "conversion/reverse.h"
+
+#include "bitmap/decoder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace conversion {
+namespace {
+
+using imaging::Layout;
+using imaging::LayoutOptions;
+using imaging::RowLayout;
+
+struct Refusal {
+    std::string reason;
+    ReverseFailure kind = ReverseFailure::Input;
+};
+
+std::string counted(std::size_t n, int bits) {
+    const char* unit = bits == 8 ? " byte" : " element";
+    return std::to_string(n) + unit + (n == 1 ? "" : "s");
+}
+
+// Every layout a complete header can state, by the sentence it states it with.
+std::vector<LayoutOptions> statable() {
+    std::vector<LayoutOptions> all;
+    all.push_back({Layout::Planes, RowLayout::Packed, 8});
+    all.push_back({Layout::Planes, RowLayout::Padded, 8});
+    all.push_back({Layout::Planes, RowLayout::Padded, 16});
+    all.push_back({Layout::Planes, RowLayout::Padded, 32});
+    for (const auto order :
+         {imaging::TileOrder::Rows, imaging::TileOrder::Columns, imaging::TileOrder::Tall8x16}) {
+        all.push_back({Layout::Gb, RowLayout::Packed, 8, order});
+    }
+    for (const auto layout : {Layout::Packed2, Layout::Nibble4}) {
+        for (const bool invert : {false, true}) {
+            all.push_back({layout, RowLayout::Packed, 8, imaging::TileOrder::Rows, invert});
+        }
+    }
+    return all;
+}
+
+std::optional<LayoutOptions> statedLayout(const std::string& comment) {
+    for (const LayoutOptions& candidate : statable()) {
+        if (comment.find(imaging::layoutSentence(candidate)) != std::string::npos) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+// The first option given that the header's layout contradicts, as the command line spells it.
+std::optional<std::string> contradiction(const LayoutOptions& stated,
+                                         const ReverseOptions& options) {
+    const LayoutOptions& asked = options.layout;
+    const imaging::LayoutGiven& given = options.given;
+    if (given.layout && asked.layout != stated.layout) {
+        return "--layout " + std::string(imaging::layoutInfo(asked.layout).name);
+    }
+    if (given.word && asked.word != stated.word) {
+        return "--word " + std::to_string(asked.word);
+    }
+    if (given.rows && stated.layout == Layout::Planes && stated.word == 8 &&
+        asked.rows != stated.rows) {
+        return std::string("--pad-rows");
+    }
+    if (given.tileOrder && asked.tileOrder != stated.tileOrder) {
+        return "--tile-order " + std::string(imaging::tileOrderName(asked.tileOrder));
+    }
+    if (given.invert && asked.invert != stated.invert) {
+        return std::string("--invert");
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> defined(const TextArrays& text, const std::string& name) {
+    for (const auto& [n, value] : text.defines) {
+        if (n == name) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+bool endsWith(const std::string& s, std::string_view end) {
+    return s.size() > end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// Rows of that many elements that the count fits exactly, if any.
+std::optional<std::size_t> wholeRows(std::size_t count, std::size_t perRow) {
+    return count % perRow == 0 ? std::optional<std::size_t>(count / perRow) : std::nullopt;
+}
+
+// Packed rows of `width` pixels that `bytes` fits exactly (the largest such number).
+std::optional<std::size_t> packedRows(std::size_t bytes, std::size_t width) {
+    const std::size_t rows = bytes * 8 / width;
+    return (rows * width + 7) / 8 == bytes ? std::optional<std::size_t>(rows) : std::nullopt;
+}
+
+// The height that the element count gives, or why it gives none.
+std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::size_t count,
+                                            int width, const std::string& arrays) {
+    const auto w = static_cast<std::size_t>(width);
+    const int bits = imaging::elementBits(layout);
+    const std::string holds = arrays + " hold " + counted(count, bits);
+    if (layout.layout == Layout::Gb) {
+        const std::size_t band = w / 8 * (layout.tileOrder == imaging::TileOrder::Tall8x16 ? 2 : 1);
+        const std::size_t tall = layout.tileOrder == imaging::TileOrder::Tall8x16 ? 16 : 8;
+        if (w % 8 != 0) {
+            return Refusal{"gb tiles need a width that is a multiple of 8, not " +
+                               std::to_string(width),
+                           ReverseFailure::Usage};
+        }
+        if (count % 16 != 0 || count / 16 % band != 0) {
+            return Refusal{holds + ", not a whole number of bands of " + std::to_string(band) +
+                           " tiles of 16 bytes (a band is " + std::to_string(tall) + " rows of " +
+                           std::to_string(width) + " pixels)"};
+        }
+        return count / 16 / band * tall;
+    }
+    LayoutOptions paddedRows = layout;
+    paddedRows.rows = RowLayout::Padded;
+    const std::size_t padded = imaging::elementPlan(paddedRows, width, 1).perLine;
+    if (layout.layout == Layout::Planes && bits == 8) {
+        const auto packed = packedRows(count, w);
+        const auto whole = wholeRows(count, padded);
+        if (layout.rows == RowLayout::Packed) {
+            if (!packed && whole && w % 8 != 0) {
+                return Refusal{holds + ": " + std::to_string(*whole) + " rows of " +
+                               std::to_string(width) + " pixels padded to " + counted(padded, 8) +
+                               " each, not packed rows (" + std::to_string(count * 8 / w) +
+                               " packed rows take " + counted((count * 8 / w * w + 7) / 8, 8) +
+                               "); give --pad-rows"};
+            }
+            // A fill at the end shorter than one row is no part of the picture.
+            return count * 8 / w;
+        }
+        if (!whole) {
+            return Refusal{holds + ", not a whole number of rows of " + std::to_string(width) +
+                           " pixels padded to " + counted(padded, 8) +
+                           (packed ? "; they fit " + std::to_string(*packed) +
+                                         " packed rows: leave out --pad-rows"
+                                   : std::string())};
+        }
+        return *whole;
+    }
+    if (!wholeRows(count, padded)) {
+        return Refusal{holds + ", not a whole number of rows of " + std::to_string(width) +
+                       " pixels (" + counted(padded, bits) + " a row)"};
+    }
+    return count / padded;
+}
+
+std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
+    // The arrays' common name, and the arrays in the order of the layout.
+    std::vector<imaging::CArray>& arrays = text.arrays;
+    std::string name = arrays.size() == 1 ? arrays[0].name : std::string();
+    if (arrays.size() == 2) {
+        if (endsWith(arrays[0].name, "_l") && endsWith(arrays[1].name, "_d")) {
+            std::swap(arrays[0], arrays[1]);
+        }
+        if (endsWith(arrays[0].name, "_d") && endsWith(arrays[1].name, "_l") &&
+            arrays[0].name.substr(0, arrays[0].name.size() - 2) ==
+                arrays[1].name.substr(0, arrays[1].name.size() - 2)) {
+            name = arrays[0].name.substr(0, arrays[0].name.size() - 2);
+        }
+    }
+
+    LayoutOptions layout = options.layout;
+    if (const auto stated = statedLayout(text.firstComment)) {
+        if (const auto against = contradiction(*stated, options)) {
+            return Refusal{"its first comment says \"" + imaging::layoutSentence(*stated) + "\"; " +
+                               *against + " contradicts it",
+                           ReverseFailure::Usage};
+        }
+        layout = *stated;
+    }
+    if (const auto problem = imaging::layoutProblem(layout, options.given)) {
+        return Refusal{*problem, ReverseFailure::Usage};
+    }
+    const imaging::LayoutInfo& info = imaging::layoutInfo(layout.layout);
+    const std::string layoutName = "--layout " + std::string(info.name);
+    if (arrays.size() != static_cast<std::size_t>(info.arrays)) {
+        return Refusal{"it holds " + std::to_string(arrays.size()) +
+                       (arrays.size() == 1 ? " array" : " arrays") + "; " + layoutName +
+                       (info.arrays == 2 ? " has two (the dark and the light plane)" : " has one")};
+    }
+    const int bits = imaging::elementBits(layout);
+    for (const imaging::CArray& array : arrays) {
+        if (array.elementBits != bits) {
+            return Refusal{"line " + std::to_string(array.line) + ": " + array.name + " holds " +
+                           std::to_string(array.elementBits) + "-bit elements; " + layoutName +
+                           (layout.layout == Layout::Planes ? " --word " + std::to_string(bits)
+                                                            : std::string()) +
+                           " has " + std::to_string(bits) + "-bit ones"};
+        }
+    }
+    if (arrays.size() == 2 && arrays[0].size() != arrays[1].size()) {
+        return Refusal{arrays[0].name + " holds " + counted(arrays[0].size(), bits) + " but " +
+                       arrays[1].name + " " + counted(arrays[1].size(), bits)};
+    }
+
+    const auto headerWidth = name.empty() ? std::nullopt : defined(text, name + "_width");
+    const auto headerHeight = name.empty() ? std::nullopt : defined(text, name + "_height");
+    int width = options.width;
+    if (headerWidth && width != 0 && *headerWidth != static_cast<std::uint64_t>(width)) {
+        return Refusal{name + "_width is " + std::to_string(*headerWidth) + ", not the -r WIDTH " +
+                           std::to_string(width),
+                       ReverseFailure::Usage};
+    }
+    if (headerHeight && options.height &&
+        *headerHeight != static_cast<std::uint64_t>(*options.height)) {
+        return Refusal{name + "_height is " + std::to_string(*headerHeight) +
+                           ", not the -r HEIGHT " + std::to_string(*options.height),
+                       ReverseFailure::Usage};
+    }
+    if (width == 0 && headerWidth) {
+        width = static_cast<int>(std::min<std::uint64_t>(*headerWidth, bitmap::kMaxExtent + 1));
+    }
+    if (width <= 0 || width > bitmap::kMaxExtent) {
+        return Refusal{width <= 0 ? "no width: give -r WIDTH"
+                                  : "it is " + std::to_string(*headerWidth) +
+                                        " pixels wide; a picture has at most " +
+                                        std::to_string(bitmap::kMaxExtent)};
+    }
+    const std::size_t count = arrays[0].size();
+    const std::string what = arrays.size() == 2 ? "its arrays" : "its array";
+    std::size_t height = 0;
+    if (headerHeight || options.height) {
+        height = options.height ? static_cast<std::size_t>(*options.height) : *headerHeight;
+        if (height > static_cast<std::size_t>(bitmap::kMaxExtent)) {
+            height = static_cast<std::size_t>(bitmap::kMaxExtent) + 1; // refused below
+        } else if (const auto refused =
+                       imaging::extentProblem(layout, width, static_cast<int>(height))) {
+            return Refusal{"the picture " + *refused};
+        }
+        const std::size_t need =
+            imaging::elementPlan(layout, width, static_cast<int>(height)).total;
+        if (height <= static_cast<std::size_t>(bitmap::kMaxExtent) && count != need) {
+            std::string reason = what + " hold " + counted(count, bits) + ", but " +
+                                 std::to_string(width) + " x " + std::to_string(height) +
+                                 " pixels in " + layoutName + " take " + counted(need, bits);
+            if (layout.layout == Layout::Planes && bits == 8) {
+                LayoutOptions other = layout;
+                other.rows =
+                    layout.rows == RowLayout::Packed ? RowLayout::Padded : RowLayout::Packed;
+                if (imaging::elementPlan(other, width, static_cast<int>(height)).total == count) {
+                    reason += other.rows == RowLayout::Padded
+                                  ? ", as many as padded rows take: give --pad-rows"
+                                  : ", as many as packed rows take: leave out --pad-rows";
+                }
+            }
+            return Refusal{reason};
+        }
+    } else {
+        auto rows = heightOf(layout, count, width, what);
+        if (auto* refused = std::get_if<Refusal>(&rows)) {
+            return *refused;
+        }
+        height = std::get<std::size_t>(rows);
+    }
+    if (height == 0) {
+        return Refusal{what + " hold " + counted(count, bits) + ", fewer than one row of " +
+                       std::to_string(width) + " pixels takes"};
+    }
+    if (height > static_cast<std::size_t>(bitmap::kMaxExtent)) {
+        return Refusal{what + " hold " + std::to_string(height) + " rows of " +
+                       std::to_string(width) + " pixels; a picture has at most " +
+                       std::to_string(bitmap::kMaxExtent)};
+    }
+
+    imaging::Planes planes =
+        imaging::makePlanes(width, static_cast<int>(height), imaging::planesRowLayout(layout));
+    const imaging::ElementPlan plan = imaging::elementPlan(layout, width, static_cast<int>(height));
+    const std::size_t bytes = static_cast<std::size_t>(bits) / 8;
+    std::vector<std::uint32_t> elements;
+    for (std::size_t a = 0; a < arrays.size(); ++a) {
+        const std::vector<std::uint8_t>& data = arrays[a].data;
+        for (std::size_t line = 0; line < plan.lines; ++line) {
+            const std::size_t first = line * plan.perLine;
+            const std::size_t last = std::min(plan.total, first + plan.perLine);
+            elements.clear();
+            for (std::size_t e = first; e < last; ++e) {
+                std::uint32_t value = 0;
+                for (std::size_t b = 0; b < bytes; ++b) {
+                    value = value << 8 | data[e * bytes + b];
+                }
+                elements.push_back(value);
+            }
+            imaging::setLineElements(planes, layout, static_cast<int>(a), line, elements);
+        }
+        std::vector<std::uint8_t>().swap(arrays[a].data);
+    }
+    return planes;
+}
+
+// The C text of a regular file or of standard input, read in a bounded buffer, or the reason
+// it cannot be read (with an empty file name).
+base::Result<TextArrays> readText(const std::string& path) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return base::Error{{}, std::strerror(errno)};
+    }
+    struct Closer {
+        int fd;
+        bool owned;
+        ~Closer() {
+            if (owned) {
+                ::close(fd);
+            }
+        }
+    } closer{fd, !standardInput};
+    if (!standardInput) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            return base::Error{{}, std::strerror(errno)};
+        }
+        // A device could run for ever; C text is a file. Standard input may be a pipe.
+        if (S_ISDIR(st.st_mode)) {
+            return base::Error{{}, "is a folder"};
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return base::Error{{}, "is not a regular file"};
+        }
+    }
+    return imaging::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
+        for (;;) {
+            const ssize_t got = ::read(fd, room.data(), room.size());
+            if (got >= 0 || errno != EINTR) {
+                return got;
+            }
+        }
+    });
+}
+
+} // namespace
+
+base::Result<imaging::Planes> reverseArrays(TextArrays text, const std::string& name,
+                                            const ReverseOptions& options,
+                                            ReverseFailure* failure) {
+    try {
+        auto reversed = reverse(std::move(text), options);
+        if (auto* refused = std::get_if<Refusal>(&reversed)) {
+            if (failure != nullptr) {
+                *failure = refused->kind;
+            }
+            return base::Error{name, refused->reason};
+        }
+        return std::get<imaging::Planes>(std::move(reversed));
+    } catch (const std::bad_alloc&) {
+        if (failure != nullptr) {
+            *failure = ReverseFailure::Input;
+        }
+        return base::Error{name, "not enough memory to read it"};
+    }
+}
+
+base::Result<imaging::Planes> reverseFile(const ReverseOptions& options, ReverseFailure* failure) {
+    const std::string name = options.input == "-" ? "standard input" : options.input;
+    if (failure != nullptr) {
+        *failure = ReverseFailure::Input;
+    }
+    try {
+        auto text = readText(options.input);
+        if (auto* error = std::get_if<base::Error>(&text)) {
+            error->file = name;
+            return *error;
+        }
+        return reverseArrays(std::get<TextArrays>(std::move(text)), name, options, failure);
+    } catch (const std::bad_alloc&) {
+        return base::Error{name, "not enough memory to read it"};
+    }
+}
+
+} // namespace conversion

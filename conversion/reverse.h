@@ -1,0 +1,44 @@
+#pragma once
+// The way back: from the C text of a layout to the planes of the picture it stands for.
+
+#include "base/error.h"
+#include "imaging/c_array_reader.h"
+#include "imaging/layout.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace conversion {
+
+// What the way back is asked for.
+struct ReverseOptions {
+    std::string input;         // the C text's file, "-" for standard input
+    int width = 0;             // pixels a row; 0: a complete header's NAME_width
+    std::optional<int> height; // settles packed rows narrower than a byte
+    imaging::LayoutOptions layout;
+    imaging::LayoutGiven given; // which of `layout` the command line gave
+};
+
+// Why the way back failed: the text cannot be read or does not fit, or the options contradict
+// what a complete header says (a usage error).
+enum class ReverseFailure { Input, Usage };
+
+// What the way back reads from C text: its arrays, its integer #defines and its first comment.
+using TextArrays = imaging::CText;
+
+// Lays the arrays out as the picture. A complete header (its first comment says the layout,
+// NAME_width and NAME_height the extent) gives what the options leave out; an option that
+// contradicts it is a usage error. Element counts that fit no whole picture of the layout are
+// reported with the numbers (and with the row padding that would fit, if one does).
+base::Result<imaging::Planes> reverseArrays(TextArrays text, const std::string& name,
+                                            const ReverseOptions& options,
+                                            ReverseFailure* failure = nullptr);
+
+// The same for the text in options.input.
+base::Result<imaging::Planes> reverseFile(const ReverseOptions& options,
+                                          ReverseFailure* failure = nullptr);
+
+} // namespace conversion

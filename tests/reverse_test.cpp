@@ -1,0 +1,116 @@
+// The way back's decisions: what a header settles, what contradicts it, and element counts that
+// fit no picture of the layout.
+
+#include "conversion/reverse.h"
+
+#include <gtest/gtest.h>
+
+using namespace conversion;
+using imaging::Layout;
+using imaging::RowLayout;
+
+namespace {
+
+struct ReverseCase {
+    const char* what;
+    TextArrays text;
+    ReverseOptions options;
+    int height;          // of the picture, or 0 when refused
+    ReverseFailure kind; // when refused
+    const char* because; // a part of the reason
+};
+
+imaging::CArray bytes(const std::string& name, std::size_t count, int bits = 8) {
+    return {name, bits, 1, std::nullopt,
+            std::vector<std::uint8_t>(count * static_cast<std::size_t>(bits / 8))};
+}
+
+TextArrays planes(std::size_t count, std::string comment = {},
+                  std::vector<std::pair<std::string, std::uint64_t>> defines = {}) {
+    return {{bytes("p_d", count), bytes("p_l", count)}, std::move(defines), std::move(comment)};
+}
+
+ReverseOptions asked(int width, std::optional<int> height = std::nullopt,
+                     imaging::LayoutOptions layout = {}, imaging::LayoutGiven given = {}) {
+    return {"in.h", width, height, layout, given};
+}
+
+const std::string kPadded = " * Two planes of one bit per pixel, most significant bit first, rows "
+                            "padded to whole bytes.";
+const imaging::LayoutOptions kPad{Layout::Planes, RowLayout::Padded};
+
+class Reverse : public testing::TestWithParam<ReverseCase> {};
+
+TEST_P(Reverse, SettlesOrRefuses) {
+    const ReverseCase& c = GetParam();
+    ReverseFailure kind = ReverseFailure::Input;
+    const auto result = reverseArrays(c.text, "in.h", c.options, &kind);
+    if (c.height > 0) {
+        ASSERT_TRUE(std::holds_alternative<imaging::Planes>(result))
+            << std::get<base::Error>(result).reason;
+        EXPECT_EQ(std::get<imaging::Planes>(result).height, c.height);
+        return;
+    }
+    ASSERT_TRUE(std::holds_alternative<base::Error>(result));
+    const base::Error& error = std::get<base::Error>(result);
+    EXPECT_EQ(error.file, "in.h");
+    EXPECT_NE(error.reason.find(c.because), std::string::npos) << error.reason;
+    EXPECT_EQ(kind, c.kind);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Reverse,
+    testing::Values(
+        // 12 bytes of 20-pixel rows: 4 padded rows of 3 bytes, but no whole packed rows.
+        ReverseCase{"onlyPaddedFits", planes(12), asked(20), 0, ReverseFailure::Input,
+                    "4 rows of 20 pixels padded to 3 bytes each"},
+        ReverseCase{"paddedAsAsked", planes(12), asked(20, {}, kPad, {false, true}), 4, {}, ""},
+        // 10 bytes: 4 packed rows of 20, not whole padded rows.
+        ReverseCase{"onlyPackedFits", planes(10), asked(20, {}, kPad, {false, true}), 0,
+                    ReverseFailure::Input, "they fit 4 packed rows"},
+        // One byte of 2-pixel packed rows is 4 rows, or 3 when HEIGHT says so.
+        ReverseCase{"narrowRowsFill", planes(1), asked(2), 4, {}, ""},
+        ReverseCase{"heightSettles", planes(1), asked(2, 3), 3, {}, ""},
+        ReverseCase{"heightTooTall", planes(1), asked(2, 5), 0, ReverseFailure::Input,
+                    "take 2 bytes"},
+        // A header's comment says padded: its layout holds without --pad-rows.
+        ReverseCase{"headerSaysPadded",
+                    planes(2, kPadded, {{"p_width", 5}, {"p_height", 2}}),
+                    asked(5),
+                    2,
+                    {},
+                    ""},
+        ReverseCase{"headerWidthFromIt",
+                    planes(2, kPadded, {{"p_width", 5}, {"p_height", 2}}),
+                    asked(0),
+                    2,
+                    {},
+                    ""},
+        ReverseCase{"headerContradicted", planes(2, kPadded, {{"p_width", 5}, {"p_height", 2}}),
+                    asked(5, {}, {Layout::Packed2}, {true}), 0, ReverseFailure::Usage,
+                    "--layout packed2 contradicts it"},
+        ReverseCase{"headerWidthContradicted",
+                    planes(2, kPadded, {{"p_width", 5}, {"p_height", 2}}), asked(6), 0,
+                    ReverseFailure::Usage, "p_width is 5, not the -r WIDTH 6"},
+        ReverseCase{"headerHeightContradicted",
+                    planes(2, kPadded, {{"p_width", 5}, {"p_height", 2}}), asked(5, 1), 0,
+                    ReverseFailure::Usage, "p_height is 2, not the -r HEIGHT 1"},
+        ReverseCase{"gbBands",
+                    TextArrays{{bytes("t", 64)}, {}, {}},
+                    asked(16, {}, {Layout::Gb}),
+                    16,
+                    {},
+                    ""},
+        ReverseCase{"gbPartialBand", TextArrays{{bytes("t", 48)}, {}, {}},
+                    asked(16, {}, {Layout::Gb}), 0, ReverseFailure::Input,
+                    "not a whole number of bands of 2 tiles"},
+        ReverseCase{"oneArrayLayoutOfTwo", planes(4), asked(8, {}, {Layout::Nibble4}), 0,
+                    ReverseFailure::Input, "holds 2 arrays; --layout nibble4 has one"},
+        ReverseCase{"wordOfBytes", planes(4), asked(8, {}, {Layout::Planes, RowLayout::Padded, 16}),
+                    0, ReverseFailure::Input, "8-bit elements"},
+        ReverseCase{"packed2PartRow", TextArrays{{bytes("a", 5)}, {}, {}},
+                    asked(5, {}, {Layout::Packed2}), 0, ReverseFailure::Input,
+                    "not a whole number of rows of 5 pixels (2 bytes a row)"}),
+    [](const testing::TestParamInfo<ReverseCase>& info) { return std::string(info.param.what); });
+
+} // namespace
