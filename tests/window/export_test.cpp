@@ -184,6 +184,27 @@ TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
 INSTANTIATE_TEST_SUITE_P(Choices, ExportTest, testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// A text of the whole tiles only would lose the picture's edge: neither saved nor copied.
+TEST(ExportDialogTest, TilesThatDoNotCoverThePictureAreRefused) {
+    const imaging::Planes planes = imaging::makePlanes(16, 12);
+    int actions = 0;
+    auto count = [&](const imaging::Planes&, const imaging::TextStyle&) { ++actions; };
+    window::ExportDialog dialog(planes, "in.bmp", count, count);
+    auto* save = child<QPushButton>(dialog, "save");
+    auto* copy = child<QPushButton>(dialog, "copy");
+    layout(dialog, imaging::Layout::Gb);
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_FALSE(copy->isEnabled());
+    save->click();
+    copy->click();
+    EXPECT_EQ(actions, 0);
+    // The same picture in the other layouts is whole.
+    layout(dialog, imaging::Layout::Nibble4);
+    EXPECT_TRUE(save->isEnabled());
+    copy->click();
+    EXPECT_EQ(actions, 1);
+}
+
 TEST(ExportDialogTest, RowLayoutChangesKeepEveryPixel) {
     // 11 pixels a row: packed, row 1 starts at bit 11; padded, at bit 16.
     imaging::Planes packed = imaging::makePlanes(11, 3);
