@@ -22,6 +22,8 @@ constexpr Pixel kBlack = 0xFF000000u;
 // Reads go to the source a mebibyte at a time: large enough that a file's pixel data streams at
 // the speed of memory, small enough to be nothing beside the picture.
 constexpr std::size_t kChunk = std::size_t{1} << 20;
+// How far before the chunk being decoded a file read backwards is asked for ahead of time.
+constexpr std::uint64_t kReadBehind = std::uint64_t{16} << 20;
 // Room after the buffered bytes for the 4-byte loads that fetch a 3-byte pixel.
 constexpr std::size_t kSlack = 16;
 
@@ -185,7 +187,8 @@ struct Decoder::State {
     std::size_t stride = 0;       // bytes of a stored row, padding included
     std::size_t lastRowBytes = 0; // the last row need not carry its padding
     int rowsDone = 0;
-    bool backwards = false; // rows stored from the bottom, read from the top
+    bool backwards = false;               // rows stored from the bottom, read from the top
+    std::uint64_t askedFrom = UINT64_MAX; // what is asked for ahead when read backwards
 
     // Run-length state: where the stream continues, white rows a delta still owes, and whether
     // the stream has ended.
@@ -526,6 +529,14 @@ std::optional<std::string> Decoder::State::findRowBackwards() {
         }
         if (auto e = readError()) {
             return e;
+        }
+        // The kernel reads ahead only forwards: the chunks before this one are asked for now,
+        // so that they are on their way while this one is decoded.
+        const std::uint64_t from = start - std::min(start - dataOffset, kReadBehind);
+        const std::uint64_t to = std::min(start, askedFrom);
+        if (from < to) {
+            source.willRead(from, to - from);
+            askedFrom = from;
         }
     }
     pos = std::min(static_cast<std::size_t>(at - base), end);

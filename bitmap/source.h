@@ -23,6 +23,8 @@ class ByteSource {
     // Moves to this offset from the start of the data, where the source can; false where it
     // cannot (a pipe), and then the position is unchanged.
     virtual bool seek(std::uint64_t) { return false; }
+    // A hint that these bytes will be read soon, so that a file can fetch them ahead.
+    virtual void willRead(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
 };
 
 // Bytes in memory (tests and fuzzing).
