@@ -22,6 +22,8 @@ constexpr Pixel kBlack = 0xFF000000u;
 // Reads go to the source a mebibyte at a time: large enough that a file's pixel data streams at
 // the speed of memory, small enough to be nothing beside the picture.
 constexpr std::size_t kChunk = std::size_t{1} << 20;
+// How far before the chunk being decoded a file read backwards is asked for ahead of time.
+constexpr std::uint64_t kReadBehind = std::uint64_t{16} << 20;
 // Room after the buffered bytes for the 4-byte loads that fetch a 3-byte pixel.
 constexpr std::size_t kSlack = 16;
 
@@ -185,7 +187,8 @@ struct Decoder::State {
     std::size_t stride = 0;       // bytes of a stored row, padding included
     std::size_t lastRowBytes = 0; // the last row need not carry its padding
     int rowsDone = 0;
-    bool fromTop = false; // a bottom-up file read from its top row down, seeking back
+    bool backwards = false;               // rows stored from the bottom, read from the top
+    std::uint64_t askedFrom = UINT64_MAX; // what is asked for ahead when read backwards
 
     // Run-length state: where the stream continues, white rows a delta still owes, and whether
     // the stream has ended.
@@ -231,31 +234,6 @@ struct Decoder::State {
         return available() >= need;
     }
 
-    // Makes the `need` bytes at file offset `offset` available, seeking back where they are not
-    // buffered. The buffer is filled up to their end, so the rows before them come with it.
-    bool seekBack(std::uint64_t offset, std::size_t need) {
-        if (offset >= base && offset + need <= base + end) {
-            pos = static_cast<std::size_t>(offset - base);
-            return true;
-        }
-        if (capacity < need) {
-            capacity = std::max(need, kChunk);
-            buffer = std::make_unique<std::uint8_t[]>(capacity + kSlack);
-        }
-        const std::uint64_t start = std::max<std::uint64_t>(
-            offset + need > capacity ? offset + need - capacity : 0, dataOffset);
-        if (!source.seek(start)) {
-            return false;
-        }
-        base = start;
-        pos = end = 0;
-        atEnd = false;
-        const auto before = static_cast<std::size_t>(offset - start);
-        const bool filled = fill(before + need);
-        pos = std::min(before, end);
-        return filled;
-    }
-
     // Skips `n` bytes by reading them; false when the data ends first.
     bool skip(std::uint64_t n) {
         while (n > 0) {
@@ -289,6 +267,7 @@ struct Decoder::State {
     std::optional<std::string> setUpMasks(std::uint32_t red, std::uint32_t green,
                                           std::uint32_t blue, bool fromFields);
     std::optional<std::string> readUncompressedRow(Pixel* row);
+    std::optional<std::string> findRowBackwards();
     void readRleRow(Pixel* row);
 };
 
@@ -517,15 +496,62 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
     return std::nullopt;
 }
 
-std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
-    const int index = fromTop ? height - 1 - rowsDone : rowsDone; // in file order
-    const std::size_t need = index == height - 1 ? lastRowBytes : stride;
-    if (!(fromTop ? seekBack(dataOffset + std::uint64_t{stride} * index, need) : fill(need))) {
+// Makes the next row from the top the next buffered bytes of a file that stores its rows from
+// the bottom. Each read takes the chunk of rows that ends with the one wanted, so the file is
+// read backwards in large pieces.
+std::optional<std::string> Decoder::State::findRowBackwards() {
+    const int fileRow = height - 1 - rowsDone;
+    const std::uint64_t at = dataOffset + std::uint64_t{stride} * static_cast<unsigned>(fileRow);
+    const std::size_t length = fileRow == height - 1 ? lastRowBytes : stride;
+    if (at < base || at + length > base + end) {
+        const int rows = static_cast<int>(std::max<std::size_t>(1, kChunk / stride));
+        const int first = std::max(0, fileRow - rows + 1);
+        const std::uint64_t start =
+            dataOffset + std::uint64_t{stride} * static_cast<unsigned>(first);
+        const std::size_t want = static_cast<std::size_t>(at - start) + length;
+        if (want > capacity) {
+            buffer = std::make_unique<std::uint8_t[]>(want + kSlack); // zeroed
+            capacity = want;
+        }
+        base = start;
+        end = 0;
+        atEnd = false;
+        if (!source.seek(start)) {
+            return "the file cannot be read (it cannot be positioned at byte " +
+                   std::to_string(start) + ")";
+        }
+        while (end < want) {
+            const std::size_t got = source.read({buffer.get() + end, want - end});
+            end += got;
+            if (got == 0 || source.error()) {
+                break;
+            }
+        }
         if (auto e = readError()) {
             return e;
         }
-        return "the file is truncated: pixel data ends at row " + std::to_string(index) + " of " +
-               std::to_string(height);
+        // The kernel reads ahead only forwards: the chunks before this one are asked for now,
+        // so that they are on their way while this one is decoded.
+        const std::uint64_t from = start - std::min(start - dataOffset, kReadBehind);
+        const std::uint64_t to = std::min(start, askedFrom);
+        if (from < to) {
+            source.willRead(from, to - from);
+            askedFrom = from;
+        }
+    }
+    pos = std::min(static_cast<std::size_t>(at - base), end);
+    return std::nullopt;
+}
+
+std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
+    // The last row in the file need not carry its padding.
+    const bool last = (backwards ? height - 1 - rowsDone : rowsDone) == height - 1;
+    if (!fill(last ? lastRowBytes : stride)) {
+        if (auto e = readError()) {
+            return e;
+        }
+        return "the file is truncated: pixel data ends at row " + std::to_string(rowsDone) +
+               " of " + std::to_string(height);
     }
     const std::uint8_t* in = buffer.get() + pos;
     pos += std::min(stride, available());
@@ -693,23 +719,26 @@ bool Decoder::topDown() const {
     return m_state->topDown;
 }
 
-bool Decoder::readFromTop() {
-    State& s = *m_state;
-    if (s.topDown || s.fromTop) {
-        return true;
-    }
-    const bool rle = s.layout == Layout::Rle8 || s.layout == Layout::Rle4;
-    // Seeking to where the source already is tells whether it can seek at all.
-    if (!s.headerRead || s.refusal || s.rowsDone > 0 || rle || !s.source.seek(s.base + s.end)) {
-        return false;
-    }
-    s.fromTop = true;
-    return true;
-}
-
 int Decoder::nextRowY() const {
     const State& s = *m_state;
-    return s.topDown || s.fromTop ? s.rowsDone : s.height - 1 - s.rowsDone;
+    return s.topDown || s.backwards ? s.rowsDone : s.height - 1 - s.rowsDone;
+}
+
+bool Decoder::readFromTop() {
+    State& s = *m_state;
+    if (!s.headerRead || s.refusal) {
+        return false;
+    }
+    if (s.topDown || s.backwards) {
+        return true;
+    }
+    // A move to where the source is already: it tells whether the source can seek at all.
+    if (s.rowsDone > 0 || s.layout == Layout::Rle8 || s.layout == Layout::Rle4 ||
+        !s.source.seek(s.base + s.end)) {
+        return false;
+    }
+    s.backwards = true;
+    return true;
 }
 
 std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {
@@ -725,6 +754,12 @@ std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {
     }
     if (row.size() < static_cast<std::size_t>(s.width)) {
         return std::string("the row is too short for the bitmap's width");
+    }
+    if (s.backwards) {
+        if (auto failed = s.findRowBackwards()) {
+            s.refusal = failed;
+            return failed;
+        }
     }
     const bool rle = s.layout == Layout::Rle8 || s.layout == Layout::Rle4;
     if (s.rowsDone == 0 && s.position() < s.dataOffset && !s.skip(s.dataOffset - s.position())) {

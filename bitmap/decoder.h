@@ -51,13 +51,13 @@ class Decoder {
     // unless topDown(). Returns the reason when the file fails or ends before the row is
     // complete (uncompressed data); run-length data that ends early leaves the rest white.
     std::optional<std::string> readRow(std::span<Pixel> row);
-    // For a bottom-up bitmap without run-length data from a source that can seek, makes
-    // readRow() go from the top row down, seeking back through the file, so that work that
-    // needs the rows from the top need not hold the picture. Call after readHeader(), before
-    // the first readRow(). Returns whether rows now come from the top.
-    bool readFromTop();
     // The picture row (0 at the top) that the next readRow() fills.
     int nextRowY() const;
+    // Makes the rows come from the top (nextRowY() 0, 1, ...) for an uncompressed bitmap stored
+    // from the bottom on a source that can seek: its rows are then read backwards, a chunk at a
+    // time. Call after readHeader() and before the first row. True when the rows now come from
+    // the top, as they always do for a bitmap stored top-down.
+    bool readFromTop();
 
   private:
     struct State;

@@ -20,8 +20,11 @@ class ByteSource {
     virtual std::optional<std::uint64_t> remaining() const = 0;
     // Why the last read stopped early, if that was an error rather than the end of the data.
     virtual std::optional<std::string> error() const { return std::nullopt; }
-    // Moves to `offset` bytes from where the source started; false where it cannot (a pipe).
-    virtual bool seek(std::uint64_t /*offset*/) { return false; }
+    // Moves to this offset from the start of the data, where the source can; false where it
+    // cannot (a pipe), and then the position is unchanged.
+    virtual bool seek(std::uint64_t) { return false; }
+    // A hint that these bytes will be read soon, so that a file can fetch them ahead.
+    virtual void willRead(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
 };
 
 // Bytes in memory (tests and fuzzing).
