@@ -1,3 +1,5 @@
 # Included by bench/CMakeLists.txt when the window is built.
 add_executable(window_bench window_bench.cpp)
 target_link_libraries(window_bench PRIVATE greyplanes_window)
+add_executable(open_bench open_bench.cpp)
+target_link_libraries(open_bench PRIVATE greyplanes_window)

@@ -22,6 +22,8 @@ constexpr Pixel kBlack = 0xFF000000u;
 // Reads go to the source a mebibyte at a time: large enough that a file's pixel data streams at
 // the speed of memory, small enough to be nothing beside the picture.
 constexpr std::size_t kChunk = std::size_t{1} << 20;
+// How far before the chunk being decoded a file read backwards is asked for ahead of time.
+constexpr std::uint64_t kReadBehind = std::uint64_t{16} << 20;
 // Room after the buffered bytes for the 4-byte loads that fetch a 3-byte pixel.
 constexpr std::size_t kSlack = 16;
 
@@ -185,6 +187,8 @@ struct Decoder::State {
     std::size_t stride = 0;       // bytes of a stored row, padding included
     std::size_t lastRowBytes = 0; // the last row need not carry its padding
     int rowsDone = 0;
+    bool backwards = false;               // rows stored from the bottom, read from the top
+    std::uint64_t askedFrom = UINT64_MAX; // what is asked for ahead when read backwards
 
     // Run-length state: where the stream continues, white rows a delta still owes, and whether
     // the stream has ended.
@@ -265,6 +269,7 @@ struct Decoder::State {
     std::vector<std::uint8_t> indices; // a row of indices unpacked from fewer than 8 bits
     std::optional<std::string> readUncompressedRow(Pixel* row, const std::uint8_t** stored);
     std::optional<std::string> readNextRow(std::span<Pixel> row, const std::uint8_t** stored);
+    std::optional<std::string> findRowBackwards();
     void readRleRow(Pixel* row);
 };
 
@@ -493,9 +498,57 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
     return std::nullopt;
 }
 
+// Makes the next row from the top the next buffered bytes of a file that stores its rows from
+// the bottom. Each read takes the chunk of rows that ends with the one wanted, so the file is
+// read backwards in large pieces.
+std::optional<std::string> Decoder::State::findRowBackwards() {
+    const int fileRow = height - 1 - rowsDone;
+    const std::uint64_t at = dataOffset + std::uint64_t{stride} * static_cast<unsigned>(fileRow);
+    const std::size_t length = fileRow == height - 1 ? lastRowBytes : stride;
+    if (at < base || at + length > base + end) {
+        const int rows = static_cast<int>(std::max<std::size_t>(1, kChunk / stride));
+        const int first = std::max(0, fileRow - rows + 1);
+        const std::uint64_t start =
+            dataOffset + std::uint64_t{stride} * static_cast<unsigned>(first);
+        const std::size_t want = static_cast<std::size_t>(at - start) + length;
+        if (want > capacity) {
+            buffer = std::make_unique<std::uint8_t[]>(want + kSlack); // zeroed
+            capacity = want;
+        }
+        base = start;
+        end = 0;
+        atEnd = false;
+        if (!source.seek(start)) {
+            return "the file cannot be read (it cannot be positioned at byte " +
+                   std::to_string(start) + ")";
+        }
+        while (end < want) {
+            const std::size_t got = source.read({buffer.get() + end, want - end});
+            end += got;
+            if (got == 0 || source.error()) {
+                break;
+            }
+        }
+        if (auto e = readError()) {
+            return e;
+        }
+        // The kernel reads ahead only forwards: the chunks before this one are asked for now,
+        // so that they are on their way while this one is decoded.
+        const std::uint64_t from = start - std::min(start - dataOffset, kReadBehind);
+        const std::uint64_t to = std::min(start, askedFrom);
+        if (from < to) {
+            source.willRead(from, to - from);
+            askedFrom = from;
+        }
+    }
+    pos = std::min(static_cast<std::size_t>(at - base), end);
+    return std::nullopt;
+}
+
 std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row,
                                                                const std::uint8_t** stored) {
-    const bool last = rowsDone == height - 1;
+    // The last row in the file need not carry its padding.
+    const bool last = (backwards ? height - 1 - rowsDone : rowsDone) == height - 1;
     if (!fill(last ? lastRowBytes : stride)) {
         if (auto e = readError()) {
             return e;
@@ -691,7 +744,24 @@ bool Decoder::topDown() const {
 
 int Decoder::nextRowY() const {
     const State& s = *m_state;
-    return s.topDown ? s.rowsDone : s.height - 1 - s.rowsDone;
+    return s.topDown || s.backwards ? s.rowsDone : s.height - 1 - s.rowsDone;
+}
+
+bool Decoder::readFromTop() {
+    State& s = *m_state;
+    if (!s.headerRead || s.refusal) {
+        return false;
+    }
+    if (s.topDown || s.backwards) {
+        return true;
+    }
+    // A move to where the source is already: it tells whether the source can seek at all.
+    if (s.rowsDone > 0 || s.layout == Layout::Rle8 || s.layout == Layout::Rle4 ||
+        !s.source.seek(s.base + s.end)) {
+        return false;
+    }
+    s.backwards = true;
+    return true;
 }
 
 Decoder::RowForm Decoder::rowForm() const {
@@ -735,6 +805,12 @@ std::optional<std::string> Decoder::State::readNextRow(std::span<Pixel> row,
     }
     if (row.size() < static_cast<std::size_t>(s.width)) {
         return std::string("the row is too short for the bitmap's width");
+    }
+    if (s.backwards) {
+        if (auto failed = s.findRowBackwards()) {
+            s.refusal = failed;
+            return failed;
+        }
     }
     const bool rle = s.layout == Layout::Rle8 || s.layout == Layout::Rle4;
     if (s.rowsDone == 0 && s.position() < s.dataOffset && !s.skip(s.dataOffset - s.position())) {

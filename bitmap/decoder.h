@@ -53,6 +53,11 @@ class Decoder {
     std::optional<std::string> readRow(std::span<Pixel> row);
     // The picture row (0 at the top) that the next readRow() fills.
     int nextRowY() const;
+    // Makes the rows come from the top (nextRowY() 0, 1, ...) for an uncompressed bitmap stored
+    // from the bottom on a source that can seek: its rows are then read backwards, a chunk at a
+    // time. Call after readHeader() and before the first row. True when the rows now come from
+    // the top, as they always do for a bitmap stored top-down.
+    bool readFromTop();
 
     // The form in which readStoredRow() hands out rows.
     enum class RowForm {

@@ -14,4 +14,12 @@ std::size_t MemorySource::read(std::span<std::uint8_t> data) {
     return n;
 }
 
+bool MemorySource::seek(std::uint64_t offset) {
+    if (offset > m_bytes.size()) {
+        return false;
+    }
+    m_pos = static_cast<std::size_t>(offset);
+    return true;
+}
+
 } // namespace bitmap

@@ -20,6 +20,11 @@ class ByteSource {
     virtual std::optional<std::uint64_t> remaining() const = 0;
     // Why the last read stopped early, if that was an error rather than the end of the data.
     virtual std::optional<std::string> error() const { return std::nullopt; }
+    // Moves to this offset from the start of the data, where the source can; false where it
+    // cannot (a pipe), and then the position is unchanged.
+    virtual bool seek(std::uint64_t) { return false; }
+    // A hint that these bytes will be read soon, so that a file can fetch them ahead.
+    virtual void willRead(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
 };
 
 // Bytes in memory (tests and fuzzing).
@@ -28,6 +33,7 @@ class MemorySource final : public ByteSource {
     explicit MemorySource(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
     std::size_t read(std::span<std::uint8_t> data) override;
     std::optional<std::uint64_t> remaining() const override { return m_bytes.size() - m_pos; }
+    bool seek(std::uint64_t offset) override;
 
   private:
     std::span<const std::uint8_t> m_bytes;

@@ -3,6 +3,7 @@
 #include "cli/messages.h"
 #include "conversion/output.h"
 #include "conversion/stream.h"
+#include "imaging/layout.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -122,6 +123,13 @@ int convert(const Options& options, std::FILE* errors) {
         return 1;
     }
     const imaging::Planes& planes = std::get<imaging::Planes>(converted);
+    // A picture the layout cannot hold writes neither output: a picture without its text is
+    // half a result that a build script would take for a whole one.
+    if (const auto refused =
+            imaging::extentProblem(options.style.layout, planes.width, planes.height)) {
+        report(base::Error{options.style.source, *refused});
+        return 1;
+    }
 
     int exitStatus = 0;
     const auto write = [&](const std::string& name, auto&& writer) {

@@ -1,14 +1,15 @@
 #include "conversion/reverse.h"
 
 #include "bitmap/decoder.h"
-#include "imaging/c_array_reader.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace conversion {
 namespace {
@@ -159,7 +160,7 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
 
 std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
     // The arrays' common name, and the arrays in the order of the layout.
-    std::vector<TextArray>& arrays = text.arrays;
+    std::vector<imaging::CArray>& arrays = text.arrays;
     std::string name = arrays.size() == 1 ? arrays[0].name : std::string();
     if (arrays.size() == 2) {
         if (endsWith(arrays[0].name, "_l") && endsWith(arrays[1].name, "_d")) {
@@ -192,7 +193,7 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                        (info.arrays == 2 ? " has two (the dark and the light plane)" : " has one")};
     }
     const int bits = imaging::elementBits(layout);
-    for (const TextArray& array : arrays) {
+    for (const imaging::CArray& array : arrays) {
         if (array.elementBits != bits) {
             return Refusal{"line " + std::to_string(array.line) + ": " + array.name + " holds " +
                            std::to_string(array.elementBits) + "-bit elements; " + layoutName +
@@ -300,64 +301,44 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     return planes;
 }
 
-// The whole text of a regular file or of standard input, or the reason it cannot be read.
-std::variant<std::string, std::string> readText(const std::string& name) {
-    const bool standardInput = name == "-";
-    const std::unique_ptr<std::FILE, decltype(&std::fclose)> opened(
-        standardInput ? nullptr : std::fopen(name.c_str(), "rb"), &std::fclose);
-    std::FILE* file = standardInput ? stdin : opened.get();
-    if (file == nullptr) {
-        return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
+// The C text of a regular file or of standard input, read in a bounded buffer, or the reason
+// it cannot be read (with an empty file name).
+base::Result<TextArrays> readText(const std::string& path) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return base::Error{{}, std::strerror(errno)};
     }
+    struct Closer {
+        int fd;
+        bool owned;
+        ~Closer() {
+            if (owned) {
+                ::close(fd);
+            }
+        }
+    } closer{fd, !standardInput};
     if (!standardInput) {
         struct stat st {};
-        if (::fstat(::fileno(file), &st) != 0) {
-            return std::variant<std::string, std::string>(std::in_place_index<1>,
-                                                          std::strerror(errno));
+        if (::fstat(fd, &st) != 0) {
+            return base::Error{{}, std::strerror(errno)};
         }
-        // A device could run for ever; C text is a file.
-        if (S_ISDIR(st.st_mode) || !S_ISREG(st.st_mode)) {
-            return std::variant<std::string, std::string>(
-                std::in_place_index<1>,
-                S_ISDIR(st.st_mode) ? "is a folder" : "is not a regular file");
+        // A device could run for ever; C text is a file. Standard input may be a pipe.
+        if (S_ISDIR(st.st_mode)) {
+            return base::Error{{}, "is a folder"};
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return base::Error{{}, "is not a regular file"};
         }
     }
-    std::string text;
-    char buffer[1 << 16];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-        text.append(buffer, n);
-    }
-    if (std::ferror(file)) {
-        return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
-    }
-    return std::variant<std::string, std::string>(std::in_place_index<0>, std::move(text));
-}
-
-// The arrays as the C array reader finds them.
-std::variant<TextArrays, std::string> arraysOf(std::string_view source) {
-    imaging::CArraysRead read = imaging::readCArrays(source);
-    if (!read.error.empty()) {
-        return read.error;
-    }
-    TextArrays text;
-    imaging::CArrays& found = read.arrays;
-    text.arrays.push_back({found.darkName, 8, 0, std::move(found.dark)});
-    text.arrays.push_back({found.lightName, 8, 0, std::move(found.light)});
-    const std::string prefix = found.darkName.substr(0, found.darkName.size() - 2);
-    if (found.width > 0) {
-        text.defines.emplace_back(prefix + "_width", found.width);
-    }
-    if (found.height > 0) {
-        text.defines.emplace_back(prefix + "_height", found.height);
-    }
-    // A complete header says its layout in the comment it starts with.
-    const std::size_t start = source.find_first_not_of(" \t\r\n");
-    if (start != std::string_view::npos && source.substr(start, 2) == "/*") {
-        const std::size_t end = source.find("*/", start + 2);
-        text.firstComment = source.substr(
-            start + 2, end == std::string_view::npos ? std::string_view::npos : end - start - 2);
-    }
-    return text;
+    return imaging::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
+        for (;;) {
+            const ssize_t got = ::read(fd, room.data(), room.size());
+            if (got >= 0 || errno != EINTR) {
+                return got;
+            }
+        }
+    });
 }
 
 } // namespace
@@ -388,14 +369,10 @@ base::Result<imaging::Planes> reverseFile(const ReverseOptions& options, Reverse
         *failure = ReverseFailure::Input;
     }
     try {
-        auto source = readText(options.input);
-        if (source.index() == 1) {
-            return base::Error{name, std::get<1>(source)};
-        }
-        auto text = arraysOf(std::get<0>(source));
-        std::string().swap(std::get<0>(source));
-        if (auto* error = std::get_if<std::string>(&text)) {
-            return base::Error{name, *error};
+        auto text = readText(options.input);
+        if (auto* error = std::get_if<base::Error>(&text)) {
+            error->file = name;
+            return *error;
         }
         return reverseArrays(std::get<TextArrays>(std::move(text)), name, options, failure);
     } catch (const std::bad_alloc&) {

@@ -2,6 +2,7 @@
 // The way back: from the C text of a layout to the planes of the picture it stands for.
 
 #include "base/error.h"
+#include "imaging/c_array_reader.h"
 #include "imaging/layout.h"
 
 #include <cstdint>
@@ -25,21 +26,8 @@ struct ReverseOptions {
 // what a complete header says (a usage error).
 enum class ReverseFailure { Input, Usage };
 
-// One array as the C text holds it.
-struct TextArray {
-    std::string name;
-    int elementBits = 8;
-    std::uint64_t line = 0;         // where it is declared
-    std::vector<std::uint8_t> data; // elementBits / 8 bytes an element, most significant first
-    std::size_t size() const { return data.size() / static_cast<std::size_t>(elementBits / 8); }
-};
-
 // What the way back reads from C text: its arrays, its integer #defines and its first comment.
-struct TextArrays {
-    std::vector<TextArray> arrays;
-    std::vector<std::pair<std::string, std::uint64_t>> defines;
-    std::string firstComment;
-};
+using TextArrays = imaging::CText;
 
 // Lays the arrays out as the picture. A complete header (its first comment says the layout,
 // NAME_width and NAME_height the extent) gives what the options leave out; an option that

@@ -1,36 +1,61 @@
 #pragma once
-// Finds the two byte arrays of a plane text in C source: the way back from text to planes.
+// Reads the initialised integer arrays and the #define'd integers of C text: the way back from
+// text to planes. The text is read as C reads it, or refused with its line and the reason.
 
+#include "base/error.h"
+
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace imaging {
 
-// The two arrays, dark first, with the names they had in the text.
-struct CArrays {
-    std::string darkName;
-    std::string lightName;
-    std::vector<std::uint8_t> dark;
-    std::vector<std::uint8_t> light;
-    // The extent that a complete text gives as `#define NAME_width W` and `NAME_height H`
-    // (NAME being the arrays' names without _d and _l), or 0 where it gives none.
-    int width = 0;
-    int height = 0;
+// One array `TYPE NAME[SIZE] = { ... }` (or the classic open shape, without its closing brace).
+struct CArray {
+    std::string name;
+    int elementBits = 8;    // 8, 16 or 32, from the element type
+    std::uint64_t line = 0; // where it is declared, for messages
+    std::optional<std::uint64_t> declaredSize;
+    // The elements, elementBits / 8 bytes each, most significant first; a declared size is
+    // honoured (the missing elements are zero).
+    std::vector<std::uint8_t> data;
+
+    // The number of elements.
+    std::size_t size() const { return data.size() / static_cast<std::size_t>(elementBits / 8); }
+    // Element i (below size()).
+    std::uint32_t at(std::size_t i) const;
 };
 
-// Either the arrays or, when the text does not hold exactly two arrays of bytes of the same
-// length, the reason (with its line where there is one).
-struct CArraysRead {
-    CArrays arrays;
-    std::string error; // empty on success
+// What the reader takes from a text, in the order of the text.
+struct CText {
+    std::vector<CArray> arrays;
+    std::vector<std::pair<std::string, std::uint64_t>> defines; // #define NAME integer
+    std::string firstComment; // the text of the first comment, so a header can state its layout
 };
 
-// Reads C text holding two initialised arrays (`NAME[...] = { ... }`, closed or left open before
-// the next declaration or the end), with any names, line ends, comments and preprocessor lines,
-// and values written in decimal, hexadecimal, octal or binary from 0 to 255. The first array is
-// the dark one, unless the names end in _l and _d: then they say which is which.
-CArraysRead readCArrays(std::string_view text);
+// Fills the span with the next bytes of the text and returns how many, 0 at the end, or -1 on
+// an error with errno set.
+using ReadFunction = std::function<std::ptrdiff_t(std::span<char>)>;
+
+// What the arrays, their names and the defines may take together by default: a 32767 x 32767
+// picture in its largest layout takes half of it.
+inline constexpr std::uint64_t kCTextBudget = std::uint64_t{1} << 30;
+
+// Reads the text from `read` in a buffer of fixed size, so that only the arrays grow, up to
+// `budget` bytes. Errors carry an empty file and a reason of the form "line N: ..."; running
+// out of memory is "not enough memory".
+base::Result<CText> readCText(const ReadFunction& read, std::uint64_t budget = kCTextBudget);
+// The same over a text in memory.
+base::Result<CText> readCText(std::string_view text, std::uint64_t budget = kCTextBudget);
+
+// At most `limit` bytes of `bytes` as they may stand in a message: control bytes, NUL, the
+// backslash and bytes over 0x7E escaped, and "..." where it was cut.
+std::string excerpt(std::string_view bytes, std::size_t limit = 32);
 
 } // namespace imaging

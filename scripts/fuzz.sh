@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs them, each for SECONDS (default 60).
-#   scripts/fuzz.sh [SECONDS] [bitmap|picture|all]
+#   scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|all]
 #     bitmap   the bitmap decoder alone (bitmap_fuzzer)
 #     picture  the picture reader, bitmaps and Qt's other formats (read_picture_fuzzer)
-#     all      both, one after the other (the default)
-# Corpora: fuzz/corpus-bitmap and fuzz/corpus (generated seeds plus what the fuzzer learns; not
-# committed). Findings: fuzz/artifacts, and a copy in tests/data/fuzz, where bitmap_test replays
-# them; keep the ones that found a bug there as regressions.
+#     ctext    the C-text reader, raw text and the writer's text read back (ctext_fuzzer)
+#     all      all three, one after the other (the default)
+# Corpora: fuzz/corpus-bitmap, fuzz/corpus and fuzz/corpus-ctext (generated seeds plus what the
+# fuzzer learns; not committed). Findings: fuzz/artifacts, and a copy in tests/data/fuzz, where
+# bitmap_test, faults_test and imaging_test replay them (the C-text reader's as ctext-*); keep
+# the ones that found a bug there as regressions.
 set -euo pipefail
 
 seconds=${1:-60}
 target=${2:-all}
 case $target in
-bitmap | picture | all) ;;
+bitmap | picture | ctext | all) ;;
 *)
-    echo "usage: scripts/fuzz.sh [SECONDS] [bitmap|picture|all]" >&2
+    echo "usage: scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|all]" >&2
     exit 2
     ;;
 esac
@@ -26,7 +28,8 @@ regressions=$root/tests/data/fuzz
 case $target in
 bitmap) targets=(bitmap_fuzzer) ;;
 picture) targets=(read_picture_fuzzer) ;;
-all) targets=(bitmap_fuzzer read_picture_fuzzer) ;;
+ctext) targets=(ctext_fuzzer) ;;
+all) targets=(bitmap_fuzzer read_picture_fuzzer ctext_fuzzer) ;;
 esac
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -83,12 +86,25 @@ run_picture() {
         -artifact_prefix="$artifacts/picture-"
 }
 
+run_ctext() {
+    local corpus=$root/fuzz/corpus-ctext
+    mkdir -p "$corpus"
+    # The kept C texts seed it; the others in tests/data/fuzz are pictures.
+    cp "$regressions"/ctext-* "$corpus"/
+    # The reader holds a buffer of 1 MiB and the arrays, a few bytes a value.
+    "$build/fuzz/ctext_fuzzer" "$corpus" \
+        -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 -malloc_limit_mb=64 \
+        -max_len=65536 -use_value_profile=1 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/ctext-"
+}
+
 status=0
 for t in "${targets[@]}"; do
     echo "== fuzzing $t for $seconds s =="
     case $t in
     bitmap_fuzzer) run_bitmap || status=$? ; keep_findings bitmap- ;;
     read_picture_fuzzer) run_picture || status=$? ; keep_findings picture- ;;
+    ctext_fuzzer) run_ctext || status=$? ; keep_findings ctext- ;;
     esac
 done
 exit $status

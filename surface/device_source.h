@@ -3,13 +3,16 @@
 
 #include "bitmap/source.h"
 
+#include <QFileDevice>
 #include <QIODevice>
+#include <fcntl.h>
 
 namespace surface {
 
 class DeviceSource final : public bitmap::ByteSource {
   public:
-    explicit DeviceSource(QIODevice& device) : m_device(device) {}
+    // The data starts at the device's position now.
+    explicit DeviceSource(QIODevice& device) : m_device(device), m_start(device.pos()) {}
 
     std::size_t read(std::span<std::uint8_t> data) override {
         std::size_t got = 0;
@@ -33,9 +36,19 @@ class DeviceSource final : public bitmap::ByteSource {
         return static_cast<std::uint64_t>(std::max<qint64>(0, m_device.size() - m_device.pos()));
     }
     std::optional<std::string> error() const override { return m_error; }
+    void willRead(std::uint64_t offset, std::uint64_t length) override {
+        if (auto* file = qobject_cast<QFileDevice*>(&m_device); file && file->handle() >= 0) {
+            ::posix_fadvise(file->handle(), m_start + static_cast<qint64>(offset),
+                            static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+        }
+    }
+    bool seek(std::uint64_t offset) override {
+        return !m_device.isSequential() && m_device.seek(m_start + static_cast<qint64>(offset));
+    }
 
   private:
     QIODevice& m_device;
+    qint64 m_start;
     std::optional<std::string> m_error;
 };
 

@@ -1,8 +1,7 @@
 #include "surface/picture_surface.h"
 
 #include "surface/bmp_writer.h"
-#include "surface/input_file.h"
-#include "surface/picture_reader.h"
+#include "surface/picture_loader.h"
 
 #include <QFile>
 
@@ -14,16 +13,20 @@ PictureSurface::PictureSurface(int width, int height)
 }
 
 std::optional<base::Error> PictureSurface::load(const QString& fileName) {
-    auto opened = openPictureFile(QFile::encodeName(fileName).toStdString());
-    if (auto* error = std::get_if<base::Error>(&opened)) {
-        return *error;
+    QImage picture;
+    {
+        PictureLoader loader;
+        if (auto failed = loader.open(fileName)) {
+            return failed;
+        }
+        while (!loader.finished()) {
+            if (auto failed = loader.readRow()) {
+                return failed;
+            }
+        }
+        picture = loader.image();
     }
-    QFile& file = *std::get<std::unique_ptr<QFile>>(opened);
-    QString reason;
-    QImage picture = readPicture(file, &reason);
-    if (picture.isNull()) {
-        return failure(QFile::encodeName(fileName).toStdString(), reason);
-    }
+    // The loader has let go of the pixels, so the surface holds them alone.
     m_image = std::move(picture);
     return std::nullopt;
 }

@@ -74,24 +74,29 @@ struct Decoded {
     int width = 0;
     int height = 0;
     bool topDown = false;
+    bool fromTop = false;      // the rows came from the top
     std::vector<Pixel> pixels; // from the top-left
 };
 
-Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {}) {
+// Decodes in file order, or from the top where the decoder can.
+Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {},
+                   bool fromTop = false) {
     Decoded d;
     bitmap::Decoder decoder(source);
     d.refusal = decoder.readHeader(limits);
     if (d.refusal) {
+        EXPECT_FALSE(decoder.readFromTop());
         return d;
     }
     d.width = decoder.width();
     d.height = decoder.height();
     d.topDown = decoder.topDown();
+    d.fromTop = d.topDown || (fromTop && decoder.readFromTop());
     d.pixels.assign(static_cast<std::size_t>(d.width) * d.height, 0);
     std::vector<Pixel> row(static_cast<std::size_t>(d.width));
     for (int i = 0; i < d.height; ++i) {
         const int y = decoder.nextRowY();
-        EXPECT_EQ(y, d.topDown ? i : d.height - 1 - i);
+        EXPECT_EQ(y, d.fromTop ? i : d.height - 1 - i);
         if (auto failed = decoder.readRow(row)) {
             d.rowFailure = failed;
             d.failedAtRow = i;
@@ -103,9 +108,19 @@ Decoded decodeFrom(bitmap::ByteSource& source, const bitmap::Limits& limits = {}
     return d;
 }
 
+// Decodes in file order, and checks that reading the rows from the top gives the same.
 Decoded decode(const Bytes& bytes, const bitmap::Limits& limits = {}) {
     bitmap::MemorySource source(bytes);
-    return decodeFrom(source, limits);
+    Decoded inOrder = decodeFrom(source, limits);
+    bitmap::MemorySource again(bytes);
+    const Decoded fromTop = decodeFrom(again, limits, true);
+    EXPECT_EQ(fromTop.refusal, inOrder.refusal);
+    if (!inOrder.rowFailure && !fromTop.rowFailure) {
+        EXPECT_EQ(fromTop.pixels, inOrder.pixels);
+    } else {
+        EXPECT_EQ(fromTop.rowFailure.has_value(), inOrder.rowFailure.has_value());
+    }
+    return inOrder;
 }
 
 // A source that says it holds more than it does, as a file does that shrinks while it is read.
@@ -400,6 +415,29 @@ TEST(BitmapDecoder, WidestPictureAcrossChunks) {
     for (std::size_t i = 0; i < colours.size(); ++i) {
         ASSERT_EQ(d.pixels[i], opaque(colours[i])) << i;
     }
+}
+
+// Only uncompressed rows on a source that can seek come from the top; the others keep file order.
+TEST(BitmapDecoder, ReadsFromTheTopWhereItCan) {
+    BmpFile f;
+    f.width = 3;
+    f.height = 2;
+    f.pixels = packRows(3, 2, 24, {1, 2, 3, 4, 5, 6});
+    const Bytes file = buildBmp(f);
+    bitmap::MemorySource seekable(file);
+    EXPECT_TRUE(decodeFrom(seekable, {}, true).fromTop);
+    ShrinkingSource stream(file);
+    const Decoded streamed = decodeFrom(stream, {}, true);
+    EXPECT_FALSE(streamed.fromTop);
+    EXPECT_EQ(streamed.pixels, (std::vector<Pixel>{opaque(1), opaque(2), opaque(3), opaque(4),
+                                                   opaque(5), opaque(6)}));
+
+    f.bits = 8;
+    f.compression = 1;
+    f.palette = fullPalette(4);
+    f.pixels = {3, 1, 0, 0, 0, 1};
+    bitmap::MemorySource rle(buildBmp(f));
+    EXPECT_FALSE(decodeFrom(rle, {}, true).fromTop);
 }
 
 TEST(BitmapDecoder, SkipsTheGapBeforeThePixelData) {

@@ -20,8 +20,9 @@ struct ReverseCase {
     const char* because; // a part of the reason
 };
 
-TextArray bytes(const std::string& name, std::size_t count, int bits = 8) {
-    return {name, bits, 1, std::vector<std::uint8_t>(count * static_cast<std::size_t>(bits / 8))};
+imaging::CArray bytes(const std::string& name, std::size_t count, int bits = 8) {
+    return {name, bits, 1, std::nullopt,
+            std::vector<std::uint8_t>(count * static_cast<std::size_t>(bits / 8))};
 }
 
 TextArrays planes(std::size_t count, std::string comment = {},

@@ -171,7 +171,17 @@ void ExportDialog::update() {
         m_padded = withRowLayout(m_packed, imaging::RowLayout::Padded);
     }
 
-    const QString problem = arrayNameProblem(m_name->text());
+    QString problem = arrayNameProblem(m_name->text());
+    if (problem.isEmpty() &&
+        imaging::extentProblem(style().layout, m_packed.width, m_packed.height)) {
+        // Nothing is saved or copied that would hold only the whole tiles of the picture.
+        const bool tall = m_tileOrder->currentData().toInt() == int(imaging::TileOrder::Tall8x16);
+        problem = QStringLiteral("The picture is %1 × %2 pixels: tiles need a width that is a "
+                                 "multiple of 8 and a height that is a multiple of %3.")
+                      .arg(m_packed.width)
+                      .arg(m_packed.height)
+                      .arg(tall ? 16 : 8);
+    }
     m_problem->setText(problem);
     m_problem->setVisible(!problem.isEmpty());
     m_saveButton->setEnabled(problem.isEmpty());

@@ -4,6 +4,7 @@
 #include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
+#include "surface/picture_loader.h"
 #include "window/export_dialog.h"
 #include "window/picture_view.h"
 #include "window/text_pane.h"
@@ -303,12 +304,11 @@ bool Form1::load(const QString& name) {
         updateActions();
     };
     {
-        surface::PictureSurface loaded(1, 1);
+        const BusyCursor busyCursor;
+        surface::PictureLoader loader;
         std::optional<base::Error> failure;
-        {
-            const BusyCursor busyCursor;
-            runAside([&] { failure = loaded.load(name); });
-        }
+        // Opening reads the header (or a whole picture of another format): aside.
+        runAside([&] { failure = loader.open(name); });
         if (m_closed) {
             return false;
         }
@@ -317,14 +317,43 @@ bool Form1::load(const QString& name) {
             reportFailure(QStringLiteral("Open"), *failure);
             return false;
         }
-        // Shares the pixels, and `loaded` lets go of them at the end of this block: the
-        // quantizer's writes must not find them shared, or the whole picture would be copied.
-        m_surface.setPicture(loaded.image());
+        // The rows are read here, between the window's events, and each is shown once it has
+        // been read: a large picture fills in from the top instead of appearing after seconds.
+        const QImage before = m_surface.image();
+        m_surface.setPicture(loader.image()); // shares the pixels that the loader writes
+        m_hasPicture = true;
+        m_picture1->pictureChanged();
+        m_picture1->showRows(loader.firstRow(), loader.endRow());
+        updateActions();
+        Progress progress(*this);
+        while (!loader.finished()) {
+            failure = loader.readRow();
+            if (failure) {
+                break;
+            }
+            m_picture1->showRows(loader.firstRow(), loader.endRow());
+            if (m_seams.rowsShown) {
+                m_seams.rowsShown(loader.firstRow(), loader.endRow());
+            }
+            if (progress.yield() == imaging::Flow::Stop) {
+                return false;
+            }
+        }
+        if (failure) {
+            // Back to the surface as it was: Open is available again.
+            m_surface.setPicture(before);
+            m_hasPicture = false;
+            m_picture1->pictureChanged();
+            m_picture1->setZoom(1);
+            idleAgain();
+            reportFailure(QStringLiteral("Open"), *failure);
+            return false;
+        }
+        // `loader` lets go of the pixels at the end of this block: the quantizer's writes must
+        // not find them shared, or the whole picture would be copied.
     }
-    m_hasPicture = true;
     m_pictureName = name;
     m_picture1->pictureChanged();
-    updateActions();
 
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());

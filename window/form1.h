@@ -57,6 +57,9 @@ struct Seams {
     // message that points to Save C Code.
     static constexpr std::size_t kClipboardLimit = 16 * 1024 * 1024;
     std::size_t clipboardLimit = kClipboardLimit;
+    // Told after each row that Open has read and handed to the view: rows [first, end) of the
+    // picture are shown.
+    std::function<void(int first, int end)> rowsShown;
 };
 
 class Form1 final : public QMainWindow {

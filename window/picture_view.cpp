@@ -124,15 +124,35 @@ void PictureView::zoomAbout(double zoom, std::optional<QPointF> anchor) {
 }
 
 void PictureView::pictureChanged() {
+    m_firstRow = 0;
+    m_endRow = -1;
     updateScrollBars();
     viewport()->update();
 }
 
+void PictureView::showRows(int first, int end) {
+    const int wasFirst = m_firstRow;
+    const int wasEnd = m_endRow < 0 ? m_surface.height() : m_endRow;
+    m_firstRow = first;
+    m_endRow = end;
+    // Rows arrive at one end of the band or the other.
+    if (first < wasFirst) {
+        updateRows(first, wasFirst);
+    }
+    if (end > wasEnd) {
+        updateRows(wasEnd, end);
+    }
+}
+
 void PictureView::rowChanged(int y) {
-    const int top = static_cast<int>(std::floor(y * m_zoom));
-    const int bottom = static_cast<int>(std::ceil((y + 1) * m_zoom));
-    const QRect row(0, top, zoomedSize().width(), std::max(1, bottom - top));
-    const QRect shown = row.translated(-offset()) & viewport()->rect();
+    updateRows(y, y + 1);
+}
+
+void PictureView::updateRows(int first, int end) {
+    const int top = static_cast<int>(std::floor(first * m_zoom));
+    const int bottom = static_cast<int>(std::ceil(end * m_zoom));
+    const QRect rows(0, top, zoomedSize().width(), std::max(1, bottom - top));
+    const QRect shown = rows.translated(-offset()) & viewport()->rect();
     if (!shown.isEmpty()) {
         viewport()->update(shown);
     }
@@ -143,17 +163,26 @@ void PictureView::paintEvent(QPaintEvent* event) {
     const QRect exposed = event->rect();
     const QPoint origin = offset();
     const QRect picture = QRect(QPoint(0, 0), zoomedSize()).translated(-origin);
-    const QRect part = exposed & picture;
+    // The rows read so far; the rest of the picture's place is white until they arrive.
+    const int endRow = m_endRow < 0 ? m_surface.height() : m_endRow;
+    const int readTop = static_cast<int>(std::ceil(m_firstRow * m_zoom - kSame));
+    const int readBottom = endRow == m_surface.height()
+                               ? picture.height()
+                               : static_cast<int>(std::floor(endRow * m_zoom + kSame));
+    const QRect read =
+        QRect(0, readTop, picture.width(), std::max(0, readBottom - readTop)).translated(-origin);
+    const QRect part = exposed & picture & read;
     if (!part.isEmpty()) {
         // The picture pixels that the part touches: only they are handed over and scaled, so a
         // huge picture costs no more than a small one.
         const double z = m_zoom;
         const int x0 = static_cast<int>(std::floor((part.left() + origin.x()) / z));
-        const int y0 = static_cast<int>(std::floor((part.top() + origin.y()) / z));
+        const int y0 =
+            std::max(m_firstRow, static_cast<int>(std::floor((part.top() + origin.y()) / z)));
         const int x1 = std::min(m_surface.width(),
                                 static_cast<int>(std::ceil((part.right() + 1 + origin.x()) / z)));
-        const int y1 = std::min(m_surface.height(),
-                                static_cast<int>(std::ceil((part.bottom() + 1 + origin.y()) / z)));
+        const int y1 =
+            std::min(endRow, static_cast<int>(std::ceil((part.bottom() + 1 + origin.y()) / z)));
         const QRectF target(x0 * z - origin.x(), y0 * z - origin.y(), (x1 - x0) * z, (y1 - y0) * z);
         painter.save();
         painter.setClipRect(part);
@@ -175,7 +204,11 @@ void PictureView::paintEvent(QPaintEvent* event) {
         painter.restore();
     }
     const bool actual = std::abs(m_zoom - 1) < kSame;
-    const QRegion beyond = QRegion(exposed) - part;
+    const QRegion pending = (QRegion(exposed) & picture) - part;
+    for (const QRect& rect : pending) {
+        painter.fillRect(rect, Qt::white);
+    }
+    const QRegion beyond = QRegion(exposed) - picture;
     for (const QRect& rect : beyond) {
         painter.fillRect(rect, actual ? QColor(Qt::white) : kBeyondPicture);
     }
@@ -224,7 +257,8 @@ QString PictureView::describe(QPoint position) const {
     const QPoint at = position + offset();
     const int x = static_cast<int>(std::floor(at.x() / m_zoom));
     const int y = static_cast<int>(std::floor(at.y() / m_zoom));
-    const imaging::Colour colour = m_surface.read(x, y);
+    const bool read = y >= m_firstRow && (m_endRow < 0 || y < m_endRow);
+    const imaging::Colour colour = read ? m_surface.read(x, y) : imaging::kNoColour;
     if (colour == imaging::kNoColour || at.x() < 0 || at.y() < 0) {
         return QStringLiteral("Zoom %1").arg(zoomText(m_zoom));
     }

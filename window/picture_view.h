@@ -46,8 +46,12 @@ class PictureView final : public QAbstractScrollArea {
         m_zoomChanged = std::move(handler);
     }
 
-    // To be called when the surface holds another picture (another extent).
+    // To be called when the surface holds another picture (another extent); every row of it is
+    // shown.
     void pictureChanged();
+    // Only rows [first, end) of the picture hold it yet, as while it is read; the others are
+    // drawn white. Repaints the rows that this changes.
+    void showRows(int first, int end);
     // Schedules a repaint of row y of the picture if it is within view.
     void rowChanged(int y);
 
@@ -66,6 +70,8 @@ class PictureView final : public QAbstractScrollArea {
     // The viewport's size once the scroll bars that this content needs are shown.
     QSize viewFor(QSize content) const;
     void updateScrollBars();
+    // Schedules a repaint of rows [first, end) of the picture where they are within view.
+    void updateRows(int first, int end);
     void zoomAbout(double zoom, std::optional<QPointF> anchor);
     // What the tooltip says about the picture point under this viewport position.
     QString describe(QPoint position) const;
@@ -75,6 +81,8 @@ class PictureView final : public QAbstractScrollArea {
     std::function<void()> m_zoomChanged;
     bool m_zoomable = false;
     int m_wheelPending = 0; // eighths of a degree not yet zoomed by
+    int m_firstRow = 0;     // the rows that are shown; the others are not read yet
+    int m_endRow = -1;      // -1: up to the last
 };
 
 // The zoom as people read it: "400%", "12.5%".

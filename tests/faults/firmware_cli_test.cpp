@@ -203,7 +203,8 @@ TEST(Reverse, RefusesTextWithoutPlanesAndBadWidths) {
     } cases[] = {
         {{"-r", "8", (dir / "one.c").string()},
          1,
-         (dir / "one.c").string() + ": only one array (a) in it, not two"},
+         (dir / "one.c").string() + ": it holds 1 array; --layout planes has two (the dark and the "
+                                    "light plane)"},
         {{"-r", "17", (dir / "short.c").string()},
          1,
          (dir / "short.c").string() + ": its arrays hold 2 bytes, fewer than one row of 17 "

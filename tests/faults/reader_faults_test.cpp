@@ -1,5 +1,5 @@
-// The picture reader on hostile bytes: headers that lie about their size, and every input the
-// fuzzer once broke the reader with.
+// The readers on hostile bytes: picture headers that lie about their size, every input the
+// fuzzer once broke the picture reader with, and C text that -r must refuse.
 
 #include "fault_support.h"
 #include "surface/picture_reader.h"
@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace {
@@ -130,6 +131,43 @@ TEST(LyingHeader, ConverterRefusesWithoutAllocatingThePixels) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err.rfind("greyplanes-cli: " + jpeg.string() + ": the file is truncated", 0), 0u)
         << r.err;
+}
+
+// -r on C text that is too large, too sparse or cut short: refused from the text alone with
+// its line, exit 1, and no picture written, in bounded memory.
+TEST(HostileText, ReverseRefusesWithTheLineAndNoPicture) {
+    faults::TempDir dir;
+    const auto sparse = dir / "sparse.c";
+    faults::writeFile(sparse, "a_d[] = {1};\n");
+    std::filesystem::resize_file(sparse, std::uintmax_t{1} << 40);
+    faults::writeFile(dir / "tall.h", "#define a_width 8\n#define a_height 1\n"
+                                      "a_d[] = {1, 2}; a_l[] = {3, 4};\n");
+    faults::writeFile(dir / "cut.h", "#ifndef G\n#define G\nconst unsigned char a_d[] = {1};\n"
+                                     "const unsigned char a_l[] = {\n2, ");
+    // Each array fits the reader's bound, both together not the address space.
+    faults::writeFile(dir / "big.c", "a_d[500000000] = {0}; a_l[500000000] = {0};");
+    const struct {
+        std::string file;
+        std::string reason;
+        std::uint64_t addressLimit;
+    } cases[] = {
+        {"sparse.c", "line 2: a NUL byte, which C text never holds", 0},
+        {"tall.h", "its arrays hold 2 bytes, but 8 x 1 pixels in --layout planes take 1 byte", 0},
+        {"cut.h", "line 4: a_l: its closing '}' is missing (the text is cut short?)", 0},
+        {"big.c", "not enough memory", std::uint64_t{768} << 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        if (c.addressLimit != 0 && faults::builtWithAddressSanitizer()) {
+            continue; // the address sanitizer cannot run under an address-space limit
+        }
+        const auto input = (dir / c.file).string();
+        const auto r = faults::runCli({"-r", "8", "-o", (dir / "out.bmp").string(), input},
+                                      {false, c.addressLimit});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "greyplanes-cli: " + input + ": " + c.reason + "\n");
+        EXPECT_FALSE(faults::fs::exists(dir / "out.bmp"));
+    }
 }
 
 // Every input the fuzzer found a fault with, read with the caps the fuzzer uses: the reader

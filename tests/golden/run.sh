@@ -70,6 +70,8 @@ for dir in "$here"/*/; do
         cp "$work/out.bmp" "$dir/expected.bmp"
     elif [ -f "$dir/expected.bmp" ]; then
         cmp -s "$work/out.bmp" "$dir/expected.bmp" || fail "picture differs"
+    elif [ -e "$work/out.bmp" ]; then
+        fail "a picture was written"
     fi
     if [ -f "$dir/reverse" ]; then
         run "$dir/reverse" "-o $work/back.bmp expected.txt" 2> "$work/err"

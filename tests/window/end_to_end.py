@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Starts the real greyplanes window in a virtual X server and drives it as a user would.
 
-File > Open (typing the name into the file dialog), File > Convert, File > Save C Code and
-File > Save Picture, all by keyboard; then compares the saved files with what greyplanes-cli
-writes for the same picture. Then starts it again with the picture named on the command line
+File > Open (typing the name into the file dialog), File > Convert, File > Save C Code,
+File > Save Picture and File > Export C Code... (another layout chosen in its dialog, then Save),
+all by keyboard; then compares the saved files with what greyplanes-cli writes for the same
+picture and options. Then starts it again with the picture named on the command line
 (`greyplanes FILE`), zooms in and back by keyboard, converts and saves the C code without any
 Open dialog, and compares again.
 
@@ -59,26 +60,23 @@ class Driver:
         result = subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=left)
         return result.returncode, result.stdout.strip()
 
-    def find(self, title):
+    def find_all(self, title):
         code, out = self.xdotool("search", "--onlyvisible", "--name", "^%s$" % title)
-        return out.split()[0] if code == 0 and out else None
+        return out.split() if code == 0 and out else []
 
-    def wait_for(self, title, seconds=30):
+    def find(self, title):
+        found = self.find_all(title)
+        return found[0] if found else None
+
+    def wait_for(self, title, seconds=30, besides=()):
+        """The first window with this title that is not one of `besides`."""
         end = time.monotonic() + seconds
         while time.monotonic() < end:
-            window = self.find(title)
-            if window:
-                return window
+            for window in self.find_all(title):
+                if window not in besides:
+                    return window
             time.sleep(0.2)
         raise AssertionError("no window titled %r appeared" % title)
-
-    def wait_gone(self, title, seconds=10):
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            if not self.find(title):
-                return True
-            time.sleep(0.2)
-        return False
 
     def focus(self, window):
         self.xdotool("windowfocus", "--sync", window)
@@ -94,8 +92,8 @@ class Driver:
         self.focus(form)
         self.keys("alt+f", mnemonic)
 
-    def answer_dialog(self, title, name):
-        dialog = self.wait_for(title)
+    def answer_dialog(self, title, name, besides=()):
+        dialog = self.wait_for(title, besides=besides)
         self.focus(dialog)
         self.keys("ctrl+a")  # the dialog may offer the last name
         self.xdotool("type", "--delay", "30", name)
@@ -103,9 +101,17 @@ class Driver:
         # The first Return may only take a completion that the dialog offers.
         for _ in range(3):
             self.keys("Return")
-            if self.wait_gone(title, 3):
+            if self.wait_gone(dialog, title, 3):
                 return
         raise AssertionError("the %r dialog did not accept %s" % (title, name))
+
+    def wait_gone(self, window, title, seconds=10):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            if window not in self.find_all(title):
+                return True
+            time.sleep(0.2)
+        return False
 
 
 def wait_for_file(path, size, seconds=30):
@@ -140,6 +146,9 @@ def inner(args):
         expected_picture = os.path.join(work, "expected.bmp")
         subprocess.run([args.cli, "-q", "-o", expected_text, "-p", expected_picture, picture],
                        check=True, timeout=60)
+        expected_export = os.path.join(work, "expected.h")
+        subprocess.run([args.cli, "-q", "--layout", "packed2", "--complete", "-o",
+                        expected_export, picture], check=True, timeout=60)
 
         env = dict(os.environ)
         env["QT_QPA_PLATFORM"] = "xcb"
@@ -176,9 +185,29 @@ def inner(args):
         with open(out_picture, "rb") as a, open(expected_picture, "rb") as b:
             if a.read() != b.read():
                 raise AssertionError("Save Picture wrote other bytes than greyplanes-cli -p")
+
+        # File > Export C Code...: the third layout in the list (packed2), a complete header.
+        d.menu(form, "e")
+        export = d.wait_for("Export C Code")
+        d.focus(export)
+        d.keys("alt+y", "Down", "Down", "alt+c")
+        out_export = os.path.join(work, "out.h")
+        d.keys("alt+s")
+        d.answer_dialog("Export C Code", out_export, besides=(export,))
+        wait_for_file(out_export, os.path.getsize(expected_export))
+        with open(out_export, "rb") as a, open(expected_export, "rb") as b:
+            if a.read() != b.read():
+                raise AssertionError("Export C Code wrote other bytes than greyplanes-cli "
+                                     "--layout packed2 --complete")
+        log("C code exported")
+        d.focus(export)
+        d.keys("Escape")
+        if not d.wait_gone(export, "Export C Code", 5):
+            raise AssertionError("the Export C Code dialog did not close")
+
         if app.poll() is not None:
             raise AssertionError("the window ended on its own (status %s)" % app.returncode)
-        log("end-to-end: the saved files match greyplanes-cli")
+        log("end-to-end: the saved and exported files match greyplanes-cli")
         stop(app)
 
         # The picture named on the command line is opened as if chosen in the Open dialog.

@@ -20,6 +20,9 @@ struct ExportCase {
     const char* label;
     QStringList options;
     std::function<void(window::ExportDialog&)> choose;
+    // The picture: rows that do not fill whole bytes, or whole tiles for the tiled layout.
+    int width = 13;
+    int height = 5;
 };
 
 template <typename T> T* child(QWidget& parent, const char* name) {
@@ -30,6 +33,23 @@ template <typename T> T* child(QWidget& parent, const char* name) {
 
 void check(window::ExportDialog& d, const char* name) {
     child<QCheckBox>(d, name)->setChecked(true);
+}
+
+// Chooses the entry of a list whose value is `value`.
+void pick(window::ExportDialog& d, const char* name, int value) {
+    auto* box = child<QComboBox>(d, name);
+    const int index = box->findData(value);
+    ASSERT_GE(index, 0) << name << " has no entry for " << value;
+    box->setCurrentIndex(index);
+}
+
+void layout(window::ExportDialog& d, imaging::Layout chosen) {
+    pick(d, "layout", static_cast<int>(chosen));
+}
+
+void tileOrder(window::ExportDialog& d, imaging::TileOrder order) {
+    layout(d, imaging::Layout::Gb);
+    pick(d, "tileOrder", static_cast<int>(order));
 }
 
 const std::vector<ExportCase>& cases() {
@@ -46,6 +66,71 @@ const std::vector<ExportCase>& cases() {
              check(d, "padRows");
              child<QLineEdit>(d, "name")->setText(QStringLiteral("sprite_2"));
          }},
+        {"word16",
+         {"--word", "16", "--lf"},
+         [](window::ExportDialog& d) {
+             pick(d, "word", 16);
+             check(d, "lf");
+         }},
+        {"word32_complete",
+         {"--word", "32", "--complete"},
+         [](window::ExportDialog& d) {
+             pick(d, "word", 32);
+             check(d, "complete");
+         }},
+        {"gb_rows",
+         {"--layout", "gb", "--tile-order", "rows"},
+         [](window::ExportDialog& d) { tileOrder(d, imaging::TileOrder::Rows); },
+         24,
+         32},
+        {"gb_columns_complete",
+         {"--layout", "gb", "--tile-order", "columns", "--complete"},
+         [](window::ExportDialog& d) {
+             tileOrder(d, imaging::TileOrder::Columns);
+             check(d, "complete");
+         },
+         24,
+         32},
+        {"gb_8x16",
+         {"--layout", "gb", "--tile-order", "8x16"},
+         [](window::ExportDialog& d) { tileOrder(d, imaging::TileOrder::Tall8x16); },
+         24,
+         32},
+        {"packed2",
+         {"--layout", "packed2"},
+         [](window::ExportDialog& d) { layout(d, imaging::Layout::Packed2); }},
+        {"packed2_invert_complete",
+         {"--layout", "packed2", "--invert", "--complete", "-n", "tile"},
+         [](window::ExportDialog& d) {
+             layout(d, imaging::Layout::Packed2);
+             check(d, "invert");
+             check(d, "complete");
+             child<QLineEdit>(d, "name")->setText(QStringLiteral("tile"));
+         }},
+        {"nibble4",
+         {"--layout", "nibble4"},
+         [](window::ExportDialog& d) { layout(d, imaging::Layout::Nibble4); }},
+        {"nibble4_invert_lf",
+         {"--layout", "nibble4", "--invert", "--lf"},
+         [](window::ExportDialog& d) {
+             layout(d, imaging::Layout::Nibble4);
+             check(d, "invert");
+             check(d, "lf");
+         }},
+        {"art",
+         {"--complete", "--art"},
+         [](window::ExportDialog& d) {
+             check(d, "complete");
+             check(d, "art");
+         }},
+        {"art_nibble4",
+         {"--layout", "nibble4", "--complete", "--art", "--lf"},
+         [](window::ExportDialog& d) {
+             layout(d, imaging::Layout::Nibble4);
+             check(d, "complete");
+             check(d, "art");
+             check(d, "lf");
+         }},
     };
     return all;
 }
@@ -55,12 +140,12 @@ class ExportTest : public testing::TestWithParam<ExportCase> {
     QTemporaryDir m_dir;
 };
 
-// 13 x 5: rows that do not fill whole bytes, all four levels in an order that is no palindrome.
-std::vector<std::vector<std::uint32_t>> rows13x5() {
+// All four levels in an order that is no palindrome.
+std::vector<std::vector<std::uint32_t>> rowsOf(int width, int height) {
     const std::uint32_t kLevels[] = {0x000000, 0x5A595A, 0xB4B4B4, 0xFFFFFF, 0x303030, 0x999999};
-    std::vector<std::vector<std::uint32_t>> rows(5, std::vector<std::uint32_t>(13));
-    for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 13; ++x) {
+    std::vector<std::vector<std::uint32_t>> rows(height, std::vector<std::uint32_t>(width));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
             rows[y][x] = kLevels[(x * x + 3 * y) % 6];
         }
     }
@@ -70,7 +155,7 @@ std::vector<std::vector<std::uint32_t>> rows13x5() {
 TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
     const ExportCase& c = GetParam();
     const QString picture = m_dir.filePath(QStringLiteral("sprite.bmp"));
-    writeBitmap(pictureOf(rows13x5()), picture);
+    writeBitmap(pictureOf(rowsOf(c.width, c.height)), picture);
     Harness h;
     h.choose("mOpen", picture);
     h.choose("mConvert");
@@ -98,6 +183,27 @@ TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
 
 INSTANTIATE_TEST_SUITE_P(Choices, ExportTest, testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// A text of the whole tiles only would lose the picture's edge: neither saved nor copied.
+TEST(ExportDialogTest, TilesThatDoNotCoverThePictureAreRefused) {
+    const imaging::Planes planes = imaging::makePlanes(16, 12);
+    int actions = 0;
+    auto count = [&](const imaging::Planes&, const imaging::TextStyle&) { ++actions; };
+    window::ExportDialog dialog(planes, "in.bmp", count, count);
+    auto* save = child<QPushButton>(dialog, "save");
+    auto* copy = child<QPushButton>(dialog, "copy");
+    layout(dialog, imaging::Layout::Gb);
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_FALSE(copy->isEnabled());
+    save->click();
+    copy->click();
+    EXPECT_EQ(actions, 0);
+    // The same picture in the other layouts is whole.
+    layout(dialog, imaging::Layout::Nibble4);
+    EXPECT_TRUE(save->isEnabled());
+    copy->click();
+    EXPECT_EQ(actions, 1);
+}
 
 TEST(ExportDialogTest, RowLayoutChangesKeepEveryPixel) {
     // 11 pixels a row: packed, row 1 starts at bit 11; padded, at bit 16.

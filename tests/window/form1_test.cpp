@@ -2,9 +2,11 @@
 
 #include "harness.h"
 #include "imaging/levels.h"
+#include "surface/picture_reader.h"
 #include "window/text_pane.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QMenu>
@@ -236,6 +238,49 @@ TEST_F(Form1Test, OpenQuantizesRowByRowFromTheTop) {
     EXPECT_EQ(h.form().surface().height(), 3);
 }
 
+TEST_F(Form1Test, OpenShowsEachRowAsItIsRead) {
+    // Stored from the bottom, as bitmaps usually are: the rows still arrive from the top.
+    const int width = 7;
+    const int height = 40;
+    std::vector<std::vector<std::uint32_t>> rows(height, std::vector<std::uint32_t>(width));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            rows[y][x] = static_cast<std::uint32_t>(((x + 1) * 0x25) | (y * 6) << 8 |
+                                                    ((x * y * 3) & 0xFF) << 16);
+        }
+    }
+    const QString picture = bitmap("tall.bmp", rows);
+    Harness h(std::chrono::milliseconds(0));
+    std::vector<std::pair<int, int>> bands; // those shown before the last row was read
+    QImage whole;
+    h.onRowsShown([&](int first, int end) {
+        if (end - first == height) {
+            whole = h.form().surface().image().copy();
+            return;
+        }
+        bands.emplace_back(first, end);
+        const QImage shown = h.shown();
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const bool read = y >= first && y < end;
+                ASSERT_EQ(colourAt(shown, x, y), read ? rows[y][x] : kWhite)
+                    << "rows " << first << " to " << end << ", pixel " << x << ", " << y;
+            }
+        }
+    });
+
+    h.choose("mOpen", picture);
+
+    ASSERT_FALSE(bands.empty());
+    EXPECT_EQ(bands.front(), std::make_pair(0, 1));
+    // What was read row by row is the picture as read in one go.
+    QFile file(picture);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QString reason;
+    EXPECT_EQ(whole, surface::readPicture(file, &reason));
+    EXPECT_EQ(h.menu(), kOpened);
+}
+
 TEST_F(Form1Test, CancelledOpenChangesNothing) {
     Harness h;
     h.choose("mOpen", QString());
@@ -424,6 +469,30 @@ TEST_P(ClosingTest, ClosingDuringOpenStopsTheScan) {
     const surface::PictureSurface& surface = h.form().surface();
     EXPECT_EQ(surface.read(0, 1), imaging::Colour{kBlack});
     EXPECT_EQ(surface.read(0, 2), 0x101010) << "a row was processed after the close";
+    EXPECT_EQ(h.menu(), kNone);
+}
+
+TEST_P(ClosingTest, ClosingWhileThePictureIsReadStopsReading) {
+    const bool quit = GetParam();
+    std::vector<std::vector<std::uint32_t>> rows(6, std::vector<std::uint32_t>(4, 0x101010));
+    Harness h(std::chrono::milliseconds(0));
+    std::vector<int> ends;
+    h.onRowsShown([&](int, int end) {
+        ends.push_back(end);
+        if (end == 2) {
+            if (quit) {
+                QMetaObject::invokeMethod(h.action("mQuit"), &QAction::trigger,
+                                          Qt::QueuedConnection);
+            } else {
+                QMetaObject::invokeMethod(&h.form(), &QWidget::close, Qt::QueuedConnection);
+            }
+        }
+    });
+    h.choose("mOpen", bitmap("in.bmp", rows));
+
+    EXPECT_TRUE(h.form().closed());
+    EXPECT_EQ(ends, (std::vector<int>{1, 2})) << "a row was read after the close";
+    EXPECT_EQ(h.field("Text5")->text(), QString()) << "the scan started";
     EXPECT_EQ(h.menu(), kNone);
 }
 

@@ -34,6 +34,11 @@ Harness::Harness(std::chrono::milliseconds yieldInterval, std::size_t clipboardL
         m_replaceAnswers.pop_front();
         return yes;
     };
+    seams.rowsShown = [this](int first, int end) {
+        if (m_rowsShown) {
+            m_rowsShown(first, end);
+        }
+    };
     seams.yieldInterval = yieldInterval;
     seams.clipboardLimit = clipboardLimit;
     m_form = std::make_unique<window::Form1>(std::move(seams));

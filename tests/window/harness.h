@@ -9,6 +9,7 @@
 #include <QString>
 #include <array>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -67,6 +68,10 @@ class Harness {
     const std::vector<MenuState>& menuInDialogs() const { return m_menuInDialogs; }
     int beeps() const { return m_beeps; }
     const std::vector<ShownError>& errors() const { return m_errors; }
+    // Called after each row that Open reads and shows: rows [first, end) are shown.
+    void onRowsShown(std::function<void(int first, int end)> handler) {
+        m_rowsShown = std::move(handler);
+    }
 
   private:
     std::unique_ptr<window::Form1> m_form;
@@ -77,6 +82,7 @@ class Harness {
     std::vector<MenuState> m_menuInDialogs;
     std::vector<ShownError> m_errors;
     int m_beeps = 0;
+    std::function<void(int, int)> m_rowsShown;
 };
 
 // An RGB picture from rows of 0xBBGGRR colours.

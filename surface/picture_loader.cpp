@@ -1,0 +1,88 @@
+#include "surface/picture_loader.h"
+
+#include "bitmap/decoder.h"
+#include "surface/device_source.h"
+#include "surface/input_file.h"
+#include "surface/large_image.h"
+#include "surface/picture_reader.h"
+
+#include <QFile>
+
+namespace surface {
+
+PictureLoader::PictureLoader() = default;
+PictureLoader::~PictureLoader() = default;
+
+std::optional<base::Error> PictureLoader::open(const QString& fileName) {
+    m_name = QFile::encodeName(fileName).toStdString();
+    auto opened = openPictureFile(m_name);
+    if (auto* error = std::get_if<base::Error>(&opened)) {
+        return *error;
+    }
+    m_file = std::move(std::get<std::unique_ptr<QFile>>(opened));
+    const QByteArray head = m_file->peek(2);
+    if (!bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
+                                  static_cast<std::size_t>(head.size())})) {
+        QString reason;
+        m_image = readPicture(*m_file, &reason);
+        m_file.reset();
+        if (m_image.isNull()) {
+            return failure(m_name, reason);
+        }
+        m_endRow = m_image.height();
+        return std::nullopt;
+    }
+
+    m_source = std::make_unique<DeviceSource>(*m_file);
+    m_decoder = std::make_unique<bitmap::Decoder>(*m_source);
+    const ReadLimits limits;
+    if (const auto refused = m_decoder->readHeader(
+            {limits.maxExtent, static_cast<std::uint64_t>(limits.maxPixels)})) {
+        return failure(m_name, QString::fromStdString(*refused));
+    }
+    const int width = m_decoder->width();
+    const int height = m_decoder->height();
+    QImage image = makeLargeImage(width, height, QImage::Format_RGBX8888);
+    if (image.isNull()) {
+        return failure(
+            m_name, QStringLiteral("not enough memory for %1 × %2 pixels").arg(width).arg(height));
+    }
+    // The top first, so that a picture larger than the view shows from its first moments.
+    const bool fromTop = m_decoder->readFromTop();
+    m_firstRow = m_endRow = fromTop ? 0 : height;
+    m_pixels = image.bits(); // the only reference yet: no copy is made
+    m_image = std::move(image);
+    return std::nullopt;
+}
+
+bool PictureLoader::finished() const {
+    return !m_image.isNull() && m_firstRow == 0 && m_endRow == m_image.height();
+}
+
+std::optional<base::Error> PictureLoader::readRow() {
+    if (m_failure) {
+        return m_failure;
+    }
+    if (m_decoder == nullptr || finished()) {
+        return failure(m_name, QStringLiteral("all rows of the picture have been read"));
+    }
+    const int y = m_decoder->nextRowY();
+    auto* line = reinterpret_cast<bitmap::Pixel*>(m_pixels + qsizetype{y} * m_image.bytesPerLine());
+    if (const auto failed = m_decoder->readRow({line, static_cast<std::size_t>(m_image.width())})) {
+        m_failure = failure(m_name, QString::fromStdString(*failed));
+        return m_failure;
+    }
+    if (y == m_endRow) {
+        ++m_endRow;
+    } else {
+        m_firstRow = y;
+    }
+    if (finished()) {
+        m_decoder.reset();
+        m_source.reset();
+        m_file.reset();
+    }
+    return std::nullopt;
+}
+
+} // namespace surface

@@ -1,0 +1,56 @@
+#pragma once
+// Reads a picture file a row at a time, so that its rows can be shown as they arrive.
+
+#include "surface/failure.h"
+
+#include <QImage>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class QFile;
+
+namespace bitmap {
+class Decoder;
+}
+
+namespace surface {
+
+class DeviceSource;
+
+class PictureLoader {
+  public:
+    PictureLoader();
+    ~PictureLoader();
+    PictureLoader(const PictureLoader&) = delete;
+    PictureLoader& operator=(const PictureLoader&) = delete;
+
+    // Opens the file, reads what comes before the pixels and takes the picture's memory: the
+    // extent is known from then on. A bitmap's rows are decoded by readRow(), from the top
+    // wherever the file lets them be read in that order; other formats are decoded whole here.
+    std::optional<base::Error> open(const QString& fileName);
+
+    // The picture (Format_RGBX8888); only the rows in [firstRow(), endRow()) hold it yet. Rows are
+    // written straight into its memory, so a copy of it shows each row once it has been read.
+    const QImage& image() const { return m_image; }
+    int firstRow() const { return m_firstRow; }
+    int endRow() const { return m_endRow; }
+    // Whether every row has been read (false before open()).
+    bool finished() const;
+
+    // Reads the next row. A failure names the file and the reason; no row is read after it.
+    std::optional<base::Error> readRow();
+
+  private:
+    std::string m_name; // the file, as its bytes
+    std::unique_ptr<QFile> m_file;
+    std::unique_ptr<DeviceSource> m_source;
+    std::unique_ptr<bitmap::Decoder> m_decoder;
+    QImage m_image;
+    uchar* m_pixels = nullptr; // taken once, so that writing never detaches a shared copy
+    int m_firstRow = 0;
+    int m_endRow = 0;
+    std::optional<base::Error> m_failure;
+};
+
+} // namespace surface
