@@ -436,7 +436,8 @@ TEST(BitmapDecoder, ReadsFromTheTopWhereItCan) {
     f.compression = 1;
     f.palette = fullPalette(4);
     f.pixels = {3, 1, 0, 0, 0, 1};
-    bitmap::MemorySource rle(buildBmp(f));
+    const Bytes rleBytes = buildBmp(f); // the source only borrows them
+    bitmap::MemorySource rle(rleBytes);
     EXPECT_FALSE(decodeFrom(rle, {}, true).fromTop);
 }
 
