@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include "imaging/c_identifier.h"
+#include "imaging/dither.h"
 
 #include <algorithm>
 #include <array>
@@ -146,12 +147,6 @@ constexpr auto kTileOrders = std::to_array<std::pair<std::string_view, imaging::
     {"rows", imaging::TileOrder::Rows},
     {"columns", imaging::TileOrder::Columns},
     {"8x16", imaging::TileOrder::Tall8x16},
-});
-constexpr auto kDithers = std::to_array<std::pair<std::string_view, imaging::Dither>>({
-    {"none", imaging::Dither::None},
-    {"floyd-steinberg", imaging::Dither::FloydSteinberg},
-    {"atkinson", imaging::Dither::Atkinson},
-    {"bayer", imaging::Dither::Bayer},
 });
 
 // What getopt_long could not take, in our words: `argument` is the one it stopped at.
@@ -351,7 +346,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             }
             break;
         case DitherOption:
-            if (const auto chosen = choice(value, kDithers)) {
+            if (const auto chosen = imaging::ditherNamed(value)) {
                 options.dither = *chosen;
                 dither = given + " " + value;
             } else {

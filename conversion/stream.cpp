@@ -46,8 +46,8 @@ class GreyBuffer {
     std::unique_ptr<std::uint8_t, Free> m_bytes;
 };
 
-// Error diffusion needs the rows from the top; a bottom-up file's rows are kept as one byte of
-// grey per pixel until the top row has been read, then dithered from it.
+// A bottom-up file that cannot be read from the top keeps its rows as one byte of grey per
+// pixel until the top row has been read, then is dithered from it.
 Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
                       imaging::Dither method, imaging::RowProgress& progress) {
     const auto width = static_cast<std::size_t>(planes.width);
@@ -90,7 +90,9 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     const int height = decoder.height();
     imaging::Planes planes = imaging::makePlanes(width, height, options.rows);
     progress.reportTotal(static_cast<std::int16_t>(height));
-    if (imaging::diffusesError(options.dither) && !decoder.topDown() && height > 1) {
+    // Error diffusion needs the rows from the top: a bottom-up file is read backwards where it
+    // can seek, and held as grey where it cannot (a pipe, run-length data).
+    if (imaging::diffusesError(options.dither) && height > 1 && !decoder.readFromTop()) {
         return ditherBottomUp(decoder, name, std::move(planes), options.dither, progress);
     }
     imaging::Ditherer ditherer(options.dither, width);

@@ -11,15 +11,23 @@ namespace {
 
 constexpr std::size_t kEntry = 6; // "0xHH, "
 
-constexpr std::array<std::array<char, kEntry>, 256> makeEntries() {
+// Eight bytes an entry, so that one store writes it; the two after the entry are overwritten
+// by what follows.
+constexpr std::array<std::array<char, 8>, 256> makeEntries() {
     constexpr char digits[] = "0123456789ABCDEF";
-    std::array<std::array<char, kEntry>, 256> table{};
+    std::array<std::array<char, 8>, 256> table{};
     for (std::size_t v = 0; v < 256; ++v) {
-        table[v] = {'0', 'x', digits[v >> 4], digits[v & 15], ',', ' '};
+        table[v] = {'0', 'x', digits[v >> 4], digits[v & 15], ',', ' ', ' ', ' '};
     }
     return table;
 }
 constexpr auto kEntries = makeEntries();
+
+// Writes "0xHH, " for `value` and returns the end; the two bytes after it must be writable.
+inline char* putEntry(char* out, unsigned value) {
+    std::memcpy(out, kEntries[value & 0xFFu].data(), 8);
+    return out + kEntry;
+}
 
 // A file name as it may stand inside a C comment on one line.
 std::string commentSafe(std::string_view name) {
@@ -96,11 +104,8 @@ Frame frameOf(const Planes& planes, const TextStyle& style) {
         }
         return f;
     }
-    std::string guard = "GREYPLANES_";
-    for (const char c : name) {
-        guard += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    guard += "_H";
+    // The name as it is: Logo2 and LOGO2 are two headers and need two guards.
+    const std::string guard = "GREYPLANES_" + name + "_H";
     const std::string extent = std::to_string(planes.width) + " x " + std::to_string(planes.height);
     const bool planesLayout = names.size() == 2;
     std::string head = "/* " + commentSafe(style.source) + ": " + extent +
@@ -147,8 +152,7 @@ char* putBytes(char* out, const std::vector<std::uint8_t>& plane, std::size_t fi
             untilBreak = perLine;
         }
         --untilBreak;
-        std::memcpy(out, kEntries[plane[k]].data(), kEntry);
-        out += kEntry;
+        out = putEntry(out, plane[k]);
     }
     return out;
 }
@@ -212,7 +216,7 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
     const std::size_t lineChars =
         std::max(plan.perLine * entry, static_cast<std::size_t>(planes.width) + kArtRowExtra) +
         f.eol.size();
-    std::vector<char> piece(kPiece + lineChars);
+    std::vector<char> piece(kPiece + lineChars + 2); // 2: the spare bytes of putEntry()
     std::vector<std::uint32_t> elements;
     char* out = piece.data();
     auto flush = [&](bool always) {
@@ -267,7 +271,7 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
             put(f.eol);
             for (const std::uint32_t e : elements) {
                 if (plan.bits == 8) {
-                    put({kEntries[e & 0xFFu].data(), kEntry});
+                    out = putEntry(out, e);
                 } else {
                     out = putWide(out, e, plan.bits);
                 }

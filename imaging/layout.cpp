@@ -283,31 +283,40 @@ ElementPlan elementPlan(const LayoutOptions& options, int width, int height) {
 
 void lineElements(const Planes& planes, const LayoutOptions& options, int array, std::size_t line,
                   std::vector<std::uint32_t>& out) {
-    const ElementPlan plan = elementPlan(options, planes.width, planes.height);
     const auto width = static_cast<std::size_t>(planes.width);
+    if (options.layout == Layout::Gb) {
+        // A tile's rows are whole bytes of the planes (the width is a multiple of 8); rows
+        // past the picture's end are white.
+        const auto [tx, ty] = tileAt(options, planes.width, planes.height, line);
+        const std::size_t first = out.size();
+        out.resize(first + 16);
+        std::uint32_t* put = out.data() + first;
+        const std::size_t rowBits = planes.rowBits();
+        for (std::size_t r = 0; r < 8; ++r, put += 2) {
+            const std::size_t y = ty * 8 + r;
+            if (y >= static_cast<std::size_t>(planes.height) || 8 * tx >= width) {
+                put[0] = put[1] = 0;
+                continue;
+            }
+            const std::size_t bit = y * rowBits + 8 * tx;
+            if (bit % 8 == 0 && 8 * tx + 8 <= width) {
+                put[0] = planes.light[bit / 8];
+                put[1] = planes.dark[bit / 8];
+                continue;
+            }
+            const unsigned keep = 0xFFu << (8 - std::min<std::size_t>(8, width - 8 * tx));
+            put[0] = eightBitsAt(planes.light, bit) & keep;
+            put[1] = eightBitsAt(planes.dark, bit) & keep;
+        }
+        return;
+    }
+    const ElementPlan plan = elementPlan(options, planes.width, planes.height);
     if (options.layout == Layout::Planes && options.word == 8) {
         const std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
         const std::size_t first = line * plan.perLine;
         const std::size_t last = std::min(plan.total, first + plan.perLine);
         out.insert(out.end(), plane.begin() + static_cast<std::ptrdiff_t>(first),
                    plane.begin() + static_cast<std::ptrdiff_t>(last));
-        return;
-    }
-    if (options.layout == Layout::Gb) {
-        // A tile's rows are whole bytes of the planes (the width is a multiple of 8); rows
-        // past the picture's end are white.
-        const auto [tx, ty] = tileAt(options, planes.width, planes.height, line);
-        for (std::size_t r = 0; r < 8; ++r) {
-            const std::size_t y = ty * 8 + r;
-            if (y >= static_cast<std::size_t>(planes.height) || 8 * tx >= width) {
-                out.insert(out.end(), {0u, 0u});
-                continue;
-            }
-            const std::size_t bit = y * planes.rowBits() + 8 * tx;
-            const unsigned keep = 0xFFu << (8 - std::min<std::size_t>(8, width - 8 * tx));
-            out.push_back(eightBitsAt(planes.light, bit) & keep);
-            out.push_back(eightBitsAt(planes.dark, bit) & keep);
-        }
         return;
     }
     scratch.size(planes.width);

@@ -14,6 +14,7 @@ packages=(
     groff-base                         # checking the manual pages
     python3 python3-numpy python3-pil  # bench/ and the benchmark baseline
     time                               # peak-memory figures
+    dpkg-dev file lintian              # the Debian package: its dependencies, and its check
 )
 
 missing=()

@@ -1,13 +1,12 @@
 /* Draws the pictures it was built with as text, as a display driver would walk their planes:
  * '#' black, '+' dark grey, '-' light grey, ' ' white. */
+#include "greyplanes/logo.h"
+#include "greyplanes/tiny_1.h"
+
 #include <stdio.h>
 
-#include "logo.h"
-#include "tiny_1.h"
-
-static void draw(const char *name, int width, int height, const unsigned char *dark,
-                 const unsigned char *light, size_t planeBytes)
-{
+static void draw(const char* name, int width, int height, const unsigned char* dark,
+                 const unsigned char* light, size_t planeBytes) {
     /* PAD_ROWS: every row starts on a new byte. */
     const int stride = (width + 7) / 8;
     int x, y;
@@ -25,8 +24,7 @@ static void draw(const char *name, int width, int height, const unsigned char *d
     }
 }
 
-int main(void)
-{
+int main(void) {
     draw("logo", logo_width, logo_height, logo_d, logo_l, sizeof logo_d);
     draw("tiny_1", tiny_1_width, tiny_1_height, tiny_1_d, tiny_1_l, sizeof tiny_1_d);
     return 0;

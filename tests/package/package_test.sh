@@ -24,7 +24,7 @@ cp -R "$source/examples/firmware" "$work/example"
 "$work/build/firmware" >"$work/output.txt"
 diff -u "$source/examples/firmware/expected_output.txt" "$work/output.txt"
 
-header="$work/build/greyplanes/tiny_1.h"
+header="$work/build/greyplanes_firmware/greyplanes/tiny_1.h"
 head -n 1 "$header" | grep -q 'tiny-1.bmp: 3 x 2 pixels' || {
     echo "unexpected first line of tiny_1.h:" >&2
     head -n 1 "$header" >&2
@@ -45,7 +45,7 @@ fi
 
 touch "$work/example/images/tiny-1.bmp"
 "$cmake" --build "$work/build" >"$work/build3.log" 2>&1
-grep -q 'Converting images/tiny-1.bmp to tiny_1.h' "$work/build3.log" || {
+grep -q 'Converting images/tiny-1.bmp to greyplanes/tiny_1.h' "$work/build3.log" || {
     echo "touching tiny-1.bmp did not make tiny_1.h again:" >&2
     cat "$work/build3.log" >&2
     exit 1
@@ -55,3 +55,61 @@ if grep -q 'logo.h' "$work/build3.log"; then
     exit 1
 fi
 [ "$(stamp "$header")" != "$before" ]
+
+# The hostile names: system headers' stems, stems that differ in case, one picture in two
+# targets with different options, a call from a subfolder; the option sets; then a keyword, a
+# missing picture, a keyword without its value and a second header of one name in a target,
+# refused at configure naming them.
+cp -R "$source/tests/package/hostile" "$work/hostile"
+for name in stdio time signal math string Logo2 LOGO2 int tiny-1; do
+    cp "$source/examples/firmware/images/tiny-1.bmp" "$work/hostile/$name.bmp"
+done
+cp "$source/samples/sample.bmp" "$work/hostile/sample.bmp"
+"$cmake" -S "$work/hostile" -B "$work/hostile-build" -G "Unix Makefiles" \
+    -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/hostile.log" 2>&1 &&
+    "$cmake" --build "$work/hostile-build" >>"$work/hostile.log" 2>&1 &&
+    "$work/hostile-build/planes" >>"$work/hostile.log" &&
+    "$work/hostile-build/padded" >>"$work/hostile.log" || {
+    cat "$work/hostile.log"
+    exit 1
+}
+cli=$work/prefix/bin/greyplanes-cli
+while IFS='|' read -r target pictures keywords options; do
+    case $target in '#'* | '') continue ;; esac
+    target=${target%% *}
+    for picture in $pictures; do
+        name=$(printf '%s' "${picture%.*}" | tr -c 'A-Za-z0-9_' '_')
+        "$cli" --complete -q $options --name "$name" -o "$work/expected.h" -- "$work/hostile/$picture"
+        made="$work/hostile-build/greyplanes_$target/greyplanes/$name.h"
+        cmp "$work/expected.h" "$made" || {
+            echo "$target:$keywords: $name.h is not the converter's text for$options" >&2
+            diff -u "$work/expected.h" "$made" | head -n 20 >&2
+            exit 1
+        }
+    done
+done <"$source/tests/package/hostile/option_sets.txt"
+
+for case in KEYWORD:int.bmp MISSING:missing.bmp NO_VALUE:LAYOUT TWICE:./stdio.bmp; do
+    rm -rf "$work/refused-build"
+    if "$cmake" -S "$work/hostile" -B "$work/refused-build" -DGREYPLANES_HOSTILE_${case%%:*}=ON \
+        -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/refused.log" 2>&1; then
+        echo "configure accepted ${case#*:}" >&2
+        exit 1
+    fi
+    grep -q "greyplanes_add_images: ${case#*:}" "$work/refused.log" || {
+        cat "$work/refused.log"
+        exit 1
+    }
+done
+
+# The package's keywords are the converter's, no more and no fewer; the converter's lists are
+# the quoted words between "Keywords = " and "});".
+keywords=$(sed -n '/^set(GREYPLANES_KEYWORDS/,/)$/p' "$source/cmake/greyplanesConfig.cmake" |
+    sed 's/set(GREYPLANES_KEYWORDS//; s/)//' | tr -s ' \n' '\n' | grep . | sort -u)
+sed -n '/Keywords = /,/^});/p' "$source/imaging/c_identifier.cpp" | grep -o '"[A-Za-z_0-9]*"' |
+    tr -d '"' | sort -u >"$work/converter-keywords"
+printf '%s\n' $keywords >"$work/package-keywords"
+diff -u "$work/converter-keywords" "$work/package-keywords" || {
+    echo "the package's keywords differ from the converter's" >&2
+    exit 1
+}

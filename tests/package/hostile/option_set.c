@@ -1,0 +1,2 @@
+/* Each option set's target reaches its own headers. */
+#include "greyplanes/sample.h"
