@@ -436,7 +436,8 @@ TEST(BitmapDecoder, ReadsFromTheTopWhereItCan) {
     f.compression = 1;
     f.palette = fullPalette(4);
     f.pixels = {3, 1, 0, 0, 0, 1};
-    bitmap::MemorySource rle(buildBmp(f));
+    const Bytes rleFile = buildBmp(f);
+    bitmap::MemorySource rle(rleFile);
     EXPECT_FALSE(decodeFrom(rle, {}, true).fromTop);
 }
 
