@@ -436,8 +436,8 @@ TEST(BitmapDecoder, ReadsFromTheTopWhereItCan) {
     f.compression = 1;
     f.palette = fullPalette(4);
     f.pixels = {3, 1, 0, 0, 0, 1};
-    const Bytes rleBytes = buildBmp(f); // the source only borrows them
-    bitmap::MemorySource rle(rleBytes);
+    const Bytes rleFile = buildBmp(f);
+    bitmap::MemorySource rle(rleFile);
     EXPECT_FALSE(decodeFrom(rle, {}, true).fromTop);
 }
 
