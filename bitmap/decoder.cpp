@@ -266,7 +266,9 @@ struct Decoder::State {
     std::optional<std::string> readHeader(const Limits& limits);
     std::optional<std::string> setUpMasks(std::uint32_t red, std::uint32_t green,
                                           std::uint32_t blue, bool fromFields);
-    std::optional<std::string> readUncompressedRow(Pixel* row);
+    std::vector<std::uint8_t> indices; // a row of indices unpacked from fewer than 8 bits
+    std::optional<std::string> readUncompressedRow(Pixel* row, const std::uint8_t** stored);
+    std::optional<std::string> readNextRow(std::span<Pixel> row, const std::uint8_t** stored);
     std::optional<std::string> findRowBackwards();
     void readRleRow(Pixel* row);
 };
@@ -543,7 +545,8 @@ std::optional<std::string> Decoder::State::findRowBackwards() {
     return std::nullopt;
 }
 
-std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
+std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row,
+                                                               const std::uint8_t** stored) {
     // The last row in the file need not carry its padding.
     const bool last = (backwards ? height - 1 - rowsDone : rowsDone) == height - 1;
     if (!fill(last ? lastRowBytes : stride)) {
@@ -555,6 +558,26 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row) {
     }
     const std::uint8_t* in = buffer.get() + pos;
     pos += std::min(stride, available());
+    if (stored) {
+        if (layout == Layout::Rgb24 || layout == Layout::Rgb32 ||
+            (layout == Layout::Indexed && bits == 8)) {
+            *stored = in;
+            return std::nullopt;
+        }
+        if (layout == Layout::Indexed) {
+            indices.resize(static_cast<std::size_t>(width));
+            const int perByte = 8 / bits;
+            const unsigned mask = (1u << bits) - 1;
+            for (int x = 0; x < width; ++x) {
+                const int shift = 8 - bits * (x % perByte + 1);
+                indices[static_cast<std::size_t>(x)] =
+                    static_cast<std::uint8_t>((in[x / perByte] >> shift) & mask);
+            }
+            *stored = indices.data();
+            return std::nullopt;
+        }
+        *stored = reinterpret_cast<const std::uint8_t*>(row);
+    }
     switch (layout) {
     case Layout::Rgb24:
         rgb24(in, row, width);
@@ -741,8 +764,36 @@ bool Decoder::readFromTop() {
     return true;
 }
 
+Decoder::RowForm Decoder::rowForm() const {
+    const State& s = *m_state;
+    switch (s.layout) {
+    case Layout::Rgb24:
+        return RowForm::Bytes3;
+    case Layout::Rgb32:
+        return RowForm::Bytes4;
+    case Layout::Indexed:
+        return RowForm::Indices;
+    default:
+        return RowForm::Pixels;
+    }
+}
+
+std::span<const Pixel, 256> Decoder::palette() const {
+    return m_state->palette;
+}
+
 std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {
-    State& s = *m_state;
+    return m_state->readNextRow(row, nullptr);
+}
+
+std::optional<std::string> Decoder::readStoredRow(std::span<Pixel> row,
+                                                  const std::uint8_t*& bytes) {
+    return m_state->readNextRow(row, &bytes);
+}
+
+std::optional<std::string> Decoder::State::readNextRow(std::span<Pixel> row,
+                                                       const std::uint8_t** stored) {
+    State& s = *this;
     if (!s.headerRead) {
         return std::string("the bitmap's header has not been read");
     }
@@ -770,11 +821,14 @@ std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {
     }
     if (rle) {
         s.readRleRow(row.data());
+        if (stored) {
+            *stored = reinterpret_cast<const std::uint8_t*>(row.data());
+        }
         if (auto e = s.readError()) {
             s.refusal = e;
             return e;
         }
-    } else if (auto failed = s.readUncompressedRow(row.data())) {
+    } else if (auto failed = s.readUncompressedRow(row.data(), stored)) {
         s.refusal = failed;
         return failed;
     }

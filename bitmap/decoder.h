@@ -59,6 +59,20 @@ class Decoder {
     // the top, as they always do for a bitmap stored top-down.
     bool readFromTop();
 
+    // The form in which readStoredRow() hands out rows.
+    enum class RowForm {
+        Bytes3,  // a 24-bit row as stored: B, G, R
+        Bytes4,  // a 32-bit row in the default layout: B, G, R, X
+        Indices, // an uncompressed palette row of any depth, one index a byte
+        Pixels,  // any other kind, decoded as readRow() decodes it
+    };
+    RowForm rowForm() const;
+    // The palette's colours as decoded pixels; entries past the file's palette are black.
+    std::span<const Pixel, 256> palette() const;
+    // Reads the next row as readRow() does but leaves it in the form rowForm() names: `bytes`
+    // points into the decoder's own buffer (valid until the next read) or, for Pixels, at `row`.
+    std::optional<std::string> readStoredRow(std::span<Pixel> row, const std::uint8_t*& bytes);
+
   private:
     struct State;
     std::unique_ptr<State> m_state;

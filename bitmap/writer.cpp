@@ -1,9 +1,12 @@
 #include "bitmap/writer.h"
 
+#include <bit>
 #include <cstring>
 
 namespace bitmap {
 namespace {
+
+static_assert(std::endian::native == std::endian::little, "the four bytes are stored swapped");
 
 void put16(std::uint8_t*& p, std::uint16_t v) {
     *p++ = static_cast<std::uint8_t>(v & 0xFF);
@@ -29,11 +32,9 @@ constexpr auto kSpread = makeSpread();
 // Eight pixels' indices as four stored bytes, first pixel in the first byte's high nibble. The
 // index is 2 × (no dark bit) + (no light bit), so black is 0 and white 3.
 inline void storeEight(unsigned dark, unsigned light, std::uint8_t* out) {
-    const std::uint32_t v = kSpread[~dark & 0xFFu] << 1 | kSpread[~light & 0xFFu];
-    out[0] = static_cast<std::uint8_t>(v >> 24);
-    out[1] = static_cast<std::uint8_t>(v >> 16);
-    out[2] = static_cast<std::uint8_t>(v >> 8);
-    out[3] = static_cast<std::uint8_t>(v);
+    const std::uint32_t v =
+        __builtin_bswap32(kSpread[~dark & 0xFFu] << 1 | kSpread[~light & 0xFFu]);
+    std::memcpy(out, &v, 4);
 }
 
 } // namespace

@@ -144,6 +144,20 @@ int convert(const Options& options, std::FILE* errors) {
             exitStatus = 1;
         }
     };
+    const conversion::Target text = target(options.textOutput);
+    const conversion::Target picture = target(options.pictureOutput);
+    if (!options.pictureOutput.empty() && conversion::separateFiles(text, picture)) {
+        status.show("writing " + options.textOutput + " and " + options.pictureOutput);
+        const conversion::Written written =
+            conversion::writeTextAndPicture(planes, options.style, text, picture);
+        for (const auto& failure : {written.text, written.picture}) {
+            if (failure) {
+                report(*failure);
+                exitStatus = 1;
+            }
+        }
+        return exitStatus;
+    }
     write(options.textOutput, [&](const conversion::Target& to) {
         return conversion::writeText(planes, options.style, to);
     });

@@ -5,7 +5,11 @@
 #include "surface/bmp_writer.h"
 
 #include <algorithm>
+#include <exception>
 #include <new>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,6 +32,14 @@ std::pair<const std::uint8_t*, const std::uint8_t*> rowBits(const imaging::Plane
         light[k] = static_cast<std::uint8_t>(imaging::eightBitsAt(planes.light, offset + 8 * k));
     }
     return {dark.data(), light.data()};
+}
+
+bool fileOfItsOwn(const Target& target) {
+    if (target.isStandardOutput() || surface::namesStandardOutput(target.path)) {
+        return false;
+    }
+    struct stat there {};
+    return ::stat(target.path.c_str(), &there) != 0 || S_ISREG(there.st_mode);
 }
 
 } // namespace
@@ -92,6 +104,42 @@ std::optional<base::Error> writePicture(const imaging::Planes& planes, const Tar
             }
         },
         durability, [&] { return outOfMemory ? kNoMemory : QString(); });
+}
+
+bool separateFiles(const Target& text, const Target& picture) {
+    return text.path != picture.path && fileOfItsOwn(text) && fileOfItsOwn(picture);
+}
+
+Written writeTextAndPicture(const imaging::Planes& planes, const imaging::TextStyle& style,
+                            const Target& text, const Target& picture) {
+    Written written;
+    if (!separateFiles(text, picture)) {
+        written.text = writeText(planes, style, text);
+        written.picture = writePicture(planes, picture);
+        return written;
+    }
+    std::exception_ptr thrown;
+    std::optional<std::jthread> worker;
+    try {
+        worker.emplace([&] {
+            try {
+                written.picture = writePicture(planes, picture);
+            } catch (...) {
+                thrown = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the same work on this one.
+        written.text = writeText(planes, style, text);
+        written.picture = writePicture(planes, picture);
+        return written;
+    }
+    written.text = writeText(planes, style, text);
+    worker.reset(); // joins
+    if (thrown) {
+        std::rethrow_exception(thrown);
+    }
+    return written;
 }
 
 } // namespace conversion

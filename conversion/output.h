@@ -31,4 +31,20 @@ std::optional<base::Error>
 writePicture(const imaging::Planes& planes, const Target& target,
              surface::Durability durability = surface::Durability::Cached);
 
+// Whether the two outputs are separate regular files (or names with nothing there yet), which
+// two threads can write side by side: not standard output, a device or a pipe.
+bool separateFiles(const Target& text, const Target& picture);
+
+// What writeTextAndPicture() made of each output: the failure of each, if any.
+struct Written {
+    std::optional<base::Error> text;
+    std::optional<base::Error> picture;
+};
+
+// Writes the text and the picture as writeText() and writePicture() do, at the same time on two
+// threads when separateFiles() allows it (else one after the other, the text first). Each is
+// written whatever becomes of the other.
+Written writeTextAndPicture(const imaging::Planes& planes, const imaging::TextStyle& style,
+                            const Target& text, const Target& picture);
+
 } // namespace conversion

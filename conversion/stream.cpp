@@ -1,7 +1,9 @@
 #include "conversion/stream.h"
 
 #include "bitmap/decoder.h"
+#include "conversion/read_ahead.h"
 #include "imaging/dither.h"
+#include "imaging/level_bits.h"
 #include "surface/device_source.h"
 #include "surface/input_file.h"
 #include "surface/picture_reader.h"
@@ -11,7 +13,9 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 #include <sys/mman.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -46,6 +50,28 @@ class GreyBuffer {
     std::unique_ptr<std::uint8_t, Free> m_bytes;
 };
 
+// Planes like makePlanes() gives, backed by huge pages where the system offers them: on this
+// kind of virtual machine each first touch of a small page costs microseconds, and 8192 x 8192
+// pixels need 4096 of them.
+imaging::Planes largePlanes(int width, int height, imaging::RowLayout layout) {
+    imaging::Planes planes{width, height, layout, {}, {}};
+    const std::size_t bytes = planes.planeBytes();
+    for (std::vector<std::uint8_t>* plane : {&planes.dark, &planes.light}) {
+        plane->reserve(bytes);
+#ifdef MADV_HUGEPAGE
+        constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+        const auto start = reinterpret_cast<std::uintptr_t>(plane->data());
+        const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
+        const std::uintptr_t end = (start + bytes) / kHugePage * kHugePage;
+        if (end > first) {
+            madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE); // only advice
+        }
+#endif
+        plane->resize(bytes);
+    }
+    return planes;
+}
+
 // A bottom-up file that cannot be read from the top keeps its rows as one byte of grey per
 // pixel until the top row has been read, then is dithered from it.
 Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
@@ -79,21 +105,76 @@ Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging
     return planes;
 }
 
+// The plain conversion: each row, as the file stores it, goes straight to its plane bits.
+// Rows that start on a byte are written in place; the others are laid in at their bit offset.
+Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
+                    imaging::RowProgress& progress) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    const imaging::LevelKernel& kernel = imaging::levelKernel();
+    const bitmap::Decoder::RowForm form = decoder.rowForm();
+    const imaging::LevelTable table = imaging::levelTable(decoder.palette());
+    const bool inPlace = planes.rowBits() % 8 == 0;
+    std::vector<std::uint8_t> dark((width + 7) / 8);
+    std::vector<std::uint8_t> light(dark.size());
+    std::vector<imaging::Pixel> row(width);
+    for (int done = 0; done < planes.height; ++done) {
+        const int y = decoder.nextRowY();
+        const std::uint8_t* stored = nullptr;
+        if (const auto failed = decoder.readStoredRow(row, stored)) {
+            return base::Error{name, *failed};
+        }
+        const std::size_t at = static_cast<std::size_t>(y) * planes.rowBits() / 8;
+        std::uint8_t* const d = inPlace ? planes.dark.data() + at : dark.data();
+        std::uint8_t* const l = inPlace ? planes.light.data() + at : light.data();
+        switch (form) {
+        case bitmap::Decoder::RowForm::Bytes3:
+            kernel.bytes3(stored, width, d, l);
+            break;
+        case bitmap::Decoder::RowForm::Bytes4:
+        case bitmap::Decoder::RowForm::Pixels:
+            kernel.bytes4(stored, width, d, l);
+            break;
+        case bitmap::Decoder::RowForm::Indices:
+            imaging::indexedLevelBits(stored, width, table, d, l);
+            break;
+        }
+        if (!inPlace) {
+            imaging::setRowBytes(planes, y, dark, light);
+        }
+        progress.reportRowsDone(static_cast<std::int16_t>(done + 1));
+    }
+    return planes;
+}
+
 Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptions& options,
                     imaging::RowProgress& progress) {
-    surface::DeviceSource source(file);
+    surface::DeviceSource device(file);
+    // A file of known size is read ahead on a second thread; a pipe is read as the rows need it.
+    std::optional<ReadAhead> ahead;
+    // Only the plain conversion: error diffusion may read a bottom-up file backwards, seeking.
+    if (device.remaining() && options.dither == imaging::Dither::None) {
+        try {
+            ahead.emplace(device);
+        } catch (const std::system_error&) {
+            // No thread to be had: read on this one.
+        }
+    }
+    bitmap::ByteSource& source = ahead ? static_cast<bitmap::ByteSource&>(*ahead) : device;
     bitmap::Decoder decoder(source);
     if (const auto refused = decoder.readHeader()) {
         return base::Error{name, *refused};
     }
     const int width = decoder.width();
     const int height = decoder.height();
-    imaging::Planes planes = imaging::makePlanes(width, height, options.rows);
+    imaging::Planes planes = largePlanes(width, height, options.rows);
     progress.reportTotal(static_cast<std::int16_t>(height));
     // Error diffusion needs the rows from the top: a bottom-up file is read backwards where it
     // can seek, and held as grey where it cannot (a pipe, run-length data).
     if (imaging::diffusesError(options.dither) && height > 1 && !decoder.readFromTop()) {
         return ditherBottomUp(decoder, name, std::move(planes), options.dither, progress);
+    }
+    if (options.dither == imaging::Dither::None) {
+        return streamLevels(decoder, name, std::move(planes), progress);
     }
     imaging::Ditherer ditherer(options.dither, width);
     std::vector<imaging::Pixel> row(static_cast<std::size_t>(width));

@@ -64,14 +64,14 @@ std::vector<Variant> variants() {
                                                 file.topDown);
         out.push_back({name, file});
     };
-    add("24-bit", 13, 7, 24, 0x1000000, [](BmpFile&) {});
+    add("24-bit", 75, 7, 24, 0x1000000, [](BmpFile&) {});
     add("24-bit top-down", 9, 5, 24, 0x1000000, [](BmpFile& f) { f.topDown = true; });
-    add("32-bit", 8, 3, 32, 0x1000000, [](BmpFile&) {});
+    add("32-bit", 40, 3, 32, 0x1000000, [](BmpFile&) {});
     add("16-bit 5-6-5", 11, 4, 16, 0x10000, [](BmpFile& f) {
         f.compression = 3;
         f.masks = {0xF800, 0x07E0, 0x001F};
     });
-    add("8-bit short palette", 10, 3, 8, 20, [&](BmpFile& f) { f.palette = grey16; });
+    add("8-bit short palette", 37, 3, 8, 20, [&](BmpFile& f) { f.palette = grey16; });
     add("4-bit OS/2", 7, 6, 4, 16, [&](BmpFile& f) {
         f.headerSize = 12;
         f.palette = grey16;
