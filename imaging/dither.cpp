@@ -208,19 +208,8 @@ Flow dither(Canvas& canvas, std::int16_t height, std::int16_t width, Dither meth
         return quantize(canvas, height, width, progress);
     }
     Ditherer ditherer(method, width);
-    progress.reportTotal(height);
-    if (progress.yield() == Flow::Stop) {
-        return Flow::Stop;
-    }
-    for (std::int16_t y = 0; y < height; ++y) {
-        ditherer.paintRow(y, canvas.mutableRow(y));
-        canvas.rowPainted(y);
-        progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
-        if (y + 1 < height && progress.yield() == Flow::Stop) {
-            return Flow::Stop;
-        }
-    }
-    return Flow::Continue;
+    return scanRows(canvas, height, progress,
+                    [&](std::int16_t y, std::span<Pixel> row) { ditherer.paintRow(y, row); });
 }
 
 } // namespace imaging

@@ -18,20 +18,10 @@ void quantizeRow(std::span<Pixel> row) {
 }
 
 Flow quantize(Canvas& canvas, std::int16_t height, std::int16_t width, RowProgress& progress) {
-    progress.reportTotal(height);
-    if (progress.yield() == Flow::Stop) {
-        return Flow::Stop;
-    }
-    for (std::int16_t y = 0; y < height; ++y) {
-        const std::span<Pixel> row = canvas.mutableRow(y);
-        quantizeRow(row.first(std::min<std::size_t>(row.size(), std::max<int>(width, 0))));
-        canvas.rowPainted(y);
-        progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
-        if (y + 1 < height && progress.yield() == Flow::Stop) {
-            return Flow::Stop;
-        }
-    }
-    return Flow::Continue;
+    const auto pixels = static_cast<std::size_t>(std::max<int>(width, 0));
+    return scanRows(canvas, height, progress, [&](std::int16_t, std::span<Pixel> row) {
+        quantizeRow(row.first(std::min(row.size(), pixels)));
+    });
 }
 
 } // namespace imaging
