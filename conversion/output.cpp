@@ -2,7 +2,6 @@
 
 #include "bitmap/writer.h"
 #include "imaging/layout.h"
-#include "surface/bmp_writer.h"
 
 #include <algorithm>
 #include <exception>
@@ -69,7 +68,7 @@ std::optional<base::Error> writePicture(const imaging::Planes& planes, const Tar
     bool outOfMemory = false;
     auto produce = [&](const surface::ByteSink& sink) {
         const auto header =
-            bitmap::levelBitmapHeader(planes.width, planes.height, surface::kLevelPalette);
+            bitmap::levelBitmapHeader(planes.width, planes.height, imaging::kLevelPalette);
         if (!sink({reinterpret_cast<const char*>(header.data()), header.size()})) {
             return false;
         }

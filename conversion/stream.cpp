@@ -2,11 +2,11 @@
 
 #include "bitmap/decoder.h"
 #include "conversion/read_ahead.h"
+#include "conversion/whole_picture.h"
 #include "imaging/dither.h"
 #include "imaging/level_bits.h"
 #include "surface/device_source.h"
 #include "surface/input_file.h"
-#include "surface/picture_reader.h"
 #include "surface/safe_save.h"
 
 #include <QBuffer>
@@ -190,26 +190,6 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     return planes;
 }
 
-Result convertWhole(QIODevice& file, const std::string& name, const ConvertOptions& options,
-                    imaging::RowProgress& progress) {
-    QString reason;
-    QImage picture = surface::readPicture(file, &reason);
-    if (picture.isNull()) {
-        return surface::failure(name, reason);
-    }
-    imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height(), options.rows);
-    imaging::Ditherer ditherer(options.dither, picture.width());
-    progress.reportTotal(static_cast<std::int16_t>(picture.height()));
-    for (int y = 0; y < picture.height(); ++y) {
-        const std::span<imaging::Pixel> row(reinterpret_cast<imaging::Pixel*>(picture.scanLine(y)),
-                                            static_cast<std::size_t>(picture.width()));
-        ditherer.paintRow(y, row);
-        imaging::encodeRow(planes, y, row);
-        progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
-    }
-    return planes;
-}
-
 // Bitmaps stream; `wholeFirst` reads the others into memory first, for a device that cannot seek.
 Result convertOpened(QIODevice& file, const std::string& name, const ConvertOptions& options,
                      imaging::RowProgress& progress, bool wholeFirst) {
@@ -226,9 +206,9 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
                 return base::Error{name, "it is empty"};
             }
             whole.open(QIODevice::ReadOnly);
-            return convertWhole(whole, name, options, progress);
+            return convertWholePicture(whole, name, options, progress);
         }
-        return convertWhole(file, name, options, progress);
+        return convertWholePicture(file, name, options, progress);
     } catch (const std::bad_alloc&) {
         return base::Error{name, "not enough memory to convert it"};
     }

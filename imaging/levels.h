@@ -1,6 +1,7 @@
 #pragma once
 // The four grey levels, the grey average and the row-progress sink shared by both scans.
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -14,6 +15,10 @@ inline constexpr Colour kBlack = 0x000000;
 inline constexpr Colour kDarkGrey = 0x5A595A; // green is 0x59, not 0x5A
 inline constexpr Colour kLightGrey = 0xB4B4B4;
 inline constexpr Colour kWhite = 0xFFFFFF;
+
+// The palette of every saved picture: black, dark grey, light grey, white.
+inline constexpr std::array<std::uint32_t, 4> kLevelPalette = {kBlack, kDarkGrey, kLightGrey,
+                                                               kWhite};
 
 // The grey average 0-255 of a colour: the first six hex digits of its text, read as three
 // bytes, averaged and rounded. For a valid colour that is (r + g + b + 1) / 3; -1 gives 255.

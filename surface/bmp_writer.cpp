@@ -14,7 +14,7 @@ bool writeLevelBitmap(const QImage& picture, const ByteSink& sink) {
                              : picture.convertToFormat(QImage::Format_RGBX8888);
     const int width = image.width();
     const int height = image.height();
-    const auto header = bitmap::levelBitmapHeader(width, height, kLevelPalette);
+    const auto header = bitmap::levelBitmapHeader(width, height, imaging::kLevelPalette);
     if (!sink({reinterpret_cast<const char*>(header.data()), header.size()})) {
         return false;
     }

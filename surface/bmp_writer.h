@@ -12,10 +12,6 @@
 
 namespace surface {
 
-// The palette of every saved picture: black, dark grey, light grey, white.
-inline constexpr std::array<std::uint32_t, 4> kLevelPalette = {
-    imaging::kBlack, imaging::kDarkGrey, imaging::kLightGrey, imaging::kWhite};
-
 // Writes a picture as a bottom-up 4-bit bitmap of the four level colours to the sink; a pixel
 // that is not exactly a level colour is written white, as Convert reads it. False when the
 // sink refused a piece.

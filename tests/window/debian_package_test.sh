@@ -3,10 +3,11 @@
 # what the desktop needs, installs it into a throwaway root with dpkg, runs the installed
 # converter, removes the package again leaving nothing, and runs lintian over it.
 # Skipped (77) where dpkg-deb is missing, and after the other checks where lintian is.
-# Arguments: cpack, the build tree.
+# Arguments: cpack, the build tree, the source tree.
 set -eu
 cpack=$1
 build=$2
+source=$3
 # dpkg looks for ldconfig and start-stop-daemon, which a user's PATH may lack.
 PATH=$PATH:/usr/sbin:/sbin
 export PATH
@@ -32,7 +33,7 @@ for file in /usr/bin/greyplanes /usr/bin/greyplanes-cli \
     /usr/share/man/man1/greyplanes.1.gz /usr/share/man/man1/greyplanes-cli.1.gz \
     /usr/share/applications/greyplanes.desktop \
     /usr/share/metainfo/io.github.greyplanes.metainfo.xml \
-    /usr/lib/cmake/greyplanes/greyplanesConfig.cmake \
+    /usr/libexec/greyplanes/greyplanes-pictures.so /usr/lib/cmake/greyplanes/greyplanesConfig.cmake \
     /usr/lib/cmake/greyplanes/greyplanesTargets.cmake \
     /usr/share/doc/greyplanes/copyright /usr/share/doc/greyplanes/changelog.gz \
     $icons/scalable/apps/greyplanes.svg; do
@@ -65,6 +66,10 @@ if command -v dpkg >/dev/null; then
     }
     "$root/usr/bin/greyplanes-cli" --version >/dev/null ||
         fail "the installed greyplanes-cli does not run"
+    # A picture that is not a bitmap needs the converter's picture module, found where it is
+    # installed.
+    "$root/usr/bin/greyplanes-cli" -q -o "$work/png.h" "$source/tests/data/fuzz/png_palette4.png" ||
+        fail "the installed greyplanes-cli does not read a PNG picture"
     $dpkg -r greyplanes >"$work/remove.log" 2>&1 || {
         cat "$work/remove.log"
         exit 1
