@@ -171,6 +171,7 @@ struct Decoder::State {
     std::size_t end = 0;
     std::uint64_t base = 0;
     bool atEnd = false;
+    bool exactReads = false; // once the source lends rows, read only what a split row lacks
 
     bool headerRead = false;
     std::optional<std::string> refusal; // from readHeader(), or the first failed row
@@ -225,7 +226,8 @@ struct Decoder::State {
         end -= pos;
         pos = 0;
         while (end < need && !atEnd) {
-            const std::size_t got = source.read({buffer.get() + end, capacity - end});
+            const std::size_t got =
+                source.read({buffer.get() + end, (exactReads ? need : capacity) - end});
             end += got;
             if (got == 0 || source.error()) {
                 atEnd = true;
@@ -549,15 +551,36 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row,
                                                                const std::uint8_t** stored) {
     // The last row in the file need not carry its padding.
     const bool last = (backwards ? height - 1 - rowsDone : rowsDone) == height - 1;
-    if (!fill(last ? lastRowBytes : stride)) {
-        if (auto e = readError()) {
-            return e;
+    const std::size_t want = last ? lastRowBytes : stride;
+    const std::uint8_t* in = nullptr;
+    // With the buffer used up, a row that the source lends whole is decoded where it lies; one
+    // split between two pieces of the source's memory is put together in the buffer.
+    if (!backwards && available() == 0 && capacity >= stride) {
+        base += end;
+        pos = end = 0;
+        const std::span<const std::uint8_t> lent = source.lend(stride);
+        if (lent.size() >= want) {
+            base += lent.size();
+            in = lent.data();
+        } else {
+            if (!lent.empty()) {
+                std::copy(lent.begin(), lent.end(), buffer.get());
+                end = lent.size();
+                exactReads = true;
+            }
         }
-        return "the file is truncated: pixel data ends at row " + std::to_string(rowsDone) +
-               " of " + std::to_string(height);
     }
-    const std::uint8_t* in = buffer.get() + pos;
-    pos += std::min(stride, available());
+    if (!in) {
+        if (!fill(want)) {
+            if (auto e = readError()) {
+                return e;
+            }
+            return "the file is truncated: pixel data ends at row " + std::to_string(rowsDone) +
+                   " of " + std::to_string(height);
+        }
+        in = buffer.get() + pos;
+        pos += std::min(stride, available());
+    }
     if (stored) {
         if (layout == Layout::Rgb24 || layout == Layout::Rgb32 ||
             (layout == Layout::Indexed && bits == 8)) {

@@ -14,6 +14,12 @@ std::size_t MemorySource::read(std::span<std::uint8_t> data) {
     return n;
 }
 
+std::span<const std::uint8_t> MemorySource::lend(std::size_t most) {
+    const std::size_t n = std::min(most, m_bytes.size() - m_pos);
+    m_pos += n;
+    return m_bytes.subspan(m_pos - n, n);
+}
+
 bool MemorySource::seek(std::uint64_t offset) {
     if (offset > m_bytes.size()) {
         return false;

@@ -25,6 +25,11 @@ class ByteSource {
     virtual bool seek(std::uint64_t) { return false; }
     // A hint that these bytes will be read soon, so that a file can fetch them ahead.
     virtual void willRead(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
+    // Up to `most` of the next bytes, consumed as a read would, lent from the source's own
+    // memory so that they need not be copied; valid until the next call on this source. Fewer
+    // where that memory ends first; none where the source has no such memory, at the end of
+    // the data, or on an error (then read() tells which).
+    virtual std::span<const std::uint8_t> lend(std::size_t /*most*/) { return {}; }
 };
 
 // Bytes in memory (tests and fuzzing).
@@ -34,6 +39,7 @@ class MemorySource final : public ByteSource {
     std::size_t read(std::span<std::uint8_t> data) override;
     std::optional<std::uint64_t> remaining() const override { return m_bytes.size() - m_pos; }
     bool seek(std::uint64_t offset) override;
+    std::span<const std::uint8_t> lend(std::size_t most) override;
 
   private:
     std::span<const std::uint8_t> m_bytes;

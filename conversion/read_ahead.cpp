@@ -90,9 +90,39 @@ void ReadAhead::readAll() {
     m_changed.notify_all();
 }
 
+void ReadAhead::releaseUsed() {
+    if (m_usedUp) {
+        m_usedUp = false;
+        m_offset = 0;
+        m_first = (m_first + 1) % m_chunks.size();
+        --m_filled;
+        m_changed.notify_all();
+    }
+}
+
+std::span<const std::uint8_t> ReadAhead::lend(std::size_t most) {
+    std::unique_lock lock(m_mutex);
+    releaseUsed();
+    m_changed.wait(lock, [&] { return m_filled > 0 || m_ended; });
+    if (m_filled == 0) {
+        if (m_thrown) {
+            std::rethrow_exception(m_thrown);
+        }
+        return {};
+    }
+    const Chunk& chunk = m_chunks[m_first];
+    const std::size_t n = std::min(chunk.size - m_offset, most);
+    const std::span<const std::uint8_t> lent(chunk.bytes + m_offset, n);
+    m_offset += n;
+    m_usedUp = m_offset == chunk.size;
+    m_delivered += n;
+    return lent;
+}
+
 std::size_t ReadAhead::read(std::span<std::uint8_t> data) {
     std::size_t got = 0;
     std::unique_lock lock(m_mutex);
+    releaseUsed();
     while (got < data.size()) {
         m_changed.wait(lock, [&] { return m_filled > 0 || m_ended; });
         if (m_filled == 0) {

@@ -29,6 +29,8 @@ class ReadAhead final : public bitmap::ByteSource {
 
     // As the inner source would; anything the reading thread threw is thrown here.
     std::size_t read(std::span<std::uint8_t> data) override;
+    // Lends from the chunk being read, so that nothing is copied twice.
+    std::span<const std::uint8_t> lend(std::size_t most) override;
     std::optional<std::uint64_t> remaining() const override { return m_total - m_delivered; }
     std::optional<std::string> error() const override;
 
@@ -41,6 +43,8 @@ class ReadAhead final : public bitmap::ByteSource {
         void operator()(std::uint8_t* bytes) const;
     };
     void readAll();
+    // Hands the first chunk back to the reading thread once it is used up and no longer lent.
+    void releaseUsed();
 
     bitmap::ByteSource& m_inner;
     const std::uint64_t m_total;
@@ -50,6 +54,7 @@ class ReadAhead final : public bitmap::ByteSource {
     std::vector<Chunk> m_chunks; // a ring: m_filled chunks from m_first are ready to be read
     std::size_t m_first = 0;
     std::size_t m_offset = 0; // already read of the first chunk
+    bool m_usedUp = false;    // the first chunk is read to its end, but may still be lent
     std::size_t m_filled = 0;
     bool m_ended = false;   // the thread read its last chunk
     bool m_stopped = false; // the reader went away
