@@ -18,7 +18,7 @@ namespace {
 const QString kNoMemory = QStringLiteral("not enough memory to write it");
 
 // Row y's dark and light bits, starting on a byte: straight from the planes when the row
-// starts on one, else gathered eight at a time into the two buffers.
+// starts on one, else gathered into the two buffers.
 std::pair<const std::uint8_t*, const std::uint8_t*> rowBits(const imaging::Planes& planes, int y,
                                                             std::vector<std::uint8_t>& dark,
                                                             std::vector<std::uint8_t>& light) {
@@ -26,10 +26,7 @@ std::pair<const std::uint8_t*, const std::uint8_t*> rowBits(const imaging::Plane
     if (offset % 8 == 0) {
         return {planes.dark.data() + offset / 8, planes.light.data() + offset / 8};
     }
-    for (std::size_t k = 0; k < dark.size(); ++k) {
-        dark[k] = static_cast<std::uint8_t>(imaging::eightBitsAt(planes.dark, offset + 8 * k));
-        light[k] = static_cast<std::uint8_t>(imaging::eightBitsAt(planes.light, offset + 8 * k));
-    }
+    imaging::rowBytes(planes, y, dark, light);
     return {dark.data(), light.data()};
 }
 

@@ -39,21 +39,64 @@ inline void packTail(const Pixel* p, std::size_t count, std::uint8_t& dark, std:
     packEight(eight, dark, light);
 }
 
-// ORs `count` bytes of row bits into a plane that starts `shift` bits into plane[0].
+// Eight bytes as one number, the first byte highest, so that a shift moves bits across them
+// in row order.
+inline std::uint64_t loadHighFirst(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return __builtin_bswap64(v);
+}
+inline void storeHighFirst(std::uint8_t* p, std::uint64_t v) {
+    v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
+}
+
+// ORs `count` bytes of row bits into a plane that starts `shift` bits into plane[0], the last
+// byte masked by `lastMask`. The low bits of a row's last byte are its zero fill; they may fall
+// past the plane, which has `planeEnd` bytes from plane[0].
 void orShifted(std::uint8_t* plane, const std::uint8_t* bits, std::size_t count, unsigned shift,
-               std::size_t planeEnd) {
-    if (shift == 0) {
-        for (std::size_t k = 0; k < count; ++k) {
-            plane[k] |= bits[k];
-        }
+               std::size_t planeEnd, std::uint8_t lastMask = 0xFF) {
+    if (count == 0) {
         return;
     }
-    for (std::size_t k = 0; k < count; ++k) {
-        plane[k] |= static_cast<std::uint8_t>(bits[k] >> shift);
-        // The low bits of a row's last byte are its zero fill; they may fall past the plane.
-        if (k + 1 < planeEnd) {
-            plane[k + 1] |= static_cast<std::uint8_t>(bits[k] << (8 - shift));
+    if (shift == 0) {
+        for (std::size_t k = 0; k + 1 < count; ++k) {
+            plane[k] |= bits[k];
         }
+        plane[count - 1] |= bits[count - 1] & lastMask;
+        return;
+    }
+    // plane[k] takes the low bits of bits[k - 1] and the high bits of bits[k]: eight bytes at
+    // a time up to the last byte, which is masked.
+    std::size_t k = 0;
+    unsigned before = 0;
+    for (; k + 8 < count; k += 8) {
+        const std::uint64_t v = loadHighFirst(bits + k) >> shift | std::uint64_t{before}
+                                                                       << (64 - shift);
+        storeHighFirst(plane + k, loadHighFirst(plane + k) | v);
+        before = bits[k + 7];
+    }
+    for (; k < count; ++k) {
+        const unsigned b = k + 1 < count ? bits[k] : bits[k] & lastMask;
+        plane[k] |= static_cast<std::uint8_t>(b >> shift | before << (8 - shift));
+        before = b;
+    }
+    if (count < planeEnd) {
+        plane[count] |= static_cast<std::uint8_t>(before << (8 - shift));
+    }
+}
+
+// The row bytes that start `shift` bits into plane[0], the plane having `planeEnd` bytes from
+// there; eight at a time while a ninth byte follows.
+void gatherShifted(const std::uint8_t* plane, std::size_t planeEnd, unsigned shift,
+                   std::uint8_t* out, std::size_t count) {
+    std::size_t k = 0;
+    for (; k + 8 < planeEnd && k + 8 <= count; k += 8) {
+        storeHighFirst(out + k, loadHighFirst(plane + k) << shift | plane[k + 8] >> (8 - shift));
+    }
+    for (; k < count; ++k) {
+        const unsigned low = k + 1 < planeEnd ? plane[k + 1] : 0u;
+        out[k] = static_cast<std::uint8_t>((plane[k] << 8 | low) >> (8 - shift));
     }
 }
 
@@ -104,14 +147,15 @@ void rowBytes(const Planes& planes, int y, std::span<std::uint8_t> dark,
     const auto width = static_cast<std::size_t>(planes.width);
     const std::size_t bytes = (width + 7) / 8;
     const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    const std::size_t first = offset / 8;
     if (offset % 8 == 0) {
-        std::memcpy(dark.data(), planes.dark.data() + offset / 8, bytes);
-        std::memcpy(light.data(), planes.light.data() + offset / 8, bytes);
+        std::memcpy(dark.data(), planes.dark.data() + first, bytes);
+        std::memcpy(light.data(), planes.light.data() + first, bytes);
     } else {
-        for (std::size_t k = 0; k < bytes; ++k) {
-            dark[k] = static_cast<std::uint8_t>(eightBitsAt(planes.dark, offset + 8 * k));
-            light[k] = static_cast<std::uint8_t>(eightBitsAt(planes.light, offset + 8 * k));
-        }
+        const std::size_t end = planes.dark.size() - first;
+        const auto shift = static_cast<unsigned>(offset % 8);
+        gatherShifted(planes.dark.data() + first, end, shift, dark.data(), bytes);
+        gatherShifted(planes.light.data() + first, end, shift, light.data(), bytes);
     }
     // The next row's first bits follow a packed row in its last byte.
     const auto mask = static_cast<std::uint8_t>(0xFFu << ((8 - width % 8) % 8));
@@ -124,18 +168,12 @@ void setRowBytes(Planes& planes, int y, std::span<const std::uint8_t> dark,
     const auto width = static_cast<std::size_t>(planes.width);
     const std::size_t bytes = (width + 7) / 8;
     const auto mask = static_cast<std::uint8_t>(0xFFu << ((8 - width % 8) % 8));
-    thread_local std::vector<std::uint8_t> d;
-    thread_local std::vector<std::uint8_t> l;
-    d.assign(dark.begin(), dark.begin() + static_cast<std::ptrdiff_t>(bytes));
-    l.assign(light.begin(), light.begin() + static_cast<std::ptrdiff_t>(bytes));
-    d[bytes - 1] &= mask;
-    l[bytes - 1] &= mask;
     const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
     const std::size_t first = offset / 8;
     const std::size_t end = planes.dark.size() - first;
     const auto shift = static_cast<unsigned>(offset % 8);
-    orShifted(planes.dark.data() + first, d.data(), bytes, shift, end);
-    orShifted(planes.light.data() + first, l.data(), bytes, shift, end);
+    orShifted(planes.dark.data() + first, dark.data(), bytes, shift, end, mask);
+    orShifted(planes.light.data() + first, light.data(), bytes, shift, end, mask);
 }
 
 void decodeRow(const Planes& planes, int y, std::span<Pixel> row) {

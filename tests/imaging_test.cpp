@@ -260,7 +260,7 @@ TEST(PlaneEncoder, AgreesWithPixelByPixelBitsOnRandomPictures) {
     std::mt19937 random(7);
     const Colour palette[] = {kBlack, kDarkGrey, kLightGrey, kWhite, 0x5A5A5A};
     for (const RowLayout layout : {RowLayout::Packed, RowLayout::Padded}) {
-        for (int width : {1, 3, 7, 8, 9, 15, 16, 17, 33, 100}) {
+        for (int width : {1, 3, 7, 8, 9, 15, 16, 17, 33, 71, 100, 137}) {
             for (int height : {1, 2, 5, 17}) {
                 std::vector<Colour> colours(static_cast<std::size_t>(width * height));
                 std::string dark;
@@ -291,6 +291,17 @@ TEST(PlaneEncoder, AgreesWithPixelByPixelBitsOnRandomPictures) {
                 }
                 EXPECT_EQ(upwards.dark, planes.dark);
                 EXPECT_EQ(upwards.light, planes.light);
+
+                // Each row's bytes, taken out and laid into clear planes, give them back.
+                Planes copied = makePlanes(width, height, layout);
+                std::vector<std::uint8_t> d((static_cast<std::size_t>(width) + 7) / 8);
+                std::vector<std::uint8_t> l(d.size());
+                for (int y = 0; y < height; ++y) {
+                    rowBytes(planes, y, d, l);
+                    setRowBytes(copied, y, d, l);
+                }
+                EXPECT_EQ(copied.dark, planes.dark);
+                EXPECT_EQ(copied.light, planes.light);
             }
         }
     }
