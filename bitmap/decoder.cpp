@@ -553,9 +553,13 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row,
     const bool last = (backwards ? height - 1 - rowsDone : rowsDone) == height - 1;
     const std::size_t want = last ? lastRowBytes : stride;
     const std::uint8_t* in = nullptr;
-    // With the buffer used up, a row that the source lends whole is decoded where it lies; one
-    // split between two pieces of the source's memory is put together in the buffer.
-    if (!backwards && available() == 0 && capacity >= stride) {
+    // A source that lends its memory is read only for what a row lacks: a row it lends whole
+    // is decoded where it lies, one split between two pieces of its memory (or begun in the
+    // buffer) is put together in the buffer.
+    if (!backwards && available() < want && capacity >= stride && source.lends()) {
+        exactReads = true;
+    }
+    if (exactReads && !backwards && available() == 0) {
         base += end;
         pos = end = 0;
         const std::span<const std::uint8_t> lent = source.lend(stride);
@@ -563,11 +567,8 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row,
             base += lent.size();
             in = lent.data();
         } else {
-            if (!lent.empty()) {
-                std::copy(lent.begin(), lent.end(), buffer.get());
-                end = lent.size();
-                exactReads = true;
-            }
+            std::copy(lent.begin(), lent.end(), buffer.get());
+            end = lent.size();
         }
     }
     if (!in) {

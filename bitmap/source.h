@@ -30,6 +30,8 @@ class ByteSource {
     // where that memory ends first; none where the source has no such memory, at the end of
     // the data, or on an error (then read() tells which).
     virtual std::span<const std::uint8_t> lend(std::size_t /*most*/) { return {}; }
+    // Whether lend() lends at all.
+    virtual bool lends() const { return false; }
 };
 
 // Bytes in memory (tests and fuzzing).
@@ -40,6 +42,7 @@ class MemorySource final : public ByteSource {
     std::optional<std::uint64_t> remaining() const override { return m_bytes.size() - m_pos; }
     bool seek(std::uint64_t offset) override;
     std::span<const std::uint8_t> lend(std::size_t most) override;
+    bool lends() const override { return true; }
 
   private:
     std::span<const std::uint8_t> m_bytes;

@@ -31,6 +31,7 @@ class ReadAhead final : public bitmap::ByteSource {
     std::size_t read(std::span<std::uint8_t> data) override;
     // Lends from the chunk being read, so that nothing is copied twice.
     std::span<const std::uint8_t> lend(std::size_t most) override;
+    bool lends() const override { return true; }
     std::optional<std::uint64_t> remaining() const override { return m_total - m_delivered; }
     std::optional<std::string> error() const override;
 

@@ -1,7 +1,9 @@
 // Reading ahead on a second thread: the bytes arrive whole and in order, whatever the pieces
 // asked for, and the inner source's failures arrive after the bytes read before them.
 
+#include "bitmap/decoder.h"
 #include "conversion/read_ahead.h"
+#include "support/bmp_builder.h"
 
 #include <gtest/gtest.h>
 #include <new>
@@ -10,8 +12,8 @@
 
 namespace {
 
-// Bytes in memory that fail at byte `failAt`: cut short with a reason, or by throwing from the
-// read that would reach past it.
+// Bytes in memory that are read, never lent, and fail at byte `failAt`: cut short with a reason, or
+// by throwing from the read that would reach past it.
 class FailingSource final : public bitmap::ByteSource {
   public:
     FailingSource(std::vector<std::uint8_t> bytes, std::size_t failAt, bool throws)
@@ -94,6 +96,33 @@ TEST(ReadAhead, PassesOnTheInnerFailureAfterTheBytesBeforeIt) {
     std::vector<std::uint8_t> piece(2000);
     ASSERT_EQ(thrown.read(piece), piece.size());
     EXPECT_THROW(thrown.read(piece), std::bad_alloc);
+}
+
+// Rows lent whole, split between two chunks, or begun in the decoder's buffer decode as rows
+// read from a source that only copies.
+TEST(ReadAhead, LentRowsDecodeAsReadOnes) {
+    testing_support::BmpFile file;
+    file.width = 1001; // 3004 bytes a row, padding included, so rows fall across chunk ends
+    file.height = 400; // more than the decoder's first mebibyte
+    file.pixels = noise(3004 * 400);
+    file.pixels.resize(file.pixels.size() - 1); // the last row without its padding
+    const auto bytes = testing_support::buildBmp(file);
+    bitmap::MemorySource memory(bytes);
+    conversion::ReadAhead ahead(memory, 7001, 3);
+    FailingSource copying(bytes, bytes.size() + 1, false);
+    bitmap::Decoder lent(ahead);
+    bitmap::Decoder read(copying);
+    ASSERT_EQ(lent.readHeader(), std::nullopt);
+    ASSERT_EQ(read.readHeader(), std::nullopt);
+    std::vector<bitmap::Pixel> row(1001);
+    for (int y = 0; y < 400; ++y) {
+        const std::uint8_t* a = nullptr;
+        const std::uint8_t* b = nullptr;
+        ASSERT_EQ(lent.readStoredRow(row, a), std::nullopt);
+        const std::vector<std::uint8_t> fromLent(a, a + 3003);
+        ASSERT_EQ(read.readStoredRow(row, b), std::nullopt);
+        ASSERT_EQ(fromLent, std::vector<std::uint8_t>(b, b + 3003)) << "row " << y;
+    }
 }
 
 } // namespace
