@@ -10,12 +10,16 @@
 #include "surface/safe_save.h"
 
 #include <QBuffer>
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <optional>
 #include <sys/mman.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -72,6 +76,61 @@ imaging::Planes largePlanes(int width, int height, imaging::RowLayout layout) {
     return planes;
 }
 
+// The grey averages of a row as the decoder stores it.
+class GreyMaker {
+  public:
+    explicit GreyMaker(const bitmap::Decoder& decoder)
+        : m_kernel(imaging::levelKernel()), m_form(decoder.rowForm()) {
+        const auto palette = decoder.palette();
+        for (std::size_t i = 0; i < palette.size(); ++i) {
+            m_table[i] = static_cast<std::uint8_t>(
+                imaging::greyAverage(static_cast<imaging::Colour>(palette[i] & 0xFFFFFF)));
+        }
+    }
+    void operator()(const std::uint8_t* stored, std::size_t width, std::uint8_t* greys) const {
+        switch (m_form) {
+        case bitmap::Decoder::RowForm::Bytes3:
+            m_kernel.greys3(stored, width, greys);
+            break;
+        case bitmap::Decoder::RowForm::Bytes4:
+        case bitmap::Decoder::RowForm::Pixels:
+            m_kernel.greys4(stored, width, greys);
+            break;
+        case bitmap::Decoder::RowForm::Indices:
+            for (std::size_t x = 0; x < width; ++x) {
+                greys[x] = m_table[stored[x]];
+            }
+            break;
+        }
+    }
+
+  private:
+    const imaging::LevelKernel& m_kernel;
+    bitmap::Decoder::RowForm m_form;
+    std::array<std::uint8_t, 256> m_table{};
+};
+
+// Error diffusion of grey rows given from the top into the planes.
+class GreyDiffusion {
+  public:
+    GreyDiffusion(imaging::Planes& planes, imaging::Dither method)
+        : m_planes(planes), m_ditherer(method, planes.width),
+          m_bands(static_cast<std::size_t>(planes.width)),
+          m_dark((static_cast<std::size_t>(planes.width) + 7) / 8), m_light(m_dark.size()) {}
+    void row(int y, const std::uint8_t* greys) {
+        m_ditherer.diffuseGreys(y, greys, m_bands.data());
+        imaging::bandBits(m_bands.data(), m_bands.size(), m_dark.data(), m_light.data());
+        imaging::setRowBytes(m_planes, y, m_dark, m_light);
+    }
+
+  private:
+    imaging::Planes& m_planes;
+    imaging::Ditherer m_ditherer;
+    std::vector<std::uint8_t> m_bands;
+    std::vector<std::uint8_t> m_dark;
+    std::vector<std::uint8_t> m_light;
+};
+
 // A bottom-up file that cannot be read from the top keeps its rows as one byte of grey per
 // pixel until the top row has been read, then is dithered from it.
 Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
@@ -79,40 +138,119 @@ Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging
     const auto width = static_cast<std::size_t>(planes.width);
     const GreyBuffer buffer(width * static_cast<std::size_t>(planes.height));
     std::uint8_t* const greys = buffer.data();
+    const GreyMaker makeGreys(decoder);
     std::vector<imaging::Pixel> row(width);
     for (int done = 0; done < planes.height; ++done) {
         const int y = decoder.nextRowY();
-        if (const auto failed = decoder.readRow(row)) {
+        const std::uint8_t* stored = nullptr;
+        if (const auto failed = decoder.readStoredRow(row, stored)) {
             return base::Error{name, *failed};
         }
-        std::uint8_t* grey = greys + static_cast<std::size_t>(y) * width;
-        for (std::size_t x = 0; x < width; ++x) {
-            const imaging::Pixel p = row[x];
-            grey[x] = static_cast<std::uint8_t>(
-                ((p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF) + 1) / 3);
-        }
+        makeGreys(stored, width, greys + static_cast<std::size_t>(y) * width);
     }
-    imaging::Ditherer ditherer(method, planes.width);
+    GreyDiffusion diffusion(planes, method);
     for (int y = 0; y < planes.height; ++y) {
-        const std::uint8_t* grey = greys + static_cast<std::size_t>(y) * width;
-        for (std::size_t x = 0; x < width; ++x) {
-            row[x] = grey[x] * 0x010101u; // a grey whose average is that grey
-        }
-        ditherer.paintRow(y, row);
-        imaging::encodeRow(planes, y, row);
+        diffusion.row(y, greys + static_cast<std::size_t>(y) * width);
         progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
     }
     return planes;
 }
 
-// The plain conversion: each row, as the file stores it, goes straight to its plane bits.
-// Rows that start on a byte are written in place; the others are laid in at their bit offset.
+// Error diffusion of rows that come from the top: a second thread reads them and makes their
+// greys a few rows ahead, so that only the diffusion's chain from pixel to pixel is left here.
+Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
+                      imaging::Dither method, imaging::RowProgress& progress) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    const int height = planes.height;
+    // About a megabyte of rows in turn, at least four.
+    const int depth = static_cast<int>(std::clamp<std::size_t>((1u << 20) / width, 4, 256));
+    std::vector<std::uint8_t> ring(width * static_cast<std::size_t>(depth));
+    auto slot = [&](int y) { return ring.data() + static_cast<std::size_t>(y % depth) * width; };
+    // Each side wakes the other once a quarter of the ring has changed hands, not at every row:
+    // waking at every row took more system time than the diffusion itself.
+    const int batch = depth / 4;
+    auto wakes = [&](int count) { return count % batch == 0 || count == height; };
+    constexpr int kFailed = -1;
+    std::atomic<int> made{0}; // rows ready, or kFailed
+    std::atomic<int> used{0}; // rows diffused, or `height` when this side gives up
+    std::string failure;
+    std::thread reader([&] {
+        try {
+            const GreyMaker makeGreys(decoder);
+            std::vector<imaging::Pixel> row(width);
+            for (int y = 0; y < height; ++y) {
+                for (int u = used.load(std::memory_order_acquire); y - u >= depth;
+                     u = used.load(std::memory_order_acquire)) {
+                    used.wait(u, std::memory_order_acquire);
+                }
+                if (used.load(std::memory_order_relaxed) >= height) {
+                    return;
+                }
+                const std::uint8_t* stored = nullptr;
+                if (const auto failed = decoder.readStoredRow(row, stored)) {
+                    failure = *failed;
+                    break;
+                }
+                makeGreys(stored, width, slot(y));
+                made.store(y + 1, std::memory_order_release);
+                if (wakes(y + 1)) {
+                    made.notify_one();
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            failure = "not enough memory to convert it";
+        }
+        if (!failure.empty()) {
+            made.store(kFailed, std::memory_order_release);
+            made.notify_one();
+        }
+    });
+    // However this side leaves, the reader is told to stop and is waited for.
+    struct Join {
+        std::thread& thread;
+        std::atomic<int>& used;
+        int height;
+        ~Join() {
+            used.store(height, std::memory_order_release);
+            used.notify_one();
+            thread.join();
+        }
+    } join{reader, used, height};
+    GreyDiffusion diffusion(planes, method);
+    for (int y = 0; y < height; ++y) {
+        int ready = made.load(std::memory_order_acquire);
+        while (ready != kFailed && ready <= y) {
+            made.wait(ready, std::memory_order_acquire);
+            ready = made.load(std::memory_order_acquire);
+        }
+        if (ready == kFailed) {
+            return base::Error{name, failure};
+        }
+        diffusion.row(y, slot(y));
+        used.store(y + 1, std::memory_order_release);
+        if (wakes(y + 1)) {
+            used.notify_one();
+        }
+        progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
+    }
+    return planes;
+}
+
+// The plain conversion and ordered dithering: each row, as the file stores it, goes straight to
+// its plane bits. Rows that start on a byte are written in place; the others are laid in at
+// their bit offset.
 Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
-                    imaging::RowProgress& progress) {
+                    imaging::Dither method, imaging::RowProgress& progress) {
     const auto width = static_cast<std::size_t>(planes.width);
     const imaging::LevelKernel& kernel = imaging::levelKernel();
     const bitmap::Decoder::RowForm form = decoder.rowForm();
     const imaging::LevelTable table = imaging::levelTable(decoder.palette());
+    const bool ordered = method == imaging::Dither::Bayer;
+    std::array<imaging::BandEdges, 8> edges;
+    for (int y = 0; y < 8; ++y) {
+        edges[static_cast<std::size_t>(y)] =
+            ordered ? imaging::bayerEdges(y) : imaging::plainEdges();
+    }
     const bool inPlace = planes.rowBits() % 8 == 0;
     std::vector<std::uint8_t> dark((width + 7) / 8);
     std::vector<std::uint8_t> light(dark.size());
@@ -126,16 +264,35 @@ Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::
         const std::size_t at = static_cast<std::size_t>(y) * planes.rowBits() / 8;
         std::uint8_t* const d = inPlace ? planes.dark.data() + at : dark.data();
         std::uint8_t* const l = inPlace ? planes.light.data() + at : light.data();
+        const imaging::BandEdges& rowEdges = edges[static_cast<std::size_t>(y & 7)];
         switch (form) {
         case bitmap::Decoder::RowForm::Bytes3:
-            kernel.bytes3(stored, width, d, l);
+            if (ordered) {
+                kernel.edged3(stored, width, rowEdges, d, l);
+            } else {
+                kernel.bytes3(stored, width, d, l);
+            }
             break;
         case bitmap::Decoder::RowForm::Bytes4:
         case bitmap::Decoder::RowForm::Pixels:
-            kernel.bytes4(stored, width, d, l);
+            if (ordered) {
+                kernel.edged4(stored, width, rowEdges, d, l);
+            } else {
+                kernel.bytes4(stored, width, d, l);
+            }
             break;
         case bitmap::Decoder::RowForm::Indices:
-            imaging::indexedLevelBits(stored, width, table, d, l);
+            if (ordered) {
+                // The palette's colours, then as any row of pixels.
+                const auto palette = decoder.palette();
+                for (std::size_t x = 0; x < width; ++x) {
+                    row[x] = palette[stored[x]];
+                }
+                kernel.edged4(reinterpret_cast<const std::uint8_t*>(row.data()), width, rowEdges, d,
+                              l);
+            } else {
+                imaging::indexedLevelBits(stored, width, table, d, l);
+            }
             break;
         }
         if (!inPlace) {
@@ -151,8 +308,8 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     surface::DeviceSource device(file);
     // A file of known size is read ahead on a second thread; a pipe is read as the rows need it.
     std::optional<ReadAhead> ahead;
-    // Only the plain conversion: error diffusion may read a bottom-up file backwards, seeking.
-    if (device.remaining() && options.dither == imaging::Dither::None) {
+    // Not for error diffusion: it may read a bottom-up file backwards, seeking.
+    if (device.remaining() && !imaging::diffusesError(options.dither)) {
         try {
             ahead.emplace(device);
         } catch (const std::system_error&) {
@@ -173,21 +330,10 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     if (imaging::diffusesError(options.dither) && height > 1 && !decoder.readFromTop()) {
         return ditherBottomUp(decoder, name, std::move(planes), options.dither, progress);
     }
-    if (options.dither == imaging::Dither::None) {
-        return streamLevels(decoder, name, std::move(planes), progress);
+    if (imaging::diffusesError(options.dither)) {
+        return diffuseFromTop(decoder, name, std::move(planes), options.dither, progress);
     }
-    imaging::Ditherer ditherer(options.dither, width);
-    std::vector<imaging::Pixel> row(static_cast<std::size_t>(width));
-    for (int done = 0; done < height; ++done) {
-        const int y = decoder.nextRowY();
-        if (const auto failed = decoder.readRow(row)) {
-            return base::Error{name, *failed};
-        }
-        ditherer.paintRow(y, row);
-        imaging::encodeRow(planes, y, row);
-        progress.reportRowsDone(static_cast<std::int16_t>(done + 1));
-    }
-    return planes;
+    return streamLevels(decoder, name, std::move(planes), options.dither, progress);
 }
 
 // Bitmaps stream; `wholeFirst` reads the others into memory first, for a device that cannot seek.

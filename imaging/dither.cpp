@@ -16,31 +16,70 @@ int greyOf(Pixel pixel) {
                             3);
 }
 
-// The band of a value that error may have pushed outside 0-255: nearest band value, with the
-// edges 42.5, 127.5 and 212.5 (a value never equals an edge, so no tie arises).
-// Counted rather than branched: over noisy pictures a chain of branches mispredicts half the
-// time, and error diffusion cannot hide that latency.
-int bandOf(int value) {
-    return static_cast<int>(value >= 43) + static_cast<int>(value >= 128) +
-           static_cast<int>(value >= 213);
-}
-
-// Floyd-Steinberg's share for the next pixel of the row, 7/16 of the error truncated, by value:
-// a table look-up is the shortest path from one pixel's value to the next. Values stay within
-// about 50 of 0-255 (each pixel receives at most its neighbours' errors, each under 48); the
-// table covers -512 to 511, indexed by the value's low ten bits, so no index can leave it.
+// Everything Floyd-Steinberg does with a value, looked up by the value: one load is the
+// shortest path from one pixel's value to the next, and the shares need no division. Values
+// stay within about 50 of 0-255 (each pixel receives at most its neighbours' errors, each
+// under 48); the table covers -512 to 511, indexed by the value's low ten bits, so no index can
+// leave it.
 constexpr unsigned kTableMask = 1023;
-struct AheadTable {
-    std::array<std::int16_t, kTableMask + 1> share{};
-    constexpr AheadTable() {
+struct FloydSteinbergStep {
+    std::int16_t ahead;  // 7/16 of the error, truncated, for the next pixel of the row
+    std::int16_t behind; // 3/16 below the pixel before
+    std::int16_t under;  // 5/16 below this one
+    std::int8_t rest;    // what truncation left, below the next pixel: the whole error goes on
+    std::uint8_t band;
+};
+struct FloydSteinbergTable {
+    std::array<FloydSteinbergStep, kTableMask + 1> steps{};
+    constexpr FloydSteinbergTable() {
         for (int v = -512; v < 512; ++v) {
             const int band = (v >= 43) + (v >= 128) + (v >= 213);
-            share[static_cast<unsigned>(v) & kTableMask] =
-                static_cast<std::int16_t>((v - band * 85) * 7 / 16);
+            const int error = v - band * 85;
+            const int ahead = error * 7 / 16;
+            const int behind = error * 3 / 16;
+            const int under = error * 5 / 16;
+            steps[static_cast<unsigned>(v) & kTableMask] = {
+                static_cast<std::int16_t>(ahead), static_cast<std::int16_t>(behind),
+                static_cast<std::int16_t>(under),
+                static_cast<std::int8_t>(error - ahead - behind - under),
+                static_cast<std::uint8_t>(band)};
         }
     }
+    const FloydSteinbergStep& operator[](int value) const {
+        return steps[static_cast<unsigned>(value) & kTableMask];
+    }
 };
-constexpr AheadTable kAhead;
+constexpr FloydSteinbergTable kFloydSteinberg;
+
+// Atkinson's eighth of the error by value, in sixteenths of a grey step. The table covers every
+// value its own shares can make (checked below), so no index needs a mask: six shares of at
+// most an eighth of an error each cannot push a value as far as the error they came from.
+constexpr int kAtkinsonScale = 16;
+constexpr int kAtkinsonLowest = -2048;
+constexpr int kAtkinsonHighest = 6143;
+struct AtkinsonTable {
+    std::array<std::int16_t, kAtkinsonHighest - kAtkinsonLowest + 1> shares{};
+    int most = 0; // the largest share in size
+    constexpr AtkinsonTable() {
+        for (int v = kAtkinsonLowest; v <= kAtkinsonHighest; ++v) {
+            // The edges 42.5, 127.5 and 212.5 in sixteenths; a value on one goes to the band
+            // above.
+            const int band = (v >= 680) + (v >= 2040) + (v >= 3400);
+            const int share = (v - band * 85 * kAtkinsonScale) / 8;
+            shares[static_cast<std::size_t>(v - kAtkinsonLowest)] =
+                static_cast<std::int16_t>(share);
+            most = std::max(most, share < 0 ? -share : share);
+        }
+    }
+    int operator[](int value) const {
+        return shares[static_cast<std::size_t>(value - kAtkinsonLowest)];
+    }
+};
+constexpr AtkinsonTable kAtkinson;
+// A value is a grey and six shares: two from this row, three from the row above, one from the
+// row above that.
+static_assert(-6 * kAtkinson.most >= kAtkinsonLowest);
+static_assert(255 * kAtkinsonScale + 6 * kAtkinson.most <= kAtkinsonHighest);
 
 void paint(Pixel& pixel, int band) {
     pixel = (pixel & ~kColourMask) | kLevels[static_cast<std::size_t>(band)];
@@ -71,30 +110,51 @@ void bayerRow(int y, std::span<Pixel> row) {
 }
 
 // One row of Floyd-Steinberg in the direction Step (the direction a constant, so that the
-// loop has nothing to decide).
-template <int Step>
-void floydSteinbergRow(std::span<Pixel> row, const std::int32_t* here, std::int32_t* below) {
-    const int n = static_cast<int>(row.size());
+// loop has nothing to decide). `grey(x)` gives a pixel's grey, `put(x, band)` takes its band.
+template <int Step, typename Grey, typename Put>
+void floydSteinbergRow(int n, Grey grey, Put put, const std::int32_t* here, std::int32_t* below) {
     int ahead = 0;     // for the next pixel of this row
     int belowLast = 0; // below the pixel before, waiting for this pixel's share
     int belowHere = 0; // below this pixel, from the pixel before
     int x = Step > 0 ? 0 : n - 1;
     for (int i = 0; i < n; ++i, x += Step) {
-        Pixel& pixel = row[static_cast<std::size_t>(x)];
-        const int value = greyOf(pixel) + here[x] + ahead;
-        const int band = bandOf(value);
-        paint(pixel, band);
-        // 7, 3, 5 and 1 sixteenths, truncated; the last share takes what truncation left, so
-        // the whole error goes on.
-        const int error = value - band * kBandStep;
-        ahead = kAhead.share[static_cast<unsigned>(value) & kTableMask];
-        const int behind = error * 3 / 16;
-        const int under = error * 5 / 16;
-        below[x - Step] = belowLast + behind; // the row below has no other source
-        belowLast = belowHere + under;
-        belowHere = error - ahead - behind - under;
+        const int value = grey(x) + here[x] + ahead;
+        const FloydSteinbergStep& step = kFloydSteinberg[value];
+        ahead = step.ahead;
+        put(x, step.band);
+        below[x - Step] = belowLast + step.behind; // the row below has no other source
+        belowLast = belowHere + step.under;
+        belowHere = step.rest;
     }
     below[x - Step] = belowLast;
+}
+
+// One row of Atkinson, left to right on every row; an eighth of the error to each of six
+// neighbours, the other quarter is dropped, which keeps contrast but pulls greys towards the
+// band values.
+template <typename Grey, typename Put>
+void atkinsonRow(int n, Grey grey, Put put, const std::int32_t* here, std::int32_t* below,
+                 std::int32_t* twoBelow) {
+    // Error is kept in sixteenths of a grey step: an eighth of an error in whole steps, truncated,
+    // would drop every error below 8 and hold greys up to 39 off a band value in that band.
+    int share = 0;     // of the pixel before, for this one
+    int afterNext = 0; // of the pixel two before, for this one
+    int belowLast = 0; // below the pixel before, waiting for this pixel's share
+    int belowHere = 0; // below this pixel, from the pixel before
+    for (int x = 0; x < n; ++x) {
+        // The share of the pixel before comes last: it alone is on the chain from pixel to
+        // pixel.
+        const int value = (kAtkinsonScale * grey(x) + here[x] + afterNext) + share;
+        afterNext = share;
+        share = kAtkinson[value];
+        put(x, static_cast<int>(value >= 680) + static_cast<int>(value >= 2040) +
+                   static_cast<int>(value >= 3400));
+        below[x - 1] += belowLast + share;
+        belowLast = belowHere + share;
+        belowHere = share;
+        twoBelow[x] += share;
+    }
+    below[n - 1] += belowLast;
 }
 
 } // namespace
@@ -148,58 +208,54 @@ void Ditherer::paintRow(int y, std::span<Pixel> row) {
         bayerRow(y, row);
         return;
     case Dither::FloydSteinberg:
-        diffuseFloydSteinberg(y, row);
-        break;
     case Dither::Atkinson:
-        diffuseAtkinson(y, row);
-        break;
+        diffuse(
+            y, static_cast<int>(row.size()),
+            [row](int x) { return greyOf(row[static_cast<std::size_t>(x)]); },
+            [row](int x, int band) { paint(row[static_cast<std::size_t>(x)], band); });
+        return;
+    }
+}
+
+// Both diffusions keep the error bound for the next pixels of the same row in registers, so
+// that only the grey, the band and the error lie on the chain from one pixel to the next.
+template <typename Grey, typename Put> void Ditherer::diffuse(int y, int n, Grey grey, Put put) {
+    if (m_method == Dither::Atkinson) {
+        atkinsonRow(n, grey, put, errorRow(y), errorRow(y + 1), errorRow(y + 2));
+    } else if ((y & 1) == 0) {
+        // Even rows run left to right, odd rows right to left, the weights mirrored with them.
+        floydSteinbergRow<1>(n, grey, put, errorRow(y), errorRow(y + 1));
+    } else {
+        floydSteinbergRow<-1>(n, grey, put, errorRow(y), errorRow(y + 1));
     }
     // This row's buffer next collects the error for the row three below.
     std::int32_t* used = errorRow(y) - kMargin;
     std::fill(used, used + m_width + 2 * kMargin, 0);
 }
 
-// Both diffusions keep the error bound for the next pixels of the same row in registers, so
-// that only the grey, the band and the error lie on the chain from one pixel to the next.
-void Ditherer::diffuseFloydSteinberg(int y, std::span<Pixel> row) {
-    // Even rows run left to right, odd rows right to left, the weights mirrored with them.
-    if ((y & 1) == 0) {
-        floydSteinbergRow<1>(row, errorRow(y), errorRow(y + 1));
-    } else {
-        floydSteinbergRow<-1>(row, errorRow(y), errorRow(y + 1));
-    }
+void Ditherer::diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands) {
+    diffuse(
+        y, m_width, [greys](int x) { return static_cast<int>(greys[x]); },
+        [bands](int x, int band) { bands[x] = static_cast<std::uint8_t>(band); });
 }
 
-void Ditherer::diffuseAtkinson(int y, std::span<Pixel> row) {
-    // Error is kept in sixteenths of a grey step: an eighth of an error in whole steps, truncated,
-    // would drop every error below 8 and hold greys up to 39 off a band value in that band.
-    constexpr int kScale = 16;
-    const std::int32_t* here = errorRow(y);
-    std::int32_t* below = errorRow(y + 1);
-    std::int32_t* twoBelow = errorRow(y + 2);
-    // Left to right on every row; an eighth of the error to each of six neighbours, the other
-    // quarter is dropped, which keeps contrast but pulls greys towards the band values.
-    const int n = static_cast<int>(row.size());
-    int next = 0;      // for the next pixel of this row
-    int afterNext = 0; // for the one after it
-    int belowLast = 0; // below the pixel before, waiting for this pixel's share
-    int belowHere = 0; // below this pixel, from the pixel before
-    for (int x = 0; x < n; ++x) {
-        Pixel& pixel = row[static_cast<std::size_t>(x)];
-        const int value = kScale * greyOf(pixel) + here[x] + next;
-        // The edges 42.5, 127.5 and 212.5 in sixteenths; a value on one goes to the band above.
-        const int band = static_cast<int>(value >= 680) + static_cast<int>(value >= 2040) +
-                         static_cast<int>(value >= 3400);
-        paint(pixel, band);
-        const int share = (value - band * kBandStep * kScale) / 8;
-        next = afterNext + share;
-        afterNext = share;
-        below[x - 1] += belowLast + share;
-        belowLast = belowHere + share;
-        belowHere = share;
-        twoBelow[x] += share;
+BandEdges bayerEdges(int y) {
+    // A pixel is in band k or above when 128 * grey + 85 * (2m + 1) >= 128 * 85 * k, that is when
+    // its grey is at least the ceiling of (10880 k - 85 (2m + 1)) / 128, and a grey g is reached
+    // by the sums from 3g - 1 up.
+    const auto& thresholds = kBayer[static_cast<std::size_t>(y & 7)];
+    BandEdges edges{};
+    for (std::size_t x = 0; x < 8; ++x) {
+        const int offset = kBandStep * (2 * thresholds[x] + 1);
+        auto from = [&](int band) {
+            const int grey = (128 * kBandStep * band - offset + 127) / 128;
+            return static_cast<std::uint16_t>(3 * grey - 1);
+        };
+        edges.black[x] = from(1);
+        edges.dark[x] = from(2);
+        edges.light[x] = from(3);
     }
-    below[n - 1] += belowLast;
+    return edges;
 }
 
 Flow dither(Canvas& canvas, std::int16_t height, std::int16_t width, Dither method,

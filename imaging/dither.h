@@ -1,6 +1,7 @@
 #pragma once
 // The ways a picture's grey averages are brought to the four levels.
 
+#include "imaging/level_bits.h"
 #include "imaging/levels.h"
 
 #include <cstdint>
@@ -37,11 +38,14 @@ class Ditherer {
     // them in any order.
     void paintRow(int y, std::span<Pixel> row);
 
+    // Error diffusion only: dithers row y of the picture's grey averages, `width` of them, into
+    // band codes (0 black, 1 dark grey, 2 light grey, 3 white), the rows in order from the top.
+    void diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands);
+
   private:
     // The error carried into row y, indexed by x + kMargin.
     std::int32_t* errorRow(int y);
-    void diffuseFloydSteinberg(int y, std::span<Pixel> row);
-    void diffuseAtkinson(int y, std::span<Pixel> row);
+    template <typename Grey, typename Put> void diffuse(int y, int n, Grey grey, Put put);
 
     static constexpr int kMargin = 2;
 
@@ -51,6 +55,10 @@ class Ditherer {
     // turn, with spare cells on either side so that error falling off the edges needs no test.
     std::vector<std::int32_t> m_errors;
 };
+
+// The ordered matrix as band edges for the row kernels: row y of the picture (0 at the top),
+// its columns from 0.
+BandEdges bayerEdges(int y);
 
 // Dithers height x width pixels of a canvas row by row from the top, with the progress and
 // yields of the plain quantizer's scan; Dither::None is that scan. Returns Flow::Stop if a

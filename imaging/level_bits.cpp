@@ -19,43 +19,77 @@ constexpr unsigned kBlackBelow = 128;
 constexpr unsigned kDarkBelow = 383;
 constexpr unsigned kLightBelow = 638;
 
-inline unsigned darkBit(unsigned sum) {
-    return sum < kDarkBelow ? 1u : 0u;
+constexpr BandEdges kPlainEdges{
+    {kBlackBelow, kBlackBelow, kBlackBelow, kBlackBelow, kBlackBelow, kBlackBelow, kBlackBelow,
+     kBlackBelow},
+    {kDarkBelow, kDarkBelow, kDarkBelow, kDarkBelow, kDarkBelow, kDarkBelow, kDarkBelow,
+     kDarkBelow},
+    {kLightBelow, kLightBelow, kLightBelow, kLightBelow, kLightBelow, kLightBelow, kLightBelow,
+     kLightBelow},
+};
+
+inline unsigned darkBit(unsigned sum, const BandEdges& edges, std::size_t column) {
+    return sum < edges.dark[column] ? 1u : 0u;
 }
-inline unsigned lightBit(unsigned sum) {
-    return (sum < kBlackBelow ? 1u : 0u) ^ (sum < kDarkBelow ? 1u : 0u) ^
-           (sum < kLightBelow ? 1u : 0u);
+inline unsigned lightBit(unsigned sum, const BandEdges& edges, std::size_t column) {
+    return (sum < edges.black[column] ? 1u : 0u) ^ (sum < edges.dark[column] ? 1u : 0u) ^
+           (sum < edges.light[column] ? 1u : 0u);
 }
 
-// Eight pixels (or fewer, the last ones of a row) a byte, first pixel in bit 7.
+inline unsigned greyOfSum(unsigned sum) {
+    return (sum + 1) / 3;
+}
+
+// Eight pixels (or fewer, the last ones of a row) a byte, first pixel in bit 7. Callers start
+// every row and every tail on column 0 of the edges.
 template <std::size_t Stride>
-void scalarBits(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
-                std::uint8_t* light) {
+void scalarBits(const std::uint8_t* in, std::size_t count, const BandEdges& edges,
+                std::uint8_t* dark, std::uint8_t* light) {
     for (std::size_t x = 0; x < count; x += 8) {
         const std::size_t n = count - x < 8 ? count - x : 8;
         unsigned d = 0;
         unsigned l = 0;
         for (std::size_t i = 0; i < n; ++i, in += Stride) {
             const unsigned s = unsigned{in[0]} + in[1] + in[2];
-            d = d << 1 | darkBit(s);
-            l = l << 1 | lightBit(s);
+            d = d << 1 | darkBit(s, edges, i);
+            l = l << 1 | lightBit(s, edges, i);
         }
         *dark++ = static_cast<std::uint8_t>(d << (8 - n));
         *light++ = static_cast<std::uint8_t>(l << (8 - n));
     }
 }
 
-void scalarBytes3(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
-                  std::uint8_t* light) {
-    scalarBits<3>(in, count, dark, light);
+template <std::size_t Stride>
+void scalarGreys(const std::uint8_t* in, std::size_t count, std::uint8_t* greys) {
+    for (std::size_t x = 0; x < count; ++x, in += Stride) {
+        greys[x] = static_cast<std::uint8_t>(greyOfSum(unsigned{in[0]} + in[1] + in[2]));
+    }
 }
 
-void scalarBytes4(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
-                  std::uint8_t* light) {
-    scalarBits<4>(in, count, dark, light);
+void scalarBandBits(const std::uint8_t* bands, std::size_t count, std::uint8_t* dark,
+                    std::uint8_t* light) {
+    for (std::size_t x = 0; x < count; x += 8) {
+        const std::size_t n = count - x < 8 ? count - x : 8;
+        unsigned d = 0;
+        unsigned l = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned band = *bands++;
+            d = d << 1 | (band < 2 ? 1u : 0u);
+            l = l << 1 | (~band & 1u);
+        }
+        *dark++ = static_cast<std::uint8_t>(d << (8 - n));
+        *light++ = static_cast<std::uint8_t>(l << (8 - n));
+    }
 }
 
-constexpr LevelKernel kScalar{scalarBytes3, scalarBytes4};
+template <std::size_t Stride>
+void scalarPlain(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
+                 std::uint8_t* light) {
+    scalarBits<Stride>(in, count, kPlainEdges, dark, light);
+}
+
+constexpr LevelKernel kScalar{scalarPlain<3>, scalarPlain<4>, scalarBits<3>,
+                              scalarBits<4>,  scalarGreys<3>, scalarGreys<4>};
 
 #if defined(__x86_64__)
 
@@ -85,14 +119,27 @@ inline __m128i sums4(__m128i v) {
     return _mm_add_epi32(_mm_madd_epi16(outer, _mm_set1_epi16(1)), middle);
 }
 
-// Sixteen pixels' sums in 16-bit lanes to their two bytes of each plane.
-inline void storeBits16(__m128i low, __m128i high, std::uint8_t* dark, std::uint8_t* light) {
-    auto below = [&](int bound) {
-        const __m128i b = _mm_set1_epi16(static_cast<short>(bound));
-        return _mm_packs_epi16(_mm_cmpgt_epi16(b, low), _mm_cmpgt_epi16(b, high));
+// The edges of eight columns, one 16-bit lane each.
+struct Edges128 {
+    __m128i black, dark, light;
+};
+
+inline Edges128 edges128(const BandEdges& edges) {
+    auto load = [](const std::array<std::uint16_t, 8>& lanes) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes.data()));
     };
-    const __m128i d = below(kDarkBelow);
-    const __m128i l = _mm_xor_si128(_mm_xor_si128(below(kBlackBelow), d), below(kLightBelow));
+    return {load(edges.black), load(edges.dark), load(edges.light)};
+}
+
+// Sixteen pixels' sums in 16-bit lanes (two runs of eight columns) to their two bytes of each
+// plane.
+inline void storeBits16(__m128i low, __m128i high, const Edges128& e, std::uint8_t* dark,
+                        std::uint8_t* light) {
+    auto below = [&](__m128i bound) {
+        return _mm_packs_epi16(_mm_cmpgt_epi16(bound, low), _mm_cmpgt_epi16(bound, high));
+    };
+    const __m128i d = below(e.dark);
+    const __m128i l = _mm_xor_si128(_mm_xor_si128(below(e.black), d), below(e.light));
     const auto dm = static_cast<unsigned>(_mm_movemask_epi8(d));
     const auto lm = static_cast<unsigned>(_mm_movemask_epi8(l));
     dark[0] = kReversed[dm & 0xFF];
@@ -101,52 +148,122 @@ inline void storeBits16(__m128i low, __m128i high, std::uint8_t* dark, std::uint
     light[1] = kReversed[lm >> 8];
 }
 
-void sse2Bytes4(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
-                std::uint8_t* light) {
+// Sixteen pixels' grey averages from their sums: (s + 1) / 3 as (s + 1) * 21846 >> 16, exact
+// for every sum up to 765.
+inline void storeGreys16(__m128i low, __m128i high, std::uint8_t* greys) {
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i third = _mm_set1_epi16(21846);
+    const __m128i g0 = _mm_mulhi_epu16(_mm_add_epi16(low, one), third);
+    const __m128i g1 = _mm_mulhi_epu16(_mm_add_epi16(high, one), third);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(greys), _mm_packus_epi16(g0, g1));
+}
+
+// Sixteen pixels of four bytes at `in`, their sums in pixel order.
+inline void sums16of4(const std::uint8_t* in, __m128i& low, __m128i& high) {
+    auto at = [&](int k) {
+        return sums4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * k)));
+    };
+    low = _mm_packs_epi32(at(0), at(1));
+    high = _mm_packs_epi32(at(2), at(3));
+}
+
+// Sixteen pixels of three bytes; each is a 4-byte load, so a seventeenth pixel must follow.
+inline void sums16of3(const std::uint8_t* in, __m128i& low, __m128i& high) {
+    auto at = [&](int k) {
+        const std::uint8_t* p = in + 12 * k;
+        return sums4(_mm_setr_epi32(static_cast<int>(load32(p)), static_cast<int>(load32(p + 3)),
+                                    static_cast<int>(load32(p + 6)),
+                                    static_cast<int>(load32(p + 9))));
+    };
+    low = _mm_packs_epi32(at(0), at(1));
+    high = _mm_packs_epi32(at(2), at(3));
+}
+
+void sse2Edged4(const std::uint8_t* in, std::size_t count, const BandEdges& edges,
+                std::uint8_t* dark, std::uint8_t* light) {
+    const Edges128 e = edges128(edges);
     std::size_t x = 0;
     for (; x + 16 <= count; x += 16, in += 64, dark += 2, light += 2) {
-        auto at = [&](int k) {
-            return sums4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * k)));
-        };
-        storeBits16(_mm_packs_epi32(at(0), at(1)), _mm_packs_epi32(at(2), at(3)), dark, light);
+        __m128i low, high;
+        sums16of4(in, low, high);
+        storeBits16(low, high, e, dark, light);
     }
-    scalarBits<4>(in, count - x, dark, light);
+    scalarBits<4>(in, count - x, edges, dark, light);
+}
+
+void sse2Edged3(const std::uint8_t* in, std::size_t count, const BandEdges& edges,
+                std::uint8_t* dark, std::uint8_t* light) {
+    const Edges128 e = edges128(edges);
+    std::size_t x = 0;
+    for (; x + 17 <= count; x += 16, in += 48, dark += 2, light += 2) {
+        __m128i low, high;
+        sums16of3(in, low, high);
+        storeBits16(low, high, e, dark, light);
+    }
+    scalarBits<3>(in, count - x, edges, dark, light);
+}
+
+void sse2Bytes4(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
+                std::uint8_t* light) {
+    sse2Edged4(in, count, kPlainEdges, dark, light);
 }
 
 void sse2Bytes3(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
                 std::uint8_t* light) {
-    std::size_t x = 0;
-    // Each pixel is a 4-byte load, so sixteen of them reach one byte past their 48: a
-    // seventeenth pixel must follow.
-    for (; x + 17 <= count; x += 16, in += 48, dark += 2, light += 2) {
-        auto at = [&](int k) {
-            const std::uint8_t* p = in + 12 * k;
-            return sums4(
-                _mm_setr_epi32(static_cast<int>(load32(p)), static_cast<int>(load32(p + 3)),
-                               static_cast<int>(load32(p + 6)), static_cast<int>(load32(p + 9))));
-        };
-        storeBits16(_mm_packs_epi32(at(0), at(1)), _mm_packs_epi32(at(2), at(3)), dark, light);
-    }
-    scalarBits<3>(in, count - x, dark, light);
+    sse2Edged3(in, count, kPlainEdges, dark, light);
 }
 
-constexpr LevelKernel kSse2{sse2Bytes3, sse2Bytes4};
+void sse2Greys4(const std::uint8_t* in, std::size_t count, std::uint8_t* greys) {
+    std::size_t x = 0;
+    for (; x + 16 <= count; x += 16, in += 64, greys += 16) {
+        __m128i low, high;
+        sums16of4(in, low, high);
+        storeGreys16(low, high, greys);
+    }
+    scalarGreys<4>(in, count - x, greys);
+}
+
+void sse2Greys3(const std::uint8_t* in, std::size_t count, std::uint8_t* greys) {
+    std::size_t x = 0;
+    for (; x + 17 <= count; x += 16, in += 48, greys += 16) {
+        __m128i low, high;
+        sums16of3(in, low, high);
+        storeGreys16(low, high, greys);
+    }
+    scalarGreys<3>(in, count - x, greys);
+}
+
+constexpr LevelKernel kSse2{sse2Bytes3, sse2Bytes4, sse2Edged3, sse2Edged4, sse2Greys3, sse2Greys4};
 
 // Thirty-two pixels from four vectors whose 128-bit halves hold pixels 4k..4k+3 (low) and
 // 16+4k..19+4k (high) as bytes b0 b1 b2 x: the sums are gathered in pixel order by the lane-wise
 // horizontal add and pack, and a byte reversal in each group of eight puts the first pixel of a
-// byte in its top bit.
-__attribute__((target("avx2"))) inline void storeBits32(const __m256i (&v)[4], std::uint8_t* dark,
-                                                        std::uint8_t* light) {
+// byte in its top bit. Each run of eight sums covers columns 0-7, so the edges repeat in every
+// 128-bit half.
+struct Edges256 {
+    __m256i black, dark, light;
+};
+
+__attribute__((target("avx2"))) inline Edges256 edges256(const BandEdges& edges) {
+    // No lambda here: it would not share this function's instruction set.
+    return {_mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(edges.black.data()))),
+            _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(edges.dark.data()))),
+            _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(edges.light.data())))};
+}
+
+__attribute__((target("avx2"))) inline void storeBits32(const __m256i (&v)[4], const Edges256& e,
+                                                        std::uint8_t* dark, std::uint8_t* light) {
     const __m256i weights = _mm256_set1_epi32(0x00010101);
     const __m256i s01 =
         _mm256_hadd_epi16(_mm256_maddubs_epi16(v[0], weights), _mm256_maddubs_epi16(v[1], weights));
     const __m256i s23 =
         _mm256_hadd_epi16(_mm256_maddubs_epi16(v[2], weights), _mm256_maddubs_epi16(v[3], weights));
-    // No lambda here: it would not share this function's instruction set.
-    const __m256i black = _mm256_set1_epi16(kBlackBelow);
-    const __m256i darkGrey = _mm256_set1_epi16(kDarkBelow);
-    const __m256i lightGrey = _mm256_set1_epi16(kLightBelow);
+    const __m256i black = e.black;
+    const __m256i darkGrey = e.dark;
+    const __m256i lightGrey = e.light;
     const __m256i d =
         _mm256_packs_epi16(_mm256_cmpgt_epi16(darkGrey, s01), _mm256_cmpgt_epi16(darkGrey, s23));
     const __m256i l = _mm256_xor_si256(
@@ -169,22 +286,29 @@ __attribute__((target("avx2"))) inline __m256i halves(const std::uint8_t* low,
                                reinterpret_cast<const __m128i*>(low));
 }
 
-__attribute__((target("avx2"))) void avx2Bytes4(const std::uint8_t* in, std::size_t count,
-                                                std::uint8_t* dark, std::uint8_t* light) {
+// The tails go to the SSE2 kernels: clearing the upper halves first spares them the penalty of
+// mixing the two encodings.
+__attribute__((target("avx2"))) void avx2Edged4(const std::uint8_t* in, std::size_t count,
+                                                const BandEdges& edges, std::uint8_t* dark,
+                                                std::uint8_t* light) {
+    const Edges256 e = edges256(edges);
     std::size_t x = 0;
     for (; x + 32 <= count; x += 32, in += 128, dark += 4, light += 4) {
         const __m256i v[4] = {halves(in, in + 64), halves(in + 16, in + 80),
                               halves(in + 32, in + 96), halves(in + 48, in + 112)};
-        storeBits32(v, dark, light);
+        storeBits32(v, e, dark, light);
     }
-    sse2Bytes4(in, count - x, dark, light);
+    _mm256_zeroupper();
+    sse2Edged4(in, count - x, edges, dark, light);
 }
 
-__attribute__((target("avx2"))) void avx2Bytes3(const std::uint8_t* in, std::size_t count,
-                                                std::uint8_t* dark, std::uint8_t* light) {
+__attribute__((target("avx2"))) void avx2Edged3(const std::uint8_t* in, std::size_t count,
+                                                const BandEdges& edges, std::uint8_t* dark,
+                                                std::uint8_t* light) {
     // Twelve bytes (four pixels) of each 16-byte load spread into 32-bit lanes.
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
                                             1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const Edges256 e = edges256(edges);
     std::size_t x = 0;
     // The last load of 32 pixels ends 4 bytes past their 96: two more pixels must follow.
     for (; x + 34 <= count; x += 32, in += 96, dark += 4, light += 4) {
@@ -192,12 +316,24 @@ __attribute__((target("avx2"))) void avx2Bytes3(const std::uint8_t* in, std::siz
         for (int k = 0; k < 4; ++k) {
             v[k] = _mm256_shuffle_epi8(halves(in + 12 * k, in + 48 + 12 * k), spread);
         }
-        storeBits32(v, dark, light);
+        storeBits32(v, e, dark, light);
     }
-    sse2Bytes3(in, count - x, dark, light);
+    _mm256_zeroupper();
+    sse2Edged3(in, count - x, edges, dark, light);
 }
 
-constexpr LevelKernel kAvx2{avx2Bytes3, avx2Bytes4};
+void avx2Bytes4(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
+                std::uint8_t* light) {
+    avx2Edged4(in, count, kPlainEdges, dark, light);
+}
+
+void avx2Bytes3(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
+                std::uint8_t* light) {
+    avx2Edged3(in, count, kPlainEdges, dark, light);
+}
+
+// Grey averages are cheap beside the error diffusion that takes them: SSE2 is enough.
+constexpr LevelKernel kAvx2{avx2Bytes3, avx2Bytes4, avx2Edged3, avx2Edged4, sse2Greys3, sse2Greys4};
 
 #endif
 
@@ -243,12 +379,17 @@ const LevelKernel& levelKernel() {
     return best;
 }
 
+const BandEdges& plainEdges() {
+    return kPlainEdges;
+}
+
 LevelTable levelTable(std::span<const Pixel> palette) {
     LevelTable table{};
     for (std::size_t i = 0; i < palette.size() && i < table.size(); ++i) {
         const Pixel p = palette[i];
         const unsigned s = (p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF);
-        table[i] = static_cast<std::uint8_t>(darkBit(s) | lightBit(s) << 1);
+        table[i] = static_cast<std::uint8_t>(darkBit(s, kPlainEdges, 0) |
+                                             lightBit(s, kPlainEdges, 0) << 1);
     }
     return table;
 }
@@ -267,6 +408,26 @@ void indexedLevelBits(const std::uint8_t* indices, std::size_t count, const Leve
         *dark++ = static_cast<std::uint8_t>(d << (8 - n));
         *light++ = static_cast<std::uint8_t>(l << (8 - n));
     }
+}
+
+void bandBits(const std::uint8_t* bands, std::size_t count, std::uint8_t* dark,
+              std::uint8_t* light) {
+    std::size_t x = 0;
+#if defined(__x86_64__)
+    const __m128i two = _mm_set1_epi8(2);
+    const __m128i one = _mm_set1_epi8(1);
+    for (; x + 16 <= count; x += 16, bands += 16, dark += 2, light += 2) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bands));
+        const auto dm = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(two, b)));
+        const auto lm = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(b, one), _mm_setzero_si128())));
+        dark[0] = kReversed[dm & 0xFF];
+        dark[1] = kReversed[dm >> 8];
+        light[0] = kReversed[lm & 0xFF];
+        light[1] = kReversed[lm >> 8];
+    }
+#endif
+    scalarBandBits(bands, count - x, dark, light);
 }
 
 } // namespace imaging

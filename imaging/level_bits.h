@@ -15,6 +15,17 @@ namespace imaging {
 // The instruction sets a row kernel may be built for.
 enum class Isa { Scalar, Sse2, Avx2 };
 
+// Per column (x % 8), the sums r + g + b below which a pixel lies below each band: under `black`
+// it is black, under `dark` dark grey or darker, under `light` light grey or darker.
+struct BandEdges {
+    std::array<std::uint16_t, 8> black;
+    std::array<std::uint16_t, 8> dark;
+    std::array<std::uint16_t, 8> light;
+};
+
+// The plain quantizer's edges, the same in every column.
+const BandEdges& plainEdges();
+
 // Row kernels: each reads `count` pixels and writes (count + 7) / 8 bytes to `dark` and to
 // `light`, the first pixel in bit 7, bits past the last pixel zero. A pixel's bits are those of
 // the level of its grey average (black sets both, dark grey the dark one, light grey the light
@@ -26,6 +37,15 @@ struct LevelKernel {
     // Four bytes a pixel, the fourth ignored: 32-bit bitmap rows and decoded Pixels alike.
     void (*bytes4)(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
                    std::uint8_t* light);
+    // The same with edges that change from column to column, repeating every eight pixels; the
+    // first pixel is in column 0.
+    void (*edged3)(const std::uint8_t* in, std::size_t count, const BandEdges& edges,
+                   std::uint8_t* dark, std::uint8_t* light);
+    void (*edged4)(const std::uint8_t* in, std::size_t count, const BandEdges& edges,
+                   std::uint8_t* dark, std::uint8_t* light);
+    // The grey average (r + g + b + 1) / 3 of each of `count` pixels of three or four bytes.
+    void (*greys3)(const std::uint8_t* in, std::size_t count, std::uint8_t* greys);
+    void (*greys4)(const std::uint8_t* in, std::size_t count, std::uint8_t* greys);
 };
 
 // Whether this processor runs the kernel of that instruction set.
@@ -44,5 +64,10 @@ LevelTable levelTable(std::span<const Pixel> palette);
 // The row kernel for palette indices, one byte each, looked up in the table.
 void indexedLevelBits(const std::uint8_t* indices, std::size_t count, const LevelTable& table,
                       std::uint8_t* dark, std::uint8_t* light);
+
+// Band codes (0 black, 1 dark grey, 2 light grey, 3 white), one byte each, to plane bits as the
+// kernels write them.
+void bandBits(const std::uint8_t* bands, std::size_t count, std::uint8_t* dark,
+              std::uint8_t* light);
 
 } // namespace imaging
