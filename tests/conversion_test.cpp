@@ -178,10 +178,10 @@ TEST(Conversion, FileInPlaceOfAFolderIsNamed) {
 
 // One picture of sixteen greys as every kind of file: each method must give the planes that the
 // dithering from the top-left pixel gives, however the file stores its rows, and the same every
-// time.
+// time. It is tall enough that the rows read ahead for error diffusion go round their ring.
 TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
     constexpr int kWidth = 12;
-    constexpr int kHeight = 9;
+    constexpr int kHeight = 300;
     std::mt19937 random(13);
     std::vector<std::uint32_t> indexes(kWidth * kHeight);
     std::vector<std::uint32_t> palette;

@@ -1,9 +1,12 @@
-// The fused row kernels against the plain path (quantizeRow, then encodeRow), for every kernel
-// this processor runs: every colour, every row width up to two vector steps, palette lookups.
+// The fused row kernels against the plain path (quantizeRow, then encodeRow) and the ordered
+// dithering's path (Ditherer, then encodeRow), for every kernel this processor runs: every
+// colour, every row width up to two vector steps, palette lookups, grey averages.
 
+#include "imaging/dither.h"
 #include "imaging/level_bits.h"
 #include "imaging/quantizer.h"
 
+#include <array>
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
@@ -20,6 +23,13 @@ struct Bits {
 
 Bits plainPath(std::vector<Pixel> row) {
     quantizeRow(row);
+    Planes planes = makePlanes(static_cast<int>(row.size()), 1);
+    encodeRow(planes, 0, row);
+    return {planes.dark, planes.light};
+}
+
+Bits bayerPath(std::vector<Pixel> row, int y) {
+    Ditherer(Dither::Bayer, static_cast<int>(row.size())).paintRow(y, row);
     Planes planes = makePlanes(static_cast<int>(row.size()), 1);
     encodeRow(planes, 0, row);
     return {planes.dark, planes.light};
@@ -63,6 +73,31 @@ Bits viaBytes4(const LevelKernel& kernel, const std::vector<Pixel>& row) {
     });
 }
 
+Bits viaEdged(const LevelKernel& kernel, const std::vector<Pixel>& row, int y) {
+    const auto in3 = bytes3(row);
+    const std::vector<Pixel> in4 = row;
+    const Bits three = run(row.size(), [&](std::uint8_t* d, std::uint8_t* l) {
+        kernel.edged3(in3.data(), row.size(), bayerEdges(y), d, l);
+    });
+    const Bits four = run(row.size(), [&](std::uint8_t* d, std::uint8_t* l) {
+        kernel.edged4(reinterpret_cast<const std::uint8_t*>(in4.data()), row.size(), bayerEdges(y),
+                      d, l);
+    });
+    EXPECT_EQ(three, four);
+    return three;
+}
+
+// Both grey kernels, which must agree.
+std::vector<std::uint8_t> greysOf(const LevelKernel& kernel, const std::vector<Pixel>& row) {
+    const auto in3 = bytes3(row);
+    std::vector<std::uint8_t> three(row.size());
+    std::vector<std::uint8_t> four(row.size());
+    kernel.greys3(in3.data(), row.size(), three.data());
+    kernel.greys4(reinterpret_cast<const std::uint8_t*>(row.data()), row.size(), four.data());
+    EXPECT_EQ(three, four);
+    return three;
+}
+
 class EveryKernel : public testing::TestWithParam<Isa> {
   protected:
     void SetUp() override {
@@ -83,6 +118,13 @@ TEST_P(EveryKernel, GivesThePlainPathsBitsForEveryColour) {
         const Bits expected = plainPath(row);
         ASSERT_EQ(viaBytes3(kernel(), row), expected) << "colours from " << first;
         ASSERT_EQ(viaBytes4(kernel(), row), expected) << "colours from " << first;
+        const int y = static_cast<int>(first / kWidth);
+        ASSERT_EQ(viaEdged(kernel(), row, y), bayerPath(row, y)) << "colours from " << first;
+        const std::vector<std::uint8_t> greys = greysOf(kernel(), row);
+        for (std::size_t x = 0; x < kWidth; ++x) {
+            ASSERT_EQ(greys[x], greyAverage(static_cast<Colour>(row[x] & kColourMask)))
+                << "colour " << (first + x);
+        }
     }
 }
 
@@ -102,6 +144,12 @@ TEST_P(EveryKernel, GivesThePlainPathsBitsForEveryWidth) {
         }
         EXPECT_EQ(viaBytes3(kernel(), row), plainPath(row)) << "width " << width;
         EXPECT_EQ(viaBytes4(kernel(), row), plainPath(row)) << "width " << width;
+        EXPECT_EQ(viaEdged(kernel(), row, static_cast<int>(width)),
+                  bayerPath(row, static_cast<int>(width)))
+            << "width " << width;
+        const std::vector<std::uint8_t> greys = greysOf(kernel(), row);
+        EXPECT_EQ(greys[width - 1], greyAverage(static_cast<Colour>(row[width - 1] & kColourMask)))
+            << "width " << width;
         std::vector<Pixel> looked(width);
         for (std::size_t x = 0; x < width; ++x) {
             looked[x] = palette[indices[x]];
@@ -111,6 +159,24 @@ TEST_P(EveryKernel, GivesThePlainPathsBitsForEveryWidth) {
                           indexedLevelBits(indices.data(), width, table, d, l);
                       }),
                   plainPath(looked))
+            << "width " << width;
+    }
+}
+
+// Band codes painted as their level colours are the plain path's pixels of those levels.
+TEST(LevelBits, BandCodesGiveTheirLevelsBits) {
+    constexpr std::array<Pixel, 4> kLevels{kBlack, kDarkGrey, kLightGrey, kWhite};
+    std::mt19937 random(17);
+    for (std::size_t width = 1; width <= 64; ++width) {
+        std::vector<std::uint8_t> bands(width);
+        std::vector<Pixel> row(width);
+        for (std::size_t x = 0; x < width; ++x) {
+            bands[x] = static_cast<std::uint8_t>(random() % 4);
+            row[x] = kLevels[bands[x]];
+        }
+        EXPECT_EQ(run(width, [&](std::uint8_t* d,
+                                 std::uint8_t* l) { bandBits(bands.data(), width, d, l); }),
+                  plainPath(row))
             << "width " << width;
     }
 }
