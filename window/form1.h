@@ -165,7 +165,7 @@ class Form1 final : public QMainWindow {
     // What the last Convert made; Save C Code writes its text. The plain Open makes the planes
     // in its scan already and keeps them here for Convert.
     imaging::Planes m_planes;
-    bool m_planesKept = false; // m_planes are the opened picture's, before any Convert
+    bool m_planesKept = false; // Open made m_planes: Convert shows them without encoding
     QString m_pictureName;     // the opened picture's file
 };
 
