@@ -54,28 +54,6 @@ class GreyBuffer {
     std::unique_ptr<std::uint8_t, Free> m_bytes;
 };
 
-// Planes like makePlanes() gives, backed by huge pages where the system offers them: on this
-// kind of virtual machine each first touch of a small page costs microseconds, and 8192 x 8192
-// pixels need 4096 of them.
-imaging::Planes largePlanes(int width, int height, imaging::RowLayout layout) {
-    imaging::Planes planes{width, height, layout, {}, {}};
-    const std::size_t bytes = planes.planeBytes();
-    for (std::vector<std::uint8_t>* plane : {&planes.dark, &planes.light}) {
-        plane->reserve(bytes);
-#ifdef MADV_HUGEPAGE
-        constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-        const auto start = reinterpret_cast<std::uintptr_t>(plane->data());
-        const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
-        const std::uintptr_t end = (start + bytes) / kHugePage * kHugePage;
-        if (end > first) {
-            madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE); // only advice
-        }
-#endif
-        plane->resize(bytes);
-    }
-    return planes;
-}
-
 // The grey averages of a row as the decoder stores it.
 class GreyMaker {
   public:
@@ -323,7 +301,7 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     }
     const int width = decoder.width();
     const int height = decoder.height();
-    imaging::Planes planes = largePlanes(width, height, options.rows);
+    imaging::Planes planes = imaging::largePlanes(width, height, options.rows);
     progress.reportTotal(static_cast<std::int16_t>(height));
     // Error diffusion needs the rows from the top: a bottom-up file is read backwards where it
     // can seek, and held as grey where it cannot (a pipe, run-length data).

@@ -1,8 +1,13 @@
 #include "imaging/plane_encoder.h"
 
+#include "imaging/level_bits.h"
+#include "imaging/quantizer.h"
+
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
 
 namespace imaging {
 namespace {
@@ -100,6 +105,23 @@ void gatherShifted(const std::uint8_t* plane, std::size_t planeEnd, unsigned shi
     }
 }
 
+// Room for all the planes' bytes, asked for on huge pages; none of them made yet.
+void reserveLarge(Planes& planes) {
+    const std::size_t bytes = planes.planeBytes();
+    for (std::vector<std::uint8_t>* plane : {&planes.dark, &planes.light}) {
+        plane->reserve(bytes);
+#ifdef MADV_HUGEPAGE
+        constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+        const auto start = reinterpret_cast<std::uintptr_t>(plane->data());
+        const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
+        const std::uintptr_t end = (start + bytes) / kHugePage * kHugePage;
+        if (end > first) {
+            madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE); // only advice
+        }
+#endif
+    }
+}
+
 } // namespace
 
 std::size_t Planes::rowBits() const {
@@ -115,6 +137,14 @@ Planes makePlanes(int width, int height, RowLayout layout) {
     Planes planes{width, height, layout, {}, {}};
     planes.dark.assign(planes.planeBytes(), 0);
     planes.light.assign(planes.planeBytes(), 0);
+    return planes;
+}
+
+Planes largePlanes(int width, int height, RowLayout layout) {
+    Planes planes{width, height, layout, {}, {}};
+    reserveLarge(planes);
+    planes.dark.resize(planes.planeBytes());
+    planes.light.resize(planes.planeBytes());
     return planes;
 }
 
@@ -222,6 +252,45 @@ std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, st
         if (progress.yield() == Flow::Stop) {
             return std::nullopt;
         }
+    }
+    planes.dark.resize(bytes);
+    planes.light.resize(bytes);
+    return planes;
+}
+
+std::optional<Planes> quantizePlanes(Canvas& canvas, std::int16_t height, std::int16_t width,
+                                     RowProgress& progress, RowLayout layout) {
+    Planes planes{std::max<int>(width, 0), std::max<int>(height, 0), layout, {}, {}};
+    reserveLarge(planes);
+    // The planes grow a row at a time, as in encodePlanes(), so their fresh pages are not all
+    // touched before the first yield.
+    const std::size_t bytes = planes.planeBytes();
+    const auto pixels = static_cast<std::size_t>(planes.width);
+    const LevelKernel& kernel = levelKernel();
+    // Rows that start on a byte get their bits in place; the others are laid in at their offset.
+    const bool inPlace = planes.rowBits() % 8 == 0;
+    std::vector<std::uint8_t> dark((pixels + 7) / 8);
+    std::vector<std::uint8_t> light(dark.size());
+    const Flow flow = scanRows(canvas, height, progress, [&](std::int16_t y, std::span<Pixel> row) {
+        const std::size_t reach =
+            std::min(bytes, ((static_cast<std::size_t>(y) + 1) * planes.rowBits() + 7) / 8);
+        planes.dark.resize(reach);
+        planes.light.resize(reach);
+        // Columns past the canvas's own row stay white: their bits stay clear.
+        const std::size_t count = std::min(row.size(), pixels);
+        const std::size_t at = static_cast<std::size_t>(y) * planes.rowBits() / 8;
+        std::uint8_t* const d = inPlace ? planes.dark.data() + at : dark.data();
+        std::uint8_t* const l = inPlace ? planes.light.data() + at : light.data();
+        kernel.bytes4(reinterpret_cast<const std::uint8_t*>(row.data()), count, d, l);
+        if (!inPlace) {
+            std::fill(dark.begin() + static_cast<std::ptrdiff_t>((count + 7) / 8), dark.end(), 0);
+            std::fill(light.begin() + static_cast<std::ptrdiff_t>((count + 7) / 8), light.end(), 0);
+            setRowBytes(planes, y, dark, light);
+        }
+        quantizeRow(row.first(count));
+    });
+    if (flow == Flow::Stop) {
+        return std::nullopt;
     }
     planes.dark.resize(bytes);
     planes.light.resize(bytes);

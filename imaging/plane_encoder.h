@@ -30,6 +30,10 @@ struct Planes {
 // Planes of that extent with every bit clear (an all-white picture).
 Planes makePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
 
+// The same, backed by huge pages where the system offers them: on some virtual machines each
+// first touch of a small page costs microseconds, and 8192 x 8192 pixels need 4096 of them.
+Planes largePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
+
 // Sets the bits of row y (0 at the top) from its pixels, which must be planes.width long; only
 // exact level colours set bits. The row's bits must still be clear, so rows can come in any
 // order.
@@ -63,5 +67,11 @@ void decodeRow(const Planes& planes, int y, std::span<Pixel> row);
 // last, and reports the rows done after each row. Returns nothing if a yield asked to stop.
 std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
                                    RowProgress& progress, RowLayout layout = RowLayout::Packed);
+
+// quantize() and encodePlanes() in one scan, with the progress of quantize(): each row's plane
+// bits come from its stored pixels, then the row is painted in its levels. Returns nothing if
+// a yield asked to stop.
+std::optional<Planes> quantizePlanes(Canvas& canvas, std::int16_t height, std::int16_t width,
+                                     RowProgress& progress, RowLayout layout = RowLayout::Packed);
 
 } // namespace imaging

@@ -8,6 +8,7 @@
 #include "imaging/quantizer.h"
 #include "support/memory_canvas.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
@@ -303,6 +304,45 @@ TEST(PlaneEncoder, AgreesWithPixelByPixelBitsOnRandomPictures) {
                 EXPECT_EQ(copied.dark, planes.dark);
                 EXPECT_EQ(copied.light, planes.light);
             }
+        }
+    }
+}
+
+// The fused scan against the two scans it replaces, on any colours (the top byte too): the same
+// planes, the same painted canvas, the same progress; a stop gives no planes.
+TEST(PlaneEncoder, QuantizePlanesIsQuantizeThenEncode) {
+    std::mt19937 random(11);
+    for (const RowLayout layout : {RowLayout::Packed, RowLayout::Padded}) {
+        for (int width : {71, 64}) {
+            const int height = 9;
+            MemoryCanvas fused(width, height);
+            for (int y = 0; y < height; ++y) {
+                for (Pixel& p : fused.mutableRow(y)) {
+                    p = static_cast<Pixel>(random());
+                }
+            }
+            MemoryCanvas separate = fused;
+            RecordingProgress fusedProgress;
+            RecordingProgress quantizeProgress;
+            NoProgress none;
+            const auto planes = quantizePlanes(fused, height, static_cast<std::int16_t>(width),
+                                               fusedProgress, layout);
+            quantize(separate, height, static_cast<std::int16_t>(width), quantizeProgress);
+            const auto expected =
+                encodePlanes(separate, height, static_cast<std::int16_t>(width), none, layout);
+            SCOPED_TRACE(width);
+            ASSERT_TRUE(planes.has_value());
+            EXPECT_EQ(planes->dark, expected->dark);
+            EXPECT_EQ(planes->light, expected->light);
+            for (int y = 0; y < height; ++y) {
+                EXPECT_TRUE(std::ranges::equal(fused.row(y), separate.row(y)));
+            }
+            EXPECT_EQ(fusedProgress.events, quantizeProgress.events);
+            EXPECT_EQ(fused.painted, separate.painted);
+
+            RecordingProgress stopping(3);
+            EXPECT_FALSE(
+                quantizePlanes(fused, height, static_cast<std::int16_t>(width), stopping, layout));
         }
     }
 }

@@ -360,12 +360,33 @@ bool Form1::load(const QString& name) {
     m_imageWidth = static_cast<std::int16_t>(m_surface.width());
 
     Progress progress(*this);
-    if (imaging::dither(m_surface, m_imageHeight, m_imageWidth, m_dither, progress) ==
-        imaging::Flow::Stop) {
-        return false;
+    if (!quantizeKeepingPlanes(progress)) {
+        if (imaging::dither(m_surface, m_imageHeight, m_imageWidth, m_dither, progress) ==
+            imaging::Flow::Stop) {
+            return false;
+        }
+    } else if (!m_planesKept) {
+        return false; // closed during the scan
     }
     m_stage = Stage::Opened;
     idleAgain();
+    return true;
+}
+
+bool Form1::quantizeKeepingPlanes(Progress& progress) {
+    if (m_dither != imaging::Dither::None) {
+        return false;
+    }
+    std::optional<imaging::Planes> planes;
+    try {
+        planes = imaging::quantizePlanes(m_surface, m_imageHeight, m_imageWidth, progress);
+    } catch (const std::bad_alloc&) {
+        return false; // before the first row: the picture is quantized alone, Convert encodes
+    }
+    if (planes) {
+        m_planes = std::move(*planes);
+        m_planesKept = true;
+    }
     return true;
 }
 
@@ -377,6 +398,18 @@ void Form1::convert() {
     updateActions();
 
     Progress progress(*this);
+    if (m_planesKept) {
+        // The planes are made; the rows are counted as the encoding counts them.
+        progress.reportTotal(m_imageHeight);
+        for (std::int16_t y = 0; progress.yield() == imaging::Flow::Continue; ++y) {
+            if (y == m_imageHeight) {
+                finishConvert();
+                return;
+            }
+            progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
+        }
+        return; // closed
+    }
     std::optional<imaging::Planes> planes;
     try {
         planes = imaging::encodePlanes(m_surface, m_imageHeight, m_imageWidth, progress);
@@ -391,8 +424,12 @@ void Form1::convert() {
     if (!planes) {
         return; // closed during the scan
     }
-    m_busy = false;
     m_planes = std::move(*planes);
+    finishConvert();
+}
+
+void Form1::finishConvert() {
+    m_busy = false;
     m_richTextBox1->showArrays(m_planes);
     m_stage = Stage::Converted;
     updateActions();

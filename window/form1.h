@@ -97,7 +97,12 @@ class Form1 final : public QMainWindow {
     void openDithered(imaging::Dither method);
     // Open's work after the name is known: load aside, show, quantize. Called while busy.
     bool load(const QString& fileName);
+    // The plain Open's scan, which makes the planes too and keeps them. False when it is not the
+    // plain Open or there is no memory for the planes; otherwise true, also when closed.
+    bool quantizeKeepingPlanes(Progress& progress);
     void convert();
+    // Convert's end once m_planes hold the planes: the text into the pane, and the beep.
+    void finishConvert();
     void savePicture();
     void saveCCode();
     void copyCCode();
@@ -157,9 +162,11 @@ class Form1 final : public QMainWindow {
     // Set by Open from the loaded picture, read by Convert.
     std::int16_t m_imageHeight = 0;
     std::int16_t m_imageWidth = 0;
-    // What the last Convert made; Save C Code writes its text.
+    // What the last Convert made; Save C Code writes its text. The plain Open makes the planes
+    // in its scan already and keeps them here for Convert.
     imaging::Planes m_planes;
-    QString m_pictureName; // the opened picture's file
+    bool m_planesKept = false; // Open made m_planes: Convert shows them without encoding
+    QString m_pictureName;     // the opened picture's file
 };
 
 } // namespace window
