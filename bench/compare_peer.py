@@ -5,7 +5,8 @@
 
 Both write the C text and the four-level bitmap to files (removed before every run); the
 input is read once first so that it sits in the page cache. Prints every run, then medians
-of wall time and peak resident memory, their ratio, and whether the outputs are identical.
+of wall time and peak resident memory, their ratio, and whether the outputs are the same (the texts byte for byte, the pictures colour
+for colour).
 """
 import filecmp
 import os
@@ -25,6 +26,13 @@ def timed(argv):
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"{argv[0]} failed with status {status}")
     return seconds, usage.ru_maxrss / 1024.0
+
+
+def same_pixels(a, b):
+    from PIL import Image
+    Image.MAX_IMAGE_PIXELS = None
+    with Image.open(a) as x, Image.open(b) as y:
+        return x.size == y.size and x.convert("RGB").tobytes() == y.convert("RGB").tobytes()
 
 
 def main(argv):
@@ -51,7 +59,9 @@ def main(argv):
             seconds, mib = timed(cmd)
             results[name].append((seconds, mib))
             print(f"run {i + 1} {name:15} {seconds:6.3f} s {mib:7.1f} MiB", flush=True)
-    same = all(filecmp.cmp(a, b, shallow=False) for a, b in zip(ours, theirs))
+    # The texts byte for byte; the pictures colour for colour, since ours is a four-colour
+    # bitmap and the peer's a 24-bit one.
+    same = filecmp.cmp(ours[0], theirs[0], shallow=False) and same_pixels(ours[1], theirs[1])
     med = {n: (statistics.median(s for s, _ in r), statistics.median(m for _, m in r))
            for n, r in results.items()}
     for n, (s, m) in med.items():
