@@ -13,8 +13,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <sys/mman.h>
@@ -151,17 +154,29 @@ Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging
     constexpr int kFailed = -1;
     std::atomic<int> made{0}; // rows ready, or kFailed
     std::atomic<int> used{0}; // rows diffused, or `height` when this side gives up
+    std::mutex mutex;
+    std::condition_variable changed;
+    auto waitUntil = [&](auto ready) {
+        if (!ready()) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, ready);
+        }
+    };
+    auto advance = [&](std::atomic<int>& counter, int count, bool wake) {
+        counter.store(count, std::memory_order_release);
+        if (wake) {
+            const std::lock_guard lock(mutex); // so that a side about to wait cannot miss it
+            changed.notify_all();
+        }
+    };
     std::string failure;
     std::thread reader([&] {
         try {
             const GreyMaker makeGreys(decoder);
             std::vector<imaging::Pixel> row(width);
             for (int y = 0; y < height; ++y) {
-                for (int u = used.load(std::memory_order_acquire); y - u >= depth;
-                     u = used.load(std::memory_order_acquire)) {
-                    used.wait(u, std::memory_order_acquire);
-                }
-                if (used.load(std::memory_order_relaxed) >= height) {
+                waitUntil([&] { return y - used.load(std::memory_order_acquire) < depth; });
+                if (used.load(std::memory_order_acquire) >= height) {
                     return;
                 }
                 const std::uint8_t* stored = nullptr;
@@ -170,45 +185,35 @@ Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging
                     break;
                 }
                 makeGreys(stored, width, slot(y));
-                made.store(y + 1, std::memory_order_release);
-                if (wakes(y + 1)) {
-                    made.notify_one();
-                }
+                advance(made, y + 1, wakes(y + 1));
             }
         } catch (const std::bad_alloc&) {
             failure = "not enough memory to convert it";
         }
         if (!failure.empty()) {
-            made.store(kFailed, std::memory_order_release);
-            made.notify_one();
+            advance(made, kFailed, true);
         }
     });
     // However this side leaves, the reader is told to stop and is waited for.
     struct Join {
         std::thread& thread;
-        std::atomic<int>& used;
-        int height;
+        std::function<void()> stop;
         ~Join() {
-            used.store(height, std::memory_order_release);
-            used.notify_one();
+            stop();
             thread.join();
         }
-    } join{reader, used, height};
+    } join{reader, [&] { advance(used, height, true); }};
     GreyDiffusion diffusion(planes, method);
     for (int y = 0; y < height; ++y) {
-        int ready = made.load(std::memory_order_acquire);
-        while (ready != kFailed && ready <= y) {
-            made.wait(ready, std::memory_order_acquire);
-            ready = made.load(std::memory_order_acquire);
-        }
-        if (ready == kFailed) {
+        waitUntil([&] {
+            const int ready = made.load(std::memory_order_acquire);
+            return ready == kFailed || ready > y;
+        });
+        if (made.load(std::memory_order_acquire) == kFailed) {
             return base::Error{name, failure};
         }
         diffusion.row(y, slot(y));
-        used.store(y + 1, std::memory_order_release);
-        if (wakes(y + 1)) {
-            used.notify_one();
-        }
+        advance(used, y + 1, wakes(y + 1));
         progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
     }
     return planes;
