@@ -153,3 +153,39 @@ TEST_F(Cli, UnreadableInputIsNamedWithItsReason) {
         << run.err.toStdString();
     EXPECT_FALSE(QFile::exists(output));
 }
+
+// A picture on standard input that ends before its last row fails with every method, stored
+// top-down (error diffusion then reads it on a second thread) or bottom-up, and writes nothing.
+TEST_F(Cli, PipedPictureCutShortFailsWithEveryMethod) {
+    constexpr int kWidth = 40;
+    constexpr int kHeight = 30;
+    std::vector<std::uint32_t> colours(kWidth * kHeight);
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        colours[i] = static_cast<std::uint32_t>(i * 0x0A0B0Cu) & 0xFFFFFF;
+    }
+    const QString output = path(QStringLiteral("out.txt"));
+    for (const bool topDown : {false, true}) {
+        BmpFile file;
+        file.width = kWidth;
+        file.height = kHeight;
+        file.topDown = topDown;
+        file.pixels = packRows(kWidth, kHeight, 24, colours, topDown);
+        const Bytes bytes = buildBmp(file);
+        const QByteArray cut(reinterpret_cast<const char*>(bytes.data()),
+                             static_cast<qsizetype>(bytes.size()) - 3 * kWidth - 5);
+        for (const char* method : {"none", "floyd-steinberg", "atkinson", "bayer"}) {
+            QProcess process;
+            process.start(QString::fromLocal8Bit(qgetenv("GREYPLANES_CLI")),
+                          {QStringLiteral("-q"), QStringLiteral("--dither"), QLatin1String(method),
+                           QStringLiteral("-o"), output, QStringLiteral("-")});
+            process.write(cut);
+            process.closeWriteChannel();
+            ASSERT_TRUE(process.waitForFinished(60000)) << method;
+            EXPECT_EQ(process.exitCode(), 1) << method << (topDown ? " top-down" : " bottom-up");
+            EXPECT_TRUE(
+                process.readAllStandardError().startsWith("greyplanes-cli: standard input: "))
+                << method;
+            EXPECT_FALSE(QFile::exists(output)) << method;
+        }
+    }
+}
