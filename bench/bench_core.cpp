@@ -4,6 +4,7 @@
 // 4096 and 8192, 5 repeats; medians)
 
 #include "imaging/c_array_writer.h"
+#include "imaging/dither.h"
 #include "imaging/level_bits.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
@@ -138,6 +139,25 @@ void benchSize(int size, int repeats) {
             return true;
         });
     });
+    // Error diffusion alone, on the picture's greys, as the converter runs it: a row of greys in,
+    // a row of band codes out.
+    std::vector<std::uint8_t> greys(static_cast<std::size_t>(pixels));
+    for (std::size_t i = 0; i < greys.size(); ++i) {
+        greys[i] = static_cast<std::uint8_t>(
+            imaging::greyAverage(static_cast<imaging::Colour>(original.pixels()[i] & 0xFFFFFF)));
+    }
+    std::vector<std::uint8_t> bands(static_cast<std::size_t>(size));
+    auto diffusion = [&](imaging::Dither method) {
+        return medianSeconds(repeats, [&] {
+            imaging::Ditherer ditherer(method, size);
+            for (int y = 0; y < size; ++y) {
+                ditherer.diffuseGreys(y, greys.data() + static_cast<std::size_t>(y) * size,
+                                      bands.data());
+            }
+        });
+    };
+    const double floydSteinberg = diffusion(imaging::Dither::FloydSteinberg);
+    const double atkinson = diffusion(imaging::Dither::Atkinson);
     std::printf("%5d x %-5d quantize %7.1f Mpx/s   encode %7.1f Mpx/s   write %7.1f Mpx/s "
                 "(%.0f MB/s of text)\n",
                 size, size, pixels / quantize / 1e6, pixels / encode / 1e6, pixels / write / 1e6,
@@ -146,6 +166,8 @@ void benchSize(int size, int repeats) {
                 "quantize making the planes %7.1f Mpx/s\n",
                 size, size, pixels / fused4 / 1e6, pixels / fused3 / 1e6,
                 pixels / quantizePlanes / 1e6);
+    std::printf("%5d x %-5d diffusing greys: floyd-steinberg %.2f ns/px   atkinson %.2f ns/px\n",
+                size, size, floydSteinberg / pixels * 1e9, atkinson / pixels * 1e9);
 }
 
 } // namespace

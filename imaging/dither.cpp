@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <type_traits>
+#include <utility>
 
 namespace imaging {
 namespace {
@@ -16,70 +19,111 @@ int greyOf(Pixel pixel) {
                             3);
 }
 
-// Everything Floyd-Steinberg does with a value, looked up by the value: one load is the
-// shortest path from one pixel's value to the next, and the shares need no division. Values
-// stay within about 50 of 0-255 (each pixel receives at most its neighbours' errors, each
-// under 48); the table covers -512 to 511, indexed by the value's low ten bits, so no index can
-// leave it.
-constexpr unsigned kTableMask = 1023;
-struct FloydSteinbergStep {
-    std::int16_t ahead;  // 7/16 of the error, truncated, for the next pixel of the row
-    std::int16_t behind; // 3/16 below the pixel before
+// Both diffusions look up each pixel's shares of its error by the value the pixel comes to, and
+// that value needs the share of the pixel before: the one chain from pixel to pixel, which no
+// number of cores shortens. The share on the chain is kept as a byte offset into its own table,
+// and the address of each pixel's entry is formed before that share arrives, so a single load is
+// all the chain holds: a plain 32-bit load, since sign extension or a scaled index each make it
+// slower.
+std::size_t loadOffset(const char* at) {
+    std::uint32_t offset;
+    std::memcpy(&offset, at, sizeof offset);
+    return offset;
+}
+// Keeps the compiler from folding an entry's address into the load that follows it, which would
+// put the address arithmetic back on the chain.
+const char* formed(const char* address) {
+#if defined(__GNUC__)
+    asm("" : "+r"(address));
+#endif
+    return address;
+}
+
+// Floyd-Steinberg's band and shares by value. Every value lies within kFloydSteinbergReach of
+// 0-255 (proved below), and the tables span more than that, so that no index needs a test.
+constexpr int kFloydSteinbergReach = 47;
+constexpr int kFloydSteinbergLowest = -128;
+constexpr int kFloydSteinbergValues = 512;
+// The share carried ahead is kept as 4 * (share + this), never negative.
+constexpr int kAheadBias = 64;
+struct alignas(8) FloydSteinbergStep {
+    std::int16_t behind; // 3/16 of the error, truncated, below the pixel before
     std::int16_t under;  // 5/16 below this one
     std::int8_t rest;    // what truncation left, below the next pixel: the whole error goes on
     std::uint8_t band;
 };
 struct FloydSteinbergTable {
-    std::array<FloydSteinbergStep, kTableMask + 1> steps{};
+    std::array<FloydSteinbergStep, kFloydSteinbergValues> steps{};
+    // 7/16 for the next pixel of the row, as offsets, for the chain
+    std::array<std::uint32_t, kFloydSteinbergValues> ahead{};
+    int reach = 0; // the largest sum of four shares, one of each kind, from values within reach
     constexpr FloydSteinbergTable() {
-        for (int v = -512; v < 512; ++v) {
+        int most[4] = {0, 0, 0, 0};
+        for (int v = kFloydSteinbergLowest; v < kFloydSteinbergLowest + kFloydSteinbergValues;
+             ++v) {
             const int band = (v >= 43) + (v >= 128) + (v >= 213);
             const int error = v - band * 85;
-            const int ahead = error * 7 / 16;
-            const int behind = error * 3 / 16;
-            const int under = error * 5 / 16;
-            steps[static_cast<unsigned>(v) & kTableMask] = {
-                static_cast<std::int16_t>(ahead), static_cast<std::int16_t>(behind),
-                static_cast<std::int16_t>(under),
-                static_cast<std::int8_t>(error - ahead - behind - under),
-                static_cast<std::uint8_t>(band)};
+            const int share[4] = {error * 7 / 16, error * 3 / 16, error * 5 / 16,
+                                  error - error * 7 / 16 - error * 3 / 16 - error * 5 / 16};
+            const auto i = static_cast<std::size_t>(v - kFloydSteinbergLowest);
+            steps[i] = {static_cast<std::int16_t>(share[1]), static_cast<std::int16_t>(share[2]),
+                        static_cast<std::int8_t>(share[3]), static_cast<std::uint8_t>(band)};
+            ahead[i] = static_cast<std::uint32_t>(4 * std::max(share[0] + kAheadBias, 0));
+            if (v >= -kFloydSteinbergReach && v <= 255 + kFloydSteinbergReach) {
+                for (int k = 0; k < 4; ++k) {
+                    most[k] = std::max(most[k], share[k] < 0 ? -share[k] : share[k]);
+                }
+            }
         }
+        reach = most[0] + most[1] + most[2] + most[3];
     }
     const FloydSteinbergStep& operator[](int value) const {
-        return steps[static_cast<unsigned>(value) & kTableMask];
+        return steps[static_cast<std::size_t>(value - kFloydSteinbergLowest)];
     }
 };
 constexpr FloydSteinbergTable kFloydSteinberg;
+// A value is a grey and at most four shares, one of each kind, from pixels already done: if
+// theirs were within reach, so is it.
+static_assert(kFloydSteinberg.reach <= kFloydSteinbergReach);
+// The address formed for a pixel, from a grey and the three shares from the row above, stays in
+// the table, and so does the value once the share ahead is added.
+static_assert(-kFloydSteinbergReach - kFloydSteinbergLowest - kAheadBias >= 0);
+static_assert(255 + kFloydSteinbergReach - kFloydSteinbergLowest < kFloydSteinbergValues);
+static_assert(-kFloydSteinbergReach * 7 / 16 + kAheadBias >= 0);
 
-// Atkinson's eighth of the error by value, in sixteenths of a grey step. The table covers every
-// value its own shares can make (checked below), so no index needs a mask: six shares of at
-// most an eighth of an error each cannot push a value as far as the error they came from.
+// Atkinson's eighth of the error by value, in sixteenths of a grey step. A value is a grey and six
+// shares, two from this row, three from the row above and one from the row above that, so every
+// value lies within six of the largest share of 0-255 (proved below).
 constexpr int kAtkinsonScale = 16;
-constexpr int kAtkinsonLowest = -2048;
-constexpr int kAtkinsonHighest = 6143;
+constexpr int kAtkinsonReach = 510;
+constexpr int kAtkinsonLowest = -704;
+constexpr int kAtkinsonValues = 255 * kAtkinsonScale + kAtkinsonReach - kAtkinsonLowest + 1;
+// A share is kept as 4 * (share + this), never negative.
+constexpr int kShareBias = 96;
 struct AtkinsonTable {
-    std::array<std::int16_t, kAtkinsonHighest - kAtkinsonLowest + 1> shares{};
-    int most = 0; // the largest share in size
+    std::array<std::uint32_t, kAtkinsonValues> shares{}; // as offsets, for the chain
+    int most = 0; // the largest share in size, from values within reach
     constexpr AtkinsonTable() {
-        for (int v = kAtkinsonLowest; v <= kAtkinsonHighest; ++v) {
-            // The edges 42.5, 127.5 and 212.5 in sixteenths; a value on one goes to the band
-            // above.
-            const int band = (v >= 680) + (v >= 2040) + (v >= 3400);
-            const int share = (v - band * 85 * kAtkinsonScale) / 8;
+        for (int v = kAtkinsonLowest; v < kAtkinsonLowest + kAtkinsonValues; ++v) {
+            const int share = (v - bandOf(v) * 85 * kAtkinsonScale) / 8;
             shares[static_cast<std::size_t>(v - kAtkinsonLowest)] =
-                static_cast<std::int16_t>(share);
-            most = std::max(most, share < 0 ? -share : share);
+                static_cast<std::uint32_t>(4 * (share + kShareBias));
+            if (v >= -kAtkinsonReach && v <= 255 * kAtkinsonScale + kAtkinsonReach) {
+                most = std::max(most, share < 0 ? -share : share);
+            }
         }
     }
-    int operator[](int value) const {
-        return shares[static_cast<std::size_t>(value - kAtkinsonLowest)];
+    // The edges 42.5, 127.5 and 212.5 in sixteenths; a value on one goes to the band above.
+    static constexpr int bandOf(int value) {
+        return static_cast<int>(value >= 680) + static_cast<int>(value >= 2040) +
+               static_cast<int>(value >= 3400);
     }
 };
 constexpr AtkinsonTable kAtkinson;
-// A value is a grey and six shares: two from this row, three from the row above, one from the
-// row above that.
-static_assert(-6 * kAtkinson.most >= kAtkinsonLowest);
-static_assert(255 * kAtkinsonScale + 6 * kAtkinson.most <= kAtkinsonHighest);
+static_assert(6 * kAtkinson.most <= kAtkinsonReach);
+// The address formed for a pixel before the share of the pixel before is known stays in the table.
+static_assert(-kAtkinsonReach - kAtkinson.most - kAtkinsonLowest - kShareBias >= 0);
+static_assert(kAtkinsonLowest / 8 + kShareBias >= 0);
 
 void paint(Pixel& pixel, int band) {
     pixel = (pixel & ~kColourMask) | kLevels[static_cast<std::size_t>(band)];
@@ -109,52 +153,264 @@ void bayerRow(int y, std::span<Pixel> row) {
     }
 }
 
-// One row of Floyd-Steinberg in the direction Step (the direction a constant, so that the
-// loop has nothing to decide). `grey(x)` gives a pixel's grey, `put(x, band)` takes its band.
-template <int Step, typename Grey, typename Put>
-void floydSteinbergRow(int n, Grey grey, Put put, const std::int32_t* here, std::int32_t* below) {
-    int ahead = 0;     // for the next pixel of this row
-    int belowLast = 0; // below the pixel before, waiting for this pixel's share
-    int belowHere = 0; // below this pixel, from the pixel before
-    int x = Step > 0 ? 0 : n - 1;
-    for (int i = 0; i < n; ++i, x += Step) {
-        const int value = grey(x) + here[x] + ahead;
-        const FloydSteinbergStep& step = kFloydSteinberg[value];
-        ahead = step.ahead;
-        put(x, step.band);
-        below[x - Step] = belowLast + step.behind; // the row below has no other source
-        belowLast = belowHere + step.under;
-        belowHere = step.rest;
+// A diffusion's chain through a row, each link a load: the offset after pixel i is looked up at
+// entries[i] plus the offsets of the Depth pixels before it. `out` holds n + Depth offsets, the
+// first Depth given.
+//
+// The row is cut into segments run side by side, so that their loads overlap; each segment but
+// the first starts from a guess, the shares of no error. Each is then run again from where the
+// segment before it truly ended, until Depth offsets in a row agree with what the guess gave:
+// from there on both runs are the same. The result is exactly that of one run along the row; a
+// picture whose runs never meet costs one run along the row more.
+template <int Depth> struct ChainState {
+    std::size_t last[Depth]; // the latest offset first
+
+    ChainState() = default;
+    explicit ChainState(const std::uint16_t* before) {
+        for (int d = 0; d < Depth; ++d) {
+            last[d] = before[Depth - 1 - d];
+        }
     }
-    below[x - Step] = belowLast;
+    std::size_t advance(const char* table, std::size_t entry) {
+        std::size_t next;
+        if constexpr (Depth == 1) {
+            next = loadOffset(formed(table + entry) + last[0]);
+        } else {
+            // The older offset goes into the address early: only the latest is on the chain.
+            static_assert(Depth == 2);
+            next = loadOffset(formed(table + entry + last[1]) + last[0]);
+            last[1] = last[0];
+        }
+        last[0] = next;
+        return next;
+    }
+};
+
+// Runs the segments of `length` links side by side, each from the start's guess, and returns the
+// state the last one reached.
+template <int Depth, std::size_t... Segment>
+ChainState<Depth> runSideBySide(const char* table, const std::uint16_t* entries, std::uint16_t* out,
+                                int length, std::index_sequence<Segment...>) {
+    // One variable per segment, not an array, so that every state stays in a register.
+    ChainState<Depth> states[] = {((void)Segment, ChainState<Depth>(out))...};
+    for (int i = 0; i < length; ++i) {
+        ((out[Depth + Segment * length + i] = static_cast<std::uint16_t>(
+              states[Segment].advance(table, entries[Segment * length + i]))),
+         ...);
+    }
+    return states[sizeof...(Segment) - 1];
 }
 
-// One row of Atkinson, left to right on every row; an eighth of the error to each of six
-// neighbours, the other quarter is dropped, which keeps contrast but pulls greys towards the
-// band values.
-template <typename Grey, typename Put>
-void atkinsonRow(int n, Grey grey, Put put, const std::int32_t* here, std::int32_t* below,
-                 std::int32_t* twoBelow) {
-    // Error is kept in sixteenths of a grey step: an eighth of an error in whole steps, truncated,
-    // would drop every error below 8 and hold greys up to 39 off a band value in that band.
-    int share = 0;     // of the pixel before, for this one
-    int afterNext = 0; // of the pixel two before, for this one
-    int belowLast = 0; // below the pixel before, waiting for this pixel's share
-    int belowHere = 0; // below this pixel, from the pixel before
-    for (int x = 0; x < n; ++x) {
-        // The share of the pixel before comes last: it alone is on the chain from pixel to
-        // pixel.
-        const int value = (kAtkinsonScale * grey(x) + here[x] + afterNext) + share;
-        afterNext = share;
-        share = kAtkinson[value];
-        put(x, static_cast<int>(value >= 680) + static_cast<int>(value >= 2040) +
-                   static_cast<int>(value >= 3400));
-        below[x - 1] += belowLast + share;
-        belowLast = belowHere + share;
-        belowHere = share;
-        twoBelow[x] += share;
+template <int Depth>
+void runChain(const char* table, const std::uint16_t* entries, std::uint16_t* out, int n) {
+    constexpr int kSegments = 3;
+    constexpr int kShortest = 256; // below this a row is run in one piece
+    int length = n / kSegments;
+    // Segments a whole number of pages apart would make each load wait on the other segments'
+    // stores to the same place on a page, as the processor first compares only those bits.
+    if (const int apart = length * 2 % 4096; apart < 256 || apart > 4096 - 256) {
+        length -= 128;
     }
-    below[n - 1] += belowLast;
+    if (length < kShortest) {
+        ChainState<Depth> state(out);
+        for (int i = 0; i < n; ++i) {
+            out[Depth + i] = static_cast<std::uint16_t>(state.advance(table, entries[i]));
+        }
+        return;
+    }
+    ChainState<Depth> last =
+        runSideBySide<Depth>(table, entries, out, length, std::make_index_sequence<kSegments>());
+    for (int at = kSegments * length; at < n; ++at) {
+        out[Depth + at] = static_cast<std::uint16_t>(last.advance(table, entries[at]));
+    }
+    for (int k = 1; k < kSegments; ++k) {
+        const int end = k + 1 == kSegments ? n : (k + 1) * length;
+        ChainState<Depth> state(out + k * length);
+        int agreeing = 0;
+        for (int at = k * length; at < end && agreeing < Depth; ++at) {
+            const auto next = static_cast<std::uint16_t>(state.advance(table, entries[at]));
+            std::uint16_t& made = out[Depth + at];
+            agreeing = made == next ? agreeing + 1 : 0;
+            made = next;
+        }
+    }
+}
+
+// The passes before and after each chain work on 16 pixels at a time, in 16-bit lanes, and are
+// built for the wider vector units too; a row's last few pixels take the same steps one by one.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+#define GREYPLANES_VECTOR_CLONES [[gnu::target_clones("avx2", "default")]]
+#else
+#define GREYPLANES_VECTOR_CLONES
+#endif
+
+// Vectors of 32 bytes are passed only between functions inlined into one another, so the warning
+// that their calling convention differs with and without AVX does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+constexpr int kLanes = 16;
+using Shorts [[gnu::vector_size(2 * kLanes)]] = std::int16_t;
+using Bytes [[gnu::vector_size(kLanes)]] = std::uint8_t;
+
+template <typename T> Shorts loadShorts(const T* from) {
+    static_assert(sizeof(T) == 2);
+    Shorts lanes;
+    std::memcpy(&lanes, from, sizeof lanes);
+    return lanes;
+}
+template <typename T> void storeShorts(T* to, Shorts lanes) {
+    static_assert(sizeof(T) == 2);
+    std::memcpy(to, &lanes, sizeof lanes);
+}
+Shorts reversed(Shorts lanes) {
+    return __builtin_shufflevector(lanes, lanes, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1,
+                                   0);
+}
+Shorts widened(const std::uint8_t* from) {
+    Bytes bytes;
+    std::memcpy(&bytes, from, sizeof bytes);
+    return __builtin_convertvector(bytes, Shorts);
+}
+void storeBytes(std::uint8_t* to, Shorts lanes) {
+    const Bytes bytes = __builtin_convertvector(lanes, Bytes);
+    std::memcpy(to, &bytes, sizeof bytes);
+}
+
+// Each step below is written once, for one pixel or for 16 lanes alike.
+
+// A multiple of 1/16, truncated towards zero as the shares are.
+template <typename T> T sixteenths(T times16) {
+    return (times16 + ((times16 >> 15) & 15)) >> 4;
+}
+// The band of a value, for lanes (whose comparisons give -1 for true) or for one pixel.
+template <int black, int dark, int light, typename T> T bandAbove(T value) {
+    if constexpr (std::is_same_v<T, Shorts>) {
+        return -((value >= black) + (value >= dark) + (value >= light));
+    } else {
+        return static_cast<T>((value >= black) + (value >= dark) + (value >= light));
+    }
+}
+
+template <typename T> T floydSteinbergStart(T grey, T above) {
+    return 4 * (grey + above + (-kFloydSteinbergLowest - kAheadBias));
+}
+template <typename T> T floydSteinbergValue(T entry, T chain) {
+    // Offsets are below 2^15, so their sum is too.
+    return ((entry + chain) >> 2) + kFloydSteinbergLowest;
+}
+template <typename T> T floydSteinbergBand(T value) {
+    return bandAbove<43, 128, 213>(value);
+}
+// 3/16 of the error below the pixel before, 5/16 below this one, and what truncation left below
+// the next.
+template <typename T> T floydSteinbergBelow(T before, T here, T after) {
+    const T rest =
+        before - sixteenths<T>(before * 7) - sixteenths<T>(before * 3) - sixteenths<T>(before * 5);
+    return rest + sixteenths<T>(here * 5) + sixteenths<T>(after * 3);
+}
+
+// Where each value of a Floyd-Steinberg row starts, in the order the row runs: its grey and the
+// error passed down by the row above, which ran the other way.
+GREYPLANES_VECTOR_CLONES
+void floydSteinbergStarts(bool forward, int n, const std::uint8_t* greys, const std::int16_t* above,
+                          std::uint16_t* entries) {
+    int j = 0;
+    for (; j + kLanes <= n; j += kLanes) {
+        if (forward) {
+            storeShorts(entries + j,
+                        floydSteinbergStart(widened(greys + j),
+                                            reversed(loadShorts(above + n - kLanes - j))));
+        } else {
+            storeShorts(entries + n - kLanes - j,
+                        reversed(floydSteinbergStart(widened(greys + j), loadShorts(above + j))));
+        }
+    }
+    for (; j < n; ++j) {
+        if (forward) {
+            entries[j] =
+                static_cast<std::uint16_t>(floydSteinbergStart<int>(greys[j], above[n - 1 - j]));
+        } else {
+            entries[n - 1 - j] =
+                static_cast<std::uint16_t>(floydSteinbergStart<int>(greys[j], above[j]));
+        }
+    }
+}
+
+// The band of each pixel of a Floyd-Steinberg row, and the error it passes down.
+GREYPLANES_VECTOR_CLONES
+void floydSteinbergEnds(bool forward, int n, const std::uint16_t* entries,
+                        const std::uint16_t* chain, std::int16_t* errors, std::uint8_t* bands,
+                        std::int16_t* below) {
+    int j = 0;
+    for (; j + kLanes <= n; j += kLanes) {
+        const Shorts value = floydSteinbergValue(loadShorts(entries + j), loadShorts(chain + j));
+        const Shorts band = floydSteinbergBand(value);
+        storeShorts(errors + j, value - band * kBandStep);
+        if (forward) {
+            storeBytes(bands + j, band);
+        } else {
+            storeBytes(bands + n - kLanes - j, reversed(band));
+        }
+    }
+    for (; j < n; ++j) {
+        const int value = floydSteinbergValue<int>(entries[j], chain[j]);
+        const int band = floydSteinbergBand(value);
+        errors[j] = static_cast<std::int16_t>(value - band * kBandStep);
+        bands[forward ? j : n - 1 - j] = static_cast<std::uint8_t>(band);
+    }
+    // `errors` has a zero on either side.
+    for (j = 0; j + kLanes <= n; j += kLanes) {
+        storeShorts(below + j,
+                    floydSteinbergBelow(loadShorts(errors + j - 1), loadShorts(errors + j),
+                                        loadShorts(errors + j + 1)));
+    }
+    for (; j < n; ++j) {
+        below[j] = static_cast<std::int16_t>(
+            floydSteinbergBelow<int>(errors[j - 1], errors[j], errors[j + 1]));
+    }
+}
+
+template <typename T> T atkinsonStart(T grey, T left, T above, T right, T twoAbove) {
+    return 4 * (kAtkinsonScale * grey + left + above + right + twoAbove -
+                (kAtkinsonLowest + 2 * kShareBias));
+}
+
+// Where each value of an Atkinson row starts: its grey and the shares from the row above and the
+// row above that.
+GREYPLANES_VECTOR_CLONES
+void atkinsonStarts(int n, const std::uint8_t* greys, const std::int16_t* above,
+                    const std::int16_t* twoAbove, std::uint16_t* entries) {
+    int x = 0;
+    for (; x + kLanes <= n; x += kLanes) {
+        storeShorts(entries + x, atkinsonStart(widened(greys + x), loadShorts(above + x - 1),
+                                               loadShorts(above + x), loadShorts(above + x + 1),
+                                               loadShorts(twoAbove + x)));
+    }
+    for (; x < n; ++x) {
+        entries[x] = static_cast<std::uint16_t>(
+            atkinsonStart<int>(greys[x], above[x - 1], above[x], above[x + 1], twoAbove[x]));
+    }
+}
+
+// The band of each pixel of an Atkinson row, and the share it passes on.
+GREYPLANES_VECTOR_CLONES
+void atkinsonEnds(int n, const std::uint16_t* entries, const std::uint16_t* chain,
+                  std::uint8_t* bands, std::int16_t* shares) {
+    // Offsets and their sums are below 2^15.
+    auto value = [](auto entry, auto before, auto last) {
+        return ((entry + before + last) >> 2) + kAtkinsonLowest;
+    };
+    int x = 0;
+    for (; x + kLanes <= n; x += kLanes) {
+        const Shorts v =
+            value(loadShorts(entries + x), loadShorts(chain + x), loadShorts(chain + x + 1));
+        storeBytes(bands + x, bandAbove<680, 2040, 3400>(v));
+        storeShorts(shares + x, (loadShorts(chain + x + 2) >> 2) - kShareBias);
+    }
+    for (; x < n; ++x) {
+        const int v = value(int{entries[x]}, int{chain[x]}, int{chain[x + 1]});
+        bands[x] = static_cast<std::uint8_t>(bandAbove<680, 2040, 3400>(v));
+        shares[x] = static_cast<std::int16_t>(chain[x + 2] / 4 - kShareBias);
+    }
 }
 
 } // namespace
@@ -189,13 +445,19 @@ bool diffusesError(Dither method) {
 
 Ditherer::Ditherer(Dither method, int width) : m_method(method), m_width(std::max(width, 0)) {
     if (diffusesError(method)) {
-        m_errors.assign(3 * (static_cast<std::size_t>(m_width) + 2 * kMargin), 0);
+        const auto n = static_cast<std::size_t>(m_width);
+        m_rows.assign(3 * (n + 2), 0);
+        m_entries.resize(n);
+        m_chain.resize(n + 2);
+        m_errors.assign(n + 2, 0);
+        m_greys.resize(n);
+        m_bands.resize(n);
     }
 }
 
-std::int32_t* Ditherer::errorRow(int y) {
-    const std::size_t stride = static_cast<std::size_t>(m_width) + 2 * kMargin;
-    return m_errors.data() + static_cast<std::size_t>(y % 3) * stride + kMargin;
+std::int16_t* Ditherer::row(int k) {
+    const std::size_t stride = static_cast<std::size_t>(m_width) + 2;
+    return m_rows.data() + m_order[static_cast<std::size_t>(k)] * stride + 1;
 }
 
 void Ditherer::paintRow(int y, std::span<Pixel> row) {
@@ -209,34 +471,52 @@ void Ditherer::paintRow(int y, std::span<Pixel> row) {
         return;
     case Dither::FloydSteinberg:
     case Dither::Atkinson:
-        diffuse(
-            y, static_cast<int>(row.size()),
-            [row](int x) { return greyOf(row[static_cast<std::size_t>(x)]); },
-            [row](int x, int band) { paint(row[static_cast<std::size_t>(x)], band); });
+        // Pixels missing from a short row count as black.
+        for (std::size_t x = 0; x < row.size(); ++x) {
+            m_greys[x] = static_cast<std::uint8_t>(greyOf(row[x]));
+        }
+        diffuseGreys(y, m_greys.data(), m_bands.data());
+        for (std::size_t x = 0; x < row.size(); ++x) {
+            paint(row[x], m_bands[x]);
+        }
         return;
     }
 }
 
-// Both diffusions keep the error bound for the next pixels of the same row in registers, so
-// that only the grey, the band and the error lie on the chain from one pixel to the next.
-template <typename Grey, typename Put> void Ditherer::diffuse(int y, int n, Grey grey, Put put) {
+void Ditherer::diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands) {
     if (m_method == Dither::Atkinson) {
-        atkinsonRow(n, grey, put, errorRow(y), errorRow(y + 1), errorRow(y + 2));
-    } else if ((y & 1) == 0) {
-        // Even rows run left to right, odd rows right to left, the weights mirrored with them.
-        floydSteinbergRow<1>(n, grey, put, errorRow(y), errorRow(y + 1));
+        atkinson(greys, bands);
     } else {
-        floydSteinbergRow<-1>(n, grey, put, errorRow(y), errorRow(y + 1));
+        // Even rows run left to right, odd rows right to left, the weights mirrored with them.
+        floydSteinberg((y & 1) == 0, greys, bands);
     }
-    // This row's buffer next collects the error for the row three below.
-    std::int32_t* used = errorRow(y) - kMargin;
-    std::fill(used, used + m_width + 2 * kMargin, 0);
 }
 
-void Ditherer::diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands) {
-    diffuse(
-        y, m_width, [greys](int x) { return static_cast<int>(greys[x]); },
-        [bands](int x, int band) { bands[x] = static_cast<std::uint8_t>(band); });
+// Rows 0 and 1 hold the error passed down by the row above and by this one, each in the order its
+// row ran: the next row runs the other way, so it reads them backwards.
+void Ditherer::floydSteinberg(bool forward, const std::uint8_t* greys, std::uint8_t* bands) {
+    const int n = m_width;
+    floydSteinbergStarts(forward, n, greys, row(0), m_entries.data());
+    m_chain[0] = 4 * kAheadBias;
+    runChain<1>(reinterpret_cast<const char*>(kFloydSteinberg.ahead.data()), m_entries.data(),
+                m_chain.data(), n);
+    floydSteinbergEnds(forward, n, m_entries.data(), m_chain.data(), m_errors.data() + 1, bands,
+                       row(1));
+    std::swap(m_order[0], m_order[1]);
+}
+
+// Rows 0 and 1 hold the shares made by the row above and the row above that; row 2 takes this
+// row's. Each pixel takes an eighth of its error from each of six neighbours: the two before it,
+// the three around it in the row above, and the one above that.
+void Ditherer::atkinson(const std::uint8_t* greys, std::uint8_t* bands) {
+    const int n = m_width;
+    atkinsonStarts(n, greys, row(0), row(1), m_entries.data());
+    m_chain[0] = m_chain[1] = 4 * kShareBias;
+    runChain<2>(reinterpret_cast<const char*>(kAtkinson.shares.data()), m_entries.data(),
+                m_chain.data(), n);
+    atkinsonEnds(n, m_entries.data(), m_chain.data(), bands, row(2));
+    // The shares of the row above that are spent: this row's take their place.
+    m_order = {m_order[2], m_order[0], m_order[1]};
 }
 
 BandEdges bayerEdges(int y) {

@@ -4,6 +4,7 @@
 #include "imaging/level_bits.h"
 #include "imaging/levels.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -43,17 +44,23 @@ class Ditherer {
     void diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands);
 
   private:
-    // The error carried into row y, indexed by x + kMargin.
-    std::int32_t* errorRow(int y);
-    template <typename Grey, typename Put> void diffuse(int y, int n, Grey grey, Put put);
-
-    static constexpr int kMargin = 2;
+    void floydSteinberg(bool forward, const std::uint8_t* greys, std::uint8_t* bands);
+    void atkinson(const std::uint8_t* greys, std::uint8_t* bands);
+    // Row k of the error carried from row to row, with a zero on either side so that error
+    // falling off the edges needs no test.
+    std::int16_t* row(int k);
 
     Dither m_method;
     int m_width;
-    // The error carried into this row and the two below it, in grey units, three rows in
-    // turn, with spare cells on either side so that error falling off the edges needs no test.
-    std::vector<std::int32_t> m_errors;
+    std::vector<std::int16_t> m_rows;
+    std::array<std::size_t, 3> m_order{0, 1, 2}; // which of m_rows is row 0, 1 and 2
+    // Per pixel of the row being dithered, in the order it runs: where its value starts, as an
+    // offset into the method's table, and the offset of the share it passes on.
+    std::vector<std::uint16_t> m_entries;
+    std::vector<std::uint16_t> m_chain;
+    std::vector<std::int16_t> m_errors; // each pixel's error, a zero on either side
+    std::vector<std::uint8_t> m_greys;  // a row being painted
+    std::vector<std::uint8_t> m_bands;
 };
 
 // The ordered matrix as band edges for the row kernels: row y of the picture (0 at the top),

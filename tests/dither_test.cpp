@@ -189,3 +189,82 @@ TEST(Dither, CanvasScanPaintsAsTheRowsDoAndStopsAtAYield) {
     EXPECT_EQ(stopped.painted, std::vector<int>{0});
     EXPECT_EQ(stopped.at(3, 1), 0x123456);
 }
+
+namespace {
+
+// Error diffusion as its rule reads, over a whole picture of greys: the error of each pixel,
+// truncated into its shares, added straight into the cells it goes to.
+std::vector<std::vector<int>>
+diffusedByTheRule(Dither method, const std::vector<std::vector<std::uint8_t>>& greys) {
+    const int height = static_cast<int>(greys.size());
+    const int width = static_cast<int>(greys.front().size());
+    std::vector<std::vector<int>> error(height + 2, std::vector<int>(width + 4, 0));
+    auto add = [&](int y, int x, int share) {
+        if (x >= 0 && x < width) {
+            error[y][x + 2] += share;
+        }
+    };
+    std::vector<std::vector<int>> result(height, std::vector<int>(width));
+    for (int y = 0; y < height; ++y) {
+        const bool atkinson = method == Dither::Atkinson;
+        const int step = atkinson || y % 2 == 0 ? 1 : -1;
+        for (int i = 0; i < width; ++i) {
+            const int x = step > 0 ? i : width - 1 - i;
+            if (atkinson) {
+                const int value = 16 * greys[y][x] + error[y][x + 2];
+                const int band = (value >= 680) + (value >= 2040) + (value >= 3400);
+                const int share = (value - band * 1360) / 8;
+                for (const auto& [dy, dx] :
+                     {std::pair{0, 1}, {0, 2}, {1, -1}, {1, 0}, {1, 1}, {2, 0}}) {
+                    add(y + dy, x + dx, share);
+                }
+                result[y][x] = band;
+            } else {
+                const int value = greys[y][x] + error[y][x + 2];
+                const int band = (value >= 43) + (value >= 128) + (value >= 213);
+                const int e = value - band * 85;
+                add(y, x + step, e * 7 / 16);
+                add(y + 1, x - step, e * 3 / 16);
+                add(y + 1, x, e * 5 / 16);
+                add(y + 1, x + step, e - e * 7 / 16 - e * 3 / 16 - e * 5 / 16);
+                result[y][x] = band;
+            }
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+// The row-at-a-time diffusion against the rule, on widths around every way a row is cut up
+// (short rows, vector tails, rows run in pieces side by side, pieces a page apart) and on
+// pictures that push the error to its extremes: noise of black and white, mid greys, flat
+// areas, and grey noise.
+TEST(Dither, DiffusionFollowsTheRuleOnEveryWidth) {
+    std::mt19937 random(11);
+    for (const int width : {1, 2, 3, 15, 16, 17, 33, 767, 768, 769, 1000, 6144, 6150}) {
+        for (int kind = 0; kind < 4; ++kind) {
+            std::vector<std::vector<std::uint8_t>> greys(9, std::vector<std::uint8_t>(width));
+            for (auto& row : greys) {
+                for (auto& g : row) {
+                    const unsigned r = random();
+                    g = static_cast<std::uint8_t>(kind == 0   ? (r & 1) * 255
+                                                  : kind == 1 ? 128 + r % 2 - (r >> 8) % 2
+                                                  : kind == 2 ? ((r >> 12) % 64 == 0 ? r : 85)
+                                                              : r);
+                }
+            }
+            for (const Dither method : {Dither::FloydSteinberg, Dither::Atkinson}) {
+                Ditherer ditherer(method, width);
+                std::vector<std::uint8_t> bands(width);
+                const auto expected = diffusedByTheRule(method, greys);
+                for (int y = 0; y < 9; ++y) {
+                    ditherer.diffuseGreys(y, greys[y].data(), bands.data());
+                    ASSERT_EQ(std::vector<int>(bands.begin(), bands.end()), expected[y])
+                        << ditherName(method) << ", width " << width << ", kind " << kind
+                        << ", row " << y;
+                }
+            }
+        }
+    }
+}
