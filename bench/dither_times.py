@@ -46,7 +46,7 @@ def main(argv):
     print(f"{'method':16} {'fastest':>8} {'median':>8} {'/ none':>7} {'peak MiB':>9}")
     for method in METHODS:
         median = statistics.median(times[method])
-        print(f"{method:16} {min(times[method]):8.2f} {median:8.2f} {median / plain:7.2f} "
+        print(f"{method:16} {min(times[method]):8.3f} {median:8.3f} {median / plain:7.2f} "
               f"{memory[method]:9.1f}")
 
 

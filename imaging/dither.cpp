@@ -236,18 +236,10 @@ void runChain(const char* table, const std::uint16_t* entries, std::uint16_t* ou
     }
 }
 
-// The passes before and after each chain work on 16 pixels at a time, in 16-bit lanes, and are
-// built for the wider vector units too; a row's last few pixels take the same steps one by one.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-#define GREYPLANES_VECTOR_CLONES [[gnu::target_clones("avx2", "default")]]
-#else
-#define GREYPLANES_VECTOR_CLONES
-#endif
-
-// Vectors of 32 bytes are passed only between functions inlined into one another, so the warning
-// that their calling convention differs with and without AVX does not apply.
-#pragma GCC diagnostic ignored "-Wpsabi"
-constexpr int kLanes = 16;
+// The passes before and after each chain work on 8 pixels at a time, in the 16-bit lanes of the
+// vector registers every x86-64 processor has; a row's last few pixels take the same steps one by
+// one.
+constexpr int kLanes = 8;
 using Shorts [[gnu::vector_size(2 * kLanes)]] = std::int16_t;
 using Bytes [[gnu::vector_size(kLanes)]] = std::uint8_t;
 
@@ -257,60 +249,77 @@ template <typename T> Shorts loadShorts(const T* from) {
     std::memcpy(&lanes, from, sizeof lanes);
     return lanes;
 }
-template <typename T> void storeShorts(T* to, Shorts lanes) {
+template <typename T> void storeShorts(T* to, const Shorts& lanes) {
     static_assert(sizeof(T) == 2);
     std::memcpy(to, &lanes, sizeof lanes);
 }
-Shorts reversed(Shorts lanes) {
-    return __builtin_shufflevector(lanes, lanes, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1,
-                                   0);
+// In two steps, each one the compiler knows a single instruction for: each half reversed, then the
+// halves swapped.
+Shorts reversed(const Shorts& lanes) {
+    using Words [[gnu::vector_size(2 * kLanes)]] = std::int32_t;
+    const auto halves =
+        reinterpret_cast<Words>(__builtin_shufflevector(lanes, lanes, 3, 2, 1, 0, 7, 6, 5, 4));
+    return reinterpret_cast<Shorts>(__builtin_shufflevector(halves, halves, 2, 3, 0, 1));
 }
 Shorts widened(const std::uint8_t* from) {
     Bytes bytes;
     std::memcpy(&bytes, from, sizeof bytes);
     return __builtin_convertvector(bytes, Shorts);
 }
-void storeBytes(std::uint8_t* to, Shorts lanes) {
+void storeBytes(std::uint8_t* to, const Shorts& lanes) {
     const Bytes bytes = __builtin_convertvector(lanes, Bytes);
     std::memcpy(to, &bytes, sizeof bytes);
 }
 
-// Each step below is written once, for one pixel or for 16 lanes alike.
+// Each step below is written once, for one pixel or for 8 lanes alike. Vector shifts are the
+// scarcest of these operations on some processors, so the steps use few: bands are found by
+// comparing the sum of offsets itself, and multiples are sums.
 
-// A multiple of 1/16, truncated towards zero as the shares are.
-template <typename T> T sixteenths(T times16) {
-    return (times16 + ((times16 >> 15) & 15)) >> 4;
-}
-// The band of a value, for lanes (whose comparisons give -1 for true) or for one pixel.
-template <int black, int dark, int light, typename T> T bandAbove(T value) {
+// -1 where `value` is at least `edge`, else 0, as the lanes' comparisons give.
+template <int edge, typename T> T atLeast(const T& value) {
     if constexpr (std::is_same_v<T, Shorts>) {
-        return -((value >= black) + (value >= dark) + (value >= light));
+        return value >= edge;
     } else {
-        return static_cast<T>((value >= black) + (value >= dark) + (value >= light));
+        return -static_cast<T>(value >= edge);
     }
 }
 
-template <typename T> T floydSteinbergStart(T grey, T above) {
-    return 4 * (grey + above + (-kFloydSteinbergLowest - kAheadBias));
+// The offsets of a pixel's entry and of the share it took add up to four times its value less
+// kFloydSteinbergLowest.
+template <typename T> T floydSteinbergStart(const T& grey, const T& above) {
+    return (grey + above + (-kFloydSteinbergLowest - kAheadBias)) << 2;
 }
-template <typename T> T floydSteinbergValue(T entry, T chain) {
-    // Offsets are below 2^15, so their sum is too.
-    return ((entry + chain) >> 2) + kFloydSteinbergLowest;
-}
-template <typename T> T floydSteinbergBand(T value) {
-    return bandAbove<43, 128, 213>(value);
-}
-// 3/16 of the error below the pixel before, 5/16 below this one, and what truncation left below
-// the next.
-template <typename T> T floydSteinbergBelow(T before, T here, T after) {
-    const T rest =
-        before - sixteenths<T>(before * 7) - sixteenths<T>(before * 3) - sixteenths<T>(before * 5);
-    return rest + sixteenths<T>(here * 5) + sixteenths<T>(after * 3);
+template <int value> constexpr int kFloydSteinbergSum = 4 * (value - kFloydSteinbergLowest);
+
+// A pixel's shares of its error, passed down: 3/16 behind it, 5/16 under it, and ahead of it
+// what truncating those and the 7/16 for the next pixel left.
+template <typename T> struct Shares {
+    T behind;
+    T under;
+    T rest;
+};
+// The band (as minus its index) and the shares of a pixel from its sum of offsets.
+template <typename T> T floydSteinbergStep(const T& sum, Shares<T>& shares) {
+    const T black = atLeast<kFloydSteinbergSum<43>>(sum);
+    const T dark = atLeast<kFloydSteinbergSum<128>>(sum);
+    const T light = atLeast<kFloydSteinbergSum<213>>(sum);
+    // Four times the error, so that no shift is needed to find it.
+    const T error4 = sum + 4 * kFloydSteinbergLowest - (black & 4 * kBandStep) -
+                     (dark & 4 * kBandStep) - (light & 4 * kBandStep);
+    // Truncated towards zero: a negative multiple of 1/64 is raised by 63/64 before it is
+    // rounded down.
+    const T raise = atLeast<0>(-error4 - 1) & 63;
+    const T error4x3 = error4 + error4 + error4;
+    const T error4x5 = error4x3 + error4 + error4;
+    const T ahead = (error4x5 + error4 + error4 + raise) >> 6;
+    shares.behind = (error4x3 + raise) >> 6;
+    shares.under = (error4x5 + raise) >> 6;
+    shares.rest = (error4 >> 2) - ahead - shares.behind - shares.under;
+    return black + dark + light;
 }
 
 // Where each value of a Floyd-Steinberg row starts, in the order the row runs: its grey and the
 // error passed down by the row above, which ran the other way.
-GREYPLANES_VECTOR_CLONES
 void floydSteinbergStarts(bool forward, int n, const std::uint8_t* greys, const std::int16_t* above,
                           std::uint16_t* entries) {
     int j = 0;
@@ -335,16 +344,19 @@ void floydSteinbergStarts(bool forward, int n, const std::uint8_t* greys, const 
     }
 }
 
-// The band of each pixel of a Floyd-Steinberg row, and the error it passes down.
-GREYPLANES_VECTOR_CLONES
+// The band of each pixel of a Floyd-Steinberg row, and the error it passes down: each pixel's
+// shares into `behind`, `under` and `rest`, which have a zero on either side, then their sums.
 void floydSteinbergEnds(bool forward, int n, const std::uint16_t* entries,
-                        const std::uint16_t* chain, std::int16_t* errors, std::uint8_t* bands,
-                        std::int16_t* below) {
+                        const std::uint16_t* chain, Shares<std::int16_t*> shares,
+                        std::uint8_t* bands, std::int16_t* below) {
     int j = 0;
     for (; j + kLanes <= n; j += kLanes) {
-        const Shorts value = floydSteinbergValue(loadShorts(entries + j), loadShorts(chain + j));
-        const Shorts band = floydSteinbergBand(value);
-        storeShorts(errors + j, value - band * kBandStep);
+        Shares<Shorts> made;
+        const Shorts band =
+            -floydSteinbergStep(loadShorts(entries + j) + loadShorts(chain + j), made);
+        storeShorts(shares.behind + j, made.behind);
+        storeShorts(shares.under + j, made.under);
+        storeShorts(shares.rest + j, made.rest);
         if (forward) {
             storeBytes(bands + j, band);
         } else {
@@ -352,33 +364,36 @@ void floydSteinbergEnds(bool forward, int n, const std::uint16_t* entries,
         }
     }
     for (; j < n; ++j) {
-        const int value = floydSteinbergValue<int>(entries[j], chain[j]);
-        const int band = floydSteinbergBand(value);
-        errors[j] = static_cast<std::int16_t>(value - band * kBandStep);
+        Shares<int> made;
+        const int band = -floydSteinbergStep(int{entries[j]} + int{chain[j]}, made);
+        shares.behind[j] = static_cast<std::int16_t>(made.behind);
+        shares.under[j] = static_cast<std::int16_t>(made.under);
+        shares.rest[j] = static_cast<std::int16_t>(made.rest);
         bands[forward ? j : n - 1 - j] = static_cast<std::uint8_t>(band);
     }
-    // `errors` has a zero on either side.
     for (j = 0; j + kLanes <= n; j += kLanes) {
-        storeShorts(below + j,
-                    floydSteinbergBelow(loadShorts(errors + j - 1), loadShorts(errors + j),
-                                        loadShorts(errors + j + 1)));
+        storeShorts(below + j, loadShorts(shares.rest + j - 1) + loadShorts(shares.under + j) +
+                                   loadShorts(shares.behind + j + 1));
     }
     for (; j < n; ++j) {
-        below[j] = static_cast<std::int16_t>(
-            floydSteinbergBelow<int>(errors[j - 1], errors[j], errors[j + 1]));
+        below[j] =
+            static_cast<std::int16_t>(shares.rest[j - 1] + shares.under[j] + shares.behind[j + 1]);
     }
 }
 
-template <typename T> T atkinsonStart(T grey, T left, T above, T right, T twoAbove) {
-    return 4 * (kAtkinsonScale * grey + left + above + right + twoAbove -
-                (kAtkinsonLowest + 2 * kShareBias));
+// Atkinson's rows of shares are kept as the chain's offsets, so that the row's starts are sums
+// of them: 4 * (value - kAtkinsonLowest) is the start's offset plus the offsets of the two
+// shares from this row, and each share is its offset / 4 - kShareBias.
+template <typename T>
+T atkinsonStart(const T& grey, const T& left, const T& above, const T& right, const T& twoAbove) {
+    return (grey << 6) + left + above + right + twoAbove - (4 * kAtkinsonLowest + 24 * kShareBias);
 }
+template <int value> constexpr int kAtkinsonSum = 4 * (value - kAtkinsonLowest);
 
 // Where each value of an Atkinson row starts: its grey and the shares from the row above and the
 // row above that.
-GREYPLANES_VECTOR_CLONES
-void atkinsonStarts(int n, const std::uint8_t* greys, const std::int16_t* above,
-                    const std::int16_t* twoAbove, std::uint16_t* entries) {
+void atkinsonStarts(int n, const std::uint8_t* greys, const std::uint16_t* above,
+                    const std::uint16_t* twoAbove, std::uint16_t* entries) {
     int x = 0;
     for (; x + kLanes <= n; x += kLanes) {
         storeShorts(entries + x, atkinsonStart(widened(greys + x), loadShorts(above + x - 1),
@@ -391,25 +406,22 @@ void atkinsonStarts(int n, const std::uint8_t* greys, const std::int16_t* above,
     }
 }
 
-// The band of each pixel of an Atkinson row, and the share it passes on.
-GREYPLANES_VECTOR_CLONES
-void atkinsonEnds(int n, const std::uint16_t* entries, const std::uint16_t* chain,
-                  std::uint8_t* bands, std::int16_t* shares) {
-    // Offsets and their sums are below 2^15.
-    auto value = [](auto entry, auto before, auto last) {
-        return ((entry + before + last) >> 2) + kAtkinsonLowest;
+// The band of each pixel of an Atkinson row; the edges 42.5, 127.5 and 212.5 in sixteenths, a
+// value on one going to the band above.
+void atkinsonBands(int n, const std::uint16_t* entries, const std::uint16_t* chain,
+                   std::uint8_t* bands) {
+    auto band = [](const auto& sum) {
+        return -(atLeast<kAtkinsonSum<680>>(sum) + atLeast<kAtkinsonSum<2040>>(sum) +
+                 atLeast<kAtkinsonSum<3400>>(sum));
     };
     int x = 0;
     for (; x + kLanes <= n; x += kLanes) {
-        const Shorts v =
-            value(loadShorts(entries + x), loadShorts(chain + x), loadShorts(chain + x + 1));
-        storeBytes(bands + x, bandAbove<680, 2040, 3400>(v));
-        storeShorts(shares + x, (loadShorts(chain + x + 2) >> 2) - kShareBias);
+        storeBytes(bands + x, band(loadShorts(entries + x) + loadShorts(chain + x) +
+                                   loadShorts(chain + x + 1)));
     }
     for (; x < n; ++x) {
-        const int v = value(int{entries[x]}, int{chain[x]}, int{chain[x + 1]});
-        bands[x] = static_cast<std::uint8_t>(bandAbove<680, 2040, 3400>(v));
-        shares[x] = static_cast<std::int16_t>(chain[x + 2] / 4 - kShareBias);
+        bands[x] =
+            static_cast<std::uint8_t>(band(int{entries[x]} + int{chain[x]} + int{chain[x + 1]}));
     }
 }
 
@@ -446,10 +458,11 @@ bool diffusesError(Dither method) {
 Ditherer::Ditherer(Dither method, int width) : m_method(method), m_width(std::max(width, 0)) {
     if (diffusesError(method)) {
         const auto n = static_cast<std::size_t>(m_width);
-        m_rows.assign(3 * (n + 2), 0);
+        // Atkinson keeps its shares as offsets, a share of nothing at 4 * kShareBias.
+        m_rows.assign(3 * (n + 2), method == Dither::Atkinson ? 4 * kShareBias : 0);
         m_entries.resize(n);
         m_chain.resize(n + 2);
-        m_errors.assign(n + 2, 0);
+        m_shares.assign(3 * (n + 2), 0);
         m_greys.resize(n);
         m_bands.resize(n);
     }
@@ -500,8 +513,10 @@ void Ditherer::floydSteinberg(bool forward, const std::uint8_t* greys, std::uint
     m_chain[0] = 4 * kAheadBias;
     runChain<1>(reinterpret_cast<const char*>(kFloydSteinberg.ahead.data()), m_entries.data(),
                 m_chain.data(), n);
-    floydSteinbergEnds(forward, n, m_entries.data(), m_chain.data(), m_errors.data() + 1, bands,
-                       row(1));
+    std::int16_t* const shares = m_shares.data() + 1;
+    const auto stride = static_cast<std::ptrdiff_t>(n) + 2;
+    floydSteinbergEnds(forward, n, m_entries.data(), m_chain.data(),
+                       {shares, shares + stride, shares + 2 * stride}, bands, row(1));
     std::swap(m_order[0], m_order[1]);
 }
 
@@ -510,11 +525,13 @@ void Ditherer::floydSteinberg(bool forward, const std::uint8_t* greys, std::uint
 // the three around it in the row above, and the one above that.
 void Ditherer::atkinson(const std::uint8_t* greys, std::uint8_t* bands) {
     const int n = m_width;
-    atkinsonStarts(n, greys, row(0), row(1), m_entries.data());
+    auto shares = [&](int k) { return reinterpret_cast<std::uint16_t*>(row(k)); };
+    atkinsonStarts(n, greys, shares(0), shares(1), m_entries.data());
     m_chain[0] = m_chain[1] = 4 * kShareBias;
     runChain<2>(reinterpret_cast<const char*>(kAtkinson.shares.data()), m_entries.data(),
                 m_chain.data(), n);
-    atkinsonEnds(n, m_entries.data(), m_chain.data(), bands, row(2));
+    atkinsonBands(n, m_entries.data(), m_chain.data(), bands);
+    std::copy_n(m_chain.data() + 2, n, shares(2));
     // The shares of the row above that are spent: this row's take their place.
     m_order = {m_order[2], m_order[0], m_order[1]};
 }

@@ -58,7 +58,8 @@ class Ditherer {
     // offset into the method's table, and the offset of the share it passes on.
     std::vector<std::uint16_t> m_entries;
     std::vector<std::uint16_t> m_chain;
-    std::vector<std::int16_t> m_errors; // each pixel's error, a zero on either side
+    // Floyd-Steinberg's shares of each pixel's error, three rows with a zero on either side.
+    std::vector<std::int16_t> m_shares;
     std::vector<std::uint8_t> m_greys;  // a row being painted
     std::vector<std::uint8_t> m_bands;
 };
