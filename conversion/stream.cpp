@@ -91,23 +91,20 @@ class GreyMaker {
     std::array<std::uint8_t, 256> m_table{};
 };
 
-// Error diffusion of grey rows given from the top into the planes.
-class GreyDiffusion {
+// The plane bits of rows of band codes.
+class PlaneRows {
   public:
-    GreyDiffusion(imaging::Planes& planes, imaging::Dither method)
-        : m_planes(planes), m_ditherer(method, planes.width),
-          m_bands(static_cast<std::size_t>(planes.width)),
-          m_dark((static_cast<std::size_t>(planes.width) + 7) / 8), m_light(m_dark.size()) {}
-    void row(int y, const std::uint8_t* greys) {
-        m_ditherer.diffuseGreys(y, greys, m_bands.data());
-        imaging::bandBits(m_bands.data(), m_bands.size(), m_dark.data(), m_light.data());
+    explicit PlaneRows(imaging::Planes& planes)
+        : m_planes(planes), m_dark((static_cast<std::size_t>(planes.width) + 7) / 8),
+          m_light(m_dark.size()) {}
+    void row(int y, const std::uint8_t* bands) {
+        imaging::bandBits(bands, static_cast<std::size_t>(m_planes.width), m_dark.data(),
+                          m_light.data());
         imaging::setRowBytes(m_planes, y, m_dark, m_light);
     }
 
   private:
     imaging::Planes& m_planes;
-    imaging::Ditherer m_ditherer;
-    std::vector<std::uint8_t> m_bands;
     std::vector<std::uint8_t> m_dark;
     std::vector<std::uint8_t> m_light;
 };
@@ -129,16 +126,21 @@ Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging
         }
         makeGreys(stored, width, greys + static_cast<std::size_t>(y) * width);
     }
-    GreyDiffusion diffusion(planes, method);
+    imaging::Ditherer ditherer(method, planes.width);
+    std::vector<std::uint8_t> bands(width);
+    PlaneRows planeRows(planes);
     for (int y = 0; y < planes.height; ++y) {
-        diffusion.row(y, greys + static_cast<std::size_t>(y) * width);
+        ditherer.diffuseGreys(y, greys + static_cast<std::size_t>(y) * width, bands.data());
+        planeRows.row(y, bands.data());
         progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
     }
     return planes;
 }
 
 // Error diffusion of rows that come from the top: a second thread reads them and makes their
-// greys a few rows ahead, so that only the diffusion's chain from pixel to pixel is left here.
+// greys a few rows ahead, and makes the plane bits of the rows dithered, so that only the
+// diffusion is left here. Each row's bands take the place of its greys in the ring, where the
+// reader finds them before it fills the slot again.
 Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
                       imaging::Dither method, imaging::RowProgress& progress) {
     const auto width = static_cast<std::size_t>(planes.width);
@@ -173,11 +175,15 @@ Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging
     std::thread reader([&] {
         try {
             const GreyMaker makeGreys(decoder);
+            PlaneRows planeRows(planes);
             std::vector<imaging::Pixel> row(width);
             for (int y = 0; y < height; ++y) {
                 waitUntil([&] { return y - used.load(std::memory_order_acquire) < depth; });
                 if (used.load(std::memory_order_acquire) >= height) {
                     return;
+                }
+                if (y >= depth) {
+                    planeRows.row(y - depth, slot(y));
                 }
                 const std::uint8_t* stored = nullptr;
                 if (const auto failed = decoder.readStoredRow(row, stored)) {
@@ -203,7 +209,7 @@ Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging
             thread.join();
         }
     } join{reader, [&] { advance(used, height, true); }};
-    GreyDiffusion diffusion(planes, method);
+    imaging::Ditherer ditherer(method, planes.width);
     for (int y = 0; y < height; ++y) {
         waitUntil([&] {
             const int ready = made.load(std::memory_order_acquire);
@@ -212,9 +218,15 @@ Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging
         if (made.load(std::memory_order_acquire) == kFailed) {
             return base::Error{name, failure};
         }
-        diffusion.row(y, slot(y));
+        ditherer.diffuseGreys(y, slot(y), slot(y));
         advance(used, y + 1, wakes(y + 1));
         progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
+    }
+    // The reader made the plane bits of every row whose slot it filled again, before it made the
+    // last row: the rest are still in the ring.
+    PlaneRows planeRows(planes);
+    for (int y = std::max(height - depth, 0); y < height; ++y) {
+        planeRows.row(y, slot(y));
     }
     return planes;
 }

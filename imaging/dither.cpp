@@ -191,11 +191,24 @@ template <int Depth> struct ChainState {
 template <int Depth, std::size_t... Segment>
 ChainState<Depth> runSideBySide(const char* table, const std::uint16_t* entries, std::uint16_t* out,
                                 int length, std::index_sequence<Segment...>) {
-    // One variable per segment, not an array, so that every state stays in a register.
+    // One variable per segment, not an array, so that every state stays in a register. Entries
+    // are read and offsets written two at a time: loads and stores, not the chains, are what
+    // limit this loop.
     ChainState<Depth> states[] = {((void)Segment, ChainState<Depth>(out))...};
-    for (int i = 0; i < length; ++i) {
-        ((out[Depth + Segment * length + i] = static_cast<std::uint16_t>(
-              states[Segment].advance(table, entries[Segment * length + i]))),
+    auto two = [&](ChainState<Depth>& state, int at) {
+        std::uint32_t pair;
+        std::memcpy(&pair, entries + at, sizeof pair);
+        const std::size_t first = state.advance(table, pair & 0xFFFF);
+        const std::size_t second = state.advance(table, pair >> 16);
+        pair = static_cast<std::uint32_t>(first | second << 16);
+        std::memcpy(out + Depth + at, &pair, sizeof pair);
+    };
+    for (int i = 0; i + 1 < length; i += 2) {
+        (two(states[Segment], static_cast<int>(Segment) * length + i), ...);
+    }
+    if (length % 2 != 0) {
+        ((out[Depth + Segment * length + length - 1] = static_cast<std::uint16_t>(
+              states[Segment].advance(table, entries[Segment * length + length - 1]))),
          ...);
     }
     return states[sizeof...(Segment) - 1];

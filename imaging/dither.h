@@ -41,6 +41,7 @@ class Ditherer {
 
     // Error diffusion only: dithers row y of the picture's grey averages, `width` of them, into
     // band codes (0 black, 1 dark grey, 2 light grey, 3 white), the rows in order from the top.
+    // The bands may be written over the greys.
     void diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands);
 
   private:
@@ -60,7 +61,7 @@ class Ditherer {
     std::vector<std::uint16_t> m_chain;
     // Floyd-Steinberg's shares of each pixel's error, three rows with a zero on either side.
     std::vector<std::int16_t> m_shares;
-    std::vector<std::uint8_t> m_greys;  // a row being painted
+    std::vector<std::uint8_t> m_greys; // a row being painted
     std::vector<std::uint8_t> m_bands;
 };
 
