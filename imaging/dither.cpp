@@ -39,22 +39,16 @@ const char* formed(const char* address) {
     return address;
 }
 
-// Floyd-Steinberg's band and shares by value. Every value lies within kFloydSteinbergReach of
-// 0-255 (proved below), and the tables span more than that, so that no index needs a test.
+// Floyd-Steinberg's share for the next pixel by value. Every value lies within
+// kFloydSteinbergReach of 0-255 (proved below), and the table spans more than that, so that no
+// index needs a test.
 constexpr int kFloydSteinbergReach = 47;
 constexpr int kFloydSteinbergLowest = -128;
 constexpr int kFloydSteinbergValues = 512;
 // The share carried ahead is kept as 4 * (share + this), never negative.
 constexpr int kAheadBias = 64;
-struct alignas(8) FloydSteinbergStep {
-    std::int16_t behind; // 3/16 of the error, truncated, below the pixel before
-    std::int16_t under;  // 5/16 below this one
-    std::int8_t rest;    // what truncation left, below the next pixel: the whole error goes on
-    std::uint8_t band;
-};
 struct FloydSteinbergTable {
-    std::array<FloydSteinbergStep, kFloydSteinbergValues> steps{};
-    // 7/16 for the next pixel of the row, as offsets, for the chain
+    // 7/16 of the error, truncated, for the next pixel of the row, as offsets for the chain.
     std::array<std::uint32_t, kFloydSteinbergValues> ahead{};
     int reach = 0; // the largest sum of four shares, one of each kind, from values within reach
     constexpr FloydSteinbergTable() {
@@ -63,12 +57,11 @@ struct FloydSteinbergTable {
              ++v) {
             const int band = (v >= 43) + (v >= 128) + (v >= 213);
             const int error = v - band * 85;
+            // Ahead, behind, under, and what truncation left.
             const int share[4] = {error * 7 / 16, error * 3 / 16, error * 5 / 16,
                                   error - error * 7 / 16 - error * 3 / 16 - error * 5 / 16};
-            const auto i = static_cast<std::size_t>(v - kFloydSteinbergLowest);
-            steps[i] = {static_cast<std::int16_t>(share[1]), static_cast<std::int16_t>(share[2]),
-                        static_cast<std::int8_t>(share[3]), static_cast<std::uint8_t>(band)};
-            ahead[i] = static_cast<std::uint32_t>(4 * std::max(share[0] + kAheadBias, 0));
+            ahead[static_cast<std::size_t>(v - kFloydSteinbergLowest)] =
+                static_cast<std::uint32_t>(4 * std::max(share[0] + kAheadBias, 0));
             if (v >= -kFloydSteinbergReach && v <= 255 + kFloydSteinbergReach) {
                 for (int k = 0; k < 4; ++k) {
                     most[k] = std::max(most[k], share[k] < 0 ? -share[k] : share[k]);
@@ -76,9 +69,6 @@ struct FloydSteinbergTable {
             }
         }
         reach = most[0] + most[1] + most[2] + most[3];
-    }
-    const FloydSteinbergStep& operator[](int value) const {
-        return steps[static_cast<std::size_t>(value - kFloydSteinbergLowest)];
     }
 };
 constexpr FloydSteinbergTable kFloydSteinberg;
@@ -124,6 +114,8 @@ static_assert(6 * kAtkinson.most <= kAtkinsonReach);
 // The address formed for a pixel before the share of the pixel before is known stays in the table.
 static_assert(-kAtkinsonReach - kAtkinson.most - kAtkinsonLowest - kShareBias >= 0);
 static_assert(kAtkinsonLowest / 8 + kShareBias >= 0);
+// The passes add offsets in signed 16-bit lanes.
+static_assert(4 * kFloydSteinbergValues < 32768 && 4 * kAtkinsonValues < 32768);
 
 void paint(Pixel& pixel, int band) {
     pixel = (pixel & ~kColourMask) | kLevels[static_cast<std::size_t>(band)];
@@ -165,7 +157,6 @@ void bayerRow(int y, std::span<Pixel> row) {
 template <int Depth> struct ChainState {
     std::size_t last[Depth]; // the latest offset first
 
-    ChainState() = default;
     explicit ChainState(const std::uint16_t* before) {
         for (int d = 0; d < Depth; ++d) {
             last[d] = before[Depth - 1 - d];
@@ -249,8 +240,8 @@ void runChain(const char* table, const std::uint16_t* entries, std::uint16_t* ou
     }
 }
 
-// The passes before and after each chain work on 8 pixels at a time, in the 16-bit lanes of the
-// vector registers every x86-64 processor has; a row's last few pixels take the same steps one by
+// The passes before and after each chain work on 8 pixels at a time, in 16-bit lanes of 16-byte
+// vectors, which every x86-64 processor has; a row's last few pixels take the same steps one by
 // one.
 constexpr int kLanes = 8;
 using Shorts [[gnu::vector_size(2 * kLanes)]] = std::int16_t;
@@ -497,10 +488,11 @@ void Ditherer::paintRow(int y, std::span<Pixel> row) {
         return;
     case Dither::FloydSteinberg:
     case Dither::Atkinson:
-        // Pixels missing from a short row count as black.
         for (std::size_t x = 0; x < row.size(); ++x) {
             m_greys[x] = static_cast<std::uint8_t>(greyOf(row[x]));
         }
+        // Pixels missing from a short row count as black.
+        std::fill(m_greys.begin() + static_cast<std::ptrdiff_t>(row.size()), m_greys.end(), 0);
         diffuseGreys(y, m_greys.data(), m_bands.data());
         for (std::size_t x = 0; x < row.size(); ++x) {
             paint(row[x], m_bands[x]);
