@@ -466,7 +466,9 @@ Ditherer::Ditherer(Dither method, int width) : m_method(method), m_width(std::ma
         m_rows.assign(3 * (n + 2), method == Dither::Atkinson ? 4 * kShareBias : 0);
         m_entries.resize(n);
         m_chain.resize(n + 2);
-        m_shares.assign(3 * (n + 2), 0);
+        if (method == Dither::FloydSteinberg) {
+            m_shares.assign(3 * (n + 2), 0);
+        }
         m_greys.resize(n);
         m_bands.resize(n);
     }

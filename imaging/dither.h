@@ -47,8 +47,9 @@ class Ditherer {
   private:
     void floydSteinberg(bool forward, const std::uint8_t* greys, std::uint8_t* bands);
     void atkinson(const std::uint8_t* greys, std::uint8_t* bands);
-    // Row k of the error carried from row to row, with a zero on either side so that error
-    // falling off the edges needs no test.
+    // Row k of what is carried from row to row (Floyd-Steinberg: the error passed down, in the
+    // order its row ran; Atkinson: a row's shares, as offsets), with a cell of no error on either
+    // side so that error falling off the edges needs no test.
     std::int16_t* row(int k);
 
     Dither m_method;
