@@ -390,7 +390,8 @@ void floydSteinbergEnds(bool forward, int n, const std::uint16_t* entries,
 // shares from this row, and each share is its offset / 4 - kShareBias.
 template <typename T>
 T atkinsonStart(const T& grey, const T& left, const T& above, const T& right, const T& twoAbove) {
-    return (grey << 6) + left + above + right + twoAbove - (4 * kAtkinsonLowest + 24 * kShareBias);
+    return grey * (4 * kAtkinsonScale) + left + above + right + twoAbove -
+           (4 * kAtkinsonLowest + 24 * kShareBias);
 }
 template <int value> constexpr int kAtkinsonSum = 4 * (value - kAtkinsonLowest);
 
