@@ -1,18 +1,19 @@
 #include "imaging/dither.h"
 
+#include "imaging/diffusion_passes.h"
 #include "imaging/quantizer.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <type_traits>
 #include <utility>
 
 namespace imaging {
 namespace {
 
+using namespace diffusion;
+
 constexpr std::array<Pixel, 4> kLevels{kBlack, kDarkGrey, kLightGrey, kWhite};
-constexpr int kBandStep = 85; // between the band values 0, 85, 170 and 255
 
 int greyOf(Pixel pixel) {
     return static_cast<int>(((pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF) + 1) /
@@ -43,10 +44,7 @@ const char* formed(const char* address) {
 // kFloydSteinbergReach of 0-255 (proved below), and the table spans more than that, so that no
 // index needs a test.
 constexpr int kFloydSteinbergReach = 47;
-constexpr int kFloydSteinbergLowest = -128;
 constexpr int kFloydSteinbergValues = 512;
-// The share carried ahead is kept as 4 * (share + this), never negative.
-constexpr int kAheadBias = 64;
 struct FloydSteinbergTable {
     // 7/16 of the error, truncated, for the next pixel of the row, as offsets for the chain.
     std::array<std::uint32_t, kFloydSteinbergValues> ahead{};
@@ -84,12 +82,8 @@ static_assert(-kFloydSteinbergReach * 7 / 16 + kAheadBias >= 0);
 // Atkinson's eighth of the error by value, in sixteenths of a grey step. A value is a grey and six
 // shares, two from this row, three from the row above and one from the row above that, so every
 // value lies within six of the largest share of 0-255 (proved below).
-constexpr int kAtkinsonScale = 16;
 constexpr int kAtkinsonReach = 510;
-constexpr int kAtkinsonLowest = -704;
 constexpr int kAtkinsonValues = 255 * kAtkinsonScale + kAtkinsonReach - kAtkinsonLowest + 1;
-// A share is kept as 4 * (share + this), never negative.
-constexpr int kShareBias = 96;
 struct AtkinsonTable {
     std::array<std::uint32_t, kAtkinsonValues> shares{}; // as offsets, for the chain
     int most = 0; // the largest share in size, from values within reach
@@ -205,9 +199,8 @@ ChainState<Depth> runSideBySide(const char* table, const std::uint16_t* entries,
     return states[sizeof...(Segment) - 1];
 }
 
-template <int Depth>
+template <int Depth, int kSegments>
 void runChain(const char* table, const std::uint16_t* entries, std::uint16_t* out, int n) {
-    constexpr int kSegments = 3;
     constexpr int kShortest = 256; // below this a row is run in one piece
     int length = n / kSegments;
     // Segments a whole number of pages apart would make each load wait on the other segments'
@@ -237,196 +230,6 @@ void runChain(const char* table, const std::uint16_t* entries, std::uint16_t* ou
             agreeing = made == next ? agreeing + 1 : 0;
             made = next;
         }
-    }
-}
-
-// The passes before and after each chain work on 8 pixels at a time, in 16-bit lanes of 16-byte
-// vectors, which every x86-64 processor has; a row's last few pixels take the same steps one by
-// one.
-constexpr int kLanes = 8;
-using Shorts [[gnu::vector_size(2 * kLanes)]] = std::int16_t;
-using Bytes [[gnu::vector_size(kLanes)]] = std::uint8_t;
-
-template <typename T> Shorts loadShorts(const T* from) {
-    static_assert(sizeof(T) == 2);
-    Shorts lanes;
-    std::memcpy(&lanes, from, sizeof lanes);
-    return lanes;
-}
-template <typename T> void storeShorts(T* to, const Shorts& lanes) {
-    static_assert(sizeof(T) == 2);
-    std::memcpy(to, &lanes, sizeof lanes);
-}
-// In two steps, each one the compiler knows a single instruction for: each half reversed, then the
-// halves swapped.
-Shorts reversed(const Shorts& lanes) {
-    using Words [[gnu::vector_size(2 * kLanes)]] = std::int32_t;
-    const auto halves =
-        reinterpret_cast<Words>(__builtin_shufflevector(lanes, lanes, 3, 2, 1, 0, 7, 6, 5, 4));
-    return reinterpret_cast<Shorts>(__builtin_shufflevector(halves, halves, 2, 3, 0, 1));
-}
-Shorts widened(const std::uint8_t* from) {
-    Bytes bytes;
-    std::memcpy(&bytes, from, sizeof bytes);
-    return __builtin_convertvector(bytes, Shorts);
-}
-void storeBytes(std::uint8_t* to, const Shorts& lanes) {
-    const Bytes bytes = __builtin_convertvector(lanes, Bytes);
-    std::memcpy(to, &bytes, sizeof bytes);
-}
-
-// Each step below is written once, for one pixel or for 8 lanes alike. Vector shifts are the
-// scarcest of these operations on some processors, so the steps use few: bands are found by
-// comparing the sum of offsets itself, and multiples are sums.
-
-// -1 where `value` is at least `edge`, else 0, as the lanes' comparisons give.
-template <int edge, typename T> T atLeast(const T& value) {
-    if constexpr (std::is_same_v<T, Shorts>) {
-        return value >= edge;
-    } else {
-        return -static_cast<T>(value >= edge);
-    }
-}
-
-// The offsets of a pixel's entry and of the share it took add up to four times its value less
-// kFloydSteinbergLowest.
-template <typename T> T floydSteinbergStart(const T& grey, const T& above) {
-    return (grey + above + (-kFloydSteinbergLowest - kAheadBias)) << 2;
-}
-template <int value> constexpr int kFloydSteinbergSum = 4 * (value - kFloydSteinbergLowest);
-
-// A pixel's shares of its error, passed down: 3/16 behind it, 5/16 under it, and ahead of it
-// what truncating those and the 7/16 for the next pixel left.
-template <typename T> struct Shares {
-    T behind;
-    T under;
-    T rest;
-};
-// The band (as minus its index) and the shares of a pixel from its sum of offsets.
-template <typename T> T floydSteinbergStep(const T& sum, Shares<T>& shares) {
-    const T black = atLeast<kFloydSteinbergSum<43>>(sum);
-    const T dark = atLeast<kFloydSteinbergSum<128>>(sum);
-    const T light = atLeast<kFloydSteinbergSum<213>>(sum);
-    // Four times the error, so that no shift is needed to find it.
-    const T error4 = sum + 4 * kFloydSteinbergLowest - (black & 4 * kBandStep) -
-                     (dark & 4 * kBandStep) - (light & 4 * kBandStep);
-    // Truncated towards zero: a negative multiple of 1/64 is raised by 63/64 before it is
-    // rounded down.
-    const T raise = atLeast<0>(-error4 - 1) & 63;
-    const T error4x3 = error4 + error4 + error4;
-    const T error4x5 = error4x3 + error4 + error4;
-    const T ahead = (error4x5 + error4 + error4 + raise) >> 6;
-    shares.behind = (error4x3 + raise) >> 6;
-    shares.under = (error4x5 + raise) >> 6;
-    shares.rest = (error4 >> 2) - ahead - shares.behind - shares.under;
-    return black + dark + light;
-}
-
-// Where each value of a Floyd-Steinberg row starts, in the order the row runs: its grey and the
-// error passed down by the row above, which ran the other way.
-void floydSteinbergStarts(bool forward, int n, const std::uint8_t* greys, const std::int16_t* above,
-                          std::uint16_t* entries) {
-    int j = 0;
-    for (; j + kLanes <= n; j += kLanes) {
-        if (forward) {
-            storeShorts(entries + j,
-                        floydSteinbergStart(widened(greys + j),
-                                            reversed(loadShorts(above + n - kLanes - j))));
-        } else {
-            storeShorts(entries + n - kLanes - j,
-                        reversed(floydSteinbergStart(widened(greys + j), loadShorts(above + j))));
-        }
-    }
-    for (; j < n; ++j) {
-        if (forward) {
-            entries[j] =
-                static_cast<std::uint16_t>(floydSteinbergStart<int>(greys[j], above[n - 1 - j]));
-        } else {
-            entries[n - 1 - j] =
-                static_cast<std::uint16_t>(floydSteinbergStart<int>(greys[j], above[j]));
-        }
-    }
-}
-
-// The band of each pixel of a Floyd-Steinberg row, and the error it passes down: each pixel's
-// shares into `behind`, `under` and `rest`, which have a zero on either side, then their sums.
-void floydSteinbergEnds(bool forward, int n, const std::uint16_t* entries,
-                        const std::uint16_t* chain, Shares<std::int16_t*> shares,
-                        std::uint8_t* bands, std::int16_t* below) {
-    int j = 0;
-    for (; j + kLanes <= n; j += kLanes) {
-        Shares<Shorts> made;
-        const Shorts band =
-            -floydSteinbergStep(loadShorts(entries + j) + loadShorts(chain + j), made);
-        storeShorts(shares.behind + j, made.behind);
-        storeShorts(shares.under + j, made.under);
-        storeShorts(shares.rest + j, made.rest);
-        if (forward) {
-            storeBytes(bands + j, band);
-        } else {
-            storeBytes(bands + n - kLanes - j, reversed(band));
-        }
-    }
-    for (; j < n; ++j) {
-        Shares<int> made;
-        const int band = -floydSteinbergStep(int{entries[j]} + int{chain[j]}, made);
-        shares.behind[j] = static_cast<std::int16_t>(made.behind);
-        shares.under[j] = static_cast<std::int16_t>(made.under);
-        shares.rest[j] = static_cast<std::int16_t>(made.rest);
-        bands[forward ? j : n - 1 - j] = static_cast<std::uint8_t>(band);
-    }
-    for (j = 0; j + kLanes <= n; j += kLanes) {
-        storeShorts(below + j, loadShorts(shares.rest + j - 1) + loadShorts(shares.under + j) +
-                                   loadShorts(shares.behind + j + 1));
-    }
-    for (; j < n; ++j) {
-        below[j] =
-            static_cast<std::int16_t>(shares.rest[j - 1] + shares.under[j] + shares.behind[j + 1]);
-    }
-}
-
-// Atkinson's rows of shares are kept as the chain's offsets, so that the row's starts are sums
-// of them: 4 * (value - kAtkinsonLowest) is the start's offset plus the offsets of the two
-// shares from this row, and each share is its offset / 4 - kShareBias.
-template <typename T>
-T atkinsonStart(const T& grey, const T& left, const T& above, const T& right, const T& twoAbove) {
-    return grey * (4 * kAtkinsonScale) + left + above + right + twoAbove -
-           (4 * kAtkinsonLowest + 24 * kShareBias);
-}
-template <int value> constexpr int kAtkinsonSum = 4 * (value - kAtkinsonLowest);
-
-// Where each value of an Atkinson row starts: its grey and the shares from the row above and the
-// row above that.
-void atkinsonStarts(int n, const std::uint8_t* greys, const std::uint16_t* above,
-                    const std::uint16_t* twoAbove, std::uint16_t* entries) {
-    int x = 0;
-    for (; x + kLanes <= n; x += kLanes) {
-        storeShorts(entries + x, atkinsonStart(widened(greys + x), loadShorts(above + x - 1),
-                                               loadShorts(above + x), loadShorts(above + x + 1),
-                                               loadShorts(twoAbove + x)));
-    }
-    for (; x < n; ++x) {
-        entries[x] = static_cast<std::uint16_t>(
-            atkinsonStart<int>(greys[x], above[x - 1], above[x], above[x + 1], twoAbove[x]));
-    }
-}
-
-// The band of each pixel of an Atkinson row; the edges 42.5, 127.5 and 212.5 in sixteenths, a
-// value on one going to the band above.
-void atkinsonBands(int n, const std::uint16_t* entries, const std::uint16_t* chain,
-                   std::uint8_t* bands) {
-    auto band = [](const auto& sum) {
-        return -(atLeast<kAtkinsonSum<680>>(sum) + atLeast<kAtkinsonSum<2040>>(sum) +
-                 atLeast<kAtkinsonSum<3400>>(sum));
-    };
-    int x = 0;
-    for (; x + kLanes <= n; x += kLanes) {
-        storeBytes(bands + x, band(loadShorts(entries + x) + loadShorts(chain + x) +
-                                   loadShorts(chain + x + 1)));
-    }
-    for (; x < n; ++x) {
-        bands[x] =
-            static_cast<std::uint8_t>(band(int{entries[x]} + int{chain[x]} + int{chain[x + 1]}));
     }
 }
 
@@ -460,16 +263,18 @@ bool diffusesError(Dither method) {
     return method == Dither::FloydSteinberg || method == Dither::Atkinson;
 }
 
-Ditherer::Ditherer(Dither method, int width) : m_method(method), m_width(std::max(width, 0)) {
+Ditherer::Ditherer(Dither method, int width) : Ditherer(method, width, &passes()) {}
+
+Ditherer::Ditherer(Dither method, int width, Isa isa) : Ditherer(method, width, &passes(isa)) {}
+
+Ditherer::Ditherer(Dither method, int width, const diffusion::Passes* passes)
+    : m_method(method), m_width(std::max(width, 0)), m_passes(passes) {
     if (diffusesError(method)) {
         const auto n = static_cast<std::size_t>(m_width);
         // Atkinson keeps its shares as offsets, a share of nothing at 4 * kShareBias.
         m_rows.assign(3 * (n + 2), method == Dither::Atkinson ? 4 * kShareBias : 0);
         m_entries.resize(n);
         m_chain.resize(n + 2);
-        if (method == Dither::FloydSteinberg) {
-            m_shares.assign(3 * (n + 2), 0);
-        }
         m_greys.resize(n);
         m_bands.resize(n);
     }
@@ -517,14 +322,11 @@ void Ditherer::diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* band
 // row ran: the next row runs the other way, so it reads them backwards.
 void Ditherer::floydSteinberg(bool forward, const std::uint8_t* greys, std::uint8_t* bands) {
     const int n = m_width;
-    floydSteinbergStarts(forward, n, greys, row(0), m_entries.data());
+    m_passes->floydSteinbergStarts(forward, n, greys, row(0), m_entries.data());
     m_chain[0] = 4 * kAheadBias;
-    runChain<1>(reinterpret_cast<const char*>(kFloydSteinberg.ahead.data()), m_entries.data(),
-                m_chain.data(), n);
-    std::int16_t* const shares = m_shares.data() + 1;
-    const auto stride = static_cast<std::ptrdiff_t>(n) + 2;
-    floydSteinbergEnds(forward, n, m_entries.data(), m_chain.data(),
-                       {shares, shares + stride, shares + 2 * stride}, bands, row(1));
+    runChain<1, 5>(reinterpret_cast<const char*>(kFloydSteinberg.ahead.data()), m_entries.data(),
+                   m_chain.data(), n);
+    m_passes->floydSteinbergEnds(forward, n, m_entries.data(), m_chain.data(), bands, row(1));
     std::swap(m_order[0], m_order[1]);
 }
 
@@ -534,11 +336,11 @@ void Ditherer::floydSteinberg(bool forward, const std::uint8_t* greys, std::uint
 void Ditherer::atkinson(const std::uint8_t* greys, std::uint8_t* bands) {
     const int n = m_width;
     auto shares = [&](int k) { return reinterpret_cast<std::uint16_t*>(row(k)); };
-    atkinsonStarts(n, greys, shares(0), shares(1), m_entries.data());
+    m_passes->atkinsonStarts(n, greys, shares(0), shares(1), m_entries.data());
     m_chain[0] = m_chain[1] = 4 * kShareBias;
-    runChain<2>(reinterpret_cast<const char*>(kAtkinson.shares.data()), m_entries.data(),
-                m_chain.data(), n);
-    atkinsonBands(n, m_entries.data(), m_chain.data(), bands);
+    runChain<2, 3>(reinterpret_cast<const char*>(kAtkinson.shares.data()), m_entries.data(),
+                   m_chain.data(), n);
+    m_passes->atkinsonBands(n, m_entries.data(), m_chain.data(), bands);
     std::copy_n(m_chain.data() + 2, n, shares(2));
     // The shares of the row above that are spent: this row's take their place.
     m_order = {m_order[2], m_order[0], m_order[1]};

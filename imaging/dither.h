@@ -12,6 +12,10 @@
 
 namespace imaging {
 
+namespace diffusion {
+struct Passes;
+}
+
 enum class Dither {
     None,           // each pixel by its own grey average into the four bands
     FloydSteinberg, // error diffusion, serpentine rows
@@ -33,6 +37,9 @@ class Ditherer {
   public:
     // For rows of `width` pixels; may throw std::bad_alloc.
     Ditherer(Dither method, int width);
+    // The same with the vector passes built for that instruction set, which must be available:
+    // every set gives the same result.
+    Ditherer(Dither method, int width, Isa isa);
 
     // Paints row y (0 at the top) in place; the top byte of each pixel is kept. With error
     // diffusion the rows must come in order from the top, each once; the other methods take
@@ -45,6 +52,7 @@ class Ditherer {
     void diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands);
 
   private:
+    Ditherer(Dither method, int width, const diffusion::Passes* passes);
     void floydSteinberg(bool forward, const std::uint8_t* greys, std::uint8_t* bands);
     void atkinson(const std::uint8_t* greys, std::uint8_t* bands);
     // Row k of what is carried from row to row (Floyd-Steinberg: the error passed down, in the
@@ -54,14 +62,13 @@ class Ditherer {
 
     Dither m_method;
     int m_width;
+    const diffusion::Passes* m_passes;
     std::vector<std::int16_t> m_rows;
     std::array<std::size_t, 3> m_order{0, 1, 2}; // which of m_rows is row 0, 1 and 2
     // Per pixel of the row being dithered, in the order it runs: where its value starts, as an
     // offset into the method's table, and the offset of the share it passes on.
     std::vector<std::uint16_t> m_entries;
     std::vector<std::uint16_t> m_chain;
-    // Floyd-Steinberg's shares of each pixel's error, three rows with a zero on either side.
-    std::vector<std::int16_t> m_shares;
     std::vector<std::uint8_t> m_greys; // a row being painted
     std::vector<std::uint8_t> m_bands;
 };

@@ -240,9 +240,23 @@ diffusedByTheRule(Dither method, const std::vector<std::vector<std::uint8_t>>& g
 // (short rows, vector tails, rows run in pieces side by side, pieces a page apart) and on
 // pictures that push the error to its extremes: noise of black and white, mid greys, flat
 // areas, and grey noise.
-TEST(Dither, DiffusionFollowsTheRuleOnEveryWidth) {
+// The vector passes are built for each instruction set, and rows are cut into segments for the
+// chain: the widths straddle each vector width and the shortest row that is cut, and include rows
+// whose segments lie a whole number of pages apart.
+class EveryPasses : public testing::TestWithParam<Isa> {
+  protected:
+    void SetUp() override {
+        if (!isaAvailable(GetParam())) {
+            GTEST_SKIP() << "not on this processor";
+        }
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Dither, EveryPasses, testing::Values(Isa::Sse2, Isa::Avx2));
+
+TEST_P(EveryPasses, DiffusionFollowsTheRuleOnEveryWidth) {
     std::mt19937 random(11);
-    for (const int width : {1, 2, 3, 15, 16, 17, 33, 767, 768, 769, 1000, 6144, 6150}) {
+    for (const int width :
+         {1, 2, 3, 15, 16, 17, 31, 32, 33, 767, 768, 769, 1279, 1280, 1281, 6144, 10240, 10245}) {
         for (int kind = 0; kind < 4; ++kind) {
             std::vector<std::vector<std::uint8_t>> greys(9, std::vector<std::uint8_t>(width));
             for (auto& row : greys) {
@@ -255,7 +269,7 @@ TEST(Dither, DiffusionFollowsTheRuleOnEveryWidth) {
                 }
             }
             for (const Dither method : {Dither::FloydSteinberg, Dither::Atkinson}) {
-                Ditherer ditherer(method, width);
+                Ditherer ditherer(method, width, GetParam());
                 std::vector<std::uint8_t> bands(width);
                 const auto expected = diffusedByTheRule(method, greys);
                 for (int y = 0; y < 9; ++y) {
