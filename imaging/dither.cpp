@@ -199,10 +199,10 @@ ChainState<Depth> runSideBySide(const char* table, const std::uint16_t* entries,
     return states[sizeof...(Segment) - 1];
 }
 
-template <int Depth, int kSegments>
+template <int Depth, int Segments>
 void runChain(const char* table, const std::uint16_t* entries, std::uint16_t* out, int n) {
     constexpr int kShortest = 256; // below this a row is run in one piece
-    int length = n / kSegments;
+    int length = n / Segments;
     // Segments a whole number of pages apart would make each load wait on the other segments'
     // stores to the same place on a page, as the processor first compares only those bits.
     if (const int apart = length * 2 % 4096; apart < 256 || apart > 4096 - 256) {
@@ -216,12 +216,12 @@ void runChain(const char* table, const std::uint16_t* entries, std::uint16_t* ou
         return;
     }
     ChainState<Depth> last =
-        runSideBySide<Depth>(table, entries, out, length, std::make_index_sequence<kSegments>());
-    for (int at = kSegments * length; at < n; ++at) {
+        runSideBySide<Depth>(table, entries, out, length, std::make_index_sequence<Segments>());
+    for (int at = Segments * length; at < n; ++at) {
         out[Depth + at] = static_cast<std::uint16_t>(last.advance(table, entries[at]));
     }
-    for (int k = 1; k < kSegments; ++k) {
-        const int end = k + 1 == kSegments ? n : (k + 1) * length;
+    for (int k = 1; k < Segments; ++k) {
+        const int end = k + 1 == Segments ? n : (k + 1) * length;
         ChainState<Depth> state(out + k * length);
         int agreeing = 0;
         for (int at = k * length; at < end && agreeing < Depth; ++at) {
@@ -324,6 +324,7 @@ void Ditherer::floydSteinberg(bool forward, const std::uint8_t* greys, std::uint
     const int n = m_width;
     m_passes->floydSteinbergStarts(forward, n, greys, row(0), m_entries.data());
     m_chain[0] = 4 * kAheadBias;
+    // Five segments: fewer leave the loads waiting, more were no faster.
     runChain<1, 5>(reinterpret_cast<const char*>(kFloydSteinberg.ahead.data()), m_entries.data(),
                    m_chain.data(), n);
     m_passes->floydSteinbergEnds(forward, n, m_entries.data(), m_chain.data(), bands, row(1));
@@ -338,6 +339,7 @@ void Ditherer::atkinson(const std::uint8_t* greys, std::uint8_t* bands) {
     auto shares = [&](int k) { return reinterpret_cast<std::uint16_t*>(row(k)); };
     m_passes->atkinsonStarts(n, greys, shares(0), shares(1), m_entries.data());
     m_chain[0] = m_chain[1] = 4 * kShareBias;
+    // Three segments: with two offsets on each chain, five were no faster.
     runChain<2, 3>(reinterpret_cast<const char*>(kAtkinson.shares.data()), m_entries.data(),
                    m_chain.data(), n);
     m_passes->atkinsonBands(n, m_entries.data(), m_chain.data(), bands);
