@@ -2,7 +2,7 @@
 // message with the file and the reason, and the files on disk afterwards; standard output that
 // is closed or whose reader goes away; a signal in the middle of writing.
 
-#include "fault_support.h"
+#include "faults/fault_support.h"
 
 #include <chrono>
 #include <csignal>

@@ -2,7 +2,7 @@
 // the planes of the picture it wrote, every text reverses to that picture, and the command
 // line's files: one file named twice, names that are not UTF-8, closed standard streams.
 
-#include "fault_support.h"
+#include "faults/fault_support.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

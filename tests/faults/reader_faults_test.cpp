@@ -1,7 +1,7 @@
 // The readers on hostile bytes: picture headers that lie about their size, every input the
 // fuzzer once broke the picture reader with, and C text that -r must refuse.
 
-#include "fault_support.h"
+#include "faults/fault_support.h"
 #include "surface/picture_reader.h"
 
 #include <QBuffer>
