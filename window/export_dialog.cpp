@@ -1,5 +1,7 @@
 #include "window/export_dialog.h"
 
+#include "imaging/c_identifier.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -9,7 +11,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
 namespace window {
@@ -43,12 +44,9 @@ imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout 
 }
 
 QString arrayNameProblem(const QString& name) {
-    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    if (!identifier.match(name).hasMatch()) {
-        return QStringLiteral("The name must be a C identifier: letters, digits and _, not "
-                              "starting with a digit.");
-    }
-    return {};
+    // The converter's rule and words, so that a name is taken or refused alike in both.
+    const auto problem = imaging::nameProblem(name.toStdString());
+    return problem ? QString::fromStdString(*problem) : QString();
 }
 
 ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::string source,
@@ -84,7 +82,7 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     m_complete = named(new QCheckBox(QStringLiteral("&Complete header that compiles")), "complete");
     m_lf = named(new QCheckBox(QStringLiteral("&LF line ends (not CR LF)")), "lf");
     m_art = named(new QCheckBox(QStringLiteral("Picture as text &art in a comment")), "art");
-    m_problem = new QLabel;
+    m_problem = named(new QLabel, "problem");
     m_problem->setWordWrap(true);
     m_preview = named(new QPlainTextEdit, "preview");
     m_preview->setReadOnly(true);

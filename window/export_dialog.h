@@ -20,7 +20,8 @@ namespace window {
 // The planes in the other row layout: the same pixels, rows run on or each from a new byte.
 imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout rows);
 
-// Why `name` cannot name the arrays (not a C identifier), or empty when it can.
+// Why `name` cannot name the arrays (not a C identifier, or a keyword of C or C++), in the
+// converter's words; empty when it can.
 QString arrayNameProblem(const QString& name);
 
 class ExportDialog final : public QDialog {

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
@@ -256,6 +257,28 @@ TEST(ExportDialogTest, TilesThatDoNotCoverThePictureAreRefused) {
     EXPECT_TRUE(save->isEnabled());
     copy->click();
     EXPECT_EQ(actions, 1);
+}
+
+// The converter's rule for names, in its words; nothing is saved or copied under a refused one.
+TEST(ExportDialogTest, NamesAreRefusedAsTheConverterRefusesThem) {
+    const auto planes = std::make_shared<const imaging::Planes>(imaging::makePlanes(8, 8));
+    window::ExportDialog dialog(planes, "in.bmp", {}, {});
+    struct Row {
+        QString name;
+        QString problem;
+    };
+    for (const Row& row : {
+             Row{"int", "bad name 'int': it is a keyword of C and C++"},
+             Row{"class", "bad name 'class': it is a keyword of C++"},
+             Row{"_Bool", "bad name '_Bool': it is a keyword of C"},
+             Row{"2x", "bad name '2x': a C identifier cannot start with a digit"},
+             Row{"sprite_2", ""},
+         }) {
+        child<QLineEdit>(dialog, "name")->setText(row.name);
+        EXPECT_EQ(child<QLabel>(dialog, "problem")->text(), row.problem) << row.name.toStdString();
+        EXPECT_EQ(child<QPushButton>(dialog, "save")->isEnabled(), row.problem.isEmpty());
+        EXPECT_EQ(child<QPushButton>(dialog, "copy")->isEnabled(), row.problem.isEmpty());
+    }
 }
 
 TEST(ExportDialogTest, RowLayoutChangesKeepEveryPixel) {
