@@ -8,6 +8,12 @@
 
 include("${CMAKE_CURRENT_LIST_DIR}/greyplanesTargets.cmake")
 
+# The functions keep these whatever the project's policies are: a quoted word is never taken for
+# a variable of that name, and if() knows IN_LIST.
+cmake_policy(PUSH)
+cmake_policy(SET CMP0054 NEW)
+cmake_policy(SET CMP0057 NEW)
+
 # The keywords of C and C++ that a picture's stem cannot be, as the converter's name rule has
 # them (imaging/c_identifier.cpp); a test compares the two.
 set(GREYPLANES_KEYWORDS
@@ -33,17 +39,38 @@ function(greyplanes_image_name out picture stem)
     set(${out} "${name}" PARENT_SCOPE)
 endfunction()
 
+# The values each keyword of greyplanes_add_images takes, as the converter's options have them.
+set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4)
+set(GREYPLANES_WORD_VALUES 8 16 32)
+set(GREYPLANES_TILE_ORDER_VALUES rows columns 8x16)
+set(GREYPLANES_DITHER_VALUES none floyd-steinberg atkinson bayer)
+
+# The identifiers that a picture's complete header defines: its guard, the extent's macros
+# (and the tile count's, for gb), and its arrays.
+function(greyplanes_image_identifiers out name layout)
+    set(ids "GREYPLANES_${name}_H" "${name}_width" "${name}_height")
+    if(layout STREQUAL "gb")
+        list(APPEND ids "${name}_tiles")
+    endif()
+    if(layout STREQUAL "planes")
+        list(APPEND ids "${name}_d" "${name}_l")
+    else()
+        list(APPEND ids "${name}")
+    endif()
+    set(${out} "${ids}" PARENT_SCOPE)
+endfunction()
+
 # Converts each picture, when it or the converter changed, into
 # ${CMAKE_CURRENT_BINARY_DIR}/greyplanes_<target>/greyplanes/<name>.h with
 # `greyplanes-cli --complete --name <name>` and the options given, where <name> is the file's
 # name without its last extension made into a C identifier (`tiny-1.bmp` gives tiny_1.h with
 # tiny_1_d, tiny_1_l, tiny_1_width and tiny_1_height). The sources include it as
 # `#include "greyplanes/tiny_1.h"`, so that no picture's header can hide a system header. Each
-# target has its own headers, so one picture may go into two targets with different options.
-# The target may be defined in any folder; the conversion runs in this one.
+# target has its own headers, so one picture may go into two targets with different options;
+# within a target no two pictures may define the same identifier. The target may be defined in
+# any folder; the conversion runs in this one. Every argument is checked here, at configure: a
+# value that is not one word the converter knows could otherwise become options of its own.
 function(greyplanes_add_images target)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "INVERT;PAD_ROWS;LF;ART"
-                          "LAYOUT;WORD;TILE_ORDER;DITHER" "")
     if(NOT TARGET "${target}")
         message(FATAL_ERROR "greyplanes_add_images: ${target} is not a target")
     endif()
@@ -55,38 +82,85 @@ function(greyplanes_add_images target)
     if(imported)
         message(FATAL_ERROR "greyplanes_add_images: ${target} is an imported target")
     endif()
-    foreach(keyword IN LISTS arg_KEYWORDS_MISSING_VALUES)
-        message(FATAL_ERROR "greyplanes_add_images: ${keyword} without a value for ${target}")
-    endforeach()
-    if(NOT arg_UNPARSED_ARGUMENTS)
+    # CMake lists split at ';': a folder holding one would be taken apart in the rules below.
+    if(CMAKE_CURRENT_BINARY_DIR MATCHES ";")
+        message(FATAL_ERROR "greyplanes_add_images: ${CMAKE_CURRENT_BINARY_DIR}: the build "
+                            "folder's name holds ';', which CMake cannot pass on whole")
+    endif()
+    # The arguments are read one by one, as given: cmake_parse_arguments would take an empty
+    # value as none and a value holding ';' as several.
+    set(keywords LAYOUT WORD TILE_ORDER DITHER INVERT PAD_ROWS LF ART)
+    set(options --complete -q)
+    set(layout planes)
+    set(pictures)
+    set(given)
+    math(EXPR last "${ARGC} - 1")
+    set(i 1)
+    while(i LESS_EQUAL last)
+        set(argument "${ARGV${i}}")
+        math(EXPR i "${i} + 1")
+        list(FIND keywords "${argument}" keyword)
+        if(NOT keyword EQUAL -1)
+            list(FIND given "${argument}" twice)
+            if(NOT twice EQUAL -1)
+                message(FATAL_ERROR "greyplanes_add_images: ${argument} given twice for ${target}")
+            endif()
+            list(APPEND given "${argument}")
+            string(TOLOWER "--${argument}" option)
+            string(REPLACE "_" "-" option "${option}")
+            if(NOT DEFINED GREYPLANES_${argument}_VALUES)
+                list(APPEND options "${option}")
+                continue()
+            endif()
+            if(i GREATER last)
+                message(FATAL_ERROR "greyplanes_add_images: ${argument} without a value for "
+                                    "${target}")
+            endif()
+            set(value "${ARGV${i}}")
+            math(EXPR i "${i} + 1")
+            list(FIND GREYPLANES_${argument}_VALUES "${value}" known)
+            if(known EQUAL -1)
+                string(REPLACE ";" ", " words "${GREYPLANES_${argument}_VALUES}")
+                message(FATAL_ERROR "greyplanes_add_images: ${argument} \"${value}\" for "
+                                    "${target}: the value is one of ${words}")
+            endif()
+            list(APPEND options "${option}=${value}")
+            if(argument STREQUAL "LAYOUT")
+                set(layout "${value}")
+            endif()
+        elseif(argument STREQUAL "")
+            message(FATAL_ERROR "greyplanes_add_images: an empty picture name for ${target}")
+        else()
+            # Escaped, so that the list keeps a name that holds ';' whole until it is refused.
+            string(REPLACE ";" "\\;" argument "${argument}")
+            list(APPEND pictures "${argument}")
+        endif()
+    endwhile()
+    if(NOT pictures)
         message(FATAL_ERROR "greyplanes_add_images: no pictures given for ${target}")
     endif()
-    set(options --complete -q)
-    foreach(choice IN ITEMS LAYOUT WORD TILE_ORDER DITHER)
-        if(DEFINED arg_${choice})
-            string(TOLOWER "${choice}" option)
-            string(REPLACE "_" "-" option "${option}")
-            list(APPEND options "--${option}=${arg_${choice}}")
-        endif()
-    endforeach()
-    foreach(flag IN ITEMS INVERT PAD_ROWS LF ART)
-        if(arg_${flag})
-            string(TOLOWER "${flag}" option)
-            string(REPLACE "_" "-" option "${option}")
-            list(APPEND options "--${option}")
-        endif()
-    endforeach()
     # Target names hold only letters, digits and _ . + -, which a folder name may hold too.
     set(include_dir "${CMAKE_CURRENT_BINARY_DIR}/greyplanes_${target}")
     set(dir "${include_dir}/greyplanes")
     set(headers)
-    foreach(picture IN LISTS arg_UNPARSED_ARGUMENTS)
+    foreach(picture IN LISTS pictures)
         get_filename_component(input "${picture}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+        if(input MATCHES ";")
+            message(FATAL_ERROR "greyplanes_add_images: ${picture}: the picture's path holds ';', "
+                                "which CMake cannot pass on whole (${input})")
+        endif()
         get_source_file_property(generated "${input}" GENERATED)
         if(NOT EXISTS "${input}" AND NOT generated)
             message(FATAL_ERROR "greyplanes_add_images: ${picture}: no such picture (${input})")
         endif()
+        if(IS_DIRECTORY "${input}")
+            message(FATAL_ERROR "greyplanes_add_images: ${picture}: a folder, not a picture")
+        endif()
         get_filename_component(stem "${input}" NAME_WLE)
+        if(stem STREQUAL "")
+            message(FATAL_ERROR "greyplanes_add_images: ${picture}: the picture's name before its "
+                                "extension is empty, and names its arrays; rename the picture")
+        endif()
         greyplanes_image_name(name "${picture}" "${stem}")
         set(header "${dir}/${name}.h")
         # One header per name in a target, made from one picture.
@@ -96,6 +170,20 @@ function(greyplanes_add_images target)
                                 "greyplanes/${name}.h already, from ${made}")
         endif()
         set_property(GLOBAL PROPERTY "GREYPLANES_IMAGE_${target}/${name}" "${input}")
+        # Two headers of one target may be included together: none may define what another
+        # does (`logo` in gb defines the macro logo_width, `logo_width` the array logo_width).
+        greyplanes_image_identifiers(identifiers "${name}" "${layout}")
+        foreach(identifier IN LISTS identifiers)
+            get_property(owner GLOBAL PROPERTY "GREYPLANES_ID_${target}/${identifier}")
+            if(owner)
+                message(FATAL_ERROR "greyplanes_add_images: ${picture}: greyplanes/${name}.h "
+                                    "defines ${identifier}, which ${owner} defines too in "
+                                    "${target}; rename one of them")
+            endif()
+        endforeach()
+        foreach(identifier IN LISTS identifiers)
+            set_property(GLOBAL PROPERTY "GREYPLANES_ID_${target}/${identifier}" "${input}")
+        endforeach()
         add_custom_command(OUTPUT "${header}"
             COMMAND greyplanes::cli ${options} --name "${name}" -o "${header}" -- "${input}"
             DEPENDS "${input}" "$<TARGET_FILE:greyplanes::cli>"
@@ -117,3 +205,5 @@ function(greyplanes_add_images target)
     add_dependencies("${target}" "${maker}")
     target_include_directories("${target}" PRIVATE "${include_dir}")
 endfunction()
+
+cmake_policy(POP)

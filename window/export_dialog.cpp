@@ -1,5 +1,7 @@
 #include "window/export_dialog.h"
 
+#include "imaging/c_identifier.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -9,7 +11,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
 namespace window {
@@ -43,18 +44,15 @@ imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout 
 }
 
 QString arrayNameProblem(const QString& name) {
-    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    if (!identifier.match(name).hasMatch()) {
-        return QStringLiteral("The name must be a C identifier: letters, digits and _, not "
-                              "starting with a digit.");
-    }
-    return {};
+    // The converter's rule and words, so that a name is taken or refused alike in both.
+    const auto problem = imaging::nameProblem(name.toStdString());
+    return problem ? QString::fromStdString(*problem) : QString();
 }
 
-ExportDialog::ExportDialog(const imaging::Planes& packed, std::string source, Action save,
-                           Action copy, QWidget* parent)
-    : QDialog(parent), m_packed(packed), m_source(std::move(source)), m_save(std::move(save)),
-      m_copy(std::move(copy)) {
+ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::string source,
+                           Action save, Action copy, QWidget* parent)
+    : QDialog(parent), m_packed(std::move(packed)), m_source(std::move(source)),
+      m_save(std::move(save)), m_copy(std::move(copy)) {
     setObjectName(QStringLiteral("ExportDialog"));
     setWindowTitle(QStringLiteral("Export C Code"));
 
@@ -84,7 +82,7 @@ ExportDialog::ExportDialog(const imaging::Planes& packed, std::string source, Ac
     m_complete = named(new QCheckBox(QStringLiteral("&Complete header that compiles")), "complete");
     m_lf = named(new QCheckBox(QStringLiteral("&LF line ends (not CR LF)")), "lf");
     m_art = named(new QCheckBox(QStringLiteral("Picture as text &art in a comment")), "art");
-    m_problem = new QLabel;
+    m_problem = named(new QLabel, "problem");
     m_problem->setWordWrap(true);
     m_preview = named(new QPlainTextEdit, "preview");
     m_preview->setReadOnly(true);
@@ -113,8 +111,15 @@ ExportDialog::ExportDialog(const imaging::Planes& packed, std::string source, Ac
     buttons->addButton(QDialogButtonBox::Close);
     // Saving does not close the dialog, so that the same picture can be exported several ways.
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(m_saveButton, &QPushButton::clicked, this, [this] { m_save(planes(), style()); });
-    connect(m_copyButton, &QPushButton::clicked, this, [this] { m_copy(planes(), style()); });
+    // Each action is called through a copy: a Close while it runs deletes the dialog.
+    connect(m_saveButton, &QPushButton::clicked, this, [this] {
+        const Action save = m_save;
+        save(planes(), style());
+    });
+    connect(m_copyButton, &QPushButton::clicked, this, [this] {
+        const Action copy = m_copy;
+        copy(planes(), style());
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -155,7 +160,7 @@ imaging::TextStyle ExportDialog::style() const {
     return style;
 }
 
-const imaging::Planes& ExportDialog::planes() const {
+std::shared_ptr<const imaging::Planes> ExportDialog::planes() const {
     return m_padRows->isEnabled() && m_padRows->isChecked() ? m_padded : m_packed;
 }
 
@@ -167,19 +172,20 @@ void ExportDialog::update() {
     m_tileOrder->setEnabled(layout == imaging::Layout::Gb);
     m_invert->setEnabled(layout == imaging::Layout::Packed2 || layout == imaging::Layout::Nibble4);
     m_art->setEnabled(m_complete->isChecked());
-    if (m_padRows->isChecked() && m_padded.width == 0) {
-        m_padded = withRowLayout(m_packed, imaging::RowLayout::Padded);
+    if (m_padRows->isChecked() && !m_padded) {
+        m_padded = std::make_shared<const imaging::Planes>(
+            withRowLayout(*m_packed, imaging::RowLayout::Padded));
     }
 
     QString problem = arrayNameProblem(m_name->text());
     if (problem.isEmpty() &&
-        imaging::extentProblem(style().layout, m_packed.width, m_packed.height)) {
+        imaging::extentProblem(style().layout, m_packed->width, m_packed->height)) {
         // Nothing is saved or copied that would hold only the whole tiles of the picture.
         const bool tall = m_tileOrder->currentData().toInt() == int(imaging::TileOrder::Tall8x16);
         problem = QStringLiteral("The picture is %1 × %2 pixels: tiles need a width that is a "
                                  "multiple of 8 and a height that is a multiple of %3.")
-                      .arg(m_packed.width)
-                      .arg(m_packed.height)
+                      .arg(m_packed->width)
+                      .arg(m_packed->height)
                       .arg(tall ? 16 : 8);
     }
     m_problem->setText(problem);
@@ -192,7 +198,7 @@ void ExportDialog::update() {
     }
     std::string start;
     imaging::writeArraysTo(
-        planes(),
+        *planes(),
         [&](std::string_view piece) {
             start.append(piece.substr(0, kPreviewBytes - start.size()));
             return start.size() < kPreviewBytes;

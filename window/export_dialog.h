@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -19,22 +20,25 @@ namespace window {
 // The planes in the other row layout: the same pixels, rows run on or each from a new byte.
 imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout rows);
 
-// Why `name` cannot name the arrays (not a C identifier), or empty when it can.
+// Why `name` cannot name the arrays (not a C identifier, or a keyword of C or C++), in the
+// converter's words; empty when it can.
 QString arrayNameProblem(const QString& name);
 
 class ExportDialog final : public QDialog {
   public:
-    // What Save and Copy do with the text of these planes in this style.
-    using Action = std::function<void(const imaging::Planes&, const imaging::TextStyle&)>;
+    // What Save and Copy do with the text of these planes in this style. The planes are shared,
+    // so that work on them may outlive the dialog.
+    using Action =
+        std::function<void(std::shared_ptr<const imaging::Planes>, const imaging::TextStyle&)>;
 
     // `packed` are the planes as Convert makes them; `source` is the picture's file name without
     // its folder, as a complete text's comment names it.
-    ExportDialog(const imaging::Planes& packed, std::string source, Action save, Action copy,
-                 QWidget* parent = nullptr);
+    ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::string source, Action save,
+                 Action copy, QWidget* parent = nullptr);
 
     // The style the choices make, and the planes in its row layout.
     imaging::TextStyle style() const;
-    const imaging::Planes& planes() const;
+    std::shared_ptr<const imaging::Planes> planes() const;
 
     // The most bytes of the text's start that the view shows.
     static constexpr std::size_t kPreviewBytes = 4096;
@@ -42,8 +46,8 @@ class ExportDialog final : public QDialog {
   private:
     void update();
 
-    const imaging::Planes& m_packed;
-    imaging::Planes m_padded; // made when padded rows are first chosen
+    std::shared_ptr<const imaging::Planes> m_packed;
+    std::shared_ptr<const imaging::Planes> m_padded; // made when padded rows are first chosen
     std::string m_source;
     Action m_save;
     Action m_copy;

@@ -384,7 +384,7 @@ bool Form1::quantizeKeepingPlanes(Progress& progress) {
         return false; // before the first row: the picture is quantized alone, Convert encodes
     }
     if (planes) {
-        m_planes = std::move(*planes);
+        m_planes = std::make_shared<const imaging::Planes>(std::move(*planes));
         m_planesKept = true;
     }
     return true;
@@ -424,40 +424,43 @@ void Form1::convert() {
     if (!planes) {
         return; // closed during the scan
     }
-    m_planes = std::move(*planes);
+    m_planes = std::make_shared<const imaging::Planes>(std::move(*planes));
     finishConvert();
 }
 
 void Form1::finishConvert() {
     m_busy = false;
-    m_richTextBox1->showArrays(m_planes);
+    m_richTextBox1->showArrays(*m_planes);
     m_stage = Stage::Converted;
     updateActions();
     m_seams.beep();
 }
 
 std::string Form1::cCodeText() const {
-    return m_stage == Stage::Converted ? imaging::writeArrays(m_planes) : std::string();
+    return m_stage == Stage::Converted ? imaging::writeArrays(*m_planes) : std::string();
 }
 
 void Form1::savePicture() {
     if (m_stage != Stage::Empty) {
+        // The copy shares the pixels; a scan painting the surface later would copy them first.
         saveWith(m_commonDialog1, QStringLiteral("Save Picture"),
-                 [this](const QString& name) { return m_surface.save(name); });
+                 [picture = m_surface](const QString& name) { return picture.save(name); });
     }
 }
 
 void Form1::saveCCode() {
     if (m_stage == Stage::Converted) {
-        saveWith(m_commonDialog2, QStringLiteral("Save C Code"), [this](const QString& name) {
-            return conversion::writeText(m_planes, {}, {QFile::encodeName(name).toStdString()},
-                                         surface::Durability::Synced);
-        });
+        saveWith(m_commonDialog2, QStringLiteral("Save C Code"),
+                 [planes = m_planes](const QString& name) {
+                     return conversion::writeText(*planes, {},
+                                                  {QFile::encodeName(name).toStdString()},
+                                                  surface::Durability::Synced);
+                 });
     }
 }
 
-void Form1::saveWith(FileDialog& dialog, const QString& command,
-                     const std::function<std::optional<base::Error>(const QString&)>& save,
+void Form1::saveWith(FileDialog& dialog, QString command,
+                     std::function<std::optional<base::Error>(const QString&)> save,
                      QWidget* parent) {
     if (m_busy || m_closed) {
         return;
@@ -468,8 +471,10 @@ void Form1::saveWith(FileDialog& dialog, const QString& command,
     }
     m_busy = true;
     updateActions();
+    // The work holds the save and its name; only the result comes back through this frame,
+    // which runAside does not leave before the work is done.
     std::optional<base::Error> failure;
-    runAside([&] { failure = save(name); });
+    runAside([&failure, save = std::move(save), name] { failure = save(name); });
     if (m_closed) {
         return;
     }
@@ -501,10 +506,14 @@ void Form1::copyCCode() {
     copyText(QStringLiteral("Copy C Code"), m_planes, {});
 }
 
-void Form1::copyText(const QString& command, const imaging::Planes& planes,
-                     const imaging::TextStyle& style) {
+void Form1::copyText(const QString& command, std::shared_ptr<const imaging::Planes> planes,
+                     imaging::TextStyle style) {
+    // The export dialog's Copy stays clickable while its Save runs.
+    if (m_busy || m_closed) {
+        return;
+    }
     // Decided from the size alone: a text too long is never produced.
-    const std::size_t size = imaging::arraysTextSize(planes, style);
+    const std::size_t size = imaging::arraysTextSize(*planes, style);
     if (size > m_seams.clipboardLimit) {
         m_seams.showError(this, command,
                           QStringLiteral("The C text is %L1 bytes long, more than the %L2 bytes "
@@ -518,8 +527,8 @@ void Form1::copyText(const QString& command, const imaging::Planes& planes,
     m_busy = true;
     updateActions();
     QString text;
-    runAside([&] {
-        const std::string bytes = imaging::writeArrays(planes, style);
+    runAside([&text, planes = std::move(planes), style = std::move(style)] {
+        const std::string bytes = imaging::writeArrays(*planes, style);
         text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     });
     if (m_closed) {
@@ -539,18 +548,22 @@ void Form1::exportCCode() {
         m_exportDialog.remember(picture.dir().filePath(picture.completeBaseName() + ".h"));
     }
     const QString command = QStringLiteral("Export C Code");
-    auto save = [this, command](const imaging::Planes& planes, const imaging::TextStyle& style) {
-        auto* dialog = findChild<ExportDialog*>();
+    // The dialog may be closed and deleted while its save or copy runs: each gets its own
+    // share of the planes, its own style and its own command name.
+    auto save = [this, command](std::shared_ptr<const imaging::Planes> planes,
+                                const imaging::TextStyle& style) {
         saveWith(
             m_exportDialog, command,
-            [&](const QString& name) {
-                return conversion::writeText(planes, style, {QFile::encodeName(name).toStdString()},
+            [planes = std::move(planes), style](const QString& name) {
+                return conversion::writeText(*planes, style,
+                                             {QFile::encodeName(name).toStdString()},
                                              surface::Durability::Synced);
             },
-            dialog);
+            findChild<ExportDialog*>());
     };
-    auto copy = [this, command](const imaging::Planes& planes, const imaging::TextStyle& style) {
-        copyText(command, planes, style);
+    auto copy = [this, command](std::shared_ptr<const imaging::Planes> planes,
+                                const imaging::TextStyle& style) {
+        copyText(command, std::move(planes), style);
     };
     // Window-modal and not waited for: the menu stays closed while it is open, and the event
     // loop (and a close of the window) goes on.
@@ -615,9 +628,9 @@ void Form1::dropEvent(QDropEvent* event) {
         this, [this, name = *file] { openFile(name); }, Qt::QueuedConnection);
 }
 
-void Form1::runAside(const std::function<void()>& work) {
+void Form1::runAside(std::function<void()> work) {
     QEventLoop loop;
-    std::thread worker([&] {
+    std::thread worker([&loop, work = std::move(work)] {
         work();
         // Queued, so it arrives even if the loop has not started yet.
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);

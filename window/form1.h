@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -108,8 +109,8 @@ class Form1 final : public QMainWindow {
     void copyCCode();
     void exportCCode();
     // Puts the text on the clipboard, or refuses one over the limit.
-    void copyText(const QString& command, const imaging::Planes& planes,
-                  const imaging::TextStyle& style);
+    void copyText(const QString& command, std::shared_ptr<const imaging::Planes> planes,
+                  imaging::TextStyle style);
     void zoomBy(int direction);
     void zoomTo(double zoom);
     // The file a drag carries, if it may be dropped now: one local file while Open is available.
@@ -117,14 +118,16 @@ class Form1 final : public QMainWindow {
     // Asks for a name in the dialog until the user cancels, names a new file or agrees to
     // replace the one named; empty on cancel.
     QString chooseSaveName(FileDialog& dialog, const QString& command, QWidget* parent);
-    // Asks for a name in the dialog and saves aside; a cancel writes nothing.
-    void saveWith(FileDialog& dialog, const QString& command,
-                  const std::function<std::optional<base::Error>(const QString&)>& save,
+    // Asks for a name in the dialog and saves aside; a cancel writes nothing. `save` holds what
+    // it writes itself: a dialog closed, or planes replaced, during the save take nothing from it.
+    void saveWith(FileDialog& dialog, QString command,
+                  std::function<std::optional<base::Error>(const QString&)> save,
                   QWidget* parent = nullptr);
 
     // Runs work on another thread while the window keeps processing its events, for the steps
-    // that take seconds on the largest pictures (reading, writing, producing the text).
-    void runAside(const std::function<void()>& work);
+    // that take seconds on the largest pictures (reading, writing, producing the text). Returns
+    // once the work is done.
+    void runAside(std::function<void()> work);
     void reportFailure(const QString& command, const base::Error& failure);
 
     Seams m_seams;
@@ -164,7 +167,8 @@ class Form1 final : public QMainWindow {
     std::int16_t m_imageWidth = 0;
     // What the last Convert made; Save C Code writes its text. The plain Open makes the planes
     // in its scan already and keeps them here for Convert.
-    imaging::Planes m_planes;
+    // Shared with the saves and copies that write them, which may still run when they change.
+    std::shared_ptr<const imaging::Planes> m_planes;
     bool m_planesKept = false; // Open made m_planes: Convert shows them without encoding
     QString m_pictureName;     // the opened picture's file
 };

@@ -57,9 +57,8 @@ fi
 [ "$(stamp "$header")" != "$before" ]
 
 # The hostile names: system headers' stems, stems that differ in case, one picture in two
-# targets with different options, a call from a subfolder; the option sets; then a keyword, a
-# missing picture, a keyword without its value and a second header of one name in a target,
-# refused at configure naming them.
+# targets with different options, a call from a subfolder; the option sets; then the calls that
+# are refused at configure, naming what they refuse.
 cp -R "$source/tests/package/hostile" "$work/hostile"
 for name in stdio time signal math string Logo2 LOGO2 int tiny-1; do
     cp "$source/examples/firmware/images/tiny-1.bmp" "$work/hostile/$name.bmp"
@@ -89,18 +88,30 @@ while IFS='|' read -r target pictures keywords options; do
     done
 done <"$source/tests/package/hostile/option_sets.txt"
 
-for case in KEYWORD:int.bmp MISSING:missing.bmp NO_VALUE:LAYOUT TWICE:./stdio.bmp; do
+# Each call of refused.txt stops the configure with a message that has its words.
+for name in logo logo_width stdio_width GREYPLANES_time_H ''; do
+    cp "$source/examples/firmware/images/tiny-1.bmp" "$work/hostile/$name.bmp"
+done
+mkdir "$work/hostile/im;ages" "$work/hostile/se;mi"
+cp "$source/examples/firmware/images/tiny-1.bmp" "$work/hostile/im;ages/"
+echo 'greyplanes_add_images(planes ../tiny-1.bmp)' >"$work/hostile/se;mi/CMakeLists.txt"
+while IFS='|' read -r call words; do
+    case $call in '#'* | '') continue ;; esac
+    words=$(printf '%s' "$words" | sed 's/^ *//; s/ *$//')
     rm -rf "$work/refused-build"
-    if "$cmake" -S "$work/hostile" -B "$work/refused-build" -DGREYPLANES_HOSTILE_${case%%:*}=ON \
+    if "$cmake" -S "$work/hostile" -B "$work/refused-build" -DGREYPLANES_HOSTILE_CALL="$call" \
         -DCMAKE_PREFIX_PATH="$work/prefix" >"$work/refused.log" 2>&1; then
-        echo "configure accepted ${case#*:}" >&2
+        echo "configure accepted $call" >&2
         exit 1
     fi
-    grep -q "greyplanes_add_images: ${case#*:}" "$work/refused.log" || {
-        cat "$work/refused.log"
+    # CMake wraps its messages: compared with all white space as one space.
+    tr -s ' \n' '  ' <"$work/refused.log" >"$work/refused.txt"
+    grep -qF "greyplanes_add_images: " "$work/refused.txt" && grep -qF "$words" "$work/refused.txt" || {
+        echo "$call: no message with: $words" >&2
+        cat "$work/refused.log" >&2
         exit 1
     }
-done
+done <"$source/tests/package/hostile/refused.txt"
 
 # The package's keywords are the converter's, no more and no fewer; the converter's lists are
 # the quoted words between "Keywords = " and "});".

@@ -5,11 +5,18 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace window_test;
 
@@ -152,6 +159,20 @@ std::vector<std::vector<std::uint32_t>> rowsOf(int width, int height) {
     return rows;
 }
 
+// What the converter writes for the picture with these options.
+QByteArray converterText(const QTemporaryDir& dir, const QString& picture,
+                         const QStringList& options) {
+    const QString expected = dir.filePath(QStringLiteral("cli.h"));
+    QProcess cli;
+    cli.start(QStringLiteral(GREYPLANES_CLI),
+              QStringList{"-q", "-o", expected} + options + QStringList{picture});
+    EXPECT_TRUE(cli.waitForFinished(30000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const QByteArray want = readAll(expected);
+    EXPECT_FALSE(want.isEmpty());
+    return want;
+}
+
 TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
     const ExportCase& c = GetParam();
     const QString picture = m_dir.filePath(QStringLiteral("sprite.bmp"));
@@ -169,26 +190,59 @@ TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
     child<QPushButton>(*dialog, "save")->click();
     EXPECT_EQ(h.requests().back().initialName, m_dir.filePath(QStringLiteral("sprite.h")));
 
-    const QString expected = m_dir.filePath(QStringLiteral("cli.h"));
-    QProcess cli;
-    cli.start(QStringLiteral(GREYPLANES_CLI),
-              QStringList{"-q", "-o", expected} + c.options + QStringList{picture});
-    ASSERT_TRUE(cli.waitForFinished(30000));
-    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
-    const QByteArray want = readAll(expected);
-    ASSERT_FALSE(want.isEmpty());
-    EXPECT_EQ(readAll(saved), want);
+    EXPECT_EQ(readAll(saved), converterText(m_dir, picture, c.options));
     EXPECT_TRUE(h.errors().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Choices, ExportTest, testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// The padded planes are the dialog's own; a save still writing them outlives the dialog's Close.
+TEST(ExportSaveTest, ClosingTheDialogDuringASaveLeavesTheSaveItsPlanes) {
+    QTemporaryDir dir;
+    const QString picture = dir.filePath(QStringLiteral("sprite.bmp"));
+    writeBitmap(pictureOf(rowsOf(13, 5)), picture);
+    // The save waits in open() until the FIFO has a reader.
+    const QString fifo = dir.filePath(QStringLiteral("fifo.h"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    Harness h;
+    h.choose("mOpen", picture);
+    h.choose("mConvert");
+    h.choose("mExportC");
+    QPointer<window::ExportDialog> dialog = h.form().findChild<window::ExportDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    check(*dialog, "padRows");
+
+    // Once the save waits, Close; once the dialog is gone, the FIFO is read to its end.
+    QByteArray read;
+    std::thread reader;
+    QTimer::singleShot(0, dialog, [&] {
+        QObject::connect(dialog, &QObject::destroyed, [&] {
+            reader = std::thread([&] {
+                QFile in(fifo);
+                if (in.open(QIODevice::ReadOnly)) {
+                    read = in.readAll();
+                }
+            });
+        });
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
+    });
+    h.answer(fifo);
+    child<QPushButton>(*dialog, "save")->click();
+    ASSERT_TRUE(reader.joinable()) << "the dialog was not closed during the save";
+    reader.join();
+    EXPECT_EQ(dialog, nullptr);
+    EXPECT_EQ(read, converterText(dir, picture, {"--pad-rows"}));
+    EXPECT_TRUE(h.errors().empty());
+}
+
 // A text of the whole tiles only would lose the picture's edge: neither saved nor copied.
 TEST(ExportDialogTest, TilesThatDoNotCoverThePictureAreRefused) {
-    const imaging::Planes planes = imaging::makePlanes(16, 12);
+    const auto planes = std::make_shared<const imaging::Planes>(imaging::makePlanes(16, 12));
     int actions = 0;
-    auto count = [&](const imaging::Planes&, const imaging::TextStyle&) { ++actions; };
+    auto count = [&](std::shared_ptr<const imaging::Planes>, const imaging::TextStyle&) {
+        ++actions;
+    };
     window::ExportDialog dialog(planes, "in.bmp", count, count);
     auto* save = child<QPushButton>(dialog, "save");
     auto* copy = child<QPushButton>(dialog, "copy");
@@ -203,6 +257,28 @@ TEST(ExportDialogTest, TilesThatDoNotCoverThePictureAreRefused) {
     EXPECT_TRUE(save->isEnabled());
     copy->click();
     EXPECT_EQ(actions, 1);
+}
+
+// The converter's rule for names, in its words; nothing is saved or copied under a refused one.
+TEST(ExportDialogTest, NamesAreRefusedAsTheConverterRefusesThem) {
+    const auto planes = std::make_shared<const imaging::Planes>(imaging::makePlanes(8, 8));
+    window::ExportDialog dialog(planes, "in.bmp", {}, {});
+    struct Row {
+        QString name;
+        QString problem;
+    };
+    for (const Row& row : {
+             Row{"int", "bad name 'int': it is a keyword of C and C++"},
+             Row{"class", "bad name 'class': it is a keyword of C++"},
+             Row{"_Bool", "bad name '_Bool': it is a keyword of C"},
+             Row{"2x", "bad name '2x': a C identifier cannot start with a digit"},
+             Row{"sprite_2", ""},
+         }) {
+        child<QLineEdit>(dialog, "name")->setText(row.name);
+        EXPECT_EQ(child<QLabel>(dialog, "problem")->text(), row.problem) << row.name.toStdString();
+        EXPECT_EQ(child<QPushButton>(dialog, "save")->isEnabled(), row.problem.isEmpty());
+        EXPECT_EQ(child<QPushButton>(dialog, "copy")->isEnabled(), row.problem.isEmpty());
+    }
 }
 
 TEST(ExportDialogTest, RowLayoutChangesKeepEveryPixel) {
