@@ -2,6 +2,7 @@
 
 #include "bitmap/decoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,29 +29,29 @@ std::string counted(std::size_t n, int bits) {
     return std::to_string(n) + unit + (n == 1 ? "" : "s");
 }
 
-// Every layout a complete header can state, by the sentence it states it with.
-std::vector<LayoutOptions> statable() {
-    std::vector<LayoutOptions> all;
-    all.push_back({Layout::Planes, RowLayout::Packed, 8});
-    all.push_back({Layout::Planes, RowLayout::Padded, 8});
-    all.push_back({Layout::Planes, RowLayout::Padded, 16});
-    all.push_back({Layout::Planes, RowLayout::Padded, 32});
-    for (const auto order :
-         {imaging::TileOrder::Rows, imaging::TileOrder::Columns, imaging::TileOrder::Tall8x16}) {
-        all.push_back({Layout::Gb, RowLayout::Packed, 8, order});
-    }
-    for (const auto layout : {Layout::Packed2, Layout::Nibble4}) {
-        for (const bool invert : {false, true}) {
-            all.push_back({layout, RowLayout::Packed, 8, imaging::TileOrder::Rows, invert});
+// The layout a complete header states: a line of its first comment that is the layout's
+// sentence and nothing else. The picture's name shares the first line with other words and
+// cannot break it, so a name that spells a sentence states nothing.
+std::optional<LayoutOptions> statedLayout(std::string_view comment) {
+    while (!comment.empty()) {
+        const std::size_t end = std::min(comment.find('\n'), comment.size());
+        std::string_view line = comment.substr(0, end);
+        comment.remove_prefix(std::min(end + 1, comment.size()));
+        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+        while (!line.empty() && blank(line.front())) {
+            line.remove_prefix(1);
         }
-    }
-    return all;
-}
-
-std::optional<LayoutOptions> statedLayout(const std::string& comment) {
-    for (const LayoutOptions& candidate : statable()) {
-        if (comment.find(imaging::layoutSentence(candidate)) != std::string::npos) {
-            return candidate;
+        if (line.starts_with('*')) {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() && blank(line.front())) {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() && blank(line.back())) {
+            line.remove_suffix(1);
+        }
+        if (const auto stated = imaging::layoutOfSentence(line)) {
+            return stated;
         }
     }
     return std::nullopt;

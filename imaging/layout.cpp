@@ -244,6 +244,27 @@ std::string layoutSentence(const LayoutOptions& options) {
     return {};
 }
 
+std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
+    std::vector<LayoutOptions> statable = {{Layout::Planes, RowLayout::Packed, 8},
+                                           {Layout::Planes, RowLayout::Padded, 8},
+                                           {Layout::Planes, RowLayout::Padded, 16},
+                                           {Layout::Planes, RowLayout::Padded, 32}};
+    for (const auto& [order, name] : kTileOrders) {
+        statable.push_back({Layout::Gb, RowLayout::Packed, 8, order});
+    }
+    for (const Layout layout : {Layout::Packed2, Layout::Nibble4}) {
+        for (const bool invert : {false, true}) {
+            statable.push_back({layout, RowLayout::Packed, 8, TileOrder::Rows, invert});
+        }
+    }
+    for (const LayoutOptions& candidate : statable) {
+        if (layoutSentence(candidate) == sentence) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
 RowLayout planesRowLayout(const LayoutOptions& options) {
     return options.layout == Layout::Planes && options.word == 8 ? options.rows : RowLayout::Padded;
 }

@@ -85,6 +85,8 @@ std::optional<std::string> extentProblem(const LayoutOptions& options, int width
 // The layout in words, one sentence, as a complete header's first comment says it; the way
 // back recognises a header's layout by it.
 std::string layoutSentence(const LayoutOptions& options);
+// The layout whose sentence is exactly `sentence`, if any.
+std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence);
 
 // How the elements of each array of a layout break into lines. A line is one pixel row (its
 // elements padded), one tile, or for packed planes the run of bytes up to the next byte that

@@ -2,6 +2,7 @@
 // fit no picture of the layout.
 
 #include "conversion/reverse.h"
+#include "imaging/c_array_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -112,5 +113,55 @@ INSTANTIATE_TEST_SUITE_P(
                     asked(5, {}, {Layout::Packed2}), 0, ReverseFailure::Input,
                     "not a whole number of rows of 5 pixels (2 bytes a row)"}),
     [](const testing::TestParamInfo<ReverseCase>& info) { return std::string(info.param.what); });
+
+// A picture's name stands in a complete header's first comment; whatever it holds (another
+// layout's sentence, the end of a comment, a line end), the way back reads the header's own
+// layout, with no options and with the right ones.
+TEST(ReverseHeader, NameCannotStateTheLayout) {
+    using imaging::LayoutOptions;
+    using imaging::TileOrder;
+    // Each layout, and one whose sentence its picture is named after.
+    const std::pair<LayoutOptions, LayoutOptions> layouts[] = {
+        {{Layout::Packed2, RowLayout::Packed, 8, TileOrder::Rows, true}, {Layout::Packed2}},
+        {{Layout::Gb, RowLayout::Packed, 8, TileOrder::Columns}, {Layout::Gb}},
+        {{Layout::Nibble4, RowLayout::Packed, 8, TileOrder::Rows, true}, {Layout::Planes}},
+        {{Layout::Planes, RowLayout::Padded}, {Layout::Nibble4}},
+    };
+    imaging::Planes picture = imaging::makePlanes(8, 16, RowLayout::Padded);
+    picture.dark[0] = 0xC1;
+    picture.light[0] = 0xA3;
+    picture.dark[9] = 0x0F;
+    picture.light[15] = 0x80;
+    for (const auto& [layout, other] : layouts) {
+        const std::string sentence = imaging::layoutSentence(other);
+        for (const std::string& name : {sentence, "x */ " + sentence, "x /* " + sentence,
+                                        "x\n * " + sentence, "x\r\n" + sentence + "\r\n"}) {
+            SCOPED_TRACE(imaging::layoutSentence(layout) + " named " + name);
+            imaging::TextStyle style;
+            style.complete = true;
+            style.layout = layout;
+            style.source = name;
+            style.name = "pic";
+            const auto read = imaging::readCText(imaging::writeArrays(picture, style));
+            ASSERT_TRUE(std::holds_alternative<TextArrays>(read));
+            const TextArrays& text = std::get<TextArrays>(read);
+            EXPECT_EQ(text.firstComment.find('\n'),
+                      text.firstComment.find("\n * " + imaging::layoutSentence(layout)))
+                << "the name ended its line or the comment";
+            const imaging::LayoutGiven all{true, layout.layout == Layout::Planes,
+                                           layout.layout == Layout::Planes,
+                                           layout.layout == Layout::Gb, layout.invert};
+            for (const ReverseOptions& options : {asked(0), asked(8, {}, layout, all)}) {
+                const auto back = reverseArrays(text, "pic.h", options);
+                ASSERT_TRUE(std::holds_alternative<imaging::Planes>(back))
+                    << std::get<base::Error>(back).reason;
+                const imaging::Planes& planes = std::get<imaging::Planes>(back);
+                EXPECT_EQ(planes.height, 16);
+                EXPECT_EQ(planes.dark, picture.dark);
+                EXPECT_EQ(planes.light, picture.light);
+            }
+        }
+    }
+}
 
 } // namespace
