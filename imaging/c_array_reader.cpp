@@ -705,9 +705,14 @@ class Reader {
         }
         const std::uint64_t bytesEach = static_cast<std::uint64_t>(a.elementBits / 8);
         spend(a.name.size() + 64, a.line);
-        if (a.declaredSize && *a.declaredSize > m_budget / bytesEach) {
-            refuse(a.line, excerpt(a.name) + ": a size of " + std::to_string(*a.declaredSize) +
-                               " elements is more than a picture needs");
+        if (a.declaredSize) {
+            if (*a.declaredSize > m_budget / bytesEach) {
+                refuse(a.line, excerpt(a.name) + ": a size of " + std::to_string(*a.declaredSize) +
+                                   " elements is more than a picture needs");
+            }
+            // Declared sizes are counted now and filled in at the end, so that a short text
+            // declaring more than a picture needs is refused before anything is allocated.
+            spend(*a.declaredSize * bytesEach, a.line);
         }
         m_text.arrays.push_back(std::move(a));
         m_open = true;
@@ -716,12 +721,6 @@ class Reader {
         m_anyClosed = m_anyClosed || closed;
         if (!closed) {
             m_openArrays.push_back(m_text.arrays.size() - 1);
-        }
-        CArray& done = m_text.arrays.back();
-        if (done.declaredSize) {
-            const std::uint64_t want = *done.declaredSize * bytesEach;
-            spend(want - done.data.size(), done.line);
-            done.data.resize(static_cast<std::size_t>(want));
         }
         return closed ? Ended::Closed : Ended::Open;
     }
@@ -771,7 +770,9 @@ class Reader {
                     refuse(t.line, excerpt(a.name) + ": more values than its declared size " +
                                        std::to_string(*a.declaredSize));
                 }
-                spend(bytesEach, t.line);
+                if (!a.declaredSize) {
+                    spend(bytesEach, t.line);
+                }
                 for (int shift = a.elementBits - 8; shift >= 0; shift -= 8) {
                     a.data.push_back(static_cast<std::uint8_t>(v >> shift));
                 }
@@ -822,6 +823,13 @@ class Reader {
         }
         // Names a later #undef removed.
         std::erase_if(m_text.defines, [](const auto& d) { return d.first.empty(); });
+        // The elements a declared size adds, zero, now that the whole text is within budget.
+        for (CArray& a : m_text.arrays) {
+            if (a.declaredSize) {
+                a.data.resize(static_cast<std::size_t>(*a.declaredSize) *
+                              static_cast<std::size_t>(a.elementBits / 8));
+            }
+        }
     }
 
     enum class Guard { None, Expected, Open, Closed };

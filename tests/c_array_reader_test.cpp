@@ -275,6 +275,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"a[2][2] = {1};", "line 1: a: arrays of arrays are not read"},
         Refused{"a[2000000000] = {0};",
                 "line 1: a: a size of 2000000000 elements is more than a picture needs"},
+        // Declared sizes are weighed before anything is allocated: one array, and two together.
+        Refused{"a[600000000] = {0};",
+                "line 1: a: a size of 600000000 elements is more than a picture needs"},
+        Refused{"a[300000000] = {0};\nb[300000000] = {0};",
+                "line 2: the arrays hold more than 527 MiB, more than a picture needs"},
         Refused{"a[] progmem = {1};", "line 1: a: 'progmem' after its brackets is not read*"},
         Refused{"a[] SECTION(\".x\") = {1};",
                 "line 1: a: 'SECTION(...)' after its brackets is not read; PROGMEM, "
