@@ -159,6 +159,30 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
     return count / padded;
 }
 
+// Why elements that make more rows than a picture has are refused, with the size to give when
+// the fill bits of packed rows narrower than a byte made the extra rows.
+std::string tooManyRows(const LayoutOptions& layout, std::size_t count, int width,
+                        std::size_t height, const std::string& arrays) {
+    const int bits = imaging::elementBits(layout);
+    std::string reason = arrays + " hold " + counted(count, bits) + ", " + std::to_string(height) +
+                         " rows of " + std::to_string(width) + (width == 1 ? " pixel" : " pixels") +
+                         "; a picture has at most " + std::to_string(bitmap::kMaxExtent);
+    const auto fits = [&](int rows) {
+        return imaging::elementPlan(layout, width, rows).total == count;
+    };
+    int lowest = bitmap::kMaxExtent;
+    if (!fits(lowest)) {
+        return reason;
+    }
+    while (lowest > 1 && fits(lowest - 1)) {
+        --lowest;
+    }
+    const std::string size = std::to_string(width) + "x" + std::to_string(bitmap::kMaxExtent);
+    return reason + ": give the height, -r " + size +
+           (lowest < bitmap::kMaxExtent ? " (or any from " + std::to_string(lowest) + ")"
+                                        : std::string());
+}
+
 std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
     // The arrays' common name, and the arrays in the order of the layout.
     std::vector<imaging::CArray>& arrays = text.arrays;
@@ -222,6 +246,11 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                            ", not the -r HEIGHT " + std::to_string(*options.height),
                        ReverseFailure::Usage};
     }
+    if (headerHeight && !options.height &&
+        *headerHeight > static_cast<std::uint64_t>(bitmap::kMaxExtent)) {
+        return Refusal{name + "_height is " + std::to_string(*headerHeight) +
+                       "; a picture has at most " + std::to_string(bitmap::kMaxExtent) + " rows"};
+    }
     if (width == 0 && headerWidth) {
         width = static_cast<int>(std::min<std::uint64_t>(*headerWidth, bitmap::kMaxExtent + 1));
     }
@@ -235,16 +264,14 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     const std::string what = arrays.size() == 2 ? "its arrays" : "its array";
     std::size_t height = 0;
     if (headerHeight || options.height) {
+        // Both are at most the largest extent: the parser's and the header's are checked.
         height = options.height ? static_cast<std::size_t>(*options.height) : *headerHeight;
-        if (height > static_cast<std::size_t>(bitmap::kMaxExtent)) {
-            height = static_cast<std::size_t>(bitmap::kMaxExtent) + 1; // refused below
-        } else if (const auto refused =
-                       imaging::extentProblem(layout, width, static_cast<int>(height))) {
+        if (const auto refused = imaging::extentProblem(layout, width, static_cast<int>(height))) {
             return Refusal{"the picture " + *refused};
         }
         const std::size_t need =
             imaging::elementPlan(layout, width, static_cast<int>(height)).total;
-        if (height <= static_cast<std::size_t>(bitmap::kMaxExtent) && count != need) {
+        if (count != need) {
             std::string reason = what + " hold " + counted(count, bits) + ", but " +
                                  std::to_string(width) + " x " + std::to_string(height) +
                                  " pixels in " + layoutName + " take " + counted(need, bits);
@@ -266,15 +293,13 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
             return *refused;
         }
         height = std::get<std::size_t>(rows);
+        if (height > static_cast<std::size_t>(bitmap::kMaxExtent)) {
+            return Refusal{tooManyRows(layout, count, width, height, what)};
+        }
     }
     if (height == 0) {
         return Refusal{what + " hold " + counted(count, bits) + ", fewer than one row of " +
                        std::to_string(width) + " pixels takes"};
-    }
-    if (height > static_cast<std::size_t>(bitmap::kMaxExtent)) {
-        return Refusal{what + " hold " + std::to_string(height) + " rows of " +
-                       std::to_string(width) + " pixels; a picture has at most " +
-                       std::to_string(bitmap::kMaxExtent)};
     }
 
     imaging::Planes planes =

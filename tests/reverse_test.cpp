@@ -111,7 +111,19 @@ INSTANTIATE_TEST_SUITE_P(
                     0, ReverseFailure::Input, "8-bit elements"},
         ReverseCase{"packed2PartRow", TextArrays{{bytes("a", 5)}, {}, {}},
                     asked(5, {}, {Layout::Packed2}), 0, ReverseFailure::Input,
-                    "not a whole number of rows of 5 pixels (2 bytes a row)"}),
+                    "not a whole number of rows of 5 pixels (2 bytes a row)"},
+        // A height no picture has is named as the header gives it.
+        ReverseCase{"headerHeightTooLarge",
+                    planes(1, {}, {{"p_width", 8}, {"p_height", 18446744073709551615u}}), asked(0),
+                    0, ReverseFailure::Input,
+                    "p_height is 18446744073709551615; a picture has at most 32767 rows"},
+        // 4096 bytes of 1-pixel packed rows: 32768 rows, or 32761 to 32767 and fill bits.
+        ReverseCase{"tooManyRowsSuggestsHeight", planes(4096), asked(1), 0, ReverseFailure::Input,
+                    "its arrays hold 4096 bytes, 32768 rows of 1 pixel; a picture has at most "
+                    "32767: give the height, -r 1x32767 (or any from 32761)"},
+        ReverseCase{"tooManyRowsOfBytes", planes(32768), asked(8), 0, ReverseFailure::Input,
+                    "its arrays hold 32768 bytes, 32768 rows of 8 pixels; a picture has at most "
+                    "32767"}),
     [](const testing::TestParamInfo<ReverseCase>& info) { return std::string(info.param.what); });
 
 // A picture's name stands in a complete header's first comment; whatever it holds (another
