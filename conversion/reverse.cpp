@@ -212,6 +212,30 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     }
     const imaging::LayoutInfo& info = imaging::layoutInfo(layout.layout);
     const std::string layoutName = "--layout " + std::string(info.name);
+    if (options.name) {
+        // The arrays the name gives, whatever else the text holds.
+        std::vector<imaging::CArray> picked;
+        for (const std::string& wanted :
+             info.arrays == 2 ? std::vector<std::string>{*options.name + "_d", *options.name + "_l"}
+                              : std::vector<std::string>{*options.name}) {
+            const auto found =
+                std::find_if(arrays.begin(), arrays.end(),
+                             [&](const imaging::CArray& a) { return a.name == wanted; });
+            if (found == arrays.end()) {
+                std::string held;
+                for (std::size_t k = 0; k < arrays.size() && k < 8; ++k) {
+                    held += (k == 0 ? "" : ", ") + imaging::excerpt(arrays[k].name);
+                }
+                held += arrays.size() > 8 ? ", ..." : "";
+                return Refusal{
+                    "it holds no array " + wanted + " for " + layoutName +
+                    (arrays.empty() ? " (it holds no arrays)" : " (its arrays: " + held + ")")};
+            }
+            picked.push_back(std::move(*found));
+        }
+        arrays = std::move(picked);
+        name = *options.name;
+    }
     if (arrays.size() != static_cast<std::size_t>(info.arrays)) {
         return Refusal{"it holds " + std::to_string(arrays.size()) +
                        (arrays.size() == 1 ? " array" : " arrays") + "; " + layoutName +

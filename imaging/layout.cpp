@@ -168,20 +168,21 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
     if (options.word != 8 && options.word != 16 && options.word != 32) {
         return "--word takes 8, 16 or 32, not " + std::to_string(options.word);
     }
-    const std::string layout = "--layout " + std::string(layoutInfo(options.layout).name);
+    const std::string layout =
+        " does not apply to --layout " + std::string(layoutInfo(options.layout).name);
     const bool planes = options.layout == Layout::Planes;
     const bool gb = options.layout == Layout::Gb;
     if (given.rows && gb) {
-        return "--pad-rows does not apply to " + layout + " (tiles have no row padding)";
+        return "--pad-rows" + layout;
     }
     if (given.word && !planes) {
-        return "--word does not apply to " + layout + " (its elements are bytes)";
+        return "--word " + std::to_string(options.word) + layout;
     }
     if (given.tileOrder && !gb) {
-        return "--tile-order does not apply to " + layout + " (only gb has tiles)";
+        return "--tile-order " + std::string(tileOrderName(options.tileOrder)) + layout;
     }
     if (given.invert && (planes || gb)) {
-        return "--invert does not apply to " + layout + " (only packed2 and nibble4 have values)";
+        return "--invert" + layout;
     }
     return std::nullopt;
 }

@@ -36,8 +36,8 @@ struct LayoutOptions {
     bool operator==(const LayoutOptions&) const = default;
 };
 
-// Which of the layout options a command line gave, so that one that does not apply (or that
-// contradicts a header) can be named even when it repeats the default.
+// Which of the layout options a command line (or a dialog) gave, so that one that does not
+// apply, or that contradicts a header, is named even when it repeats the default.
 struct LayoutGiven {
     bool layout = false;
     bool rows = false;
@@ -73,9 +73,10 @@ std::optional<TileOrder> tileOrderNamed(std::string_view name);
 // Bits of one element of the layout's arrays: 8, 16 or 32.
 int elementBits(const LayoutOptions& options);
 
-// Why the combination cannot be written (an option that does not apply to the layout, or a
-// word that is not 8, 16 or 32), naming both, or nothing when it can. The first form takes
-// every option that differs from its default as given.
+// Why the combination cannot be written (an option given that does not apply to the layout,
+// or a word that is not 8, 16 or 32), naming both as the command line spells them, or nothing
+// when it can. The converter and the way back both ask it. The second form takes every option
+// that differs from its default as given.
 std::optional<std::string> layoutProblem(const LayoutOptions& options, const LayoutGiven& given);
 std::optional<std::string> layoutProblem(const LayoutOptions& options);
 

@@ -33,7 +33,12 @@ TextArrays planes(std::size_t count, std::string comment = {},
 
 ReverseOptions asked(int width, std::optional<int> height = std::nullopt,
                      imaging::LayoutOptions layout = {}, imaging::LayoutGiven given = {}) {
-    return {"in.h", width, height, layout, given};
+    return {"in.h", width, height, layout, given, std::nullopt};
+}
+
+ReverseOptions named(ReverseOptions options, std::string name) {
+    options.name = std::move(name);
+    return options;
 }
 
 const std::string kPadded = " * Two planes of one bit per pixel, most significant bit first, rows "
@@ -123,7 +128,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "32767: give the height, -r 1x32767 (or any from 32761)"},
         ReverseCase{"tooManyRowsOfBytes", planes(32768), asked(8), 0, ReverseFailure::Input,
                     "its arrays hold 32768 bytes, 32768 rows of 8 pixels; a picture has at most "
-                    "32767"}),
+                    "32767"},
+        // -n picks its arrays among others, in the text's order or not.
+        ReverseCase{"namePicks",
+                    TextArrays{{bytes("a_d", 2), bytes("a_l", 2), bytes("b_l", 3), bytes("b_d", 3)},
+                               {{"b_width", 8}},
+                               {}},
+                    named(asked(0), "b"),
+                    3,
+                    {},
+                    ""},
+        ReverseCase{"nameMissing", planes(2), named(asked(8), "q"), 0, ReverseFailure::Input,
+                    "it holds no array q_d for --layout planes (its arrays: p_d, p_l)"}),
     [](const testing::TestParamInfo<ReverseCase>& info) { return std::string(info.param.what); });
 
 // A picture's name stands in a complete header's first comment; whatever it holds (another
