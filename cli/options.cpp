@@ -2,6 +2,7 @@
 
 #include "imaging/c_identifier.h"
 #include "imaging/dither.h"
+#include "imaging/layout.h"
 
 #include <algorithm>
 #include <array>
@@ -50,7 +51,8 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
      "bitmap; - is standard output (then give -o FILE)"},
     {Name, "name", "NAME",
      "name the arrays after NAME (NAME_d and NAME_l for\n"
-     "planes); a C identifier, not a keyword of C or C++"},
+     "planes; with -r: read those); a C identifier, not\n"
+     "a keyword of C or C++"},
     {Complete, "complete", "",
      "write a header that compiles as C and C++: a comment\n"
      "naming INPUT and the layout, a guard, NAME_width,\n"
@@ -132,21 +134,10 @@ std::optional<int> extentValue(std::string_view text) {
     return value >= 1 && value <= 32767 ? std::optional<int>(value) : std::nullopt;
 }
 
-constexpr auto kLayouts = std::to_array<std::pair<std::string_view, imaging::Layout>>({
-    {"planes", imaging::Layout::Planes},
-    {"gb", imaging::Layout::Gb},
-    {"packed2", imaging::Layout::Packed2},
-    {"nibble4", imaging::Layout::Nibble4},
-});
 constexpr auto kWords = std::to_array<std::pair<std::string_view, int>>({
     {"8", 8},
     {"16", 16},
     {"32", 32},
-});
-constexpr auto kTileOrders = std::to_array<std::pair<std::string_view, imaging::TileOrder>>({
-    {"rows", imaging::TileOrder::Rows},
-    {"columns", imaging::TileOrder::Columns},
-    {"8x16", imaging::TileOrder::Tall8x16},
 });
 
 // What getopt_long could not take, in our words: `argument` is the one it stopped at.
@@ -252,8 +243,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
     std::vector<std::string> inputs;
     bool quiet = false;
     // The options given, as spelled, for the messages about ones that do not go together.
-    std::optional<std::string> padRows, word, tileOrder, invert, art, dither;
+    std::optional<std::string> art, dither, complete, lf;
     imaging::LayoutOptions& layout = options.style.layout;
+    imaging::LayoutGiven& given = options.layoutGiven;
 
     // 0 makes glibc start afresh, so that the parser can run more than once in a process.
     optind = 0;
@@ -273,13 +265,13 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             return fail(refusal(result, optopt, copies[static_cast<std::size_t>(optind - 1)]));
         }
         const OptionSpec& entry = *find(result);
-        const std::string given = spelling(entry, longIndex >= 0);
+        const std::string spelled = spelling(entry, longIndex >= 0);
         const std::string value = optarg != nullptr ? optarg : "";
         if (!entry.argument.empty() && value.empty()) {
-            return fail(given + " needs a " + std::string(entry.argument));
+            return fail(spelled + " needs a " + std::string(entry.argument));
         }
         auto bad = [&](std::string_view what) {
-            return fail("bad " + std::string(entry.argument) + " '" + value + "' for " + given +
+            return fail("bad " + std::string(entry.argument) + " '" + value + "' for " + spelled +
                         ": " + std::string(what));
         };
         switch (entry.id) {
@@ -294,21 +286,23 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             break;
         case Complete:
             options.style.complete = true;
+            complete = spelled;
             break;
         case Lf:
             options.style.lf = true;
+            lf = spelled;
             break;
         case Art:
             options.style.art = true;
-            art = given;
+            art = spelled;
             break;
         case PadRows:
             layout.rows = imaging::RowLayout::Padded;
-            padRows = given;
+            given.rows = true;
             break;
         case Invert:
             layout.invert = true;
-            invert = given;
+            given.invert = true;
             break;
         case Output:
             options.textOutput = value == kStandardStream ? std::string() : value;
@@ -321,10 +315,12 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
                 return fail(std::move(*problem));
             }
             options.style.name = value;
+            options.nameGiven = true;
             break;
         case LayoutOption:
-            if (const auto chosen = choice(value, kLayouts)) {
+            if (const auto chosen = imaging::layoutNamed(value)) {
                 layout.layout = *chosen;
+                given.layout = true;
             } else {
                 return bad("it is planes, gb, packed2 or nibble4");
             }
@@ -332,15 +328,15 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         case Word:
             if (const auto chosen = choice(value, kWords)) {
                 layout.word = *chosen;
-                word = given + " " + value;
+                given.word = true;
             } else {
                 return bad("it is 8, 16 or 32");
             }
             break;
         case TileOrderOption:
-            if (const auto chosen = choice(value, kTileOrders)) {
+            if (const auto chosen = imaging::tileOrderNamed(value)) {
                 layout.tileOrder = *chosen;
-                tileOrder = given + " " + value;
+                given.tileOrder = true;
             } else {
                 return bad("it is rows, columns or 8x16");
             }
@@ -348,7 +344,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         case DitherOption:
             if (const auto chosen = imaging::ditherNamed(value)) {
                 options.dither = *chosen;
-                dither = given + " " + value;
+                dither = spelled + " " + value;
             } else {
                 return bad("it is none, floyd-steinberg, atkinson or bayer");
             }
@@ -380,18 +376,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
     }
     options.input = inputs.front();
 
-    // Options that do not apply to the layout, named with it.
-    const auto layoutName =
-        "--layout " + std::string(std::find_if(kLayouts.begin(), kLayouts.end(), [&](auto& entry) {
-                                      return entry.second == layout.layout;
-                                  })->first);
-    const bool planes = layout.layout == imaging::Layout::Planes;
-    const bool gb = layout.layout == imaging::Layout::Gb;
-    for (const auto& [given, applies] :
-         {std::pair{padRows, !gb}, std::pair{word, planes}, std::pair{tileOrder, gb},
-          std::pair{invert, !planes && !gb}}) {
-        if (given && !applies) {
-            return fail(*given + " does not apply to " + layoutName);
+    // Options that do not apply to the layout, named with it. With -r and no --layout, the
+    // layout may come from the text's header: the way back asks then.
+    if (options.reverseWidth == 0 || given.layout) {
+        if (auto problem = imaging::layoutProblem(layout, given)) {
+            return fail(std::move(*problem));
         }
     }
     if (art && !options.style.complete) {
@@ -403,6 +392,12 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         }
         if (dither) {
             return fail(*dither + " cannot be used with -r: the text holds the levels already");
+        }
+        for (const auto& dress : {complete, lf}) {
+            if (dress) {
+                return fail(*dress + " cannot be used with -r: it dresses C text, and -r reads "
+                                     "any dress");
+            }
         }
     }
     if (options.pictureOutput == kStandardStream && options.textOutput.empty()) {

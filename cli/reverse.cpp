@@ -14,17 +14,13 @@ int reverse(const Options& options, std::FILE* errors) {
                              "standard output\nTry 'greyplanes-cli --help' for more.\n");
         return 2;
     }
-    const imaging::LayoutOptions& layout = options.style.layout;
-    const imaging::LayoutOptions defaults;
-    // The options hold no record of what was typed: a value other than the default was given.
-    const imaging::LayoutGiven given{layout.layout != defaults.layout, layout.rows != defaults.rows,
-                                     layout.word != defaults.word,
-                                     layout.tileOrder != defaults.tileOrder,
-                                     layout.invert != defaults.invert};
     const conversion::ReverseOptions how{
-        options.input, options.reverseWidth,
+        options.input,
+        options.reverseWidth,
         options.reverseHeight > 0 ? std::optional<int>(options.reverseHeight) : std::nullopt,
-        layout, given};
+        options.style.layout,
+        options.layoutGiven,
+        options.nameGiven ? std::optional<std::string>(options.style.name) : std::nullopt};
     conversion::ReverseFailure kind = conversion::ReverseFailure::Input;
     const auto planes = conversion::reverseFile(how, &kind);
     if (const auto* failure = std::get_if<base::Error>(&planes)) {

@@ -7,11 +7,12 @@
 
 namespace cli {
 
-// Reads options.input as C text holding the two arrays, lays their bytes out as rows of
-// options.reverseWidth pixels in options.layout, and writes the picture as a four-colour bitmap to
-// options.textOutput, or to standard output when that is empty and not a terminal. Reports
-// failures on `errors`; returns 0, 1 (a file cannot be read, holds no planes or cannot be
-// written) or 2 (the picture would go to a terminal).
+// Reads options.input as C text holding the arrays of the layout (those -n names, if given),
+// lays their elements out as rows of options.reverseWidth pixels, and writes the picture as a
+// four-colour bitmap to options.textOutput, or to standard output when that is empty and not a
+// terminal. Reports failures on `errors`; returns 0, 1 (a file cannot be read, holds no planes
+// or cannot be written) or 2 (the picture would go to a terminal, or an option given
+// contradicts the text's header or does not apply to its layout).
 int reverse(const Options& options, std::FILE* errors);
 
 } // namespace cli

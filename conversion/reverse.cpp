@@ -2,6 +2,7 @@
 
 #include "bitmap/decoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,29 +29,29 @@ std::string counted(std::size_t n, int bits) {
     return std::to_string(n) + unit + (n == 1 ? "" : "s");
 }
 
-// Every layout a complete header can state, by the sentence it states it with.
-std::vector<LayoutOptions> statable() {
-    std::vector<LayoutOptions> all;
-    all.push_back({Layout::Planes, RowLayout::Packed, 8});
-    all.push_back({Layout::Planes, RowLayout::Padded, 8});
-    all.push_back({Layout::Planes, RowLayout::Padded, 16});
-    all.push_back({Layout::Planes, RowLayout::Padded, 32});
-    for (const auto order :
-         {imaging::TileOrder::Rows, imaging::TileOrder::Columns, imaging::TileOrder::Tall8x16}) {
-        all.push_back({Layout::Gb, RowLayout::Packed, 8, order});
-    }
-    for (const auto layout : {Layout::Packed2, Layout::Nibble4}) {
-        for (const bool invert : {false, true}) {
-            all.push_back({layout, RowLayout::Packed, 8, imaging::TileOrder::Rows, invert});
+// The layout a complete header states: a line of its first comment that is the layout's
+// sentence and nothing else. The picture's name shares the first line with other words and
+// cannot break it, so a name that spells a sentence states nothing.
+std::optional<LayoutOptions> statedLayout(std::string_view comment) {
+    while (!comment.empty()) {
+        const std::size_t end = std::min(comment.find('\n'), comment.size());
+        std::string_view line = comment.substr(0, end);
+        comment.remove_prefix(std::min(end + 1, comment.size()));
+        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+        while (!line.empty() && blank(line.front())) {
+            line.remove_prefix(1);
         }
-    }
-    return all;
-}
-
-std::optional<LayoutOptions> statedLayout(const std::string& comment) {
-    for (const LayoutOptions& candidate : statable()) {
-        if (comment.find(imaging::layoutSentence(candidate)) != std::string::npos) {
-            return candidate;
+        if (line.starts_with('*')) {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() && blank(line.front())) {
+            line.remove_prefix(1);
+        }
+        while (!line.empty() && blank(line.back())) {
+            line.remove_suffix(1);
+        }
+        if (const auto stated = imaging::layoutOfSentence(line)) {
+            return stated;
         }
     }
     return std::nullopt;
@@ -158,6 +159,30 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
     return count / padded;
 }
 
+// Why elements that make more rows than a picture has are refused, with the size to give when
+// the fill bits of packed rows narrower than a byte made the extra rows.
+std::string tooManyRows(const LayoutOptions& layout, std::size_t count, int width,
+                        std::size_t height, const std::string& arrays) {
+    const int bits = imaging::elementBits(layout);
+    std::string reason = arrays + " hold " + counted(count, bits) + ", " + std::to_string(height) +
+                         " rows of " + std::to_string(width) + (width == 1 ? " pixel" : " pixels") +
+                         "; a picture has at most " + std::to_string(bitmap::kMaxExtent);
+    const auto fits = [&](int rows) {
+        return imaging::elementPlan(layout, width, rows).total == count;
+    };
+    int lowest = bitmap::kMaxExtent;
+    if (!fits(lowest)) {
+        return reason;
+    }
+    while (lowest > 1 && fits(lowest - 1)) {
+        --lowest;
+    }
+    const std::string size = std::to_string(width) + "x" + std::to_string(bitmap::kMaxExtent);
+    return reason + ": give the height, -r " + size +
+           (lowest < bitmap::kMaxExtent ? " (or any from " + std::to_string(lowest) + ")"
+                                        : std::string());
+}
+
 std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
     // The arrays' common name, and the arrays in the order of the layout.
     std::vector<imaging::CArray>& arrays = text.arrays;
@@ -187,6 +212,30 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     }
     const imaging::LayoutInfo& info = imaging::layoutInfo(layout.layout);
     const std::string layoutName = "--layout " + std::string(info.name);
+    if (options.name) {
+        // The arrays the name gives, whatever else the text holds.
+        std::vector<imaging::CArray> picked;
+        for (const std::string& wanted :
+             info.arrays == 2 ? std::vector<std::string>{*options.name + "_d", *options.name + "_l"}
+                              : std::vector<std::string>{*options.name}) {
+            const auto found =
+                std::find_if(arrays.begin(), arrays.end(),
+                             [&](const imaging::CArray& a) { return a.name == wanted; });
+            if (found == arrays.end()) {
+                std::string held;
+                for (std::size_t k = 0; k < arrays.size() && k < 8; ++k) {
+                    held += (k == 0 ? "" : ", ") + imaging::excerpt(arrays[k].name);
+                }
+                held += arrays.size() > 8 ? ", ..." : "";
+                return Refusal{
+                    "it holds no array " + wanted + " for " + layoutName +
+                    (arrays.empty() ? " (it holds no arrays)" : " (its arrays: " + held + ")")};
+            }
+            picked.push_back(std::move(*found));
+        }
+        arrays = std::move(picked);
+        name = *options.name;
+    }
     if (arrays.size() != static_cast<std::size_t>(info.arrays)) {
         return Refusal{"it holds " + std::to_string(arrays.size()) +
                        (arrays.size() == 1 ? " array" : " arrays") + "; " + layoutName +
@@ -221,6 +270,11 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                            ", not the -r HEIGHT " + std::to_string(*options.height),
                        ReverseFailure::Usage};
     }
+    if (headerHeight && !options.height &&
+        *headerHeight > static_cast<std::uint64_t>(bitmap::kMaxExtent)) {
+        return Refusal{name + "_height is " + std::to_string(*headerHeight) +
+                       "; a picture has at most " + std::to_string(bitmap::kMaxExtent) + " rows"};
+    }
     if (width == 0 && headerWidth) {
         width = static_cast<int>(std::min<std::uint64_t>(*headerWidth, bitmap::kMaxExtent + 1));
     }
@@ -234,16 +288,14 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     const std::string what = arrays.size() == 2 ? "its arrays" : "its array";
     std::size_t height = 0;
     if (headerHeight || options.height) {
+        // Both are at most the largest extent: the parser's and the header's are checked.
         height = options.height ? static_cast<std::size_t>(*options.height) : *headerHeight;
-        if (height > static_cast<std::size_t>(bitmap::kMaxExtent)) {
-            height = static_cast<std::size_t>(bitmap::kMaxExtent) + 1; // refused below
-        } else if (const auto refused =
-                       imaging::extentProblem(layout, width, static_cast<int>(height))) {
+        if (const auto refused = imaging::extentProblem(layout, width, static_cast<int>(height))) {
             return Refusal{"the picture " + *refused};
         }
         const std::size_t need =
             imaging::elementPlan(layout, width, static_cast<int>(height)).total;
-        if (height <= static_cast<std::size_t>(bitmap::kMaxExtent) && count != need) {
+        if (count != need) {
             std::string reason = what + " hold " + counted(count, bits) + ", but " +
                                  std::to_string(width) + " x " + std::to_string(height) +
                                  " pixels in " + layoutName + " take " + counted(need, bits);
@@ -265,15 +317,13 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
             return *refused;
         }
         height = std::get<std::size_t>(rows);
+        if (height > static_cast<std::size_t>(bitmap::kMaxExtent)) {
+            return Refusal{tooManyRows(layout, count, width, height, what)};
+        }
     }
     if (height == 0) {
         return Refusal{what + " hold " + counted(count, bits) + ", fewer than one row of " +
                        std::to_string(width) + " pixels takes"};
-    }
-    if (height > static_cast<std::size_t>(bitmap::kMaxExtent)) {
-        return Refusal{what + " hold " + std::to_string(height) + " rows of " +
-                       std::to_string(width) + " pixels; a picture has at most " +
-                       std::to_string(bitmap::kMaxExtent)};
     }
 
     imaging::Planes planes =

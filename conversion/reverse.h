@@ -20,6 +20,9 @@ struct ReverseOptions {
     std::optional<int> height; // settles packed rows narrower than a byte
     imaging::LayoutOptions layout;
     imaging::LayoutGiven given; // which of `layout` the command line gave
+    // The arrays to read, named as -n names them (NAME_d and NAME_l, or NAME); none: the
+    // text's only arrays, whatever their names.
+    std::optional<std::string> name;
 };
 
 // Why the way back failed: the text cannot be read or does not fit, or the options contradict

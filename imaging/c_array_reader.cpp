@@ -1,5 +1,6 @@
 #include "imaging/c_array_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -17,6 +18,8 @@ constexpr std::size_t kMaxToken = 4096;
 constexpr std::size_t kMaxComment = std::size_t{64} << 10;
 // Identifiers read ahead to tell a following declaration from a name inside an initialiser.
 constexpr std::size_t kMaxTypeWords = 16;
+// Tokens read after an array's brackets while looking for its `= {`.
+constexpr std::size_t kMaxAfterBrackets = 256;
 
 struct Refusal {
     std::string reason;
@@ -183,6 +186,21 @@ bool validSuffix(std::string_view s) {
     return length(s);
 }
 
+// Words that may stand between an array's brackets and its `=` without changing its values:
+// attributes with their arguments, and macros in capitals without arguments (PROGMEM,
+// U8X8_PROGMEM, LV_ATTRIBUTE_LARGE_CONST), which only say where the array is kept.
+bool storageWord(std::string_view word, bool arguments) {
+    if (word == "__attribute__" || word == "__attribute" || word == "alignas" ||
+        word == "_Alignas" || word == "__declspec") {
+        return arguments;
+    }
+    const bool capitals =
+        std::any_of(word.begin(), word.end(), [](char c) { return c >= 'A' && c <= 'Z'; }) &&
+        std::all_of(word.begin(), word.end(),
+                    [](char c) { return (c >= 'A' && c <= 'Z') || isDigit(c) || c == '_'; });
+    return capitals && !arguments;
+}
+
 enum class Kind { Identifier, Number, String, Punct, LineEnd, End };
 
 struct Token {
@@ -200,6 +218,9 @@ class Reader {
     CText run() {
         std::vector<std::string> words; // the type words of the current declaration
         bool declarator = false;
+        // Words in parentheses (`alignas(uint32_t)`, `__attribute__((aligned(4)))`) are no
+        // type words.
+        std::size_t parentheses = 0;
         for (;;) {
             Token t = next();
             if (t.kind == Kind::End) {
@@ -208,6 +229,11 @@ class Reader {
             if (t.is(';') || t.is('{') || t.is('}')) {
                 words.clear();
                 declarator = false;
+                parentheses = 0;
+            } else if (t.is('(')) {
+                ++parentheses;
+            } else if (t.is(')')) {
+                parentheses -= parentheses > 0 ? 1 : 0;
             } else if (t.kind == Kind::Identifier) {
                 Token u = next();
                 if (u.is('[')) {
@@ -220,7 +246,7 @@ class Reader {
                     continue;
                 }
                 pushBack(std::move(u));
-                if (!declarator && words.size() < kMaxTypeWords) {
+                if (!declarator && parentheses == 0 && words.size() < kMaxTypeWords) {
                     words.push_back(std::move(t.text));
                 }
             }
@@ -600,27 +626,70 @@ class Reader {
             }
             size.push_back(std::move(t));
         }
-        Token u = next();
-        const bool nested = u.is('[');
-        if (nested) {
-            while (!u.is('=') && !u.is(';') && !u.is('{') && u.kind != Kind::End) {
-                u = next();
+        // Up to `= {`: more brackets, or storage words such as PROGMEM. What was read is given
+        // back when no initialiser follows.
+        std::vector<Token> after;
+        auto giveBack = [&](Token last) {
+            pushBack(std::move(last));
+            while (!after.empty()) {
+                pushBack(std::move(after.back()));
+                after.pop_back();
             }
-        }
-        if (!u.is('=')) {
-            pushBack(std::move(u));
             return Ended::NotAnArray;
+        };
+        auto stops = [&](const Token& t) {
+            return t.kind == Kind::End || t.is(';') || t.is('{') || t.is('}') ||
+                   after.size() > kMaxAfterBrackets;
+        };
+        bool nested = false;
+        std::string unread; // the first word after the brackets that is not a storage word
+        Token u = next();
+        while (!u.is('=')) {
+            nested = nested || u.is('[');
+            if (stops(u) || (!nested && u.kind != Kind::Identifier)) {
+                return giveBack(std::move(u));
+            }
+            if (nested) {
+                after.push_back(std::move(u));
+                u = next();
+                continue;
+            }
+            const std::string word = u.text;
+            after.push_back(std::move(u));
+            u = next();
+            const bool arguments = u.is('(');
+            if (arguments) {
+                std::size_t depth = 0;
+                do {
+                    if (stops(u)) {
+                        return giveBack(std::move(u));
+                    }
+                    depth += u.is('(') ? 1 : 0;
+                    depth -= u.is(')') ? 1 : 0;
+                    after.push_back(std::move(u));
+                    u = next();
+                } while (depth > 0);
+            }
+            if (unread.empty() && !storageWord(word, arguments)) {
+                unread = word + (arguments ? "(...)" : "");
+            }
         }
         Token brace = next();
         if (!brace.is('{')) {
-            pushBack(std::move(brace));
-            return Ended::NotAnArray;
+            after.push_back(std::move(u));
+            return giveBack(std::move(brace));
         }
         if (name.cut) {
             refuse(name.line, "an array's name of more than 4096 bytes: " + quoted(name.text));
         }
         if (nested) {
             refuse(name.line, excerpt(name.text) + ": arrays of arrays are not read");
+        }
+        if (!unread.empty()) {
+            refuse(name.line, excerpt(name.text) + ": " + quoted(unread) +
+                                  " after its brackets is not read; PROGMEM, "
+                                  "__attribute__((...)), alignas(...), _Alignas(...) and macros "
+                                  "in capitals without arguments are");
         }
         CArray a;
         a.name = name.text;
@@ -636,9 +705,14 @@ class Reader {
         }
         const std::uint64_t bytesEach = static_cast<std::uint64_t>(a.elementBits / 8);
         spend(a.name.size() + 64, a.line);
-        if (a.declaredSize && *a.declaredSize > m_budget / bytesEach) {
-            refuse(a.line, excerpt(a.name) + ": a size of " + std::to_string(*a.declaredSize) +
-                               " elements is more than a picture needs");
+        if (a.declaredSize) {
+            if (*a.declaredSize > m_budget / bytesEach) {
+                refuse(a.line, excerpt(a.name) + ": a size of " + std::to_string(*a.declaredSize) +
+                                   " elements is more than a picture needs");
+            }
+            // Declared sizes are counted now and filled in at the end, so that a short text
+            // declaring more than a picture needs is refused before anything is allocated.
+            spend(*a.declaredSize * bytesEach, a.line);
         }
         m_text.arrays.push_back(std::move(a));
         m_open = true;
@@ -647,12 +721,6 @@ class Reader {
         m_anyClosed = m_anyClosed || closed;
         if (!closed) {
             m_openArrays.push_back(m_text.arrays.size() - 1);
-        }
-        CArray& done = m_text.arrays.back();
-        if (done.declaredSize) {
-            const std::uint64_t want = *done.declaredSize * bytesEach;
-            spend(want - done.data.size(), done.line);
-            done.data.resize(static_cast<std::size_t>(want));
         }
         return closed ? Ended::Closed : Ended::Open;
     }
@@ -702,7 +770,9 @@ class Reader {
                     refuse(t.line, excerpt(a.name) + ": more values than its declared size " +
                                        std::to_string(*a.declaredSize));
                 }
-                spend(bytesEach, t.line);
+                if (!a.declaredSize) {
+                    spend(bytesEach, t.line);
+                }
                 for (int shift = a.elementBits - 8; shift >= 0; shift -= 8) {
                     a.data.push_back(static_cast<std::uint8_t>(v >> shift));
                 }
@@ -753,6 +823,13 @@ class Reader {
         }
         // Names a later #undef removed.
         std::erase_if(m_text.defines, [](const auto& d) { return d.first.empty(); });
+        // The elements a declared size adds, zero, now that the whole text is within budget.
+        for (CArray& a : m_text.arrays) {
+            if (a.declaredSize) {
+                a.data.resize(static_cast<std::size_t>(*a.declaredSize) *
+                              static_cast<std::size_t>(a.elementBits / 8));
+            }
+        }
     }
 
     enum class Guard { None, Expected, Open, Closed };

@@ -43,9 +43,12 @@ struct CText {
 // an error with errno set.
 using ReadFunction = std::function<std::ptrdiff_t(std::span<char>)>;
 
-// What the arrays, their names and the defines may take together by default: a 32767 x 32767
-// picture in its largest layout takes half of it.
-inline constexpr std::uint64_t kCTextBudget = std::uint64_t{1} << 30;
+// The arrays of the largest picture, 32767 x 32767, in its largest layout: nibble4, 16384
+// bytes a row.
+inline constexpr std::uint64_t kLargestPictureBytes = std::uint64_t{16384} * 32767;
+// What the arrays, their names and the defines may take together by default: the largest
+// picture's arrays and room for names.
+inline constexpr std::uint64_t kCTextBudget = kLargestPictureBytes + (std::uint64_t{16} << 20);
 
 // Reads the text from `read` in a buffer of fixed size, so that only the arrays grow, up to
 // `budget` bytes. Errors carry an empty file and a reason of the form "line N: ..."; running

@@ -29,13 +29,16 @@ inline char* putEntry(char* out, unsigned value) {
     return out + kEntry;
 }
 
-// A file name as it may stand inside a C comment on one line.
+// A file name as it may stand inside a C comment on one line: control bytes (a line end among
+// them) become '?', and a space parts "*/", which would end the comment, and "/*", which
+// compilers warn about inside one.
 std::string commentSafe(std::string_view name) {
     std::string safe;
     for (const char c : name) {
         const bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
         safe += control ? '?' : c;
-        if (safe.size() >= 2 && safe.compare(safe.size() - 2, 2, "*/") == 0) {
+        if (safe.size() >= 2 && (safe.compare(safe.size() - 2, 2, "*/") == 0 ||
+                                 safe.compare(safe.size() - 2, 2, "/*") == 0)) {
             safe.insert(safe.size() - 1, 1, ' ');
         }
     }

@@ -168,20 +168,21 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
     if (options.word != 8 && options.word != 16 && options.word != 32) {
         return "--word takes 8, 16 or 32, not " + std::to_string(options.word);
     }
-    const std::string layout = "--layout " + std::string(layoutInfo(options.layout).name);
+    const std::string layout =
+        " does not apply to --layout " + std::string(layoutInfo(options.layout).name);
     const bool planes = options.layout == Layout::Planes;
     const bool gb = options.layout == Layout::Gb;
     if (given.rows && gb) {
-        return "--pad-rows does not apply to " + layout + " (tiles have no row padding)";
+        return "--pad-rows" + layout;
     }
     if (given.word && !planes) {
-        return "--word does not apply to " + layout + " (its elements are bytes)";
+        return "--word " + std::to_string(options.word) + layout;
     }
     if (given.tileOrder && !gb) {
-        return "--tile-order does not apply to " + layout + " (only gb has tiles)";
+        return "--tile-order " + std::string(tileOrderName(options.tileOrder)) + layout;
     }
     if (given.invert && (planes || gb)) {
-        return "--invert does not apply to " + layout + " (only packed2 and nibble4 have values)";
+        return "--invert" + layout;
     }
     return std::nullopt;
 }
@@ -242,6 +243,27 @@ std::string layoutSentence(const LayoutOptions& options) {
                ", rows padded to whole bytes.";
     }
     return {};
+}
+
+std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
+    std::vector<LayoutOptions> statable = {{Layout::Planes, RowLayout::Packed, 8},
+                                           {Layout::Planes, RowLayout::Padded, 8},
+                                           {Layout::Planes, RowLayout::Padded, 16},
+                                           {Layout::Planes, RowLayout::Padded, 32}};
+    for (const auto& [order, name] : kTileOrders) {
+        statable.push_back({Layout::Gb, RowLayout::Packed, 8, order});
+    }
+    for (const Layout layout : {Layout::Packed2, Layout::Nibble4}) {
+        for (const bool invert : {false, true}) {
+            statable.push_back({layout, RowLayout::Packed, 8, TileOrder::Rows, invert});
+        }
+    }
+    for (const LayoutOptions& candidate : statable) {
+        if (layoutSentence(candidate) == sentence) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
 }
 
 RowLayout planesRowLayout(const LayoutOptions& options) {

@@ -36,8 +36,8 @@ struct LayoutOptions {
     bool operator==(const LayoutOptions&) const = default;
 };
 
-// Which of the layout options a command line gave, so that one that does not apply (or that
-// contradicts a header) can be named even when it repeats the default.
+// Which of the layout options a command line (or a dialog) gave, so that one that does not
+// apply, or that contradicts a header, is named even when it repeats the default.
 struct LayoutGiven {
     bool layout = false;
     bool rows = false;
@@ -73,9 +73,10 @@ std::optional<TileOrder> tileOrderNamed(std::string_view name);
 // Bits of one element of the layout's arrays: 8, 16 or 32.
 int elementBits(const LayoutOptions& options);
 
-// Why the combination cannot be written (an option that does not apply to the layout, or a
-// word that is not 8, 16 or 32), naming both, or nothing when it can. The first form takes
-// every option that differs from its default as given.
+// Why the combination cannot be written (an option given that does not apply to the layout,
+// or a word that is not 8, 16 or 32), naming both as the command line spells them, or nothing
+// when it can. The converter and the way back both ask it. The second form takes every option
+// that differs from its default as given.
 std::optional<std::string> layoutProblem(const LayoutOptions& options, const LayoutGiven& given);
 std::optional<std::string> layoutProblem(const LayoutOptions& options);
 
@@ -85,6 +86,8 @@ std::optional<std::string> extentProblem(const LayoutOptions& options, int width
 // The layout in words, one sentence, as a complete header's first comment says it; the way
 // back recognises a header's layout by it.
 std::string layoutSentence(const LayoutOptions& options);
+// The layout whose sentence is exactly `sentence`, if any.
+std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence);
 
 // How the elements of each array of a layout break into lines. A line is one pixel row (its
 // elements padded), one tile, or for packed planes the run of bytes up to the next byte that

@@ -212,7 +212,15 @@ INSTANTIATE_TEST_SUITE_P(
                  16},
         Accepted{"unsigned long l[] = {0x89ABCDEF};", {{"l", {0x89, 0xAB, 0xCD, 0xEF}}}, 32},
         Accepted{"uint32_t l[2] = {4294967295};", {{"l", {255, 255, 255, 255, 0, 0, 0, 0}}}, 32},
-        Accepted{"a[] = {}; b[] = {};", {{"a", {}}, {"b", {}}}}),
+        Accepted{"a[] = {}; b[] = {};", {{"a", {}}, {"b", {}}}},
+        // Storage words after the brackets, and words in parentheses, which are no element type.
+        Accepted{"extern const unsigned char e[] PROGMEM;\n"
+                 "const unsigned char a_d[] PROGMEM = {1, 2};\n"
+                 "const uint8_t b[2] U8X8_PROGMEM LV_ATTRIBUTE_LARGE_CONST = {3};\n"
+                 "alignas(uint32_t) const unsigned char c[] __attribute__((aligned(4), "
+                 "section(\".x\"))) = {4};\n"
+                 "_Alignas(long) unsigned char d[] alignas(8) = {5};",
+                 {{"a_d", {1, 2}}, {"b", {3, 0}}, {"c", {4}}, {"d", {5}}}}),
     [](const testing::TestParamInfo<Accepted>& info) {
         return "Case" + std::to_string(info.index);
     });
@@ -267,6 +275,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"a[2][2] = {1};", "line 1: a: arrays of arrays are not read"},
         Refused{"a[2000000000] = {0};",
                 "line 1: a: a size of 2000000000 elements is more than a picture needs"},
+        // Declared sizes are weighed before anything is allocated: one array, and two together.
+        Refused{"a[600000000] = {0};",
+                "line 1: a: a size of 600000000 elements is more than a picture needs"},
+        Refused{"a[300000000] = {0};\nb[300000000] = {0};",
+                "line 2: the arrays hold more than 527 MiB, more than a picture needs"},
+        Refused{"a[] progmem = {1};", "line 1: a: 'progmem' after its brackets is not read*"},
+        Refused{"a[] SECTION(\".x\") = {1};",
+                "line 1: a: 'SECTION(...)' after its brackets is not read; PROGMEM, "
+                "__attribute__((...)), alignas(...), _Alignas(...) and macros in capitals "
+                "without arguments are"},
         Refused{"long long a[] = {1};", "line 1: a: elements of type long long are not read*"},
         Refused{"#define x_height 08\n", "line 1: #define x_height: '08' is not an integer*"},
         Refused{"a[] = {1};\n#if 0\nb[] = {2};\n#else\nb[] = {3};\n#endif",

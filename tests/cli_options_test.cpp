@@ -95,6 +95,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "-p cannot be used with -r: the picture goes to -o FILE"},
         Refusal{{"-r", "8", "--dither", "bayer", "in"},
                 "--dither bayer cannot be used with -r: the text holds the levels already"},
+        Refusal{{"-r", "8", "--comp", "in"},
+                "--complete cannot be used with -r: it dresses C text, and -r reads any dress"},
+        Refusal{{"--lf", "-r8", "in"},
+                "--lf cannot be used with -r: it dresses C text, and -r reads any dress"},
+        Refusal{{"-r", "8", "--layout", "planes", "--invert", "in"},
+                "--invert does not apply to --layout planes"},
         Refusal{{"-p", "-", "in"},
                 "-p - and the C text cannot both go to standard output: give -o FILE"},
         Refusal{{"-o", "-", "-p-", "in"},
@@ -192,6 +198,20 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     p = parse({"-r7x3", "in.h"});
     EXPECT_EQ(p.options.reverseWidth, 7);
     EXPECT_EQ(p.options.reverseHeight, 3);
+    EXPECT_FALSE(p.options.nameGiven);
+    // What was given is recorded, defaults too, so that -r can hold each against a header;
+    // without --layout the header's layout decides what applies.
+    p = parse({"-r", "8", "--layout", "planes", "--word", "8", "-n", "Untitled", "in.h"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    EXPECT_TRUE(p.options.nameGiven);
+    EXPECT_TRUE(p.options.layoutGiven.layout && p.options.layoutGiven.word);
+    EXPECT_FALSE(p.options.layoutGiven.rows || p.options.layoutGiven.tileOrder ||
+                 p.options.layoutGiven.invert);
+    p = parse({"-r", "8", "--tile-order", "rows", "--invert", "--pad-rows", "in.h"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    EXPECT_TRUE(p.options.layoutGiven.tileOrder && p.options.layoutGiven.invert &&
+                p.options.layoutGiven.rows);
+    EXPECT_FALSE(p.options.layoutGiven.layout);
     EXPECT_EQ(parse({"in", "--help"}).request, cli::Request::Help);
     EXPECT_EQ(parse({"--vers"}).request, cli::Request::Version);
 }

@@ -2,6 +2,7 @@
 // fit no picture of the layout.
 
 #include "conversion/reverse.h"
+#include "imaging/c_array_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,12 @@ TextArrays planes(std::size_t count, std::string comment = {},
 
 ReverseOptions asked(int width, std::optional<int> height = std::nullopt,
                      imaging::LayoutOptions layout = {}, imaging::LayoutGiven given = {}) {
-    return {"in.h", width, height, layout, given};
+    return {"in.h", width, height, layout, given, std::nullopt};
+}
+
+ReverseOptions named(ReverseOptions options, std::string name) {
+    options.name = std::move(name);
+    return options;
 }
 
 const std::string kPadded = " * Two planes of one bit per pixel, most significant bit first, rows "
@@ -110,7 +116,80 @@ INSTANTIATE_TEST_SUITE_P(
                     0, ReverseFailure::Input, "8-bit elements"},
         ReverseCase{"packed2PartRow", TextArrays{{bytes("a", 5)}, {}, {}},
                     asked(5, {}, {Layout::Packed2}), 0, ReverseFailure::Input,
-                    "not a whole number of rows of 5 pixels (2 bytes a row)"}),
+                    "not a whole number of rows of 5 pixels (2 bytes a row)"},
+        // A height no picture has is named as the header gives it.
+        ReverseCase{"headerHeightTooLarge",
+                    planes(1, {}, {{"p_width", 8}, {"p_height", 18446744073709551615u}}), asked(0),
+                    0, ReverseFailure::Input,
+                    "p_height is 18446744073709551615; a picture has at most 32767 rows"},
+        // 4096 bytes of 1-pixel packed rows: 32768 rows, or 32761 to 32767 and fill bits.
+        ReverseCase{"tooManyRowsSuggestsHeight", planes(4096), asked(1), 0, ReverseFailure::Input,
+                    "its arrays hold 4096 bytes, 32768 rows of 1 pixel; a picture has at most "
+                    "32767: give the height, -r 1x32767 (or any from 32761)"},
+        ReverseCase{"tooManyRowsOfBytes", planes(32768), asked(8), 0, ReverseFailure::Input,
+                    "its arrays hold 32768 bytes, 32768 rows of 8 pixels; a picture has at most "
+                    "32767"},
+        // -n picks its arrays among others, in the text's order or not.
+        ReverseCase{"namePicks",
+                    TextArrays{{bytes("a_d", 2), bytes("a_l", 2), bytes("b_l", 3), bytes("b_d", 3)},
+                               {{"b_width", 8}},
+                               {}},
+                    named(asked(0), "b"),
+                    3,
+                    {},
+                    ""},
+        ReverseCase{"nameMissing", planes(2), named(asked(8), "q"), 0, ReverseFailure::Input,
+                    "it holds no array q_d for --layout planes (its arrays: p_d, p_l)"}),
     [](const testing::TestParamInfo<ReverseCase>& info) { return std::string(info.param.what); });
+
+// A picture's name stands in a complete header's first comment; whatever it holds (another
+// layout's sentence, the end of a comment, a line end), the way back reads the header's own
+// layout, with no options and with the right ones.
+TEST(ReverseHeader, NameCannotStateTheLayout) {
+    using imaging::LayoutOptions;
+    using imaging::TileOrder;
+    // Each layout, and one whose sentence its picture is named after.
+    const std::pair<LayoutOptions, LayoutOptions> layouts[] = {
+        {{Layout::Packed2, RowLayout::Packed, 8, TileOrder::Rows, true}, {Layout::Packed2}},
+        {{Layout::Gb, RowLayout::Packed, 8, TileOrder::Columns}, {Layout::Gb}},
+        {{Layout::Nibble4, RowLayout::Packed, 8, TileOrder::Rows, true}, {Layout::Planes}},
+        {{Layout::Planes, RowLayout::Padded}, {Layout::Nibble4}},
+    };
+    imaging::Planes picture = imaging::makePlanes(8, 16, RowLayout::Padded);
+    picture.dark[0] = 0xC1;
+    picture.light[0] = 0xA3;
+    picture.dark[9] = 0x0F;
+    picture.light[15] = 0x80;
+    for (const auto& [layout, other] : layouts) {
+        const std::string sentence = imaging::layoutSentence(other);
+        for (const std::string& name : {sentence, "x */ " + sentence, "x /* " + sentence,
+                                        "x\n * " + sentence, "x\r\n" + sentence + "\r\n"}) {
+            SCOPED_TRACE(imaging::layoutSentence(layout) + " named " + name);
+            imaging::TextStyle style;
+            style.complete = true;
+            style.layout = layout;
+            style.source = name;
+            style.name = "pic";
+            const auto read = imaging::readCText(imaging::writeArrays(picture, style));
+            ASSERT_TRUE(std::holds_alternative<TextArrays>(read));
+            const TextArrays& text = std::get<TextArrays>(read);
+            EXPECT_EQ(text.firstComment.find('\n'),
+                      text.firstComment.find("\n * " + imaging::layoutSentence(layout)))
+                << "the name ended its line or the comment";
+            const imaging::LayoutGiven all{true, layout.layout == Layout::Planes,
+                                           layout.layout == Layout::Planes,
+                                           layout.layout == Layout::Gb, layout.invert};
+            for (const ReverseOptions& options : {asked(0), asked(8, {}, layout, all)}) {
+                const auto back = reverseArrays(text, "pic.h", options);
+                ASSERT_TRUE(std::holds_alternative<imaging::Planes>(back))
+                    << std::get<base::Error>(back).reason;
+                const imaging::Planes& planes = std::get<imaging::Planes>(back);
+                EXPECT_EQ(planes.height, 16);
+                EXPECT_EQ(planes.dark, picture.dark);
+                EXPECT_EQ(planes.light, picture.light);
+            }
+        }
+    }
+}
 
 } // namespace

@@ -195,6 +195,11 @@ TEST(Reverse, RefusesTextWithoutPlanesAndBadWidths) {
     writeFile(dir / "byte.c", "a_d[] = {1}; a_l[] = {3};\n");
     writeFile(dir / "tall.h", "#define a_width 8\n#define a_height 3\na_d[] = {1, 2};\n"
                               "a_l[] = {3, 4};\n");
+    writeFile(dir / "gb.h", "/* g.bmp: 8 x 8 pixels in four grey levels.\n * Game Boy tiles of 8 x "
+                            "8 pixels, 16 bytes each: per pixel row the low bits, then the high "
+                            "bits, white 0 to black 3; tiles left to right, then top to bottom. "
+                            "*/\nconst unsigned char g[16] = {0};\n");
+    writeFile(dir / "two.c", "a_d[] = {1}; a_l[] = {3}; b_d[] = {1, 2}; b_l[] = {3, 4};\n");
     faults::fs::create_directory(dir / "folder.c");
     const struct {
         std::vector<std::string> args;
@@ -220,6 +225,17 @@ TEST(Reverse, RefusesTextWithoutPlanesAndBadWidths) {
         {{"-r", "9", (dir / "tall.h").string()},
          2,
          (dir / "tall.h").string() + ": a_width is 8, not the -r WIDTH 9"},
+        // Given, a default contradicts a header as much as any other value.
+        {{"-r", "8", "--layout", "planes", (dir / "gb.h").string()},
+         2,
+         (dir / "gb.h").string() + ": its first comment says \"Game Boy tiles of 8 x 8 pixels, 16 "
+                                   "bytes each: per pixel row the low bits, then the high bits, "
+                                   "white 0 to black 3; tiles left to right, then top to "
+                                   "bottom.\"; --layout planes contradicts it"},
+        {{"-r", "8", "-n", "c", (dir / "two.c").string()},
+         1,
+         (dir / "two.c").string() + ": it holds no array c_d for --layout planes (its arrays: "
+                                    "a_d, a_l, b_d, b_l)"},
         {{"-r", "8", (dir / "missing.c").string()},
          1,
          (dir / "missing.c").string() + ": No such file or directory"},
