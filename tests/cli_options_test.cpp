@@ -109,6 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"--qu=1", "in"}, "--quiet takes no value"},
                     Refusal{{"--padding", "in"}, "unknown option --padding"},
                     Refusal{{"-qx", "in"}, "unknown option -x"},
+                    Refusal{{"--complete", "-Zq", "in"}, "unknown option -Z"},
                     Refusal{{"--p", "in"}, "ambiguous option --p: --picture or --pad-rows"},
                     Refusal{{"--c=x", "in"}, "--complete takes no value"},
                     Refusal{{"-", "--l", "in"}, "ambiguous option --l: --layout or --lf"}));
