@@ -92,8 +92,12 @@ QImage readBitmap(QIODevice& device, const ReadLimits& limits, QString* reason) 
 }
 
 int allocationLimitMiB(const ReadLimits& limits) {
-    // Room for the decoded picture at 4 bytes per pixel, plus Qt's own slack.
-    const qint64 mib = limits.maxPixels * 4 / (1 << 20) + 64;
+    // Room for the decoded picture at 4 bytes per pixel, plus Qt's own slack; a bound on the
+    // decoded bytes holds even for a reader that cannot tell the size before it reads.
+    qint64 mib = limits.maxPixels * 4 / (1 << 20) + 64;
+    if (limits.maxDecodedBytes > 0) {
+        mib = std::min(mib, std::max<qint64>(limits.maxDecodedBytes >> 20, 1));
+    }
     return static_cast<int>(std::min<qint64>(mib, 1 << 30));
 }
 
@@ -190,6 +194,15 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
                           .arg(device.size() - start);
             return {};
         }
+    }
+    const qint64 decodedBytes = qint64{size.width()} * size.height() * 4;
+    if (size.isValid() && limits.maxDecodedBytes > 0 && decodedBytes > limits.maxDecodedBytes) {
+        *reason = QStringLiteral("the picture is too large to decode whole (%1 take %2 bytes; at "
+                                 "most %3 bytes are allowed for pictures that are not bitmaps)")
+                      .arg(sizeText(size.width(), size.height()))
+                      .arg(decodedBytes)
+                      .arg(limits.maxDecodedBytes);
+        return {};
     }
     QImage image = reader.read();
     if (image.isNull()) {

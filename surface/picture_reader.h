@@ -16,6 +16,9 @@ inline constexpr int kMaxExtent = bitmap::kMaxExtent;
 struct ReadLimits {
     int maxExtent = kMaxExtent;
     qint64 maxPixels = qint64{kMaxExtent} * kMaxExtent;
+    // For the formats Qt's readers decode whole: the most bytes the decoded picture may take, at
+    // 4 bytes a pixel; 0 for no bound beyond the extent's.
+    qint64 maxDecodedBytes = 0;
 };
 
 // Reads one picture from the device (positioned at its start): bitmaps of every common variant

@@ -123,6 +123,30 @@ TEST_F(ConverterInput, PictureBeyondTheLargestExtent) {
     expectRefused(m_dir / "wide.ppm", "the picture is too large (40000 × 10 pixels");
 }
 
+// Pictures that are not bitmaps are held whole: one over the budget for them (1 GiB at 4 bytes
+// a pixel) is refused from its header.
+TEST_F(ConverterInput, WholePictureBeyondItsBudget) {
+    const struct {
+        const char* name;
+        int width, height;
+        const char* reason;
+    } cases[] = {
+        {"huge.png", 32767, 32767,
+         "the picture is too large to decode whole (32767 × 32767 pixels take 4294705156 bytes; "
+         "at most 1073741824 bytes are allowed for pictures that are not bitmaps)"},
+        {"over.png", 16385, 16384,
+         "the picture is too large to decode whole (16385 × 16384 pixels take 1073807360 bytes; "
+         "at most 1073741824 bytes are allowed for pictures that are not bitmaps)"},
+    };
+    // An empty chunk of pixel data after the header: without it a reader cannot tell the extent.
+    const std::string noPixels("\0\0\0\0IDAT\x35\xAF\x06\x1E", 12);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(m_dir / c.name, faults::pngHeaderOnly(c.width, c.height) + noPixels);
+        expectRefused(m_dir / c.name, c.reason);
+    }
+}
+
 // Bitmaps of every kind are read past 16384 x 16384 pixels (a limit of other decoders): a
 // run-length bitmap that ends at once is a white picture of that size.
 TEST_F(ConverterInput, LargeRunLengthBitmapIsConverted) {
