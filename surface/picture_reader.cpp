@@ -36,6 +36,10 @@ QString writtenNumber(const QByteArray& digits) {
         .arg(digits.size());
 }
 
+QString notEnoughMemory(qint64 width, qint64 height) {
+    return QStringLiteral("not enough memory for %1").arg(sizeText(width, height));
+}
+
 // Refuses an extent that has no pixels or exceeds the limits; `shown` is the extent as the
 // header wrote it, when that differs from the values.
 bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString* reason,
@@ -77,7 +81,7 @@ QImage readBitmap(QIODevice& device, const ReadLimits& limits, QString* reason) 
     const int height = decoder.height();
     QImage image = makeLargeImage(width, height, QImage::Format_RGBX8888);
     if (image.isNull()) {
-        *reason = QStringLiteral("not enough memory for %1").arg(sizeText(width, height));
+        *reason = notEnoughMemory(width, height);
         return {};
     }
     for (int r = 0; r < height; ++r) {
@@ -184,6 +188,7 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
     if (size.isValid() && !checkExtent(size.width(), size.height(), limits, reason)) {
         return {};
     }
+    const QImage::Format decodedFormat = reader.imageFormat();
     if (size.isValid() && format == "jpeg" && !device.isSequential()) {
         if (const qint64 need = jpegLeastBytes(device, start, size); device.size() - start < need) {
             *reason = QStringLiteral("the file is truncated: its header claims %1, which need at "
@@ -206,9 +211,18 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
     }
     QImage image = reader.read();
     if (image.isNull()) {
-        *reason = reader.error() == QImageReader::UnsupportedFormatError
-                      ? QStringLiteral("not a picture in a format that can be read")
-                      : QStringLiteral("the picture cannot be read (%1)").arg(reader.errorString());
+        if (reader.error() == QImageReader::UnsupportedFormatError) {
+            *reason = QStringLiteral("not a picture in a format that can be read");
+        } else if (size.isValid() &&
+                   QImage(size, decodedFormat == QImage::Format_Invalid ? QImage::Format_RGB32
+                                                                        : decodedFormat)
+                       .isNull()) {
+            // Qt's readers say only that they could not read when the picture's memory could
+            // not be had; asking for that memory again tells which it was.
+            *reason = notEnoughMemory(size.width(), size.height());
+        } else {
+            *reason = QStringLiteral("the picture cannot be read (%1)").arg(reader.errorString());
+        }
         return {};
     }
     if (!checkExtent(image.width(), image.height(), limits, reason)) {

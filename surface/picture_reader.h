@@ -25,7 +25,7 @@ struct ReadLimits {
 // through our own decoder, PNG, GIF, JPEG and PNM through Qt's readers. A picture with no
 // pixels, one larger than the limits, or a file whose header claims more pixel data than the
 // device holds is refused before any pixel memory is allocated. On failure returns a null
-// image and sets *reason.
+// image and sets *reason; a picture that fails for want of memory says so.
 QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits = {});
 
 } // namespace surface
