@@ -272,7 +272,7 @@ struct Decoder::State {
     std::optional<std::string> readUncompressedRow(Pixel* row, const std::uint8_t** stored);
     std::optional<std::string> readNextRow(std::span<Pixel> row, const std::uint8_t** stored);
     std::optional<std::string> findRowBackwards();
-    void readRleRow(Pixel* row);
+    bool readRleRow(Pixel* row);
 };
 
 std::optional<std::string> Decoder::State::setUpMasks(std::uint32_t red, std::uint32_t green,
@@ -644,15 +644,16 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row,
 
 // Decodes the run-length stream up to the end of this row. Pixels the stream does not reach
 // stay white; runs past the right edge are clipped; a delta downwards ends the row and owes
-// the rows it skips as white ones.
-void Decoder::State::readRleRow(Pixel* row) {
+// the rows it skips as white ones. Returns false when the data ends before the row does and
+// before the end-of-picture code: a file cut short, unless this is the last row and it is full.
+bool Decoder::State::readRleRow(Pixel* row) {
     std::fill(row, row + width, kWhite);
     if (rleEnded) {
-        return;
+        return true;
     }
     if (rleSkipRows > 0) {
         --rleSkipRows;
-        return;
+        return true;
     }
     const bool four = layout == Layout::Rle4;
     int x = rleX;
@@ -661,12 +662,15 @@ void Decoder::State::readRleRow(Pixel* row) {
             row[x++] = p;
         }
     };
+    auto cut = [&] {
+        rleEnded = true;
+        return rowsDone == height - 1 && x >= width;
+    };
     for (;;) {
         const int count = byte();
         const int value = byte();
         if (value < 0) {
-            rleEnded = true;
-            return;
+            return cut();
         }
         if (count > 0) {
             // An encoded run: one index, or two alternating ones for RLE4.
@@ -685,22 +689,21 @@ void Decoder::State::readRleRow(Pixel* row) {
         switch (value) {
         case 0: // end of line
             rleX = 0;
-            return;
+            return true;
         case 1: // end of picture
             rleEnded = true;
-            return;
+            return true;
         case 2: { // delta: right and down
             const int dx = byte();
             const int dy = byte();
             if (dy < 0) {
-                rleEnded = true;
-                return;
+                return cut();
             }
             x = std::min(x + dx, width);
             if (dy > 0) {
                 rleX = x;
                 rleSkipRows = dy - 1;
-                return;
+                return true;
             }
             break;
         }
@@ -710,8 +713,7 @@ void Decoder::State::readRleRow(Pixel* row) {
             for (int i = 0; i < bytes; ++i) {
                 const int b = byte();
                 if (b < 0) {
-                    rleEnded = true;
-                    return;
+                    return cut();
                 }
                 if (four) {
                     put(palette[b >> 4]);
@@ -723,8 +725,7 @@ void Decoder::State::readRleRow(Pixel* row) {
                 }
             }
             if ((bytes & 1) != 0 && byte() < 0) {
-                rleEnded = true;
-                return;
+                return cut();
             }
             break;
         }
@@ -837,20 +838,25 @@ std::optional<std::string> Decoder::State::readNextRow(std::span<Pixel> row,
         }
     }
     const bool rle = s.layout == Layout::Rle8 || s.layout == Layout::Rle4;
-    if (s.rowsDone == 0 && s.position() < s.dataOffset && !s.skip(s.dataOffset - s.position())) {
-        // Past the headers, before the pixel data: skipped by reading.
-        if (rle) {
-            s.rleEnded = true;
-        }
+    if (s.rowsDone == 0 && s.position() < s.dataOffset) {
+        // Past the headers, before the pixel data: skipped by reading. Data that ends here
+        // fails at the first row.
+        s.skip(s.dataOffset - s.position());
     }
     if (rle) {
-        s.readRleRow(row.data());
+        const bool whole = s.readRleRow(row.data());
         if (stored) {
             *stored = reinterpret_cast<const std::uint8_t*>(row.data());
         }
         if (auto e = s.readError()) {
             s.refusal = e;
             return e;
+        }
+        if (!whole) {
+            s.refusal = "the file is truncated: run-length data ends at row " +
+                        std::to_string(s.rowsDone) + " of " + std::to_string(s.height) +
+                        ", before its end-of-picture code";
+            return s.refusal;
         }
     } else if (auto failed = s.readUncompressedRow(row.data(), stored)) {
         s.refusal = failed;

@@ -49,7 +49,8 @@ class Decoder {
 
     // Decodes the next row in file order into `row` (width() pixels): the bottom row first
     // unless topDown(). Returns the reason when the file fails or ends before the row is
-    // complete (uncompressed data); run-length data that ends early leaves the rest white.
+    // complete; run-length data counts as complete once its end-of-picture code has come (the
+    // rows it leaves out are white).
     std::optional<std::string> readRow(std::span<Pixel> row);
     // The picture row (0 at the top) that the next readRow() fills.
     int nextRowY() const;

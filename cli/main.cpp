@@ -91,13 +91,6 @@ int main(int argc, char* argv[]) {
         break;
     }
     cli::Options options = parsed.options;
-    // Standard input and output are not files of the name "-"; what they are is the shell's.
-    cli::Options named = options;
-    for (std::string* name : {&named.input, &named.pictureOutput}) {
-        if (*name == cli::kStandardStream) {
-            name->clear();
-        }
-    }
     // Nothing is read when the result could not be written anyway.
     const bool pictureToStdout =
         options.pictureOutput == cli::kStandardStream ||
@@ -105,7 +98,7 @@ int main(int argc, char* argv[]) {
     if (stdoutClosed && (surface::namesStandardOutput(options.textOutput) || pictureToStdout)) {
         return stdoutIsClosed();
     }
-    if (const auto clash = cli::sameFileProblem(named)) {
+    if (const auto clash = cli::sameFileProblem(options)) {
         return usageError(*clash);
     }
     options.progress = options.progress && ::isatty(STDERR_FILENO);

@@ -140,10 +140,16 @@ constexpr auto kWords = std::to_array<std::pair<std::string_view, int>>({
     {"32", 32},
 });
 
-// What getopt_long could not take, in our words: `argument` is the one it stopped at.
+// What getopt_long could not take, in our words: `argument` is the one it stopped at, unless
+// that was a short option inside a group (getopt stays on the group, so `argument` is the one
+// before it).
 std::string refusal(int result, int option, const std::string& argument) {
-    const bool asLong = argument.starts_with("--");
     const OptionSpec* entry = find(option);
+    // An unknown short option is reported as itself; '?' with an option of ours or none at all
+    // (an unknown or ambiguous long one) comes from a long option. A missing value ends the
+    // command line, so `argument` is the option itself then.
+    const bool asLong =
+        result == '?' ? option == 0 || entry != nullptr : argument.starts_with("--");
     if (result == ':' && entry != nullptr) {
         return spelling(*entry, asLong) + " needs a " + std::string(entry->argument);
     }

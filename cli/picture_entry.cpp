@@ -5,6 +5,10 @@
 
 #include <new>
 
+extern "C" __attribute__((visibility("default"))) int greyplanes_picture_interface() {
+    return GREYPLANES_PICTURE_INTERFACE;
+}
+
 extern "C" __attribute__((visibility("default"))) void greyplanes_convert_whole_picture(
     QIODevice* file, const std::string* name, const conversion::ConvertOptions* options,
     imaging::RowProgress* progress, base::Result<imaging::Planes>* result) {

@@ -1,11 +1,10 @@
 #include "cli/picture_module.h"
 
+#include "cli/module_loader.h"
 #include "conversion/whole_picture.h"
 
-#include <climits>
 #include <dlfcn.h>
 #include <string>
-#include <unistd.h>
 
 namespace conversion {
 namespace {
@@ -13,37 +12,24 @@ namespace {
 using Entry = void(QIODevice*, const std::string*, const ConvertOptions*, imaging::RowProgress*,
                    base::Result<imaging::Planes>*);
 
-// The folder of the running program, links resolved.
-std::string programFolder() {
-    char path[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
-        return {};
-    }
-    const std::string program(path, static_cast<std::size_t>(length));
-    return program.substr(0, program.rfind('/') + 1);
-}
-
 // The module beside the program (a build tree), else where it is installed relative to it.
 Entry* loadEntry(std::string& failure) {
-    const std::string folder = programFolder();
-    const std::string name = "greyplanes-pictures.so";
-    void* module = nullptr;
-    for (const std::string& path :
-         {folder + name, folder + GREYPLANES_PICTURE_MODULE_DIR + "/" + name}) {
-        module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (module) {
-            break;
-        }
-        const char* why = ::dlerror(); // the last candidate's reason is the one reported
-        failure = why ? why : path + ": cannot be loaded";
-    }
-    if (!module) {
+    const std::string program = cli::ownProgram(failure);
+    if (program.empty()) {
         return nullptr;
     }
-    auto* entry = reinterpret_cast<Entry*>(::dlsym(module, GREYPLANES_PICTURE_ENTRY));
+    const auto loaded = cli::loadModule(
+        cli::moduleCandidates(program, "greyplanes-pictures.so", GREYPLANES_PICTURE_MODULE_DIR),
+        GREYPLANES_PICTURE_INTERFACE_ENTRY, GREYPLANES_PICTURE_INTERFACE);
+    if (const auto* why = std::get_if<std::string>(&loaded)) {
+        failure = *why;
+        return nullptr;
+    }
+    auto* entry =
+        reinterpret_cast<Entry*>(::dlsym(std::get<void*>(loaded), GREYPLANES_PICTURE_ENTRY));
     if (!entry) {
-        failure = name + " has no " GREYPLANES_PICTURE_ENTRY;
+        const char* why = ::dlerror();
+        failure = why ? why : "it has no " GREYPLANES_PICTURE_ENTRY;
     }
     return entry;
 }

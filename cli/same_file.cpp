@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cli {
 namespace {
@@ -55,6 +56,15 @@ std::optional<Identity> identityOf(const std::string& name) {
     return Identity{false, st.st_dev, st.st_ino, target.filename().string()};
 }
 
+// Whether the name reaches the file open as standard output, whatever that is (a pipe too):
+// the one file, not another of the same name.
+bool reachesStandardOutput(const std::string& name) {
+    struct stat named {};
+    struct stat out {};
+    return ::stat(name.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+           named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+}
+
 } // namespace
 
 std::optional<std::string> sameFileProblem(const Options& options) {
@@ -63,11 +73,15 @@ std::optional<std::string> sameFileProblem(const Options& options) {
         std::string name;
     };
     // The text goes to standard output when -o is not given: a file there may clash too.
-    const Named names[] = {{"INPUT " + options.input, options.input},
+    // "-" is no file's name here: standard input or output is whatever the shell made it.
+    const auto file = [](const std::string& name) {
+        return name == kStandardStream ? std::string() : name;
+    };
+    const Named names[] = {{"INPUT " + options.input, file(options.input)},
                            options.textOutput.empty()
                                ? Named{"standard output", "/dev/stdout"}
                                : Named{"-o " + options.textOutput, options.textOutput},
-                           {"-p " + options.pictureOutput, options.pictureOutput}};
+                           {"-p " + options.pictureOutput, file(options.pictureOutput)}};
     for (std::size_t a = 0; a < 3; ++a) {
         for (std::size_t b = a + 1; b < 3; ++b) {
             if (names[a].name.empty() || names[b].name.empty()) {
@@ -79,6 +93,16 @@ std::optional<std::string> sameFileProblem(const Options& options) {
                        " are the same file; nothing was written";
             }
         }
+    }
+    // Standard output that is no regular file (a pipe, a terminal) takes the text and the
+    // picture one after the other, as one stream.
+    const auto toStandardOutput = [](const std::string& name) {
+        return name.empty() || name == kStandardStream || reachesStandardOutput(name);
+    };
+    if (!options.pictureOutput.empty() && toStandardOutput(options.textOutput) &&
+        toStandardOutput(options.pictureOutput)) {
+        return "-p " + options.pictureOutput +
+               " and the C text cannot both go to standard output: give -o FILE";
     }
     return std::nullopt;
 }

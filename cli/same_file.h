@@ -11,7 +11,8 @@ namespace cli {
 // When two of INPUT, -o (standard output without it) and -p are the same file (through links,
 // bind mounts or other spellings: by device and inode for files that exist, by their folder's
 // device and inode and their name for those that do not), the usage error that says so.
-// Devices and pipes may be named twice.
+// Devices and pipes may be named twice, but standard output is never -p while the text goes
+// there too. "-" names standard input or output, not a file.
 std::optional<std::string> sameFileProblem(const Options& options);
 
 } // namespace cli

@@ -11,7 +11,9 @@ base::Result<imaging::Planes> convertWholePicture(QIODevice& file, const std::st
                                                   const ConvertOptions& options,
                                                   imaging::RowProgress& progress) {
     QString reason;
-    QImage picture = surface::readPicture(file, &reason);
+    surface::ReadLimits limits;
+    limits.maxDecodedBytes = kWholePictureBudget;
+    QImage picture = surface::readPicture(file, &reason, limits);
     if (picture.isNull()) {
         return surface::failure(name, reason);
     }

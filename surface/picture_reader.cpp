@@ -36,6 +36,10 @@ QString writtenNumber(const QByteArray& digits) {
         .arg(digits.size());
 }
 
+QString notEnoughMemory(qint64 width, qint64 height) {
+    return QStringLiteral("not enough memory for %1").arg(sizeText(width, height));
+}
+
 // Refuses an extent that has no pixels or exceeds the limits; `shown` is the extent as the
 // header wrote it, when that differs from the values.
 bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString* reason,
@@ -77,7 +81,7 @@ QImage readBitmap(QIODevice& device, const ReadLimits& limits, QString* reason) 
     const int height = decoder.height();
     QImage image = makeLargeImage(width, height, QImage::Format_RGBX8888);
     if (image.isNull()) {
-        *reason = QStringLiteral("not enough memory for %1").arg(sizeText(width, height));
+        *reason = notEnoughMemory(width, height);
         return {};
     }
     for (int r = 0; r < height; ++r) {
@@ -92,8 +96,12 @@ QImage readBitmap(QIODevice& device, const ReadLimits& limits, QString* reason) 
 }
 
 int allocationLimitMiB(const ReadLimits& limits) {
-    // Room for the decoded picture at 4 bytes per pixel, plus Qt's own slack.
-    const qint64 mib = limits.maxPixels * 4 / (1 << 20) + 64;
+    // Room for the decoded picture at 4 bytes per pixel, plus Qt's own slack; a bound on the
+    // decoded bytes holds even for a reader that cannot tell the size before it reads.
+    qint64 mib = limits.maxPixels * 4 / (1 << 20) + 64;
+    if (limits.maxDecodedBytes > 0) {
+        mib = std::min(mib, std::max<qint64>(limits.maxDecodedBytes >> 20, 1));
+    }
     return static_cast<int>(std::min<qint64>(mib, 1 << 30));
 }
 
@@ -180,6 +188,7 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
     if (size.isValid() && !checkExtent(size.width(), size.height(), limits, reason)) {
         return {};
     }
+    const QImage::Format decodedFormat = reader.imageFormat();
     if (size.isValid() && format == "jpeg" && !device.isSequential()) {
         if (const qint64 need = jpegLeastBytes(device, start, size); device.size() - start < need) {
             *reason = QStringLiteral("the file is truncated: its header claims %1, which need at "
@@ -191,11 +200,29 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
             return {};
         }
     }
+    const qint64 decodedBytes = qint64{size.width()} * size.height() * 4;
+    if (size.isValid() && limits.maxDecodedBytes > 0 && decodedBytes > limits.maxDecodedBytes) {
+        *reason = QStringLiteral("the picture is too large to decode whole (%1 take %2 bytes; at "
+                                 "most %3 bytes are allowed for pictures that are not bitmaps)")
+                      .arg(sizeText(size.width(), size.height()))
+                      .arg(decodedBytes)
+                      .arg(limits.maxDecodedBytes);
+        return {};
+    }
     QImage image = reader.read();
     if (image.isNull()) {
-        *reason = reader.error() == QImageReader::UnsupportedFormatError
-                      ? QStringLiteral("not a picture in a format that can be read")
-                      : QStringLiteral("the picture cannot be read (%1)").arg(reader.errorString());
+        if (reader.error() == QImageReader::UnsupportedFormatError) {
+            *reason = QStringLiteral("not a picture in a format that can be read");
+        } else if (size.isValid() &&
+                   QImage(size, decodedFormat == QImage::Format_Invalid ? QImage::Format_RGB32
+                                                                        : decodedFormat)
+                       .isNull()) {
+            // Qt's readers say only that they could not read when the picture's memory could
+            // not be had; asking for that memory again tells which it was.
+            *reason = notEnoughMemory(size.width(), size.height());
+        } else {
+            *reason = QStringLiteral("the picture cannot be read (%1)").arg(reader.errorString());
+        }
         return {};
     }
     if (!checkExtent(image.width(), image.height(), limits, reason)) {

@@ -16,13 +16,16 @@ inline constexpr int kMaxExtent = bitmap::kMaxExtent;
 struct ReadLimits {
     int maxExtent = kMaxExtent;
     qint64 maxPixels = qint64{kMaxExtent} * kMaxExtent;
+    // For the formats Qt's readers decode whole: the most bytes the decoded picture may take, at
+    // 4 bytes a pixel; 0 for no bound beyond the extent's.
+    qint64 maxDecodedBytes = 0;
 };
 
 // Reads one picture from the device (positioned at its start): bitmaps of every common variant
 // through our own decoder, PNG, GIF, JPEG and PNM through Qt's readers. A picture with no
 // pixels, one larger than the limits, or a file whose header claims more pixel data than the
 // device holds is refused before any pixel memory is allocated. On failure returns a null
-// image and sets *reason.
+// image and sets *reason; a picture that fails for want of memory says so.
 QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits = {});
 
 } // namespace surface

@@ -1,8 +1,12 @@
 // The converter's command line, parsed in process: names, widths and how the options land.
 
+#include "cli/module_loader.h"
 #include "cli/options.h"
+#include "cli/picture_module.h"
 #include "faults/fault_support.h"
 
+#include <cstdlib>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -115,6 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"--qu=1", "in"}, "--quiet takes no value"},
                     Refusal{{"--padding", "in"}, "unknown option --padding"},
                     Refusal{{"-qx", "in"}, "unknown option -x"},
+                    Refusal{{"--complete", "-Zq", "in"}, "unknown option -Z"},
                     Refusal{{"--p", "in"}, "ambiguous option --p: --picture or --pad-rows"},
                     Refusal{{"--c=x", "in"}, "--complete takes no value"},
                     Refusal{{"-", "--l", "in"}, "ambiguous option --l: --layout or --lf"}));
@@ -214,6 +219,56 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     EXPECT_FALSE(p.options.layoutGiven.layout);
     EXPECT_EQ(parse({"in", "--help"}).request, cli::Request::Help);
     EXPECT_EQ(parse({"--vers"}).request, cli::Request::Version);
+}
+
+// The picture module is looked for only beside the program or relative to it, never from the
+// working folder; the first one there is loaded, or refused with its path and the reason.
+TEST(PictureModule, LoadsOnlyFromTheProgramsOwnPlace) {
+    EXPECT_EQ(cli::moduleCandidates("/opt/gp/bin/greyplanes-cli", "m.so", "../libexec/gp"),
+              (std::vector<std::string>{"/opt/gp/bin/m.so", "/opt/gp/bin/../libexec/gp/m.so"}));
+    for (const std::string unknown : {"", "greyplanes-cli", "bin/greyplanes-cli"}) {
+        EXPECT_EQ(cli::moduleCandidates(unknown, "m.so", "../libexec/gp"),
+                  std::vector<std::string>{})
+            << unknown;
+    }
+
+    const char* built = std::getenv("GREYPLANES_PICTURE_MODULE");
+    ASSERT_NE(built, nullptr);
+    faults::TempDir dir;
+    const std::string module = built;
+    const std::string missing = (dir / "missing.so").string();
+    const std::string fake = (dir / "fake.so").string();
+    faults::writeFile(fake, "not a module");
+    const struct {
+        std::vector<std::string> candidates;
+        int version;
+        std::string failure; // empty: loaded
+    } cases[] = {
+        {{missing, module}, GREYPLANES_PICTURE_INTERFACE, ""},
+        {{module},
+         GREYPLANES_PICTURE_INTERFACE + 1,
+         module + ": its interface is version " + std::to_string(GREYPLANES_PICTURE_INTERFACE) +
+             ", this converter needs version " + std::to_string(GREYPLANES_PICTURE_INTERFACE + 1)},
+        {{missing, fake, module}, GREYPLANES_PICTURE_INTERFACE, fake + ": "},
+        {{missing, missing + "2"}, 1, "it is at neither " + missing + " nor " + missing + "2"},
+        {{}, 1, "there is no place to look for it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        const auto loaded =
+            cli::loadModule(c.candidates, GREYPLANES_PICTURE_INTERFACE_ENTRY, c.version);
+        if (c.failure.empty()) {
+            ASSERT_EQ(loaded.index(), 0u) << std::get<1>(loaded);
+            ::dlclose(std::get<0>(loaded));
+        } else {
+            ASSERT_EQ(loaded.index(), 1u);
+            // A failure ending in ": " is followed by the loader's own reason.
+            const std::string& failure = std::get<1>(loaded);
+            const bool open = c.failure.ends_with(": ");
+            EXPECT_EQ(open ? failure.substr(0, c.failure.size()) : failure, c.failure);
+            EXPECT_TRUE(!open || failure.size() > c.failure.size()) << failure;
+        }
+    }
 }
 
 } // namespace

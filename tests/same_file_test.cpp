@@ -100,4 +100,50 @@ TEST(SameFile, StandardOutputIsOneOfTheFiles) {
     EXPECT_EQ(none, std::nullopt);
 }
 
+// Standard output as a pipe: any name that reaches it, as -p while the text goes there too, is
+// refused as -p - is; a pipe named again elsewhere is not.
+TEST(SameFile, StandardOutputPipeByAnyName) {
+    faults::TempDir dir;
+    faults::fs::create_symlink("/proc/self/fd/1", dir / "out-link");
+    const std::string link = (dir / "out-link").string();
+    struct Case {
+        std::string text, picture;
+        bool refused;
+    } cases[] = {
+        {"", "/dev/stdout", true},
+        {"", "/proc/self/fd/1", true},
+        {"", link, true},
+        {"/dev/stdout", "-", true},
+        {"/proc/self/fd/1", link, true},
+        {(dir / "text").string(), "/dev/stdout", false},
+        {"", (dir / "picture").string(), false},
+    };
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(ends[1], STDOUT_FILENO);
+    std::vector<std::optional<std::string>> problems;
+    for (const Case& c : cases) {
+        cli::Options options;
+        options.input = (dir / "in").string();
+        options.textOutput = c.text;
+        options.pictureOutput = c.picture;
+        problems.push_back(cli::sameFileProblem(options));
+    }
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].text + " | " + cases[i].picture);
+        EXPECT_EQ(problems[i], cases[i].refused
+                                   ? std::optional<std::string>(
+                                         "-p " + cases[i].picture +
+                                         " and the C text cannot both go to standard output: "
+                                         "give -o FILE")
+                                   : std::nullopt);
+    }
+}
+
 } // namespace

@@ -123,6 +123,52 @@ TEST_F(ConverterInput, PictureBeyondTheLargestExtent) {
     expectRefused(m_dir / "wide.ppm", "the picture is too large (40000 × 10 pixels");
 }
 
+// Pictures that are not bitmaps are held whole: one over the budget for them (1 GiB at 4 bytes
+// a pixel) is refused from its header; one whose memory cannot be had, below the budget, says
+// so. The address sanitizer cannot run under an address-space limit, so there the largest
+// allocation it grants stands for the lack of memory.
+TEST_F(ConverterInput, WholePictureBeyondItsBudgetOrMemory) {
+    const std::uint64_t tight = std::uint64_t{1} << 30;
+    const struct {
+        const char* name;
+        int width, height;
+        std::uint64_t memory; // 0: no limit
+        const char* reason;
+    } cases[] = {
+        {"huge.png", 32767, 32767, 0,
+         "the picture is too large to decode whole (32767 × 32767 pixels take 4294705156 bytes; "
+         "at most 1073741824 bytes are allowed for pictures that are not bitmaps)"},
+        {"over.png", 16385, 16384, 0,
+         "the picture is too large to decode whole (16385 × 16384 pixels take 1073807360 bytes; "
+         "at most 1073741824 bytes are allowed for pictures that are not bitmaps)"},
+        {"bomb.png", 16384, 16384, tight, "not enough memory for 16384 × 16384 pixels\n"},
+    };
+    // An empty chunk of pixel data after the header: without it a reader cannot tell the extent.
+    const std::string noPixels("\0\0\0\0IDAT\x35\xAF\x06\x1E", 12);
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    const std::string saved = sanitizer ? sanitizer : "";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(m_dir / c.name, faults::pngHeaderOnly(c.width, c.height) + noPixels);
+        faults::RunOptions limited;
+        if (c.memory != 0 && faults::builtWithAddressSanitizer()) {
+            ::setenv("ASAN_OPTIONS",
+                     (saved + ":allocator_may_return_null=1:max_allocation_size_mb=" +
+                      std::to_string(c.memory >> 21))
+                         .c_str(),
+                     1);
+        } else {
+            limited.addressLimit = c.memory;
+        }
+        expectRefused(m_dir / c.name, c.reason, limited);
+        if (sanitizer) {
+            ::setenv("ASAN_OPTIONS", saved.c_str(), 1);
+        } else {
+            ::unsetenv("ASAN_OPTIONS");
+        }
+    }
+}
+
 // Bitmaps of every kind are read past 16384 x 16384 pixels (a limit of other decoders): a
 // run-length bitmap that ends at once is a white picture of that size.
 TEST_F(ConverterInput, LargeRunLengthBitmapIsConverted) {
