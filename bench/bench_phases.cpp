@@ -5,6 +5,7 @@
 
 #include "conversion/output.h"
 #include "conversion/stream.h"
+#include "conversion/whole_picture.h"
 
 #include <chrono>
 #include <cstdio>
@@ -31,7 +32,8 @@ int main(int argc, char* argv[]) {
     const std::string outDir = argv[2];
     imaging::NoProgress none;
     auto t = std::chrono::steady_clock::now();
-    auto converted = conversion::convertFile(argv[1], {imaging::RowLayout::Packed}, none);
+    auto converted = conversion::convertFile(argv[1], {imaging::RowLayout::Packed}, none,
+                                             conversion::readWholePicture);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
         return fail(*failure);
     }

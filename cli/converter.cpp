@@ -1,6 +1,7 @@
 #include "cli/converter.h"
 
 #include "cli/messages.h"
+#include "cli/module_reader.h"
 #include "conversion/output.h"
 #include "conversion/stream.h"
 #include "imaging/layout.h"
@@ -116,8 +117,9 @@ int convert(const Options& options, std::FILE* errors) {
     imaging::RowProgress& progress =
         options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
     const conversion::ConvertOptions how{options.style.layout.rows, options.dither};
-    auto converted = fromStandardInput ? conversion::convertStandardInput(how, progress)
-                                       : conversion::convertFile(options.input, how, progress);
+    auto converted = fromStandardInput
+                         ? conversion::convertStandardInput(how, progress, readWithModule)
+                         : conversion::convertFile(options.input, how, progress, readWithModule);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
         report(*failure);
         return 1;

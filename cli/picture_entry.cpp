@@ -13,7 +13,7 @@ extern "C" __attribute__((visibility("default"))) void greyplanes_convert_whole_
     QIODevice* file, const std::string* name, const conversion::ConvertOptions* options,
     imaging::RowProgress* progress, base::Result<imaging::Planes>* result) {
     try {
-        *result = conversion::convertWholePicture(*file, *name, *options, *progress);
+        *result = conversion::readWholePicture(*file, *name, *options, *progress);
     } catch (const std::bad_alloc&) {
         *result = base::Error{*name, "not enough memory to convert it"};
     }

@@ -1,25 +1,26 @@
 #include "cli/picture_module.h"
 
 #include "cli/module_loader.h"
-#include "conversion/whole_picture.h"
+#include "cli/module_reader.h"
+#include "conversion/stream.h"
 
 #include <dlfcn.h>
 #include <string>
 
-namespace conversion {
+namespace cli {
 namespace {
 
-using Entry = void(QIODevice*, const std::string*, const ConvertOptions*, imaging::RowProgress*,
-                   base::Result<imaging::Planes>*);
+using Entry = void(QIODevice*, const std::string*, const conversion::ConvertOptions*,
+                   imaging::RowProgress*, base::Result<imaging::Planes>*);
 
 // The module beside the program (a build tree), else where it is installed relative to it.
 Entry* loadEntry(std::string& failure) {
-    const std::string program = cli::ownProgram(failure);
+    const std::string program = ownProgram(failure);
     if (program.empty()) {
         return nullptr;
     }
-    const auto loaded = cli::loadModule(
-        cli::moduleCandidates(program, "greyplanes-pictures.so", GREYPLANES_PICTURE_MODULE_DIR),
+    const auto loaded = loadModule(
+        moduleCandidates(program, "greyplanes-pictures.so", GREYPLANES_PICTURE_MODULE_DIR),
         GREYPLANES_PICTURE_INTERFACE_ENTRY, GREYPLANES_PICTURE_INTERFACE);
     if (const auto* why = std::get_if<std::string>(&loaded)) {
         failure = *why;
@@ -36,9 +37,9 @@ Entry* loadEntry(std::string& failure) {
 
 } // namespace
 
-base::Result<imaging::Planes> convertWholePicture(QIODevice& file, const std::string& name,
-                                                  const ConvertOptions& options,
-                                                  imaging::RowProgress& progress) {
+base::Result<imaging::Planes> readWithModule(QIODevice& file, const std::string& name,
+                                             const conversion::ConvertOptions& options,
+                                             imaging::RowProgress& progress) {
     static std::string failure;
     static Entry* const entry = loadEntry(failure);
     if (!entry) {
@@ -51,4 +52,4 @@ base::Result<imaging::Planes> convertWholePicture(QIODevice& file, const std::st
     return result;
 }
 
-} // namespace conversion
+} // namespace cli

@@ -2,7 +2,6 @@
 
 #include "bitmap/decoder.h"
 #include "conversion/read_ahead.h"
-#include "conversion/whole_picture.h"
 #include "imaging/dither.h"
 #include "imaging/level_bits.h"
 #include "surface/device_source.h"
@@ -333,7 +332,7 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
 
 // Bitmaps stream; `wholeFirst` reads the others into memory first, for a device that cannot seek.
 Result convertOpened(QIODevice& file, const std::string& name, const ConvertOptions& options,
-                     imaging::RowProgress& progress, bool wholeFirst) {
+                     imaging::RowProgress& progress, WholePictureReader others, bool wholeFirst) {
     try {
         const QByteArray head = file.peek(2);
         if (bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
@@ -347,9 +346,9 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
                 return base::Error{name, "it is empty"};
             }
             whole.open(QIODevice::ReadOnly);
-            return convertWholePicture(whole, name, options, progress);
+            return others(whole, name, options, progress);
         }
-        return convertWholePicture(file, name, options, progress);
+        return others(file, name, options, progress);
     } catch (const std::bad_alloc&) {
         return base::Error{name, "not enough memory to convert it"};
     }
@@ -358,21 +357,23 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
 } // namespace
 
 Result convertFile(const std::string& path, const ConvertOptions& options,
-                   imaging::RowProgress& progress) {
+                   imaging::RowProgress& progress, WholePictureReader others) {
     auto opened = surface::openPictureFile(path);
     if (auto* failure = std::get_if<base::Error>(&opened)) {
         return *failure;
     }
-    return convertOpened(*std::get<std::unique_ptr<QFile>>(opened), path, options, progress, false);
+    return convertOpened(*std::get<std::unique_ptr<QFile>>(opened), path, options, progress, others,
+                         false);
 }
 
-Result convertStandardInput(const ConvertOptions& options, imaging::RowProgress& progress) {
+Result convertStandardInput(const ConvertOptions& options, imaging::RowProgress& progress,
+                            WholePictureReader others) {
     const std::string name = "standard input";
     QFile input;
     if (!input.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
         return surface::failure(name, input.errorString());
     }
-    return convertOpened(input, name, options, progress, input.isSequential());
+    return convertOpened(input, name, options, progress, others, input.isSequential());
 }
 
 } // namespace conversion

@@ -7,6 +7,8 @@
 #include "surface/failure.h"
 
 #include <string>
+
+class QIODevice;
 #include <variant>
 
 namespace conversion {
@@ -17,19 +19,29 @@ struct ConvertOptions {
     imaging::Dither dither = imaging::Dither::None;
 };
 
+// Reads a picture that is not a bitmap from the device and returns the planes of its four levels,
+// dithered as the options ask; a failure is named by `name`. The window passes Qt's readers in
+// process (readWholePicture()); the converter passes the module it loads only when such a
+// picture comes, so that converting a bitmap never loads Qt's image library.
+using WholePictureReader = base::Result<imaging::Planes> (*)(QIODevice& file,
+                                                             const std::string& name,
+                                                             const ConvertOptions& options,
+                                                             imaging::RowProgress& progress);
+
 // Reads the picture file (the bytes its name is known by) and returns the planes of its four
 // levels, dithered as the options ask. A bitmap is decoded, quantized and encoded a row at a
 // time, so only the planes are held, except that error diffusion over a bottom-up bitmap keeps a
-// byte of grey per pixel to work from the top; the other formats are loaded whole through Qt's
-// readers first. Progress counts the rows done; a yield that asks to stop is ignored (the work is
-// short per row and nobody waits on it). Any failure, running out of memory included, is returned
-// with its reason.
+// byte of grey per pixel to work from the top; the other formats go to `others`. Progress counts
+// the rows done; a yield that asks to stop is ignored (the work is short per row and nobody waits
+// on it). Any failure, running out of memory included, is returned with its reason.
 base::Result<imaging::Planes> convertFile(const std::string& path, const ConvertOptions& options,
-                                          imaging::RowProgress& progress);
+                                          imaging::RowProgress& progress,
+                                          WholePictureReader others);
 
 // The same for the picture on standard input, named "standard input" in errors: a bitmap
 // streams from it even through a pipe; the other formats are read whole first.
 base::Result<imaging::Planes> convertStandardInput(const ConvertOptions& options,
-                                                   imaging::RowProgress& progress);
+                                                   imaging::RowProgress& progress,
+                                                   WholePictureReader others);
 
 } // namespace conversion

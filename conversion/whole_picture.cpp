@@ -7,9 +7,9 @@
 
 namespace conversion {
 
-base::Result<imaging::Planes> convertWholePicture(QIODevice& file, const std::string& name,
-                                                  const ConvertOptions& options,
-                                                  imaging::RowProgress& progress) {
+base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::string& name,
+                                               const ConvertOptions& options,
+                                               imaging::RowProgress& progress) {
     QString reason;
     surface::ReadLimits limits;
     limits.maxDecodedBytes = kWholePictureBudget;

@@ -13,12 +13,10 @@ namespace conversion {
 // One larger is refused from its header.
 inline constexpr qint64 kWholePictureBudget = qint64{1} << 30;
 
-// Reads a picture that is not a bitmap from the device and returns the planes of its four
-// levels, dithered as the options ask; a failure is named by `name`. Each program links one
-// definition: this library's, or the converter's own, which loads the image library only when
-// such a picture comes, so that converting a bitmap never loads it.
-base::Result<imaging::Planes> convertWholePicture(QIODevice& file, const std::string& name,
-                                                  const ConvertOptions& options,
-                                                  imaging::RowProgress& progress);
+// Qt's image readers in process: a WholePictureReader for the window, the tests and the
+// converter's picture module.
+base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::string& name,
+                                               const ConvertOptions& options,
+                                               imaging::RowProgress& progress);
 
 } // namespace conversion

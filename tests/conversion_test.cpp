@@ -2,7 +2,7 @@
 // through the picture surface, for every kind of input, and its outputs.
 
 #include "conversion/output.h"
-#include "conversion/stream.h"
+#include "conversion/whole_picture.h"
 #include "imaging/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/quantizer.h"
@@ -103,7 +103,8 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
         file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     }
     imaging::NoProgress none;
-    auto streamed = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none);
+    auto streamed = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none,
+                                            conversion::readWholePicture);
     ASSERT_TRUE(std::holds_alternative<imaging::Planes>(streamed))
         << base::message(std::get<base::Error>(streamed));
     const imaging::Planes& planes = std::get<imaging::Planes>(streamed);
@@ -123,7 +124,8 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
 
     EXPECT_EQ(readAll(text).toStdString(), imaging::writeArrays(*encoded));
     EXPECT_EQ(readAll(picture), readAll(shownPicture));
-    auto again = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none);
+    auto again = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none,
+                                         conversion::readWholePicture);
     EXPECT_EQ(std::get<imaging::Planes>(again).dark, planes.dark);
     EXPECT_EQ(std::get<imaging::Planes>(again).light, planes.light);
 }
@@ -153,8 +155,10 @@ TEST(Conversion, PngGivesTheSamePlanesAsTheBitmap) {
     ASSERT_TRUE(image.save(png, "PNG"));
     ASSERT_TRUE(image.save(bmp, "BMP"));
     imaging::NoProgress none;
-    auto fromPng = conversion::convertFile(local(png), {imaging::RowLayout::Padded}, none);
-    auto fromBmp = conversion::convertFile(local(bmp), {imaging::RowLayout::Padded}, none);
+    auto fromPng = conversion::convertFile(local(png), {imaging::RowLayout::Padded}, none,
+                                           conversion::readWholePicture);
+    auto fromBmp = conversion::convertFile(local(bmp), {imaging::RowLayout::Padded}, none,
+                                           conversion::readWholePicture);
     ASSERT_TRUE(std::holds_alternative<imaging::Planes>(fromPng));
     ASSERT_TRUE(std::holds_alternative<imaging::Planes>(fromBmp));
     EXPECT_EQ(std::get<imaging::Planes>(fromPng).dark, std::get<imaging::Planes>(fromBmp).dark);
@@ -240,8 +244,8 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
         const std::string text = imaging::writeArrays(expected);
         for (const std::string& name : names) {
             for (int run = 0; run < 2; ++run) {
-                auto converted =
-                    conversion::convertFile(name, {imaging::RowLayout::Packed, method}, none);
+                auto converted = conversion::convertFile(name, {imaging::RowLayout::Packed, method},
+                                                         none, conversion::readWholePicture);
                 ASSERT_TRUE(std::holds_alternative<imaging::Planes>(converted))
                     << base::message(std::get<base::Error>(converted));
                 EXPECT_EQ(imaging::writeArrays(std::get<imaging::Planes>(converted)), text)

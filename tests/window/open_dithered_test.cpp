@@ -1,7 +1,7 @@
 // Open Dithered: its entries follow Open, and Convert after it gives the converter's text for
 // the same method.
 
-#include "conversion/stream.h"
+#include "conversion/whole_picture.h"
 #include "harness.h"
 #include "imaging/c_array_writer.h"
 
@@ -72,7 +72,8 @@ TEST(OpenDithered, ConvertGivesTheConvertersTextForTheMethod) {
         ASSERT_TRUE(method);
         imaging::NoProgress none;
         const auto converted = conversion::convertFile(QFile::encodeName(file).toStdString(),
-                                                       {imaging::RowLayout::Packed, *method}, none);
+                                                       {imaging::RowLayout::Packed, *method}, none,
+                                                       conversion::readWholePicture);
         ASSERT_TRUE(std::holds_alternative<imaging::Planes>(converted));
         Harness h;
         h.choose(entry, file);
