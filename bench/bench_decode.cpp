@@ -4,8 +4,8 @@
 // Reads it once to warm the page cache, then decodes it five times and prints each speed.
 
 #include "bitmap/decoder.h"
-#include "surface/device_source.h"
-#include "surface/input_file.h"
+#include "platform/device_source.h"
+#include "platform/input_file.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,11 +20,11 @@ int main(int argc, char** argv) {
     const std::string path = argv[1];
     for (int run = 0; run < 6; ++run) {
         const auto start = std::chrono::steady_clock::now();
-        auto opened = surface::openPictureFile(path);
+        auto opened = platform::openPictureFile(path);
         if (!std::holds_alternative<std::unique_ptr<QFile>>(opened)) {
             return 1;
         }
-        surface::DeviceSource source(*std::get<std::unique_ptr<QFile>>(opened));
+        platform::DeviceSource source(*std::get<std::unique_ptr<QFile>>(opened));
         bitmap::Decoder decoder(source);
         if (const auto refusal = decoder.readHeader()) {
             std::fprintf(stderr, "%s\n", refusal->c_str());

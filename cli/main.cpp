@@ -5,7 +5,7 @@
 #include "cli/options.h"
 #include "cli/reverse.h"
 #include "cli/same_file.h"
-#include "surface/safe_save.h"
+#include "platform/safe_save.h"
 
 #include <QCoreApplication>
 #include <cerrno>
@@ -94,8 +94,8 @@ int main(int argc, char* argv[]) {
     // Nothing is read when the result could not be written anyway.
     const bool pictureToStdout =
         options.pictureOutput == cli::kStandardStream ||
-        (!options.pictureOutput.empty() && surface::namesStandardOutput(options.pictureOutput));
-    if (stdoutClosed && (surface::namesStandardOutput(options.textOutput) || pictureToStdout)) {
+        (!options.pictureOutput.empty() && platform::namesStandardOutput(options.pictureOutput));
+    if (stdoutClosed && (platform::namesStandardOutput(options.textOutput) || pictureToStdout)) {
         return stdoutIsClosed();
     }
     if (const auto clash = cli::sameFileProblem(options)) {

@@ -31,7 +31,7 @@ std::pair<const std::uint8_t*, const std::uint8_t*> rowBits(const imaging::Plane
 }
 
 bool fileOfItsOwn(const Target& target) {
-    if (target.isStandardOutput() || surface::namesStandardOutput(target.path)) {
+    if (target.isStandardOutput() || platform::namesStandardOutput(target.path)) {
         return false;
     }
     struct stat there {};
@@ -41,15 +41,15 @@ bool fileOfItsOwn(const Target& target) {
 } // namespace
 
 std::optional<base::Error> writeText(const imaging::Planes& planes, const imaging::TextStyle& style,
-                                     const Target& target, surface::Durability durability) {
+                                     const Target& target, platform::Durability durability) {
     // Nothing is written for a picture that the layout cannot hold.
     if (const auto refused = imaging::extentProblem(style.layout, planes.width, planes.height)) {
         return base::Error{style.source, *refused};
     }
     bool outOfMemory = false;
-    return surface::saveFile(
+    return platform::saveFile(
         target.path,
-        [&](const surface::ByteSink& sink) {
+        [&](const platform::ByteSink& sink) {
             try {
                 return imaging::writeArraysTo(planes, sink, style);
             } catch (const std::bad_alloc&) {
@@ -61,9 +61,9 @@ std::optional<base::Error> writeText(const imaging::Planes& planes, const imagin
 }
 
 std::optional<base::Error> writePicture(const imaging::Planes& planes, const Target& target,
-                                        surface::Durability durability) {
+                                        platform::Durability durability) {
     bool outOfMemory = false;
-    auto produce = [&](const surface::ByteSink& sink) {
+    auto produce = [&](const platform::ByteSink& sink) {
         const auto header =
             bitmap::levelBitmapHeader(planes.width, planes.height, imaging::kLevelPalette);
         if (!sink({reinterpret_cast<const char*>(header.data()), header.size()})) {
@@ -89,9 +89,9 @@ std::optional<base::Error> writePicture(const imaging::Planes& planes, const Tar
         }
         return true;
     };
-    return surface::saveFile(
+    return platform::saveFile(
         target.path,
-        [&](const surface::ByteSink& sink) {
+        [&](const platform::ByteSink& sink) {
             try {
                 return produce(sink);
             } catch (const std::bad_alloc&) {

@@ -3,8 +3,8 @@
 
 #include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
-#include "surface/failure.h"
-#include "surface/safe_save.h"
+#include "platform/failure.h"
+#include "platform/safe_save.h"
 
 #include <optional>
 #include <string>
@@ -21,15 +21,15 @@ struct Target {
 // Writes the C text of the planes. A file is replaced only when the new one is complete. A
 // picture that the style's layout cannot hold (gb tiles) is refused, named by style.source,
 // before anything is written.
-std::optional<base::Error> writeText(const imaging::Planes& planes, const imaging::TextStyle& style,
-                                     const Target& target,
-                                     surface::Durability durability = surface::Durability::Cached);
+std::optional<base::Error>
+writeText(const imaging::Planes& planes, const imaging::TextStyle& style, const Target& target,
+          platform::Durability durability = platform::Durability::Cached);
 
 // Writes the picture that the planes stand for as a bottom-up 4-bit bitmap whose palette is the
 // four level colours.
 std::optional<base::Error>
 writePicture(const imaging::Planes& planes, const Target& target,
-             surface::Durability durability = surface::Durability::Cached);
+             platform::Durability durability = platform::Durability::Cached);
 
 // Whether the two outputs are separate regular files (or names with nothing there yet), which
 // two threads can write side by side: not standard output, a device or a pipe.

@@ -4,13 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
 
 namespace conversion {
-
-void ReadAhead::Free::operator()(std::uint8_t* bytes) const {
-    std::free(bytes);
-}
 
 ReadAhead::ReadAhead(bitmap::ByteSource& inner, std::size_t chunkBytes, std::size_t chunks)
     : m_inner(inner), m_total(inner.remaining().value_or(0)),
@@ -20,21 +15,9 @@ ReadAhead::ReadAhead(bitmap::ByteSource& inner, std::size_t chunkBytes, std::siz
     // few faults rather than one for every 4 KiB.
     m_capacity = static_cast<std::size_t>(
         std::clamp<std::uint64_t>(m_total, 1, std::max<std::size_t>(chunkBytes, 1)));
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    const std::size_t bytes = m_capacity * m_chunks.size();
-    const std::size_t alignment = bytes >= kHugePage ? kHugePage : alignof(std::max_align_t);
-    m_memory.reset(static_cast<std::uint8_t*>(
-        std::aligned_alloc(alignment, (bytes + alignment - 1) / alignment * alignment)));
-    if (!m_memory) {
-        throw std::bad_alloc();
-    }
-#ifdef MADV_HUGEPAGE
-    if (alignment == kHugePage) {
-        madvise(m_memory.get(), bytes / kHugePage * kHugePage, MADV_HUGEPAGE); // only advice
-    }
-#endif
+    m_memory.emplace(m_capacity * m_chunks.size());
     for (std::size_t k = 0; k < m_chunks.size(); ++k) {
-        m_chunks[k].bytes = m_memory.get() + k * m_capacity;
+        m_chunks[k].bytes = m_memory->data() + k * m_capacity;
     }
     m_thread = std::jthread([this] { readAll(); });
 }

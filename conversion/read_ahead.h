@@ -3,6 +3,7 @@
 // copying it) overlaps with decoding and converting what was read before.
 
 #include "bitmap/source.h"
+#include "platform/large_buffer.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -40,9 +41,6 @@ class ReadAhead final : public bitmap::ByteSource {
         std::uint8_t* bytes = nullptr; // `capacity` bytes of m_memory
         std::size_t size = 0;
     };
-    struct Free {
-        void operator()(std::uint8_t* bytes) const;
-    };
     void readAll();
     // Hands the first chunk back to the reading thread once it is used up and no longer lent.
     void releaseUsed();
@@ -51,7 +49,7 @@ class ReadAhead final : public bitmap::ByteSource {
     const std::uint64_t m_total;
     std::uint64_t m_delivered = 0;
     std::size_t m_capacity = 0; // of each chunk
-    std::unique_ptr<std::uint8_t, Free> m_memory;
+    std::optional<platform::LargeBuffer> m_memory;
     std::vector<Chunk> m_chunks; // a ring: m_filled chunks from m_first are ready to be read
     std::size_t m_first = 0;
     std::size_t m_offset = 0; // already read of the first chunk

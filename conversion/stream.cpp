@@ -4,9 +4,10 @@
 #include "conversion/read_ahead.h"
 #include "imaging/dither.h"
 #include "imaging/level_bits.h"
-#include "surface/device_source.h"
-#include "surface/input_file.h"
-#include "surface/safe_save.h"
+#include "platform/device_source.h"
+#include "platform/input_file.h"
+#include "platform/large_buffer.h"
+#include "platform/safe_save.h"
 
 #include <QBuffer>
 #include <algorithm>
@@ -19,7 +20,6 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -29,32 +29,6 @@ namespace conversion {
 namespace {
 
 using Result = base::Result<imaging::Planes>;
-
-// A byte of grey per pixel, every byte written before it is read. Backed by huge pages where the
-// system offers them: faulting in 64 MiB page by page took 340 ms, longer than the dithering.
-class GreyBuffer {
-  public:
-    explicit GreyBuffer(std::size_t size) {
-        constexpr std::size_t kHugePage = std::size_t{2} << 20;
-        const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
-        m_bytes.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, rounded)));
-        if (!m_bytes) {
-            throw std::bad_alloc();
-        }
-#ifdef MADV_HUGEPAGE
-        madvise(m_bytes.get(), rounded, MADV_HUGEPAGE); // only advice: ignored where refused
-#endif
-    }
-    std::uint8_t* data() const {
-        return m_bytes.get();
-    }
-
-  private:
-    struct Free {
-        void operator()(std::uint8_t* bytes) const { std::free(bytes); }
-    };
-    std::unique_ptr<std::uint8_t, Free> m_bytes;
-};
 
 // The grey averages of a row as the decoder stores it.
 class GreyMaker {
@@ -113,7 +87,8 @@ class PlaneRows {
 Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
                       imaging::Dither method, imaging::RowProgress& progress) {
     const auto width = static_cast<std::size_t>(planes.width);
-    const GreyBuffer buffer(width * static_cast<std::size_t>(planes.height));
+    // A byte of grey per pixel, every byte written before it is read.
+    const platform::LargeBuffer buffer(width * static_cast<std::size_t>(planes.height));
     std::uint8_t* const greys = buffer.data();
     const GreyMaker makeGreys(decoder);
     std::vector<imaging::Pixel> row(width);
@@ -299,7 +274,7 @@ Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::
 
 Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptions& options,
                     imaging::RowProgress& progress) {
-    surface::DeviceSource device(file);
+    platform::DeviceSource device(file);
     // A file of known size is read ahead on a second thread; a pipe is read as the rows need it.
     std::optional<ReadAhead> ahead;
     // Not for error diffusion: it may read a bottom-up file backwards, seeking.
@@ -358,7 +333,7 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
 
 Result convertFile(const std::string& path, const ConvertOptions& options,
                    imaging::RowProgress& progress, WholePictureReader others) {
-    auto opened = surface::openPictureFile(path);
+    auto opened = platform::openPictureFile(path);
     if (auto* failure = std::get_if<base::Error>(&opened)) {
         return *failure;
     }
@@ -371,7 +346,7 @@ Result convertStandardInput(const ConvertOptions& options, imaging::RowProgress&
     const std::string name = "standard input";
     QFile input;
     if (!input.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        return surface::failure(name, input.errorString());
+        return platform::failure(name, input.errorString());
     }
     return convertOpened(input, name, options, progress, others, input.isSequential());
 }

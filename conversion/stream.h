@@ -4,7 +4,7 @@
 #include "imaging/dither.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
-#include "surface/failure.h"
+#include "platform/failure.h"
 
 #include <string>
 

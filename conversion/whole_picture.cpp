@@ -1,6 +1,6 @@
 #include "conversion/whole_picture.h"
 
-#include "surface/picture_reader.h"
+#include "pictures/picture_reader.h"
 
 #include <QImage>
 #include <span>
@@ -11,11 +11,11 @@ base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::strin
                                                const ConvertOptions& options,
                                                imaging::RowProgress& progress) {
     QString reason;
-    surface::ReadLimits limits;
+    pictures::ReadLimits limits;
     limits.maxDecodedBytes = kWholePictureBudget;
-    QImage picture = surface::readPicture(file, &reason, limits);
+    QImage picture = pictures::readPicture(file, &reason, limits);
     if (picture.isNull()) {
-        return surface::failure(name, reason);
+        return platform::failure(name, reason);
     }
     imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height(), options.rows);
     imaging::Ditherer ditherer(options.dither, picture.width());

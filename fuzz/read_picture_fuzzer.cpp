@@ -1,6 +1,6 @@
 // libFuzzer target: decodes arbitrary bytes through the reader that loads picture files.
 
-#include "surface/picture_reader.h"
+#include "pictures/picture_reader.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -14,7 +14,7 @@ namespace {
 // The same code path as a file, with smaller caps: a legitimate run-length encoded picture may
 // claim its whole extent from a few bytes, and at the real caps that is 4 GiB, past any sane
 // malloc limit. At these caps the decoded picture is at most 16 MiB.
-constexpr surface::ReadLimits kLimits{4096, qint64{4} << 20};
+constexpr pictures::ReadLimits kLimits{4096, qint64{4} << 20};
 
 // Qt's decoders warn about every malformed input; at thousands of inputs a second that is noise
 // that slows the run and buries the fuzzer's own report.
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     QString reason;
-    const QImage picture = surface::readPicture(buffer, &reason, kLimits);
+    const QImage picture = pictures::readPicture(buffer, &reason, kLimits);
     if (picture.isNull()) {
         // A refusal must always say why.
         if (reason.isEmpty()) {

@@ -8,7 +8,7 @@
 
 namespace surface {
 
-bool writeLevelBitmap(const QImage& picture, const ByteSink& sink) {
+bool writeLevelBitmap(const QImage& picture, const platform::ByteSink& sink) {
     const QImage image = picture.format() == QImage::Format_RGBX8888
                              ? picture
                              : picture.convertToFormat(QImage::Format_RGBX8888);
@@ -43,9 +43,10 @@ bool writeLevelBitmap(const QImage& picture, const ByteSink& sink) {
 }
 
 std::optional<base::Error> saveLevelBitmap(const QImage& picture, const std::string& path,
-                                           Durability durability) {
-    return saveFile(
-        path, [&picture](const ByteSink& sink) { return writeLevelBitmap(picture, sink); },
+                                           platform::Durability durability) {
+    return platform::saveFile(
+        path,
+        [&picture](const platform::ByteSink& sink) { return writeLevelBitmap(picture, sink); },
         durability);
 }
 

@@ -2,8 +2,8 @@
 // Writes pictures as four-colour bitmaps: a 4-bit palette of the level colours.
 
 #include "imaging/levels.h"
-#include "surface/failure.h"
-#include "surface/safe_save.h"
+#include "platform/failure.h"
+#include "platform/safe_save.h"
 
 #include <QImage>
 #include <array>
@@ -15,10 +15,11 @@ namespace surface {
 // Writes a picture as a bottom-up 4-bit bitmap of the four level colours to the sink; a pixel
 // that is not exactly a level colour is written white, as Convert reads it. False when the
 // sink refused a piece.
-bool writeLevelBitmap(const QImage& picture, const ByteSink& sink);
+bool writeLevelBitmap(const QImage& picture, const platform::ByteSink& sink);
 
 // The same into a file, replaced only when the new one is complete.
-std::optional<base::Error> saveLevelBitmap(const QImage& picture, const std::string& path,
-                                           Durability durability = Durability::Cached);
+std::optional<base::Error>
+saveLevelBitmap(const QImage& picture, const std::string& path,
+                platform::Durability durability = platform::Durability::Cached);
 
 } // namespace surface

@@ -1,10 +1,10 @@
 #include "surface/picture_loader.h"
 
 #include "bitmap/decoder.h"
-#include "surface/device_source.h"
-#include "surface/input_file.h"
-#include "surface/large_image.h"
-#include "surface/picture_reader.h"
+#include "pictures/large_image.h"
+#include "pictures/picture_reader.h"
+#include "platform/device_source.h"
+#include "platform/input_file.h"
 
 #include <QFile>
 
@@ -15,7 +15,7 @@ PictureLoader::~PictureLoader() = default;
 
 std::optional<base::Error> PictureLoader::open(const QString& fileName) {
     m_name = QFile::encodeName(fileName).toStdString();
-    auto opened = openPictureFile(m_name);
+    auto opened = platform::openPictureFile(m_name);
     if (auto* error = std::get_if<base::Error>(&opened)) {
         return *error;
     }
@@ -24,27 +24,27 @@ std::optional<base::Error> PictureLoader::open(const QString& fileName) {
     if (!bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
                                   static_cast<std::size_t>(head.size())})) {
         QString reason;
-        m_image = readPicture(*m_file, &reason);
+        m_image = pictures::readPicture(*m_file, &reason);
         m_file.reset();
         if (m_image.isNull()) {
-            return failure(m_name, reason);
+            return platform::failure(m_name, reason);
         }
         m_endRow = m_image.height();
         return std::nullopt;
     }
 
-    m_source = std::make_unique<DeviceSource>(*m_file);
+    m_source = std::make_unique<platform::DeviceSource>(*m_file);
     m_decoder = std::make_unique<bitmap::Decoder>(*m_source);
-    const ReadLimits limits;
+    const pictures::ReadLimits limits;
     if (const auto refused = m_decoder->readHeader(
             {limits.maxExtent, static_cast<std::uint64_t>(limits.maxPixels)})) {
-        return failure(m_name, QString::fromStdString(*refused));
+        return platform::failure(m_name, QString::fromStdString(*refused));
     }
     const int width = m_decoder->width();
     const int height = m_decoder->height();
-    QImage image = makeLargeImage(width, height, QImage::Format_RGBX8888);
+    QImage image = pictures::makeLargeImage(width, height, QImage::Format_RGBX8888);
     if (image.isNull()) {
-        return failure(
+        return platform::failure(
             m_name, QStringLiteral("not enough memory for %1 × %2 pixels").arg(width).arg(height));
     }
     // The top first, so that a picture larger than the view shows from its first moments.
@@ -64,12 +64,12 @@ std::optional<base::Error> PictureLoader::readRow() {
         return m_failure;
     }
     if (m_decoder == nullptr || finished()) {
-        return failure(m_name, QStringLiteral("all rows of the picture have been read"));
+        return platform::failure(m_name, QStringLiteral("all rows of the picture have been read"));
     }
     const int y = m_decoder->nextRowY();
     auto* line = reinterpret_cast<bitmap::Pixel*>(m_pixels + qsizetype{y} * m_image.bytesPerLine());
     if (const auto failed = m_decoder->readRow({line, static_cast<std::size_t>(m_image.width())})) {
-        m_failure = failure(m_name, QString::fromStdString(*failed));
+        m_failure = platform::failure(m_name, QString::fromStdString(*failed));
         return m_failure;
     }
     if (y == m_endRow) {

@@ -1,7 +1,7 @@
 #pragma once
 // Reads a picture file a row at a time, so that its rows can be shown as they arrive.
 
-#include "surface/failure.h"
+#include "platform/failure.h"
 
 #include <QImage>
 #include <QString>
@@ -13,10 +13,11 @@ class QFile;
 namespace bitmap {
 class Decoder;
 }
+namespace platform {
+class DeviceSource;
+}
 
 namespace surface {
-
-class DeviceSource;
 
 class PictureLoader {
   public:
@@ -44,7 +45,7 @@ class PictureLoader {
   private:
     std::string m_name; // the file, as its bytes
     std::unique_ptr<QFile> m_file;
-    std::unique_ptr<DeviceSource> m_source;
+    std::unique_ptr<platform::DeviceSource> m_source;
     std::unique_ptr<bitmap::Decoder> m_decoder;
     QImage m_image;
     uchar* m_pixels = nullptr; // taken once, so that writing never detaches a shared copy

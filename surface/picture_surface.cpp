@@ -53,7 +53,8 @@ void PictureSurface::paint(int x, int y, imaging::Colour colour) {
 
 std::optional<base::Error> PictureSurface::save(const QString& fileName) const {
     // A desktop save should survive a crash right after it.
-    return saveLevelBitmap(m_image, QFile::encodeName(fileName).toStdString(), Durability::Synced);
+    return saveLevelBitmap(m_image, QFile::encodeName(fileName).toStdString(),
+                           platform::Durability::Synced);
 }
 
 std::span<const imaging::Pixel> PictureSurface::row(int y) const {

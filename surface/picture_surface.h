@@ -2,7 +2,7 @@
 // The pixel canvas that holds the picture, takes what the scans paint and saves itself.
 
 #include "imaging/levels.h"
-#include "surface/failure.h"
+#include "platform/failure.h"
 
 #include <QImage>
 #include <functional>

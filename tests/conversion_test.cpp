@@ -8,7 +8,7 @@
 #include "imaging/quantizer.h"
 #include "support/bmp_builder.h"
 #include "surface/picture_surface.h"
-#include "surface/safe_save.h"
+#include "platform/safe_save.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -170,7 +170,7 @@ TEST(Conversion, FileInPlaceOfAFolderIsNamed) {
     QTemporaryDir dir;
     const imaging::Planes planes = imaging::makePlanes(3, 2);
     const std::string file = local(dir.filePath(QStringLiteral("plain")));
-    ASSERT_FALSE(surface::saveBytes(file, "old"));
+    ASSERT_FALSE(platform::saveBytes(file, "old"));
 
     const auto underFile = conversion::writeText(planes, {}, {file + "/x.txt"});
     ASSERT_TRUE(underFile);
@@ -227,7 +227,7 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         names.push_back(local(dir.filePath(QStringLiteral("in%1.bmp").arg(i))));
         const Bytes bytes = testing_support::buildBmp(files[i]);
-        ASSERT_FALSE(surface::saveBytes(
+        ASSERT_FALSE(platform::saveBytes(
             names.back(), std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
     }
     imaging::NoProgress none;

@@ -5,9 +5,9 @@
 #include "faults/fault_support.h"
 #include "imaging/levels.h"
 #include "support/bmp_builder_qt.h"
-#include "surface/picture_reader.h"
+#include "pictures/picture_reader.h"
 #include "surface/picture_surface.h"
-#include "surface/safe_save.h"
+#include "platform/safe_save.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -143,7 +143,7 @@ TEST(SurfaceLoad, OwnBitmapDecoderMatchesQtsReader) {
             QBuffer ours(&bytes);
             ours.open(QIODevice::ReadOnly);
             QString reason;
-            const QImage image = surface::readPicture(ours, &reason);
+            const QImage image = pictures::readPicture(ours, &reason);
             ASSERT_FALSE(image.isNull()) << reason.toStdString();
             QBuffer theirs(&bytes);
             theirs.open(QIODevice::ReadOnly);
@@ -225,7 +225,7 @@ TEST(SurfaceLoad, PicturesOverQtsDefaultAllocationLimitLoad) {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QString reason;
-    const QImage image = surface::readPicture(buffer, &reason);
+    const QImage image = pictures::readPicture(buffer, &reason);
     ASSERT_FALSE(image.isNull()) << reason.toStdString();
     EXPECT_EQ(image.width(), side);
     EXPECT_EQ(image.pixel(side - 1, side - 1), qRgb(0x5A, 0x59, 0x5A));
@@ -424,7 +424,7 @@ TEST(SurfaceSave, EveryKindOfTarget) {
         const std::string name = target.prepare(dir);
         auto before = faults::listFolder(dir);
         const auto error =
-            asOtherUser(target.otherUser, [&] { return surface::saveBytes(name, kNew); });
+            asOtherUser(target.otherUser, [&] { return platform::saveBytes(name, kNew); });
         fs::current_path(here);
 
         const std::string& holder = target.holder;
@@ -461,7 +461,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
         SCOPED_TRACE(name);
         writeFile(dir / "log", "earlier\n");
         const auto error =
-            withStandardOutput(dir / "log", [&] { return surface::saveBytes(name, kNew); });
+            withStandardOutput(dir / "log", [&] { return platform::saveBytes(name, kNew); });
         EXPECT_FALSE(error.has_value());
         EXPECT_EQ(readFile(dir / "log"), "earlier\n" + kNew);
     }
@@ -469,7 +469,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
 
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
-    EXPECT_FALSE(surface::saveBytes("/proc/self/fd/" + std::to_string(ends[1]), kNew));
+    EXPECT_FALSE(platform::saveBytes("/proc/self/fd/" + std::to_string(ends[1]), kNew));
     ::close(ends[1]);
     std::string got(kNew.size() + 1, '\0');
     got.resize(
@@ -477,7 +477,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
     ::close(ends[0]);
     EXPECT_EQ(got, kNew);
 
-    EXPECT_FALSE(surface::saveBytes("/dev/null", kNew));
+    EXPECT_FALSE(platform::saveBytes("/dev/null", kNew));
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 

@@ -454,7 +454,7 @@ void Form1::saveCCode() {
                  [planes = m_planes](const QString& name) {
                      return conversion::writeText(*planes, {},
                                                   {QFile::encodeName(name).toStdString()},
-                                                  surface::Durability::Synced);
+                                                  platform::Durability::Synced);
                  });
     }
 }
@@ -557,7 +557,7 @@ void Form1::exportCCode() {
             [planes = std::move(planes), style](const QString& name) {
                 return conversion::writeText(*planes, style,
                                              {QFile::encodeName(name).toStdString()},
-                                             surface::Durability::Synced);
+                                             platform::Durability::Synced);
             },
             findChild<ExportDialog*>());
     };
@@ -641,7 +641,7 @@ void Form1::runAside(std::function<void()> work) {
 }
 
 void Form1::reportFailure(const QString& command, const base::Error& failure) {
-    m_seams.showError(this, command, surface::messageText(failure));
+    m_seams.showError(this, command, platform::messageText(failure));
 }
 
 } // namespace window

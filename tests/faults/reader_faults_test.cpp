@@ -2,7 +2,7 @@
 // fuzzer once broke the picture reader with, and C text that -r must refuse.
 
 #include "faults/fault_support.h"
-#include "surface/picture_reader.h"
+#include "pictures/picture_reader.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -19,12 +19,12 @@ struct Read {
     QString reason;
 };
 
-Read readBytes(const std::string& bytes, const surface::ReadLimits& limits = {}) {
+Read readBytes(const std::string& bytes, const pictures::ReadLimits& limits = {}) {
     QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     Read r;
-    r.picture = surface::readPicture(buffer, &r.reason, limits);
+    r.picture = pictures::readPicture(buffer, &r.reason, limits);
     return r;
 }
 
@@ -181,7 +181,7 @@ TEST(FuzzRegressions, EveryKeptInputIsReadOrRefused) {
     if (!faults::fs::exists(folder) || faults::fs::is_empty(folder)) {
         GTEST_SKIP() << "no fuzz regressions kept";
     }
-    const surface::ReadLimits fuzzLimits{4096, qint64{4} << 20};
+    const pictures::ReadLimits fuzzLimits{4096, qint64{4} << 20};
     for (const auto& name : faults::listFolder(folder)) {
         SCOPED_TRACE(name);
         const Read r = readBytes(faults::readFile(folder / name), fuzzLimits);

@@ -2,7 +2,7 @@
 
 #include "harness.h"
 #include "imaging/levels.h"
-#include "surface/picture_reader.h"
+#include "pictures/picture_reader.h"
 #include "window/text_pane.h"
 
 #include <QDir>
@@ -277,7 +277,7 @@ TEST_F(Form1Test, OpenShowsEachRowAsItIsRead) {
     QFile file(picture);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QString reason;
-    EXPECT_EQ(whole, surface::readPicture(file, &reason));
+    EXPECT_EQ(whole, pictures::readPicture(file, &reason));
     EXPECT_EQ(h.menu(), kOpened);
 }
 

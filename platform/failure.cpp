@@ -1,9 +1,9 @@
-#include "surface/failure.h"
+#include "platform/failure.h"
 
 #include <QDir>
 #include <QFile>
 
-namespace surface {
+namespace platform {
 
 base::Error failure(const std::string& path, const QString& reason) {
     return base::Error{path, reason.toStdString()};
@@ -18,4 +18,4 @@ QString messageText(const base::Error& error) {
            QStringLiteral(": ") + reason;
 }
 
-} // namespace surface
+} // namespace platform

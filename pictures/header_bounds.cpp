@@ -1,9 +1,9 @@
-#include "surface/header_bounds.h"
+#include "pictures/header_bounds.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace surface {
+namespace pictures {
 
 qint64 jpegLeastBytes(QIODevice& device, qint64 start, const QSize& size) {
     // Qt's reader has moved on while reading the size; it continues from where it stopped.
@@ -83,4 +83,4 @@ std::optional<std::pair<HeaderNumber, HeaderNumber>> pnmExtent(QIODevice& device
     return std::pair{*width, *height};
 }
 
-} // namespace surface
+} // namespace pictures

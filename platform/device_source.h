@@ -7,7 +7,7 @@
 #include <QIODevice>
 #include <fcntl.h>
 
-namespace surface {
+namespace platform {
 
 class DeviceSource final : public bitmap::ByteSource {
   public:
@@ -52,4 +52,4 @@ class DeviceSource final : public bitmap::ByteSource {
     std::optional<std::string> m_error;
 };
 
-} // namespace surface
+} // namespace platform

@@ -1,4 +1,4 @@
-#include "surface/safe_save.h"
+#include "platform/safe_save.h"
 
 #include <QFile>
 #include <array>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace surface {
+namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
@@ -414,4 +414,4 @@ std::optional<base::Error> saveBytes(const std::string& path, std::string_view b
         path, [bytes](const ByteSink& sink) { return sink(bytes); }, durability);
 }
 
-} // namespace surface
+} // namespace platform

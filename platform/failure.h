@@ -6,7 +6,7 @@
 #include <QString>
 #include <string>
 
-namespace surface {
+namespace platform {
 
 // An error about the file `path` (its bytes) for a reason in Qt's words.
 base::Error failure(const std::string& path, const QString& reason);
@@ -15,4 +15,4 @@ base::Error failure(const std::string& path, const QString& reason);
 // separators.
 QString messageText(const base::Error& error);
 
-} // namespace surface
+} // namespace platform

@@ -1,8 +1,8 @@
-#include "surface/large_image.h"
+#include "pictures/large_image.h"
 
 #include <sys/mman.h>
 
-namespace surface {
+namespace pictures {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -42,4 +42,4 @@ QImage makeLargeImage(int width, int height, QImage::Format format) {
                   new Mapping{data, size});
 }
 
-} // namespace surface
+} // namespace pictures

@@ -8,7 +8,7 @@
 
 class QIODevice;
 
-namespace surface {
+namespace pictures {
 
 // The largest width and height accepted: scan counters are 16-bit.
 inline constexpr int kMaxExtent = bitmap::kMaxExtent;
@@ -28,4 +28,4 @@ struct ReadLimits {
 // image and sets *reason; a picture that fails for want of memory says so.
 QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits = {});
 
-} // namespace surface
+} // namespace pictures

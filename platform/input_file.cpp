@@ -1,6 +1,6 @@
-#include "surface/input_file.h"
+#include "platform/input_file.h"
 
-#include "surface/safe_save.h"
+#include "platform/safe_save.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace surface {
+namespace platform {
 
 base::Result<std::unique_ptr<QFile>> openPictureFile(const std::string& path) {
     if (path.empty()) {
@@ -39,4 +39,4 @@ base::Result<std::unique_ptr<QFile>> openPictureFile(const std::string& path) {
     return file;
 }
 
-} // namespace surface
+} // namespace platform

@@ -1,14 +1,14 @@
 #pragma once
 // Writes files so that a failure never leaves a partial file or destroys an existing one.
 
-#include "surface/failure.h"
+#include "platform/failure.h"
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace surface {
+namespace platform {
 
 // Takes the bytes of a file in order; false when they could not be written.
 using ByteSink = std::function<bool(std::string_view)>;
@@ -40,4 +40,4 @@ bool namesStandardOutput(const std::string& path);
 // The name of a file for messages.
 QString displayName(const std::string& path);
 
-} // namespace surface
+} // namespace platform

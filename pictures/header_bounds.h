@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-namespace surface {
+namespace pictures {
 
 // The fewest bytes from `start` that a JPEG of this size can take. libjpeg fills whatever a
 // truncated JPEG lacks with grey, so a few hundred bytes claiming 32767 x 32767 pixels would
@@ -29,4 +29,4 @@ struct HeaderNumber {
 // the reader then reports.
 std::optional<std::pair<HeaderNumber, HeaderNumber>> pnmExtent(QIODevice& device);
 
-} // namespace surface
+} // namespace pictures

@@ -1,9 +1,9 @@
-#include "surface/picture_reader.h"
+#include "pictures/picture_reader.h"
 
 #include "bitmap/decoder.h"
-#include "surface/device_source.h"
-#include "surface/header_bounds.h"
-#include "surface/large_image.h"
+#include "pictures/header_bounds.h"
+#include "pictures/large_image.h"
+#include "platform/device_source.h"
 
 #include <QIODevice>
 #include <QImageReader>
@@ -15,7 +15,7 @@
 #include <optional>
 #include <unistd.h>
 
-namespace surface {
+namespace pictures {
 namespace {
 
 static_assert(std::endian::native == std::endian::little,
@@ -45,7 +45,7 @@ QString notEnoughMemory(qint64 width, qint64 height) {
 bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString* reason,
                  const QString& shown = {}) {
     auto sizeText = [&](qint64 w, qint64 h) {
-        return shown.isEmpty() ? surface::sizeText(w, h) : shown;
+        return shown.isEmpty() ? pictures::sizeText(w, h) : shown;
     };
     if (width <= 0 || height <= 0) {
         *reason = QStringLiteral("the picture has no pixels (%1)").arg(sizeText(width, height));
@@ -70,7 +70,7 @@ bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString*
 // Bitmaps are decoded by our own decoder straight into the picture's pixel memory, row by row
 // in file order.
 QImage readBitmap(QIODevice& device, const ReadLimits& limits, QString* reason) {
-    DeviceSource source(device);
+    platform::DeviceSource source(device);
     bitmap::Decoder decoder(source);
     if (const auto refused =
             decoder.readHeader({limits.maxExtent, static_cast<std::uint64_t>(limits.maxPixels)})) {
@@ -248,4 +248,4 @@ QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits)
     return readWithQt(device, limits, reason);
 }
 
-} // namespace surface
+} // namespace pictures

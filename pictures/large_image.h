@@ -7,10 +7,10 @@
 
 #include <QImage>
 
-namespace surface {
+namespace pictures {
 
 // A width x height image in the given 32-bit format, pixels uninitialised; null when the
 // memory cannot be had.
 QImage makeLargeImage(int width, int height, QImage::Format format);
 
-} // namespace surface
+} // namespace pictures
