@@ -30,13 +30,21 @@ void startCounted(std::function<void()> body) {
         const std::lock_guard lock(state.mutex);
         ++state.count;
     }
-    std::thread([body = std::move(body), &state]() mutable {
-        body();
-        body = nullptr; // what the work owns goes before it counts as ended
+    auto ended = [&state] {
         const std::lock_guard lock(state.mutex);
         --state.count;
         state.ended.notify_all();
-    }).detach();
+    };
+    try {
+        std::thread([body = std::move(body), ended]() mutable {
+            body();
+            body = nullptr; // what the work owns goes before it counts as ended
+            ended();
+        }).detach();
+    } catch (...) {
+        ended(); // no thread could be started
+        throw;
+    }
 }
 
 } // namespace detail

@@ -175,11 +175,11 @@ void Form1::createControls() {
     setCentralWidget(client);
 
     // Fixed places, as laid out: the controls stay where they are when the window is resized.
-    m_frame = new QFrame(client);
-    m_frame->setObjectName(QStringLiteral("Frame2"));
-    m_frame->setGeometry(kFrame2);
+    m_pictureFrame = new QFrame(client);
+    m_pictureFrame->setObjectName(QStringLiteral("Frame2"));
+    m_pictureFrame->setGeometry(kFrame2);
 
-    m_pictureView = new PictureView(m_surface, m_frame);
+    m_pictureView = new PictureView(m_surface, m_pictureFrame);
     m_pictureView->setObjectName(QStringLiteral("Picture1"));
     m_pictureView->setGeometry(0, 0, kFrame2.width(), kFrame2.height());
     m_pictureView->setFocusPolicy(Qt::StrongFocus);
@@ -199,8 +199,8 @@ void Form1::createControls() {
     m_textPane->setObjectName(QStringLiteral("RichTextBox1"));
     m_textPane->setGeometry(kRichTextBox1);
 
-    setTabOrder(m_textPane, m_frame);
-    setTabOrder(m_frame, m_rowsDone);
+    setTabOrder(m_textPane, m_pictureFrame);
+    setTabOrder(m_pictureFrame, m_rowsDone);
     setTabOrder(m_rowsDone, m_rowsTotal);
     setTabOrder(m_rowsTotal, m_pictureView);
 }

@@ -160,7 +160,7 @@ class Form1 final : public QMainWindow {
     FileDialog m_textDialog;    // Save C Code
     FileDialog m_exportDialog;  // the C header that Export C Code saves
 
-    QFrame* m_frame = nullptr;
+    QFrame* m_pictureFrame = nullptr;
     PictureView* m_pictureView = nullptr;
     QLineEdit* m_rowsDone = nullptr;
     QLineEdit* m_rowsTotal = nullptr;
