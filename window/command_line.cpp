@@ -1,6 +1,7 @@
 #include "window/command_line.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace window {
@@ -11,6 +12,10 @@ const QStringList kHelpNames{QStringLiteral("h"), QStringLiteral("help"), QStrin
                              QStringLiteral("help-all")};
 const QStringList kVersionNames{QStringLiteral("v"), QStringLiteral("version")};
 
+QString tr(const char* text) {
+    return QCoreApplication::translate("CommandLine", text);
+}
+
 } // namespace
 
 QString version() {
@@ -20,21 +25,20 @@ QString version() {
 CommandLine parseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Reduces a picture to four grey levels and writes its two bit planes as "
-                       "C arrays."));
+        tr("Reduces a picture to four grey levels and writes its two bit planes as C arrays."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("The picture to open at start, as File > Open "
-                                                "would."),
-                                 QStringLiteral("[FILE]"));
+                                 tr("The picture to open at start, as File > Open would."),
+                                 tr("[FILE]"));
 
     const QString program = QStringLiteral("greyplanes");
     auto usageError = [&](const QString& message) {
         return CommandLine{CommandLine::Action::UsageError,
                            {},
-                           program + QStringLiteral(": ") + message + QStringLiteral("\nTry '") +
-                               program + QStringLiteral(" --help' for more information.\n")};
+                           program + QStringLiteral(": ") + message + QLatin1Char('\n') +
+                               tr("Try '%1 --help' for more information.").arg(program) +
+                               QLatin1Char('\n')};
     };
 
     if (!parser.parse(arguments)) {
@@ -50,13 +54,13 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
-        return usageError(QStringLiteral("one picture at most, not %1").arg(files.size()));
+        return usageError(tr("one picture at most, not %1").arg(files.size()));
     }
     if (files.isEmpty()) {
         return {};
     }
     if (files.front().isEmpty()) {
-        return usageError(QStringLiteral("the picture's name is empty"));
+        return usageError(tr("the picture's name is empty"));
     }
     // As the Open dialog gives it: absolute, so that Save Picture offers the same file.
     return {CommandLine::Action::Run, QFileInfo(files.front()).absoluteFilePath(), {}};

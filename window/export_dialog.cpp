@@ -54,34 +54,31 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     : QDialog(parent), m_packed(std::move(packed)), m_source(std::move(source)),
       m_save(std::move(save)), m_copy(std::move(copy)) {
     setObjectName(QStringLiteral("ExportDialog"));
-    setWindowTitle(QStringLiteral("Export C Code"));
+    setWindowTitle(tr("Export C Code"));
 
     auto named = [](auto* widget, const char* name) {
         widget->setObjectName(QLatin1String(name));
         return widget;
     };
     m_layout = named(new QComboBox, "layout");
-    m_layout->addItem(QStringLiteral("Two planes, one bit a pixel"), int(imaging::Layout::Planes));
-    m_layout->addItem(QStringLiteral("8 × 8 tiles, 2 bits a pixel"), int(imaging::Layout::Gb));
-    m_layout->addItem(QStringLiteral("2 bits a pixel, 4 pixels a byte"),
-                      int(imaging::Layout::Packed2));
-    m_layout->addItem(QStringLiteral("4 bits a pixel, 2 pixels a byte"),
-                      int(imaging::Layout::Nibble4));
+    m_layout->addItem(tr("Two planes, one bit a pixel"), int(imaging::Layout::Planes));
+    m_layout->addItem(tr("8 × 8 tiles, 2 bits a pixel"), int(imaging::Layout::Gb));
+    m_layout->addItem(tr("2 bits a pixel, 4 pixels a byte"), int(imaging::Layout::Packed2));
+    m_layout->addItem(tr("4 bits a pixel, 2 pixels a byte"), int(imaging::Layout::Nibble4));
     m_word = named(new QComboBox, "word");
     for (const int bits : {8, 16, 32}) {
-        m_word->addItem(QStringLiteral("%1 bits").arg(bits), bits);
+        m_word->addItem(tr("%1 bits").arg(bits), bits);
     }
     m_tileOrder = named(new QComboBox, "tileOrder");
-    m_tileOrder->addItem(QStringLiteral("Rows"), int(imaging::TileOrder::Rows));
-    m_tileOrder->addItem(QStringLiteral("Columns"), int(imaging::TileOrder::Columns));
-    m_tileOrder->addItem(QStringLiteral("8 × 16, top then bottom"),
-                         int(imaging::TileOrder::Tall8x16));
-    m_invert = named(new QCheckBox(QStringLiteral("&Invert (white is 0)")), "invert");
-    m_padRows = named(new QCheckBox(QStringLiteral("&Pad each row to whole elements")), "padRows");
+    m_tileOrder->addItem(tr("Rows"), int(imaging::TileOrder::Rows));
+    m_tileOrder->addItem(tr("Columns"), int(imaging::TileOrder::Columns));
+    m_tileOrder->addItem(tr("8 × 16, top then bottom"), int(imaging::TileOrder::Tall8x16));
+    m_invert = named(new QCheckBox(tr("&Invert (white is 0)")), "invert");
+    m_padRows = named(new QCheckBox(tr("&Pad each row to whole elements")), "padRows");
     m_name = named(new QLineEdit(QStringLiteral("Untitled")), "name");
-    m_complete = named(new QCheckBox(QStringLiteral("&Complete header that compiles")), "complete");
-    m_lf = named(new QCheckBox(QStringLiteral("&LF line ends (not CR LF)")), "lf");
-    m_art = named(new QCheckBox(QStringLiteral("Picture as text &art in a comment")), "art");
+    m_complete = named(new QCheckBox(tr("&Complete header that compiles")), "complete");
+    m_lf = named(new QCheckBox(tr("&LF line ends (not CR LF)")), "lf");
+    m_art = named(new QCheckBox(tr("Picture as text &art in a comment")), "art");
     m_problem = named(new QLabel, "problem");
     m_problem->setWordWrap(true);
     m_preview = named(new QPlainTextEdit, "preview");
@@ -93,21 +90,19 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     m_preview->setMinimumSize(420, 220);
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("La&yout:"), m_layout);
-    form->addRow(QStringLiteral("&Word:"), m_word);
-    form->addRow(QStringLiteral("&Tile order:"), m_tileOrder);
+    form->addRow(tr("La&yout:"), m_layout);
+    form->addRow(tr("&Word:"), m_word);
+    form->addRow(tr("&Tile order:"), m_tileOrder);
     form->addRow(QString(), m_invert);
     form->addRow(QString(), m_padRows);
-    form->addRow(QStringLiteral("&Name:"), m_name);
+    form->addRow(tr("&Name:"), m_name);
     form->addRow(QString(), m_complete);
     form->addRow(QString(), m_lf);
     form->addRow(QString(), m_art);
 
     auto* buttons = new QDialogButtonBox;
-    m_saveButton =
-        named(buttons->addButton(QStringLiteral("&Save..."), QDialogButtonBox::AcceptRole), "save");
-    m_copyButton =
-        named(buttons->addButton(QStringLiteral("C&opy"), QDialogButtonBox::ActionRole), "copy");
+    m_saveButton = named(buttons->addButton(tr("&Save..."), QDialogButtonBox::AcceptRole), "save");
+    m_copyButton = named(buttons->addButton(tr("C&opy"), QDialogButtonBox::ActionRole), "copy");
     buttons->addButton(QDialogButtonBox::Close);
     // Saving does not close the dialog, so that the same picture can be exported several ways.
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -124,7 +119,7 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(m_problem);
-    layout->addWidget(new QLabel(QStringLiteral("The start of the text:")));
+    layout->addWidget(new QLabel(tr("The start of the text:")));
     layout->addWidget(m_preview, 1);
     layout->addWidget(buttons);
 
@@ -182,8 +177,8 @@ void ExportDialog::update() {
         imaging::extentProblem(style().layout, m_packed->width, m_packed->height)) {
         // Nothing is saved or copied that would hold only the whole tiles of the picture.
         const bool tall = m_tileOrder->currentData().toInt() == int(imaging::TileOrder::Tall8x16);
-        problem = QStringLiteral("The picture is %1 × %2 pixels: tiles need a width that is a "
-                                 "multiple of 8 and a height that is a multiple of %3.")
+        problem = tr("The picture is %1 × %2 pixels: tiles need a width that is a "
+                     "multiple of 8 and a height that is a multiple of %3.")
                       .arg(m_packed->width)
                       .arg(m_packed->height)
                       .arg(tall ? 16 : 8);

@@ -4,6 +4,7 @@
 #include "imaging/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <functional>
 #include <memory>
@@ -25,6 +26,8 @@ imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout 
 QString arrayNameProblem(const QString& name);
 
 class ExportDialog final : public QDialog {
+    Q_DECLARE_TR_FUNCTIONS(ExportDialog)
+
   public:
     // What Save and Copy do with the text of these planes in this style. The planes are shared,
     // so that work on them may outlive the dialog.

@@ -5,6 +5,7 @@
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
 #include "surface/picture_loader.h"
+#include "window/aside.h"
 #include "window/export_dialog.h"
 #include "window/picture_view.h"
 #include "window/text_pane.h"
@@ -17,7 +18,6 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -28,15 +28,10 @@
 #include <QUrl>
 #include <new>
 #include <string>
-#include <thread>
 #include <utility>
 
 namespace window {
 namespace {
-
-const QString kBitmapFilter = QStringLiteral("Bitmap Files (*.bmp)|*.bmp");
-const QString kTextFilter = QStringLiteral("Text Files (*.txt)|*.txt");
-const QString kHeaderFilter = QStringLiteral("C Headers (*.h)|*.h");
 
 // The laid-out client area and controls, in pixels.
 constexpr QSize kClientSize(420, 364);
@@ -44,15 +39,6 @@ constexpr QRect kFrame2(0, 0, 417, 337);
 constexpr QRect kText4(0, 344, 49, 19);
 constexpr QRect kText5(56, 344, 49, 19);
 constexpr QRect kRichTextBox1(120, 344, 33, 17);
-
-// Shows the busy cursor for as long as it lives, so that every way out restores the cursor.
-class BusyCursor {
-  public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 // Takes a drag or drop as a copy, or as a link where the source offers no copy. Never as a
 // move: the source would then delete the file it thinks we took.
@@ -68,6 +54,12 @@ bool acceptAsCopy(QDropEvent* event) {
     return false;
 }
 
+// Open's work aside: the loader, and why the file could not be opened.
+struct Opened {
+    std::unique_ptr<surface::PictureLoader> loader;
+    std::optional<base::Error> failure;
+};
+
 } // namespace
 
 void systemBeep() {
@@ -79,11 +71,51 @@ void showErrorBox(QWidget* parent, const QString& title, const QString& text) {
 }
 
 bool askToReplace(QWidget* parent, const QString& title, const QString& fileName) {
-    const QString text = QStringLiteral("%1 already exists.\nDo you want to replace it?")
+    const QString text = Form1::tr("%1 already exists.\nDo you want to replace it?")
                              .arg(QDir::toNativeSeparators(fileName));
     return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
+
+// A command under way. While one lives the window is busy and no other command starts; its end,
+// by whatever path (done, failed, the window closed), makes the menus match the window's stage
+// again and restores the cursor.
+class Form1::Command {
+  public:
+    explicit Command(Form1& form) : m_form(&form) {
+        m_form->m_busy = true;
+        m_form->updateActions();
+    }
+    Command(Command&& other) noexcept
+        : m_form(std::exchange(other.m_form, nullptr)),
+          m_cursorShown(std::exchange(other.m_cursorShown, false)) {}
+    Command(const Command&) = delete;
+    Command& operator=(const Command&) = delete;
+    Command& operator=(Command&&) = delete;
+    ~Command() { end(); }
+
+    void showBusyCursor() {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        m_cursorShown = true;
+    }
+    void hideBusyCursor() {
+        if (std::exchange(m_cursorShown, false)) {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+    // Ends the command now, before what it still does as an idle window (a beep, a message).
+    void end() {
+        hideBusyCursor();
+        if (Form1* form = std::exchange(m_form, nullptr)) {
+            form->m_busy = false;
+            form->updateActions();
+        }
+    }
+
+  private:
+    Form1* m_form;
+    bool m_cursorShown = false;
+};
 
 // Shows the scans' progress in Text5 (total) and Text4 (rows done), and lets the window
 // process its events between rows.
@@ -91,9 +123,11 @@ class Form1::Progress final : public imaging::RowProgress {
   public:
     explicit Progress(Form1& form) : m_form(form) {}
 
-    void reportTotal(std::int16_t rows) override { m_form.m_text5->setText(QString::number(rows)); }
+    void reportTotal(std::int16_t rows) override {
+        m_form.m_rowsTotal->setText(QString::number(rows));
+    }
     void reportRowsDone(std::int16_t rows) override {
-        m_form.m_text4->setText(QString::number(rows));
+        m_form.m_rowsDone->setText(QString::number(rows));
     }
     imaging::Flow yield() override {
         if (!m_form.m_closed) {
@@ -115,11 +149,11 @@ class Form1::Progress final : public imaging::RowProgress {
 
 Form1::Form1(Seams seams, QWidget* parent)
     : QMainWindow(parent), m_seams(std::move(seams)),
-      m_commonDialog1(kBitmapFilter, m_seams.chooseFile),
-      m_commonDialog2(kTextFilter, m_seams.chooseFile),
-      m_exportDialog(kHeaderFilter, m_seams.chooseFile) {
+      m_pictureDialog(tr("Bitmap Files (*.bmp)|*.bmp"), m_seams.chooseFile),
+      m_textDialog(tr("Text Files (*.txt)|*.txt"), m_seams.chooseFile),
+      m_exportDialog(tr("C Headers (*.h)|*.h"), m_seams.chooseFile) {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Form1"));
+    setWindowTitle(tr("Form1"));
     setAcceptDrops(true);
     createControls();
     createActions();
@@ -128,6 +162,9 @@ Form1::Form1(Seams seams, QWidget* parent)
 }
 
 Form1::~Form1() {
+    // A command waiting on work aside ends while the window is whole; the work goes on unseen.
+    m_closed = true;
+    delete m_waiting.data();
     // The view draws from the surface; it goes first.
     m_surface.setRowPaintedHandler({});
     delete centralWidget();
@@ -138,34 +175,34 @@ void Form1::createControls() {
     setCentralWidget(client);
 
     // Fixed places, as laid out: the controls stay where they are when the window is resized.
-    m_frame2 = new QFrame(client);
-    m_frame2->setObjectName(QStringLiteral("Frame2"));
-    m_frame2->setGeometry(kFrame2);
+    m_pictureFrame = new QFrame(client);
+    m_pictureFrame->setObjectName(QStringLiteral("Frame2"));
+    m_pictureFrame->setGeometry(kFrame2);
 
-    m_picture1 = new PictureView(m_surface, m_frame2);
-    m_picture1->setObjectName(QStringLiteral("Picture1"));
-    m_picture1->setGeometry(0, 0, kFrame2.width(), kFrame2.height());
-    m_picture1->setFocusPolicy(Qt::StrongFocus);
-    m_surface.setRowPaintedHandler([this](int y) { m_picture1->rowChanged(y); });
+    m_pictureView = new PictureView(m_surface, m_pictureFrame);
+    m_pictureView->setObjectName(QStringLiteral("Picture1"));
+    m_pictureView->setGeometry(0, 0, kFrame2.width(), kFrame2.height());
+    m_pictureView->setFocusPolicy(Qt::StrongFocus);
+    m_surface.setRowPaintedHandler([this](int y) { m_pictureView->rowChanged(y); });
 
-    m_text4 = new QLineEdit(QStringLiteral("1"), client);
-    m_text4->setObjectName(QStringLiteral("Text4"));
-    m_text4->setGeometry(kText4);
-    m_text4->setReadOnly(true);
+    m_rowsDone = new QLineEdit(QStringLiteral("1"), client);
+    m_rowsDone->setObjectName(QStringLiteral("Text4"));
+    m_rowsDone->setGeometry(kText4);
+    m_rowsDone->setReadOnly(true);
 
-    m_text5 = new QLineEdit(client);
-    m_text5->setObjectName(QStringLiteral("Text5"));
-    m_text5->setGeometry(kText5);
-    m_text5->setReadOnly(true);
+    m_rowsTotal = new QLineEdit(client);
+    m_rowsTotal->setObjectName(QStringLiteral("Text5"));
+    m_rowsTotal->setGeometry(kText5);
+    m_rowsTotal->setReadOnly(true);
 
-    m_richTextBox1 = new TextPane(client);
-    m_richTextBox1->setObjectName(QStringLiteral("RichTextBox1"));
-    m_richTextBox1->setGeometry(kRichTextBox1);
+    m_textPane = new TextPane(client);
+    m_textPane->setObjectName(QStringLiteral("RichTextBox1"));
+    m_textPane->setGeometry(kRichTextBox1);
 
-    setTabOrder(m_richTextBox1, m_frame2);
-    setTabOrder(m_frame2, m_text4);
-    setTabOrder(m_text4, m_text5);
-    setTabOrder(m_text5, m_picture1);
+    setTabOrder(m_textPane, m_pictureFrame);
+    setTabOrder(m_pictureFrame, m_rowsDone);
+    setTabOrder(m_rowsDone, m_rowsTotal);
+    setTabOrder(m_rowsTotal, m_pictureView);
 }
 
 void Form1::createActions() {
@@ -183,81 +220,125 @@ void Form1::createActions() {
         return action;
     };
 
-    m_mFile = addMenu("mFile", QStringLiteral("&File"));
-    m_mOpen = add(m_mFile, "mOpen", QStringLiteral("&Open"), {QKeySequence::Open}, &Form1::open);
-    m_mConvert = add(m_mFile, "mConvert", QStringLiteral("&Convert"), {}, &Form1::convert);
-    m_mSaveP = add(m_mFile, "mSaveP", QStringLiteral("Save &Picture"), {}, &Form1::savePicture);
-    m_mSaveC = add(m_mFile, "mSaveC", QStringLiteral("&Save C Code"), {QKeySequence::Save},
-                   &Form1::saveCCode);
-    m_mFile->addSeparator();
-    m_mOpenDithered = m_mFile->addMenu(QStringLiteral("Open &Dithered"));
-    m_mOpenDithered->setObjectName(QStringLiteral("mOpenDithered"));
+    m_fileMenu = addMenu("mFile", tr("&File"));
+    m_open = add(m_fileMenu, "mOpen", tr("&Open"), {QKeySequence::Open}, &Form1::open);
+    m_convert = add(m_fileMenu, "mConvert", tr("&Convert"), {}, &Form1::convert);
+    m_savePicture = add(m_fileMenu, "mSaveP", tr("Save &Picture"), {}, &Form1::savePicture);
+    m_saveCCode =
+        add(m_fileMenu, "mSaveC", tr("&Save C Code"), {QKeySequence::Save}, &Form1::saveCCode);
+    m_fileMenu->addSeparator();
+    m_openDithered = m_fileMenu->addMenu(tr("Open &Dithered"));
+    m_openDithered->setObjectName(QStringLiteral("mOpenDithered"));
     for (const auto& [method, caption] :
-         {std::pair{imaging::Dither::None, QStringLiteral("&None")},
-          std::pair{imaging::Dither::FloydSteinberg, QStringLiteral("&Floyd-Steinberg")},
-          std::pair{imaging::Dither::Atkinson, QStringLiteral("&Atkinson")},
-          std::pair{imaging::Dither::Bayer, QStringLiteral("&Bayer")}}) {
+         {std::pair{imaging::Dither::None, tr("&None")},
+          std::pair{imaging::Dither::FloydSteinberg, tr("&Floyd-Steinberg")},
+          std::pair{imaging::Dither::Atkinson, tr("&Atkinson")},
+          std::pair{imaging::Dither::Bayer, tr("&Bayer")}}) {
         const std::string name = "mOpenDithered_" + std::string(imaging::ditherName(method));
-        add(m_mOpenDithered, name.c_str(), caption, {},
+        add(m_openDithered, name.c_str(), caption, {},
             [this, method = method] { openDithered(method); });
     }
-    m_mExportC = add(m_mFile, "mExportC", QStringLiteral("&Export C Code..."),
-                     {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)}, &Form1::exportCCode);
-    m_mFile->addSeparator();
+    m_exportCCode = add(m_fileMenu, "mExportC", tr("&Export C Code..."),
+                        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)}, &Form1::exportCCode);
+    m_fileMenu->addSeparator();
     // As the window's close button: also during a scan, which then stops.
-    m_mQuit = add(m_mFile, "mQuit", QStringLiteral("&Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)},
-                  &QWidget::close);
-    m_mQuit->setMenuRole(QAction::QuitRole);
+    m_quit = add(m_fileMenu, "mQuit", tr("&Quit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)},
+                 &QWidget::close);
+    m_quit->setMenuRole(QAction::QuitRole);
 
-    m_mEdit = addMenu("mEdit", QStringLiteral("&Edit"));
-    m_mCopyC = add(m_mEdit, "mCopyC", QStringLiteral("&Copy C Code"),
-                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)}, &Form1::copyCCode);
+    m_editMenu = addMenu("mEdit", tr("&Edit"));
+    m_copyCCode = add(m_editMenu, "mCopyC", tr("&Copy C Code"),
+                      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)}, &Form1::copyCCode);
 
-    m_mView = addMenu("mView", QStringLiteral("&View"));
+    m_viewMenu = addMenu("mView", tr("&View"));
     // Ctrl+= too: Ctrl++ needs Shift on keyboards without a keypad plus.
     QList<QKeySequence> zoomIn = QKeySequence::keyBindings(QKeySequence::ZoomIn);
     if (const QKeySequence equal(Qt::CTRL | Qt::Key_Equal); !zoomIn.contains(equal)) {
         zoomIn.append(equal);
     }
-    m_mZoomIn = add(m_mView, "mZoomIn", QStringLiteral("Zoom &In"), zoomIn, [this] { zoomBy(1); });
-    m_mZoomOut = add(m_mView, "mZoomOut", QStringLiteral("Zoom &Out"),
-                     QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomBy(-1); });
-    m_mActualSize = add(m_mView, "mActualSize", QStringLiteral("&Actual Size"),
-                        {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { zoomTo(1); });
-    m_mZoomToFit =
-        add(m_mView, "mZoomToFit", QStringLiteral("Zoom to &Fit"),
-            {QKeySequence(Qt::CTRL | Qt::Key_9)}, [this] { zoomTo(m_picture1->fitZoom()); });
-    m_picture1->setZoomChangedHandler([this] { updateActions(); });
+    m_zoomIn = add(m_viewMenu, "mZoomIn", tr("Zoom &In"), zoomIn, [this] { zoomBy(1); });
+    m_zoomOut = add(m_viewMenu, "mZoomOut", tr("Zoom &Out"),
+                    QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomBy(-1); });
+    m_actualSize = add(m_viewMenu, "mActualSize", tr("&Actual Size"),
+                       {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { zoomTo(1); });
+    m_zoomToFit =
+        add(m_viewMenu, "mZoomToFit", tr("Zoom to &Fit"), {QKeySequence(Qt::CTRL | Qt::Key_9)},
+            [this] { zoomTo(m_pictureView->fitZoom()); });
+    m_pictureView->setZoomChangedHandler([this] { updateActions(); });
+}
+
+bool Form1::mayStart(Needs needs) const {
+    // Nothing starts while a command is under way, so no command ever runs inside another.
+    if (m_busy || m_closed) {
+        return false;
+    }
+    switch (needs) {
+    case Needs::Nothing:
+        return true;
+    case Needs::Empty:
+        return m_stage == Stage::Empty;
+    case Needs::Picture:
+        return m_stage != Stage::Empty;
+    case Needs::Planes:
+        return m_stage == Stage::Converted;
+    }
+    return false;
+}
+
+std::optional<Form1::Command> Form1::begin(Needs needs) {
+    if (!mayStart(needs)) {
+        return std::nullopt;
+    }
+    return std::optional<Command>(std::in_place, *this);
+}
+
+void Form1::fail(Command command, const QString& title, const QString& text) {
+    command.end();
+    m_seams.showError(this, title, text);
+}
+
+void Form1::fail(Command command, const QString& title, const base::Error& failure) {
+    fail(std::move(command), title, platform::messageText(failure));
+}
+
+template <typename Work, typename Then> void Form1::aside(Command command, Work work, Then then) {
+    // The command waits in the continuation: a Close deletes it, and so ends the command.
+    m_waiting =
+        runAside(this, std::move(work),
+                 [this, command = std::move(command), then = std::move(then)](auto result) mutable {
+                     m_waiting = nullptr;
+                     then(std::move(command), std::move(result));
+                 });
 }
 
 void Form1::updateActions() {
-    // Nothing can start while a command waits, so no command ever runs inside another.
-    const bool idle = !m_busy && !m_closed;
-    m_mOpen->setEnabled(idle && m_stage == Stage::Empty);
-    m_mConvert->setEnabled(idle && m_stage != Stage::Empty);
-    m_mSaveP->setEnabled(idle && m_stage != Stage::Empty);
-    m_mSaveC->setEnabled(idle && m_stage == Stage::Converted);
-    m_mOpenDithered->setEnabled(m_mOpen->isEnabled());
-    for (QAction* entry : m_mOpenDithered->actions()) {
-        entry->setEnabled(m_mOpen->isEnabled());
+    m_open->setEnabled(mayStart(Needs::Empty));
+    m_convert->setEnabled(mayStart(Needs::Picture));
+    m_savePicture->setEnabled(mayStart(Needs::Picture));
+    m_saveCCode->setEnabled(mayStart(Needs::Planes));
+    m_openDithered->setEnabled(m_open->isEnabled());
+    for (QAction* entry : m_openDithered->actions()) {
+        entry->setEnabled(m_open->isEnabled());
     }
-    m_mCopyC->setEnabled(m_mSaveC->isEnabled());
-    m_mExportC->setEnabled(m_mSaveC->isEnabled());
+    m_copyCCode->setEnabled(m_saveCCode->isEnabled());
+    m_exportCCode->setEnabled(m_saveCCode->isEnabled());
     // The zoom changes only what is shown, so it may change during a scan too.
-    const double zoom = m_picture1->zoom();
+    const double zoom = m_pictureView->zoom();
     const bool shown = m_hasPicture && !m_closed;
-    m_mZoomIn->setEnabled(shown && m_picture1->nextStep(1) != zoom);
-    m_mZoomOut->setEnabled(shown && m_picture1->nextStep(-1) != zoom);
-    m_mActualSize->setEnabled(shown);
-    m_mZoomToFit->setEnabled(shown);
-    m_picture1->setZoomable(shown);
+    m_zoomIn->setEnabled(shown && m_pictureView->nextStep(1) != zoom);
+    m_zoomOut->setEnabled(shown && m_pictureView->nextStep(-1) != zoom);
+    m_actualSize->setEnabled(shown);
+    m_zoomToFit->setEnabled(shown);
+    m_pictureView->setZoomable(shown);
     // The zoom in use, where the zoom is chosen.
-    m_mActualSize->setText(QStringLiteral("&Actual Size (now %1)").arg(zoomText(zoom)));
+    m_actualSize->setText(tr("&Actual Size (now %1)").arg(zoomText(zoom)));
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // A command that is waiting sees this at its next step and returns without doing more.
+    // A command in a scan sees this at its next step and returns without doing more; one waiting
+    // on work aside ends here, and the work, which owns what it uses, finishes unseen.
     m_closed = true;
+    delete m_waiting.data();
     updateActions();
     event->accept();
 }
@@ -267,93 +348,91 @@ void Form1::open() {
 }
 
 void Form1::openDithered(imaging::Dither method) {
-    if (m_busy || m_closed || m_stage != Stage::Empty) {
+    std::optional<Command> command = begin(Needs::Empty);
+    if (!command) {
         return;
     }
     m_dither = method;
-    m_busy = true;
-    updateActions();
-
-    const QString name = m_commonDialog1.showOpen(this, QStringLiteral("Open"));
-    if (m_closed) {
-        return;
+    const QString name = m_pictureDialog.showOpen(this, tr("Open"));
+    if (name.isEmpty() || m_closed) {
+        return; // a cancelled Open changes nothing
     }
-    if (name.isEmpty()) {
-        m_busy = false; // a cancelled Open changes nothing
-        updateActions();
-        return;
-    }
-    load(name);
+    load(std::move(*command), name);
 }
 
 bool Form1::openFile(const QString& fileName) {
-    if (m_busy || m_closed || m_stage != Stage::Empty) {
+    std::optional<Command> command = begin(Needs::Empty);
+    if (!command) {
         return false;
     }
-    m_busy = true;
-    updateActions();
     m_dither = imaging::Dither::None;
     // As if chosen in the dialog: Save Picture and a later Open offer this name.
-    m_commonDialog1.remember(fileName);
-    return load(fileName);
+    m_pictureDialog.remember(fileName);
+    load(std::move(*command), fileName);
+    return true;
 }
 
-bool Form1::load(const QString& name) {
-    auto idleAgain = [this] {
-        m_busy = false;
-        updateActions();
-    };
+void Form1::load(Command command, const QString& fileName) {
+    command.showBusyCursor();
+    // Opening reads the header (or a whole picture of another format): aside.
+    aside(
+        std::move(command),
+        [fileName] {
+            Opened opened{std::make_unique<surface::PictureLoader>(), std::nullopt};
+            opened.failure = opened.loader->open(fileName);
+            return opened;
+        },
+        [this, fileName](Command command, Opened opened) {
+            if (opened.failure) {
+                fail(std::move(command), tr("Open"), *opened.failure);
+                return;
+            }
+            readRows(std::move(command), std::move(opened.loader), fileName);
+        });
+}
+
+void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> loader,
+                     const QString& fileName) {
+    // The rows are read here, between the window's events, and each is shown once it has been
+    // read: a large picture fills in from the top instead of appearing after seconds.
+    const QImage before = m_surface.image();
+    m_surface.setPicture(loader->image()); // shares the pixels that the loader writes
+    m_hasPicture = true;
+    m_pictureView->pictureChanged();
+    m_pictureView->showRows(loader->firstRow(), loader->endRow());
+    updateActions();
     {
-        const BusyCursor busyCursor;
-        surface::PictureLoader loader;
-        std::optional<base::Error> failure;
-        // Opening reads the header (or a whole picture of another format): aside.
-        runAside([&] { failure = loader.open(name); });
-        if (m_closed) {
-            return false;
-        }
-        if (failure) {
-            idleAgain();
-            reportFailure(QStringLiteral("Open"), *failure);
-            return false;
-        }
-        // The rows are read here, between the window's events, and each is shown once it has
-        // been read: a large picture fills in from the top instead of appearing after seconds.
-        const QImage before = m_surface.image();
-        m_surface.setPicture(loader.image()); // shares the pixels that the loader writes
-        m_hasPicture = true;
-        m_picture1->pictureChanged();
-        m_picture1->showRows(loader.firstRow(), loader.endRow());
-        updateActions();
         Progress progress(*this);
-        while (!loader.finished()) {
-            failure = loader.readRow();
+        std::optional<base::Error> failure;
+        while (!loader->finished()) {
+            failure = loader->readRow();
             if (failure) {
                 break;
             }
-            m_picture1->showRows(loader.firstRow(), loader.endRow());
+            m_pictureView->showRows(loader->firstRow(), loader->endRow());
             if (m_seams.rowsShown) {
-                m_seams.rowsShown(loader.firstRow(), loader.endRow());
+                m_seams.rowsShown(loader->firstRow(), loader->endRow());
             }
             if (progress.yield() == imaging::Flow::Stop) {
-                return false;
+                return;
             }
         }
         if (failure) {
             // Back to the surface as it was: Open is available again.
             m_surface.setPicture(before);
             m_hasPicture = false;
-            m_picture1->pictureChanged();
-            m_picture1->setZoom(1);
-            idleAgain();
-            reportFailure(QStringLiteral("Open"), *failure);
-            return false;
+            m_pictureView->pictureChanged();
+            m_pictureView->setZoom(1);
+            fail(std::move(command), tr("Open"), *failure);
+            return;
         }
-        // `loader` lets go of the pixels at the end of this block: the quantizer's writes must
-        // not find them shared, or the whole picture would be copied.
     }
-    m_pictureName = name;
-    m_picture1->pictureChanged();
+    // The loader lets go of the pixels: the quantizer's writes must not find them shared, or the
+    // whole picture would be copied.
+    loader.reset();
+    command.hideBusyCursor();
+    m_pictureName = fileName;
+    m_pictureView->pictureChanged();
 
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
@@ -363,14 +442,12 @@ bool Form1::load(const QString& name) {
     if (!quantizeKeepingPlanes(progress)) {
         if (imaging::dither(m_surface, m_imageHeight, m_imageWidth, m_dither, progress) ==
             imaging::Flow::Stop) {
-            return false;
+            return;
         }
     } else if (!m_planesKept) {
-        return false; // closed during the scan
+        return; // closed during the scan
     }
     m_stage = Stage::Opened;
-    idleAgain();
-    return true;
 }
 
 bool Form1::quantizeKeepingPlanes(Progress& progress) {
@@ -391,19 +468,17 @@ bool Form1::quantizeKeepingPlanes(Progress& progress) {
 }
 
 void Form1::convert() {
-    if (m_busy || m_closed || m_stage == Stage::Empty) {
+    std::optional<Command> command = begin(Needs::Picture);
+    if (!command) {
         return;
     }
-    m_busy = true;
-    updateActions();
-
     Progress progress(*this);
     if (m_planesKept) {
         // The planes are made; the rows are counted as the encoding counts them.
         progress.reportTotal(m_imageHeight);
         for (std::int16_t y = 0; progress.yield() == imaging::Flow::Continue; ++y) {
             if (y == m_imageHeight) {
-                finishConvert();
+                finishConvert(std::move(*command));
                 return;
             }
             progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
@@ -414,25 +489,21 @@ void Form1::convert() {
     try {
         planes = imaging::encodePlanes(m_surface, m_imageHeight, m_imageWidth, progress);
     } catch (const std::bad_alloc&) {
-        m_busy = false;
-        updateActions();
-        m_seams.showError(this, QStringLiteral("Convert"),
-                          QStringLiteral("There is not enough memory for the planes of this "
-                                         "picture."));
+        fail(std::move(*command), tr("Convert"),
+             tr("There is not enough memory for the planes of this picture."));
         return;
     }
     if (!planes) {
         return; // closed during the scan
     }
     m_planes = std::make_shared<const imaging::Planes>(std::move(*planes));
-    finishConvert();
+    finishConvert(std::move(*command));
 }
 
-void Form1::finishConvert() {
-    m_busy = false;
-    m_richTextBox1->showArrays(*m_planes);
+void Form1::finishConvert(Command command) {
+    m_textPane->showArrays(*m_planes);
     m_stage = Stage::Converted;
-    updateActions();
+    command.end();
     m_seams.beep();
 }
 
@@ -441,48 +512,38 @@ std::string Form1::cCodeText() const {
 }
 
 void Form1::savePicture() {
-    if (m_stage != Stage::Empty) {
-        // The copy shares the pixels; a scan painting the surface later would copy them first.
-        saveWith(m_commonDialog1, QStringLiteral("Save Picture"),
-                 [picture = m_surface](const QString& name) { return picture.save(name); });
-    }
+    // The copy shares the pixels; a scan painting the surface later would copy them first.
+    saveWith(m_pictureDialog, Needs::Picture, tr("Save Picture"),
+             [picture = m_surface](const QString& name) { return picture.save(name); });
 }
 
 void Form1::saveCCode() {
-    if (m_stage == Stage::Converted) {
-        saveWith(m_commonDialog2, QStringLiteral("Save C Code"),
-                 [planes = m_planes](const QString& name) {
-                     return conversion::writeText(*planes, {},
-                                                  {QFile::encodeName(name).toStdString()},
-                                                  platform::Durability::Synced);
-                 });
-    }
+    saveWith(m_textDialog, Needs::Planes, tr("Save C Code"),
+             [planes = m_planes](const QString& name) {
+                 return conversion::writeText(*planes, {}, {QFile::encodeName(name).toStdString()},
+                                              platform::Durability::Synced);
+             });
 }
 
-void Form1::saveWith(FileDialog& dialog, QString command,
+void Form1::saveWith(FileDialog& dialog, Needs needs, QString command,
                      std::function<std::optional<base::Error>(const QString&)> save,
                      QWidget* parent) {
-    if (m_busy || m_closed) {
+    // The dialog is shown while the window is idle; the command starts with the name.
+    if (!mayStart(needs)) {
         return;
     }
     const QString name = chooseSaveName(dialog, command, parent != nullptr ? parent : this);
-    if (name.isEmpty() || m_closed) {
+    std::optional<Command> saving = name.isEmpty() ? std::nullopt : begin(needs);
+    if (!saving) {
         return;
     }
-    m_busy = true;
-    updateActions();
-    // The work holds the save and its name; only the result comes back through this frame,
-    // which runAside does not leave before the work is done.
-    std::optional<base::Error> failure;
-    runAside([&failure, save = std::move(save), name] { failure = save(name); });
-    if (m_closed) {
-        return;
-    }
-    m_busy = false;
-    updateActions();
-    if (failure) {
-        reportFailure(command, *failure);
-    }
+    aside(
+        std::move(*saving), [save = std::move(save), name] { return save(name); },
+        [this, command](Command saving, std::optional<base::Error> failure) {
+            if (failure) {
+                fail(std::move(saving), command, *failure);
+            }
+        });
 }
 
 QString Form1::chooseSaveName(FileDialog& dialog, const QString& command, QWidget* parent) {
@@ -500,60 +561,54 @@ QString Form1::chooseSaveName(FileDialog& dialog, const QString& command, QWidge
 }
 
 void Form1::copyCCode() {
-    if (m_busy || m_closed || m_stage != Stage::Converted) {
-        return;
-    }
-    copyText(QStringLiteral("Copy C Code"), m_planes, {});
+    copyText(Needs::Planes, tr("Copy C Code"), m_planes, {});
 }
 
-void Form1::copyText(const QString& command, std::shared_ptr<const imaging::Planes> planes,
-                     imaging::TextStyle style) {
-    // The export dialog's Copy stays clickable while its Save runs.
-    if (m_busy || m_closed) {
+void Form1::copyText(Needs needs, const QString& command,
+                     std::shared_ptr<const imaging::Planes> planes, imaging::TextStyle style) {
+    std::optional<Command> copying = begin(needs);
+    if (!copying) {
         return;
     }
     // Decided from the size alone: a text too long is never produced.
     const std::size_t size = imaging::arraysTextSize(*planes, style);
     if (size > m_seams.clipboardLimit) {
-        m_seams.showError(this, command,
-                          QStringLiteral("The C text is %L1 bytes long, more than the %L2 bytes "
-                                         "that Copy C Code puts on the clipboard. Use Save C "
-                                         "Code to write it to a file instead.")
-                              .arg(size)
-                              .arg(m_seams.clipboardLimit));
+        fail(std::move(*copying), command,
+             tr("The C text is %L1 bytes long, more than the %L2 bytes that Copy C Code puts on "
+                "the clipboard. Use Save C Code to write it to a file instead.")
+                 .arg(size)
+                 .arg(m_seams.clipboardLimit));
         return;
     }
     // Producing megabytes of text takes a moment: aside, like saving, so the window never stops.
-    m_busy = true;
-    updateActions();
-    QString text;
-    runAside([&text, planes = std::move(planes), style = std::move(style)] {
-        const std::string bytes = imaging::writeArrays(*planes, style);
-        text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    });
-    if (m_closed) {
-        return;
-    }
-    m_busy = false;
-    updateActions();
-    QGuiApplication::clipboard()->setText(text);
+    aside(
+        std::move(*copying),
+        [planes = std::move(planes), style = std::move(style)] {
+            const std::string bytes = imaging::writeArrays(*planes, style);
+            return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        },
+        [](Command copying, const QString& text) {
+            copying.end();
+            QGuiApplication::clipboard()->setText(text);
+        });
 }
 
 void Form1::exportCCode() {
-    if (m_busy || m_closed || m_stage != Stage::Converted) {
+    if (!mayStart(Needs::Planes)) {
         return;
     }
     const QFileInfo picture(m_pictureName);
     if (m_exportDialog.lastName().isEmpty()) {
         m_exportDialog.remember(picture.dir().filePath(picture.completeBaseName() + ".h"));
     }
-    const QString command = QStringLiteral("Export C Code");
+    const QString command = tr("Export C Code");
     // The dialog may be closed and deleted while its save or copy runs: each gets its own
-    // share of the planes, its own style and its own command name.
+    // share of the planes, its own style and its own command name. The dialog's Copy stays
+    // clickable while its Save runs, and does nothing then.
     auto save = [this, command](std::shared_ptr<const imaging::Planes> planes,
                                 const imaging::TextStyle& style) {
         saveWith(
-            m_exportDialog, command,
+            m_exportDialog, Needs::Nothing, command,
             [planes = std::move(planes), style](const QString& name) {
                 return conversion::writeText(*planes, style,
                                              {QFile::encodeName(name).toStdString()},
@@ -563,7 +618,7 @@ void Form1::exportCCode() {
     };
     auto copy = [this, command](std::shared_ptr<const imaging::Planes> planes,
                                 const imaging::TextStyle& style) {
-        copyText(command, std::move(planes), style);
+        copyText(Needs::Nothing, command, std::move(planes), style);
     };
     // Window-modal and not waited for: the menu stays closed while it is open, and the event
     // loop (and a close of the window) goes on.
@@ -574,18 +629,18 @@ void Form1::exportCCode() {
 }
 
 void Form1::zoomBy(int direction) {
-    zoomTo(m_picture1->nextStep(direction));
+    zoomTo(m_pictureView->nextStep(direction));
 }
 
 void Form1::zoomTo(double zoom) {
     if (m_hasPicture) {
-        m_picture1->setZoom(zoom);
+        m_pictureView->setZoom(zoom);
     }
     updateActions();
 }
 
 std::optional<QString> Form1::droppableFile(const QMimeData* data) const {
-    if (!m_mOpen->isEnabled() || data == nullptr || !data->hasUrls()) {
+    if (!m_open->isEnabled() || data == nullptr || !data->hasUrls()) {
         return std::nullopt;
     }
     const QList<QUrl> urls = data->urls();
@@ -626,22 +681,6 @@ void Form1::dropEvent(QDropEvent* event) {
     // Open's load and scan may take seconds. openFile checks again that Open is available.
     QMetaObject::invokeMethod(
         this, [this, name = *file] { openFile(name); }, Qt::QueuedConnection);
-}
-
-void Form1::runAside(std::function<void()> work) {
-    QEventLoop loop;
-    std::thread worker([&loop, work = std::move(work)] {
-        work();
-        // Queued, so it arrives even if the loop has not started yet.
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    // The loop also ends when the application quits; the work is finished either way.
-    worker.join();
-}
-
-void Form1::reportFailure(const QString& command, const base::Error& failure) {
-    m_seams.showError(this, command, platform::messageText(failure));
 }
 
 } // namespace window

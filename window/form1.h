@@ -7,7 +7,9 @@
 #include "surface/picture_surface.h"
 #include "window/file_dialog.h"
 
+#include <QCoreApplication>
 #include <QMainWindow>
+#include <QPointer>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +26,10 @@ class QDropEvent;
 class QLineEdit;
 class QMenu;
 class QMimeData;
+
+namespace surface {
+class PictureLoader;
+}
 
 namespace window {
 
@@ -64,6 +70,8 @@ struct Seams {
 };
 
 class Form1 final : public QMainWindow {
+    Q_DECLARE_TR_FUNCTIONS(Form1)
+
   public:
     explicit Form1(Seams seams = {}, QWidget* parent = nullptr);
     ~Form1() override;
@@ -71,10 +79,13 @@ class Form1 final : public QMainWindow {
     const surface::PictureSurface& surface() const { return m_surface; }
     // The exact text that Save C Code writes; empty before the first Convert.
     std::string cCodeText() const;
-    // Runs Open on this file as if it had been chosen in the Open dialog: when Open is not
-    // available it does nothing; a file that cannot be read is reported and leaves Open
-    // available. True when the picture was opened.
+    // Starts Open on this file as if it had been chosen in the Open dialog: when Open is not
+    // available it does nothing and returns false. Open goes on from the event loop; once it
+    // has ended (busy() is false), Convert is available if the picture was opened, while a file
+    // that cannot be read has been reported and has left Open available.
     bool openFile(const QString& fileName);
+    // Whether a command is under way (waiting on a dialog, a scan or work aside).
+    bool busy() const { return m_busy; }
     // Whether the window was closed; a running command stops and the program ends.
     bool closed() const { return m_closed; }
 
@@ -87,30 +98,48 @@ class Form1 final : public QMainWindow {
 
   private:
     class Progress;
+    class Command;
     enum class Stage { Empty, Opened, Converted };
+    // What a command needs of the window to start.
+    enum class Needs { Nothing, Empty, Picture, Planes };
 
     void createControls();
     void createActions();
     void updateActions();
 
+    // Whether a command that needs this may start now: none is under way, the window is open
+    // and the stage allows it.
+    bool mayStart(Needs needs) const;
+    // The command, if it may start; the window is busy for as long as it lives.
+    std::optional<Command> begin(Needs needs);
+    // Ends the command, then reports why it failed; the window is as it was before it.
+    void fail(Command command, const QString& title, const QString& text);
+    void fail(Command command, const QString& title, const base::Error& failure);
+    // Starts `work` aside; `then` goes on with the command and the work's result once it is
+    // done, unless the window is closed first.
+    template <typename Work, typename Then> void aside(Command command, Work work, Then then);
+
     void open();
     // Open, the picture then painted in the dithered levels.
     void openDithered(imaging::Dither method);
-    // Open's work after the name is known: load aside, show, quantize. Called while busy.
-    bool load(const QString& fileName);
+    // Open's work once the name is known: opens the file aside, then reads its rows.
+    void load(Command command, const QString& fileName);
+    // Open's rows read one by one and shown, then the scan that paints the levels.
+    void readRows(Command command, std::unique_ptr<surface::PictureLoader> loader,
+                  const QString& fileName);
     // The plain Open's scan, which makes the planes too and keeps them. False when it is not the
     // plain Open or there is no memory for the planes; otherwise true, also when closed.
     bool quantizeKeepingPlanes(Progress& progress);
     void convert();
     // Convert's end once m_planes hold the planes: the text into the pane, and the beep.
-    void finishConvert();
+    void finishConvert(Command command);
     void savePicture();
     void saveCCode();
     void copyCCode();
     void exportCCode();
     // Puts the text on the clipboard, or refuses one over the limit.
-    void copyText(const QString& command, std::shared_ptr<const imaging::Planes> planes,
-                  imaging::TextStyle style);
+    void copyText(Needs needs, const QString& command,
+                  std::shared_ptr<const imaging::Planes> planes, imaging::TextStyle style);
     void zoomBy(int direction);
     void zoomTo(double zoom);
     // The file a drag carries, if it may be dropped now: one local file while Open is available.
@@ -119,47 +148,43 @@ class Form1 final : public QMainWindow {
     // replace the one named; empty on cancel.
     QString chooseSaveName(FileDialog& dialog, const QString& command, QWidget* parent);
     // Asks for a name in the dialog and saves aside; a cancel writes nothing. `save` holds what
-    // it writes itself: a dialog closed, or planes replaced, during the save take nothing from it.
-    void saveWith(FileDialog& dialog, QString command,
+    // it writes itself: a dialog closed, planes replaced or the window closed during the save
+    // take nothing from it.
+    void saveWith(FileDialog& dialog, Needs needs, QString command,
                   std::function<std::optional<base::Error>(const QString&)> save,
                   QWidget* parent = nullptr);
 
-    // Runs work on another thread while the window keeps processing its events, for the steps
-    // that take seconds on the largest pictures (reading, writing, producing the text). Returns
-    // once the work is done.
-    void runAside(std::function<void()> work);
-    void reportFailure(const QString& command, const base::Error& failure);
-
     Seams m_seams;
     surface::PictureSurface m_surface;
-    FileDialog m_commonDialog1;
-    FileDialog m_commonDialog2;
-    FileDialog m_exportDialog; // the C header that Export C Code saves
+    FileDialog m_pictureDialog; // Open and Save Picture
+    FileDialog m_textDialog;    // Save C Code
+    FileDialog m_exportDialog;  // the C header that Export C Code saves
 
-    QFrame* m_frame2 = nullptr;
-    PictureView* m_picture1 = nullptr;
-    QLineEdit* m_text4 = nullptr;
-    QLineEdit* m_text5 = nullptr;
-    TextPane* m_richTextBox1 = nullptr;
-    QMenu* m_mFile = nullptr;
-    QAction* m_mOpen = nullptr;
-    QAction* m_mConvert = nullptr;
-    QAction* m_mSaveP = nullptr;
-    QAction* m_mSaveC = nullptr;
-    QMenu* m_mOpenDithered = nullptr; // one entry per method, available exactly when Open is
-    QAction* m_mExportC = nullptr;
-    QAction* m_mQuit = nullptr;
-    QMenu* m_mEdit = nullptr;
-    QAction* m_mCopyC = nullptr;
-    QMenu* m_mView = nullptr;
-    QAction* m_mZoomIn = nullptr;
-    QAction* m_mZoomOut = nullptr;
-    QAction* m_mActualSize = nullptr;
-    QAction* m_mZoomToFit = nullptr;
+    QFrame* m_pictureFrame = nullptr;
+    PictureView* m_pictureView = nullptr;
+    QLineEdit* m_rowsDone = nullptr;
+    QLineEdit* m_rowsTotal = nullptr;
+    TextPane* m_textPane = nullptr;
+    QMenu* m_fileMenu = nullptr;
+    QAction* m_open = nullptr;
+    QAction* m_convert = nullptr;
+    QAction* m_savePicture = nullptr;
+    QAction* m_saveCCode = nullptr;
+    QMenu* m_openDithered = nullptr; // one entry per method, available exactly when Open is
+    QAction* m_exportCCode = nullptr;
+    QAction* m_quit = nullptr;
+    QMenu* m_editMenu = nullptr;
+    QAction* m_copyCCode = nullptr;
+    QMenu* m_viewMenu = nullptr;
+    QAction* m_zoomIn = nullptr;
+    QAction* m_zoomOut = nullptr;
+    QAction* m_actualSize = nullptr;
+    QAction* m_zoomToFit = nullptr;
 
     Stage m_stage = Stage::Empty;
     imaging::Dither m_dither = imaging::Dither::None; // how the Open under way paints
-    bool m_busy = false; // a command is waiting on a scan or on work aside
+    bool m_busy = false;                              // a Command lives
+    QPointer<QObject> m_waiting; // the command's work aside, while the command waits on it
     bool m_closed = false;
     bool m_hasPicture = false; // the surface holds an opened picture (its scan may still run)
     // Set by Open from the loaded picture, read by Convert.

@@ -3,11 +3,13 @@
 //
 // greyplanes [FILE]: the window opens FILE at start, as File > Open would.
 
+#include "window/aside.h"
 #include "window/command_line.h"
 #include "window/form1.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -58,5 +60,11 @@ int main(int argc, char* argv[]) {
         // Once the event loop runs, as if the user had chosen the file in the Open dialog.
         QTimer::singleShot(0, &form, [&form, file = command.file] { form.openFile(file); });
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // A save still running when the window closed gets a few seconds to finish, so that an
+    // ordinary file is written whole. One that cannot finish (a pipe that nobody reads, a device
+    // that never answers) is left behind: it owns what it writes and touches nothing of the
+    // window, and it ends with the process.
+    window::waitForWorkAside(std::chrono::seconds(5));
+    return status;
 }

@@ -25,13 +25,13 @@ constexpr double kSame = 1e-9;
 QString levelName(imaging::Colour colour) {
     switch (colour) {
     case imaging::kBlack:
-        return QStringLiteral("black");
+        return PictureView::tr("black");
     case imaging::kDarkGrey:
-        return QStringLiteral("dark grey");
+        return PictureView::tr("dark grey");
     case imaging::kLightGrey:
-        return QStringLiteral("light grey");
+        return PictureView::tr("light grey");
     case imaging::kWhite:
-        return QStringLiteral("white");
+        return PictureView::tr("white");
     default: // not yet quantized
         return QStringLiteral("0x%1").arg(
             QString::number(colour, 16).toUpper().rightJustified(6, QLatin1Char('0')));
@@ -41,7 +41,7 @@ QString levelName(imaging::Colour colour) {
 } // namespace
 
 QString zoomText(double zoom) {
-    return QStringLiteral("%1%").arg(QString::number(zoom * 100, 'g', 3));
+    return PictureView::tr("%1%").arg(QString::number(zoom * 100, 'g', 3));
 }
 
 PictureView::PictureView(const surface::PictureSurface& surface, QWidget* parent)
@@ -260,12 +260,9 @@ QString PictureView::describe(QPoint position) const {
     const bool read = y >= m_firstRow && (m_endRow < 0 || y < m_endRow);
     const imaging::Colour colour = read ? m_surface.read(x, y) : imaging::kNoColour;
     if (colour == imaging::kNoColour || at.x() < 0 || at.y() < 0) {
-        return QStringLiteral("Zoom %1").arg(zoomText(m_zoom));
+        return tr("Zoom %1").arg(zoomText(m_zoom));
     }
-    return QStringLiteral("x %1, y %2: %3\nZoom %4")
-        .arg(x)
-        .arg(y)
-        .arg(levelName(colour), zoomText(m_zoom));
+    return tr("x %1, y %2: %3\nZoom %4").arg(x).arg(y).arg(levelName(colour), zoomText(m_zoom));
 }
 
 QSize PictureView::zoomedSize() const {

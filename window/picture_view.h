@@ -2,6 +2,7 @@
 // Draws the picture surface on screen at a zoom, with scroll bars when it is larger than the view.
 
 #include <QAbstractScrollArea>
+#include <QCoreApplication>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -19,6 +20,8 @@ namespace window {
 // the four levels, so where a white picture ends can be seen. From 8× a faint grid parts the
 // pixels. Ctrl + wheel zooms about the pointer; a tooltip names the pixel under the pointer.
 class PictureView final : public QAbstractScrollArea {
+    Q_DECLARE_TR_FUNCTIONS(PictureView)
+
   public:
     static constexpr double kMaxZoom = 64;
     // The zoom from which a grid parts the pixels.

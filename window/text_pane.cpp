@@ -41,8 +41,8 @@ void TextPane::showText(std::string shown, std::size_t total) {
         if (const auto end = shown.rfind('\n'); end != std::string::npos) {
             shown.resize(end + 1);
         }
-        note = QStringLiteral("\n[Only the first %L1 of %L2 bytes are shown here. "
-                              "Save C Code writes the whole text.]")
+        note = tr("\n[Only the first %L1 of %L2 bytes are shown here. "
+                  "Save C Code writes the whole text.]")
                    .arg(shown.size())
                    .arg(total);
     }

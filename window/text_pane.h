@@ -3,6 +3,7 @@
 
 #include "imaging/plane_encoder.h"
 
+#include <QCoreApplication>
 #include <QPlainTextEdit>
 
 namespace window {
@@ -11,6 +12,8 @@ namespace window {
 // out hundreds of megabytes would freeze the window, so a longer text is shown as its start and
 // a note saying what is left out. What is saved is made from the planes, not from the widget.
 class TextPane final : public QPlainTextEdit {
+    Q_DECLARE_TR_FUNCTIONS(TextPane)
+
   public:
     // The most bytes of the text that the widget shows.
     static constexpr std::size_t kShownBytes = 64 * 1024;

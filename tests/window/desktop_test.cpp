@@ -19,7 +19,6 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTextCursor>
-#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
@@ -121,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DesktopTest, AFileFromTheCommandLineIsOpenedAsFromTheDialog) {
     const QString picture = bitmap("in.bmp", rows16x3());
     Harness h;
-    EXPECT_TRUE(h.form().openFile(picture));
+    EXPECT_TRUE(h.openFile(picture));
     EXPECT_TRUE(h.requests().empty()) << "no dialog";
     EXPECT_EQ(h.menu(), kOpened);
     EXPECT_EQ(h.field("Text5")->text(), QStringLiteral("3"));
@@ -129,7 +128,7 @@ TEST_F(DesktopTest, AFileFromTheCommandLineIsOpenedAsFromTheDialog) {
     EXPECT_TRUE(h.errors().empty());
 
     // Open is used up, by either way in.
-    EXPECT_FALSE(h.form().openFile(picture));
+    EXPECT_FALSE(h.openFile(picture));
     h.choose("mOpen");
     EXPECT_TRUE(h.requests().empty());
 
@@ -142,7 +141,7 @@ TEST_F(DesktopTest, AFileFromTheCommandLineIsOpenedAsFromTheDialog) {
 TEST_F(DesktopTest, AFileFromTheCommandLineThatCannotBeReadLeavesOpenAvailable) {
     const QString missing = path("missing.bmp");
     Harness h;
-    EXPECT_FALSE(h.form().openFile(missing));
+    EXPECT_FALSE(h.openFile(missing));
     ASSERT_EQ(h.errors().size(), 1u);
     EXPECT_EQ(h.errors()[0].title, QStringLiteral("Open"));
     EXPECT_TRUE(h.errors()[0].text.startsWith(QDir::toNativeSeparators(missing) + ": "))
@@ -163,11 +162,14 @@ TEST_F(DesktopTest, TheCursorIsBusyWhileAPictureLoadsAndRestoredAfter) {
         Harness h;
         // Posted now, so it runs at the first event the window processes: inside the load.
         std::optional<Qt::CursorShape> during;
-        QTimer::singleShot(0, [&] {
-            const QCursor* cursor = QApplication::overrideCursor();
-            during = cursor ? cursor->shape() : Qt::ArrowCursor;
-        });
-        h.form().openFile(name);
+        QMetaObject::invokeMethod(
+            &h.form(),
+            [&] {
+                const QCursor* cursor = QApplication::overrideCursor();
+                during = cursor ? cursor->shape() : Qt::ArrowCursor;
+            },
+            Qt::QueuedConnection);
+        h.openFile(name);
         EXPECT_EQ(during, Qt::BusyCursor) << name.toStdString();
         EXPECT_EQ(QApplication::overrideCursor(), nullptr) << name.toStdString();
     }
@@ -263,6 +265,7 @@ TEST_P(DropTest, OneLocalFileOpensWhileOpenIsAvailable) {
     const std::array<bool, 3> accepted = dragAndDrop(h.form(), data, actions);
     EXPECT_EQ(accepted, (std::array<bool, 3>{c.accepted, c.accepted, c.accepted}));
     QCoreApplication::processEvents(); // the drop's Open runs once the drop is answered
+    h.settle();
 
     EXPECT_TRUE(h.requests().size() <= 1u) << "a drop never shows the dialog";
     EXPECT_TRUE(h.errors().empty());
@@ -335,7 +338,7 @@ TEST_F(DesktopTest, ZoomStepsGoDownToWhereThePictureFitsAndUpTo64) {
         EXPECT_FALSE(h.action(entry)->isEnabled()) << entry << " before a picture is open";
     }
     // 1000 x 700 in 417 x 337: at 1/2 it is 350 high, at 1/4 it fits.
-    h.form().openFile(bitmap("in.bmp", cornerRows(1000, 700)));
+    h.openFile(bitmap("in.bmp", cornerRows(1000, 700)));
     std::vector<double> out;
     while (h.action("mZoomOut")->isEnabled()) {
         h.choose("mZoomOut");
@@ -366,7 +369,7 @@ TEST_F(DesktopTest, ZoomToFitShowsAPictureLargerThanTheFrameWhole) {
         }
     }
     Harness h;
-    h.form().openFile(bitmap("in.bmp", rows));
+    h.openFile(bitmap("in.bmp", rows));
     h.choose("mZoomToFit");
     QCoreApplication::processEvents();
     EXPECT_FALSE(h.view().horizontalScrollBar()->isVisible());
@@ -380,14 +383,14 @@ TEST_F(DesktopTest, ZoomToFitShowsAPictureLargerThanTheFrameWhole) {
     EXPECT_EQ(colourAt(shown, 200, 292), kBeyond);
     // A picture that fits is never scaled up.
     Harness small;
-    small.form().openFile(bitmap("small.bmp", rows16x3()));
+    small.openFile(bitmap("small.bmp", rows16x3()));
     small.choose("mZoomToFit");
     EXPECT_EQ(small.view().zoom(), 1);
 }
 
 TEST_F(DesktopTest, CtrlWheelZoomsAboutThePointer) {
     Harness h;
-    h.form().openFile(bitmap("in.bmp", cornerRows(600, 400)));
+    h.openFile(bitmap("in.bmp", cornerRows(600, 400)));
     window::PictureView& view = h.view();
     QCoreApplication::processEvents();
     const QPointF pointer(300, 100);
@@ -463,7 +466,7 @@ TEST_P(ScrollTest, BarsAppearWhenTheZoomedPictureIsLargerThanTheFrame) {
     const QString picture = m_dir.filePath(QStringLiteral("in.bmp"));
     writeBitmap(pictureOf(cornerRows(c.width, c.height)), picture);
     Harness h;
-    h.form().openFile(picture);
+    h.openFile(picture);
     h.view().setZoom(c.zoom);
     QCoreApplication::processEvents(); // the bars are shown or hidden a moment later
 
@@ -518,7 +521,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DesktopTest, ZoomKeepsThePicturePointAtTheCentreOfTheView) {
     Harness h;
-    h.form().openFile(bitmap("in.bmp", cornerRows(600, 400)));
+    h.openFile(bitmap("in.bmp", cornerRows(600, 400)));
     window::PictureView& view = h.view();
     QCoreApplication::processEvents();
     const QSize size = view.viewport()->size(); // both bars at 1x and after

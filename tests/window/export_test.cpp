@@ -188,6 +188,7 @@ TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
     const QString saved = m_dir.filePath(QStringLiteral("window.h"));
     h.answer(saved);
     child<QPushButton>(*dialog, "save")->click();
+    h.settle();
     EXPECT_EQ(h.requests().back().initialName, m_dir.filePath(QStringLiteral("sprite.h")));
 
     EXPECT_EQ(readAll(saved), converterText(m_dir, picture, c.options));
@@ -229,6 +230,7 @@ TEST(ExportSaveTest, ClosingTheDialogDuringASaveLeavesTheSaveItsPlanes) {
     });
     h.answer(fifo);
     child<QPushButton>(*dialog, "save")->click();
+    h.settle();
     ASSERT_TRUE(reader.joinable()) << "the dialog was not closed during the save";
     reader.join();
     EXPECT_EQ(dialog, nullptr);

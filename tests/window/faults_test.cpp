@@ -2,12 +2,17 @@
 // window carries on as it was.
 
 #include "harness.h"
+#include "window/aside.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace window_test;
@@ -118,6 +123,48 @@ TEST_F(WindowFaults, PicturesThatCannotBeOpened) {
     h.choose("mOpen", largest);
     EXPECT_TRUE(h.errors().empty());
     EXPECT_EQ(h.field("Text5")->text(), QStringLiteral("1"));
+}
+
+// A save that waits in open() for a reader that never comes: a Close ends the command at once and
+// the window goes, while the save, left to itself, still writes the whole text from what it owns.
+TEST_F(WindowFaults, ClosingDuringASaveThatCannotFinishEndsTheWindow) {
+    const QString picture = path("in.bmp");
+    writeBitmap(pictureOf({{0x000000, 0x606060, 0xB0B0B0, 0xFFFFFF, 0x303030}}), picture);
+    const QString fifo = path("fifo.txt");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // The reader comes once the window is gone, or after 20 s if the Close waited for the save:
+    // then the test fails instead of hanging.
+    std::atomic<bool> gone{false};
+    bool waitedForTheSave = false;
+    QByteArray read;
+    std::thread reader([&] {
+        for (int tenths = 0; tenths < 200 && !gone; ++tenths) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        waitedForTheSave = !gone;
+        QFile in(fifo);
+        if (in.open(QIODevice::ReadOnly)) {
+            read = in.readAll();
+        }
+    });
+    std::string text;
+    {
+        Harness h;
+        h.choose("mOpen", picture);
+        h.choose("mConvert");
+        text = h.paneText();
+        QTimer::singleShot(0, &h.form(), &QWidget::close); // arrives while the save waits
+        h.choose("mSaveC", fifo);
+        EXPECT_TRUE(h.form().closed());
+        EXPECT_FALSE(h.form().busy());
+        EXPECT_EQ(h.menu(), kNone);
+        EXPECT_TRUE(h.errors().empty());
+    }
+    gone = true;
+    reader.join();
+    EXPECT_FALSE(waitedForTheSave) << "the Close waited for the save";
+    EXPECT_EQ(read.toStdString(), text);
+    EXPECT_TRUE(window::waitForWorkAside(std::chrono::seconds(20)));
 }
 
 // A window with a picture opened and converted, whose outputs are then saved to bad places.

@@ -3,7 +3,9 @@
 #include "window/picture_view.h"
 #include "window/text_pane.h"
 
+#include <QEventLoop>
 #include <QFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace window_test {
@@ -76,7 +78,38 @@ window::PictureView& Harness::view() const {
 
 void Harness::choose(const char* name, const QString& fileName) {
     answer(fileName);
+    choose(name);
+}
+
+void Harness::choose(const char* name) {
     action(name)->trigger();
+    settle();
+}
+
+bool Harness::openFile(const QString& name) {
+    const bool started = m_form->openFile(name);
+    settle();
+    return started && action("mConvert")->isEnabled();
+}
+
+void Harness::settle() {
+    if (!m_form->busy()) {
+        return;
+    }
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!m_form->busy()) {
+            loop.quit();
+        }
+    });
+    poll.start(1);
+    // Longer than any command of these small pictures takes, even under the sanitizers.
+    QTimer::singleShot(60000, &loop, [&] {
+        ADD_FAILURE() << "a command did not end";
+        loop.quit();
+    });
+    loop.exec();
 }
 
 QImage pictureOf(const std::vector<std::vector<std::uint32_t>>& rows) {

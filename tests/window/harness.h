@@ -59,9 +59,14 @@ class Harness {
     void answerReplace(bool yes) { m_replaceAnswers.push_back(yes); }
     // The files that the window asked to replace, in order.
     const std::vector<QString>& replaceQuestions() const { return m_replaceQuestions; }
-    // Chooses a menu entry, answering its dialog with `name`.
+    // Chooses a menu entry, answering its dialog with `name`; returns once the command ended.
     void choose(const char* action, const QString& name);
-    void choose(const char* action) { this->action(action)->trigger(); }
+    void choose(const char* action);
+    // Form1::openFile, returning once Open ended: true when the picture was opened.
+    bool openFile(const QString& name);
+    // Processes events until no command is under way: a command goes on from the event loop
+    // once its work aside is done.
+    void settle();
 
     const std::vector<window::DialogRequest>& requests() const { return m_requests; }
     // The menu state seen while each dialog was shown.
