@@ -1,8 +1,8 @@
 #include "cli/options.h"
 
-#include "imaging/c_identifier.h"
+#include "ctext/c_identifier.h"
+#include "ctext/layout.h"
 #include "imaging/dither.h"
-#include "imaging/layout.h"
 
 #include <algorithm>
 #include <array>
@@ -244,8 +244,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
     bool quiet = false;
     // The options given, as spelled, for the messages about ones that do not go together.
     std::optional<std::string> art, dither, complete, lf;
-    imaging::LayoutOptions& layout = options.style.layout;
-    imaging::LayoutGiven& given = options.layoutGiven;
+    ctext::LayoutOptions& layout = options.style.layout;
+    ctext::LayoutGiven& given = options.layoutGiven;
 
     // 0 makes glibc start afresh, so that the parser can run more than once in a process.
     optind = 0;
@@ -311,14 +311,14 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             options.pictureOutput = value;
             break;
         case Name:
-            if (auto problem = imaging::nameProblem(value)) {
+            if (auto problem = ctext::nameProblem(value)) {
                 return fail(std::move(*problem));
             }
             options.style.name = value;
             options.nameGiven = true;
             break;
         case LayoutOption:
-            if (const auto chosen = imaging::layoutNamed(value)) {
+            if (const auto chosen = ctext::layoutNamed(value)) {
                 layout.layout = *chosen;
                 given.layout = true;
             } else {
@@ -334,7 +334,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             }
             break;
         case TileOrderOption:
-            if (const auto chosen = imaging::tileOrderNamed(value)) {
+            if (const auto chosen = ctext::tileOrderNamed(value)) {
                 layout.tileOrder = *chosen;
                 given.tileOrder = true;
             } else {
@@ -379,7 +379,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
     // Options that do not apply to the layout, named with it. With -r and no --layout, the
     // layout may come from the text's header: the way back asks then.
     if (options.reverseWidth == 0 || given.layout) {
-        if (auto problem = imaging::layoutProblem(layout, given)) {
+        if (auto problem = ctext::layoutProblem(layout, given)) {
             return fail(std::move(*problem));
         }
     }

@@ -15,8 +15,8 @@
 namespace conversion {
 namespace {
 
-using imaging::Layout;
-using imaging::LayoutOptions;
+using ctext::Layout;
+using ctext::LayoutOptions;
 using imaging::RowLayout;
 
 struct Refusal {
@@ -50,7 +50,7 @@ std::optional<LayoutOptions> statedLayout(std::string_view comment) {
         while (!line.empty() && blank(line.back())) {
             line.remove_suffix(1);
         }
-        if (const auto stated = imaging::layoutOfSentence(line)) {
+        if (const auto stated = ctext::layoutOfSentence(line)) {
             return stated;
         }
     }
@@ -61,9 +61,9 @@ std::optional<LayoutOptions> statedLayout(std::string_view comment) {
 std::optional<std::string> contradiction(const LayoutOptions& stated,
                                          const ReverseOptions& options) {
     const LayoutOptions& asked = options.layout;
-    const imaging::LayoutGiven& given = options.given;
+    const ctext::LayoutGiven& given = options.given;
     if (given.layout && asked.layout != stated.layout) {
-        return "--layout " + std::string(imaging::layoutInfo(asked.layout).name);
+        return "--layout " + std::string(ctext::layoutInfo(asked.layout).name);
     }
     if (given.word && asked.word != stated.word) {
         return "--word " + std::to_string(asked.word);
@@ -73,7 +73,7 @@ std::optional<std::string> contradiction(const LayoutOptions& stated,
         return std::string("--pad-rows");
     }
     if (given.tileOrder && asked.tileOrder != stated.tileOrder) {
-        return "--tile-order " + std::string(imaging::tileOrderName(asked.tileOrder));
+        return "--tile-order " + std::string(ctext::tileOrderName(asked.tileOrder));
     }
     if (given.invert && asked.invert != stated.invert) {
         return std::string("--invert");
@@ -109,11 +109,11 @@ std::optional<std::size_t> packedRows(std::size_t bytes, std::size_t width) {
 std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::size_t count,
                                             int width, const std::string& arrays) {
     const auto w = static_cast<std::size_t>(width);
-    const int bits = imaging::elementBits(layout);
+    const int bits = ctext::elementBits(layout);
     const std::string holds = arrays + " hold " + counted(count, bits);
     if (layout.layout == Layout::Gb) {
-        const std::size_t band = w / 8 * (layout.tileOrder == imaging::TileOrder::Tall8x16 ? 2 : 1);
-        const std::size_t tall = layout.tileOrder == imaging::TileOrder::Tall8x16 ? 16 : 8;
+        const std::size_t band = w / 8 * (layout.tileOrder == ctext::TileOrder::Tall8x16 ? 2 : 1);
+        const std::size_t tall = layout.tileOrder == ctext::TileOrder::Tall8x16 ? 16 : 8;
         if (w % 8 != 0) {
             return Refusal{"gb tiles need a width that is a multiple of 8, not " +
                                std::to_string(width),
@@ -128,7 +128,7 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
     }
     LayoutOptions paddedRows = layout;
     paddedRows.rows = RowLayout::Padded;
-    const std::size_t padded = imaging::elementPlan(paddedRows, width, 1).perLine;
+    const std::size_t padded = ctext::elementPlan(paddedRows, width, 1).perLine;
     if (layout.layout == Layout::Planes && bits == 8) {
         const auto packed = packedRows(count, w);
         const auto whole = wholeRows(count, padded);
@@ -163,12 +163,12 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
 // the fill bits of packed rows narrower than a byte made the extra rows.
 std::string tooManyRows(const LayoutOptions& layout, std::size_t count, int width,
                         std::size_t height, const std::string& arrays) {
-    const int bits = imaging::elementBits(layout);
+    const int bits = ctext::elementBits(layout);
     std::string reason = arrays + " hold " + counted(count, bits) + ", " + std::to_string(height) +
                          " rows of " + std::to_string(width) + (width == 1 ? " pixel" : " pixels") +
                          "; a picture has at most " + std::to_string(bitmap::kMaxExtent);
     const auto fits = [&](int rows) {
-        return imaging::elementPlan(layout, width, rows).total == count;
+        return ctext::elementPlan(layout, width, rows).total == count;
     };
     int lowest = bitmap::kMaxExtent;
     if (!fits(lowest)) {
@@ -185,7 +185,7 @@ std::string tooManyRows(const LayoutOptions& layout, std::size_t count, int widt
 
 std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
     // The arrays' common name, and the arrays in the order of the layout.
-    std::vector<imaging::CArray>& arrays = text.arrays;
+    std::vector<ctext::CArray>& arrays = text.arrays;
     std::string name = arrays.size() == 1 ? arrays[0].name : std::string();
     if (arrays.size() == 2) {
         if (endsWith(arrays[0].name, "_l") && endsWith(arrays[1].name, "_d")) {
@@ -201,30 +201,30 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     LayoutOptions layout = options.layout;
     if (const auto stated = statedLayout(text.firstComment)) {
         if (const auto against = contradiction(*stated, options)) {
-            return Refusal{"its first comment says \"" + imaging::layoutSentence(*stated) + "\"; " +
+            return Refusal{"its first comment says \"" + ctext::layoutSentence(*stated) + "\"; " +
                                *against + " contradicts it",
                            ReverseFailure::Usage};
         }
         layout = *stated;
     }
-    if (const auto problem = imaging::layoutProblem(layout, options.given)) {
+    if (const auto problem = ctext::layoutProblem(layout, options.given)) {
         return Refusal{*problem, ReverseFailure::Usage};
     }
-    const imaging::LayoutInfo& info = imaging::layoutInfo(layout.layout);
+    const ctext::LayoutInfo& info = ctext::layoutInfo(layout.layout);
     const std::string layoutName = "--layout " + std::string(info.name);
     if (options.name) {
         // The arrays the name gives, whatever else the text holds.
-        std::vector<imaging::CArray> picked;
+        std::vector<ctext::CArray> picked;
         for (const std::string& wanted :
              info.arrays == 2 ? std::vector<std::string>{*options.name + "_d", *options.name + "_l"}
                               : std::vector<std::string>{*options.name}) {
             const auto found =
                 std::find_if(arrays.begin(), arrays.end(),
-                             [&](const imaging::CArray& a) { return a.name == wanted; });
+                             [&](const ctext::CArray& a) { return a.name == wanted; });
             if (found == arrays.end()) {
                 std::string held;
                 for (std::size_t k = 0; k < arrays.size() && k < 8; ++k) {
-                    held += (k == 0 ? "" : ", ") + imaging::excerpt(arrays[k].name);
+                    held += (k == 0 ? "" : ", ") + ctext::excerpt(arrays[k].name);
                 }
                 held += arrays.size() > 8 ? ", ..." : "";
                 return Refusal{
@@ -241,8 +241,8 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                        (arrays.size() == 1 ? " array" : " arrays") + "; " + layoutName +
                        (info.arrays == 2 ? " has two (the dark and the light plane)" : " has one")};
     }
-    const int bits = imaging::elementBits(layout);
-    for (const imaging::CArray& array : arrays) {
+    const int bits = ctext::elementBits(layout);
+    for (const ctext::CArray& array : arrays) {
         if (array.elementBits != bits) {
             return Refusal{"line " + std::to_string(array.line) + ": " + array.name + " holds " +
                            std::to_string(array.elementBits) + "-bit elements; " + layoutName +
@@ -290,11 +290,10 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     if (headerHeight || options.height) {
         // Both are at most the largest extent: the parser's and the header's are checked.
         height = options.height ? static_cast<std::size_t>(*options.height) : *headerHeight;
-        if (const auto refused = imaging::extentProblem(layout, width, static_cast<int>(height))) {
+        if (const auto refused = ctext::extentProblem(layout, width, static_cast<int>(height))) {
             return Refusal{"the picture " + *refused};
         }
-        const std::size_t need =
-            imaging::elementPlan(layout, width, static_cast<int>(height)).total;
+        const std::size_t need = ctext::elementPlan(layout, width, static_cast<int>(height)).total;
         if (count != need) {
             std::string reason = what + " hold " + counted(count, bits) + ", but " +
                                  std::to_string(width) + " x " + std::to_string(height) +
@@ -303,7 +302,7 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                 LayoutOptions other = layout;
                 other.rows =
                     layout.rows == RowLayout::Packed ? RowLayout::Padded : RowLayout::Packed;
-                if (imaging::elementPlan(other, width, static_cast<int>(height)).total == count) {
+                if (ctext::elementPlan(other, width, static_cast<int>(height)).total == count) {
                     reason += other.rows == RowLayout::Padded
                                   ? ", as many as padded rows take: give --pad-rows"
                                   : ", as many as packed rows take: leave out --pad-rows";
@@ -327,8 +326,8 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     }
 
     imaging::Planes planes =
-        imaging::makePlanes(width, static_cast<int>(height), imaging::planesRowLayout(layout));
-    const imaging::ElementPlan plan = imaging::elementPlan(layout, width, static_cast<int>(height));
+        imaging::makePlanes(width, static_cast<int>(height), ctext::planesRowLayout(layout));
+    const ctext::ElementPlan plan = ctext::elementPlan(layout, width, static_cast<int>(height));
     const std::size_t bytes = static_cast<std::size_t>(bits) / 8;
     std::vector<std::uint32_t> elements;
     for (std::size_t a = 0; a < arrays.size(); ++a) {
@@ -344,7 +343,7 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                 }
                 elements.push_back(value);
             }
-            imaging::setLineElements(planes, layout, static_cast<int>(a), line, elements);
+            ctext::setLineElements(planes, layout, static_cast<int>(a), line, elements);
         }
         std::vector<std::uint8_t>().swap(arrays[a].data);
     }
@@ -381,7 +380,7 @@ base::Result<TextArrays> readText(const std::string& path) {
             return base::Error{{}, "is not a regular file"};
         }
     }
-    return imaging::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
+    return ctext::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
         for (;;) {
             const ssize_t got = ::read(fd, room.data(), room.size());
             if (got >= 0 || errno != EINTR) {

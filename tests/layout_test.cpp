@@ -1,13 +1,14 @@
 // The layouts: hand-worked rows in each, the gb tile orders, the option rules, and every layout
 // read back to the planes it was written from.
 
-#include "imaging/c_array_writer.h"
-#include "imaging/layout.h"
+#include "ctext/c_array_writer.h"
+#include "ctext/layout.h"
 #include "support/memory_canvas.h"
 
 #include <gtest/gtest.h>
 #include <random>
 
+using namespace ctext;
 using namespace imaging;
 using testing_support::MemoryCanvas;
 

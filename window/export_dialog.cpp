@@ -1,6 +1,6 @@
 #include "window/export_dialog.h"
 
-#include "imaging/c_identifier.h"
+#include "ctext/c_identifier.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,7 +45,7 @@ imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout 
 
 QString arrayNameProblem(const QString& name) {
     // The converter's rule and words, so that a name is taken or refused alike in both.
-    const auto problem = imaging::nameProblem(name.toStdString());
+    const auto problem = ctext::nameProblem(name.toStdString());
     return problem ? QString::fromStdString(*problem) : QString();
 }
 
@@ -61,21 +61,21 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
         return widget;
     };
     m_layout = named(new QComboBox, "layout");
-    m_layout->addItem(QStringLiteral("Two planes, one bit a pixel"), int(imaging::Layout::Planes));
-    m_layout->addItem(QStringLiteral("8 × 8 tiles, 2 bits a pixel"), int(imaging::Layout::Gb));
+    m_layout->addItem(QStringLiteral("Two planes, one bit a pixel"), int(ctext::Layout::Planes));
+    m_layout->addItem(QStringLiteral("8 × 8 tiles, 2 bits a pixel"), int(ctext::Layout::Gb));
     m_layout->addItem(QStringLiteral("2 bits a pixel, 4 pixels a byte"),
-                      int(imaging::Layout::Packed2));
+                      int(ctext::Layout::Packed2));
     m_layout->addItem(QStringLiteral("4 bits a pixel, 2 pixels a byte"),
-                      int(imaging::Layout::Nibble4));
+                      int(ctext::Layout::Nibble4));
     m_word = named(new QComboBox, "word");
     for (const int bits : {8, 16, 32}) {
         m_word->addItem(QStringLiteral("%1 bits").arg(bits), bits);
     }
     m_tileOrder = named(new QComboBox, "tileOrder");
-    m_tileOrder->addItem(QStringLiteral("Rows"), int(imaging::TileOrder::Rows));
-    m_tileOrder->addItem(QStringLiteral("Columns"), int(imaging::TileOrder::Columns));
+    m_tileOrder->addItem(QStringLiteral("Rows"), int(ctext::TileOrder::Rows));
+    m_tileOrder->addItem(QStringLiteral("Columns"), int(ctext::TileOrder::Columns));
     m_tileOrder->addItem(QStringLiteral("8 × 16, top then bottom"),
-                         int(imaging::TileOrder::Tall8x16));
+                         int(ctext::TileOrder::Tall8x16));
     m_invert = named(new QCheckBox(QStringLiteral("&Invert (white is 0)")), "invert");
     m_padRows = named(new QCheckBox(QStringLiteral("&Pad each row to whole elements")), "padRows");
     m_name = named(new QLineEdit(QStringLiteral("Untitled")), "name");
@@ -138,23 +138,22 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     update();
 }
 
-imaging::TextStyle ExportDialog::style() const {
+ctext::TextStyle ExportDialog::style() const {
     // A choice that the layout does not have keeps its default, as the converter's would.
     auto on = [](const QCheckBox* box) { return box->isEnabled() && box->isChecked(); };
-    imaging::TextStyle style;
+    ctext::TextStyle style;
     style.name = m_name->text().toStdString();
     style.complete = m_complete->isChecked();
     style.lf = m_lf->isChecked();
     style.source = m_source;
     style.art = on(m_art);
-    style.layout.layout = static_cast<imaging::Layout>(m_layout->currentData().toInt());
+    style.layout.layout = static_cast<ctext::Layout>(m_layout->currentData().toInt());
     style.layout.rows = on(m_padRows) ? imaging::RowLayout::Padded : imaging::RowLayout::Packed;
     if (m_word->isEnabled()) {
         style.layout.word = m_word->currentData().toInt();
     }
     if (m_tileOrder->isEnabled()) {
-        style.layout.tileOrder =
-            static_cast<imaging::TileOrder>(m_tileOrder->currentData().toInt());
+        style.layout.tileOrder = static_cast<ctext::TileOrder>(m_tileOrder->currentData().toInt());
     }
     style.layout.invert = on(m_invert);
     return style;
@@ -165,12 +164,12 @@ std::shared_ptr<const imaging::Planes> ExportDialog::planes() const {
 }
 
 void ExportDialog::update() {
-    const auto layout = static_cast<imaging::Layout>(m_layout->currentData().toInt());
+    const auto layout = static_cast<ctext::Layout>(m_layout->currentData().toInt());
     // Each choice only where the layout has it, as the converter takes it.
-    m_word->setEnabled(layout == imaging::Layout::Planes);
-    m_padRows->setEnabled(layout == imaging::Layout::Planes);
-    m_tileOrder->setEnabled(layout == imaging::Layout::Gb);
-    m_invert->setEnabled(layout == imaging::Layout::Packed2 || layout == imaging::Layout::Nibble4);
+    m_word->setEnabled(layout == ctext::Layout::Planes);
+    m_padRows->setEnabled(layout == ctext::Layout::Planes);
+    m_tileOrder->setEnabled(layout == ctext::Layout::Gb);
+    m_invert->setEnabled(layout == ctext::Layout::Packed2 || layout == ctext::Layout::Nibble4);
     m_art->setEnabled(m_complete->isChecked());
     if (m_padRows->isChecked() && !m_padded) {
         m_padded = std::make_shared<const imaging::Planes>(
@@ -179,9 +178,9 @@ void ExportDialog::update() {
 
     QString problem = arrayNameProblem(m_name->text());
     if (problem.isEmpty() &&
-        imaging::extentProblem(style().layout, m_packed->width, m_packed->height)) {
+        ctext::extentProblem(style().layout, m_packed->width, m_packed->height)) {
         // Nothing is saved or copied that would hold only the whole tiles of the picture.
-        const bool tall = m_tileOrder->currentData().toInt() == int(imaging::TileOrder::Tall8x16);
+        const bool tall = m_tileOrder->currentData().toInt() == int(ctext::TileOrder::Tall8x16);
         problem = QStringLiteral("The picture is %1 × %2 pixels: tiles need a width that is a "
                                  "multiple of 8 and a height that is a multiple of %3.")
                       .arg(m_packed->width)
@@ -197,7 +196,7 @@ void ExportDialog::update() {
         return;
     }
     std::string start;
-    imaging::writeArraysTo(
+    ctext::writeArraysTo(
         *planes(),
         [&](std::string_view piece) {
             start.append(piece.substr(0, kPreviewBytes - start.size()));

@@ -1,7 +1,7 @@
 #pragma once
 // File > Export C Code: the converter's choices of text, a view of the text's start, Save, Copy.
 
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 
 #include <QDialog>
@@ -29,7 +29,7 @@ class ExportDialog final : public QDialog {
     // What Save and Copy do with the text of these planes in this style. The planes are shared,
     // so that work on them may outlive the dialog.
     using Action =
-        std::function<void(std::shared_ptr<const imaging::Planes>, const imaging::TextStyle&)>;
+        std::function<void(std::shared_ptr<const imaging::Planes>, const ctext::TextStyle&)>;
 
     // `packed` are the planes as Convert makes them; `source` is the picture's file name without
     // its folder, as a complete text's comment names it.
@@ -37,7 +37,7 @@ class ExportDialog final : public QDialog {
                  Action copy, QWidget* parent = nullptr);
 
     // The style the choices make, and the planes in its row layout.
-    imaging::TextStyle style() const;
+    ctext::TextStyle style() const;
     std::shared_ptr<const imaging::Planes> planes() const;
 
     // The most bytes of the text's start that the view shows.

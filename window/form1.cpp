@@ -1,7 +1,7 @@
 #include "window/form1.h"
 
 #include "conversion/output.h"
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
 #include "surface/picture_loader.h"
@@ -437,7 +437,7 @@ void Form1::finishConvert() {
 }
 
 std::string Form1::cCodeText() const {
-    return m_stage == Stage::Converted ? imaging::writeArrays(*m_planes) : std::string();
+    return m_stage == Stage::Converted ? ctext::writeArrays(*m_planes) : std::string();
 }
 
 void Form1::savePicture() {
@@ -507,13 +507,13 @@ void Form1::copyCCode() {
 }
 
 void Form1::copyText(const QString& command, std::shared_ptr<const imaging::Planes> planes,
-                     imaging::TextStyle style) {
+                     ctext::TextStyle style) {
     // The export dialog's Copy stays clickable while its Save runs.
     if (m_busy || m_closed) {
         return;
     }
     // Decided from the size alone: a text too long is never produced.
-    const std::size_t size = imaging::arraysTextSize(*planes, style);
+    const std::size_t size = ctext::arraysTextSize(*planes, style);
     if (size > m_seams.clipboardLimit) {
         m_seams.showError(this, command,
                           QStringLiteral("The C text is %L1 bytes long, more than the %L2 bytes "
@@ -528,7 +528,7 @@ void Form1::copyText(const QString& command, std::shared_ptr<const imaging::Plan
     updateActions();
     QString text;
     runAside([&text, planes = std::move(planes), style = std::move(style)] {
-        const std::string bytes = imaging::writeArrays(*planes, style);
+        const std::string bytes = ctext::writeArrays(*planes, style);
         text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     });
     if (m_closed) {
@@ -551,7 +551,7 @@ void Form1::exportCCode() {
     // The dialog may be closed and deleted while its save or copy runs: each gets its own
     // share of the planes, its own style and its own command name.
     auto save = [this, command](std::shared_ptr<const imaging::Planes> planes,
-                                const imaging::TextStyle& style) {
+                                const ctext::TextStyle& style) {
         saveWith(
             m_exportDialog, command,
             [planes = std::move(planes), style](const QString& name) {
@@ -562,7 +562,7 @@ void Form1::exportCCode() {
             findChild<ExportDialog*>());
     };
     auto copy = [this, command](std::shared_ptr<const imaging::Planes> planes,
-                                const imaging::TextStyle& style) {
+                                const ctext::TextStyle& style) {
         copyText(command, std::move(planes), style);
     };
     // Window-modal and not waited for: the menu stays closed while it is open, and the event

@@ -1,10 +1,14 @@
-#include "imaging/layout.h"
+#include "ctext/layout.h"
 
 #include <algorithm>
 #include <array>
 #include <numeric>
 
-namespace imaging {
+namespace ctext {
+
+using imaging::Planes;
+using imaging::RowLayout;
+
 namespace {
 
 constexpr LayoutInfo kLayouts[] = {
@@ -327,8 +331,8 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
                 continue;
             }
             const unsigned keep = 0xFFu << (8 - std::min<std::size_t>(8, width - 8 * tx));
-            put[0] = eightBitsAt(planes.light, bit) & keep;
-            put[1] = eightBitsAt(planes.dark, bit) & keep;
+            put[0] = imaging::eightBitsAt(planes.light, bit) & keep;
+            put[1] = imaging::eightBitsAt(planes.dark, bit) & keep;
         }
         return;
     }
@@ -470,4 +474,4 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
     setRowBytes(planes, y, dark, light);
 }
 
-} // namespace imaging
+} // namespace ctext

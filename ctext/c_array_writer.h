@@ -1,14 +1,14 @@
 #pragma once
 // Writes both planes as C array declarations.
 
-#include "imaging/layout.h"
+#include "ctext/layout.h"
 #include "imaging/plane_encoder.h"
 
 #include <functional>
 #include <string>
 #include <string_view>
 
-namespace imaging {
+namespace ctext {
 
 // How the text is dressed. The default is the classic text: arrays Untitled_d and Untitled_l
 // left open after their last byte, CR LF line ends, no final line end.
@@ -25,17 +25,17 @@ struct TextStyle {
 };
 
 // The exact length of the text that writeArrays() produces.
-std::size_t arraysTextSize(const Planes& planes, const TextStyle& style = {});
+std::size_t arraysTextSize(const imaging::Planes& planes, const TextStyle& style = {});
 
 // The C text of both planes: each header, an empty line, then "0xHH, " per byte, with a line
 // break before each byte whose first bit starts a pixel row. The planes' width must be at least
 // 1.
-std::string writeArrays(const Planes& planes, const TextStyle& style = {});
+std::string writeArrays(const imaging::Planes& planes, const TextStyle& style = {});
 
 // The same text in pieces of at most about 256 KiB, handed to `sink` in order, so that a
 // file can be written without holding the whole text. Stops early when the sink returns
 // false, and then returns false.
-bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_view)>& sink,
+bool writeArraysTo(const imaging::Planes& planes, const std::function<bool(std::string_view)>& sink,
                    const TextStyle& style = {});
 
-} // namespace imaging
+} // namespace ctext
