@@ -123,10 +123,6 @@ std::uint32_t keepPixels(std::uint32_t element, int bits, std::size_t pixelBits)
 
 } // namespace
 
-std::span<const LayoutInfo> layouts() {
-    return kLayouts;
-}
-
 const LayoutInfo& layoutInfo(Layout layout) {
     for (const LayoutInfo& info : kLayouts) {
         if (info.layout == layout) {
@@ -189,14 +185,6 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
         return "--invert" + layout;
     }
     return std::nullopt;
-}
-
-std::optional<std::string> layoutProblem(const LayoutOptions& options) {
-    const LayoutOptions defaults;
-    return layoutProblem(options,
-                         {options.layout != defaults.layout, options.rows != defaults.rows,
-                          options.word != defaults.word, options.tileOrder != defaults.tileOrder,
-                          options.invert != defaults.invert});
 }
 
 std::optional<std::string> extentProblem(const LayoutOptions& options, int width, int height) {

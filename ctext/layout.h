@@ -62,8 +62,6 @@ struct LayoutInfo {
     Breaks breaks;
 };
 
-// Every layout, the default first.
-std::span<const LayoutInfo> layouts();
 const LayoutInfo& layoutInfo(Layout layout);
 // The layout that --layout spells `name`, if any.
 std::optional<Layout> layoutNamed(std::string_view name);
@@ -76,10 +74,8 @@ int elementBits(const LayoutOptions& options);
 
 // Why the combination cannot be written (an option given that does not apply to the layout,
 // or a word that is not 8, 16 or 32), naming both as the command line spells them, or nothing
-// when it can. The converter and the way back both ask it. The second form takes every option
-// that differs from its default as given.
+// when it can. The one rule: the converter, the way back and the export dialog all ask it.
 std::optional<std::string> layoutProblem(const LayoutOptions& options, const LayoutGiven& given);
-std::optional<std::string> layoutProblem(const LayoutOptions& options);
 
 // Why a picture of that extent cannot be laid out (gb needs whole tiles), or nothing.
 std::optional<std::string> extentProblem(const LayoutOptions& options, int width, int height);

@@ -128,15 +128,17 @@ TEST(GbTiles, OrdersOfTheTiles) {
 }
 
 TEST(LayoutOptionsRules, OptionsThatDoNotApplyAndTileMultiples) {
-    EXPECT_FALSE(layoutProblem(optionsOf(Layout::Planes, 32, false, RowLayout::Padded)));
-    EXPECT_FALSE(layoutProblem(optionsOf(Layout::Nibble4, 8, true)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 12)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, false, RowLayout::Padded)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, true)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 8, true)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Packed2, 16)));
+    EXPECT_FALSE(layoutProblem(optionsOf(Layout::Planes, 32, false, RowLayout::Padded),
+                               {.rows = true, .word = true}));
+    EXPECT_FALSE(layoutProblem(optionsOf(Layout::Nibble4, 8, true), {.invert = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 12), {.word = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, false, RowLayout::Padded), {.rows = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, true), {.invert = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 8, true), {.invert = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Packed2, 16), {.word = true}));
     EXPECT_TRUE(
-        layoutProblem(optionsOf(Layout::Packed2, 8, false, RowLayout::Packed, TileOrder::Columns)));
+        layoutProblem(optionsOf(Layout::Packed2, 8, false, RowLayout::Packed, TileOrder::Columns),
+                      {.tileOrder = true}));
     // Given explicitly, even the default value does not apply.
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Nibble4), LayoutGiven{true, false, true}));
 
