@@ -45,12 +45,16 @@ class ExportDialog final : public QDialog {
 
   private:
     void update();
+    // Every choice as it stands, and which of them the user changed and the layout takes.
+    ctext::LayoutOptions choices() const;
+    ctext::LayoutGiven given() const;
 
     std::shared_ptr<const imaging::Planes> m_packed;
     std::shared_ptr<const imaging::Planes> m_padded; // made when padded rows are first chosen
     std::string m_source;
     Action m_save;
     Action m_copy;
+    ctext::LayoutGiven m_given; // the layout choices the user changed
 
     QComboBox* m_layout = nullptr;
     QComboBox* m_word = nullptr;

@@ -281,6 +281,26 @@ TEST(ExportDialogTest, NamesAreRefusedAsTheConverterRefusesThem) {
     }
 }
 
+// Each choice is offered where the converter takes the option, by the converter's rule, and a
+// choice it does not take is disabled with the converter's refusal and left out of the text.
+TEST(ExportDialogTest, ChoicesFollowTheConvertersRule) {
+    const auto planes = std::make_shared<const imaging::Planes>(imaging::makePlanes(8, 8));
+    window::ExportDialog dialog(planes, "in.bmp", {}, {});
+    auto* word = child<QComboBox>(dialog, "word");
+    auto* invert = child<QCheckBox>(dialog, "invert");
+    pick(dialog, "word", 16);
+    layout(dialog, ctext::Layout::Gb);
+    EXPECT_FALSE(word->isEnabled());
+    EXPECT_EQ(word->toolTip().toStdString(), "--word 16 does not apply to --layout gb");
+    EXPECT_EQ(invert->toolTip().toStdString(), "--invert does not apply to --layout gb");
+    EXPECT_EQ(dialog.style().layout.word, 8);
+    layout(dialog, ctext::Layout::Packed2);
+    EXPECT_TRUE(invert->isEnabled());
+    EXPECT_EQ(invert->toolTip().toStdString(), "");
+    // The converter takes --pad-rows here: packed2 rows are whole bytes anyway.
+    EXPECT_TRUE(child<QCheckBox>(dialog, "padRows")->isEnabled());
+}
+
 TEST(ExportDialogTest, RowLayoutChangesKeepEveryPixel) {
     // 11 pixels a row: packed, row 1 starts at bit 11; padded, at bit 16.
     imaging::Planes packed = imaging::makePlanes(11, 3);
