@@ -183,23 +183,32 @@ std::string tooManyRows(const LayoutOptions& layout, std::size_t count, int widt
                                         : std::string());
 }
 
-std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
-    // The arrays' common name, and the arrays in the order of the layout.
-    std::vector<ctext::CArray>& arrays = text.arrays;
-    std::string name = arrays.size() == 1 ? arrays[0].name : std::string();
-    if (arrays.size() == 2) {
-        if (endsWith(arrays[0].name, "_l") && endsWith(arrays[1].name, "_d")) {
-            std::swap(arrays[0], arrays[1]);
-        }
-        if (endsWith(arrays[0].name, "_d") && endsWith(arrays[1].name, "_l") &&
-            arrays[0].name.substr(0, arrays[0].name.size() - 2) ==
-                arrays[1].name.substr(0, arrays[1].name.size() - 2)) {
-            name = arrays[0].name.substr(0, arrays[0].name.size() - 2);
-        }
+// Puts a dark and a light array in that order and returns their common name; a single array's
+// name; or nothing.
+std::string commonName(std::vector<ctext::CArray>& arrays) {
+    if (arrays.size() == 1) {
+        return arrays[0].name;
     }
+    if (arrays.size() != 2) {
+        return {};
+    }
+    if (endsWith(arrays[0].name, "_l") && endsWith(arrays[1].name, "_d")) {
+        std::swap(arrays[0], arrays[1]);
+    }
+    if (endsWith(arrays[0].name, "_d") && endsWith(arrays[1].name, "_l") &&
+        arrays[0].name.substr(0, arrays[0].name.size() - 2) ==
+            arrays[1].name.substr(0, arrays[1].name.size() - 2)) {
+        return arrays[0].name.substr(0, arrays[0].name.size() - 2);
+    }
+    return {};
+}
 
+// The layout to read: the one a complete header states, unless an option contradicts it, or
+// the options'; either held to the options given.
+std::variant<LayoutOptions, Refusal> layoutToRead(std::string_view firstComment,
+                                                  const ReverseOptions& options) {
     LayoutOptions layout = options.layout;
-    if (const auto stated = statedLayout(text.firstComment)) {
+    if (const auto stated = statedLayout(firstComment)) {
         if (const auto against = contradiction(*stated, options)) {
             return Refusal{"its first comment says \"" + ctext::layoutSentence(*stated) + "\"; " +
                                *against + " contradicts it",
@@ -210,42 +219,54 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     if (const auto problem = ctext::layoutProblem(layout, options.given)) {
         return Refusal{*problem, ReverseFailure::Usage};
     }
-    const ctext::LayoutInfo& info = ctext::layoutInfo(layout.layout);
-    const std::string layoutName = "--layout " + std::string(info.name);
-    if (options.name) {
-        // The arrays the name gives, whatever else the text holds.
-        std::vector<ctext::CArray> picked;
-        for (const std::string& wanted :
-             info.arrays == 2 ? std::vector<std::string>{*options.name + "_d", *options.name + "_l"}
-                              : std::vector<std::string>{*options.name}) {
-            const auto found =
-                std::find_if(arrays.begin(), arrays.end(),
-                             [&](const ctext::CArray& a) { return a.name == wanted; });
-            if (found == arrays.end()) {
-                std::string held;
-                for (std::size_t k = 0; k < arrays.size() && k < 8; ++k) {
-                    held += (k == 0 ? "" : ", ") + ctext::excerpt(arrays[k].name);
-                }
-                held += arrays.size() > 8 ? ", ..." : "";
-                return Refusal{
-                    "it holds no array " + wanted + " for " + layoutName +
-                    (arrays.empty() ? " (it holds no arrays)" : " (its arrays: " + held + ")")};
+    return layout;
+}
+
+std::string layoutName(const LayoutOptions& layout) {
+    return "--layout " + std::string(ctext::layoutInfo(layout.layout).name);
+}
+
+// Keeps only the arrays that -n NAME names for the layout, in the layout's order, whatever else
+// the text holds.
+std::optional<Refusal> pickNamed(std::vector<ctext::CArray>& arrays, const std::string& name,
+                                 const LayoutOptions& layout) {
+    std::vector<ctext::CArray> picked;
+    for (const std::string& wanted : ctext::layoutInfo(layout.layout).arrays == 2
+                                         ? std::vector<std::string>{name + "_d", name + "_l"}
+                                         : std::vector<std::string>{name}) {
+        const auto found = std::find_if(arrays.begin(), arrays.end(),
+                                        [&](const ctext::CArray& a) { return a.name == wanted; });
+        if (found == arrays.end()) {
+            std::string held;
+            for (std::size_t k = 0; k < arrays.size() && k < 8; ++k) {
+                held += (k == 0 ? "" : ", ") + ctext::excerpt(arrays[k].name);
             }
-            picked.push_back(std::move(*found));
+            held += arrays.size() > 8 ? ", ..." : "";
+            return Refusal{
+                "it holds no array " + wanted + " for " + layoutName(layout) +
+                (arrays.empty() ? " (it holds no arrays)" : " (its arrays: " + held + ")")};
         }
-        arrays = std::move(picked);
-        name = *options.name;
+        picked.push_back(std::move(*found));
     }
+    arrays = std::move(picked);
+    return std::nullopt;
+}
+
+// Why the arrays are not the layout's: their number, their element type, or two sizes.
+std::optional<Refusal> arraysProblem(const std::vector<ctext::CArray>& arrays,
+                                     const LayoutOptions& layout) {
+    const ctext::LayoutInfo& info = ctext::layoutInfo(layout.layout);
     if (arrays.size() != static_cast<std::size_t>(info.arrays)) {
         return Refusal{"it holds " + std::to_string(arrays.size()) +
-                       (arrays.size() == 1 ? " array" : " arrays") + "; " + layoutName +
+                       (arrays.size() == 1 ? " array" : " arrays") + "; " + layoutName(layout) +
                        (info.arrays == 2 ? " has two (the dark and the light plane)" : " has one")};
     }
     const int bits = ctext::elementBits(layout);
     for (const ctext::CArray& array : arrays) {
         if (array.elementBits != bits) {
             return Refusal{"line " + std::to_string(array.line) + ": " + array.name + " holds " +
-                           std::to_string(array.elementBits) + "-bit elements; " + layoutName +
+                           std::to_string(array.elementBits) + "-bit elements; " +
+                           layoutName(layout) +
                            (layout.layout == Layout::Planes ? " --word " + std::to_string(bits)
                                                             : std::string()) +
                            " has " + std::to_string(bits) + "-bit ones"};
@@ -255,7 +276,18 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         return Refusal{arrays[0].name + " holds " + counted(arrays[0].size(), bits) + " but " +
                        arrays[1].name + " " + counted(arrays[1].size(), bits)};
     }
+    return std::nullopt;
+}
 
+// The width, and the height when one is known, from -r and the header's NAME_width and
+// NAME_height (of the arrays' common name), which must agree.
+struct Extent {
+    int width = 0;
+    std::optional<std::size_t> height;
+};
+
+std::variant<Extent, Refusal> extentOf(const TextArrays& text, const std::string& name,
+                                       const ReverseOptions& options) {
     const auto headerWidth = name.empty() ? std::nullopt : defined(text, name + "_width");
     const auto headerHeight = name.empty() ? std::nullopt : defined(text, name + "_height");
     int width = options.width;
@@ -284,12 +316,25 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                                         " pixels wide; a picture has at most " +
                                         std::to_string(bitmap::kMaxExtent)};
     }
-    const std::size_t count = arrays[0].size();
-    const std::string what = arrays.size() == 2 ? "its arrays" : "its array";
+    // Both are at most the largest extent: the parser's and the header's are checked.
+    if (options.height) {
+        return Extent{width, static_cast<std::size_t>(*options.height)};
+    }
+    if (headerHeight) {
+        return Extent{width, static_cast<std::size_t>(*headerHeight)};
+    }
+    return Extent{width, std::nullopt};
+}
+
+// The height of the picture: the one known, if the arrays hold exactly its elements, or the one
+// their element count gives.
+std::variant<std::size_t, Refusal> heightToRead(const LayoutOptions& layout, std::size_t count,
+                                                const Extent& extent, const std::string& what) {
+    const int width = extent.width;
+    const int bits = ctext::elementBits(layout);
     std::size_t height = 0;
-    if (headerHeight || options.height) {
-        // Both are at most the largest extent: the parser's and the header's are checked.
-        height = options.height ? static_cast<std::size_t>(*options.height) : *headerHeight;
+    if (extent.height) {
+        height = *extent.height;
         if (const auto refused = ctext::extentProblem(layout, width, static_cast<int>(height))) {
             return Refusal{"the picture " + *refused};
         }
@@ -297,7 +342,8 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         if (count != need) {
             std::string reason = what + " hold " + counted(count, bits) + ", but " +
                                  std::to_string(width) + " x " + std::to_string(height) +
-                                 " pixels in " + layoutName + " take " + counted(need, bits);
+                                 " pixels in " + layoutName(layout) + " take " +
+                                 counted(need, bits);
             if (layout.layout == Layout::Planes && bits == 8) {
                 LayoutOptions other = layout;
                 other.rows =
@@ -324,11 +370,15 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         return Refusal{what + " hold " + counted(count, bits) + ", fewer than one row of " +
                        std::to_string(width) + " pixels takes"};
     }
+    return height;
+}
 
-    imaging::Planes planes =
-        imaging::makePlanes(width, static_cast<int>(height), ctext::planesRowLayout(layout));
-    const ctext::ElementPlan plan = ctext::elementPlan(layout, width, static_cast<int>(height));
-    const std::size_t bytes = static_cast<std::size_t>(bits) / 8;
+// The planes that the arrays' elements set, each array's data let go once read.
+imaging::Planes planesOf(std::vector<ctext::CArray>& arrays, const LayoutOptions& layout, int width,
+                         int height) {
+    imaging::Planes planes = imaging::makePlanes(width, height, ctext::planesRowLayout(layout));
+    const ctext::ElementPlan plan = ctext::elementPlan(layout, width, height);
+    const std::size_t bytes = static_cast<std::size_t>(ctext::elementBits(layout)) / 8;
     std::vector<std::uint32_t> elements;
     for (std::size_t a = 0; a < arrays.size(); ++a) {
         const std::vector<std::uint8_t>& data = arrays[a].data;
@@ -348,6 +398,36 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         std::vector<std::uint8_t>().swap(arrays[a].data);
     }
     return planes;
+}
+
+std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
+    std::vector<ctext::CArray>& arrays = text.arrays;
+    std::string name = commonName(arrays);
+    const auto toRead = layoutToRead(text.firstComment, options);
+    if (const auto* refused = std::get_if<Refusal>(&toRead)) {
+        return *refused;
+    }
+    const LayoutOptions& layout = std::get<LayoutOptions>(toRead);
+    if (options.name) {
+        if (auto refused = pickNamed(arrays, *options.name, layout)) {
+            return *refused;
+        }
+        name = *options.name;
+    }
+    if (auto refused = arraysProblem(arrays, layout)) {
+        return *refused;
+    }
+    const auto extent = extentOf(text, name, options);
+    if (const auto* refused = std::get_if<Refusal>(&extent)) {
+        return *refused;
+    }
+    const int width = std::get<Extent>(extent).width;
+    const auto height = heightToRead(layout, arrays[0].size(), std::get<Extent>(extent),
+                                     arrays.size() == 2 ? "its arrays" : "its array");
+    if (const auto* refused = std::get_if<Refusal>(&height)) {
+        return *refused;
+    }
+    return planesOf(arrays, layout, width, static_cast<int>(std::get<std::size_t>(height)));
 }
 
 // The C text of a regular file or of standard input, read in a bounded buffer, or the reason
