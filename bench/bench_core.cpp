@@ -3,7 +3,7 @@
 // of gradients and noise like the benchmark bitmaps. Usage: bench_core [SIZE [REPEATS]]   (default
 // 4096 and 8192, 5 repeats; medians)
 
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/level_bits.h"
 #include "imaging/plane_encoder.h"
@@ -134,7 +134,7 @@ void benchSize(int size, int repeats) {
     const double write = medianSeconds(repeats, [&] {
         // As the programs write it: in pieces, to a sink (here one that only counts).
         textSize = 0;
-        imaging::writeArraysTo(*planes, [&](std::string_view piece) {
+        ctext::writeArraysTo(*planes, [&](std::string_view piece) {
             textSize += piece.size();
             return true;
         });

@@ -4,7 +4,7 @@
 #include "cli/module_reader.h"
 #include "conversion/output.h"
 #include "conversion/stream.h"
-#include "imaging/layout.h"
+#include "ctext/layout.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -128,7 +128,7 @@ int convert(const Options& options, std::FILE* errors) {
     // A picture the layout cannot hold writes neither output: a picture without its text is
     // half a result that a build script would take for a whole one.
     if (const auto refused =
-            imaging::extentProblem(options.style.layout, planes.width, planes.height)) {
+            ctext::extentProblem(options.style.layout, planes.width, planes.height)) {
         report(base::Error{options.style.source, *refused});
         return 1;
     }

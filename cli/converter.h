@@ -1,7 +1,7 @@
 #pragma once
 // The batch converter's work, apart from parsing its command line.
 
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
 
@@ -14,13 +14,13 @@ namespace cli {
 // file system exactly as it was typed.
 // "-" stands for standard input or output; a file of that name is reached as "./-".
 struct Options {
-    std::string input;                // "-": standard input
-    std::string textOutput;           // empty: standard output
-    std::string pictureOutput;        // empty: no picture; "-": standard output
-    imaging::TextStyle style;         // its source is filled in from the input's name; its layout's
-                                      // rows also lay out the planes of a conversion and of -r
-    imaging::LayoutGiven layoutGiven; // the layout options the command line gave
-    bool nameGiven = false;           // -n: with -r, the arrays to read
+    std::string input;              // "-": standard input
+    std::string textOutput;         // empty: standard output
+    std::string pictureOutput;      // empty: no picture; "-": standard output
+    ctext::TextStyle style;         // its source is filled in from the input's name; its layout's
+                                    // rows also lay out the planes of a conversion and of -r
+    ctext::LayoutGiven layoutGiven; // the layout options the command line gave
+    bool nameGiven = false;         // -n: with -r, the arrays to read
     imaging::Dither dither = imaging::Dither::None;
     int reverseWidth = 0;  // above 0: INPUT is C text, and the picture is written
     int reverseHeight = 0; // with -r WIDTHxHEIGHT: the picture's height

@@ -1,8 +1,8 @@
 #include "cli/options.h"
 
-#include "imaging/c_identifier.h"
+#include "ctext/c_identifier.h"
+#include "ctext/layout.h"
 #include "imaging/dither.h"
-#include "imaging/layout.h"
 
 #include <algorithm>
 #include <array>
@@ -176,6 +176,185 @@ std::string refusal(int result, int option, const std::string& argument) {
     return "ambiguous option " + given + ": " + list;
 }
 
+// The arguments as getopt_long wants them: writable C strings (copies that keep the bytes as
+// given, after a program name) and the tables of short and long options.
+struct GetoptTables {
+    std::vector<std::string> copies;
+    std::vector<char*> argv;
+    std::vector<option> longOptions;
+    std::string shortOptions;
+
+    explicit GetoptTables(std::span<const std::string> arguments) : copies{"greyplanes-cli"} {
+        copies.insert(copies.end(), arguments.begin(), arguments.end());
+        for (std::string& copy : copies) {
+            argv.push_back(copy.data());
+        }
+        argv.push_back(nullptr);
+        // "-": operands come back in order as option 1, whatever POSIXLY_CORRECT says; ":"
+        // tells a missing value from an unknown option.
+        shortOptions = "-:";
+        for (const OptionSpec& entry : kOptions) {
+            longOptions.push_back({entry.longName.data(),
+                                   entry.argument.empty() ? no_argument : required_argument,
+                                   nullptr, entry.id});
+            if (hasShortName(entry)) {
+                shortOptions += static_cast<char>(entry.id);
+                if (!entry.argument.empty()) {
+                    shortOptions += ':';
+                }
+            }
+        }
+        longOptions.push_back({nullptr, 0, nullptr, 0});
+    }
+    int argc() const { return static_cast<int>(copies.size()); }
+};
+
+// The options given that only some others go with, as spelled, for the messages about ones
+// that do not go together.
+struct Spelled {
+    std::optional<std::string> art, dither, complete, lf;
+    bool quiet = false;
+};
+
+// Takes one option with its value into `options`, or says why the value is refused.
+std::optional<std::string> take(const OptionSpec& entry, const std::string& spelled,
+                                const std::string& value, Options& options, Spelled& given) {
+    ctext::LayoutOptions& layout = options.style.layout;
+    auto bad = [&](std::string_view what) {
+        return "bad " + std::string(entry.argument) + " '" + value + "' for " + spelled + ": " +
+               std::string(what);
+    };
+    switch (entry.id) {
+    case Help:
+    case Version:
+        break;
+    case Quiet:
+        given.quiet = true;
+        break;
+    case Complete:
+        options.style.complete = true;
+        given.complete = spelled;
+        break;
+    case Lf:
+        options.style.lf = true;
+        given.lf = spelled;
+        break;
+    case Art:
+        options.style.art = true;
+        given.art = spelled;
+        break;
+    case PadRows:
+        layout.rows = imaging::RowLayout::Padded;
+        options.layoutGiven.rows = true;
+        break;
+    case Invert:
+        layout.invert = true;
+        options.layoutGiven.invert = true;
+        break;
+    case Output:
+        options.textOutput = value == kStandardStream ? std::string() : value;
+        break;
+    case Picture:
+        options.pictureOutput = value;
+        break;
+    case Name:
+        if (auto problem = ctext::nameProblem(value)) {
+            return problem;
+        }
+        options.style.name = value;
+        options.nameGiven = true;
+        break;
+    case LayoutOption:
+        if (const auto chosen = ctext::layoutNamed(value)) {
+            layout.layout = *chosen;
+            options.layoutGiven.layout = true;
+        } else {
+            return bad("it is planes, gb, packed2 or nibble4");
+        }
+        break;
+    case Word:
+        if (const auto chosen = choice(value, kWords)) {
+            layout.word = *chosen;
+            options.layoutGiven.word = true;
+        } else {
+            return bad("it is 8, 16 or 32");
+        }
+        break;
+    case TileOrderOption:
+        if (const auto chosen = ctext::tileOrderNamed(value)) {
+            layout.tileOrder = *chosen;
+            options.layoutGiven.tileOrder = true;
+        } else {
+            return bad("it is rows, columns or 8x16");
+        }
+        break;
+    case DitherOption:
+        if (const auto chosen = imaging::ditherNamed(value)) {
+            options.dither = *chosen;
+            given.dither = spelled + " " + value;
+        } else {
+            return bad("it is none, floyd-steinberg, atkinson or bayer");
+        }
+        break;
+    case Reverse: {
+        const std::size_t by = value.find('x');
+        const auto width = extentValue(std::string_view(value).substr(0, by));
+        const auto height = by == std::string::npos
+                                ? std::optional<int>(0)
+                                : extentValue(std::string_view(value).substr(by + 1));
+        if (!width || !height) {
+            return bad("it is WIDTH or WIDTHxHEIGHT, each a whole number of pixels from 1 "
+                       "to 32767");
+        }
+        options.reverseWidth = *width;
+        options.reverseHeight = *height;
+        break;
+    }
+    }
+    return std::nullopt;
+}
+
+// Why the options given cannot go together, or nothing.
+std::optional<std::string> combinationProblem(const Options& options, const Spelled& given) {
+    // Options that do not apply to the layout, named with it. With -r and no --layout, the
+    // layout may come from the text's header: the way back asks then.
+    if (options.reverseWidth == 0 || options.layoutGiven.layout) {
+        if (auto problem = ctext::layoutProblem(options.style.layout, options.layoutGiven)) {
+            return problem;
+        }
+    }
+    if (given.art && !options.style.complete) {
+        return *given.art + " needs --complete: only a complete header has comments";
+    }
+    if (options.reverseWidth > 0) {
+        if (!options.pictureOutput.empty()) {
+            return "-p cannot be used with -r: the picture goes to -o FILE";
+        }
+        if (given.dither) {
+            return *given.dither + " cannot be used with -r: the text holds the levels already";
+        }
+        for (const auto& dress : {given.complete, given.lf}) {
+            if (dress) {
+                return *dress + " cannot be used with -r: it dresses C text, and -r reads any "
+                                "dress";
+            }
+        }
+    }
+    if (options.pictureOutput == kStandardStream && options.textOutput.empty()) {
+        return "-p - and the C text cannot both go to standard output: give -o FILE";
+    }
+    return std::nullopt;
+}
+
+// The comment of a complete text names the file without its folder, so that a header made in
+// a build tree reads the same on every machine.
+std::string sourceName(const std::string& input) {
+    const std::size_t slash = input.rfind('/');
+    return input == kStandardStream     ? "standard input"
+           : slash == std::string::npos ? input
+                                        : input.substr(slash + 1);
+}
+
 } // namespace
 
 std::string usageText() {
@@ -219,47 +398,17 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         return parsed;
     };
 
-    // getopt_long wants writable C strings; the copies keep the bytes as given.
-    std::vector<std::string> copies{"greyplanes-cli"};
-    copies.insert(copies.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& copy : copies) {
-        argv.push_back(copy.data());
-    }
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(copies.size());
-
-    std::vector<option> longOptions;
-    // "-": operands come back in order as option 1, whatever POSIXLY_CORRECT says; ":" tells a
-    // missing value from an unknown option.
-    std::string shortOptions = "-:";
-    for (const OptionSpec& entry : kOptions) {
-        longOptions.push_back({entry.longName.data(),
-                               entry.argument.empty() ? no_argument : required_argument, nullptr,
-                               entry.id});
-        if (hasShortName(entry)) {
-            shortOptions += static_cast<char>(entry.id);
-            if (!entry.argument.empty()) {
-                shortOptions += ':';
-            }
-        }
-    }
-    longOptions.push_back({nullptr, 0, nullptr, 0});
-
+    GetoptTables tables(arguments);
+    const int argc = tables.argc();
     std::vector<std::string> inputs;
-    bool quiet = false;
-    // The options given, as spelled, for the messages about ones that do not go together.
-    std::optional<std::string> art, dither, complete, lf;
-    imaging::LayoutOptions& layout = options.style.layout;
-    imaging::LayoutGiven& given = options.layoutGiven;
-
+    Spelled given;
     // 0 makes glibc start afresh, so that the parser can run more than once in a process.
     optind = 0;
     opterr = 0;
     for (;;) {
         int longIndex = -1;
-        const int result =
-            getopt_long(argc, argv.data(), shortOptions.c_str(), longOptions.data(), &longIndex);
+        const int result = getopt_long(argc, tables.argv.data(), tables.shortOptions.c_str(),
+                                       tables.longOptions.data(), &longIndex);
         if (result == -1) {
             break;
         }
@@ -268,7 +417,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             continue;
         }
         if (result == '?' || result == ':') {
-            return fail(refusal(result, optopt, copies[static_cast<std::size_t>(optind - 1)]));
+            return fail(
+                refusal(result, optopt, tables.copies[static_cast<std::size_t>(optind - 1)]));
         }
         const OptionSpec& entry = *find(result);
         const std::string spelled = spelling(entry, longIndex >= 0);
@@ -276,103 +426,16 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         if (!entry.argument.empty() && value.empty()) {
             return fail(spelled + " needs a " + std::string(entry.argument));
         }
-        auto bad = [&](std::string_view what) {
-            return fail("bad " + std::string(entry.argument) + " '" + value + "' for " + spelled +
-                        ": " + std::string(what));
-        };
-        switch (entry.id) {
-        case Help:
-            parsed.request = Request::Help;
+        if (entry.id == Help || entry.id == Version) {
+            parsed.request = entry.id == Help ? Request::Help : Request::Version;
             return parsed;
-        case Version:
-            parsed.request = Request::Version;
-            return parsed;
-        case Quiet:
-            quiet = true;
-            break;
-        case Complete:
-            options.style.complete = true;
-            complete = spelled;
-            break;
-        case Lf:
-            options.style.lf = true;
-            lf = spelled;
-            break;
-        case Art:
-            options.style.art = true;
-            art = spelled;
-            break;
-        case PadRows:
-            layout.rows = imaging::RowLayout::Padded;
-            given.rows = true;
-            break;
-        case Invert:
-            layout.invert = true;
-            given.invert = true;
-            break;
-        case Output:
-            options.textOutput = value == kStandardStream ? std::string() : value;
-            break;
-        case Picture:
-            options.pictureOutput = value;
-            break;
-        case Name:
-            if (auto problem = imaging::nameProblem(value)) {
-                return fail(std::move(*problem));
-            }
-            options.style.name = value;
-            options.nameGiven = true;
-            break;
-        case LayoutOption:
-            if (const auto chosen = imaging::layoutNamed(value)) {
-                layout.layout = *chosen;
-                given.layout = true;
-            } else {
-                return bad("it is planes, gb, packed2 or nibble4");
-            }
-            break;
-        case Word:
-            if (const auto chosen = choice(value, kWords)) {
-                layout.word = *chosen;
-                given.word = true;
-            } else {
-                return bad("it is 8, 16 or 32");
-            }
-            break;
-        case TileOrderOption:
-            if (const auto chosen = imaging::tileOrderNamed(value)) {
-                layout.tileOrder = *chosen;
-                given.tileOrder = true;
-            } else {
-                return bad("it is rows, columns or 8x16");
-            }
-            break;
-        case DitherOption:
-            if (const auto chosen = imaging::ditherNamed(value)) {
-                options.dither = *chosen;
-                dither = spelled + " " + value;
-            } else {
-                return bad("it is none, floyd-steinberg, atkinson or bayer");
-            }
-            break;
-        case Reverse: {
-            const std::size_t by = value.find('x');
-            const auto width = extentValue(std::string_view(value).substr(0, by));
-            const auto height = by == std::string::npos
-                                    ? std::optional<int>(0)
-                                    : extentValue(std::string_view(value).substr(by + 1));
-            if (!width || !height) {
-                return bad("it is WIDTH or WIDTHxHEIGHT, each a whole number of pixels from 1 "
-                           "to 32767");
-            }
-            options.reverseWidth = *width;
-            options.reverseHeight = *height;
-            break;
         }
+        if (auto problem = take(entry, spelled, value, options, given)) {
+            return fail(std::move(*problem));
         }
     }
     for (int i = optind; i < argc; ++i) {
-        inputs.push_back(copies[static_cast<std::size_t>(i)]);
+        inputs.push_back(tables.copies[static_cast<std::size_t>(i)]);
     }
     if (inputs.empty()) {
         return fail("no INPUT file given");
@@ -381,41 +444,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         return fail("only one INPUT file can be given");
     }
     options.input = inputs.front();
-
-    // Options that do not apply to the layout, named with it. With -r and no --layout, the
-    // layout may come from the text's header: the way back asks then.
-    if (options.reverseWidth == 0 || given.layout) {
-        if (auto problem = imaging::layoutProblem(layout, given)) {
-            return fail(std::move(*problem));
-        }
+    if (auto problem = combinationProblem(options, given)) {
+        return fail(std::move(*problem));
     }
-    if (art && !options.style.complete) {
-        return fail(*art + " needs --complete: only a complete header has comments");
-    }
-    if (options.reverseWidth > 0) {
-        if (!options.pictureOutput.empty()) {
-            return fail("-p cannot be used with -r: the picture goes to -o FILE");
-        }
-        if (dither) {
-            return fail(*dither + " cannot be used with -r: the text holds the levels already");
-        }
-        for (const auto& dress : {complete, lf}) {
-            if (dress) {
-                return fail(*dress + " cannot be used with -r: it dresses C text, and -r reads "
-                                     "any dress");
-            }
-        }
-    }
-    if (options.pictureOutput == kStandardStream && options.textOutput.empty()) {
-        return fail("-p - and the C text cannot both go to standard output: give -o FILE");
-    }
-    options.progress = !quiet;
-    // The comment of a complete text names the file without its folder, so that a header
-    // made in a build tree reads the same on every machine.
-    const std::size_t slash = options.input.rfind('/');
-    options.style.source = options.input == kStandardStream ? "standard input"
-                           : slash == std::string::npos     ? options.input
-                                                            : options.input.substr(slash + 1);
+    options.progress = !given.quiet;
+    options.style.source = sourceName(options.input);
     parsed.request = Request::Run;
     return parsed;
 }

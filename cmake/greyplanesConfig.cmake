@@ -15,7 +15,7 @@ cmake_policy(SET CMP0054 NEW)
 cmake_policy(SET CMP0057 NEW)
 
 # The keywords of C and C++ that a picture's stem cannot be, as the converter's name rule has
-# them (imaging/c_identifier.cpp); a test compares the two.
+# them (ctext/c_identifier.cpp); a test compares the two.
 set(GREYPLANES_KEYWORDS
     _Alignas _Alignof _Atomic _BitInt _Bool _Complex _Decimal128 _Decimal32 _Decimal64
     _Generic _Imaginary _Noreturn _Static_assert _Thread_local alignas alignof and and_eq asm

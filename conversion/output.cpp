@@ -1,7 +1,7 @@
 #include "conversion/output.h"
 
 #include "bitmap/writer.h"
-#include "imaging/layout.h"
+#include "ctext/layout.h"
 
 #include <algorithm>
 #include <exception>
@@ -40,10 +40,10 @@ bool fileOfItsOwn(const Target& target) {
 
 } // namespace
 
-std::optional<base::Error> writeText(const imaging::Planes& planes, const imaging::TextStyle& style,
+std::optional<base::Error> writeText(const imaging::Planes& planes, const ctext::TextStyle& style,
                                      const Target& target, platform::Durability durability) {
     // Nothing is written for a picture that the layout cannot hold.
-    if (const auto refused = imaging::extentProblem(style.layout, planes.width, planes.height)) {
+    if (const auto refused = ctext::extentProblem(style.layout, planes.width, planes.height)) {
         return base::Error{style.source, *refused};
     }
     bool outOfMemory = false;
@@ -51,7 +51,7 @@ std::optional<base::Error> writeText(const imaging::Planes& planes, const imagin
         target.path,
         [&](const platform::ByteSink& sink) {
             try {
-                return imaging::writeArraysTo(planes, sink, style);
+                return ctext::writeArraysTo(planes, sink, style);
             } catch (const std::bad_alloc&) {
                 outOfMemory = true;
                 return false;
@@ -106,7 +106,7 @@ bool separateFiles(const Target& text, const Target& picture) {
     return text.path != picture.path && fileOfItsOwn(text) && fileOfItsOwn(picture);
 }
 
-Written writeTextAndPicture(const imaging::Planes& planes, const imaging::TextStyle& style,
+Written writeTextAndPicture(const imaging::Planes& planes, const ctext::TextStyle& style,
                             const Target& text, const Target& picture) {
     Written written;
     if (!separateFiles(text, picture)) {

@@ -1,7 +1,7 @@
 #pragma once
 // Writes what a conversion produced: the C text of the planes and the four-level picture.
 
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "platform/failure.h"
 #include "platform/safe_save.h"
@@ -22,7 +22,7 @@ struct Target {
 // picture that the style's layout cannot hold (gb tiles) is refused, named by style.source,
 // before anything is written.
 std::optional<base::Error>
-writeText(const imaging::Planes& planes, const imaging::TextStyle& style, const Target& target,
+writeText(const imaging::Planes& planes, const ctext::TextStyle& style, const Target& target,
           platform::Durability durability = platform::Durability::Cached);
 
 // Writes the picture that the planes stand for as a bottom-up 4-bit bitmap whose palette is the
@@ -44,7 +44,7 @@ struct Written {
 // Writes the text and the picture as writeText() and writePicture() do, at the same time on two
 // threads when separateFiles() allows it (else one after the other, the text first). Each is
 // written whatever becomes of the other.
-Written writeTextAndPicture(const imaging::Planes& planes, const imaging::TextStyle& style,
+Written writeTextAndPicture(const imaging::Planes& planes, const ctext::TextStyle& style,
                             const Target& text, const Target& picture);
 
 } // namespace conversion

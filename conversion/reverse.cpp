@@ -15,8 +15,8 @@
 namespace conversion {
 namespace {
 
-using imaging::Layout;
-using imaging::LayoutOptions;
+using ctext::Layout;
+using ctext::LayoutOptions;
 using imaging::RowLayout;
 
 struct Refusal {
@@ -50,7 +50,7 @@ std::optional<LayoutOptions> statedLayout(std::string_view comment) {
         while (!line.empty() && blank(line.back())) {
             line.remove_suffix(1);
         }
-        if (const auto stated = imaging::layoutOfSentence(line)) {
+        if (const auto stated = ctext::layoutOfSentence(line)) {
             return stated;
         }
     }
@@ -61,9 +61,9 @@ std::optional<LayoutOptions> statedLayout(std::string_view comment) {
 std::optional<std::string> contradiction(const LayoutOptions& stated,
                                          const ReverseOptions& options) {
     const LayoutOptions& asked = options.layout;
-    const imaging::LayoutGiven& given = options.given;
+    const ctext::LayoutGiven& given = options.given;
     if (given.layout && asked.layout != stated.layout) {
-        return "--layout " + std::string(imaging::layoutInfo(asked.layout).name);
+        return "--layout " + std::string(ctext::layoutInfo(asked.layout).name);
     }
     if (given.word && asked.word != stated.word) {
         return "--word " + std::to_string(asked.word);
@@ -73,7 +73,7 @@ std::optional<std::string> contradiction(const LayoutOptions& stated,
         return std::string("--pad-rows");
     }
     if (given.tileOrder && asked.tileOrder != stated.tileOrder) {
-        return "--tile-order " + std::string(imaging::tileOrderName(asked.tileOrder));
+        return "--tile-order " + std::string(ctext::tileOrderName(asked.tileOrder));
     }
     if (given.invert && asked.invert != stated.invert) {
         return std::string("--invert");
@@ -109,11 +109,11 @@ std::optional<std::size_t> packedRows(std::size_t bytes, std::size_t width) {
 std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::size_t count,
                                             int width, const std::string& arrays) {
     const auto w = static_cast<std::size_t>(width);
-    const int bits = imaging::elementBits(layout);
+    const int bits = ctext::elementBits(layout);
     const std::string holds = arrays + " hold " + counted(count, bits);
     if (layout.layout == Layout::Gb) {
-        const std::size_t band = w / 8 * (layout.tileOrder == imaging::TileOrder::Tall8x16 ? 2 : 1);
-        const std::size_t tall = layout.tileOrder == imaging::TileOrder::Tall8x16 ? 16 : 8;
+        const std::size_t band = w / 8 * (layout.tileOrder == ctext::TileOrder::Tall8x16 ? 2 : 1);
+        const std::size_t tall = layout.tileOrder == ctext::TileOrder::Tall8x16 ? 16 : 8;
         if (w % 8 != 0) {
             return Refusal{"gb tiles need a width that is a multiple of 8, not " +
                                std::to_string(width),
@@ -128,7 +128,7 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
     }
     LayoutOptions paddedRows = layout;
     paddedRows.rows = RowLayout::Padded;
-    const std::size_t padded = imaging::elementPlan(paddedRows, width, 1).perLine;
+    const std::size_t padded = ctext::elementPlan(paddedRows, width, 1).perLine;
     if (layout.layout == Layout::Planes && bits == 8) {
         const auto packed = packedRows(count, w);
         const auto whole = wholeRows(count, padded);
@@ -163,12 +163,12 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
 // the fill bits of packed rows narrower than a byte made the extra rows.
 std::string tooManyRows(const LayoutOptions& layout, std::size_t count, int width,
                         std::size_t height, const std::string& arrays) {
-    const int bits = imaging::elementBits(layout);
+    const int bits = ctext::elementBits(layout);
     std::string reason = arrays + " hold " + counted(count, bits) + ", " + std::to_string(height) +
                          " rows of " + std::to_string(width) + (width == 1 ? " pixel" : " pixels") +
                          "; a picture has at most " + std::to_string(bitmap::kMaxExtent);
     const auto fits = [&](int rows) {
-        return imaging::elementPlan(layout, width, rows).total == count;
+        return ctext::elementPlan(layout, width, rows).total == count;
     };
     int lowest = bitmap::kMaxExtent;
     if (!fits(lowest)) {
@@ -183,69 +183,90 @@ std::string tooManyRows(const LayoutOptions& layout, std::size_t count, int widt
                                         : std::string());
 }
 
-std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
-    // The arrays' common name, and the arrays in the order of the layout.
-    std::vector<imaging::CArray>& arrays = text.arrays;
-    std::string name = arrays.size() == 1 ? arrays[0].name : std::string();
-    if (arrays.size() == 2) {
-        if (endsWith(arrays[0].name, "_l") && endsWith(arrays[1].name, "_d")) {
-            std::swap(arrays[0], arrays[1]);
-        }
-        if (endsWith(arrays[0].name, "_d") && endsWith(arrays[1].name, "_l") &&
-            arrays[0].name.substr(0, arrays[0].name.size() - 2) ==
-                arrays[1].name.substr(0, arrays[1].name.size() - 2)) {
-            name = arrays[0].name.substr(0, arrays[0].name.size() - 2);
-        }
+// Puts a dark and a light array in that order and returns their common name; a single array's
+// name; or nothing.
+std::string commonName(std::vector<ctext::CArray>& arrays) {
+    if (arrays.size() == 1) {
+        return arrays[0].name;
     }
+    if (arrays.size() != 2) {
+        return {};
+    }
+    if (endsWith(arrays[0].name, "_l") && endsWith(arrays[1].name, "_d")) {
+        std::swap(arrays[0], arrays[1]);
+    }
+    if (endsWith(arrays[0].name, "_d") && endsWith(arrays[1].name, "_l") &&
+        arrays[0].name.substr(0, arrays[0].name.size() - 2) ==
+            arrays[1].name.substr(0, arrays[1].name.size() - 2)) {
+        return arrays[0].name.substr(0, arrays[0].name.size() - 2);
+    }
+    return {};
+}
 
+// The layout to read: the one a complete header states, unless an option contradicts it, or
+// the options'; either held to the options given.
+std::variant<LayoutOptions, Refusal> layoutToRead(std::string_view firstComment,
+                                                  const ReverseOptions& options) {
     LayoutOptions layout = options.layout;
-    if (const auto stated = statedLayout(text.firstComment)) {
+    if (const auto stated = statedLayout(firstComment)) {
         if (const auto against = contradiction(*stated, options)) {
-            return Refusal{"its first comment says \"" + imaging::layoutSentence(*stated) + "\"; " +
+            return Refusal{"its first comment says \"" + ctext::layoutSentence(*stated) + "\"; " +
                                *against + " contradicts it",
                            ReverseFailure::Usage};
         }
         layout = *stated;
     }
-    if (const auto problem = imaging::layoutProblem(layout, options.given)) {
+    if (const auto problem = ctext::layoutProblem(layout, options.given)) {
         return Refusal{*problem, ReverseFailure::Usage};
     }
-    const imaging::LayoutInfo& info = imaging::layoutInfo(layout.layout);
-    const std::string layoutName = "--layout " + std::string(info.name);
-    if (options.name) {
-        // The arrays the name gives, whatever else the text holds.
-        std::vector<imaging::CArray> picked;
-        for (const std::string& wanted :
-             info.arrays == 2 ? std::vector<std::string>{*options.name + "_d", *options.name + "_l"}
-                              : std::vector<std::string>{*options.name}) {
-            const auto found =
-                std::find_if(arrays.begin(), arrays.end(),
-                             [&](const imaging::CArray& a) { return a.name == wanted; });
-            if (found == arrays.end()) {
-                std::string held;
-                for (std::size_t k = 0; k < arrays.size() && k < 8; ++k) {
-                    held += (k == 0 ? "" : ", ") + imaging::excerpt(arrays[k].name);
-                }
-                held += arrays.size() > 8 ? ", ..." : "";
-                return Refusal{
-                    "it holds no array " + wanted + " for " + layoutName +
-                    (arrays.empty() ? " (it holds no arrays)" : " (its arrays: " + held + ")")};
+    return layout;
+}
+
+std::string layoutName(const LayoutOptions& layout) {
+    return "--layout " + std::string(ctext::layoutInfo(layout.layout).name);
+}
+
+// Keeps only the arrays that -n NAME names for the layout, in the layout's order, whatever else
+// the text holds.
+std::optional<Refusal> pickNamed(std::vector<ctext::CArray>& arrays, const std::string& name,
+                                 const LayoutOptions& layout) {
+    std::vector<ctext::CArray> picked;
+    for (const std::string& wanted : ctext::layoutInfo(layout.layout).arrays == 2
+                                         ? std::vector<std::string>{name + "_d", name + "_l"}
+                                         : std::vector<std::string>{name}) {
+        const auto found = std::find_if(arrays.begin(), arrays.end(),
+                                        [&](const ctext::CArray& a) { return a.name == wanted; });
+        if (found == arrays.end()) {
+            std::string held;
+            for (std::size_t k = 0; k < arrays.size() && k < 8; ++k) {
+                held += (k == 0 ? "" : ", ") + ctext::excerpt(arrays[k].name);
             }
-            picked.push_back(std::move(*found));
+            held += arrays.size() > 8 ? ", ..." : "";
+            return Refusal{
+                "it holds no array " + wanted + " for " + layoutName(layout) +
+                (arrays.empty() ? " (it holds no arrays)" : " (its arrays: " + held + ")")};
         }
-        arrays = std::move(picked);
-        name = *options.name;
+        picked.push_back(std::move(*found));
     }
+    arrays = std::move(picked);
+    return std::nullopt;
+}
+
+// Why the arrays are not the layout's: their number, their element type, or two sizes.
+std::optional<Refusal> arraysProblem(const std::vector<ctext::CArray>& arrays,
+                                     const LayoutOptions& layout) {
+    const ctext::LayoutInfo& info = ctext::layoutInfo(layout.layout);
     if (arrays.size() != static_cast<std::size_t>(info.arrays)) {
         return Refusal{"it holds " + std::to_string(arrays.size()) +
-                       (arrays.size() == 1 ? " array" : " arrays") + "; " + layoutName +
+                       (arrays.size() == 1 ? " array" : " arrays") + "; " + layoutName(layout) +
                        (info.arrays == 2 ? " has two (the dark and the light plane)" : " has one")};
     }
-    const int bits = imaging::elementBits(layout);
-    for (const imaging::CArray& array : arrays) {
+    const int bits = ctext::elementBits(layout);
+    for (const ctext::CArray& array : arrays) {
         if (array.elementBits != bits) {
             return Refusal{"line " + std::to_string(array.line) + ": " + array.name + " holds " +
-                           std::to_string(array.elementBits) + "-bit elements; " + layoutName +
+                           std::to_string(array.elementBits) + "-bit elements; " +
+                           layoutName(layout) +
                            (layout.layout == Layout::Planes ? " --word " + std::to_string(bits)
                                                             : std::string()) +
                            " has " + std::to_string(bits) + "-bit ones"};
@@ -255,7 +276,18 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         return Refusal{arrays[0].name + " holds " + counted(arrays[0].size(), bits) + " but " +
                        arrays[1].name + " " + counted(arrays[1].size(), bits)};
     }
+    return std::nullopt;
+}
 
+// The width, and the height when one is known, from -r and the header's NAME_width and
+// NAME_height (of the arrays' common name), which must agree.
+struct Extent {
+    int width = 0;
+    std::optional<std::size_t> height;
+};
+
+std::variant<Extent, Refusal> extentOf(const TextArrays& text, const std::string& name,
+                                       const ReverseOptions& options) {
     const auto headerWidth = name.empty() ? std::nullopt : defined(text, name + "_width");
     const auto headerHeight = name.empty() ? std::nullopt : defined(text, name + "_height");
     int width = options.width;
@@ -284,26 +316,39 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                                         " pixels wide; a picture has at most " +
                                         std::to_string(bitmap::kMaxExtent)};
     }
-    const std::size_t count = arrays[0].size();
-    const std::string what = arrays.size() == 2 ? "its arrays" : "its array";
+    // Both are at most the largest extent: the parser's and the header's are checked.
+    if (options.height) {
+        return Extent{width, static_cast<std::size_t>(*options.height)};
+    }
+    if (headerHeight) {
+        return Extent{width, static_cast<std::size_t>(*headerHeight)};
+    }
+    return Extent{width, std::nullopt};
+}
+
+// The height of the picture: the one known, if the arrays hold exactly its elements, or the one
+// their element count gives.
+std::variant<std::size_t, Refusal> heightToRead(const LayoutOptions& layout, std::size_t count,
+                                                const Extent& extent, const std::string& what) {
+    const int width = extent.width;
+    const int bits = ctext::elementBits(layout);
     std::size_t height = 0;
-    if (headerHeight || options.height) {
-        // Both are at most the largest extent: the parser's and the header's are checked.
-        height = options.height ? static_cast<std::size_t>(*options.height) : *headerHeight;
-        if (const auto refused = imaging::extentProblem(layout, width, static_cast<int>(height))) {
+    if (extent.height) {
+        height = *extent.height;
+        if (const auto refused = ctext::extentProblem(layout, width, static_cast<int>(height))) {
             return Refusal{"the picture " + *refused};
         }
-        const std::size_t need =
-            imaging::elementPlan(layout, width, static_cast<int>(height)).total;
+        const std::size_t need = ctext::elementPlan(layout, width, static_cast<int>(height)).total;
         if (count != need) {
             std::string reason = what + " hold " + counted(count, bits) + ", but " +
                                  std::to_string(width) + " x " + std::to_string(height) +
-                                 " pixels in " + layoutName + " take " + counted(need, bits);
+                                 " pixels in " + layoutName(layout) + " take " +
+                                 counted(need, bits);
             if (layout.layout == Layout::Planes && bits == 8) {
                 LayoutOptions other = layout;
                 other.rows =
                     layout.rows == RowLayout::Packed ? RowLayout::Padded : RowLayout::Packed;
-                if (imaging::elementPlan(other, width, static_cast<int>(height)).total == count) {
+                if (ctext::elementPlan(other, width, static_cast<int>(height)).total == count) {
                     reason += other.rows == RowLayout::Padded
                                   ? ", as many as padded rows take: give --pad-rows"
                                   : ", as many as packed rows take: leave out --pad-rows";
@@ -325,11 +370,15 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         return Refusal{what + " hold " + counted(count, bits) + ", fewer than one row of " +
                        std::to_string(width) + " pixels takes"};
     }
+    return height;
+}
 
-    imaging::Planes planes =
-        imaging::makePlanes(width, static_cast<int>(height), imaging::planesRowLayout(layout));
-    const imaging::ElementPlan plan = imaging::elementPlan(layout, width, static_cast<int>(height));
-    const std::size_t bytes = static_cast<std::size_t>(bits) / 8;
+// The planes that the arrays' elements set, each array's data let go once read.
+imaging::Planes planesOf(std::vector<ctext::CArray>& arrays, const LayoutOptions& layout, int width,
+                         int height) {
+    imaging::Planes planes = imaging::makePlanes(width, height, ctext::planesRowLayout(layout));
+    const ctext::ElementPlan plan = ctext::elementPlan(layout, width, height);
+    const std::size_t bytes = static_cast<std::size_t>(ctext::elementBits(layout)) / 8;
     std::vector<std::uint32_t> elements;
     for (std::size_t a = 0; a < arrays.size(); ++a) {
         const std::vector<std::uint8_t>& data = arrays[a].data;
@@ -344,11 +393,41 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
                 }
                 elements.push_back(value);
             }
-            imaging::setLineElements(planes, layout, static_cast<int>(a), line, elements);
+            ctext::setLineElements(planes, layout, static_cast<int>(a), line, elements);
         }
         std::vector<std::uint8_t>().swap(arrays[a].data);
     }
     return planes;
+}
+
+std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
+    std::vector<ctext::CArray>& arrays = text.arrays;
+    std::string name = commonName(arrays);
+    const auto toRead = layoutToRead(text.firstComment, options);
+    if (const auto* refused = std::get_if<Refusal>(&toRead)) {
+        return *refused;
+    }
+    const LayoutOptions& layout = std::get<LayoutOptions>(toRead);
+    if (options.name) {
+        if (auto refused = pickNamed(arrays, *options.name, layout)) {
+            return *refused;
+        }
+        name = *options.name;
+    }
+    if (auto refused = arraysProblem(arrays, layout)) {
+        return *refused;
+    }
+    const auto extent = extentOf(text, name, options);
+    if (const auto* refused = std::get_if<Refusal>(&extent)) {
+        return *refused;
+    }
+    const int width = std::get<Extent>(extent).width;
+    const auto height = heightToRead(layout, arrays[0].size(), std::get<Extent>(extent),
+                                     arrays.size() == 2 ? "its arrays" : "its array");
+    if (const auto* refused = std::get_if<Refusal>(&height)) {
+        return *refused;
+    }
+    return planesOf(arrays, layout, width, static_cast<int>(std::get<std::size_t>(height)));
 }
 
 // The C text of a regular file or of standard input, read in a bounded buffer, or the reason
@@ -381,7 +460,7 @@ base::Result<TextArrays> readText(const std::string& path) {
             return base::Error{{}, "is not a regular file"};
         }
     }
-    return imaging::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
+    return ctext::readCText([fd](std::span<char> room) -> std::ptrdiff_t {
         for (;;) {
             const ssize_t got = ::read(fd, room.data(), room.size());
             if (got >= 0 || errno != EINTR) {

@@ -2,8 +2,8 @@
 // The way back: from the C text of a layout to the planes of the picture it stands for.
 
 #include "base/error.h"
-#include "imaging/c_array_reader.h"
-#include "imaging/layout.h"
+#include "ctext/c_array_reader.h"
+#include "ctext/layout.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,8 +18,8 @@ struct ReverseOptions {
     std::string input;         // the C text's file, "-" for standard input
     int width = 0;             // pixels a row; 0: a complete header's NAME_width
     std::optional<int> height; // settles packed rows narrower than a byte
-    imaging::LayoutOptions layout;
-    imaging::LayoutGiven given; // which of `layout` the command line gave
+    ctext::LayoutOptions layout;
+    ctext::LayoutGiven given; // which of `layout` the command line gave
     // The arrays to read, named as -n names them (NAME_d and NAME_l, or NAME); none: the
     // text's only arrays, whatever their names.
     std::optional<std::string> name;
@@ -30,7 +30,7 @@ struct ReverseOptions {
 enum class ReverseFailure { Input, Usage };
 
 // What the way back reads from C text: its arrays, its integer #defines and its first comment.
-using TextArrays = imaging::CText;
+using TextArrays = ctext::CText;
 
 // Lays the arrays out as the picture. A complete header (its first comment says the layout,
 // NAME_width and NAME_height the extent) gives what the options leave out; an option that

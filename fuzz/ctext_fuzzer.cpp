@@ -1,7 +1,7 @@
 // libFuzzer target: the C-text reader, over raw text and over the text the writer makes.
 
-#include "imaging/c_array_reader.h"
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_reader.h"
+#include "ctext/c_array_writer.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -12,6 +12,7 @@
 
 namespace {
 
+using namespace ctext;
 using namespace imaging;
 
 // A declared size may ask for the whole default budget from a few bytes; this keeps one input

@@ -1,8 +1,8 @@
 // The C-text reader: every text the writer makes reads back to its planes, hand-written C in
 // other dresses reads as C reads it, and hostile text is refused with its line and the reason.
 
-#include "imaging/c_array_reader.h"
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_reader.h"
+#include "ctext/c_array_writer.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +12,7 @@
 #include <iterator>
 #include <random>
 
+using namespace ctext;
 using namespace imaging;
 
 namespace {

@@ -139,7 +139,7 @@ TEST(CommandLine, SpellingsOfOneCommand) {
         EXPECT_EQ(p.options.input, "in.bmp");
         EXPECT_EQ(p.options.textOutput, "x.h");
         EXPECT_EQ(p.options.style.name, "logo");
-        EXPECT_EQ(p.options.style.layout.layout, imaging::Layout::Packed2);
+        EXPECT_EQ(p.options.style.layout.layout, ctext::Layout::Packed2);
         EXPECT_TRUE(p.options.style.layout.invert);
         EXPECT_FALSE(p.options.progress);
     }
@@ -187,8 +187,8 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
 
     p = parse({"--layout", "gb", "--tile-order", "8x16", "in"});
     ASSERT_EQ(p.request, cli::Request::Run) << p.error;
-    EXPECT_EQ(p.options.style.layout.layout, imaging::Layout::Gb);
-    EXPECT_EQ(p.options.style.layout.tileOrder, imaging::TileOrder::Tall8x16);
+    EXPECT_EQ(p.options.style.layout.layout, ctext::Layout::Gb);
+    EXPECT_EQ(p.options.style.layout.tileOrder, ctext::TileOrder::Tall8x16);
     EXPECT_FALSE(p.options.style.layout.invert);
 
     p = parse({"-r", "32767", "in.h"});

@@ -3,7 +3,7 @@
 
 #include "conversion/output.h"
 #include "conversion/whole_picture.h"
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/quantizer.h"
 #include "support/bmp_builder.h"
@@ -122,7 +122,7 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
     const QString shownPicture = dir.filePath(QStringLiteral("window.bmp"));
     ASSERT_FALSE(surface.save(shownPicture));
 
-    EXPECT_EQ(readAll(text).toStdString(), imaging::writeArrays(*encoded));
+    EXPECT_EQ(readAll(text).toStdString(), ctext::writeArrays(*encoded));
     EXPECT_EQ(readAll(picture), readAll(shownPicture));
     auto again = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none,
                                          conversion::readWholePicture);
@@ -241,14 +241,14 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
             ditherer.paintRow(y, row);
             imaging::encodeRow(expected, y, row);
         }
-        const std::string text = imaging::writeArrays(expected);
+        const std::string text = ctext::writeArrays(expected);
         for (const std::string& name : names) {
             for (int run = 0; run < 2; ++run) {
                 auto converted = conversion::convertFile(name, {imaging::RowLayout::Packed, method},
                                                          none, conversion::readWholePicture);
                 ASSERT_TRUE(std::holds_alternative<imaging::Planes>(converted))
                     << base::message(std::get<base::Error>(converted));
-                EXPECT_EQ(imaging::writeArrays(std::get<imaging::Planes>(converted)), text)
+                EXPECT_EQ(ctext::writeArrays(std::get<imaging::Planes>(converted)), text)
                     << name << " method " << static_cast<int>(method);
             }
         }

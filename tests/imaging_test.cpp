@@ -2,7 +2,7 @@
 // C text, checked against hand-worked examples and against a literal, unoptimised rendition of
 // the rules.
 
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+using namespace ctext;
 using namespace imaging;
 using testing_support::bitString;
 using testing_support::MemoryCanvas;

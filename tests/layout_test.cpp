@@ -1,13 +1,16 @@
 // The layouts: hand-worked rows in each, the gb tile orders, the option rules, and every layout
 // read back to the planes it was written from.
 
-#include "imaging/c_array_writer.h"
-#include "imaging/layout.h"
+#include "ctext/c_array_writer.h"
+#include "ctext/layout.h"
 #include "support/memory_canvas.h"
 
+#include <algorithm>
+#include <cctype>
 #include <gtest/gtest.h>
 #include <random>
 
+using namespace ctext;
 using namespace imaging;
 using testing_support::MemoryCanvas;
 
@@ -127,15 +130,17 @@ TEST(GbTiles, OrdersOfTheTiles) {
 }
 
 TEST(LayoutOptionsRules, OptionsThatDoNotApplyAndTileMultiples) {
-    EXPECT_FALSE(layoutProblem(optionsOf(Layout::Planes, 32, false, RowLayout::Padded)));
-    EXPECT_FALSE(layoutProblem(optionsOf(Layout::Nibble4, 8, true)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 12)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, false, RowLayout::Padded)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, true)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 8, true)));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Packed2, 16)));
+    EXPECT_FALSE(layoutProblem(optionsOf(Layout::Planes, 32, false, RowLayout::Padded),
+                               {.rows = true, .word = true}));
+    EXPECT_FALSE(layoutProblem(optionsOf(Layout::Nibble4, 8, true), {.invert = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 12), {.word = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, false, RowLayout::Padded), {.rows = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, true), {.invert = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 8, true), {.invert = true}));
+    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Packed2, 16), {.word = true}));
     EXPECT_TRUE(
-        layoutProblem(optionsOf(Layout::Packed2, 8, false, RowLayout::Packed, TileOrder::Columns)));
+        layoutProblem(optionsOf(Layout::Packed2, 8, false, RowLayout::Packed, TileOrder::Columns),
+                      {.tileOrder = true}));
     // Given explicitly, even the default value does not apply.
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Nibble4), LayoutGiven{true, false, true}));
 
@@ -149,6 +154,64 @@ TEST(LayoutOptionsRules, OptionsThatDoNotApplyAndTileMultiples) {
     EXPECT_FALSE(extentProblem(tall, 8, 32));
     EXPECT_FALSE(extentProblem(optionsOf(Layout::Packed2), 3, 5));
 }
+
+// Each layout option given alone (a word and an order at their defaults, so that being given is
+// what counts) against each layout: it applies, or it is refused in the converter's words.
+struct OptionOnLayout {
+    Layout layout;
+    std::string option;  // as the command line spells it
+    std::string refusal; // empty: it applies
+};
+
+class OptionsOnLayouts : public testing::TestWithParam<OptionOnLayout> {};
+
+TEST_P(OptionsOnLayouts, ApplyOrAreRefused) {
+    const OptionOnLayout& row = GetParam();
+    LayoutOptions options = optionsOf(row.layout);
+    LayoutGiven given{.layout = true};
+    if (row.option == "--pad-rows") {
+        options.rows = RowLayout::Padded;
+        given.rows = true;
+    } else if (row.option == "--word 8") {
+        given.word = true;
+    } else if (row.option == "--tile-order rows") {
+        given.tileOrder = true;
+    } else {
+        ASSERT_EQ(row.option, "--invert");
+        options.invert = true;
+        given.invert = true;
+    }
+    EXPECT_EQ(layoutProblem(options, given).value_or(""), row.refusal);
+}
+
+OptionOnLayout refused(Layout layout, const std::string& option, const std::string& name) {
+    return {layout, option, option + " does not apply to --layout " + name};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OptionsOnLayouts,
+    testing::Values(OptionOnLayout{Layout::Planes, "--pad-rows", ""},
+                    OptionOnLayout{Layout::Planes, "--word 8", ""},
+                    refused(Layout::Planes, "--tile-order rows", "planes"),
+                    refused(Layout::Planes, "--invert", "planes"),
+                    refused(Layout::Gb, "--pad-rows", "gb"), refused(Layout::Gb, "--word 8", "gb"),
+                    OptionOnLayout{Layout::Gb, "--tile-order rows", ""},
+                    refused(Layout::Gb, "--invert", "gb"),
+                    // Their rows are whole bytes anyway.
+                    OptionOnLayout{Layout::Packed2, "--pad-rows", ""},
+                    refused(Layout::Packed2, "--word 8", "packed2"),
+                    refused(Layout::Packed2, "--tile-order rows", "packed2"),
+                    OptionOnLayout{Layout::Packed2, "--invert", ""},
+                    OptionOnLayout{Layout::Nibble4, "--pad-rows", ""},
+                    refused(Layout::Nibble4, "--word 8", "nibble4"),
+                    refused(Layout::Nibble4, "--tile-order rows", "nibble4"),
+                    OptionOnLayout{Layout::Nibble4, "--invert", ""}),
+    [](const testing::TestParamInfo<OptionOnLayout>& info) {
+        std::string name = std::string(layoutInfo(info.param.layout).name) + info.param.option;
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+        return name;
+    });
 
 // Every layout's elements, set into white planes, give back the planes they came from.
 class LayoutRoundTrip : public testing::TestWithParam<LayoutOptions> {};

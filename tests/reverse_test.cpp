@@ -2,12 +2,12 @@
 // fit no picture of the layout.
 
 #include "conversion/reverse.h"
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 
 #include <gtest/gtest.h>
 
 using namespace conversion;
-using imaging::Layout;
+using ctext::Layout;
 using imaging::RowLayout;
 
 namespace {
@@ -21,7 +21,7 @@ struct ReverseCase {
     const char* because; // a part of the reason
 };
 
-imaging::CArray bytes(const std::string& name, std::size_t count, int bits = 8) {
+ctext::CArray bytes(const std::string& name, std::size_t count, int bits = 8) {
     return {name, bits, 1, std::nullopt,
             std::vector<std::uint8_t>(count * static_cast<std::size_t>(bits / 8))};
 }
@@ -32,7 +32,7 @@ TextArrays planes(std::size_t count, std::string comment = {},
 }
 
 ReverseOptions asked(int width, std::optional<int> height = std::nullopt,
-                     imaging::LayoutOptions layout = {}, imaging::LayoutGiven given = {}) {
+                     ctext::LayoutOptions layout = {}, ctext::LayoutGiven given = {}) {
     return {"in.h", width, height, layout, given, std::nullopt};
 }
 
@@ -43,7 +43,7 @@ ReverseOptions named(ReverseOptions options, std::string name) {
 
 const std::string kPadded = " * Two planes of one bit per pixel, most significant bit first, rows "
                             "padded to whole bytes.";
-const imaging::LayoutOptions kPad{Layout::Planes, RowLayout::Padded};
+const ctext::LayoutOptions kPad{Layout::Planes, RowLayout::Padded};
 
 class Reverse : public testing::TestWithParam<ReverseCase> {};
 
@@ -146,8 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
 // layout's sentence, the end of a comment, a line end), the way back reads the header's own
 // layout, with no options and with the right ones.
 TEST(ReverseHeader, NameCannotStateTheLayout) {
-    using imaging::LayoutOptions;
-    using imaging::TileOrder;
+    using ctext::LayoutOptions;
+    using ctext::TileOrder;
     // Each layout, and one whose sentence its picture is named after.
     const std::pair<LayoutOptions, LayoutOptions> layouts[] = {
         {{Layout::Packed2, RowLayout::Packed, 8, TileOrder::Rows, true}, {Layout::Packed2}},
@@ -161,24 +161,24 @@ TEST(ReverseHeader, NameCannotStateTheLayout) {
     picture.dark[9] = 0x0F;
     picture.light[15] = 0x80;
     for (const auto& [layout, other] : layouts) {
-        const std::string sentence = imaging::layoutSentence(other);
+        const std::string sentence = ctext::layoutSentence(other);
         for (const std::string& name : {sentence, "x */ " + sentence, "x /* " + sentence,
                                         "x\n * " + sentence, "x\r\n" + sentence + "\r\n"}) {
-            SCOPED_TRACE(imaging::layoutSentence(layout) + " named " + name);
-            imaging::TextStyle style;
+            SCOPED_TRACE(ctext::layoutSentence(layout) + " named " + name);
+            ctext::TextStyle style;
             style.complete = true;
             style.layout = layout;
             style.source = name;
             style.name = "pic";
-            const auto read = imaging::readCText(imaging::writeArrays(picture, style));
+            const auto read = ctext::readCText(ctext::writeArrays(picture, style));
             ASSERT_TRUE(std::holds_alternative<TextArrays>(read));
             const TextArrays& text = std::get<TextArrays>(read);
             EXPECT_EQ(text.firstComment.find('\n'),
-                      text.firstComment.find("\n * " + imaging::layoutSentence(layout)))
+                      text.firstComment.find("\n * " + ctext::layoutSentence(layout)))
                 << "the name ended its line or the comment";
-            const imaging::LayoutGiven all{true, layout.layout == Layout::Planes,
-                                           layout.layout == Layout::Planes,
-                                           layout.layout == Layout::Gb, layout.invert};
+            const ctext::LayoutGiven all{true, layout.layout == Layout::Planes,
+                                         layout.layout == Layout::Planes,
+                                         layout.layout == Layout::Gb, layout.invert};
             for (const ReverseOptions& options : {asked(0), asked(8, {}, layout, all)}) {
                 const auto back = reverseArrays(text, "pic.h", options);
                 ASSERT_TRUE(std::holds_alternative<imaging::Planes>(back))

@@ -1,6 +1,6 @@
 #include "window/export_dialog.h"
 
-#include "imaging/c_identifier.h"
+#include "ctext/c_identifier.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -45,7 +45,7 @@ imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout 
 
 QString arrayNameProblem(const QString& name) {
     // The converter's rule and words, so that a name is taken or refused alike in both.
-    const auto problem = imaging::nameProblem(name.toStdString());
+    const auto problem = ctext::nameProblem(name.toStdString());
     return problem ? QString::fromStdString(*problem) : QString();
 }
 
@@ -61,18 +61,18 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
         return widget;
     };
     m_layout = named(new QComboBox, "layout");
-    m_layout->addItem(tr("Two planes, one bit a pixel"), int(imaging::Layout::Planes));
-    m_layout->addItem(tr("8 × 8 tiles, 2 bits a pixel"), int(imaging::Layout::Gb));
-    m_layout->addItem(tr("2 bits a pixel, 4 pixels a byte"), int(imaging::Layout::Packed2));
-    m_layout->addItem(tr("4 bits a pixel, 2 pixels a byte"), int(imaging::Layout::Nibble4));
+    m_layout->addItem(tr("Two planes, one bit a pixel"), int(ctext::Layout::Planes));
+    m_layout->addItem(tr("8 × 8 tiles, 2 bits a pixel"), int(ctext::Layout::Gb));
+    m_layout->addItem(tr("2 bits a pixel, 4 pixels a byte"), int(ctext::Layout::Packed2));
+    m_layout->addItem(tr("4 bits a pixel, 2 pixels a byte"), int(ctext::Layout::Nibble4));
     m_word = named(new QComboBox, "word");
     for (const int bits : {8, 16, 32}) {
         m_word->addItem(tr("%1 bits").arg(bits), bits);
     }
     m_tileOrder = named(new QComboBox, "tileOrder");
-    m_tileOrder->addItem(tr("Rows"), int(imaging::TileOrder::Rows));
-    m_tileOrder->addItem(tr("Columns"), int(imaging::TileOrder::Columns));
-    m_tileOrder->addItem(tr("8 × 16, top then bottom"), int(imaging::TileOrder::Tall8x16));
+    m_tileOrder->addItem(tr("Rows"), int(ctext::TileOrder::Rows));
+    m_tileOrder->addItem(tr("Columns"), int(ctext::TileOrder::Columns));
+    m_tileOrder->addItem(tr("8 × 16, top then bottom"), int(ctext::TileOrder::Tall8x16));
     m_invert = named(new QCheckBox(tr("&Invert (white is 0)")), "invert");
     m_padRows = named(new QCheckBox(tr("&Pad each row to whole elements")), "padRows");
     m_name = named(new QLineEdit(QStringLiteral("Untitled")), "name");
@@ -123,6 +123,14 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     layout->addWidget(m_preview, 1);
     layout->addWidget(buttons);
 
+    // What the user changed counts as given, as the converter's parser counts an option on the
+    // command line; first, so that update() sees it.
+    connect(m_layout, &QComboBox::currentIndexChanged, this, [this] { m_given.layout = true; });
+    connect(m_word, &QComboBox::currentIndexChanged, this, [this] { m_given.word = true; });
+    connect(m_tileOrder, &QComboBox::currentIndexChanged, this,
+            [this] { m_given.tileOrder = true; });
+    connect(m_invert, &QCheckBox::toggled, this, [this] { m_given.invert = true; });
+    connect(m_padRows, &QCheckBox::toggled, this, [this] { m_given.rows = true; });
     for (QComboBox* box : {m_layout, m_word, m_tileOrder}) {
         connect(box, &QComboBox::currentIndexChanged, this, &ExportDialog::update);
     }
@@ -133,39 +141,69 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     update();
 }
 
-imaging::TextStyle ExportDialog::style() const {
-    // A choice that the layout does not have keeps its default, as the converter's would.
-    auto on = [](const QCheckBox* box) { return box->isEnabled() && box->isChecked(); };
-    imaging::TextStyle style;
+ctext::LayoutOptions ExportDialog::choices() const {
+    ctext::LayoutOptions options;
+    options.layout = static_cast<ctext::Layout>(m_layout->currentData().toInt());
+    options.rows = m_padRows->isChecked() ? imaging::RowLayout::Padded : imaging::RowLayout::Packed;
+    options.word = m_word->currentData().toInt();
+    options.tileOrder = static_cast<ctext::TileOrder>(m_tileOrder->currentData().toInt());
+    options.invert = m_invert->isChecked();
+    return options;
+}
+
+ctext::LayoutGiven ExportDialog::given() const {
+    // A choice that the layout does not take is disabled and counts as not given.
+    ctext::LayoutGiven given = m_given;
+    given.rows = given.rows && m_padRows->isEnabled();
+    given.word = given.word && m_word->isEnabled();
+    given.tileOrder = given.tileOrder && m_tileOrder->isEnabled();
+    given.invert = given.invert && m_invert->isEnabled();
+    return given;
+}
+
+ctext::TextStyle ExportDialog::style() const {
+    // A choice not given keeps its default, as the converter's would.
+    const ctext::LayoutOptions chosen = choices();
+    const ctext::LayoutGiven given = this->given();
+    ctext::TextStyle style;
     style.name = m_name->text().toStdString();
     style.complete = m_complete->isChecked();
     style.lf = m_lf->isChecked();
     style.source = m_source;
-    style.art = on(m_art);
-    style.layout.layout = static_cast<imaging::Layout>(m_layout->currentData().toInt());
-    style.layout.rows = on(m_padRows) ? imaging::RowLayout::Padded : imaging::RowLayout::Packed;
-    if (m_word->isEnabled()) {
-        style.layout.word = m_word->currentData().toInt();
+    style.art = m_art->isEnabled() && m_art->isChecked();
+    style.layout.layout = chosen.layout;
+    if (given.rows) {
+        style.layout.rows = chosen.rows;
     }
-    if (m_tileOrder->isEnabled()) {
-        style.layout.tileOrder =
-            static_cast<imaging::TileOrder>(m_tileOrder->currentData().toInt());
+    if (given.word) {
+        style.layout.word = chosen.word;
     }
-    style.layout.invert = on(m_invert);
+    if (given.tileOrder) {
+        style.layout.tileOrder = chosen.tileOrder;
+    }
+    if (given.invert) {
+        style.layout.invert = chosen.invert;
+    }
     return style;
 }
 
 std::shared_ptr<const imaging::Planes> ExportDialog::planes() const {
-    return m_padRows->isEnabled() && m_padRows->isChecked() ? m_padded : m_packed;
+    return style().layout.rows == imaging::RowLayout::Padded ? m_padded : m_packed;
 }
 
 void ExportDialog::update() {
-    const auto layout = static_cast<imaging::Layout>(m_layout->currentData().toInt());
-    // Each choice only where the layout has it, as the converter takes it.
-    m_word->setEnabled(layout == imaging::Layout::Planes);
-    m_padRows->setEnabled(layout == imaging::Layout::Planes);
-    m_tileOrder->setEnabled(layout == imaging::Layout::Gb);
-    m_invert->setEnabled(layout == imaging::Layout::Packed2 || layout == imaging::Layout::Nibble4);
+    // Each choice only where the converter takes it: the converter's own rule, asked for that
+    // choice alone, and its words on the disabled choice.
+    const ctext::LayoutOptions chosen = choices();
+    auto offer = [&](QWidget* box, ctext::LayoutGiven alone) {
+        const auto refusal = ctext::layoutProblem(chosen, alone);
+        box->setEnabled(!refusal);
+        box->setToolTip(refusal ? QString::fromStdString(*refusal) : QString());
+    };
+    offer(m_word, {.word = true});
+    offer(m_padRows, {.rows = true});
+    offer(m_tileOrder, {.tileOrder = true});
+    offer(m_invert, {.invert = true});
     m_art->setEnabled(m_complete->isChecked());
     if (m_padRows->isChecked() && !m_padded) {
         m_padded = std::make_shared<const imaging::Planes>(
@@ -173,10 +211,14 @@ void ExportDialog::update() {
     }
 
     QString problem = arrayNameProblem(m_name->text());
+    if (const auto refusal = ctext::layoutProblem(style().layout, given());
+        problem.isEmpty() && refusal) {
+        problem = QString::fromStdString(*refusal);
+    }
     if (problem.isEmpty() &&
-        imaging::extentProblem(style().layout, m_packed->width, m_packed->height)) {
+        ctext::extentProblem(style().layout, m_packed->width, m_packed->height)) {
         // Nothing is saved or copied that would hold only the whole tiles of the picture.
-        const bool tall = m_tileOrder->currentData().toInt() == int(imaging::TileOrder::Tall8x16);
+        const bool tall = m_tileOrder->currentData().toInt() == int(ctext::TileOrder::Tall8x16);
         problem = tr("The picture is %1 × %2 pixels: tiles need a width that is a "
                      "multiple of 8 and a height that is a multiple of %3.")
                       .arg(m_packed->width)
@@ -192,7 +234,7 @@ void ExportDialog::update() {
         return;
     }
     std::string start;
-    imaging::writeArraysTo(
+    ctext::writeArraysTo(
         *planes(),
         [&](std::string_view piece) {
             start.append(piece.substr(0, kPreviewBytes - start.size()));

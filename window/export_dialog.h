@@ -1,7 +1,7 @@
 #pragma once
 // File > Export C Code: the converter's choices of text, a view of the text's start, Save, Copy.
 
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 
 #include <QCoreApplication>
@@ -32,7 +32,7 @@ class ExportDialog final : public QDialog {
     // What Save and Copy do with the text of these planes in this style. The planes are shared,
     // so that work on them may outlive the dialog.
     using Action =
-        std::function<void(std::shared_ptr<const imaging::Planes>, const imaging::TextStyle&)>;
+        std::function<void(std::shared_ptr<const imaging::Planes>, const ctext::TextStyle&)>;
 
     // `packed` are the planes as Convert makes them; `source` is the picture's file name without
     // its folder, as a complete text's comment names it.
@@ -40,7 +40,7 @@ class ExportDialog final : public QDialog {
                  Action copy, QWidget* parent = nullptr);
 
     // The style the choices make, and the planes in its row layout.
-    imaging::TextStyle style() const;
+    ctext::TextStyle style() const;
     std::shared_ptr<const imaging::Planes> planes() const;
 
     // The most bytes of the text's start that the view shows.
@@ -48,12 +48,16 @@ class ExportDialog final : public QDialog {
 
   private:
     void update();
+    // Every choice as it stands, and which of them the user changed and the layout takes.
+    ctext::LayoutOptions choices() const;
+    ctext::LayoutGiven given() const;
 
     std::shared_ptr<const imaging::Planes> m_packed;
     std::shared_ptr<const imaging::Planes> m_padded; // made when padded rows are first chosen
     std::string m_source;
     Action m_save;
     Action m_copy;
+    ctext::LayoutGiven m_given; // the layout choices the user changed
 
     QComboBox* m_layout = nullptr;
     QComboBox* m_word = nullptr;

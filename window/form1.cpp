@@ -1,7 +1,7 @@
 #include "window/form1.h"
 
 #include "conversion/output.h"
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
 #include "surface/picture_loader.h"
@@ -508,7 +508,7 @@ void Form1::finishConvert(Command command) {
 }
 
 std::string Form1::cCodeText() const {
-    return m_stage == Stage::Converted ? imaging::writeArrays(*m_planes) : std::string();
+    return m_stage == Stage::Converted ? ctext::writeArrays(*m_planes) : std::string();
 }
 
 void Form1::savePicture() {
@@ -565,13 +565,13 @@ void Form1::copyCCode() {
 }
 
 void Form1::copyText(Needs needs, const QString& command,
-                     std::shared_ptr<const imaging::Planes> planes, imaging::TextStyle style) {
+                     std::shared_ptr<const imaging::Planes> planes, ctext::TextStyle style) {
     std::optional<Command> copying = begin(needs);
     if (!copying) {
         return;
     }
     // Decided from the size alone: a text too long is never produced.
-    const std::size_t size = imaging::arraysTextSize(*planes, style);
+    const std::size_t size = ctext::arraysTextSize(*planes, style);
     if (size > m_seams.clipboardLimit) {
         fail(std::move(*copying), command,
              tr("The C text is %L1 bytes long, more than the %L2 bytes that Copy C Code puts on "
@@ -584,7 +584,7 @@ void Form1::copyText(Needs needs, const QString& command,
     aside(
         std::move(*copying),
         [planes = std::move(planes), style = std::move(style)] {
-            const std::string bytes = imaging::writeArrays(*planes, style);
+            const std::string bytes = ctext::writeArrays(*planes, style);
             return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
         },
         [](Command copying, const QString& text) {
@@ -606,7 +606,7 @@ void Form1::exportCCode() {
     // share of the planes, its own style and its own command name. The dialog's Copy stays
     // clickable while its Save runs, and does nothing then.
     auto save = [this, command](std::shared_ptr<const imaging::Planes> planes,
-                                const imaging::TextStyle& style) {
+                                const ctext::TextStyle& style) {
         saveWith(
             m_exportDialog, Needs::Nothing, command,
             [planes = std::move(planes), style](const QString& name) {
@@ -617,7 +617,7 @@ void Form1::exportCCode() {
             findChild<ExportDialog*>());
     };
     auto copy = [this, command](std::shared_ptr<const imaging::Planes> planes,
-                                const imaging::TextStyle& style) {
+                                const ctext::TextStyle& style) {
         copyText(Needs::Nothing, command, std::move(planes), style);
     };
     // Window-modal and not waited for: the menu stays closed while it is open, and the event

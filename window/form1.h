@@ -1,7 +1,7 @@
 #pragma once
 // The main window: the picture, the row counters, the text pane and the File, Edit and View menus.
 
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
 #include "surface/picture_surface.h"
@@ -139,7 +139,7 @@ class Form1 final : public QMainWindow {
     void exportCCode();
     // Puts the text on the clipboard, or refuses one over the limit.
     void copyText(Needs needs, const QString& command,
-                  std::shared_ptr<const imaging::Planes> planes, imaging::TextStyle style);
+                  std::shared_ptr<const imaging::Planes> planes, ctext::TextStyle style);
     void zoomBy(int direction);
     void zoomTo(double zoom);
     // The file a drag carries, if it may be dropped now: one local file while Open is available.

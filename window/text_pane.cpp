@@ -1,6 +1,6 @@
 #include "window/text_pane.h"
 
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 
 #include <QFont>
 #include <QMimeData>
@@ -26,11 +26,11 @@ TextPane::TextPane(QWidget* parent) : QPlainTextEdit(parent) {
 
 void TextPane::showArrays(const imaging::Planes& planes) {
     std::string shown;
-    imaging::writeArraysTo(planes, [&](std::string_view piece) {
+    ctext::writeArraysTo(planes, [&](std::string_view piece) {
         shown.append(piece.substr(0, kShownBytes - shown.size()));
         return shown.size() < kShownBytes;
     });
-    showText(std::move(shown), imaging::arraysTextSize(planes));
+    showText(std::move(shown), ctext::arraysTextSize(planes));
 }
 
 void TextPane::showText(std::string shown, std::size_t total) {

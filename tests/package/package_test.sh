@@ -117,7 +117,7 @@ done <"$source/tests/package/hostile/refused.txt"
 # the quoted words between "Keywords = " and "});".
 keywords=$(sed -n '/^set(GREYPLANES_KEYWORDS/,/)$/p' "$source/cmake/greyplanesConfig.cmake" |
     sed 's/set(GREYPLANES_KEYWORDS//; s/)//' | tr -s ' \n' '\n' | grep . | sort -u)
-sed -n '/Keywords = /,/^});/p' "$source/imaging/c_identifier.cpp" | grep -o '"[A-Za-z_0-9]*"' |
+sed -n '/Keywords = /,/^});/p' "$source/ctext/c_identifier.cpp" | grep -o '"[A-Za-z_0-9]*"' |
     tr -d '"' | sort -u >"$work/converter-keywords"
 printf '%s\n' $keywords >"$work/package-keywords"
 diff -u "$work/converter-keywords" "$work/package-keywords" || {

@@ -50,12 +50,12 @@ void pick(window::ExportDialog& d, const char* name, int value) {
     box->setCurrentIndex(index);
 }
 
-void layout(window::ExportDialog& d, imaging::Layout chosen) {
+void layout(window::ExportDialog& d, ctext::Layout chosen) {
     pick(d, "layout", static_cast<int>(chosen));
 }
 
-void tileOrder(window::ExportDialog& d, imaging::TileOrder order) {
-    layout(d, imaging::Layout::Gb);
+void tileOrder(window::ExportDialog& d, ctext::TileOrder order) {
+    layout(d, ctext::Layout::Gb);
     pick(d, "tileOrder", static_cast<int>(order));
 }
 
@@ -87,40 +87,40 @@ const std::vector<ExportCase>& cases() {
          }},
         {"gb_rows",
          {"--layout", "gb", "--tile-order", "rows"},
-         [](window::ExportDialog& d) { tileOrder(d, imaging::TileOrder::Rows); },
+         [](window::ExportDialog& d) { tileOrder(d, ctext::TileOrder::Rows); },
          24,
          32},
         {"gb_columns_complete",
          {"--layout", "gb", "--tile-order", "columns", "--complete"},
          [](window::ExportDialog& d) {
-             tileOrder(d, imaging::TileOrder::Columns);
+             tileOrder(d, ctext::TileOrder::Columns);
              check(d, "complete");
          },
          24,
          32},
         {"gb_8x16",
          {"--layout", "gb", "--tile-order", "8x16"},
-         [](window::ExportDialog& d) { tileOrder(d, imaging::TileOrder::Tall8x16); },
+         [](window::ExportDialog& d) { tileOrder(d, ctext::TileOrder::Tall8x16); },
          24,
          32},
         {"packed2",
          {"--layout", "packed2"},
-         [](window::ExportDialog& d) { layout(d, imaging::Layout::Packed2); }},
+         [](window::ExportDialog& d) { layout(d, ctext::Layout::Packed2); }},
         {"packed2_invert_complete",
          {"--layout", "packed2", "--invert", "--complete", "-n", "tile"},
          [](window::ExportDialog& d) {
-             layout(d, imaging::Layout::Packed2);
+             layout(d, ctext::Layout::Packed2);
              check(d, "invert");
              check(d, "complete");
              child<QLineEdit>(d, "name")->setText(QStringLiteral("tile"));
          }},
         {"nibble4",
          {"--layout", "nibble4"},
-         [](window::ExportDialog& d) { layout(d, imaging::Layout::Nibble4); }},
+         [](window::ExportDialog& d) { layout(d, ctext::Layout::Nibble4); }},
         {"nibble4_invert_lf",
          {"--layout", "nibble4", "--invert", "--lf"},
          [](window::ExportDialog& d) {
-             layout(d, imaging::Layout::Nibble4);
+             layout(d, ctext::Layout::Nibble4);
              check(d, "invert");
              check(d, "lf");
          }},
@@ -133,7 +133,7 @@ const std::vector<ExportCase>& cases() {
         {"art_nibble4",
          {"--layout", "nibble4", "--complete", "--art", "--lf"},
          [](window::ExportDialog& d) {
-             layout(d, imaging::Layout::Nibble4);
+             layout(d, ctext::Layout::Nibble4);
              check(d, "complete");
              check(d, "art");
              check(d, "lf");
@@ -242,20 +242,20 @@ TEST(ExportSaveTest, ClosingTheDialogDuringASaveLeavesTheSaveItsPlanes) {
 TEST(ExportDialogTest, TilesThatDoNotCoverThePictureAreRefused) {
     const auto planes = std::make_shared<const imaging::Planes>(imaging::makePlanes(16, 12));
     int actions = 0;
-    auto count = [&](std::shared_ptr<const imaging::Planes>, const imaging::TextStyle&) {
+    auto count = [&](std::shared_ptr<const imaging::Planes>, const ctext::TextStyle&) {
         ++actions;
     };
     window::ExportDialog dialog(planes, "in.bmp", count, count);
     auto* save = child<QPushButton>(dialog, "save");
     auto* copy = child<QPushButton>(dialog, "copy");
-    layout(dialog, imaging::Layout::Gb);
+    layout(dialog, ctext::Layout::Gb);
     EXPECT_FALSE(save->isEnabled());
     EXPECT_FALSE(copy->isEnabled());
     save->click();
     copy->click();
     EXPECT_EQ(actions, 0);
     // The same picture in the other layouts is whole.
-    layout(dialog, imaging::Layout::Nibble4);
+    layout(dialog, ctext::Layout::Nibble4);
     EXPECT_TRUE(save->isEnabled());
     copy->click();
     EXPECT_EQ(actions, 1);
@@ -281,6 +281,26 @@ TEST(ExportDialogTest, NamesAreRefusedAsTheConverterRefusesThem) {
         EXPECT_EQ(child<QPushButton>(dialog, "save")->isEnabled(), row.problem.isEmpty());
         EXPECT_EQ(child<QPushButton>(dialog, "copy")->isEnabled(), row.problem.isEmpty());
     }
+}
+
+// Each choice is offered where the converter takes the option, by the converter's rule, and a
+// choice it does not take is disabled with the converter's refusal and left out of the text.
+TEST(ExportDialogTest, ChoicesFollowTheConvertersRule) {
+    const auto planes = std::make_shared<const imaging::Planes>(imaging::makePlanes(8, 8));
+    window::ExportDialog dialog(planes, "in.bmp", {}, {});
+    auto* word = child<QComboBox>(dialog, "word");
+    auto* invert = child<QCheckBox>(dialog, "invert");
+    pick(dialog, "word", 16);
+    layout(dialog, ctext::Layout::Gb);
+    EXPECT_FALSE(word->isEnabled());
+    EXPECT_EQ(word->toolTip().toStdString(), "--word 16 does not apply to --layout gb");
+    EXPECT_EQ(invert->toolTip().toStdString(), "--invert does not apply to --layout gb");
+    EXPECT_EQ(dialog.style().layout.word, 8);
+    layout(dialog, ctext::Layout::Packed2);
+    EXPECT_TRUE(invert->isEnabled());
+    EXPECT_EQ(invert->toolTip().toStdString(), "");
+    // The converter takes --pad-rows here: packed2 rows are whole bytes anyway.
+    EXPECT_TRUE(child<QCheckBox>(dialog, "padRows")->isEnabled());
 }
 
 TEST(ExportDialogTest, RowLayoutChangesKeepEveryPixel) {

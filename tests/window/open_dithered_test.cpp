@@ -2,8 +2,8 @@
 // the same method.
 
 #include "conversion/whole_picture.h"
+#include "ctext/c_array_writer.h"
 #include "harness.h"
-#include "imaging/c_array_writer.h"
 
 #include <QTemporaryDir>
 #include <algorithm>
@@ -79,8 +79,7 @@ TEST(OpenDithered, ConvertGivesTheConvertersTextForTheMethod) {
         h.choose(entry, file);
         EXPECT_EQ(h.field("Text4")->text(), QStringLiteral("6"));
         h.choose("mConvert");
-        EXPECT_EQ(h.paneText(), imaging::writeArrays(std::get<imaging::Planes>(converted)))
-            << entry;
+        EXPECT_EQ(h.paneText(), ctext::writeArrays(std::get<imaging::Planes>(converted))) << entry;
         texts.push_back(h.paneText());
     }
     // The methods differ on this picture, so the entries cannot all be plain Open.

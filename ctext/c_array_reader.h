@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace imaging {
+namespace ctext {
 
 // One array `TYPE NAME[SIZE] = { ... }` (or the classic open shape, without its closing brace).
 struct CArray {
@@ -61,4 +61,4 @@ base::Result<CText> readCText(std::string_view text, std::uint64_t budget = kCTe
 // backslash and bytes over 0x7E escaped, and "..." where it was cut.
 std::string excerpt(std::string_view bytes, std::size_t limit = 32);
 
-} // namespace imaging
+} // namespace ctext

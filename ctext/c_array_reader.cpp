@@ -1,4 +1,4 @@
-#include "imaging/c_array_reader.h"
+#include "ctext/c_array_reader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
-namespace imaging {
+namespace ctext {
 namespace {
 
 // Reads of 64 KiB cost no more calls than a pipe needs anyway.
@@ -910,4 +910,4 @@ std::string excerpt(std::string_view bytes, std::size_t limit) {
     return out;
 }
 
-} // namespace imaging
+} // namespace ctext

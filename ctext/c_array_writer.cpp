@@ -1,4 +1,4 @@
-#include "imaging/c_array_writer.h"
+#include "ctext/c_array_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,11 @@
 #include <numeric>
 #include <string_view>
 
-namespace imaging {
+namespace ctext {
+
+using imaging::Planes;
+using imaging::RowLayout;
+
 namespace {
 
 constexpr std::size_t kEntry = 6; // "0xHH, "
@@ -240,12 +244,15 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
             return false;
         }
         static constexpr char kChar[] = {'#', '+', '.', ' '};
-        std::vector<Pixel> row(static_cast<std::size_t>(planes.width));
+        std::vector<imaging::Pixel> row(static_cast<std::size_t>(planes.width));
         for (int y = 0; y < planes.height; ++y) {
             decodeRow(planes, y, row);
             put(" * |");
-            for (const Pixel p : row) {
-                *out++ = kChar[p == kBlack ? 0 : p == kDarkGrey ? 1 : p == kLightGrey ? 2 : 3];
+            for (const imaging::Pixel p : row) {
+                *out++ = kChar[p == imaging::kBlack       ? 0
+                               : p == imaging::kDarkGrey  ? 1
+                               : p == imaging::kLightGrey ? 2
+                                                          : 3];
             }
             put("|");
             put(f.eol);
@@ -304,4 +311,4 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
     return f.tail.empty() || sink(f.tail);
 }
 
-} // namespace imaging
+} // namespace ctext

@@ -1,19 +1,19 @@
 #pragma once
-// Writes both planes as C array declarations.
+// Writes the planes as C array declarations, in any of the layouts.
 
-#include "imaging/layout.h"
+#include "ctext/layout.h"
 #include "imaging/plane_encoder.h"
 
 #include <functional>
 #include <string>
 #include <string_view>
 
-namespace imaging {
+namespace ctext {
 
 // How the text is dressed. The default is the classic text: arrays Untitled_d and Untitled_l
 // left open after their last byte, CR LF line ends, no final line end.
 struct TextStyle {
-    std::string name = "Untitled"; // the arrays are NAME_d and NAME_l
+    std::string name = "Untitled"; // planes: arrays NAME_d and NAME_l; other layouts: NAME
     // A C source that compiles as it stands: a first comment naming `source`, a guard against
     // double inclusion, NAME_width and NAME_height, const arrays closed with "};", and a final
     // line end.
@@ -25,17 +25,17 @@ struct TextStyle {
 };
 
 // The exact length of the text that writeArrays() produces.
-std::size_t arraysTextSize(const Planes& planes, const TextStyle& style = {});
+std::size_t arraysTextSize(const imaging::Planes& planes, const TextStyle& style = {});
 
-// The C text of both planes: each header, an empty line, then "0xHH, " per byte, with a line
-// break before each byte whose first bit starts a pixel row. The planes' width must be at least
-// 1.
-std::string writeArrays(const Planes& planes, const TextStyle& style = {});
+// The C text of the planes in the style's layout: each array's header, an empty line, then its
+// elements ("0xHH, ", "0xHHHH, " or "0xHHHHHHHH, "), with a line break where the layout's lines
+// start (elementPlan). The planes' width must be at least 1.
+std::string writeArrays(const imaging::Planes& planes, const TextStyle& style = {});
 
 // The same text in pieces of at most about 256 KiB, handed to `sink` in order, so that a
 // file can be written without holding the whole text. Stops early when the sink returns
 // false, and then returns false.
-bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_view)>& sink,
+bool writeArraysTo(const imaging::Planes& planes, const std::function<bool(std::string_view)>& sink,
                    const TextStyle& style = {});
 
-} // namespace imaging
+} // namespace ctext

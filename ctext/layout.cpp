@@ -1,10 +1,14 @@
-#include "imaging/layout.h"
+#include "ctext/layout.h"
 
 #include <algorithm>
 #include <array>
 #include <numeric>
 
-namespace imaging {
+namespace ctext {
+
+using imaging::Planes;
+using imaging::RowLayout;
+
 namespace {
 
 constexpr LayoutInfo kLayouts[] = {
@@ -119,10 +123,6 @@ std::uint32_t keepPixels(std::uint32_t element, int bits, std::size_t pixelBits)
 
 } // namespace
 
-std::span<const LayoutInfo> layouts() {
-    return kLayouts;
-}
-
 const LayoutInfo& layoutInfo(Layout layout) {
     for (const LayoutInfo& info : kLayouts) {
         if (info.layout == layout) {
@@ -185,14 +185,6 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
         return "--invert" + layout;
     }
     return std::nullopt;
-}
-
-std::optional<std::string> layoutProblem(const LayoutOptions& options) {
-    const LayoutOptions defaults;
-    return layoutProblem(options,
-                         {options.layout != defaults.layout, options.rows != defaults.rows,
-                          options.word != defaults.word, options.tileOrder != defaults.tileOrder,
-                          options.invert != defaults.invert});
 }
 
 std::optional<std::string> extentProblem(const LayoutOptions& options, int width, int height) {
@@ -327,8 +319,8 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
                 continue;
             }
             const unsigned keep = 0xFFu << (8 - std::min<std::size_t>(8, width - 8 * tx));
-            put[0] = eightBitsAt(planes.light, bit) & keep;
-            put[1] = eightBitsAt(planes.dark, bit) & keep;
+            put[0] = imaging::eightBitsAt(planes.light, bit) & keep;
+            put[1] = imaging::eightBitsAt(planes.dark, bit) & keep;
         }
         return;
     }
@@ -470,4 +462,4 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
     setRowBytes(planes, y, dark, light);
 }
 
-} // namespace imaging
+} // namespace ctext

@@ -1,9 +1,9 @@
-#include "imaging/c_identifier.h"
+#include "ctext/c_identifier.h"
 
 #include <algorithm>
 #include <array>
 
-namespace imaging {
+namespace ctext {
 namespace {
 
 // The keywords of C (C99 to C23) and C++ (to C++20, with the alternative tokens), from the
@@ -130,4 +130,4 @@ std::optional<std::string> nameProblem(std::string_view name) {
     return std::nullopt;
 }
 
-} // namespace imaging
+} // namespace ctext

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace imaging {
+namespace ctext {
 
 enum class Layout {
     Planes,  // two arrays, NAME_d and NAME_l, of one bit a pixel
@@ -28,7 +28,8 @@ enum class TileOrder {
 
 struct LayoutOptions {
     Layout layout = Layout::Planes;
-    RowLayout rows = RowLayout::Packed;    // Planes: rows run on, or start on a new element
+    imaging::RowLayout rows =
+        imaging::RowLayout::Packed;        // Planes: rows run on, or start on a new element
     int word = 8;                          // Planes: bits an element, 8, 16 or 32
     TileOrder tileOrder = TileOrder::Rows; // Gb
     bool invert = false;                   // Packed2 and Nibble4: white is 0
@@ -61,8 +62,6 @@ struct LayoutInfo {
     Breaks breaks;
 };
 
-// Every layout, the default first.
-std::span<const LayoutInfo> layouts();
 const LayoutInfo& layoutInfo(Layout layout);
 // The layout that --layout spells `name`, if any.
 std::optional<Layout> layoutNamed(std::string_view name);
@@ -75,10 +74,8 @@ int elementBits(const LayoutOptions& options);
 
 // Why the combination cannot be written (an option given that does not apply to the layout,
 // or a word that is not 8, 16 or 32), naming both as the command line spells them, or nothing
-// when it can. The converter and the way back both ask it. The second form takes every option
-// that differs from its default as given.
+// when it can. The one rule: the converter, the way back and the export dialog all ask it.
 std::optional<std::string> layoutProblem(const LayoutOptions& options, const LayoutGiven& given);
-std::optional<std::string> layoutProblem(const LayoutOptions& options);
 
 // Why a picture of that extent cannot be laid out (gb needs whole tiles), or nothing.
 std::optional<std::string> extentProblem(const LayoutOptions& options, int width, int height);
@@ -106,16 +103,16 @@ ElementPlan elementPlan(const LayoutOptions& options, int width, int height);
 // The elements of line `line` of array `array` (0 dark or the only one, 1 light), put at the
 // end of `out`. Planes must be the options' planes: their row layout is the options' for
 // 8-bit planes.
-void lineElements(const Planes& planes, const LayoutOptions& options, int array, std::size_t line,
-                  std::vector<std::uint32_t>& out);
+void lineElements(const imaging::Planes& planes, const LayoutOptions& options, int array,
+                  std::size_t line, std::vector<std::uint32_t>& out);
 
 // The inverse: sets the pixels of that line from its elements (bits that stand for no pixel
 // are ignored). The line's pixels must still be white. A nibble4 value between two levels
 // becomes the nearer one.
-void setLineElements(Planes& planes, const LayoutOptions& options, int array, std::size_t line,
-                     std::span<const std::uint32_t> elements);
+void setLineElements(imaging::Planes& planes, const LayoutOptions& options, int array,
+                     std::size_t line, std::span<const std::uint32_t> elements);
 
 // The row layout of the planes a layout is written from and read into.
-RowLayout planesRowLayout(const LayoutOptions& options);
+imaging::RowLayout planesRowLayout(const LayoutOptions& options);
 
-} // namespace imaging
+} // namespace ctext

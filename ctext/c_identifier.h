@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-namespace imaging {
+namespace ctext {
 
 // Why `name` cannot name the arrays (not a C identifier, or a keyword of C or C++), or nothing
 // when it can.
 std::optional<std::string> nameProblem(std::string_view name);
 
-} // namespace imaging
+} // namespace ctext
