@@ -6,9 +6,9 @@
 #include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/quantizer.h"
+#include "platform/safe_save.h"
 #include "support/bmp_builder.h"
 #include "surface/picture_surface.h"
-#include "platform/safe_save.h"
 
 #include <QBuffer>
 #include <QFile>

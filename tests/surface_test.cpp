@@ -4,10 +4,10 @@
 
 #include "faults/fault_support.h"
 #include "imaging/levels.h"
-#include "support/bmp_builder_qt.h"
 #include "pictures/picture_reader.h"
-#include "surface/picture_surface.h"
 #include "platform/safe_save.h"
+#include "support/bmp_builder_qt.h"
+#include "surface/picture_surface.h"
 
 #include <QBuffer>
 #include <QFile>
