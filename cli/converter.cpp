@@ -105,9 +105,9 @@ conversion::Target target(const std::string& name) {
 
 int convert(const Options& options, std::FILE* errors) {
     StatusLine status(options.progress, errors);
-    auto report = [&](const base::Error& failure) {
+    auto fail = [&](const base::Error& failure) {
         status.clear();
-        printError(errors, failure);
+        return report(errors, failure);
     };
 
     const bool fromStandardInput = options.input == kStandardStream;
@@ -121,16 +121,14 @@ int convert(const Options& options, std::FILE* errors) {
                          ? conversion::convertStandardInput(how, progress, readWithModule)
                          : conversion::convertFile(options.input, how, progress, readWithModule);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
-        report(*failure);
-        return 1;
+        return fail(*failure);
     }
     const imaging::Planes& planes = std::get<imaging::Planes>(converted);
     // A picture the layout cannot hold writes neither output: a picture without its text is
     // half a result that a build script would take for a whole one.
     if (const auto refused =
             ctext::extentProblem(options.style.layout, planes.width, planes.height)) {
-        report(base::Error{options.style.source, *refused});
-        return 1;
+        return fail(base::Error{options.style.source, *refused});
     }
 
     int exitStatus = 0;
@@ -142,8 +140,7 @@ int convert(const Options& options, std::FILE* errors) {
             status.show("writing " + name);
         }
         if (const auto failure = writer(to)) {
-            report(*failure);
-            exitStatus = 1;
+            exitStatus = fail(*failure);
         }
     };
     const conversion::Target text = target(options.textOutput);
@@ -154,8 +151,7 @@ int convert(const Options& options, std::FILE* errors) {
             conversion::writeTextAndPicture(planes, options.style, text, picture);
         for (const auto& failure : {written.text, written.picture}) {
             if (failure) {
-                report(*failure);
-                exitStatus = 1;
+                exitStatus = fail(*failure);
             }
         }
         return exitStatus;

@@ -2,6 +2,7 @@
 // to the picture.
 
 #include "cli/converter.h"
+#include "cli/messages.h"
 #include "cli/options.h"
 #include "cli/reverse.h"
 #include "cli/same_file.h"
@@ -20,14 +21,11 @@
 namespace {
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "greyplanes-cli: %s\nTry 'greyplanes-cli --help' for more.\n",
-                 message.c_str());
-    return 2;
+    return cli::report(stderr, base::Error{{}, message, base::ErrorKind::Usage});
 }
 
 int stdoutIsClosed() {
-    std::fputs("greyplanes-cli: standard output: it is closed\n", stderr);
-    return 1;
+    return cli::report(stderr, base::Error{"standard output", "it is closed"});
 }
 
 // Puts /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file opened
@@ -56,7 +54,7 @@ bool occupyClosedStandardStreams() {
 // allocation limits); the refusal reaches the user once, as "greyplanes-cli: FILE: reason".
 void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg) {
-        std::fprintf(stderr, "greyplanes-cli: %s\n", message.toLocal8Bit().constData());
+        cli::report(stderr, base::Error{{}, message.toLocal8Bit().toStdString()});
     }
 }
 

@@ -15,6 +15,6 @@ extern "C" __attribute__((visibility("default"))) void greyplanes_convert_whole_
     try {
         *result = conversion::readWholePicture(*file, *name, *options, *progress);
     } catch (const std::bad_alloc&) {
-        *result = base::Error{*name, "not enough memory to convert it"};
+        *result = base::noMemory(*name, "to convert it");
     }
 }

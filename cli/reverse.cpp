@@ -10,9 +10,10 @@ namespace cli {
 
 int reverse(const Options& options, std::FILE* errors) {
     if (options.textOutput.empty() && ::isatty(STDOUT_FILENO)) {
-        std::fprintf(errors, "greyplanes-cli: -r writes a bitmap; give -o FILE or redirect "
-                             "standard output\nTry 'greyplanes-cli --help' for more.\n");
-        return 2;
+        return report(errors, base::Error{{},
+                                          "-r writes a bitmap; give -o FILE or redirect standard "
+                                          "output",
+                                          base::ErrorKind::Usage});
     }
     const conversion::ReverseOptions how{
         options.input,
@@ -21,16 +22,13 @@ int reverse(const Options& options, std::FILE* errors) {
         options.style.layout,
         options.layoutGiven,
         options.nameGiven ? std::optional<std::string>(options.style.name) : std::nullopt};
-    conversion::ReverseFailure kind = conversion::ReverseFailure::Input;
-    const auto planes = conversion::reverseFile(how, &kind);
+    const auto planes = conversion::reverseFile(how);
     if (const auto* failure = std::get_if<base::Error>(&planes)) {
-        printError(errors, *failure);
-        return kind == conversion::ReverseFailure::Usage ? 2 : 1;
+        return report(errors, *failure);
     }
     if (const auto failure = conversion::writePicture(std::get<imaging::Planes>(planes),
                                                       conversion::Target{options.textOutput})) {
-        printError(errors, *failure);
-        return 1;
+        return report(errors, *failure);
     }
     return 0;
 }

@@ -15,7 +15,7 @@
 namespace conversion {
 namespace {
 
-const QString kNoMemory = QStringLiteral("not enough memory to write it");
+const QString kNoMemory = QString::fromStdString(base::noMemoryReason("to write it"));
 
 // Row y's dark and light bits, starting on a byte: straight from the planes when the row
 // starts on one, else gathered into the two buffers.

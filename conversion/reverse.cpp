@@ -21,7 +21,7 @@ using imaging::RowLayout;
 
 struct Refusal {
     std::string reason;
-    ReverseFailure kind = ReverseFailure::Input;
+    base::ErrorKind kind = base::ErrorKind::Input;
 };
 
 std::string counted(std::size_t n, int bits) {
@@ -117,7 +117,7 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
         if (w % 8 != 0) {
             return Refusal{"gb tiles need a width that is a multiple of 8, not " +
                                std::to_string(width),
-                           ReverseFailure::Usage};
+                           base::ErrorKind::Usage};
         }
         if (count % 16 != 0 || count / 16 % band != 0) {
             return Refusal{holds + ", not a whole number of bands of " + std::to_string(band) +
@@ -212,12 +212,12 @@ std::variant<LayoutOptions, Refusal> layoutToRead(std::string_view firstComment,
         if (const auto against = contradiction(*stated, options)) {
             return Refusal{"its first comment says \"" + ctext::layoutSentence(*stated) + "\"; " +
                                *against + " contradicts it",
-                           ReverseFailure::Usage};
+                           base::ErrorKind::Usage};
         }
         layout = *stated;
     }
     if (const auto problem = ctext::layoutProblem(layout, options.given)) {
-        return Refusal{*problem, ReverseFailure::Usage};
+        return Refusal{*problem, base::ErrorKind::Usage};
     }
     return layout;
 }
@@ -294,13 +294,13 @@ std::variant<Extent, Refusal> extentOf(const TextArrays& text, const std::string
     if (headerWidth && width != 0 && *headerWidth != static_cast<std::uint64_t>(width)) {
         return Refusal{name + "_width is " + std::to_string(*headerWidth) + ", not the -r WIDTH " +
                            std::to_string(width),
-                       ReverseFailure::Usage};
+                       base::ErrorKind::Usage};
     }
     if (headerHeight && options.height &&
         *headerHeight != static_cast<std::uint64_t>(*options.height)) {
         return Refusal{name + "_height is " + std::to_string(*headerHeight) +
                            ", not the -r HEIGHT " + std::to_string(*options.height),
-                       ReverseFailure::Usage};
+                       base::ErrorKind::Usage};
     }
     if (headerHeight && !options.height &&
         *headerHeight > static_cast<std::uint64_t>(bitmap::kMaxExtent)) {
@@ -473,39 +473,29 @@ base::Result<TextArrays> readText(const std::string& path) {
 } // namespace
 
 base::Result<imaging::Planes> reverseArrays(TextArrays text, const std::string& name,
-                                            const ReverseOptions& options,
-                                            ReverseFailure* failure) {
+                                            const ReverseOptions& options) {
     try {
         auto reversed = reverse(std::move(text), options);
         if (auto* refused = std::get_if<Refusal>(&reversed)) {
-            if (failure != nullptr) {
-                *failure = refused->kind;
-            }
-            return base::Error{name, refused->reason};
+            return base::Error{name, std::move(refused->reason), refused->kind};
         }
         return std::get<imaging::Planes>(std::move(reversed));
     } catch (const std::bad_alloc&) {
-        if (failure != nullptr) {
-            *failure = ReverseFailure::Input;
-        }
-        return base::Error{name, "not enough memory to read it"};
+        return base::noMemory(name, "to read it");
     }
 }
 
-base::Result<imaging::Planes> reverseFile(const ReverseOptions& options, ReverseFailure* failure) {
+base::Result<imaging::Planes> reverseFile(const ReverseOptions& options) {
     const std::string name = options.input == "-" ? "standard input" : options.input;
-    if (failure != nullptr) {
-        *failure = ReverseFailure::Input;
-    }
     try {
         auto text = readText(options.input);
         if (auto* error = std::get_if<base::Error>(&text)) {
             error->file = name;
             return *error;
         }
-        return reverseArrays(std::get<TextArrays>(std::move(text)), name, options, failure);
+        return reverseArrays(std::get<TextArrays>(std::move(text)), name, options);
     } catch (const std::bad_alloc&) {
-        return base::Error{name, "not enough memory to read it"};
+        return base::noMemory(name, "to read it");
     }
 }
 

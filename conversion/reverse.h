@@ -25,23 +25,18 @@ struct ReverseOptions {
     std::optional<std::string> name;
 };
 
-// Why the way back failed: the text cannot be read or does not fit, or the options contradict
-// what a complete header says (a usage error).
-enum class ReverseFailure { Input, Usage };
-
 // What the way back reads from C text: its arrays, its integer #defines and its first comment.
 using TextArrays = ctext::CText;
 
 // Lays the arrays out as the picture. A complete header (its first comment says the layout,
 // NAME_width and NAME_height the extent) gives what the options leave out; an option that
-// contradicts it is a usage error. Element counts that fit no whole picture of the layout are
+// contradicts it is an error of kind Usage; a text that cannot be read or does not fit, of kind
+// Input. Element counts that fit no whole picture of the layout are
 // reported with the numbers (and with the row padding that would fit, if one does).
 base::Result<imaging::Planes> reverseArrays(TextArrays text, const std::string& name,
-                                            const ReverseOptions& options,
-                                            ReverseFailure* failure = nullptr);
+                                            const ReverseOptions& options);
 
 // The same for the text in options.input.
-base::Result<imaging::Planes> reverseFile(const ReverseOptions& options,
-                                          ReverseFailure* failure = nullptr);
+base::Result<imaging::Planes> reverseFile(const ReverseOptions& options);
 
 } // namespace conversion

@@ -168,7 +168,7 @@ Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging
                 advance(made, y + 1, wakes(y + 1));
             }
         } catch (const std::bad_alloc&) {
-            failure = "not enough memory to convert it";
+            failure = base::noMemoryReason("to convert it");
         }
         if (!failure.empty()) {
             advance(made, kFailed, true);
@@ -325,7 +325,7 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
         }
         return others(file, name, options, progress);
     } catch (const std::bad_alloc&) {
-        return base::Error{name, "not enough memory to convert it"};
+        return base::noMemory(name, "to convert it");
     }
 }
 

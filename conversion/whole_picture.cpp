@@ -10,13 +10,13 @@ namespace conversion {
 base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::string& name,
                                                const ConvertOptions& options,
                                                imaging::RowProgress& progress) {
-    QString reason;
     pictures::ReadLimits limits;
     limits.maxDecodedBytes = kWholePictureBudget;
-    QImage picture = pictures::readPicture(file, &reason, limits);
-    if (picture.isNull()) {
-        return platform::failure(name, reason);
+    auto read = pictures::readPicture(file, name, limits);
+    if (auto* error = std::get_if<base::Error>(&read)) {
+        return std::move(*error);
     }
+    QImage& picture = std::get<QImage>(read);
     imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height(), options.rows);
     imaging::Ditherer ditherer(options.dither, picture.width());
     progress.reportTotal(static_cast<std::int16_t>(picture.height()));

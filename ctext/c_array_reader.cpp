@@ -858,9 +858,9 @@ base::Result<CText> readFrom(Bytes& bytes, std::uint64_t budget) {
     } catch (const Refusal& refusal) {
         return base::Error{{}, refusal.reason};
     } catch (const std::bad_alloc&) {
-        return base::Error{{}, "not enough memory"};
+        return base::noMemory({});
     } catch (const std::length_error&) {
-        return base::Error{{}, "not enough memory"};
+        return base::noMemory({});
     }
 }
 
@@ -880,7 +880,7 @@ base::Result<CText> readCText(const ReadFunction& read, std::uint64_t budget) {
         Bytes bytes(read);
         return readFrom(bytes, budget);
     } catch (const std::bad_alloc&) {
-        return base::Error{{}, "not enough memory"};
+        return base::noMemory({});
     }
 }
 

@@ -52,7 +52,7 @@ inline constexpr std::uint64_t kCTextBudget = kLargestPictureBytes + (std::uint6
 
 // Reads the text from `read` in a buffer of fixed size, so that only the arrays grow, up to
 // `budget` bytes. Errors carry an empty file and a reason of the form "line N: ..."; running
-// out of memory is "not enough memory".
+// out of memory is base::noMemory's reason.
 base::Result<CText> readCText(const ReadFunction& read, std::uint64_t budget = kCTextBudget);
 // The same over a text in memory.
 base::Result<CText> readCText(std::string_view text, std::uint64_t budget = kCTextBudget);

@@ -36,15 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!buffer.open(QIODevice::ReadOnly)) {
         std::abort();
     }
-    QString reason;
-    const QImage picture = pictures::readPicture(buffer, &reason, kLimits);
-    if (picture.isNull()) {
+    const auto read = pictures::readPicture(buffer, "fuzz", kLimits);
+    if (const auto* error = std::get_if<base::Error>(&read)) {
         // A refusal must always say why.
-        if (reason.isEmpty()) {
+        if (error->reason.empty()) {
             std::abort();
         }
         return 0;
     }
+    const QImage& picture = std::get<QImage>(read);
     // What the reader hands on is what the scans rely on.
     if (picture.format() != QImage::Format_RGBX8888 || picture.width() < 1 ||
         picture.height() < 1 || picture.width() > kLimits.maxExtent ||

@@ -4,6 +4,7 @@
 #include "pictures/header_bounds.h"
 #include "pictures/large_image.h"
 #include "platform/device_source.h"
+#include "platform/failure.h"
 
 #include <QIODevice>
 #include <QImageReader>
@@ -37,7 +38,8 @@ QString writtenNumber(const QByteArray& digits) {
 }
 
 QString notEnoughMemory(qint64 width, qint64 height) {
-    return QStringLiteral("not enough memory for %1").arg(sizeText(width, height));
+    return QString::fromStdString(
+        base::noMemoryReason("for " + sizeText(width, height).toStdString()));
 }
 
 // Refuses an extent that has no pixels or exceeds the limits; `shown` is the extent as the
@@ -231,7 +233,7 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
     // In place where Qt can (32-bit formats), so large pictures are not held twice.
     image.convertTo(QImage::Format_RGBX8888);
     if (image.isNull() || image.format() != QImage::Format_RGBX8888) {
-        *reason = QStringLiteral("not enough memory to convert the picture");
+        *reason = QString::fromStdString(base::noMemoryReason("to convert the picture"));
         return {};
     }
     return image;
@@ -239,13 +241,18 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
 
 } // namespace
 
-QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits) {
+base::Result<QImage> readPicture(QIODevice& device, const std::string& name,
+                                 const ReadLimits& limits) {
     const QByteArray head = device.peek(2);
-    if (bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
-                                 static_cast<std::size_t>(head.size())})) {
-        return readBitmap(device, limits, reason);
+    QString reason;
+    QImage image = bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
+                                            static_cast<std::size_t>(head.size())})
+                       ? readBitmap(device, limits, &reason)
+                       : readWithQt(device, limits, &reason);
+    if (image.isNull()) {
+        return platform::failure(name, reason);
     }
-    return readWithQt(device, limits, reason);
+    return image;
 }
 
 } // namespace pictures

@@ -1,10 +1,11 @@
 #pragma once
 // Decodes a picture file into 0xXXBBGGRR pixels (QImage::Format_RGBX8888).
 
+#include "base/error.h"
 #include "bitmap/decoder.h"
 
 #include <QImage>
-#include <QString>
+#include <string>
 
 class QIODevice;
 
@@ -24,8 +25,9 @@ struct ReadLimits {
 // Reads one picture from the device (positioned at its start): bitmaps of every common variant
 // through our own decoder, PNG, GIF, JPEG and PNM through Qt's readers. A picture with no
 // pixels, one larger than the limits, or a file whose header claims more pixel data than the
-// device holds is refused before any pixel memory is allocated. On failure returns a null
-// image and sets *reason; a picture that fails for want of memory says so.
-QImage readPicture(QIODevice& device, QString* reason, const ReadLimits& limits = {});
+// device holds is refused before any pixel memory is allocated. An error names the file as
+// `name`; a picture that fails for want of memory says so.
+base::Result<QImage> readPicture(QIODevice& device, const std::string& name,
+                                 const ReadLimits& limits = {});
 
 } // namespace pictures

@@ -174,7 +174,7 @@ std::optional<base::Error> writeStandardOutput(const std::string& path,
     const Produced result = produceInto(STDOUT_FILENO, produce, whyNot);
     const std::string name = path.empty() ? std::string("standard output") : path;
     if (result.error == EPIPE) {
-        return base::Error{name, base::kReaderWentAway};
+        return base::Error{name, "the reader of standard output went away", base::ErrorKind::Quiet};
     }
     if (!result.reason.isEmpty()) {
         return failure(name, result.reason);

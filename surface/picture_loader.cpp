@@ -23,12 +23,12 @@ std::optional<base::Error> PictureLoader::open(const QString& fileName) {
     const QByteArray head = m_file->peek(2);
     if (!bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
                                   static_cast<std::size_t>(head.size())})) {
-        QString reason;
-        m_image = pictures::readPicture(*m_file, &reason);
+        auto read = pictures::readPicture(*m_file, m_name);
         m_file.reset();
-        if (m_image.isNull()) {
-            return platform::failure(m_name, reason);
+        if (auto* error = std::get_if<base::Error>(&read)) {
+            return std::move(*error);
         }
+        m_image = std::move(std::get<QImage>(read));
         m_endRow = m_image.height();
         return std::nullopt;
     }
@@ -44,8 +44,8 @@ std::optional<base::Error> PictureLoader::open(const QString& fileName) {
     const int height = m_decoder->height();
     QImage image = pictures::makeLargeImage(width, height, QImage::Format_RGBX8888);
     if (image.isNull()) {
-        return platform::failure(
-            m_name, QStringLiteral("not enough memory for %1 × %2 pixels").arg(width).arg(height));
+        return base::noMemory(
+            m_name, QStringLiteral("for %1 × %2 pixels").arg(width).arg(height).toStdString());
     }
     // The top first, so that a picture larger than the view shows from its first moments.
     const bool fromTop = m_decoder->readFromTop();

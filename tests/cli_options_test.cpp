@@ -1,10 +1,12 @@
 // The converter's command line, parsed in process: names, widths and how the options land.
 
+#include "cli/messages.h"
 #include "cli/module_loader.h"
 #include "cli/options.h"
 #include "cli/picture_module.h"
 #include "faults/fault_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -223,6 +225,40 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
 
 // The picture module is looked for only beside the program or relative to it, never from the
 // working folder; the first one there is loaded, or refused with its path and the reason.
+// The converter's one reporter: what it prints for each kind of error, and the exit status.
+TEST(Reporter, PrintsAndPicksTheStatusByKind) {
+    using base::ErrorKind;
+    const struct {
+        base::Error error;
+        const char* printed;
+        int status;
+    } rows[] = {
+        {{"in.bmp", "it is empty"}, "greyplanes-cli: in.bmp: it is empty\n", 1},
+        {{{}, "bad header"}, "greyplanes-cli: bad header\n", 1},
+        {base::noMemory("a.png", "to convert it"),
+         "greyplanes-cli: a.png: not enough memory to convert it\n", 1},
+        {base::noMemory("x.h"), "greyplanes-cli: x.h: not enough memory\n", 1},
+        {{"gb.h", "p_width is 5, not the -r WIDTH 6", ErrorKind::Usage},
+         "greyplanes-cli: gb.h: p_width is 5, not the -r WIDTH 6\n",
+         2},
+        {{{}, "-w needs a number", ErrorKind::Usage},
+         "greyplanes-cli: -w needs a number\nTry 'greyplanes-cli --help' for more.\n",
+         2},
+        {{"standard output", "gone", ErrorKind::Quiet}, "", 1},
+    };
+    for (const auto& row : rows) {
+        char* text = nullptr;
+        std::size_t size = 0;
+        std::FILE* out = ::open_memstream(&text, &size);
+        ASSERT_NE(out, nullptr);
+        const int status = cli::report(out, row.error);
+        std::fclose(out);
+        EXPECT_EQ(std::string(text, size), row.printed);
+        EXPECT_EQ(status, row.status) << row.printed;
+        std::free(text);
+    }
+}
+
 TEST(PictureModule, LoadsOnlyFromTheProgramsOwnPlace) {
     EXPECT_EQ(cli::moduleCandidates("/opt/gp/bin/greyplanes-cli", "m.so", "../libexec/gp"),
               (std::vector<std::string>{"/opt/gp/bin/m.so", "/opt/gp/bin/../libexec/gp/m.so"}));

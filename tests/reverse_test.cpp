@@ -16,9 +16,9 @@ struct ReverseCase {
     const char* what;
     TextArrays text;
     ReverseOptions options;
-    int height;          // of the picture, or 0 when refused
-    ReverseFailure kind; // when refused
-    const char* because; // a part of the reason
+    int height;           // of the picture, or 0 when refused
+    base::ErrorKind kind; // when refused
+    const char* because;  // a part of the reason
 };
 
 ctext::CArray bytes(const std::string& name, std::size_t count, int bits = 8) {
@@ -49,8 +49,7 @@ class Reverse : public testing::TestWithParam<ReverseCase> {};
 
 TEST_P(Reverse, SettlesOrRefuses) {
     const ReverseCase& c = GetParam();
-    ReverseFailure kind = ReverseFailure::Input;
-    const auto result = reverseArrays(c.text, "in.h", c.options, &kind);
+    const auto result = reverseArrays(c.text, "in.h", c.options);
     if (c.height > 0) {
         ASSERT_TRUE(std::holds_alternative<imaging::Planes>(result))
             << std::get<base::Error>(result).reason;
@@ -61,23 +60,23 @@ TEST_P(Reverse, SettlesOrRefuses) {
     const base::Error& error = std::get<base::Error>(result);
     EXPECT_EQ(error.file, "in.h");
     EXPECT_NE(error.reason.find(c.because), std::string::npos) << error.reason;
-    EXPECT_EQ(kind, c.kind);
+    EXPECT_EQ(error.kind, c.kind);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Reverse,
     testing::Values(
         // 12 bytes of 20-pixel rows: 4 padded rows of 3 bytes, but no whole packed rows.
-        ReverseCase{"onlyPaddedFits", planes(12), asked(20), 0, ReverseFailure::Input,
+        ReverseCase{"onlyPaddedFits", planes(12), asked(20), 0, base::ErrorKind::Input,
                     "4 rows of 20 pixels padded to 3 bytes each"},
         ReverseCase{"paddedAsAsked", planes(12), asked(20, {}, kPad, {false, true}), 4, {}, ""},
         // 10 bytes: 4 packed rows of 20, not whole padded rows.
         ReverseCase{"onlyPackedFits", planes(10), asked(20, {}, kPad, {false, true}), 0,
-                    ReverseFailure::Input, "they fit 4 packed rows"},
+                    base::ErrorKind::Input, "they fit 4 packed rows"},
         // One byte of 2-pixel packed rows is 4 rows, or 3 when HEIGHT says so.
         ReverseCase{"narrowRowsFill", planes(1), asked(2), 4, {}, ""},
         ReverseCase{"heightSettles", planes(1), asked(2, 3), 3, {}, ""},
-        ReverseCase{"heightTooTall", planes(1), asked(2, 5), 0, ReverseFailure::Input,
+        ReverseCase{"heightTooTall", planes(1), asked(2, 5), 0, base::ErrorKind::Input,
                     "take 2 bytes"},
         // A header's comment says padded: its layout holds without --pad-rows.
         ReverseCase{"headerSaysPadded",
@@ -93,14 +92,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     ""},
         ReverseCase{"headerContradicted", planes(2, kPadded, {{"p_width", 5}, {"p_height", 2}}),
-                    asked(5, {}, {Layout::Packed2}, {true}), 0, ReverseFailure::Usage,
+                    asked(5, {}, {Layout::Packed2}, {true}), 0, base::ErrorKind::Usage,
                     "--layout packed2 contradicts it"},
         ReverseCase{"headerWidthContradicted",
                     planes(2, kPadded, {{"p_width", 5}, {"p_height", 2}}), asked(6), 0,
-                    ReverseFailure::Usage, "p_width is 5, not the -r WIDTH 6"},
+                    base::ErrorKind::Usage, "p_width is 5, not the -r WIDTH 6"},
         ReverseCase{"headerHeightContradicted",
                     planes(2, kPadded, {{"p_width", 5}, {"p_height", 2}}), asked(5, 1), 0,
-                    ReverseFailure::Usage, "p_height is 2, not the -r HEIGHT 1"},
+                    base::ErrorKind::Usage, "p_height is 2, not the -r HEIGHT 1"},
         ReverseCase{"gbBands",
                     TextArrays{{bytes("t", 64)}, {}, {}},
                     asked(16, {}, {Layout::Gb}),
@@ -108,25 +107,25 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     ""},
         ReverseCase{"gbPartialBand", TextArrays{{bytes("t", 48)}, {}, {}},
-                    asked(16, {}, {Layout::Gb}), 0, ReverseFailure::Input,
+                    asked(16, {}, {Layout::Gb}), 0, base::ErrorKind::Input,
                     "not a whole number of bands of 2 tiles"},
         ReverseCase{"oneArrayLayoutOfTwo", planes(4), asked(8, {}, {Layout::Nibble4}), 0,
-                    ReverseFailure::Input, "holds 2 arrays; --layout nibble4 has one"},
+                    base::ErrorKind::Input, "holds 2 arrays; --layout nibble4 has one"},
         ReverseCase{"wordOfBytes", planes(4), asked(8, {}, {Layout::Planes, RowLayout::Padded, 16}),
-                    0, ReverseFailure::Input, "8-bit elements"},
+                    0, base::ErrorKind::Input, "8-bit elements"},
         ReverseCase{"packed2PartRow", TextArrays{{bytes("a", 5)}, {}, {}},
-                    asked(5, {}, {Layout::Packed2}), 0, ReverseFailure::Input,
+                    asked(5, {}, {Layout::Packed2}), 0, base::ErrorKind::Input,
                     "not a whole number of rows of 5 pixels (2 bytes a row)"},
         // A height no picture has is named as the header gives it.
         ReverseCase{"headerHeightTooLarge",
                     planes(1, {}, {{"p_width", 8}, {"p_height", 18446744073709551615u}}), asked(0),
-                    0, ReverseFailure::Input,
+                    0, base::ErrorKind::Input,
                     "p_height is 18446744073709551615; a picture has at most 32767 rows"},
         // 4096 bytes of 1-pixel packed rows: 32768 rows, or 32761 to 32767 and fill bits.
-        ReverseCase{"tooManyRowsSuggestsHeight", planes(4096), asked(1), 0, ReverseFailure::Input,
+        ReverseCase{"tooManyRowsSuggestsHeight", planes(4096), asked(1), 0, base::ErrorKind::Input,
                     "its arrays hold 4096 bytes, 32768 rows of 1 pixel; a picture has at most "
                     "32767: give the height, -r 1x32767 (or any from 32761)"},
-        ReverseCase{"tooManyRowsOfBytes", planes(32768), asked(8), 0, ReverseFailure::Input,
+        ReverseCase{"tooManyRowsOfBytes", planes(32768), asked(8), 0, base::ErrorKind::Input,
                     "its arrays hold 32768 bytes, 32768 rows of 8 pixels; a picture has at most "
                     "32767"},
         // -n picks its arrays among others, in the text's order or not.
@@ -138,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                     3,
                     {},
                     ""},
-        ReverseCase{"nameMissing", planes(2), named(asked(8), "q"), 0, ReverseFailure::Input,
+        ReverseCase{"nameMissing", planes(2), named(asked(8), "q"), 0, base::ErrorKind::Input,
                     "it holds no array q_d for --layout planes (its arrays: p_d, p_l)"}),
     [](const testing::TestParamInfo<ReverseCase>& info) { return std::string(info.param.what); });
 

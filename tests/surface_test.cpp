@@ -142,9 +142,9 @@ TEST(SurfaceLoad, OwnBitmapDecoderMatchesQtsReader) {
                 makeBmp(width, 4, colours, {24, BmpCompression::Rgb, 40, topDown, {}, {}});
             QBuffer ours(&bytes);
             ours.open(QIODevice::ReadOnly);
-            QString reason;
-            const QImage image = pictures::readPicture(ours, &reason);
-            ASSERT_FALSE(image.isNull()) << reason.toStdString();
+            const auto read = pictures::readPicture(ours, "ours");
+            ASSERT_TRUE(std::holds_alternative<QImage>(read)) << std::get<base::Error>(read).reason;
+            const QImage& image = std::get<QImage>(read);
             QBuffer theirs(&bytes);
             theirs.open(QIODevice::ReadOnly);
             const QImage qt = QImageReader(&theirs, "bmp").read().convertToFormat(image.format());
@@ -224,9 +224,9 @@ TEST(SurfaceLoad, PicturesOverQtsDefaultAllocationLimitLoad) {
                                {8, BmpCompression::Rgb, 40, false, {}, {0, 0x5A595A}});
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    QString reason;
-    const QImage image = pictures::readPicture(buffer, &reason);
-    ASSERT_FALSE(image.isNull()) << reason.toStdString();
+    const auto read = pictures::readPicture(buffer, "large");
+    ASSERT_TRUE(std::holds_alternative<QImage>(read)) << std::get<base::Error>(read).reason;
+    const QImage& image = std::get<QImage>(read);
     EXPECT_EQ(image.width(), side);
     EXPECT_EQ(image.pixel(side - 1, side - 1), qRgb(0x5A, 0x59, 0x5A));
 }

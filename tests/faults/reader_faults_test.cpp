@@ -23,9 +23,11 @@ Read readBytes(const std::string& bytes, const pictures::ReadLimits& limits = {}
     QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
-    Read r;
-    r.picture = pictures::readPicture(buffer, &r.reason, limits);
-    return r;
+    auto read = pictures::readPicture(buffer, "in", limits);
+    if (const auto* error = std::get_if<base::Error>(&read)) {
+        return {QImage(), QString::fromStdString(error->reason)};
+    }
+    return {std::get<QImage>(std::move(read)), QString()};
 }
 
 struct Lie {

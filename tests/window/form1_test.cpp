@@ -276,8 +276,9 @@ TEST_F(Form1Test, OpenShowsEachRowAsItIsRead) {
     // What was read row by row is the picture as read in one go.
     QFile file(picture);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QString reason;
-    EXPECT_EQ(whole, pictures::readPicture(file, &reason));
+    const auto read = pictures::readPicture(file, "picture");
+    ASSERT_TRUE(std::holds_alternative<QImage>(read));
+    EXPECT_EQ(whole, std::get<QImage>(read));
     EXPECT_EQ(h.menu(), kOpened);
 }
 
