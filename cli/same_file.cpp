@@ -1,5 +1,7 @@
 #include "cli/same_file.h"
 
+#include "platform/safe_save.h"
+
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,15 +58,6 @@ std::optional<Identity> identityOf(const std::string& name) {
     return Identity{false, st.st_dev, st.st_ino, target.filename().string()};
 }
 
-// Whether the name reaches the file open as standard output, whatever that is (a pipe too):
-// the one file, not another of the same name.
-bool reachesStandardOutput(const std::string& name) {
-    struct stat named {};
-    struct stat out {};
-    return ::stat(name.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
-           named.st_dev == out.st_dev && named.st_ino == out.st_ino;
-}
-
 } // namespace
 
 std::optional<std::string> sameFileProblem(const Options& options) {
@@ -97,7 +90,7 @@ std::optional<std::string> sameFileProblem(const Options& options) {
     // Standard output that is no regular file (a pipe, a terminal) takes the text and the
     // picture one after the other, as one stream.
     const auto toStandardOutput = [](const std::string& name) {
-        return name.empty() || name == kStandardStream || reachesStandardOutput(name);
+        return name.empty() || name == kStandardStream || platform::namesStandardOutput(name);
     };
     if (!options.pictureOutput.empty() && toStandardOutput(options.textOutput) &&
         toStandardOutput(options.pictureOutput)) {
