@@ -231,11 +231,7 @@ std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, st
     planes.light.reserve(bytes);
     std::vector<Pixel> white;
 
-    progress.reportTotal(height);
-    if (progress.yield() == Flow::Stop) {
-        return std::nullopt;
-    }
-    for (std::int16_t y = 0; y < height; ++y) {
+    const Flow flow = forEachRow(height, progress, LastYield::Yes, [&](std::int16_t y) {
         const std::size_t reach =
             std::min(bytes, ((static_cast<std::size_t>(y) + 1) * planes.rowBits() + 7) / 8);
         planes.dark.resize(reach);
@@ -248,10 +244,9 @@ std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, st
             row = white;
         }
         encodeRow(planes, y, row);
-        progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
-        if (progress.yield() == Flow::Stop) {
-            return std::nullopt;
-        }
+    });
+    if (flow == Flow::Stop) {
+        return std::nullopt;
     }
     planes.dark.resize(bytes);
     planes.light.resize(bytes);

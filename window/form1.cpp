@@ -475,15 +475,11 @@ void Form1::convert() {
     Progress progress(*this);
     if (m_planesKept) {
         // The planes are made; the rows are counted as the encoding counts them.
-        progress.reportTotal(m_imageHeight);
-        for (std::int16_t y = 0; progress.yield() == imaging::Flow::Continue; ++y) {
-            if (y == m_imageHeight) {
-                finishConvert(std::move(*command));
-                return;
-            }
-            progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
+        if (imaging::forEachRow(m_imageHeight, progress, imaging::LastYield::Yes,
+                                [](std::int16_t) {}) == imaging::Flow::Continue) {
+            finishConvert(std::move(*command));
         }
-        return; // closed
+        return; // a stop: the window was closed
     }
     std::optional<imaging::Planes> planes;
     try {
