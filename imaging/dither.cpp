@@ -53,7 +53,7 @@ struct FloydSteinbergTable {
         int most[4] = {0, 0, 0, 0};
         for (int v = kFloydSteinbergLowest; v < kFloydSteinbergLowest + kFloydSteinbergValues;
              ++v) {
-            const int band = (v >= 43) + (v >= 128) + (v >= 213);
+            const int band = bandOf(v);
             const int error = v - band * 85;
             // Ahead, behind, under, and what truncation left.
             const int share[4] = {error * 7 / 16, error * 3 / 16, error * 5 / 16,

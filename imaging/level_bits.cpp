@@ -12,12 +12,13 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "masks are stored little-endian");
 
-// The bands as ranges of the byte sum s = r + g + b, since the grey average is (s + 1) / 3:
-// black s < 128, dark grey s < 383, light grey s < 638, else white. Dark is set below 383;
-// light is set in the first and the third band, the parity of the three comparisons.
-constexpr unsigned kBlackBelow = 128;
-constexpr unsigned kDarkBelow = 383;
-constexpr unsigned kLightBelow = 638;
+// The bands as ranges of the byte sum s = r + g + b: black s < 128, dark grey s < 383, light
+// grey s < 638, else white. Dark is set below 383; light is set in the first and the third band,
+// the parity of the three comparisons.
+constexpr unsigned kBlackBelow = sumFrom(kDarkFrom);
+constexpr unsigned kDarkBelow = sumFrom(kLightFrom);
+constexpr unsigned kLightBelow = sumFrom(kWhiteFrom);
+static_assert(kBlackBelow == 128 && kDarkBelow == 383 && kLightBelow == 638);
 
 constexpr BandEdges kPlainEdges{
     {kBlackBelow, kBlackBelow, kBlackBelow, kBlackBelow, kBlackBelow, kBlackBelow, kBlackBelow,

@@ -19,13 +19,7 @@ int greyAverage(Colour colour) {
 }
 
 Colour levelOf(int grey) {
-    if (grey < 43) {
-        return kBlack;
-    }
-    if (grey > 212) {
-        return kWhite;
-    }
-    return grey < 128 ? kDarkGrey : kLightGrey;
+    return static_cast<Colour>(kLevelPalette[static_cast<std::size_t>(bandOf(grey))]);
 }
 
 } // namespace imaging

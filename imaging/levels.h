@@ -24,8 +24,26 @@ inline constexpr std::array<std::uint32_t, 4> kLevelPalette = {kBlack, kDarkGrey
 // bytes, averaged and rounded. For a valid colour that is (r + g + b + 1) / 3; -1 gives 255.
 int greyAverage(Colour colour);
 
-// The level colour of a grey average: 0-42 black, 43-127 dark grey, 128-212 light grey,
-// 213-255 white.
+// The band rule, decided here alone: a grey average from kDarkFrom up is dark grey or lighter,
+// from kLightFrom up light grey or lighter, from kWhiteFrom up white. So the bands are 0-42
+// black, 43-127 dark grey, 128-212 light grey and 213-255 white.
+inline constexpr int kDarkFrom = 43;
+inline constexpr int kLightFrom = 128;
+inline constexpr int kWhiteFrom = 213;
+
+// The band of a grey (any int, also past 0-255 as diffusion makes them): 0 black, 1 dark grey,
+// 2 light grey, 3 white; kLevelPalette[band] is its colour.
+constexpr int bandOf(int grey) {
+    return int{grey >= kDarkFrom} + int{grey >= kLightFrom} + int{grey >= kWhiteFrom};
+}
+
+// A band edge on the byte sum r + g + b instead of the grey: since greyAverage() is
+// (sum + 1) / 3, the grey reaches `edge` exactly when the sum reaches 3 * edge - 1.
+constexpr unsigned sumFrom(int edge) {
+    return static_cast<unsigned>(3 * edge - 1);
+}
+
+// The level colour of a grey average.
 Colour levelOf(int greyAverage);
 
 // A pixel as a canvas stores it: the colour in the low 24 bits, the top byte the canvas's own.

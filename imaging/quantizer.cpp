@@ -5,14 +5,16 @@
 namespace imaging {
 
 void quantizeRow(std::span<Pixel> row) {
-    // greyAverage() is (sum + 1) / 3 for every valid colour, so the level bands are fixed
-    // ranges of the byte sum: grey < 43 <=> sum < 128, grey <= 127 <=> sum < 383 and
-    // grey <= 212 <=> sum < 638. Branch-free selects let the compiler vectorise the loop.
+    // The bands as ranges of the byte sum, so that branch-free selects let the compiler
+    // vectorise the loop.
+    constexpr Pixel kDarkSum = sumFrom(kDarkFrom);
+    constexpr Pixel kLightSum = sumFrom(kLightFrom);
+    constexpr Pixel kWhiteSum = sumFrom(kWhiteFrom);
     for (Pixel& pixel : row) {
         const Pixel sum = (pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF);
-        Pixel level = sum < 128 ? Pixel{kBlack} : Pixel{kDarkGrey};
-        level = sum < 383 ? level : Pixel{kLightGrey};
-        level = sum < 638 ? level : Pixel{kWhite};
+        Pixel level = sum < kDarkSum ? Pixel{kBlack} : Pixel{kDarkGrey};
+        level = sum < kLightSum ? level : Pixel{kLightGrey};
+        level = sum < kWhiteSum ? level : Pixel{kWhite};
         pixel = (pixel & ~kColourMask) | level;
     }
 }
