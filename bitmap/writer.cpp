@@ -1,7 +1,9 @@
 #include "bitmap/writer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace bitmap {
 namespace {
@@ -95,6 +97,29 @@ void encodeLevelRow(const std::uint8_t* dark, const std::uint8_t* light, int wid
         p += bytes;
     }
     std::memset(p, 0, levelBitmapRowBytes(width) - static_cast<std::size_t>(p - out));
+}
+
+bool writeLevelBitmap(int width, int height, const std::array<std::uint32_t, 4>& colours,
+                      const LevelRowBits& rowBits, const ByteWriter& write) {
+    const auto header = levelBitmapHeader(width, height, colours);
+    if (!write({reinterpret_cast<const char*>(header.data()), header.size()})) {
+        return false;
+    }
+    const std::size_t stride = levelBitmapRowBytes(width);
+    const int rowsPerBatch = static_cast<int>(std::max<std::size_t>(1, (1u << 20) / stride));
+    std::vector<std::uint8_t> batch(stride * static_cast<std::size_t>(rowsPerBatch));
+    for (int y = height - 1; y >= 0;) {
+        const int rows = std::min(rowsPerBatch, y + 1);
+        for (int r = 0; r < rows; ++r, --y) {
+            const auto [dark, light] = rowBits(y);
+            encodeLevelRow(dark, light, width, batch.data() + stride * static_cast<std::size_t>(r));
+        }
+        if (!write({reinterpret_cast<const char*>(batch.data()),
+                    stride * static_cast<std::size_t>(rows)})) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace bitmap

@@ -4,6 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string_view>
+#include <utility>
 
 namespace bitmap {
 
@@ -25,5 +28,15 @@ levelBitmapHeader(int width, int height, const std::array<std::uint32_t, 4>& col
 // bytes.
 void encodeLevelRow(const std::uint8_t* dark, const std::uint8_t* light, int width,
                     std::uint8_t* out);
+
+// Row y's dark and light bits, laid out as encodeLevelRow() reads them; valid until the next call.
+using LevelRowBits = std::function<std::pair<const std::uint8_t*, const std::uint8_t*>(int y)>;
+// Takes the next bytes of the file; false stops the writing.
+using ByteWriter = std::function<bool(std::string_view bytes)>;
+
+// The one writer of four-level bitmaps: the headers, then the rows bottom-up, about a mebibyte
+// at a time. False when `write` refused some bytes. Throws std::bad_alloc for want of memory.
+bool writeLevelBitmap(int width, int height, const std::array<std::uint32_t, 4>& colours,
+                      const LevelRowBits& rowBits, const ByteWriter& write);
 
 } // namespace bitmap

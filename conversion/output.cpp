@@ -64,30 +64,11 @@ std::optional<base::Error> writePicture(const imaging::Planes& planes, const Tar
                                         platform::Durability durability) {
     bool outOfMemory = false;
     auto produce = [&](const platform::ByteSink& sink) {
-        const auto header =
-            bitmap::levelBitmapHeader(planes.width, planes.height, imaging::kLevelPalette);
-        if (!sink({reinterpret_cast<const char*>(header.data()), header.size()})) {
-            return false;
-        }
-        // Bottom row first, a batch of about a mebibyte at a time.
-        const std::size_t stride = bitmap::levelBitmapRowBytes(planes.width);
-        const int rowsPerBatch = static_cast<int>(std::max<std::size_t>(1, (1u << 20) / stride));
-        std::vector<std::uint8_t> batch(stride * static_cast<std::size_t>(rowsPerBatch));
         std::vector<std::uint8_t> dark((static_cast<std::size_t>(planes.width) + 7) / 8);
         std::vector<std::uint8_t> light(dark.size());
-        for (int y = planes.height - 1; y >= 0;) {
-            const int rows = std::min(rowsPerBatch, y + 1);
-            for (int r = 0; r < rows; ++r, --y) {
-                const auto [d, l] = rowBits(planes, y, dark, light);
-                bitmap::encodeLevelRow(d, l, planes.width,
-                                       batch.data() + stride * static_cast<std::size_t>(r));
-            }
-            if (!sink({reinterpret_cast<const char*>(batch.data()),
-                       stride * static_cast<std::size_t>(rows)})) {
-                return false;
-            }
-        }
-        return true;
+        return bitmap::writeLevelBitmap(
+            planes.width, planes.height, imaging::kLevelPalette,
+            [&](int y) { return rowBits(planes, y, dark, light); }, sink);
     };
     return platform::saveFile(
         target.path,
