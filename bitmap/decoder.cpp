@@ -266,6 +266,12 @@ struct Decoder::State {
     }
 
     std::optional<std::string> readHeader(const Limits& limits);
+    std::optional<std::string> refuseFormat(HeaderKind headerKind, int planes,
+                                            std::uint32_t compression) const;
+    std::optional<std::string> setExtent(std::int64_t w, std::int64_t h, bool rle,
+                                         const Limits& limits);
+    std::optional<std::string> readPalette(HeaderKind headerKind, std::uint32_t infoSize,
+                                           std::uint32_t colourCount, std::uint32_t headersEnd);
     std::optional<std::string> setUpMasks(std::uint32_t red, std::uint32_t green,
                                           std::uint32_t blue, bool fromFields);
     std::vector<std::uint8_t> indices; // a row of indices unpacked from fewer than 8 bits
@@ -299,6 +305,100 @@ std::optional<std::string> Decoder::State::setUpMasks(std::uint32_t red, std::ui
         for (std::uint32_t w = 0; w < table16.size(); ++w) {
             table16[w] = kBlack | channels[0](w) | (channels[1](w) << 8) | (channels[2](w) << 16);
         }
+    }
+    return std::nullopt;
+}
+
+// Refuses what the decoder does not read: planes, depths and compressions, and depths that do
+// not go with their compression.
+std::optional<std::string> Decoder::State::refuseFormat(HeaderKind headerKind, int planes,
+                                                        std::uint32_t compression) const {
+    if (planes != 1) {
+        return "the bitmap has " + std::to_string(planes) + " planes (it must have 1)";
+    }
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
+        bits != 32) {
+        return std::to_string(bits) + " bits per pixel are not supported";
+    }
+    const std::string number = "compression " + std::to_string(compression);
+    const auto c = static_cast<Compression>(compression);
+    if (headerKind == HeaderKind::Os2) {
+        if (c == Compression::BitFields) {
+            return number + " (OS/2 Huffman 1D) is not supported";
+        }
+        if (c == Compression::Jpeg) {
+            return number + " (OS/2 RLE24) is not supported";
+        }
+        if (c != Compression::Rgb && c != Compression::Rle8 && c != Compression::Rle4) {
+            return number + " is not supported";
+        }
+    } else if (c == Compression::Jpeg) {
+        return number + " (embedded JPEG) is not supported";
+    } else if (c == Compression::Png) {
+        return number + " (embedded PNG) is not supported";
+    } else if (compression > 6) {
+        return number + " is not supported";
+    }
+    if (c == Compression::Rle8 && bits != 8) {
+        return number + " (RLE8) needs 8 bits per pixel, not " + std::to_string(bits);
+    }
+    if (c == Compression::Rle4 && bits != 4) {
+        return number + " (RLE4) needs 4 bits per pixel, not " + std::to_string(bits);
+    }
+    const bool fields = c == Compression::BitFields || c == Compression::AlphaBitFields;
+    if (fields && bits != 16 && bits != 32) {
+        return number + " (bit fields) needs 16 or 32 bits per pixel, not " + std::to_string(bits);
+    }
+    return std::nullopt;
+}
+
+// Takes the extent of the header, or refuses one without pixels or past the limits.
+std::optional<std::string> Decoder::State::setExtent(std::int64_t w, std::int64_t h, bool rle,
+                                                     const Limits& limits) {
+    const std::int64_t rows = h < 0 ? -h : h;
+    if (w <= 0 || h == 0) {
+        return "the picture has no pixels (" + sizeText(w, rows) + ")";
+    }
+    if (w > limits.maxExtent || rows > limits.maxExtent) {
+        return "the picture is too large (" + sizeText(w, rows) + "; at most " +
+               std::to_string(limits.maxExtent) + " pixels wide and high are supported)";
+    }
+    if (static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(rows) > limits.maxPixels) {
+        return "the picture is too large (" + sizeText(w, rows) + "; at most " +
+               std::to_string(limits.maxPixels) + " pixels are supported)";
+    }
+    if (h < 0 && rle) {
+        return "the bitmap is stored top-down, which run-length encoded bitmaps cannot be";
+    }
+    width = static_cast<int>(w);
+    height = static_cast<int>(rows);
+    topDown = h < 0;
+    return std::nullopt;
+}
+
+// Reads the palette of a depth of 8 bits or less, which ends where the pixel data starts.
+std::optional<std::string> Decoder::State::readPalette(HeaderKind headerKind,
+                                                       std::uint32_t infoSize,
+                                                       std::uint32_t colourCount,
+                                                       std::uint32_t headersEnd) {
+    // The colour count gives the palette's length (0: all that the depth allows); old
+    // headers have none, and the palette fills the room before the pixel data. Either way
+    // it ends where the pixel data starts.
+    const std::uint32_t entry = headerKind == HeaderKind::Core ? 3 : 4;
+    const std::uint32_t most = 1u << bits;
+    std::uint32_t count = most;
+    if (infoSize >= 36 && colourCount != 0) {
+        count = std::min(colourCount, most);
+    }
+    count = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(count, (dataOffset - headersEnd) / entry));
+    if (!fill(headersEnd + count * entry)) {
+        return readError().value_or("the palette is cut short");
+    }
+    palette.fill(kBlack); // an index past the palette reads as black
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint8_t* e = &buffer[headersEnd + i * entry];
+        palette[i] = kBlack | e[2] | (std::uint32_t{e[1]} << 8) | (std::uint32_t{e[0]} << 16);
     }
     return std::nullopt;
 }
@@ -358,63 +458,17 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
         colourCount = u32(&info[32]);
     }
 
-    if (planes != 1) {
-        return "the bitmap has " + std::to_string(planes) + " planes (it must have 1)";
+    if (auto refused = refuseFormat(headerKind, planes, compression)) {
+        return refused;
     }
-    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
-        bits != 32) {
-        return std::to_string(bits) + " bits per pixel are not supported";
-    }
-    const std::string number = "compression " + std::to_string(compression);
     const auto c = static_cast<Compression>(compression);
-    if (headerKind == HeaderKind::Os2) {
-        if (c == Compression::BitFields) {
-            return number + " (OS/2 Huffman 1D) is not supported";
-        }
-        if (c == Compression::Jpeg) {
-            return number + " (OS/2 RLE24) is not supported";
-        }
-        if (c != Compression::Rgb && c != Compression::Rle8 && c != Compression::Rle4) {
-            return number + " is not supported";
-        }
-    } else if (c == Compression::Jpeg) {
-        return number + " (embedded JPEG) is not supported";
-    } else if (c == Compression::Png) {
-        return number + " (embedded PNG) is not supported";
-    } else if (compression > 6) {
-        return number + " is not supported";
-    }
-    if (c == Compression::Rle8 && bits != 8) {
-        return number + " (RLE8) needs 8 bits per pixel, not " + std::to_string(bits);
-    }
-    if (c == Compression::Rle4 && bits != 4) {
-        return number + " (RLE4) needs 4 bits per pixel, not " + std::to_string(bits);
-    }
     const bool fields = c == Compression::BitFields || c == Compression::AlphaBitFields;
-    if (fields && bits != 16 && bits != 32) {
-        return number + " (bit fields) needs 16 or 32 bits per pixel, not " + std::to_string(bits);
-    }
     const bool rle = c == Compression::Rle8 || c == Compression::Rle4;
 
     // The extent, before anything is taken for the pixels.
-    const std::int64_t rows = h < 0 ? -h : h;
-    if (w <= 0 || h == 0) {
-        return "the picture has no pixels (" + sizeText(w, rows) + ")";
+    if (auto refused = setExtent(w, h, rle, limits)) {
+        return refused;
     }
-    if (w > limits.maxExtent || rows > limits.maxExtent) {
-        return "the picture is too large (" + sizeText(w, rows) + "; at most " +
-               std::to_string(limits.maxExtent) + " pixels wide and high are supported)";
-    }
-    if (static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(rows) > limits.maxPixels) {
-        return "the picture is too large (" + sizeText(w, rows) + "; at most " +
-               std::to_string(limits.maxPixels) + " pixels are supported)";
-    }
-    if (h < 0 && rle) {
-        return "the bitmap is stored top-down, which run-length encoded bitmaps cannot be";
-    }
-    width = static_cast<int>(w);
-    height = static_cast<int>(rows);
-    topDown = h < 0;
 
     // Bit masks: in the header from 52 bytes on, else in the 12 or 16 bytes after it.
     std::uint32_t red = 0;
@@ -448,24 +502,8 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
     }
 
     if (bits <= 8) {
-        // The colour count gives the palette's length (0: all that the depth allows); old
-        // headers have none, and the palette fills the room before the pixel data. Either way
-        // it ends where the pixel data starts.
-        const std::uint32_t entry = headerKind == HeaderKind::Core ? 3 : 4;
-        const std::uint32_t most = 1u << bits;
-        std::uint32_t count = most;
-        if (infoSize >= 36 && colourCount != 0) {
-            count = std::min(colourCount, most);
-        }
-        count = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(count, (dataOffset - headersEnd) / entry));
-        if (!fill(headersEnd + count * entry)) {
-            return readError().value_or("the palette is cut short");
-        }
-        palette.fill(kBlack); // an index past the palette reads as black
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint8_t* e = &buffer[headersEnd + i * entry];
-            palette[i] = kBlack | e[2] | (std::uint32_t{e[1]} << 8) | (std::uint32_t{e[0]} << 16);
+        if (auto refused = readPalette(headerKind, infoSize, colourCount, headersEnd)) {
+            return refused;
         }
         if (rle) {
             layout = c == Compression::Rle8 ? Layout::Rle8 : Layout::Rle4;
