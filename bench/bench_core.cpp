@@ -3,16 +3,17 @@
 // of gradients and noise like the benchmark bitmaps. Usage: bench_core [SIZE [REPEATS]]   (default
 // 4096 and 8192, 5 repeats; medians)
 
+#include "conversion/pipeline.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/level_bits.h"
 #include "imaging/plane_encoder.h"
-#include "imaging/quantizer.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <string_view>
 #include <vector>
@@ -72,35 +73,38 @@ void benchSize(int size, int repeats) {
     fill(original, size);
     MemoryCanvas canvas = original;
     imaging::NoProgress none;
-    const auto n = static_cast<std::int16_t>(size);
     const double pixels = double(size) * size;
 
-    // Each quantizer run starts from the unquantized picture; the copy is not timed.
-    std::vector<double> times;
-    for (int i = 0; i < repeats; ++i) {
-        canvas.pixels() = original.pixels();
-        const auto start = std::chrono::steady_clock::now();
-        imaging::quantize(canvas, n, n, none);
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    const double quantize = times[times.size() / 2];
-    // The window's plain Open: the quantizer making the planes too.
-    times.clear();
-    for (int i = 0; i < repeats; ++i) {
-        canvas.pixels() = original.pixels();
-        const auto start = std::chrono::steady_clock::now();
-        imaging::quantizePlanes(canvas, n, n, none);
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    const double quantizePlanes = times[times.size() / 2];
-
+    // The window's scans through the row pipeline. Each painting run starts from the
+    // unquantized picture; the copy is not timed.
     std::optional<imaging::Planes> planes;
-    const double encode =
-        medianSeconds(repeats, [&] { planes = imaging::encodePlanes(canvas, n, n, none); });
+    auto run = [&](bool paint, bool encode) {
+        std::vector<double> times;
+        for (int i = 0; i < repeats; ++i) {
+            canvas.pixels() = original.pixels();
+            const auto start = std::chrono::steady_clock::now();
+            planes = imaging::reservedPlanes(size, size);
+            conversion::PlaneSink planeSink(*planes);
+            conversion::PaintSink painter(canvas);
+            std::vector<conversion::LevelSink*> sinks;
+            if (encode) {
+                sinks.push_back(&planeSink);
+            }
+            if (paint) {
+                sinks.push_back(&painter);
+            }
+            conversion::PixelRows rows(size, size, [&](int y) { return canvas.row(y).data(); });
+            conversion::runRows(rows, imaging::Dither::None, sinks, {none}, "bench");
+            times.push_back(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+        std::sort(times.begin(), times.end());
+        return times[times.size() / 2];
+    };
+    const double quantize = run(true, false);
+    // The window's plain Open: the levels painted and the planes made in one run.
+    const double quantizePlanes = run(true, true);
+    const double encode = run(false, true);
     // The fused kernels over the unquantized picture, as 32-bit words and as 24-bit rows, into
     // planes of byte-aligned rows (as the conversion lays them when it can).
     const std::size_t rowBytes = (static_cast<std::size_t>(size) + 7) / 8;

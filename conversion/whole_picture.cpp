@@ -1,9 +1,9 @@
 #include "conversion/whole_picture.h"
 
+#include "conversion/pipeline.h"
 #include "pictures/picture_reader.h"
 
 #include <QImage>
-#include <span>
 
 namespace conversion {
 
@@ -16,16 +16,16 @@ base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::strin
     if (auto* error = std::get_if<base::Error>(&read)) {
         return std::move(*error);
     }
-    QImage& picture = std::get<QImage>(read);
+    const QImage& picture = std::get<QImage>(read);
     imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height(), options.rows);
-    imaging::Ditherer ditherer(options.dither, picture.width());
-    progress.reportTotal(static_cast<std::int16_t>(picture.height()));
-    for (int y = 0; y < picture.height(); ++y) {
-        const std::span<imaging::Pixel> row(reinterpret_cast<imaging::Pixel*>(picture.scanLine(y)),
-                                            static_cast<std::size_t>(picture.width()));
-        ditherer.paintRow(y, row);
-        imaging::encodeRow(planes, y, row);
-        progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
+    PlaneSink sink(planes);
+    LevelSink* const sinks[] = {&sink};
+    PixelRows rows(picture.width(), picture.height(), [&](int y) {
+        return reinterpret_cast<const imaging::Pixel*>(picture.constScanLine(y));
+    });
+    auto ran = runRows(rows, options.dither, sinks, {progress}, name);
+    if (auto* failed = std::get_if<base::Error>(&ran)) {
+        return std::move(*failed);
     }
     return planes;
 }

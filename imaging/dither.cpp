@@ -367,14 +367,4 @@ BandEdges bayerEdges(int y) {
     return edges;
 }
 
-Flow dither(Canvas& canvas, std::int16_t height, std::int16_t width, Dither method,
-            RowProgress& progress) {
-    if (method == Dither::None) {
-        return quantize(canvas, height, width, progress);
-    }
-    Ditherer ditherer(method, width);
-    return scanRows(canvas, height, progress,
-                    [&](std::int16_t y, std::span<Pixel> row) { ditherer.paintRow(y, row); });
-}
-
 } // namespace imaging

@@ -77,10 +77,4 @@ class Ditherer {
 // its columns from 0.
 BandEdges bayerEdges(int y);
 
-// Dithers height x width pixels of a canvas row by row from the top, with the progress and
-// yields of the plain quantizer's scan; Dither::None is that scan. Returns Flow::Stop if a
-// yield asked to stop.
-Flow dither(Canvas& canvas, std::int16_t height, std::int16_t width, Dither method,
-            RowProgress& progress);
-
 } // namespace imaging

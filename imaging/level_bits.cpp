@@ -431,4 +431,34 @@ void bandBits(const std::uint8_t* bands, std::size_t count, std::uint8_t* dark,
     scalarBandBits(bands, count - x, dark, light);
 }
 
+void paintLevels(const std::uint8_t* dark, const std::uint8_t* light, std::span<Pixel> row) {
+    // The colours of four pixels from a nibble of each plane, looked up at once.
+    static const auto kFours = [] {
+        std::array<std::array<Pixel, 4>, 256> fours{};
+        for (unsigned d = 0; d < 16; ++d) {
+            for (unsigned l = 0; l < 16; ++l) {
+                for (unsigned k = 0; k < 4; ++k) {
+                    const unsigned bit = 3 - k;
+                    const unsigned level = ((d >> bit) & 1u) * 2 + ((l >> bit) & 1u);
+                    // Both bits black, the dark one dark grey, the light one light grey.
+                    constexpr std::array<Pixel, 4> kByBits = {kWhite, kLightGrey, kDarkGrey,
+                                                              kBlack};
+                    fours[d << 4 | l][k] = kByBits[level];
+                }
+            }
+        }
+        return fours;
+    }();
+    const std::size_t count = row.size();
+    for (std::size_t x = 0; x < count; x += 4) {
+        const unsigned shift = x % 8 == 0 ? 4 : 0;
+        const unsigned d = (dark[x / 8] >> shift) & 0xFu;
+        const unsigned l = (light[x / 8] >> shift) & 0xFu;
+        const auto& four = kFours[d << 4 | l];
+        for (std::size_t k = 0; k < 4 && x + k < count; ++k) {
+            row[x + k] = (row[x + k] & ~kColourMask) | four[k];
+        }
+    }
+}
+
 } // namespace imaging

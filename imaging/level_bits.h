@@ -70,4 +70,8 @@ void indexedLevelBits(const std::uint8_t* indices, std::size_t count, const Leve
 void bandBits(const std::uint8_t* bands, std::size_t count, std::uint8_t* dark,
               std::uint8_t* light);
 
+// The inverse for a row of a canvas: paints each of row.size() pixels in the level colour of its
+// bits, keeping the pixel's top byte.
+void paintLevels(const std::uint8_t* dark, const std::uint8_t* light, std::span<Pixel> row);
+
 } // namespace imaging

@@ -140,9 +140,14 @@ Planes makePlanes(int width, int height, RowLayout layout) {
     return planes;
 }
 
-Planes largePlanes(int width, int height, RowLayout layout) {
+Planes reservedPlanes(int width, int height, RowLayout layout) {
     Planes planes{width, height, layout, {}, {}};
     reserveLarge(planes);
+    return planes;
+}
+
+Planes largePlanes(int width, int height, RowLayout layout) {
+    Planes planes = reservedPlanes(width, height, layout);
     planes.dark.resize(planes.planeBytes());
     planes.light.resize(planes.planeBytes());
     return planes;
@@ -218,78 +223,6 @@ void decodeRow(const Planes& planes, int y, std::span<Pixel> row) {
             row[x + k] = kByBits[((d >> bit) & 1u) * 2 + ((l >> bit) & 1u)];
         }
     }
-}
-
-std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
-                                   RowProgress& progress, RowLayout layout) {
-    Planes planes{std::max<int>(width, 0), std::max<int>(height, 0), layout, {}, {}};
-    // Room for the whole planes now, so that they never move; they grow a row at a time, so
-    // the cost of their fresh pages is spread over the rows instead of coming before the first
-    // yield (on a huge picture that is a noticeable pause).
-    const std::size_t bytes = planes.planeBytes();
-    planes.dark.reserve(bytes);
-    planes.light.reserve(bytes);
-    std::vector<Pixel> white;
-
-    const Flow flow = forEachRow(height, progress, LastYield::Yes, [&](std::int16_t y) {
-        const std::size_t reach =
-            std::min(bytes, ((static_cast<std::size_t>(y) + 1) * planes.rowBits() + 7) / 8);
-        planes.dark.resize(reach);
-        planes.light.resize(reach);
-        std::span<const Pixel> row = canvas.row(y);
-        // Columns past the canvas's own row read as no colour, which encodes as white.
-        if (row.size() < static_cast<std::size_t>(planes.width)) {
-            white.assign(row.begin(), row.end());
-            white.resize(static_cast<std::size_t>(planes.width), kWhite);
-            row = white;
-        }
-        encodeRow(planes, y, row);
-    });
-    if (flow == Flow::Stop) {
-        return std::nullopt;
-    }
-    planes.dark.resize(bytes);
-    planes.light.resize(bytes);
-    return planes;
-}
-
-std::optional<Planes> quantizePlanes(Canvas& canvas, std::int16_t height, std::int16_t width,
-                                     RowProgress& progress, RowLayout layout) {
-    Planes planes{std::max<int>(width, 0), std::max<int>(height, 0), layout, {}, {}};
-    reserveLarge(planes);
-    // The planes grow a row at a time, as in encodePlanes(), so their fresh pages are not all
-    // touched before the first yield.
-    const std::size_t bytes = planes.planeBytes();
-    const auto pixels = static_cast<std::size_t>(planes.width);
-    const LevelKernel& kernel = levelKernel();
-    // Rows that start on a byte get their bits in place; the others are laid in at their offset.
-    const bool inPlace = planes.rowBits() % 8 == 0;
-    std::vector<std::uint8_t> dark((pixels + 7) / 8);
-    std::vector<std::uint8_t> light(dark.size());
-    const Flow flow = scanRows(canvas, height, progress, [&](std::int16_t y, std::span<Pixel> row) {
-        const std::size_t reach =
-            std::min(bytes, ((static_cast<std::size_t>(y) + 1) * planes.rowBits() + 7) / 8);
-        planes.dark.resize(reach);
-        planes.light.resize(reach);
-        // Columns past the canvas's own row stay white: their bits stay clear.
-        const std::size_t count = std::min(row.size(), pixels);
-        const std::size_t at = static_cast<std::size_t>(y) * planes.rowBits() / 8;
-        std::uint8_t* const d = inPlace ? planes.dark.data() + at : dark.data();
-        std::uint8_t* const l = inPlace ? planes.light.data() + at : light.data();
-        kernel.bytes4(reinterpret_cast<const std::uint8_t*>(row.data()), count, d, l);
-        if (!inPlace) {
-            std::fill(dark.begin() + static_cast<std::ptrdiff_t>((count + 7) / 8), dark.end(), 0);
-            std::fill(light.begin() + static_cast<std::ptrdiff_t>((count + 7) / 8), light.end(), 0);
-            setRowBytes(planes, y, dark, light);
-        }
-        quantizeRow(row.first(count));
-    });
-    if (flow == Flow::Stop) {
-        return std::nullopt;
-    }
-    planes.dark.resize(bytes);
-    planes.light.resize(bytes);
-    return planes;
 }
 
 } // namespace imaging

@@ -34,6 +34,10 @@ Planes makePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
 // first touch of a small page costs microseconds, and 8192 x 8192 pixels need 4096 of them.
 Planes largePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
 
+// Planes of that extent with no bytes yet, their whole room reserved (in huge pages where the
+// system offers them), to be filled a row at a time.
+Planes reservedPlanes(int width, int height, RowLayout layout = RowLayout::Packed);
+
 // Sets the bits of row y (0 at the top) from its pixels, which must be planes.width long; only
 // exact level colours set bits. The row's bits must still be clear, so rows can come in any
 // order.
@@ -61,17 +65,5 @@ void setRowBytes(Planes& planes, int y, std::span<const std::uint8_t> dark,
 
 // The inverse of encodeRow(): the level colours of row y, planes.width of them.
 void decodeRow(const Planes& planes, int y, std::span<Pixel> row);
-
-// Encodes height x width pixels. Only exact level colours set bits; anything else counts as
-// white. Reports the total, yields before the first row, between rows and once after the
-// last, and reports the rows done after each row. Returns nothing if a yield asked to stop.
-std::optional<Planes> encodePlanes(const Canvas& canvas, std::int16_t height, std::int16_t width,
-                                   RowProgress& progress, RowLayout layout = RowLayout::Packed);
-
-// quantize() and encodePlanes() in one scan, with the progress of quantize(): each row's plane
-// bits come from its stored pixels, then the row is painted in its levels. Returns nothing if
-// a yield asked to stop.
-std::optional<Planes> quantizePlanes(Canvas& canvas, std::int16_t height, std::int16_t width,
-                                     RowProgress& progress, RowLayout layout = RowLayout::Packed);
 
 } // namespace imaging

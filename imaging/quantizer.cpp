@@ -19,11 +19,4 @@ void quantizeRow(std::span<Pixel> row) {
     }
 }
 
-Flow quantize(Canvas& canvas, std::int16_t height, std::int16_t width, RowProgress& progress) {
-    const auto pixels = static_cast<std::size_t>(std::max<int>(width, 0));
-    return scanRows(canvas, height, progress, [&](std::int16_t, std::span<Pixel> row) {
-        quantizeRow(row.first(std::min(row.size(), pixels)));
-    });
-}
-
 } // namespace imaging

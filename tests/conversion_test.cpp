@@ -2,6 +2,7 @@
 // through the picture surface, for every kind of input, and its outputs.
 
 #include "conversion/output.h"
+#include "conversion/pipeline.h"
 #include "conversion/whole_picture.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
@@ -115,14 +116,18 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
 
     surface::PictureSurface surface;
     ASSERT_FALSE(surface.load(input));
-    const auto height = static_cast<std::int16_t>(surface.height());
-    const auto width = static_cast<std::int16_t>(surface.width());
-    imaging::quantize(surface, height, width, none);
-    const auto encoded = imaging::encodePlanes(surface, height, width, none);
+    imaging::Planes encoded = imaging::reservedPlanes(surface.width(), surface.height());
+    conversion::PlaneSink planeSink(encoded);
+    conversion::PaintSink paint(surface);
+    conversion::LevelSink* const sinks[] = {&planeSink, &paint};
+    conversion::PixelRows rows(surface.width(), surface.height(),
+                               [&](int y) { return surface.row(y).data(); });
+    ASSERT_TRUE(std::holds_alternative<imaging::Flow>(
+        conversion::runRows(rows, imaging::Dither::None, sinks, {none}, "in")));
     const QString shownPicture = dir.filePath(QStringLiteral("window.bmp"));
     ASSERT_FALSE(surface.save(shownPicture));
 
-    EXPECT_EQ(readAll(text).toStdString(), ctext::writeArrays(*encoded));
+    EXPECT_EQ(readAll(text).toStdString(), ctext::writeArrays(encoded));
     EXPECT_EQ(readAll(picture), readAll(shownPicture));
     auto again = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none,
                                          conversion::readWholePicture);

@@ -157,39 +157,6 @@ TEST(Dither, HandWorkedPictures) {
 
 // The window's scan: the rows of the canvas as the row painter makes them; a stop at a yield
 // leaves the rows below untouched.
-TEST(Dither, CanvasScanPaintsAsTheRowsDoAndStopsAtAYield) {
-    class StopAtSecondYield final : public RowProgress {
-      public:
-        void reportTotal(std::int16_t) override {}
-        void reportRowsDone(std::int16_t) override {}
-        Flow yield() override { return ++yields == stopAt ? Flow::Stop : Flow::Continue; }
-        int yields = 0;
-        int stopAt = 0;
-    };
-    std::mt19937 random(5);
-    testing_support::MemoryCanvas canvas(7, 5);
-    std::vector<std::vector<Pixel>> rows(5, std::vector<Pixel>(7));
-    for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 7; ++x) {
-            rows[y][x] = random() & kColourMask;
-            canvas.set(x, y, static_cast<Colour>(rows[y][x]));
-        }
-    }
-    const auto expected = bands(Dither::FloydSteinberg, rows);
-    StopAtSecondYield progress;
-    ASSERT_EQ(dither(canvas, 5, 7, Dither::FloydSteinberg, progress), Flow::Continue);
-    for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 7; ++x) {
-            EXPECT_EQ(bandIndex(static_cast<Pixel>(canvas.at(x, y))), expected[y][x]);
-        }
-    }
-    testing_support::MemoryCanvas stopped(7, 5, 0x123456);
-    progress.stopAt = progress.yields + 2;
-    EXPECT_EQ(dither(stopped, 5, 7, Dither::Atkinson, progress), Flow::Stop);
-    EXPECT_EQ(stopped.painted, std::vector<int>{0});
-    EXPECT_EQ(stopped.at(3, 1), 0x123456);
-}
-
 namespace {
 
 // Error diffusion as its rule reads, over a whole picture of greys: the error of each pixel,

@@ -21,27 +21,6 @@ using testing_support::MemoryCanvas;
 
 namespace {
 
-// Records every call a scan makes, and can ask it to stop at the n-th yield.
-class RecordingProgress final : public RowProgress {
-  public:
-    explicit RecordingProgress(int stopAtYield = -1) : m_stopAtYield(stopAtYield) {}
-    void reportTotal(std::int16_t rows) override {
-        events.push_back("total " + std::to_string(rows));
-    }
-    void reportRowsDone(std::int16_t rows) override {
-        events.push_back("done " + std::to_string(rows));
-    }
-    Flow yield() override {
-        events.push_back("yield");
-        return ++m_yields == m_stopAtYield ? Flow::Stop : Flow::Continue;
-    }
-    std::vector<std::string> events;
-
-  private:
-    int m_stopAtYield;
-    int m_yields = 0;
-};
-
 // The grey average as the rules describe it, through the colour's hexadecimal text.
 int greyAverageByText(Colour colour) {
     char hex[16];
@@ -113,10 +92,12 @@ MemoryCanvas canvasOf(int width, const std::vector<Colour>& colours) {
     return canvas;
 }
 
-Planes encode(const MemoryCanvas& canvas) {
-    NoProgress none;
-    return *encodePlanes(canvas, static_cast<std::int16_t>(canvas.height()),
-                         static_cast<std::int16_t>(canvas.width()), none);
+Planes encode(const MemoryCanvas& canvas, RowLayout layout = RowLayout::Packed) {
+    Planes planes = makePlanes(canvas.width(), canvas.height(), layout);
+    for (int y = 0; y < canvas.height(); ++y) {
+        encodeRow(planes, y, canvas.row(y));
+    }
+    return planes;
 }
 
 } // namespace
@@ -168,48 +149,13 @@ TEST(GreyLevels, RowKernelAgreesWithTheRulesForEveryColour) {
     }
 }
 
-TEST(Quantizer, ProgressAndYieldsOfOneAndThreeRows) {
-    MemoryCanvas one(1, 1, 0x0A0B0C);
-    RecordingProgress p1;
-    EXPECT_EQ(quantize(one, 1, 1, p1), Flow::Continue);
-    EXPECT_EQ(p1.events, (std::vector<std::string>{"total 1", "yield", "done 1"}));
-    EXPECT_EQ(one.at(0, 0), kBlack);
-
-    MemoryCanvas three(16, 3, 0x818181);
-    RecordingProgress p3;
-    quantize(three, 3, 16, p3);
-    EXPECT_EQ(p3.events, (std::vector<std::string>{"total 3", "yield", "done 1", "yield", "done 2",
-                                                   "yield", "done 3"}));
-    EXPECT_EQ(three.painted, (std::vector<int>{0, 1, 2}));
-    for (int y = 0; y < 3; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            ASSERT_EQ(three.at(x, y), kLightGrey);
-        }
-    }
-}
-
-TEST(Quantizer, StopAtAYieldLeavesTheRemainingRowsUntouched) {
-    MemoryCanvas canvas(4, 3, 0x123456);
-    RecordingProgress progress(2); // stop at the yield after the first row
-    EXPECT_EQ(quantize(canvas, 3, 4, progress), Flow::Stop);
-    EXPECT_EQ(progress.events, (std::vector<std::string>{"total 3", "yield", "done 1", "yield"}));
-    EXPECT_EQ(canvas.at(3, 0), levelOf(greyAverage(0x123456)));
-    EXPECT_EQ(canvas.at(0, 1), 0x123456);
-    EXPECT_EQ(canvas.at(3, 2), 0x123456);
-
-    MemoryCanvas untouched(2, 2, 0x123456);
-    RecordingProgress first(1);
-    EXPECT_EQ(quantize(untouched, 2, 2, first), Flow::Stop);
-    EXPECT_EQ(untouched.at(0, 0), 0x123456);
-    EXPECT_TRUE(untouched.painted.empty());
-}
-
 TEST(Quantizer, LevelPicturesAreLeftUnchanged) {
     const std::vector<Colour> levels = {kBlack, kDarkGrey,  kLightGrey, kWhite,
                                         kWhite, kLightGrey, kDarkGrey,  kBlack};
     MemoryCanvas canvas = canvasOf(4, levels);
-    NoProgress none;
-    quantize(canvas, 2, 4, none);
+    for (int y = 0; y < 2; ++y) {
+        quantizeRow(canvas.mutableRow(y));
+    }
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(canvas.at(i % 4, i / 4), levels[static_cast<std::size_t>(i)]);
     }
@@ -246,18 +192,8 @@ TEST(PlaneEncoder, OnlyExactLevelColoursSetBits) {
     EXPECT_EQ(bitString(p.light), "00000110");
 }
 
-TEST(PlaneEncoder, ProgressYieldsAfterTheLastRowToo) {
-    RecordingProgress progress;
-    encodePlanes(canvasOf(1, {kBlack, kBlack}), 2, 1, progress);
-    EXPECT_EQ(progress.events,
-              (std::vector<std::string>{"total 2", "yield", "done 1", "yield", "done 2", "yield"}));
-    RecordingProgress stopping(2);
-    EXPECT_FALSE(encodePlanes(canvasOf(1, {kBlack, kBlack}), 2, 1, stopping).has_value());
-    EXPECT_EQ(stopping.events, (std::vector<std::string>{"total 2", "yield", "done 1", "yield"}));
-}
-
 // Both layouts against bits laid down one by one; rows encoded bottom-up give the same planes
-// as the scan.
+// as from the top.
 TEST(PlaneEncoder, AgreesWithPixelByPixelBitsOnRandomPictures) {
     std::mt19937 random(7);
     const Colour palette[] = {kBlack, kDarkGrey, kLightGrey, kWhite, 0x5A5A5A};
@@ -280,9 +216,7 @@ TEST(PlaneEncoder, AgreesWithPixelByPixelBitsOnRandomPictures) {
                 dark.append((8 - dark.size() % 8) % 8, '0');
                 light.append((8 - light.size() % 8) % 8, '0');
                 const MemoryCanvas canvas = canvasOf(width, colours);
-                NoProgress none;
-                const Planes planes = *encodePlanes(canvas, static_cast<std::int16_t>(height),
-                                                    static_cast<std::int16_t>(width), none, layout);
+                const Planes planes = encode(canvas, layout);
                 SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
                 EXPECT_EQ(bitString(planes.dark), dark);
                 EXPECT_EQ(bitString(planes.light), light);
@@ -305,45 +239,6 @@ TEST(PlaneEncoder, AgreesWithPixelByPixelBitsOnRandomPictures) {
                 EXPECT_EQ(copied.dark, planes.dark);
                 EXPECT_EQ(copied.light, planes.light);
             }
-        }
-    }
-}
-
-// The fused scan against the two scans it replaces, on any colours (the top byte too): the same
-// planes, the same painted canvas, the same progress; a stop gives no planes.
-TEST(PlaneEncoder, QuantizePlanesIsQuantizeThenEncode) {
-    std::mt19937 random(11);
-    for (const RowLayout layout : {RowLayout::Packed, RowLayout::Padded}) {
-        for (int width : {71, 64}) {
-            const int height = 9;
-            MemoryCanvas fused(width, height);
-            for (int y = 0; y < height; ++y) {
-                for (Pixel& p : fused.mutableRow(y)) {
-                    p = static_cast<Pixel>(random());
-                }
-            }
-            MemoryCanvas separate = fused;
-            RecordingProgress fusedProgress;
-            RecordingProgress quantizeProgress;
-            NoProgress none;
-            const auto planes = quantizePlanes(fused, height, static_cast<std::int16_t>(width),
-                                               fusedProgress, layout);
-            quantize(separate, height, static_cast<std::int16_t>(width), quantizeProgress);
-            const auto expected =
-                encodePlanes(separate, height, static_cast<std::int16_t>(width), none, layout);
-            SCOPED_TRACE(width);
-            ASSERT_TRUE(planes.has_value());
-            EXPECT_EQ(planes->dark, expected->dark);
-            EXPECT_EQ(planes->light, expected->light);
-            for (int y = 0; y < height; ++y) {
-                EXPECT_TRUE(std::ranges::equal(fused.row(y), separate.row(y)));
-            }
-            EXPECT_EQ(fusedProgress.events, quantizeProgress.events);
-            EXPECT_EQ(fused.painted, separate.painted);
-
-            RecordingProgress stopping(3);
-            EXPECT_FALSE(
-                quantizePlanes(fused, height, static_cast<std::int16_t>(width), stopping, layout));
         }
     }
 }

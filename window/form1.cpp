@@ -1,9 +1,9 @@
 #include "window/form1.h"
 
 #include "conversion/output.h"
+#include "conversion/pipeline.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
-#include "imaging/quantizer.h"
 #include "surface/picture_loader.h"
 #include "window/aside.h"
 #include "window/export_dialog.h"
@@ -438,33 +438,39 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
     m_imageWidth = static_cast<std::int16_t>(m_surface.width());
 
+    // The levels are painted over the picture row by row; their planes are kept for Convert,
+    // unless there is no room for them (then Convert makes them from the painted levels).
     Progress progress(*this);
-    if (!quantizeKeepingPlanes(progress)) {
-        if (imaging::dither(m_surface, m_imageHeight, m_imageWidth, m_dither, progress) ==
-            imaging::Flow::Stop) {
-            return;
-        }
-    } else if (!m_planesKept) {
+    std::optional<imaging::Planes> planes;
+    try {
+        planes = imaging::reservedPlanes(m_imageWidth, m_imageHeight);
+    } catch (const std::bad_alloc&) {
+    }
+    conversion::PixelRows rows = surfaceRows();
+    std::optional<conversion::PlaneSink> planeSink;
+    conversion::PaintSink paint(m_surface);
+    std::vector<conversion::LevelSink*> sinks;
+    if (planes) {
+        sinks.push_back(&planeSink.emplace(*planes));
+    }
+    sinks.push_back(&paint);
+    const auto ran = conversion::runRows(rows, m_dither, sinks, {progress},
+                                         QFile::encodeName(fileName).toStdString());
+    if (const auto* failure = std::get_if<base::Error>(&ran)) {
+        fail(std::move(command), tr("Open"), *failure);
+        return;
+    }
+    if (std::get<imaging::Flow>(ran) == imaging::Flow::Stop) {
         return; // closed during the scan
+    }
+    if (planes) {
+        m_planes = std::make_shared<const imaging::Planes>(std::move(*planes));
     }
     m_stage = Stage::Opened;
 }
 
-bool Form1::quantizeKeepingPlanes(Progress& progress) {
-    if (m_dither != imaging::Dither::None) {
-        return false;
-    }
-    std::optional<imaging::Planes> planes;
-    try {
-        planes = imaging::quantizePlanes(m_surface, m_imageHeight, m_imageWidth, progress);
-    } catch (const std::bad_alloc&) {
-        return false; // before the first row: the picture is quantized alone, Convert encodes
-    }
-    if (planes) {
-        m_planes = std::make_shared<const imaging::Planes>(std::move(*planes));
-        m_planesKept = true;
-    }
-    return true;
+conversion::PixelRows Form1::surfaceRows() const {
+    return {m_imageWidth, m_imageHeight, [this](int y) { return m_surface.row(y).data(); }};
 }
 
 void Form1::convert() {
@@ -473,25 +479,39 @@ void Form1::convert() {
         return;
     }
     Progress progress(*this);
-    if (m_planesKept) {
+    const std::string name = QFile::encodeName(m_pictureName).toStdString();
+    if (m_planes) {
         // The planes are made; the rows are counted as the encoding counts them.
-        if (imaging::forEachRow(m_imageHeight, progress, imaging::LastYield::Yes,
-                                [](std::int16_t) {}) == imaging::Flow::Continue) {
+        conversion::PlanesRows rows(*m_planes);
+        const auto ran = conversion::runRows(rows, imaging::Dither::None, {},
+                                             {progress, conversion::LastYield::Yes}, name);
+        const auto* flow = std::get_if<imaging::Flow>(&ran);
+        if (flow != nullptr && *flow == imaging::Flow::Continue) {
             finishConvert(std::move(*command));
         }
         return; // a stop: the window was closed
     }
     std::optional<imaging::Planes> planes;
     try {
-        planes = imaging::encodePlanes(m_surface, m_imageHeight, m_imageWidth, progress);
+        planes = imaging::reservedPlanes(m_imageWidth, m_imageHeight);
     } catch (const std::bad_alloc&) {
         fail(std::move(*command), tr("Convert"),
              tr("There is not enough memory for the planes of this picture."));
         return;
     }
-    if (!planes) {
+    conversion::PixelRows rows = surfaceRows();
+    conversion::PlaneSink sink(*planes);
+    conversion::LevelSink* const sinks[] = {&sink};
+    const auto ran = conversion::runRows(rows, imaging::Dither::None, sinks,
+                                         {progress, conversion::LastYield::Yes}, name);
+    if (const auto* failure = std::get_if<base::Error>(&ran)) {
+        fail(std::move(*command), tr("Convert"), *failure);
+        return;
+    }
+    if (std::get<imaging::Flow>(ran) == imaging::Flow::Stop) {
         return; // closed during the scan
     }
+    sink.finish();
     m_planes = std::make_shared<const imaging::Planes>(std::move(*planes));
     finishConvert(std::move(*command));
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the picture, the row counters, the text pane and the File, Edit and View menus.
 
+#include "conversion/pipeline.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
@@ -129,7 +130,8 @@ class Form1 final : public QMainWindow {
                   const QString& fileName);
     // The plain Open's scan, which makes the planes too and keeps them. False when it is not the
     // plain Open or there is no memory for the planes; otherwise true, also when closed.
-    bool quantizeKeepingPlanes(Progress& progress);
+    // The picture's rows as the pipeline reads them.
+    conversion::PixelRows surfaceRows() const;
     void convert();
     // Convert's end once m_planes hold the planes: the text into the pane, and the beep.
     void finishConvert(Command command);
@@ -194,8 +196,7 @@ class Form1 final : public QMainWindow {
     // in its scan already and keeps them here for Convert.
     // Shared with the saves and copies that write them, which may still run when they change.
     std::shared_ptr<const imaging::Planes> m_planes;
-    bool m_planesKept = false; // Open made m_planes: Convert shows them without encoding
-    QString m_pictureName;     // the opened picture's file
+    QString m_pictureName; // the opened picture's file
 };
 
 } // namespace window

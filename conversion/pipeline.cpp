@@ -1,0 +1,460 @@
+#include "conversion/pipeline.h"
+
+#include "bitmap/decoder.h"
+#include "imaging/level_bits.h"
+#include "platform/large_buffer.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+namespace conversion {
+
+PlaneSink::PlaneSink(imaging::Planes& planes)
+    : m_planes(planes), m_inPlace(planes.rowBits() % 8 == 0) {}
+
+void PlaneSink::grow(int y) {
+    const std::size_t reach = std::min(
+        m_planes.planeBytes(), ((static_cast<std::size_t>(y) + 1) * m_planes.rowBits() + 7) / 8);
+    if (m_planes.dark.size() < reach) {
+        m_planes.dark.resize(reach);
+        m_planes.light.resize(reach);
+    }
+}
+
+LevelSink::Place PlaneSink::place(int y) {
+    if (!m_inPlace) {
+        return {};
+    }
+    grow(y);
+    const std::size_t at = static_cast<std::size_t>(y) * m_planes.rowBits() / 8;
+    return {m_planes.dark.data() + at, m_planes.light.data() + at};
+}
+
+void PlaneSink::take(int y, const std::uint8_t* dark, const std::uint8_t* light) {
+    if (m_inPlace) {
+        return; // written in place
+    }
+    grow(y);
+    const std::size_t bytes = (static_cast<std::size_t>(m_planes.width) + 7) / 8;
+    imaging::setRowBytes(m_planes, y, {dark, bytes}, {light, bytes});
+}
+
+void PlaneSink::finish() {
+    m_planes.dark.resize(m_planes.planeBytes());
+    m_planes.light.resize(m_planes.planeBytes());
+}
+
+void PaintSink::take(int y, const std::uint8_t* dark, const std::uint8_t* light) {
+    imaging::paintLevels(dark, light, m_canvas.mutableRow(y));
+    m_canvas.rowPainted(y);
+}
+
+BitmapRows::BitmapRows(bitmap::Decoder& decoder, std::string name)
+    : m_decoder(decoder), m_name(std::move(name)),
+      m_row(static_cast<std::size_t>(decoder.width())) {}
+
+int BitmapRows::width() const {
+    return m_decoder.width();
+}
+
+int BitmapRows::height() const {
+    return m_decoder.height();
+}
+
+RowForm BitmapRows::form() const {
+    switch (m_decoder.rowForm()) {
+    case bitmap::Decoder::RowForm::Bytes3:
+        return RowForm::Bytes3;
+    case bitmap::Decoder::RowForm::Indices:
+        return RowForm::Indices;
+    case bitmap::Decoder::RowForm::Bytes4:
+    case bitmap::Decoder::RowForm::Pixels:
+        break;
+    }
+    return RowForm::Bytes4;
+}
+
+std::span<const imaging::Pixel> BitmapRows::palette() const {
+    return m_decoder.palette();
+}
+
+bool BitmapRows::turnFromTop() {
+    return m_decoder.readFromTop();
+}
+
+std::optional<base::Error> BitmapRows::next(SourceRow& row) {
+    row.y = m_decoder.nextRowY();
+    if (auto failed = m_decoder.readStoredRow(m_row, row.bytes)) {
+        return base::Error{m_name, std::move(*failed)};
+    }
+    return std::nullopt;
+}
+
+std::optional<base::Error> PixelRows::next(SourceRow& row) {
+    row.y = m_next++;
+    row.bytes = reinterpret_cast<const std::uint8_t*>(m_row(row.y));
+    return std::nullopt;
+}
+
+PlanesRows::PlanesRows(const imaging::Planes& planes)
+    : m_planes(planes), m_dark((static_cast<std::size_t>(planes.width) + 7) / 8),
+      m_light(m_dark.size()) {}
+
+std::optional<base::Error> PlanesRows::next(SourceRow& row) {
+    row.y = m_next++;
+    imaging::rowBytes(m_planes, row.y, m_dark, m_light);
+    row.bytes = m_dark.data();
+    row.light = m_light.data();
+    return std::nullopt;
+}
+
+namespace {
+
+// A source whose rows cannot come from the top, read whole as one byte of grey a pixel and then
+// handed out from the top, for error diffusion.
+class HeldGreys final : public RowSource {
+  public:
+    HeldGreys(RowSource& inner, std::function<void(const SourceRow&, std::uint8_t*)> makeGreys)
+        : m_inner(inner), m_makeGreys(std::move(makeGreys)) {}
+    int width() const override { return m_inner.width(); }
+    int height() const override { return m_inner.height(); }
+    RowForm form() const override { return RowForm::Greys; }
+    std::optional<base::Error> next(SourceRow& row) override {
+        const auto width = static_cast<std::size_t>(m_inner.width());
+        if (!m_greys) {
+            // Every byte is written before it is read.
+            m_greys.emplace(width * static_cast<std::size_t>(m_inner.height()));
+            for (int done = 0; done < m_inner.height(); ++done) {
+                SourceRow stored;
+                if (auto failed = m_inner.next(stored)) {
+                    return failed;
+                }
+                m_makeGreys(stored, m_greys->data() + static_cast<std::size_t>(stored.y) * width);
+            }
+        }
+        row.y = m_next++;
+        row.bytes = m_greys->data() + static_cast<std::size_t>(row.y) * width;
+        return std::nullopt;
+    }
+
+  private:
+    RowSource& m_inner;
+    std::function<void(const SourceRow&, std::uint8_t*)> m_makeGreys;
+    std::optional<platform::LargeBuffer> m_greys;
+    int m_next = 0;
+};
+
+// Reduces rows of one source to their level bits.
+class Reducer {
+  public:
+    Reducer(const RowSource& source, imaging::Dither method)
+        : m_kernel(imaging::levelKernel()), m_form(source.form()),
+          m_width(static_cast<std::size_t>(source.width())), m_method(method),
+          m_palette(source.palette().begin(), source.palette().end()) {
+        m_palette.resize(256, 0);
+        const bool ordered = method == imaging::Dither::Bayer;
+        for (int y = 0; y < 8; ++y) {
+            m_edges[static_cast<std::size_t>(y)] =
+                ordered ? imaging::bayerEdges(y) : imaging::plainEdges();
+        }
+        if (m_form == RowForm::Indices) {
+            m_table = imaging::levelTable(m_palette);
+            for (std::size_t i = 0; i < 256; ++i) {
+                m_greyTable[i] = static_cast<std::uint8_t>(imaging::greyAverage(
+                    static_cast<imaging::Colour>(m_palette[i] & imaging::kColourMask)));
+            }
+        }
+        if (diffuses()) {
+            m_ditherer.emplace(method, source.width());
+            m_greys.resize(m_width);
+        }
+        if (ordered || m_form == RowForm::Greys) {
+            m_pixels.resize(m_width);
+        }
+    }
+
+    bool diffuses() const { return imaging::diffusesError(m_method) && m_form != RowForm::Levels; }
+
+    // The grey average of each pixel of a row.
+    void makeGreys(const SourceRow& row, std::uint8_t* greys) const {
+        switch (m_form) {
+        case RowForm::Bytes3:
+            m_kernel.greys3(row.bytes, m_width, greys);
+            return;
+        case RowForm::Bytes4:
+            m_kernel.greys4(row.bytes, m_width, greys);
+            return;
+        case RowForm::Indices:
+            for (std::size_t x = 0; x < m_width; ++x) {
+                greys[x] = m_greyTable[row.bytes[x]];
+            }
+            return;
+        case RowForm::Greys:
+        case RowForm::Levels:
+            std::memcpy(greys, row.bytes, m_width);
+            return;
+        }
+    }
+
+    // Error diffusion of row y (rows in order from the top), the bands over the greys.
+    void diffuse(int y, std::uint8_t* greys) { m_ditherer->diffuseGreys(y, greys, greys); }
+
+    void bandBits(const std::uint8_t* bands, std::uint8_t* dark, std::uint8_t* light) const {
+        imaging::bandBits(bands, m_width, dark, light);
+    }
+
+    // Row's level bits, by any method; diffusion takes its rows in order from the top.
+    void levels(const SourceRow& row, std::uint8_t* dark, std::uint8_t* light) {
+        if (m_form == RowForm::Levels) {
+            const std::size_t bytes = (m_width + 7) / 8;
+            std::memcpy(dark, row.bytes, bytes);
+            std::memcpy(light, row.light, bytes);
+            return;
+        }
+        if (diffuses()) {
+            const std::uint8_t* greys = row.bytes;
+            if (m_form != RowForm::Greys) {
+                makeGreys(row, m_greys.data());
+                greys = m_greys.data();
+            }
+            m_ditherer->diffuseGreys(row.y, greys, m_greys.data());
+            bandBits(m_greys.data(), dark, light);
+            return;
+        }
+        const imaging::BandEdges& edges = m_edges[static_cast<std::size_t>(row.y & 7)];
+        const bool ordered = m_method == imaging::Dither::Bayer;
+        switch (m_form) {
+        case RowForm::Bytes3:
+            if (ordered) {
+                m_kernel.edged3(row.bytes, m_width, edges, dark, light);
+            } else {
+                m_kernel.bytes3(row.bytes, m_width, dark, light);
+            }
+            return;
+        case RowForm::Bytes4:
+            if (ordered) {
+                m_kernel.edged4(row.bytes, m_width, edges, dark, light);
+            } else {
+                m_kernel.bytes4(row.bytes, m_width, dark, light);
+            }
+            return;
+        case RowForm::Indices:
+            if (!ordered) {
+                imaging::indexedLevelBits(row.bytes, m_width, m_table, dark, light);
+                return;
+            }
+            // The palette's colours, then as any row of pixels.
+            for (std::size_t x = 0; x < m_width; ++x) {
+                m_pixels[x] = m_palette[row.bytes[x]];
+            }
+            break;
+        case RowForm::Greys:
+            // A grey g as the pixel (g, g, g), whose grey average is g again.
+            for (std::size_t x = 0; x < m_width; ++x) {
+                m_pixels[x] = imaging::Pixel{row.bytes[x]} * 0x010101u;
+            }
+            break;
+        case RowForm::Levels:
+            return;
+        }
+        m_kernel.edged4(reinterpret_cast<const std::uint8_t*>(m_pixels.data()), m_width, edges,
+                        dark, light);
+    }
+
+  private:
+    const imaging::LevelKernel& m_kernel;
+    RowForm m_form;
+    std::size_t m_width;
+    imaging::Dither m_method;
+    std::vector<imaging::Pixel> m_palette;
+    std::array<imaging::BandEdges, 8> m_edges{};
+    imaging::LevelTable m_table{};
+    std::array<std::uint8_t, 256> m_greyTable{};
+    std::optional<imaging::Ditherer> m_ditherer;
+    std::vector<std::uint8_t> m_greys;
+    std::vector<imaging::Pixel> m_pixels;
+};
+
+// Hands row y's bits to the sinks: made in the first sink's place if it has one, else in the
+// scratch rows.
+template <class Make>
+void deliver(int y, std::span<LevelSink* const> sinks, std::vector<std::uint8_t>& dark,
+             std::vector<std::uint8_t>& light, Make&& make) {
+    LevelSink::Place place = sinks.empty() ? LevelSink::Place{} : sinks.front()->place(y);
+    if (place.dark == nullptr) {
+        place = {dark.data(), light.data()};
+    }
+    make(place.dark, place.light);
+    for (LevelSink* sink : sinks) {
+        sink->take(y, place.dark, place.light);
+    }
+}
+
+using RunResult = base::Result<imaging::Flow>;
+
+// Each row in turn on this thread.
+RunResult runInTurn(RowSource& source, Reducer& reducer, std::span<LevelSink* const> sinks,
+                    const Pacing& pacing) {
+    const int height = source.height();
+    const std::size_t bytes = (static_cast<std::size_t>(source.width()) + 7) / 8;
+    std::vector<std::uint8_t> dark(bytes);
+    std::vector<std::uint8_t> light(bytes);
+    for (int done = 0; done < height; ++done) {
+        SourceRow row;
+        if (auto failed = source.next(row)) {
+            return std::move(*failed);
+        }
+        deliver(row.y, sinks, dark, light,
+                [&](std::uint8_t* d, std::uint8_t* l) { reducer.levels(row, d, l); });
+        pacing.progress.reportRowsDone(static_cast<std::int16_t>(done + 1));
+        if ((done + 1 < height || pacing.lastYield == LastYield::Yes) &&
+            pacing.progress.yield() == imaging::Flow::Stop) {
+            return imaging::Flow::Stop;
+        }
+    }
+    return imaging::Flow::Continue;
+}
+
+// Error diffusion of rows that come from the top, on two threads: a second one reads the rows
+// and makes their greys a few rows ahead, and makes the level bits of the rows diffused, so that
+// only the diffusion is left on this one. Each row's bands take the place of its greys in the
+// ring, where the reader finds them before it fills the slot again.
+RunResult diffuseAhead(RowSource& source, Reducer& reducer, std::span<LevelSink* const> sinks,
+                       const Pacing& pacing, const std::string& name) {
+    const auto width = static_cast<std::size_t>(source.width());
+    const int height = source.height();
+    // About a megabyte of rows in turn, at least four.
+    const int depth = static_cast<int>(std::clamp<std::size_t>((1u << 20) / width, 4, 256));
+    std::vector<std::uint8_t> ring(width * static_cast<std::size_t>(depth));
+    auto slot = [&](int y) { return ring.data() + static_cast<std::size_t>(y % depth) * width; };
+    // Each side wakes the other once a quarter of the ring has changed hands, not at every row:
+    // waking at every row took more system time than the diffusion itself.
+    const int batch = depth / 4;
+    auto wakes = [&](int count) { return count % batch == 0 || count == height; };
+    constexpr int kFailed = -1;
+    std::atomic<int> made{0}; // rows ready, or kFailed
+    std::atomic<int> used{0}; // rows diffused, or `height` when this side gives up
+    std::mutex mutex;
+    std::condition_variable changed;
+    auto waitUntil = [&](auto ready) {
+        if (!ready()) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, ready);
+        }
+    };
+    auto advance = [&](std::atomic<int>& counter, int count, bool wake) {
+        counter.store(count, std::memory_order_release);
+        if (wake) {
+            const std::lock_guard lock(mutex); // so that a side about to wait cannot miss it
+            changed.notify_all();
+        }
+    };
+    auto deliverBands = [&](int y, std::vector<std::uint8_t>& dark,
+                            std::vector<std::uint8_t>& light) {
+        deliver(y, sinks, dark, light,
+                [&](std::uint8_t* d, std::uint8_t* l) { reducer.bandBits(slot(y), d, l); });
+    };
+    std::optional<base::Error> failure;
+    std::thread reader([&] {
+        try {
+            std::vector<std::uint8_t> dark((width + 7) / 8);
+            std::vector<std::uint8_t> light(dark.size());
+            for (int y = 0; y < height; ++y) {
+                waitUntil([&] { return y - used.load(std::memory_order_acquire) < depth; });
+                if (used.load(std::memory_order_acquire) >= height) {
+                    return;
+                }
+                if (y >= depth) {
+                    deliverBands(y - depth, dark, light);
+                }
+                SourceRow row;
+                if ((failure = source.next(row))) {
+                    break;
+                }
+                reducer.makeGreys(row, slot(y));
+                advance(made, y + 1, wakes(y + 1));
+            }
+        } catch (const std::bad_alloc&) {
+            failure = base::noMemory(name, "to convert it");
+        }
+        if (failure) {
+            advance(made, kFailed, true);
+        }
+    });
+    // However this side leaves, the reader is told to stop and is waited for.
+    struct Join {
+        std::thread& thread;
+        std::function<void()> stop;
+        ~Join() {
+            stop();
+            thread.join();
+        }
+    } join{reader, [&] { advance(used, height, true); }};
+    for (int y = 0; y < height; ++y) {
+        waitUntil([&] {
+            const int ready = made.load(std::memory_order_acquire);
+            return ready == kFailed || ready > y;
+        });
+        if (made.load(std::memory_order_acquire) == kFailed) {
+            return std::move(*failure);
+        }
+        reducer.diffuse(y, slot(y));
+        advance(used, y + 1, wakes(y + 1));
+        pacing.progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
+        if ((y + 1 < height || pacing.lastYield == LastYield::Yes) &&
+            pacing.progress.yield() == imaging::Flow::Stop) {
+            return imaging::Flow::Stop;
+        }
+    }
+    // The reader delivered every row whose slot it filled again, before it made the last row:
+    // the rest are still in the ring.
+    std::vector<std::uint8_t> dark((width + 7) / 8);
+    std::vector<std::uint8_t> light(dark.size());
+    for (int y = std::max(height - depth, 0); y < height; ++y) {
+        deliverBands(y, dark, light);
+    }
+    return imaging::Flow::Continue;
+}
+
+} // namespace
+
+base::Result<imaging::Flow> runRows(RowSource& source, imaging::Dither method,
+                                    std::span<LevelSink* const> sinks, const Pacing& pacing,
+                                    const std::string& name) {
+    try {
+        pacing.progress.reportTotal(static_cast<std::int16_t>(source.height()));
+        if (pacing.progress.yield() == imaging::Flow::Stop) {
+            return imaging::Flow::Stop;
+        }
+        Reducer reducer(source, method);
+        if (!reducer.diffuses()) {
+            return runInTurn(source, reducer, sinks, pacing);
+        }
+        if (source.height() > 1 && !source.turnFromTop()) {
+            HeldGreys held(source, [&](const SourceRow& row, std::uint8_t* greys) {
+                reducer.makeGreys(row, greys);
+            });
+            Reducer fromGreys(held, method);
+            return runInTurn(held, fromGreys, sinks, pacing);
+        }
+        if (pacing.threads) {
+            try {
+                return diffuseAhead(source, reducer, sinks, pacing, name);
+            } catch (const std::system_error&) {
+                // No thread to be had: the rows in turn on this one.
+            }
+        }
+        return runInTurn(source, reducer, sinks, pacing);
+    } catch (const std::bad_alloc&) {
+        return base::noMemory(name, "to convert it");
+    }
+}
+
+} // namespace conversion

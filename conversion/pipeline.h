@@ -1,0 +1,170 @@
+#pragma once
+// The one row pipeline of both programs: a row source, a reducer (plain, ordered or error
+// diffusion) that makes each row's level bits, and the sinks that take them.
+
+#include "base/error.h"
+#include "imaging/dither.h"
+#include "imaging/levels.h"
+#include "imaging/plane_encoder.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace bitmap {
+class Decoder;
+}
+
+namespace conversion {
+
+// The forms in which a source hands out its rows; the reducers read each directly.
+enum class RowForm {
+    Bytes3,  // three bytes a pixel, any channel order (24-bit bitmap rows)
+    Bytes4,  // four bytes a pixel, the fourth ignored (32-bit rows, decoded pixels, canvases)
+    Indices, // one palette index a byte
+    Greys,   // one grey average a byte
+    Levels,  // rows that are level bits already: `bytes` the dark bits, `light` the light ones
+};
+
+struct SourceRow {
+    int y = 0; // 0 at the top
+    const std::uint8_t* bytes = nullptr;
+    const std::uint8_t* light = nullptr; // Levels only
+};
+
+class RowSource {
+  public:
+    virtual ~RowSource() = default;
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    virtual RowForm form() const = 0;
+    // The colours of the indices of an Indices source.
+    virtual std::span<const imaging::Pixel> palette() const { return {}; }
+    // Makes the rows come from the top from now on, before the first row is read; false when
+    // the source cannot (then they come in the order it stores them).
+    virtual bool turnFromTop() { return true; }
+    // The next row, valid until the next call. Errors name the source's file.
+    virtual std::optional<base::Error> next(SourceRow& row) = 0;
+};
+
+// Where the level bits of each row go: (width + 7) / 8 bytes of dark and of light bits, the
+// first pixel in bit 7, bits past the last pixel zero.
+class LevelSink {
+  public:
+    virtual ~LevelSink() = default;
+    struct Place {
+        std::uint8_t* dark = nullptr;
+        std::uint8_t* light = nullptr;
+    };
+    // Where row y's bits may be written directly, if the sink keeps them in that shape.
+    virtual Place place(int y) {
+        static_cast<void>(y);
+        return {};
+    }
+    // Row y's bits; they are in place() if it gave a place.
+    virtual void take(int y, const std::uint8_t* dark, const std::uint8_t* light) = 0;
+};
+
+// The planes' rows. The planes may be made with their room only reserved: they grow a row at a
+// time, so that the cost of fresh pages is spread over the rows (the window yields between them).
+class PlaneSink final : public LevelSink {
+  public:
+    explicit PlaneSink(imaging::Planes& planes);
+    Place place(int y) override;
+    void take(int y, const std::uint8_t* dark, const std::uint8_t* light) override;
+    // Brings the planes to their full size, for a run that stopped early or had no rows.
+    void finish();
+
+  private:
+    void grow(int y);
+    imaging::Planes& m_planes;
+    bool m_inPlace;
+};
+
+// Paints each row of a canvas in the level colours of its bits, keeping each pixel's top byte,
+// and tells the canvas the row is painted.
+class PaintSink final : public LevelSink {
+  public:
+    explicit PaintSink(imaging::Canvas& canvas) : m_canvas(canvas) {}
+    void take(int y, const std::uint8_t* dark, const std::uint8_t* light) override;
+
+  private:
+    imaging::Canvas& m_canvas;
+};
+
+// Sources: a bitmap's rows as its decoder stores them; rows of pixels held by the caller (a
+// canvas, a picture decoded whole); the rows of planes already made.
+class BitmapRows final : public RowSource {
+  public:
+    explicit BitmapRows(bitmap::Decoder& decoder, std::string name);
+    int width() const override;
+    int height() const override;
+    RowForm form() const override;
+    std::span<const imaging::Pixel> palette() const override;
+    bool turnFromTop() override;
+    std::optional<base::Error> next(SourceRow& row) override;
+
+  private:
+    bitmap::Decoder& m_decoder;
+    std::string m_name;
+    std::vector<imaging::Pixel> m_row;
+};
+
+class PixelRows final : public RowSource {
+  public:
+    // `row(y)` gives row y's width pixels (Bytes4); rows are read from the top.
+    PixelRows(int width, int height, std::function<const imaging::Pixel*(int)> row)
+        : m_width(width), m_height(height), m_row(std::move(row)) {}
+    int width() const override { return m_width; }
+    int height() const override { return m_height; }
+    RowForm form() const override { return RowForm::Bytes4; }
+    std::optional<base::Error> next(SourceRow& row) override;
+
+  private:
+    int m_width;
+    int m_height;
+    std::function<const imaging::Pixel*(int)> m_row;
+    int m_next = 0;
+};
+
+class PlanesRows final : public RowSource {
+  public:
+    explicit PlanesRows(const imaging::Planes& planes);
+    int width() const override { return m_planes.width; }
+    int height() const override { return m_planes.height; }
+    RowForm form() const override { return RowForm::Levels; }
+    std::optional<base::Error> next(SourceRow& row) override;
+
+  private:
+    const imaging::Planes& m_planes;
+    std::vector<std::uint8_t> m_dark;
+    std::vector<std::uint8_t> m_light;
+    int m_next = 0;
+};
+
+// Whether a run yields once more after its last row.
+enum class LastYield { No, Yes };
+
+// How a run reports and paces itself.
+struct Pacing {
+    imaging::RowProgress& progress;
+    LastYield lastYield = LastYield::No;
+    // Whether error diffusion may make its greys and take its sinks on a second thread, a few
+    // rows ahead of the diffusion (the sinks are then called on that thread).
+    bool threads = false;
+};
+
+// Runs the rows of `source` through the reducer of `method` into the sinks, in order. Progress:
+// the total first, a yield before the first row and between rows (and after the last one when
+// the pacing says so), the rows done after each row. Returns Flow::Stop when a yield asked to
+// stop (no row is read after it), or the first error of the source, or running out of memory
+// as an error named `name`. Error diffusion takes rows from the top: a source that cannot turn
+// is read whole first, as one byte of grey a pixel.
+base::Result<imaging::Flow> runRows(RowSource& source, imaging::Dither method,
+                                    std::span<LevelSink* const> sinks, const Pacing& pacing,
+                                    const std::string& name);
+
+} // namespace conversion
