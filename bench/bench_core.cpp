@@ -94,7 +94,7 @@ void benchSize(int size, int repeats) {
                 sinks.push_back(&painter);
             }
             conversion::PixelRows rows(size, size, [&](int y) { return canvas.row(y).data(); });
-            conversion::runRows(rows, imaging::Dither::None, sinks, {none}, "bench");
+            conversion::runRows(rows, {}, sinks, {none}, "bench");
             times.push_back(
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         }

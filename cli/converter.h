@@ -22,6 +22,7 @@ struct Options {
     ctext::LayoutGiven layoutGiven; // the layout options the command line gave
     bool nameGiven = false;         // -n: with -r, the arrays to read
     imaging::Dither dither = imaging::Dither::None;
+    imaging::Tone tone;    // what comes between a pixel and its band
     int reverseWidth = 0;  // above 0: INPUT is C text, and the picture is written
     int reverseHeight = 0; // with -r WIDTHxHEIGHT: the picture's height
     bool progress = false;

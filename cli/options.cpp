@@ -32,6 +32,12 @@ enum Id : int {
     Invert,
     Art,
     DitherOption,
+    GreyOption,
+    Brightness,
+    Contrast,
+    Gamma,
+    Thresholds,
+    LevelsOption,
 };
 
 struct OptionSpec {
@@ -72,6 +78,21 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
     {Art, "art", "", "with --complete: the picture as text in a comment"},
     {Lf, "lf", "", "end lines with LF instead of CR LF"},
     {DitherOption, "dither", "METHOD", "none (default), floyd-steinberg, atkinson or bayer"},
+    {GreyOption, "grey", "RULE",
+     "a pixel's grey: average (default, (R + G + B) / 3) or\n"
+     "luma ((299 R + 587 G + 114 B) / 1000)"},
+    {Brightness, "brightness", "B", "add B (-255 to 255) to every grey"},
+    {Contrast, "contrast", "C", "spread the greys around 128 by C percent (-100 to 100)"},
+    {Gamma, "gamma", "G",
+     "raise the greys to 1/G (0.1 to 10; above 1 lightens\n"
+     "the middle greys)"},
+    {Thresholds, "thresholds", "A,B,C",
+     "the plain bands: below A black, below B dark grey,\n"
+     "below C light grey (default 43,128,213)"},
+    {LevelsOption, "levels", "K,D,L,W",
+     "the greys the panel shows for its four levels\n"
+     "(default 0,85,170,255): dithering aims at them, the\n"
+     "plain bands lie half way between them"},
     {Reverse, "reverse", "SIZE",
      "INPUT is C text; write the picture it holds as a\n"
      "bitmap (to standard output only when it is not a\n"
@@ -122,6 +143,53 @@ std::optional<T> choice(std::string_view text,
         }
     }
     return std::nullopt;
+}
+
+// A whole number from `low` to `high`: an optional minus sign, then digits.
+std::optional<int> wholeValue(std::string_view text, int low, int high) {
+    const std::string_view digits = text.starts_with('-') ? text.substr(1) : text;
+    if (digits.empty() || digits.size() > 4 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const int value = std::stoi(std::string(text));
+    return value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
+}
+
+// N whole numbers from 0 to 255, separated by commas, each above the one before.
+template <std::size_t N> std::optional<std::array<int, N>> risingValues(std::string_view text) {
+    std::array<int, N> values{};
+    for (std::size_t i = 0; i < N; ++i) {
+        const std::size_t comma = i + 1 < N ? text.find(',') : std::string_view::npos;
+        if (i + 1 < N && comma == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const auto value = wholeValue(text.substr(0, comma), 0, 255);
+        if (!value || text.starts_with('-') || (i > 0 && *value <= values[i - 1])) {
+            return std::nullopt;
+        }
+        values[i] = *value;
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    }
+    return values;
+}
+
+// A decimal number from 0.1 to 10: digits, and a point with digits after it.
+std::optional<double> gammaValue(std::string_view text) {
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view("0") : text.substr(point + 1);
+    auto digits = [](std::string_view part) {
+        return part.size() <= 6 &&
+               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if ((whole.empty() && fraction.empty()) || fraction.empty() || !digits(whole) ||
+        !digits(fraction)) {
+        return std::nullopt;
+    }
+    const double value = std::stod("0" + std::string(whole) + "." + std::string(fraction));
+    return value >= 0.1 && value <= 10 ? std::optional<double>(value) : std::nullopt;
 }
 
 // 1 to 32767, digits only.
@@ -212,7 +280,7 @@ struct GetoptTables {
 // The options given that only some others go with, as spelled, for the messages about ones
 // that do not go together.
 struct Spelled {
-    std::optional<std::string> art, dither, complete, lf;
+    std::optional<std::string> art, dither, complete, lf, tone;
     bool quiet = false;
 };
 
@@ -296,6 +364,56 @@ std::optional<std::string> take(const OptionSpec& entry, const std::string& spel
             return bad("it is none, floyd-steinberg, atkinson or bayer");
         }
         break;
+    case GreyOption:
+        if (value == "average" || value == "luma") {
+            options.tone.grey =
+                value == "luma" ? imaging::GreyRule::Luma : imaging::GreyRule::Average;
+        } else {
+            return bad("it is average or luma");
+        }
+        given.tone = spelled;
+        break;
+    case Brightness:
+        if (const auto number = wholeValue(value, -255, 255)) {
+            options.tone.brightness = *number;
+        } else {
+            return bad("it is a whole number from -255 to 255");
+        }
+        given.tone = spelled;
+        break;
+    case Contrast:
+        if (const auto number = wholeValue(value, -100, 100)) {
+            options.tone.contrast = *number;
+        } else {
+            return bad("it is a whole number from -100 to 100");
+        }
+        given.tone = spelled;
+        break;
+    case Gamma:
+        if (const auto number = gammaValue(value)) {
+            options.tone.gamma = *number;
+        } else {
+            return bad("it is a number from 0.1 to 10, such as 1.5");
+        }
+        given.tone = spelled;
+        break;
+    case Thresholds:
+        if (const auto edges = risingValues<3>(value); edges && (*edges)[0] >= 1) {
+            options.tone.thresholds = *edges;
+        } else {
+            return bad("it is three whole numbers A,B,C with 1 <= A < B < C <= 255");
+        }
+        given.tone = spelled;
+        break;
+    case LevelsOption:
+        if (const auto levels = risingValues<4>(value)) {
+            options.tone.levels = *levels;
+        } else {
+            return bad("it is four whole numbers K,D,L,W from 0 to 255, each above the one "
+                       "before");
+        }
+        given.tone = spelled;
+        break;
     case Reverse: {
         const std::size_t by = value.find('x');
         const auto width = extentValue(std::string_view(value).substr(0, by));
@@ -330,8 +448,10 @@ std::optional<std::string> combinationProblem(const Options& options, const Spel
         if (!options.pictureOutput.empty()) {
             return "-p cannot be used with -r: the picture goes to -o FILE";
         }
-        if (given.dither) {
-            return *given.dither + " cannot be used with -r: the text holds the levels already";
+        for (const auto& levels : {given.dither, given.tone}) {
+            if (levels) {
+                return *levels + " cannot be used with -r: the text holds the levels already";
+            }
         }
         for (const auto& dress : {given.complete, given.lf}) {
             if (dress) {

@@ -2,7 +2,9 @@
 #
 #   find_package(greyplanes REQUIRED)
 #   greyplanes_add_images(<target> [LAYOUT name] [WORD n] [TILE_ORDER order] [INVERT]
-#                         [PAD_ROWS] [LF] [ART] [DITHER method] <picture>...)
+#                         [PAD_ROWS] [LF] [ART] [DITHER method] [GREY rule]
+#                         [BRIGHTNESS b] [CONTRAST c] [GAMMA g] [THRESHOLDS a,b,c]
+#                         [LEVELS k,d,l,w] <picture>...)
 #
 # Provides the imported executable greyplanes::cli (the installed greyplanes-cli).
 
@@ -44,6 +46,14 @@ set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4)
 set(GREYPLANES_WORD_VALUES 8 16 32)
 set(GREYPLANES_TILE_ORDER_VALUES rows columns 8x16)
 set(GREYPLANES_DITHER_VALUES none floyd-steinberg atkinson bayer)
+set(GREYPLANES_GREY_VALUES average luma)
+# The keywords whose values are numbers: their shape is checked here, their range by the
+# converter when it runs.
+set(GREYPLANES_BRIGHTNESS_PATTERN "^-?[0-9]+$")
+set(GREYPLANES_CONTRAST_PATTERN "^-?[0-9]+$")
+set(GREYPLANES_GAMMA_PATTERN "^[0-9]*[.]?[0-9]+$")
+set(GREYPLANES_THRESHOLDS_PATTERN "^[0-9]+,[0-9]+,[0-9]+$")
+set(GREYPLANES_LEVELS_PATTERN "^[0-9]+,[0-9]+,[0-9]+,[0-9]+$")
 
 # The identifiers that a picture's complete header defines: its guard, the extent's macros
 # (and the tile count's, for gb), and its arrays.
@@ -89,7 +99,8 @@ function(greyplanes_add_images target)
     endif()
     # The arguments are read one by one, as given: cmake_parse_arguments would take an empty
     # value as none and a value holding ';' as several.
-    set(keywords LAYOUT WORD TILE_ORDER DITHER INVERT PAD_ROWS LF ART)
+    set(keywords LAYOUT WORD TILE_ORDER DITHER INVERT PAD_ROWS LF ART GREY BRIGHTNESS CONTRAST
+                 GAMMA THRESHOLDS LEVELS)
     set(options --complete -q)
     set(layout planes)
     set(pictures)
@@ -108,7 +119,8 @@ function(greyplanes_add_images target)
             list(APPEND given "${argument}")
             string(TOLOWER "--${argument}" option)
             string(REPLACE "_" "-" option "${option}")
-            if(NOT DEFINED GREYPLANES_${argument}_VALUES)
+            if(NOT DEFINED GREYPLANES_${argument}_VALUES
+               AND NOT DEFINED GREYPLANES_${argument}_PATTERN)
                 list(APPEND options "${option}")
                 continue()
             endif()
@@ -118,6 +130,15 @@ function(greyplanes_add_images target)
             endif()
             set(value "${ARGV${i}}")
             math(EXPR i "${i} + 1")
+            if(DEFINED GREYPLANES_${argument}_PATTERN)
+                if(NOT value MATCHES "${GREYPLANES_${argument}_PATTERN}")
+                    message(FATAL_ERROR "greyplanes_add_images: ${argument} \"${value}\" for "
+                                        "${target}: the value is not a number as "
+                                        "greyplanes-cli --help describes it")
+                endif()
+                list(APPEND options "${option}=${value}")
+                continue()
+            endif()
             list(FIND GREYPLANES_${argument}_VALUES "${value}" known)
             if(known EQUAL -1)
                 string(REPLACE ";" ", " words "${GREYPLANES_${argument}_VALUES}")

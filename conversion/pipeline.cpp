@@ -2,6 +2,7 @@
 
 #include "bitmap/decoder.h"
 #include "imaging/level_bits.h"
+#include "imaging/tone.h"
 #include "platform/large_buffer.h"
 
 #include <algorithm>
@@ -75,10 +76,11 @@ RowForm BitmapRows::form() const {
     case bitmap::Decoder::RowForm::Indices:
         return RowForm::Indices;
     case bitmap::Decoder::RowForm::Bytes4:
+        return RowForm::Bytes4;
     case bitmap::Decoder::RowForm::Pixels:
         break;
     }
-    return RowForm::Bytes4;
+    return RowForm::Pixels;
 }
 
 std::span<const imaging::Pixel> BitmapRows::palette() const {
@@ -151,46 +153,110 @@ class HeldGreys final : public RowSource {
     int m_next = 0;
 };
 
+// The sum r + g + b from which a pixel's average grey is `grey` or more, as the row kernels
+// compare (0 for every sum, past 765 for none).
+std::uint16_t sumEdge(int grey) {
+    return grey <= 0 ? 0 : static_cast<std::uint16_t>(imaging::sumFrom(std::min(grey, 256)));
+}
+
+// The least grey whose toned grey is `toned` or more (256 for none): the tone table never falls,
+// so an edge on the toned grey is an edge on the grey.
+int untoned(int toned, const std::array<std::uint8_t, 256>& table) {
+    const auto at = std::lower_bound(table.begin(), table.end(), toned);
+    return static_cast<int>(at - table.begin());
+}
+
 // Reduces rows of one source to their level bits.
 class Reducer {
   public:
-    Reducer(const RowSource& source, imaging::Dither method)
+    Reducer(const RowSource& source, const Reduction& how)
         : m_kernel(imaging::levelKernel()), m_form(source.form()),
-          m_width(static_cast<std::size_t>(source.width())), m_method(method),
+          m_width(static_cast<std::size_t>(source.width())), m_method(how.method),
+          m_ordered(how.method == imaging::Dither::Bayer), m_tone(how.tone),
+          m_toneTable(imaging::toneTable(how.tone)),
           m_palette(source.palette().begin(), source.palette().end()) {
         m_palette.resize(256, 0);
-        const bool ordered = method == imaging::Dither::Bayer;
+        // Today's rule, the greys averaged and banded at the fixed edges, runs the kernels as
+        // they are; anything else moves the edges, or makes the greys first.
+        m_plain = how.tone.grey == imaging::GreyRule::Average && how.tone.flat() &&
+                  !how.tone.thresholds && !how.tone.levels;
+        const imaging::Levels levels = imaging::levelsOf(how.tone);
+        const std::array<int, 3> plainEdges = imaging::plainEdgesOf(how.tone);
         for (int y = 0; y < 8; ++y) {
-            m_edges[static_cast<std::size_t>(y)] =
-                ordered ? imaging::bayerEdges(y) : imaging::plainEdges();
+            const auto row = static_cast<std::size_t>(y);
+            if (m_plain) {
+                m_edges[row] = m_ordered ? imaging::bayerEdges(y) : imaging::plainEdges();
+                m_tonedEdges[row] = m_edges[row];
+                continue;
+            }
+            const auto greyEdges = imaging::bayerGreyEdges(y, levels);
+            for (std::size_t x = 0; x < 8; ++x) {
+                for (std::size_t k = 0; k < 3; ++k) {
+                    const int edge = m_ordered ? greyEdges[x][k] : plainEdges[k];
+                    auto* const raw = k == 0   ? &m_edges[row].black
+                                      : k == 1 ? &m_edges[row].dark
+                                               : &m_edges[row].light;
+                    auto* const toned = k == 0   ? &m_tonedEdges[row].black
+                                        : k == 1 ? &m_tonedEdges[row].dark
+                                                 : &m_tonedEdges[row].light;
+                    (*raw)[x] = sumEdge(untoned(edge, m_toneTable));
+                    (*toned)[x] = sumEdge(edge);
+                }
+            }
         }
         if (m_form == RowForm::Indices) {
-            m_table = imaging::levelTable(m_palette);
             for (std::size_t i = 0; i < 256; ++i) {
-                m_greyTable[i] = static_cast<std::uint8_t>(imaging::greyAverage(
-                    static_cast<imaging::Colour>(m_palette[i] & imaging::kColourMask)));
+                m_greyTable[i] = m_toneTable[static_cast<std::size_t>(pixelGrey(m_palette[i]))];
+            }
+            if (m_plain) {
+                m_table = imaging::levelTable(m_palette);
+            } else {
+                // Bit 0 dark, bit 1 light, as the level table holds them.
+                constexpr std::array<std::uint8_t, 4> kBits = {3, 1, 2, 0};
+                for (std::size_t i = 0; i < 256; ++i) {
+                    const int grey = m_greyTable[i];
+                    const int band = int{grey >= plainEdges[0]} + int{grey >= plainEdges[1]} +
+                                     int{grey >= plainEdges[2]};
+                    m_table[i] = kBits[static_cast<std::size_t>(band)];
+                }
             }
         }
         if (diffuses()) {
-            m_ditherer.emplace(method, source.width());
+            m_ditherer.emplace(how.method, source.width(), levels);
             m_greys.resize(m_width);
         }
-        if (ordered || m_form == RowForm::Greys) {
-            m_pixels.resize(m_width);
-        }
+        m_pixels.resize(m_width);
+        m_rowGreys.resize(m_width);
     }
 
     bool diffuses() const { return imaging::diffusesError(m_method) && m_form != RowForm::Levels; }
 
-    // The grey average of each pixel of a row.
+    // The grey of each pixel of a row, by the grey rule and the tone; Greys rows are greys
+    // already.
     void makeGreys(const SourceRow& row, std::uint8_t* greys) const {
+        const bool luma = m_tone.grey == imaging::GreyRule::Luma;
         switch (m_form) {
         case RowForm::Bytes3:
-            m_kernel.greys3(row.bytes, m_width, greys);
-            return;
         case RowForm::Bytes4:
-            m_kernel.greys4(row.bytes, m_width, greys);
+        case RowForm::Pixels: {
+            const std::size_t size = m_form == RowForm::Bytes3 ? 3 : 4;
+            if (!luma) {
+                (size == 3 ? m_kernel.greys3 : m_kernel.greys4)(row.bytes, m_width, greys);
+            } else {
+                // The bitmap forms store blue first, pixels red first.
+                const std::size_t red = m_form == RowForm::Pixels ? 0 : 2;
+                for (std::size_t x = 0; x < m_width; ++x) {
+                    const std::uint8_t* p = row.bytes + x * size;
+                    greys[x] = static_cast<std::uint8_t>(imaging::lumaOf(p[red], p[1], p[2 - red]));
+                }
+            }
+            if (!m_tone.flat()) {
+                for (std::size_t x = 0; x < m_width; ++x) {
+                    greys[x] = m_toneTable[greys[x]];
+                }
+            }
             return;
+        }
         case RowForm::Indices:
             for (std::size_t x = 0; x < m_width; ++x) {
                 greys[x] = m_greyTable[row.bytes[x]];
@@ -228,57 +294,75 @@ class Reducer {
             bandBits(m_greys.data(), dark, light);
             return;
         }
-        const imaging::BandEdges& edges = m_edges[static_cast<std::size_t>(row.y & 7)];
-        const bool ordered = m_method == imaging::Dither::Bayer;
-        switch (m_form) {
-        case RowForm::Bytes3:
-            if (ordered) {
-                m_kernel.edged3(row.bytes, m_width, edges, dark, light);
-            } else {
-                m_kernel.bytes3(row.bytes, m_width, dark, light);
+        const auto phase = static_cast<std::size_t>(row.y & 7);
+        const bool luma = m_tone.grey == imaging::GreyRule::Luma;
+        if (m_form == RowForm::Greys || (luma && m_form != RowForm::Indices)) {
+            // A grey g as the pixel (g, g, g), whose grey average is g again.
+            const std::uint8_t* greys = row.bytes;
+            if (m_form != RowForm::Greys) {
+                makeGreys(row, m_rowGreys.data());
+                greys = m_rowGreys.data();
             }
-            return;
-        case RowForm::Bytes4:
-            if (ordered) {
-                m_kernel.edged4(row.bytes, m_width, edges, dark, light);
-            } else {
-                m_kernel.bytes4(row.bytes, m_width, dark, light);
+            for (std::size_t x = 0; x < m_width; ++x) {
+                m_pixels[x] = imaging::Pixel{greys[x]} * 0x010101u;
             }
+            edged(reinterpret_cast<const std::uint8_t*>(m_pixels.data()), 4, m_tonedEdges[phase],
+                  dark, light);
             return;
-        case RowForm::Indices:
-            if (!ordered) {
+        }
+        if (m_form == RowForm::Indices) {
+            if (!m_ordered) {
                 imaging::indexedLevelBits(row.bytes, m_width, m_table, dark, light);
                 return;
             }
-            // The palette's colours, then as any row of pixels.
+            // The greys of the palette's colours, as pixels of that grey.
             for (std::size_t x = 0; x < m_width; ++x) {
-                m_pixels[x] = m_palette[row.bytes[x]];
+                m_pixels[x] = imaging::Pixel{m_greyTable[row.bytes[x]]} * 0x010101u;
             }
-            break;
-        case RowForm::Greys:
-            // A grey g as the pixel (g, g, g), whose grey average is g again.
-            for (std::size_t x = 0; x < m_width; ++x) {
-                m_pixels[x] = imaging::Pixel{row.bytes[x]} * 0x010101u;
-            }
-            break;
-        case RowForm::Levels:
+            edged(reinterpret_cast<const std::uint8_t*>(m_pixels.data()), 4,
+                  m_plain ? m_edges[phase] : m_tonedEdges[phase], dark, light);
             return;
         }
-        m_kernel.edged4(reinterpret_cast<const std::uint8_t*>(m_pixels.data()), m_width, edges,
-                        dark, light);
+        const std::size_t size = m_form == RowForm::Bytes3 ? 3 : 4;
+        if (m_plain && !m_ordered) {
+            (size == 3 ? m_kernel.bytes3 : m_kernel.bytes4)(row.bytes, m_width, dark, light);
+            return;
+        }
+        edged(row.bytes, size, m_edges[phase], dark, light);
     }
 
   private:
+    void edged(const std::uint8_t* in, std::size_t size, const imaging::BandEdges& edges,
+               std::uint8_t* dark, std::uint8_t* light) const {
+        (size == 3 ? m_kernel.edged3 : m_kernel.edged4)(in, m_width, edges, dark, light);
+    }
+
+    // A palette colour's grey by the grey rule (red in its low byte).
+    int pixelGrey(imaging::Pixel pixel) const {
+        if (m_tone.grey == imaging::GreyRule::Luma) {
+            return imaging::lumaOf(pixel & 0xFF, (pixel >> 8) & 0xFF, (pixel >> 16) & 0xFF);
+        }
+        return imaging::greyAverage(static_cast<imaging::Colour>(pixel & imaging::kColourMask));
+    }
+
     const imaging::LevelKernel& m_kernel;
     RowForm m_form;
     std::size_t m_width;
     imaging::Dither m_method;
+    bool m_ordered;
+    imaging::Tone m_tone;
+    std::array<std::uint8_t, 256> m_toneTable;
+    bool m_plain = true;
     std::vector<imaging::Pixel> m_palette;
+    // Per row phase: the edges on the byte sum of a pixel (the tone folded in), and on a grey
+    // already toned.
     std::array<imaging::BandEdges, 8> m_edges{};
+    std::array<imaging::BandEdges, 8> m_tonedEdges{};
     imaging::LevelTable m_table{};
     std::array<std::uint8_t, 256> m_greyTable{};
     std::optional<imaging::Ditherer> m_ditherer;
     std::vector<std::uint8_t> m_greys;
+    std::vector<std::uint8_t> m_rowGreys;
     std::vector<imaging::Pixel> m_pixels;
 };
 
@@ -425,7 +509,7 @@ RunResult diffuseAhead(RowSource& source, Reducer& reducer, std::span<LevelSink*
 
 } // namespace
 
-base::Result<imaging::Flow> runRows(RowSource& source, imaging::Dither method,
+base::Result<imaging::Flow> runRows(RowSource& source, const Reduction& how,
                                     std::span<LevelSink* const> sinks, const Pacing& pacing,
                                     const std::string& name) {
     try {
@@ -433,7 +517,7 @@ base::Result<imaging::Flow> runRows(RowSource& source, imaging::Dither method,
         if (pacing.progress.yield() == imaging::Flow::Stop) {
             return imaging::Flow::Stop;
         }
-        Reducer reducer(source, method);
+        Reducer reducer(source, how);
         if (!reducer.diffuses()) {
             return runInTurn(source, reducer, sinks, pacing);
         }
@@ -441,7 +525,7 @@ base::Result<imaging::Flow> runRows(RowSource& source, imaging::Dither method,
             HeldGreys held(source, [&](const SourceRow& row, std::uint8_t* greys) {
                 reducer.makeGreys(row, greys);
             });
-            Reducer fromGreys(held, method);
+            Reducer fromGreys(held, how);
             return runInTurn(held, fromGreys, sinks, pacing);
         }
         if (pacing.threads) {

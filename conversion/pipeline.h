@@ -6,6 +6,7 @@
 #include "imaging/dither.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
+#include "imaging/tone.h"
 
 #include <cstdint>
 #include <functional>
@@ -22,10 +23,11 @@ namespace conversion {
 
 // The forms in which a source hands out its rows; the reducers read each directly.
 enum class RowForm {
-    Bytes3,  // three bytes a pixel, any channel order (24-bit bitmap rows)
-    Bytes4,  // four bytes a pixel, the fourth ignored (32-bit rows, decoded pixels, canvases)
-    Indices, // one palette index a byte
-    Greys,   // one grey average a byte
+    Bytes3,  // three bytes a pixel: blue, green, red (24-bit bitmap rows)
+    Bytes4,  // four bytes a pixel: blue, green, red and one ignored (32-bit bitmap rows)
+    Pixels,  // imaging::Pixel: red, green, blue and one ignored (decoded pixels, canvases)
+    Indices, // one palette index a byte, its colour a Pixel
+    Greys,   // one grey a byte, by the grey rule and the tone already
     Levels,  // rows that are level bits already: `bytes` the dark bits, `light` the light ones
 };
 
@@ -115,12 +117,12 @@ class BitmapRows final : public RowSource {
 
 class PixelRows final : public RowSource {
   public:
-    // `row(y)` gives row y's width pixels (Bytes4); rows are read from the top.
+    // `row(y)` gives row y's width pixels; rows are read from the top.
     PixelRows(int width, int height, std::function<const imaging::Pixel*(int)> row)
         : m_width(width), m_height(height), m_row(std::move(row)) {}
     int width() const override { return m_width; }
     int height() const override { return m_height; }
-    RowForm form() const override { return RowForm::Bytes4; }
+    RowForm form() const override { return RowForm::Pixels; }
     std::optional<base::Error> next(SourceRow& row) override;
 
   private:
@@ -157,13 +159,19 @@ struct Pacing {
     bool threads = false;
 };
 
-// Runs the rows of `source` through the reducer of `method` into the sinks, in order. Progress:
+// How rows are brought to their levels: the method, and the grey rule, tone and edges before it.
+struct Reduction {
+    imaging::Dither method = imaging::Dither::None;
+    imaging::Tone tone{};
+};
+
+// Runs the rows of `source` through the reducer of `how` into the sinks, in order. Progress:
 // the total first, a yield before the first row and between rows (and after the last one when
 // the pacing says so), the rows done after each row. Returns Flow::Stop when a yield asked to
 // stop (no row is read after it), or the first error of the source, or running out of memory
 // as an error named `name`. Error diffusion takes rows from the top: a source that cannot turn
 // is read whole first, as one byte of grey a pixel.
-base::Result<imaging::Flow> runRows(RowSource& source, imaging::Dither method,
+base::Result<imaging::Flow> runRows(RowSource& source, const Reduction& how,
                                     std::span<LevelSink* const> sinks, const Pacing& pacing,
                                     const std::string& name);
 

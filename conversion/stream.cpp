@@ -41,7 +41,8 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     PlaneSink sink(planes);
     LevelSink* const sinks[] = {&sink};
     BitmapRows rows(decoder, name);
-    auto ran = runRows(rows, options.dither, sinks, {progress, LastYield::No, true}, name);
+    auto ran =
+        runRows(rows, {options.dither, options.tone}, sinks, {progress, LastYield::No, true}, name);
     if (auto* failed = std::get_if<base::Error>(&ran)) {
         return std::move(*failed);
     }

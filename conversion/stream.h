@@ -4,6 +4,7 @@
 #include "imaging/dither.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
+#include "imaging/tone.h"
 #include "platform/failure.h"
 
 #include <string>
@@ -17,6 +18,7 @@ namespace conversion {
 struct ConvertOptions {
     imaging::RowLayout rows = imaging::RowLayout::Packed; // of the planes
     imaging::Dither dither = imaging::Dither::None;
+    imaging::Tone tone{}; // the grey rule, tone, edges and the panel's levels
 };
 
 // Reads a picture that is not a bitmap from the device and returns the planes of its four levels,

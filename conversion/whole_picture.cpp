@@ -23,7 +23,7 @@ base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::strin
     PixelRows rows(picture.width(), picture.height(), [&](int y) {
         return reinterpret_cast<const imaging::Pixel*>(picture.constScanLine(y));
     });
-    auto ran = runRows(rows, options.dither, sinks, {progress}, name);
+    auto ran = runRows(rows, {options.dither, options.tone}, sinks, {progress}, name);
     if (auto* failed = std::get_if<base::Error>(&ran)) {
         return std::move(*failed);
     }

@@ -280,6 +280,15 @@ Ditherer::Ditherer(Dither method, int width, const diffusion::Passes* passes)
     }
 }
 
+Ditherer::Ditherer(Dither method, int width, const Levels& levels) : Ditherer(method, width) {
+    if (levels != kBandValues && diffusesError(method)) {
+        m_levels = levels;
+        for (std::vector<int>& carried : m_carried) {
+            carried.assign(static_cast<std::size_t>(m_width) + 4, 0);
+        }
+    }
+}
+
 std::int16_t* Ditherer::row(int k) {
     const std::size_t stride = static_cast<std::size_t>(m_width) + 2;
     return m_rows.data() + m_order[static_cast<std::size_t>(k)] * stride + 1;
@@ -310,6 +319,10 @@ void Ditherer::paintRow(int y, std::span<Pixel> row) {
 }
 
 void Ditherer::diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands) {
+    if (m_levels) {
+        diffuseAgainstLevels(y, greys, bands);
+        return;
+    }
     if (m_method == Dither::Atkinson) {
         atkinson(greys, bands);
     } else {
@@ -346,6 +359,70 @@ void Ditherer::atkinson(const std::uint8_t* greys, std::uint8_t* bands) {
     std::copy_n(m_chain.data() + 2, n, shares(2));
     // The shares of the row above that are spent: this row's take their place.
     m_order = {m_order[2], m_order[0], m_order[1]};
+}
+
+// The rules of both diffusions with the levels as given: Floyd-Steinberg on whole greys, its
+// shares truncated and the rest to the pixel below ahead; Atkinson in sixteenths of a grey, an
+// eighth of the error to each of six neighbours. Error falling off the edges is lost.
+void Ditherer::diffuseAgainstLevels(int y, const std::uint8_t* greys, std::uint8_t* bands) {
+    const Levels& p = *m_levels;
+    const int n = m_width;
+    auto cell = [&](int k, int x) -> int& {
+        return m_carried[static_cast<std::size_t>(k)][static_cast<std::size_t>(x + 2)];
+    };
+    if (m_method == Dither::Atkinson) {
+        for (int x = 0; x < n; ++x) {
+            const int value = 16 * greys[x] + cell(0, x);
+            int band = 0;
+            for (int k = 1; k < 4; ++k) {
+                band += static_cast<int>(value >= 8 * (p[k - 1] + p[k]));
+            }
+            const int share = (value - 16 * p[band]) / 8;
+            for (const auto& [dy, dx] :
+                 {std::pair{0, 1}, {0, 2}, {1, -1}, {1, 0}, {1, 1}, {2, 0}}) {
+                cell(dy, x + dx) += share;
+            }
+            bands[x] = static_cast<std::uint8_t>(band);
+        }
+        std::rotate(m_carried.begin(), m_carried.begin() + 1, m_carried.end());
+    } else {
+        const int step = y % 2 == 0 ? 1 : -1;
+        for (int i = 0; i < n; ++i) {
+            const int x = step > 0 ? i : n - 1 - i;
+            const int value = greys[x] + cell(0, x);
+            int band = 0;
+            for (int k = 1; k < 4; ++k) {
+                band += static_cast<int>(value >= (p[k - 1] + p[k]) / 2 + 1);
+            }
+            const int e = value - p[band];
+            cell(0, x + step) += e * 7 / 16;
+            cell(1, x - step) += e * 3 / 16;
+            cell(1, x) += e * 5 / 16;
+            cell(1, x + step) += e - e * 7 / 16 - e * 3 / 16 - e * 5 / 16;
+            bands[x] = static_cast<std::uint8_t>(band);
+        }
+        std::swap(m_carried[0], m_carried[1]);
+    }
+    // The row just done becomes the row furthest ahead, and the cells past the edges hold
+    // nothing for it.
+    std::fill(m_carried[m_method == Dither::Atkinson ? 2 : 1].begin(),
+              m_carried[m_method == Dither::Atkinson ? 2 : 1].end(), 0);
+    for (std::vector<int>& carried : m_carried) {
+        carried[0] = carried[1] = carried[carried.size() - 2] = carried[carried.size() - 1] = 0;
+    }
+}
+
+std::array<std::array<int, 3>, 8> bayerGreyEdges(int y, const Levels& levels) {
+    const auto& thresholds = kBayer[static_cast<std::size_t>(y & 7)];
+    std::array<std::array<int, 3>, 8> edges{};
+    for (std::size_t x = 0; x < 8; ++x) {
+        for (std::size_t k = 1; k < 4; ++k) {
+            const int step = levels[k] - levels[k - 1];
+            const int reach = 128 * levels[k] - step * (2 * thresholds[x] + 1);
+            edges[x][k - 1] = (reach + 127) / 128; // the least grey that reaches it
+        }
+    }
+    return edges;
 }
 
 BandEdges bayerEdges(int y) {

@@ -3,6 +3,7 @@
 
 #include "imaging/level_bits.h"
 #include "imaging/levels.h"
+#include "imaging/tone.h"
 
 #include <array>
 #include <cstdint>
@@ -40,6 +41,10 @@ class Ditherer {
     // The same with the vector passes built for that instruction set, which must be available:
     // every set gives the same result.
     Ditherer(Dither method, int width, Isa isa);
+    // Error diffusion aiming at the greys a panel shows for its four levels instead of the band
+    // values 0, 85, 170 and 255: a value goes to the nearest level (one half way between two
+    // goes up), and its error is taken from that level's grey.
+    Ditherer(Dither method, int width, const Levels& levels);
 
     // Paints row y (0 at the top) in place; the top byte of each pixel is kept. With error
     // diffusion the rows must come in order from the top, each once; the other methods take
@@ -59,6 +64,7 @@ class Ditherer {
     // order its row ran; Atkinson: a row's shares, as offsets), with a cell of no error on either
     // side so that error falling off the edges needs no test.
     std::int16_t* row(int k);
+    void diffuseAgainstLevels(int y, const std::uint8_t* greys, std::uint8_t* bands);
 
     Dither m_method;
     int m_width;
@@ -71,10 +77,19 @@ class Ditherer {
     std::vector<std::uint16_t> m_chain;
     std::vector<std::uint8_t> m_greys; // a row being painted
     std::vector<std::uint8_t> m_bands;
+    // With a panel's levels: its greys, and the error carried to the next rows, each row with two
+    // cells of no error on either side.
+    std::optional<Levels> m_levels;
+    std::array<std::vector<int>, 3> m_carried;
 };
 
 // The ordered matrix as band edges for the row kernels: row y of the picture (0 at the top),
 // its columns from 0.
 BandEdges bayerEdges(int y);
+
+// The same as the least grey of each band above black, per column, with the thresholds placed
+// between the levels: a grey g is in band k or above when 128 g + (p[k] - p[k - 1]) (2m + 1)
+// reaches 128 p[k], m the matrix's entry.
+std::array<std::array<int, 3>, 8> bayerGreyEdges(int y, const Levels& levels);
 
 } // namespace imaging

@@ -6,6 +6,7 @@
 #include "cli/picture_module.h"
 #include "faults/fault_support.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -52,34 +53,54 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Values, UsageErrors,
-    testing::Values(Refusal{{"-r", "-5", "in"},
-                            "bad SIZE '-5' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
-                            "whole number of pixels from 1 to 32767"},
-                    Refusal{{"-r", "32768", "in"},
-                            "bad SIZE '32768' for -r: it is WIDTH or WIDTHxHEIGHT, "
-                            "each a whole number of pixels from 1 to 32767"},
-                    Refusal{{"--reverse=8x", "in"},
-                            "bad SIZE '8x' for --reverse: it is WIDTH or "
-                            "WIDTHxHEIGHT, each a whole number of pixels from 1 to "
-                            "32767"},
-                    Refusal{{"-r", "x8", "in"},
-                            "bad SIZE 'x8' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
-                            "whole number of pixels from 1 to 32767"},
-                    Refusal{{"-r8x+2", "in"},
-                            "bad SIZE '8x+2' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
-                            "whole number of pixels from 1 to 32767"},
-                    Refusal{{"in", "-r"}, "-r needs a SIZE"},
-                    Refusal{{"in", "-qr"}, "-r needs a SIZE"},
-                    Refusal{{"--output=", "in"}, "--output needs a FILE"},
-                    Refusal{
-                        {"--layout", "Planes", "in"},
-                        "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2 or nibble4"},
-                    Refusal{{"--word=24", "in"}, "bad BITS '24' for --word: it is 8, 16 or 32"},
-                    Refusal{{"--tile", "8x8", "in"},
-                            "bad ORDER '8x8' for --tile-order: it is rows, columns or 8x16"},
-                    Refusal{{"--dither", "floyd", "in"},
-                            "bad METHOD 'floyd' for --dither: it is none, "
-                            "floyd-steinberg, atkinson or bayer"}));
+    testing::Values(
+        Refusal{{"-r", "-5", "in"},
+                "bad SIZE '-5' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                "whole number of pixels from 1 to 32767"},
+        Refusal{{"-r", "32768", "in"},
+                "bad SIZE '32768' for -r: it is WIDTH or WIDTHxHEIGHT, "
+                "each a whole number of pixels from 1 to 32767"},
+        Refusal{{"--reverse=8x", "in"},
+                "bad SIZE '8x' for --reverse: it is WIDTH or "
+                "WIDTHxHEIGHT, each a whole number of pixels from 1 to "
+                "32767"},
+        Refusal{{"-r", "x8", "in"},
+                "bad SIZE 'x8' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                "whole number of pixels from 1 to 32767"},
+        Refusal{{"-r8x+2", "in"},
+                "bad SIZE '8x+2' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                "whole number of pixels from 1 to 32767"},
+        Refusal{{"in", "-r"}, "-r needs a SIZE"}, Refusal{{"in", "-qr"}, "-r needs a SIZE"},
+        Refusal{{"--output=", "in"}, "--output needs a FILE"},
+        Refusal{{"--layout", "Planes", "in"},
+                "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2 or nibble4"},
+        Refusal{{"--word=24", "in"}, "bad BITS '24' for --word: it is 8, 16 or 32"},
+        Refusal{{"--tile", "8x8", "in"},
+                "bad ORDER '8x8' for --tile-order: it is rows, columns or 8x16"},
+        Refusal{{"--dither", "floyd", "in"},
+                "bad METHOD 'floyd' for --dither: it is none, "
+                "floyd-steinberg, atkinson or bayer"},
+        Refusal{{"--grey", "lum", "in"}, "bad RULE 'lum' for --grey: it is average or luma"},
+        Refusal{{"--brightness", "+5", "in"},
+                "bad B '+5' for --brightness: it is a whole number from -255 to 255"},
+        Refusal{{"--contrast=-101", "in"},
+                "bad C '-101' for --contrast: it is a whole number from -100 to 100"},
+        Refusal{{"--gamma", "1e1", "in"},
+                "bad G '1e1' for --gamma: it is a number from 0.1 to 10, such as 1.5"},
+        Refusal{{"--gamma", "0.09", "in"},
+                "bad G '0.09' for --gamma: it is a number from 0.1 to 10, such as 1.5"},
+        Refusal{{"--thresholds", "0,128,213", "in"},
+                "bad A,B,C '0,128,213' for --thresholds: it is three whole numbers "
+                "A,B,C with 1 <= A < B < C <= 255"},
+        Refusal{{"--thresholds", "43,128", "in"},
+                "bad A,B,C '43,128' for --thresholds: it is three whole numbers "
+                "A,B,C with 1 <= A < B < C <= 255"},
+        Refusal{{"--levels", "0,85,85,255", "in"},
+                "bad K,D,L,W '0,85,85,255' for --levels: it is four whole numbers "
+                "K,D,L,W from 0 to 255, each above the one before"},
+        Refusal{{"--levels", "0,85,170,256", "in"},
+                "bad K,D,L,W '0,85,170,256' for --levels: it is four whole numbers "
+                "K,D,L,W from 0 to 255, each above the one before"}));
 
 // Options that do not go together are named both.
 INSTANTIATE_TEST_SUITE_P(
@@ -101,6 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "-p cannot be used with -r: the picture goes to -o FILE"},
         Refusal{{"-r", "8", "--dither", "bayer", "in"},
                 "--dither bayer cannot be used with -r: the text holds the levels already"},
+        Refusal{{"-r", "8", "--gamma", "2", "in"},
+                "--gamma cannot be used with -r: the text holds the levels already"},
         Refusal{{"-r", "8", "--comp", "in"},
                 "--complete cannot be used with -r: it dresses C text, and -r reads any dress"},
         Refusal{{"--lf", "-r8", "in"},
@@ -123,8 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"-qx", "in"}, "unknown option -x"},
                     Refusal{{"--complete", "-Zq", "in"}, "unknown option -Z"},
                     Refusal{{"--p", "in"}, "ambiguous option --p: --picture or --pad-rows"},
-                    Refusal{{"--c=x", "in"}, "--complete takes no value"},
-                    Refusal{{"-", "--l", "in"}, "ambiguous option --l: --layout or --lf"}));
+                    Refusal{{"--com=x", "in"}, "--complete takes no value"},
+                    Refusal{{"-", "--l", "in"},
+                            "ambiguous option --l: --layout, --lf or --levels"}));
 
 // What the table alone cannot show: grouped short options, attached values, prefixes, "--"
 // and "-".
@@ -186,6 +210,16 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     EXPECT_EQ(p.options.dither, imaging::Dither::FloydSteinberg);
     EXPECT_EQ(p.options.reverseWidth, 0);
     EXPECT_FALSE(p.options.progress);
+
+    p = parse({"--grey", "luma", "--brightness", "-7", "--contrast", "100", "--gamma", ".5",
+               "--thresholds", "1,2,255", "--levels", "0,93,120,255", "in"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    EXPECT_EQ(p.options.tone.grey, imaging::GreyRule::Luma);
+    EXPECT_EQ(p.options.tone.brightness, -7);
+    EXPECT_EQ(p.options.tone.contrast, 100);
+    EXPECT_EQ(p.options.tone.gamma, 0.5);
+    EXPECT_EQ(p.options.tone.thresholds, (std::array<int, 3>{1, 2, 255}));
+    EXPECT_EQ(p.options.tone.levels, (std::array<int, 4>{0, 93, 120, 255}));
 
     p = parse({"--layout", "gb", "--tile-order", "8x16", "in"});
     ASSERT_EQ(p.request, cli::Request::Run) << p.error;

@@ -122,8 +122,8 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
     conversion::LevelSink* const sinks[] = {&planeSink, &paint};
     conversion::PixelRows rows(surface.width(), surface.height(),
                                [&](int y) { return surface.row(y).data(); });
-    ASSERT_TRUE(std::holds_alternative<imaging::Flow>(
-        conversion::runRows(rows, imaging::Dither::None, sinks, {none}, "in")));
+    ASSERT_TRUE(
+        std::holds_alternative<imaging::Flow>(conversion::runRows(rows, {}, sinks, {none}, "in")));
     const QString shownPicture = dir.filePath(QStringLiteral("window.bmp"));
     ASSERT_FALSE(surface.save(shownPicture));
 
@@ -133,6 +133,48 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
                                          conversion::readWholePicture);
     EXPECT_EQ(std::get<imaging::Planes>(again).dark, planes.dark);
     EXPECT_EQ(std::get<imaging::Planes>(again).light, planes.light);
+}
+
+// The rules before the bands through each of their paths: edges and levels that restate the
+// fixed ones change nothing, and the luma of a bitmap streamed (blue first) is the luma of the
+// same bitmap read whole (red first).
+TEST_P(EveryInput, ToneOptionsAgreeAcrossPaths) {
+    QTemporaryDir dir;
+    const QString input = dir.filePath(QStringLiteral("in.bmp"));
+    const Bytes bytes = testing_support::buildBmp(GetParam().file);
+    {
+        QFile file(input);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+    imaging::NoProgress none;
+    auto planesOf = [&](imaging::Dither method, const imaging::Tone& tone, bool whole) {
+        const conversion::ConvertOptions how{imaging::RowLayout::Packed, method, tone};
+        QFile file(input);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        auto converted =
+            whole ? conversion::readWholePicture(file, "in", how, none)
+                  : conversion::convertFile(local(input), how, none, conversion::readWholePicture);
+        EXPECT_TRUE(std::holds_alternative<imaging::Planes>(converted));
+        std::vector<std::uint8_t> both = std::get<imaging::Planes>(converted).dark;
+        const auto& light = std::get<imaging::Planes>(converted).light;
+        both.insert(both.end(), light.begin(), light.end());
+        return both;
+    };
+    for (const auto method : {imaging::Dither::None, imaging::Dither::FloydSteinberg,
+                              imaging::Dither::Atkinson, imaging::Dither::Bayer}) {
+        SCOPED_TRACE(imaging::ditherName(method));
+        const auto today = planesOf(method, {}, false);
+        imaging::Tone edges;
+        edges.thresholds = {43, 128, 213};
+        EXPECT_EQ(planesOf(method, edges, false), today);
+        imaging::Tone levels;
+        levels.levels = imaging::kBandValues;
+        EXPECT_EQ(planesOf(method, levels, false), today);
+        imaging::Tone luma;
+        luma.grey = imaging::GreyRule::Luma;
+        EXPECT_EQ(planesOf(method, luma, false), planesOf(method, luma, true));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Conversion, EveryInput, testing::ValuesIn(variants()),

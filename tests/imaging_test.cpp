@@ -6,6 +6,7 @@
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/quantizer.h"
+#include "imaging/tone.h"
 #include "support/memory_canvas.h"
 
 #include <algorithm>
@@ -338,4 +339,30 @@ TEST(CArrayWriter, StylesDressTheSameBytesAndLines) {
                             "\n};\n\nstatic const unsigned char logo_l[] = {\n\n0x00, 0x00, \n"
                             "0x80, 0x10, \n};\n\n#endif\n"),
               std::string::npos);
+}
+
+// The tone table at the ends of each control's range, worked out from its formula by hand.
+TEST(Tone, TableAtTheEndsOfEachRange) {
+    struct Case {
+        int brightness;
+        int contrast;
+        double gamma;
+        int grey;
+        int toned;
+    };
+    const Case cases[] = {
+        {0, 0, 1.0, 77, 77},     {255, 0, 1.0, 0, 255},    {-255, 0, 1.0, 255, 0},
+        {0, -100, 1.0, 3, 128},  {0, -100, 1.0, 250, 128}, {0, 100, 1.0, 64, 0},
+        {0, 100, 1.0, 191, 254}, {0, 100, 1.0, 192, 255},  {0, 0, 2.0, 64, 128},
+        {0, 0, 10.0, 1, 147},    {0, 0, 0.1, 254, 245},    {0, 0, 0.1, 1, 0},
+        {-20, 50, 1.0, 85, 34}, // -94.5 + 128 = 33.5 rounds up
+    };
+    for (const Case& c : cases) {
+        Tone tone;
+        tone.brightness = c.brightness;
+        tone.contrast = c.contrast;
+        tone.gamma = c.gamma;
+        EXPECT_EQ(toneTable(tone)[static_cast<std::size_t>(c.grey)], c.toned)
+            << c.brightness << " " << c.contrast << " " << c.gamma << " at " << c.grey;
+    }
 }

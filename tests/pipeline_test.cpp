@@ -73,7 +73,7 @@ TEST(RunRows, ReportsYieldsAndStopsAsTheWindowShowsIt) {
         conversion::PaintSink paint(canvas);
         conversion::LevelSink* const sinks[] = {&paint};
         RecordingProgress progress(c.stopAtYield);
-        const auto ran = conversion::runRows(rows, Dither::None, sinks, {progress, c.last}, "in");
+        const auto ran = conversion::runRows(rows, {}, sinks, {progress, c.last}, "in");
         EXPECT_EQ(flowOf(ran), c.stopAtYield > 0 ? Flow::Stop : Flow::Continue);
         EXPECT_EQ(progress.events, c.events);
         std::vector<int> painted;
@@ -120,7 +120,7 @@ TEST(RunRows, PaintedLevelsAndPlanesFollowTheRowRules) {
                 conversion::LevelSink* const sinks[] = {&planeSink, &paint};
                 conversion::PixelRows rows = rowsOf(canvas);
                 imaging::NoProgress none;
-                EXPECT_EQ(flowOf(conversion::runRows(rows, method, sinks, {none}, "in")),
+                EXPECT_EQ(flowOf(conversion::runRows(rows, {method}, sinks, {none}, "in")),
                           Flow::Continue);
                 EXPECT_EQ(planes.dark, expectedPlanes.dark);
                 EXPECT_EQ(planes.light, expectedPlanes.light);
@@ -132,7 +132,7 @@ TEST(RunRows, PaintedLevelsAndPlanesFollowTheRowRules) {
                 conversion::PlaneSink againSink(again);
                 conversion::LevelSink* const againSinks[] = {&againSink};
                 conversion::PlanesRows levels(planes);
-                conversion::runRows(levels, method, againSinks, {none}, "in");
+                conversion::runRows(levels, {method}, againSinks, {none}, "in");
                 EXPECT_EQ(again.dark, planes.dark);
                 EXPECT_EQ(again.light, planes.light);
             }

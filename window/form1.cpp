@@ -454,7 +454,7 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
         sinks.push_back(&planeSink.emplace(*planes));
     }
     sinks.push_back(&paint);
-    const auto ran = conversion::runRows(rows, m_dither, sinks, {progress},
+    const auto ran = conversion::runRows(rows, {m_dither}, sinks, {progress},
                                          QFile::encodeName(fileName).toStdString());
     if (const auto* failure = std::get_if<base::Error>(&ran)) {
         fail(std::move(command), tr("Open"), *failure);
@@ -483,8 +483,8 @@ void Form1::convert() {
     if (m_planes) {
         // The planes are made; the rows are counted as the encoding counts them.
         conversion::PlanesRows rows(*m_planes);
-        const auto ran = conversion::runRows(rows, imaging::Dither::None, {},
-                                             {progress, conversion::LastYield::Yes}, name);
+        const auto ran =
+            conversion::runRows(rows, {}, {}, {progress, conversion::LastYield::Yes}, name);
         const auto* flow = std::get_if<imaging::Flow>(&ran);
         if (flow != nullptr && *flow == imaging::Flow::Continue) {
             finishConvert(std::move(*command));
@@ -502,8 +502,8 @@ void Form1::convert() {
     conversion::PixelRows rows = surfaceRows();
     conversion::PlaneSink sink(*planes);
     conversion::LevelSink* const sinks[] = {&sink};
-    const auto ran = conversion::runRows(rows, imaging::Dither::None, sinks,
-                                         {progress, conversion::LastYield::Yes}, name);
+    const auto ran =
+        conversion::runRows(rows, {}, sinks, {progress, conversion::LastYield::Yes}, name);
     if (const auto* failure = std::get_if<base::Error>(&ran)) {
         fail(std::move(*command), tr("Convert"), *failure);
         return;
