@@ -2,6 +2,7 @@
 
 #include "bitmap/decoder.h"
 #include "conversion/pipeline.h"
+#include "conversion/png_rows.h"
 #include "conversion/read_ahead.h"
 #include "platform/device_source.h"
 #include "platform/input_file.h"
@@ -18,6 +19,20 @@ namespace conversion {
 namespace {
 
 using Result = base::Result<imaging::Planes>;
+
+// The rows of any source into planes, as the options ask.
+Result convertRows(RowSource& rows, const std::string& name, const ConvertOptions& options,
+                   imaging::RowProgress& progress) {
+    imaging::Planes planes = imaging::largePlanes(rows.width(), rows.height(), options.rows);
+    PlaneSink sink(planes);
+    LevelSink* const sinks[] = {&sink};
+    auto ran =
+        runRows(rows, {options.dither, options.tone}, sinks, {progress, LastYield::No, true}, name);
+    if (auto* failed = std::get_if<base::Error>(&ran)) {
+        return std::move(*failed);
+    }
+    return planes;
+}
 
 Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptions& options,
                     imaging::RowProgress& progress) {
@@ -37,26 +52,34 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     if (const auto refused = decoder.readHeader()) {
         return base::Error{name, *refused};
     }
-    imaging::Planes planes = imaging::largePlanes(decoder.width(), decoder.height(), options.rows);
-    PlaneSink sink(planes);
-    LevelSink* const sinks[] = {&sink};
     BitmapRows rows(decoder, name);
-    auto ran =
-        runRows(rows, {options.dither, options.tone}, sinks, {progress, LastYield::No, true}, name);
-    if (auto* failed = std::get_if<base::Error>(&ran)) {
-        return std::move(*failed);
-    }
-    return planes;
+    return convertRows(rows, name, options, progress);
 }
 
-// Bitmaps stream; `wholeFirst` reads the others into memory first, for a device that cannot seek.
+Result streamPng(QIODevice& file, const std::string& name, const ConvertOptions& options,
+                 imaging::RowProgress& progress) {
+    platform::DeviceSource device(file);
+    PngRows rows(device, name);
+    if (auto refused = rows.open()) {
+        return std::move(*refused);
+    }
+    return convertRows(rows, name, options, progress);
+}
+
+// Bitmaps and PNG pictures stream; `wholeFirst` reads the others into memory first, for a device
+// that cannot seek.
 Result convertOpened(QIODevice& file, const std::string& name, const ConvertOptions& options,
                      imaging::RowProgress& progress, WholePictureReader others, bool wholeFirst) {
     try {
-        const QByteArray head = file.peek(2);
-        if (bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
-                                     static_cast<std::size_t>(head.size())})) {
+        const QByteArray peeked = file.peek(8);
+        const std::span<const std::uint8_t> head(
+            reinterpret_cast<const std::uint8_t*>(peeked.constData()),
+            static_cast<std::size_t>(peeked.size()));
+        if (bitmap::looksLikeBitmap(head)) {
             return streamBitmap(file, name, options, progress);
+        }
+        if (looksLikePng(head)) {
+            return streamPng(file, name, options, progress);
         }
         if (wholeFirst) {
             QBuffer whole;

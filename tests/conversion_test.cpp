@@ -3,10 +3,13 @@
 
 #include "conversion/output.h"
 #include "conversion/pipeline.h"
+#include "conversion/png_rows.h"
 #include "conversion/whole_picture.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/quantizer.h"
+#include "pictures/picture_reader.h"
+#include "platform/device_source.h"
 #include "platform/safe_save.h"
 #include "support/bmp_builder.h"
 #include "surface/picture_surface.h"
@@ -301,3 +304,75 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
         }
     }
 }
+
+namespace {
+
+// PNG pictures of every colour type and depth Qt writes, odd sizes, streamed row by row: the same
+// pixels as Qt's reader gives, row for row; cut short, refused at the row where the data ends.
+TEST(PngRows, SamePixelsAsQtsReaderAndRefusedWhenCut) {
+    std::mt19937 random(9);
+    QImage colours(13, 7, QImage::Format_ARGB32);
+    for (int y = 0; y < colours.height(); ++y) {
+        for (int x = 0; x < colours.width(); ++x) {
+            colours.setPixel(x, y, static_cast<QRgb>(random()));
+        }
+    }
+    std::vector<QImage> pictures;
+    for (const auto format :
+         {QImage::Format_Mono, QImage::Format_Grayscale8, QImage::Format_Grayscale16,
+          QImage::Format_RGB888, QImage::Format_ARGB32, QImage::Format_RGBA64}) {
+        pictures.push_back(colours.convertToFormat(format));
+    }
+    for (const int count : {3, 10, 200}) { // 2-, 4- and 8-bit palettes
+        QList<QRgb> palette;
+        for (int i = 0; i < count; ++i) {
+            palette.push_back(static_cast<QRgb>(random()) | 0xFF000000u);
+        }
+        pictures.push_back(colours.convertToFormat(QImage::Format_Indexed8, palette));
+    }
+    QTemporaryDir dir;
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        SCOPED_TRACE(i);
+        QBuffer png;
+        png.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(pictures[i].save(&png, "PNG"));
+        png.close();
+        png.open(QIODevice::ReadOnly);
+        auto read = pictures::readPicture(png, "qt", {});
+        ASSERT_TRUE(std::holds_alternative<QImage>(read));
+        const QImage& expected = std::get<QImage>(read);
+
+        png.seek(0);
+        platform::DeviceSource device(png);
+        conversion::PngRows rows(device, "in.png");
+        ASSERT_FALSE(rows.open());
+        ASSERT_EQ(rows.width(), expected.width());
+        ASSERT_EQ(rows.height(), expected.height());
+        for (int y = 0; y < rows.height(); ++y) {
+            conversion::SourceRow row;
+            ASSERT_FALSE(rows.next(row));
+            ASSERT_EQ(row.y, y);
+            for (int x = 0; x < rows.width(); ++x) {
+                const std::uint8_t* ours = row.bytes + 4 * x;
+                const std::uint8_t* theirs = expected.constScanLine(y) + 4 * x;
+                ASSERT_TRUE(std::equal(ours, ours + 3, theirs)) << x << ", " << y;
+            }
+        }
+
+        QBuffer cut;
+        cut.setData(png.data().left(png.data().size() * 2 / 3));
+        cut.open(QIODevice::ReadOnly);
+        platform::DeviceSource cutDevice(cut);
+        conversion::PngRows cutRows(cutDevice, "cut.png");
+        std::optional<base::Error> failure = cutRows.open();
+        for (int y = 0; !failure && y < cutRows.height(); ++y) {
+            conversion::SourceRow row;
+            failure = cutRows.next(row);
+        }
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->file, "cut.png");
+        EXPECT_NE(failure->reason.find("truncated"), std::string::npos) << failure->reason;
+    }
+}
+
+} // namespace
