@@ -84,8 +84,8 @@ class PlaneRows {
 
 // A bottom-up file that cannot be read from the top keeps its rows as one byte of grey per
 // pixel until the top row has been read, then is dithered from it.
-Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
-                      imaging::Dither method, imaging::RowProgress& progress) {
+Result ditherBottomUp(bitmap::Decoder& decoder, imaging::Planes planes, imaging::Dither method,
+                      imaging::RowProgress& progress) {
     const auto width = static_cast<std::size_t>(planes.width);
     // A byte of grey per pixel, every byte written before it is read.
     const platform::LargeBuffer buffer(width * static_cast<std::size_t>(planes.height));
@@ -96,7 +96,7 @@ Result ditherBottomUp(bitmap::Decoder& decoder, const std::string& name, imaging
         const int y = decoder.nextRowY();
         const std::uint8_t* stored = nullptr;
         if (const auto failed = decoder.readStoredRow(row, stored)) {
-            return base::Error{name, *failed};
+            return *failed;
         }
         makeGreys(stored, width, greys + static_cast<std::size_t>(y) * width);
     }
@@ -161,7 +161,7 @@ Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging
                 }
                 const std::uint8_t* stored = nullptr;
                 if (const auto failed = decoder.readStoredRow(row, stored)) {
-                    failure = *failed;
+                    failure = failed->reason;
                     break;
                 }
                 makeGreys(stored, width, slot(y));
@@ -208,8 +208,8 @@ Result diffuseFromTop(bitmap::Decoder& decoder, const std::string& name, imaging
 // The plain conversion and ordered dithering: each row, as the file stores it, goes straight to
 // its plane bits. Rows that start on a byte are written in place; the others are laid in at
 // their bit offset.
-Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::Planes planes,
-                    imaging::Dither method, imaging::RowProgress& progress) {
+Result streamLevels(bitmap::Decoder& decoder, imaging::Planes planes, imaging::Dither method,
+                    imaging::RowProgress& progress) {
     const auto width = static_cast<std::size_t>(planes.width);
     const imaging::LevelKernel& kernel = imaging::levelKernel();
     const bitmap::Decoder::RowForm form = decoder.rowForm();
@@ -228,7 +228,7 @@ Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::
         const int y = decoder.nextRowY();
         const std::uint8_t* stored = nullptr;
         if (const auto failed = decoder.readStoredRow(row, stored)) {
-            return base::Error{name, *failed};
+            return *failed;
         }
         const std::size_t at = static_cast<std::size_t>(y) * planes.rowBits() / 8;
         std::uint8_t* const d = inPlace ? planes.dark.data() + at : dark.data();
@@ -274,7 +274,7 @@ Result streamLevels(bitmap::Decoder& decoder, const std::string& name, imaging::
 
 Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptions& options,
                     imaging::RowProgress& progress) {
-    platform::DeviceSource device(file);
+    platform::DeviceSource device(file, name);
     // A file of known size is read ahead on a second thread; a pipe is read as the rows need it.
     std::optional<ReadAhead> ahead;
     // Not for error diffusion: it may read a bottom-up file backwards, seeking.
@@ -286,9 +286,9 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
         }
     }
     bitmap::ByteSource& source = ahead ? static_cast<bitmap::ByteSource&>(*ahead) : device;
-    bitmap::Decoder decoder(source);
+    bitmap::Decoder decoder(source, name);
     if (const auto refused = decoder.readHeader()) {
-        return base::Error{name, *refused};
+        return *refused;
     }
     const int width = decoder.width();
     const int height = decoder.height();
@@ -297,12 +297,12 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     // Error diffusion needs the rows from the top: a bottom-up file is read backwards where it
     // can seek, and held as grey where it cannot (a pipe, run-length data).
     if (imaging::diffusesError(options.dither) && height > 1 && !decoder.readFromTop()) {
-        return ditherBottomUp(decoder, name, std::move(planes), options.dither, progress);
+        return ditherBottomUp(decoder, std::move(planes), options.dither, progress);
     }
     if (imaging::diffusesError(options.dither)) {
         return diffuseFromTop(decoder, name, std::move(planes), options.dither, progress);
     }
-    return streamLevels(decoder, name, std::move(planes), options.dither, progress);
+    return streamLevels(decoder, std::move(planes), options.dither, progress);
 }
 
 // Bitmaps stream; `wholeFirst` reads the others into memory first, for a device that cannot seek.

@@ -71,27 +71,25 @@ bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString*
 
 // Bitmaps are decoded by our own decoder straight into the picture's pixel memory, row by row
 // in file order.
-QImage readBitmap(QIODevice& device, const ReadLimits& limits, QString* reason) {
-    platform::DeviceSource source(device);
-    bitmap::Decoder decoder(source);
-    if (const auto refused =
+base::Result<QImage> readBitmap(QIODevice& device, const std::string& name,
+                                const ReadLimits& limits) {
+    platform::DeviceSource source(device, name);
+    bitmap::Decoder decoder(source, name);
+    if (auto refused =
             decoder.readHeader({limits.maxExtent, static_cast<std::uint64_t>(limits.maxPixels)})) {
-        *reason = QString::fromStdString(*refused);
-        return {};
+        return std::move(*refused);
     }
     const int width = decoder.width();
     const int height = decoder.height();
     QImage image = makeLargeImage(width, height, QImage::Format_RGBX8888);
     if (image.isNull()) {
-        *reason = notEnoughMemory(width, height);
-        return {};
+        return base::noMemory(name, "for " + sizeText(width, height).toStdString());
     }
     for (int r = 0; r < height; ++r) {
         const int y = decoder.nextRowY();
         auto* line = reinterpret_cast<bitmap::Pixel*>(image.scanLine(y));
-        if (const auto failed = decoder.readRow({line, static_cast<std::size_t>(width)})) {
-            *reason = QString::fromStdString(*failed);
-            return {};
+        if (auto failed = decoder.readRow({line, static_cast<std::size_t>(width)})) {
+            return std::move(*failed);
         }
     }
     return image;
@@ -244,11 +242,12 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
 base::Result<QImage> readPicture(QIODevice& device, const std::string& name,
                                  const ReadLimits& limits) {
     const QByteArray head = device.peek(2);
+    if (bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
+                                 static_cast<std::size_t>(head.size())})) {
+        return readBitmap(device, name, limits);
+    }
     QString reason;
-    QImage image = bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
-                                            static_cast<std::size_t>(head.size())})
-                       ? readBitmap(device, limits, &reason)
-                       : readWithQt(device, limits, &reason);
+    QImage image = readWithQt(device, limits, &reason);
     if (image.isNull()) {
         return platform::failure(name, reason);
     }
