@@ -4,6 +4,7 @@
 #include "conversion/output.h"
 #include "conversion/whole_picture.h"
 #include "ctext/c_array_writer.h"
+#include "faults/fault_support.h"
 #include "imaging/dither.h"
 #include "imaging/quantizer.h"
 #include "platform/safe_save.h"
@@ -170,7 +171,7 @@ TEST(Conversion, FileInPlaceOfAFolderIsNamed) {
     QTemporaryDir dir;
     const imaging::Planes planes = imaging::makePlanes(3, 2);
     const std::string file = local(dir.filePath(QStringLiteral("plain")));
-    ASSERT_FALSE(platform::saveBytes(file, "old"));
+    faults::writeFile(file, "old");
 
     const auto underFile = conversion::writeText(planes, {}, {file + "/x.txt"});
     ASSERT_TRUE(underFile);
@@ -227,8 +228,8 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         names.push_back(local(dir.filePath(QStringLiteral("in%1.bmp").arg(i))));
         const Bytes bytes = testing_support::buildBmp(files[i]);
-        ASSERT_FALSE(platform::saveBytes(
-            names.back(), std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+        faults::writeFile(names.back(),
+                          std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
     imaging::NoProgress none;
     for (const auto method : {imaging::Dither::None, imaging::Dither::FloydSteinberg,

@@ -327,6 +327,14 @@ template <typename Save> auto withStandardOutput(const fs::path& file, Save save
     return result;
 }
 
+// Saves the bytes as they are.
+std::optional<base::Error> saveBytes(const std::string& path, std::string_view bytes) {
+    return platform::saveFile(path, [bytes](const platform::ByteSink& sink) {
+        sink(bytes);
+        return std::optional<base::Error>();
+    });
+}
+
 struct SaveTarget {
     const char* what;
     // Sets up the row's folder; returns the name to save to.
@@ -423,8 +431,7 @@ TEST(SurfaceSave, EveryKindOfTarget) {
         fs::permissions(dir, fs::perms::all);
         const std::string name = target.prepare(dir);
         auto before = faults::listFolder(dir);
-        const auto error =
-            asOtherUser(target.otherUser, [&] { return platform::saveBytes(name, kNew); });
+        const auto error = asOtherUser(target.otherUser, [&] { return saveBytes(name, kNew); });
         fs::current_path(here);
 
         const std::string& holder = target.holder;
@@ -453,6 +460,22 @@ TEST(SurfaceSave, EveryKindOfTarget) {
     ::umask(mask);
 }
 
+// A save whose producer fails itself writes nothing: the old file stays, no temporary file is
+// left, and the error names the file with the producer's reason and kind.
+TEST(SurfaceSave, ProducerFailureLeavesTheOldFile) {
+    faults::TempDir dir;
+    const std::string name = oldFile(dir / "f", fs::perms(0644));
+    const auto error = platform::saveFile(name, [](const platform::ByteSink& sink) {
+        sink(kNew);
+        return std::optional(base::noMemory({}, "to write it"));
+    });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(base::message(*error), name + ": not enough memory to write it");
+    EXPECT_EQ(error->kind, base::ErrorKind::Memory);
+    EXPECT_EQ(faults::listFolder(dir.path()), std::vector<std::string>{"f"});
+    EXPECT_EQ(readFile(dir / "f"), kOld);
+}
+
 // Standard output by any of its names is written through the descriptor the program was
 // given, appending when it appends; a pipe and a device are written in place.
 TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
@@ -460,8 +483,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
     for (const std::string name : {"", "/dev/stdout", "/proc/self/fd/1"}) {
         SCOPED_TRACE(name);
         writeFile(dir / "log", "earlier\n");
-        const auto error =
-            withStandardOutput(dir / "log", [&] { return platform::saveBytes(name, kNew); });
+        const auto error = withStandardOutput(dir / "log", [&] { return saveBytes(name, kNew); });
         EXPECT_FALSE(error.has_value());
         EXPECT_EQ(readFile(dir / "log"), "earlier\n" + kNew);
     }
@@ -469,7 +491,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
 
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
-    EXPECT_FALSE(platform::saveBytes("/proc/self/fd/" + std::to_string(ends[1]), kNew));
+    EXPECT_FALSE(saveBytes("/proc/self/fd/" + std::to_string(ends[1]), kNew));
     ::close(ends[1]);
     std::string got(kNew.size() + 1, '\0');
     got.resize(
@@ -477,7 +499,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
     ::close(ends[0]);
     EXPECT_EQ(got, kNew);
 
-    EXPECT_FALSE(platform::saveBytes("/dev/null", kNew));
+    EXPECT_FALSE(saveBytes("/dev/null", kNew));
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
