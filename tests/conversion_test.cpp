@@ -9,6 +9,7 @@
 #include "imaging/quantizer.h"
 #include "platform/safe_save.h"
 #include "support/bmp_builder.h"
+#include "support/picture_load.h"
 #include "surface/picture_surface.h"
 
 #include <QBuffer>
@@ -115,7 +116,7 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
     ASSERT_FALSE(conversion::writePicture(planes, {local(picture)}));
 
     surface::PictureSurface surface;
-    ASSERT_FALSE(surface.load(input));
+    ASSERT_FALSE(testing_support::loadInto(surface, input));
     const auto height = static_cast<std::int16_t>(surface.height());
     const auto width = static_cast<std::int16_t>(surface.width());
     imaging::quantize(surface, height, width, none);
