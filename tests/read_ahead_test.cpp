@@ -92,6 +92,22 @@ TEST(ReadAhead, PassesOnTheInnerFailureAfterTheBytesBeforeIt) {
     ASSERT_TRUE(ahead.error());
     EXPECT_EQ(ahead.error()->reason, "the disk went away");
 
+    // The decoder gives a failed read as a failure of its file, in its own words.
+    testing_support::BmpFile picture;
+    picture.width = 100;
+    picture.height = 50;
+    picture.pixels = noise(300 * 50);
+    FailingSource cut(testing_support::buildBmp(picture), 5000, false);
+    bitmap::Decoder decoder(cut, "in.bmp");
+    ASSERT_EQ(decoder.readHeader(), std::nullopt);
+    std::vector<bitmap::Pixel> row(100);
+    std::optional<base::Error> failed;
+    for (int y = 0; y < 50 && !failed; ++y) {
+        failed = decoder.readRow(row);
+    }
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(base::message(*failed), "in.bmp: the file cannot be read (the disk went away)");
+
     FailingSource throwing(bytes, 2500, true); // on reading the third chunk
     conversion::ReadAhead thrown(throwing, 1000, 2);
     std::vector<std::uint8_t> piece(2000);
