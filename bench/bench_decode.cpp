@@ -24,17 +24,17 @@ int main(int argc, char** argv) {
         if (!std::holds_alternative<std::unique_ptr<QFile>>(opened)) {
             return 1;
         }
-        platform::DeviceSource source(*std::get<std::unique_ptr<QFile>>(opened));
-        bitmap::Decoder decoder(source);
+        platform::DeviceSource source(*std::get<std::unique_ptr<QFile>>(opened), path);
+        bitmap::Decoder decoder(source, path);
         if (const auto refusal = decoder.readHeader()) {
-            std::fprintf(stderr, "%s\n", refusal->c_str());
+            std::fprintf(stderr, "%s\n", refusal->reason.c_str());
             return 1;
         }
         std::vector<bitmap::Pixel> row(static_cast<std::size_t>(decoder.width()));
         std::uint32_t sum = 0;
         for (int y = 0; y < decoder.height(); ++y) {
             if (const auto failed = decoder.readRow(row)) {
-                std::fprintf(stderr, "%s\n", failed->c_str());
+                std::fprintf(stderr, "%s\n", failed->reason.c_str());
                 return 1;
             }
             sum += row[static_cast<std::size_t>(y) % row.size()];

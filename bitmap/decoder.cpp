@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -159,9 +160,10 @@ void decode32(const std::uint8_t* in, Pixel* out, int width) {
 } // namespace
 
 struct Decoder::State {
-    explicit State(ByteSource& s) : source(s) {}
+    State(ByteSource& s, std::string f) : source(s), file(std::move(f)) {}
 
     ByteSource& source;
+    const std::string file; // as the user knows it, for the errors
 
     // Buffered bytes of the source: buffer[pos, end) are the next ones; buffer[0] is at file
     // offset `base` (counted from the "BM").
@@ -260,7 +262,7 @@ struct Decoder::State {
 
     std::optional<std::string> readError() const {
         if (auto e = source.error()) {
-            return "the file cannot be read (" + *e + ")";
+            return "the file cannot be read (" + e->reason + ")";
         }
         return std::nullopt;
     }
@@ -279,6 +281,13 @@ struct Decoder::State {
     std::optional<std::string> readNextRow(std::span<Pixel> row, const std::uint8_t** stored);
     std::optional<std::string> findRowBackwards();
     bool readRleRow(Pixel* row);
+    // The reasons above as errors about the file.
+    std::optional<base::Error> named(const std::optional<std::string>& reason) const {
+        if (!reason) {
+            return std::nullopt;
+        }
+        return base::Error{file, *reason, base::ErrorKind::Input};
+    }
 };
 
 std::optional<std::string> Decoder::State::setUpMasks(std::uint32_t red, std::uint32_t green,
@@ -775,14 +784,15 @@ bool looksLikeBitmap(std::span<const std::uint8_t> head) {
     return head.size() >= 2 && head[0] == 'B' && head[1] == 'M';
 }
 
-Decoder::Decoder(ByteSource& source) : m_state(std::make_unique<State>(source)) {}
+Decoder::Decoder(ByteSource& source, std::string file)
+    : m_state(std::make_unique<State>(source, std::move(file))) {}
 
 Decoder::~Decoder() = default;
 
-std::optional<std::string> Decoder::readHeader(const Limits& limits) {
+std::optional<base::Error> Decoder::readHeader(const Limits& limits) {
     State& s = *m_state;
     if (s.headerRead) {
-        return s.refusal;
+        return s.named(s.refusal);
     }
     s.headerRead = true;
     s.refusal = s.readHeader(limits);
@@ -790,7 +800,7 @@ std::optional<std::string> Decoder::readHeader(const Limits& limits) {
         s.width = 0;
         s.height = 0;
     }
-    return s.refusal;
+    return s.named(s.refusal);
 }
 
 int Decoder::width() const {
@@ -845,13 +855,13 @@ std::span<const Pixel, 256> Decoder::palette() const {
     return m_state->palette;
 }
 
-std::optional<std::string> Decoder::readRow(std::span<Pixel> row) {
-    return m_state->readNextRow(row, nullptr);
+std::optional<base::Error> Decoder::readRow(std::span<Pixel> row) {
+    return m_state->named(m_state->readNextRow(row, nullptr));
 }
 
-std::optional<std::string> Decoder::readStoredRow(std::span<Pixel> row,
+std::optional<base::Error> Decoder::readStoredRow(std::span<Pixel> row,
                                                   const std::uint8_t*& bytes) {
-    return m_state->readNextRow(row, &bytes);
+    return m_state->named(m_state->readNextRow(row, &bytes));
 }
 
 std::optional<std::string> Decoder::State::readNextRow(std::span<Pixel> row,

@@ -1,6 +1,7 @@
 #pragma once
 // Decodes Windows bitmaps of every common variant, row by row, without holding the picture.
 
+#include "base/error.h"
 #include "bitmap/source.h"
 
 #include <cstdint>
@@ -29,8 +30,9 @@ bool looksLikeBitmap(std::span<const std::uint8_t> head);
 
 class Decoder {
   public:
-    // Reads nothing yet; call readHeader() first.
-    explicit Decoder(ByteSource& source);
+    // Reads nothing yet; call readHeader() first. `file` is the name the user knows the source
+    // by, which every error names.
+    Decoder(ByteSource& source, std::string file);
     ~Decoder();
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
@@ -38,9 +40,9 @@ class Decoder {
     // Reads the file header, the info header, the masks and the palette, and checks them: an
     // extent that is empty or over the limits, a kind that cannot be decoded, or (when the
     // source knows its size) uncompressed pixel data longer than the file is refused here,
-    // before any pixel memory is needed. Returns the reason on refusal, in words for a user
+    // before any pixel memory is needed. Returns the refusal, with a reason in words for a user
     // ("the header is cut short", "compression 4 (embedded JPEG) is not supported", ...).
-    std::optional<std::string> readHeader(const Limits& limits = {});
+    std::optional<base::Error> readHeader(const Limits& limits = {});
 
     int width() const;
     int height() const;
@@ -48,10 +50,10 @@ class Decoder {
     bool topDown() const;
 
     // Decodes the next row in file order into `row` (width() pixels): the bottom row first
-    // unless topDown(). Returns the reason when the file fails or ends before the row is
+    // unless topDown(). Returns the error when the file fails or ends before the row is
     // complete; run-length data counts as complete once its end-of-picture code has come (the
     // rows it leaves out are white).
-    std::optional<std::string> readRow(std::span<Pixel> row);
+    std::optional<base::Error> readRow(std::span<Pixel> row);
     // The picture row (0 at the top) that the next readRow() fills.
     int nextRowY() const;
     // Makes the rows come from the top (nextRowY() 0, 1, ...) for an uncompressed bitmap stored
@@ -72,7 +74,7 @@ class Decoder {
     std::span<const Pixel, 256> palette() const;
     // Reads the next row as readRow() does but leaves it in the form rowForm() names: `bytes`
     // points into the decoder's own buffer (valid until the next read) or, for Pixels, at `row`.
-    std::optional<std::string> readStoredRow(std::span<Pixel> row, const std::uint8_t*& bytes);
+    std::optional<base::Error> readStoredRow(std::span<Pixel> row, const std::uint8_t*& bytes);
 
   private:
     struct State;

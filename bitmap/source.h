@@ -1,6 +1,8 @@
 #pragma once
 // Where a bitmap's bytes come from: memory, or whatever a caller wraps (a file device).
 
+#include "base/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,7 +21,7 @@ class ByteSource {
     // file); headers are checked against it before any pixel memory is taken.
     virtual std::optional<std::uint64_t> remaining() const = 0;
     // Why the last read stopped early, if that was an error rather than the end of the data.
-    virtual std::optional<std::string> error() const { return std::nullopt; }
+    virtual std::optional<base::Error> error() const { return std::nullopt; }
     // Moves to this offset from the start of the data, where the source can; false where it
     // cannot (a pipe), and then the position is unchanged.
     virtual bool seek(std::uint64_t) { return false; }

@@ -45,11 +45,6 @@ std::size_t levelBitmapRowBytes(int width) {
     return ((static_cast<std::size_t>(width) + 1) / 2 + 3) & ~std::size_t{3};
 }
 
-std::uint64_t levelBitmapFileSize(int width, int height) {
-    return kLevelBitmapHeaderSize +
-           std::uint64_t{levelBitmapRowBytes(width)} * static_cast<std::uint64_t>(height);
-}
-
 std::array<std::uint8_t, kLevelBitmapHeaderSize>
 levelBitmapHeader(int width, int height, const std::array<std::uint32_t, 4>& colours) {
     const std::uint64_t dataSize =

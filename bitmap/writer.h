@@ -15,8 +15,6 @@ inline constexpr std::size_t kLevelBitmapHeaderSize = 14 + 40 + 4 * 4;
 
 // The bytes of one stored row, padding included.
 std::size_t levelBitmapRowBytes(int width);
-// The whole file's size.
-std::uint64_t levelBitmapFileSize(int width, int height);
 // The headers of a bottom-up 4-bit bitmap whose palette holds the four colours (0xBBGGRR) for
 // black, dark grey, light grey and white, in that order.
 std::array<std::uint8_t, kLevelBitmapHeaderSize>

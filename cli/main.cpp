@@ -20,10 +20,6 @@
 
 namespace {
 
-int usageError(const std::string& message) {
-    return cli::report(stderr, base::Error{{}, message, base::ErrorKind::Usage});
-}
-
 int stdoutIsClosed() {
     return cli::report(stderr, base::Error{"standard output", "it is closed"});
 }
@@ -72,7 +68,7 @@ int main(int argc, char* argv[]) {
     const cli::ParsedCommandLine parsed = cli::parseCommandLine(arguments);
     switch (parsed.request) {
     case cli::Request::UsageError:
-        return usageError(parsed.error);
+        return cli::report(stderr, parsed.error);
     case cli::Request::Help:
         if (stdoutClosed) {
             return stdoutIsClosed();
@@ -97,7 +93,7 @@ int main(int argc, char* argv[]) {
         return stdoutIsClosed();
     }
     if (const auto clash = cli::sameFileProblem(options)) {
-        return usageError(*clash);
+        return cli::report(stderr, *clash);
     }
     options.progress = options.progress && ::isatty(STDERR_FILENO);
 

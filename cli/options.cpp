@@ -9,6 +9,7 @@
 #include <getopt.h>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -284,13 +285,18 @@ struct Spelled {
     bool quiet = false;
 };
 
+// A usage error about the command line as a whole: it names no file.
+base::Error usage(std::string reason) {
+    return base::Error{{}, std::move(reason), base::ErrorKind::Usage};
+}
+
 // Takes one option with its value into `options`, or says why the value is refused.
-std::optional<std::string> take(const OptionSpec& entry, const std::string& spelled,
+std::optional<base::Error> take(const OptionSpec& entry, const std::string& spelled,
                                 const std::string& value, Options& options, Spelled& given) {
     ctext::LayoutOptions& layout = options.style.layout;
     auto bad = [&](std::string_view what) {
-        return "bad " + std::string(entry.argument) + " '" + value + "' for " + spelled + ": " +
-               std::string(what);
+        return usage("bad " + std::string(entry.argument) + " '" + value + "' for " + spelled +
+                     ": " + std::string(what));
     };
     switch (entry.id) {
     case Help:
@@ -327,7 +333,7 @@ std::optional<std::string> take(const OptionSpec& entry, const std::string& spel
         break;
     case Name:
         if (auto problem = ctext::nameProblem(value)) {
-            return problem;
+            return usage(std::move(*problem));
         }
         options.style.name = value;
         options.nameGiven = true;
@@ -433,35 +439,36 @@ std::optional<std::string> take(const OptionSpec& entry, const std::string& spel
 }
 
 // Why the options given cannot go together, or nothing.
-std::optional<std::string> combinationProblem(const Options& options, const Spelled& given) {
+std::optional<base::Error> combinationProblem(const Options& options, const Spelled& given) {
     // Options that do not apply to the layout, named with it. With -r and no --layout, the
     // layout may come from the text's header: the way back asks then.
     if (options.reverseWidth == 0 || options.layoutGiven.layout) {
         if (auto problem = ctext::layoutProblem(options.style.layout, options.layoutGiven)) {
-            return problem;
+            return usage(std::move(*problem));
         }
     }
     if (given.art && !options.style.complete) {
-        return *given.art + " needs --complete: only a complete header has comments";
+        return usage(*given.art + " needs --complete: only a complete header has comments");
     }
     if (options.reverseWidth > 0) {
         if (!options.pictureOutput.empty()) {
-            return "-p cannot be used with -r: the picture goes to -o FILE";
+            return usage("-p cannot be used with -r: the picture goes to -o FILE");
         }
         for (const auto& levels : {given.dither, given.tone}) {
             if (levels) {
-                return *levels + " cannot be used with -r: the text holds the levels already";
+                return usage(*levels +
+                             " cannot be used with -r: the text holds the levels already");
             }
         }
         for (const auto& dress : {given.complete, given.lf}) {
             if (dress) {
-                return *dress + " cannot be used with -r: it dresses C text, and -r reads any "
-                                "dress";
+                return usage(*dress + " cannot be used with -r: it dresses C text, and -r reads "
+                                      "any dress");
             }
         }
     }
     if (options.pictureOutput == kStandardStream && options.textOutput.empty()) {
-        return "-p - and the C text cannot both go to standard output: give -o FILE";
+        return usage("-p - and the C text cannot both go to standard output: give -o FILE");
     }
     return std::nullopt;
 }
@@ -512,9 +519,9 @@ std::string usageText() {
 ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
     ParsedCommandLine parsed;
     Options& options = parsed.options;
-    auto fail = [&](std::string message) {
+    auto fail = [&](base::Error error) {
         parsed.request = Request::UsageError;
-        parsed.error = std::move(message);
+        parsed.error = std::move(error);
         return parsed;
     };
 
@@ -537,14 +544,14 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
             continue;
         }
         if (result == '?' || result == ':') {
-            return fail(
-                refusal(result, optopt, tables.copies[static_cast<std::size_t>(optind - 1)]));
+            return fail(usage(
+                refusal(result, optopt, tables.copies[static_cast<std::size_t>(optind - 1)])));
         }
         const OptionSpec& entry = *find(result);
         const std::string spelled = spelling(entry, longIndex >= 0);
         const std::string value = optarg != nullptr ? optarg : "";
         if (!entry.argument.empty() && value.empty()) {
-            return fail(spelled + " needs a " + std::string(entry.argument));
+            return fail(usage(spelled + " needs a " + std::string(entry.argument)));
         }
         if (entry.id == Help || entry.id == Version) {
             parsed.request = entry.id == Help ? Request::Help : Request::Version;
@@ -558,10 +565,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
         inputs.push_back(tables.copies[static_cast<std::size_t>(i)]);
     }
     if (inputs.empty()) {
-        return fail("no INPUT file given");
+        return fail(usage("no INPUT file given"));
     }
     if (inputs.size() > 1) {
-        return fail("only one INPUT file can be given");
+        return fail(usage("only one INPUT file can be given"));
     }
     options.input = inputs.front();
     if (auto problem = combinationProblem(options, given)) {

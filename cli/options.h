@@ -2,6 +2,7 @@
 // The converter's command line: parsed from the bytes of argv, so that file names stay exactly
 // as given.
 
+#include "base/error.h"
 #include "cli/converter.h"
 
 #include <span>
@@ -15,7 +16,7 @@ enum class Request { Run, Help, Version, UsageError };
 struct ParsedCommandLine {
     Request request = Request::UsageError;
     Options options;   // for Run
-    std::string error; // for UsageError: why, in one line
+    base::Error error; // for UsageError: why, in one line, of kind Usage and naming no file
 };
 
 // Parses the arguments after the program name as getopt_long does (grouped short options,

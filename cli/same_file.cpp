@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace cli {
 namespace {
@@ -60,7 +61,10 @@ std::optional<Identity> identityOf(const std::string& name) {
 
 } // namespace
 
-std::optional<std::string> sameFileProblem(const Options& options) {
+std::optional<base::Error> sameFileProblem(const Options& options) {
+    const auto usage = [](std::string reason) {
+        return base::Error{{}, std::move(reason), base::ErrorKind::Usage};
+    };
     struct Named {
         std::string label; // "-o FILE"
         std::string name;
@@ -82,8 +86,8 @@ std::optional<std::string> sameFileProblem(const Options& options) {
             }
             const auto first = identityOf(names[a].name);
             if (first && first == identityOf(names[b].name)) {
-                return names[b].label + " and " + names[a].label +
-                       " are the same file; nothing was written";
+                return usage(names[b].label + " and " + names[a].label +
+                             " are the same file; nothing was written");
             }
         }
     }
@@ -94,8 +98,8 @@ std::optional<std::string> sameFileProblem(const Options& options) {
     };
     if (!options.pictureOutput.empty() && toStandardOutput(options.textOutput) &&
         toStandardOutput(options.pictureOutput)) {
-        return "-p " + options.pictureOutput +
-               " and the C text cannot both go to standard output: give -o FILE";
+        return usage("-p " + options.pictureOutput +
+                     " and the C text cannot both go to standard output: give -o FILE");
     }
     return std::nullopt;
 }

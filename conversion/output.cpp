@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -15,7 +16,8 @@
 namespace conversion {
 namespace {
 
-const QString kNoMemory = QString::fromStdString(base::noMemoryReason("to write it"));
+// What could not be done for want of memory.
+constexpr std::string_view kWriting = "to write it";
 
 // Row y's dark and light bits, starting on a byte: straight from the planes when the row
 // starts on one, else gathered into the two buffers.
@@ -46,41 +48,38 @@ std::optional<base::Error> writeText(const imaging::Planes& planes, const ctext:
     if (const auto refused = ctext::extentProblem(style.layout, planes.width, planes.height)) {
         return base::Error{style.source, *refused};
     }
-    bool outOfMemory = false;
     return platform::saveFile(
         target.path,
-        [&](const platform::ByteSink& sink) {
+        [&](const platform::ByteSink& sink) -> std::optional<base::Error> {
             try {
-                return ctext::writeArraysTo(planes, sink, style);
+                // A piece the sink refused is the save's to report.
+                ctext::writeArraysTo(planes, sink, style);
             } catch (const std::bad_alloc&) {
-                outOfMemory = true;
-                return false;
+                return base::noMemory({}, kWriting);
             }
+            return std::nullopt;
         },
-        durability, [&] { return outOfMemory ? kNoMemory : QString(); });
+        durability);
 }
 
 std::optional<base::Error> writePicture(const imaging::Planes& planes, const Target& target,
                                         platform::Durability durability) {
-    bool outOfMemory = false;
-    auto produce = [&](const platform::ByteSink& sink) {
-        std::vector<std::uint8_t> dark((static_cast<std::size_t>(planes.width) + 7) / 8);
-        std::vector<std::uint8_t> light(dark.size());
-        return bitmap::writeLevelBitmap(
-            planes.width, planes.height, imaging::kLevelPalette,
-            [&](int y) { return rowBits(planes, y, dark, light); }, sink);
-    };
     return platform::saveFile(
         target.path,
-        [&](const platform::ByteSink& sink) {
+        [&](const platform::ByteSink& sink) -> std::optional<base::Error> {
             try {
-                return produce(sink);
+                std::vector<std::uint8_t> dark((static_cast<std::size_t>(planes.width) + 7) / 8);
+                std::vector<std::uint8_t> light(dark.size());
+                // A piece the sink refused is the save's to report.
+                bitmap::writeLevelBitmap(
+                    planes.width, planes.height, imaging::kLevelPalette,
+                    [&](int y) { return rowBits(planes, y, dark, light); }, sink);
             } catch (const std::bad_alloc&) {
-                outOfMemory = true;
-                return false;
+                return base::noMemory({}, kWriting);
             }
+            return std::nullopt;
         },
-        durability, [&] { return outOfMemory ? kNoMemory : QString(); });
+        durability);
 }
 
 bool separateFiles(const Target& text, const Target& picture) {

@@ -57,9 +57,8 @@ void PaintSink::take(int y, const std::uint8_t* dark, const std::uint8_t* light)
     m_canvas.rowPainted(y);
 }
 
-BitmapRows::BitmapRows(bitmap::Decoder& decoder, std::string name)
-    : m_decoder(decoder), m_name(std::move(name)),
-      m_row(static_cast<std::size_t>(decoder.width())) {}
+BitmapRows::BitmapRows(bitmap::Decoder& decoder)
+    : m_decoder(decoder), m_row(static_cast<std::size_t>(decoder.width())) {}
 
 int BitmapRows::width() const {
     return m_decoder.width();
@@ -93,10 +92,7 @@ bool BitmapRows::turnFromTop() {
 
 std::optional<base::Error> BitmapRows::next(SourceRow& row) {
     row.y = m_decoder.nextRowY();
-    if (auto failed = m_decoder.readStoredRow(m_row, row.bytes)) {
-        return base::Error{m_name, std::move(*failed)};
-    }
-    return std::nullopt;
+    return m_decoder.readStoredRow(m_row, row.bytes);
 }
 
 std::optional<base::Error> PixelRows::next(SourceRow& row) {

@@ -101,7 +101,7 @@ class PaintSink final : public LevelSink {
 // canvas, a picture decoded whole); the rows of planes already made.
 class BitmapRows final : public RowSource {
   public:
-    explicit BitmapRows(bitmap::Decoder& decoder, std::string name);
+    explicit BitmapRows(bitmap::Decoder& decoder);
     int width() const override;
     int height() const override;
     RowForm form() const override;
@@ -111,7 +111,6 @@ class BitmapRows final : public RowSource {
 
   private:
     bitmap::Decoder& m_decoder;
-    std::string m_name;
     std::vector<imaging::Pixel> m_row;
 };
 

@@ -38,8 +38,8 @@ std::optional<base::Error> PngRows::failure(int code, int row) const {
         return base::noMemory(m_name, "to read the picture");
     }
     if (code == SPNG_IO_ERROR) {
-        if (const auto why = m_source.error()) {
-            return base::Error{m_name, *why};
+        if (auto why = m_source.error()) {
+            return why;
         }
     }
     if (code == SPNG_IO_EOF) {
@@ -83,7 +83,7 @@ std::optional<base::Error> PngRows::open() {
     const int format = m_deep ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
     if (const int code =
             spng_decode_image(m_context, nullptr, 0, format, SPNG_DECODE_PROGRESSIVE)) {
-        return failure(code, -1);
+        return failure(code, 0); // the header is read: what is missing is the first row
     }
     return m_interlaced ? decodeInterlaced() : std::nullopt;
 }

@@ -132,7 +132,7 @@ std::size_t ReadAhead::read(std::span<std::uint8_t> data) {
     return got;
 }
 
-std::optional<std::string> ReadAhead::error() const {
+std::optional<base::Error> ReadAhead::error() const {
     const std::lock_guard lock(m_mutex);
     return m_ended && m_filled == 0 ? m_error : std::nullopt;
 }

@@ -34,7 +34,7 @@ class ReadAhead final : public bitmap::ByteSource {
     std::span<const std::uint8_t> lend(std::size_t most) override;
     bool lends() const override { return true; }
     std::optional<std::uint64_t> remaining() const override { return m_total - m_delivered; }
-    std::optional<std::string> error() const override;
+    std::optional<base::Error> error() const override;
 
   private:
     struct Chunk {
@@ -57,7 +57,7 @@ class ReadAhead final : public bitmap::ByteSource {
     std::size_t m_filled = 0;
     bool m_ended = false;   // the thread read its last chunk
     bool m_stopped = false; // the reader went away
-    std::optional<std::string> m_error;
+    std::optional<base::Error> m_error;
     std::exception_ptr m_thrown;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

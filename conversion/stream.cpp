@@ -23,7 +23,9 @@ using Result = base::Result<imaging::Planes>;
 // The rows of any source into planes, as the options ask.
 Result convertRows(RowSource& rows, const std::string& name, const ConvertOptions& options,
                    imaging::RowProgress& progress) {
-    imaging::Planes planes = imaging::largePlanes(rows.width(), rows.height(), options.rows);
+    // Room for the planes, their pages taken as the rows come: a small file that claims a huge
+    // picture and ends early costs no memory.
+    imaging::Planes planes = imaging::reservedPlanes(rows.width(), rows.height(), options.rows);
     PlaneSink sink(planes);
     LevelSink* const sinks[] = {&sink};
     auto ran =
@@ -31,12 +33,13 @@ Result convertRows(RowSource& rows, const std::string& name, const ConvertOption
     if (auto* failed = std::get_if<base::Error>(&ran)) {
         return std::move(*failed);
     }
+    sink.finish();
     return planes;
 }
 
 Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptions& options,
                     imaging::RowProgress& progress) {
-    platform::DeviceSource device(file);
+    platform::DeviceSource device(file, name);
     // A file of known size is read ahead on a second thread; a pipe is read as the rows need it.
     std::optional<ReadAhead> ahead;
     // Not for error diffusion: it may read a bottom-up file backwards, seeking.
@@ -48,17 +51,17 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
         }
     }
     bitmap::ByteSource& source = ahead ? static_cast<bitmap::ByteSource&>(*ahead) : device;
-    bitmap::Decoder decoder(source);
+    bitmap::Decoder decoder(source, name);
     if (const auto refused = decoder.readHeader()) {
-        return base::Error{name, *refused};
+        return *refused;
     }
-    BitmapRows rows(decoder, name);
+    BitmapRows rows(decoder);
     return convertRows(rows, name, options, progress);
 }
 
 Result streamPng(QIODevice& file, const std::string& name, const ConvertOptions& options,
                  imaging::RowProgress& progress) {
-    platform::DeviceSource device(file);
+    platform::DeviceSource device(file, name);
     PngRows rows(device, name);
     if (auto refused = rows.open()) {
         return std::move(*refused);

@@ -18,8 +18,4 @@ int greyAverage(Colour colour) {
     return (sum + 1) / 3;
 }
 
-Colour levelOf(int grey) {
-    return static_cast<Colour>(kLevelPalette[static_cast<std::size_t>(bandOf(grey))]);
-}
-
 } // namespace imaging

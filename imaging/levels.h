@@ -43,9 +43,6 @@ constexpr unsigned sumFrom(int edge) {
     return static_cast<unsigned>(3 * edge - 1);
 }
 
-// The level colour of a grey average.
-Colour levelOf(int greyAverage);
-
 // A pixel as a canvas stores it: the colour in the low 24 bits, the top byte the canvas's own.
 using Pixel = std::uint32_t;
 inline constexpr Pixel kColourMask = 0x00FFFFFF;

@@ -37,61 +37,55 @@ QString writtenNumber(const QByteArray& digits) {
         .arg(digits.size());
 }
 
-QString notEnoughMemory(qint64 width, qint64 height) {
-    return QString::fromStdString(
-        base::noMemoryReason("for " + sizeText(width, height).toStdString()));
+base::Error notEnoughMemory(const std::string& name, qint64 width, qint64 height) {
+    return base::noMemory(name, "for " + sizeText(width, height).toStdString());
 }
 
-// Refuses an extent that has no pixels or exceeds the limits; `shown` is the extent as the
-// header wrote it, when that differs from the values.
-bool checkExtent(qint64 width, qint64 height, const ReadLimits& limits, QString* reason,
-                 const QString& shown = {}) {
+// Why an extent is refused (it has no pixels or exceeds the limits), or nothing; `shown` is the
+// extent as the header wrote it, when that differs from the values.
+std::optional<QString> extentProblem(qint64 width, qint64 height, const ReadLimits& limits,
+                                     const QString& shown = {}) {
     auto sizeText = [&](qint64 w, qint64 h) {
         return shown.isEmpty() ? pictures::sizeText(w, h) : shown;
     };
     if (width <= 0 || height <= 0) {
-        *reason = QStringLiteral("the picture has no pixels (%1)").arg(sizeText(width, height));
-        return false;
+        return QStringLiteral("the picture has no pixels (%1)").arg(sizeText(width, height));
     }
     if (width > limits.maxExtent || height > limits.maxExtent) {
-        *reason = QStringLiteral("the picture is too large (%1; at most %2 pixels wide and high "
-                                 "are supported)")
-                      .arg(sizeText(width, height))
-                      .arg(limits.maxExtent);
-        return false;
+        return QStringLiteral("the picture is too large (%1; at most %2 pixels wide and high are "
+                              "supported)")
+            .arg(sizeText(width, height))
+            .arg(limits.maxExtent);
     }
     if (width * height > limits.maxPixels) {
-        *reason = QStringLiteral("the picture is too large (%1; at most %2 pixels are supported)")
-                      .arg(sizeText(width, height))
-                      .arg(limits.maxPixels);
-        return false;
+        return QStringLiteral("the picture is too large (%1; at most %2 pixels are supported)")
+            .arg(sizeText(width, height))
+            .arg(limits.maxPixels);
     }
-    return true;
+    return std::nullopt;
 }
 
 // Bitmaps are decoded by our own decoder straight into the picture's pixel memory, row by row
 // in file order.
-QImage readBitmap(QIODevice& device, const ReadLimits& limits, QString* reason) {
-    platform::DeviceSource source(device);
-    bitmap::Decoder decoder(source);
-    if (const auto refused =
+base::Result<QImage> readBitmap(QIODevice& device, const std::string& name,
+                                const ReadLimits& limits) {
+    platform::DeviceSource source(device, name);
+    bitmap::Decoder decoder(source, name);
+    if (auto refused =
             decoder.readHeader({limits.maxExtent, static_cast<std::uint64_t>(limits.maxPixels)})) {
-        *reason = QString::fromStdString(*refused);
-        return {};
+        return std::move(*refused);
     }
     const int width = decoder.width();
     const int height = decoder.height();
     QImage image = makeLargeImage(width, height, QImage::Format_RGBX8888);
     if (image.isNull()) {
-        *reason = notEnoughMemory(width, height);
-        return {};
+        return notEnoughMemory(name, width, height);
     }
     for (int r = 0; r < height; ++r) {
         const int y = decoder.nextRowY();
         auto* line = reinterpret_cast<bitmap::Pixel*>(image.scanLine(y));
-        if (const auto failed = decoder.readRow({line, static_cast<std::size_t>(width)})) {
-            *reason = QString::fromStdString(*failed);
-            return {};
+        if (auto failed = decoder.readRow({line, static_cast<std::size_t>(width)})) {
+            return std::move(*failed);
         }
     }
     return image;
@@ -163,13 +157,15 @@ class QuietStandardError {
     int m_saved = -1;
 };
 
-QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) {
+base::Result<QImage> readWithQt(QIODevice& device, const std::string& name,
+                                const ReadLimits& limits) {
+    const auto refuse = [&name](const QString& reason) { return platform::failure(name, reason); };
+    const QString notAPicture = QStringLiteral("not a picture in a format that can be read");
     QImageReader::setAllocationLimit(allocationLimitMiB(limits));
     const qint64 start = device.pos();
     const QByteArray format = formatOf(device);
     if (format.isEmpty()) {
-        *reason = QStringLiteral("not a picture in a format that can be read");
-        return {};
+        return refuse(notAPicture);
     }
     if (format.startsWith('p')) {
         if (const auto extent = pnmExtent(device)) {
@@ -177,8 +173,8 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
             const QString shown =
                 QStringLiteral("%1 × %2 pixels")
                     .arg(writtenNumber(width.digits), writtenNumber(height.digits));
-            if (!checkExtent(width.value, height.value, limits, reason, shown)) {
-                return {};
+            if (const auto problem = extentProblem(width.value, height.value, limits, shown)) {
+                return refuse(*problem);
             }
         }
     }
@@ -187,54 +183,52 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
     reader.setAutoDetectImageFormat(false);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
-    if (size.isValid() && !checkExtent(size.width(), size.height(), limits, reason)) {
-        return {};
+    if (const auto problem =
+            size.isValid() ? extentProblem(size.width(), size.height(), limits) : std::nullopt) {
+        return refuse(*problem);
     }
     const QImage::Format decodedFormat = reader.imageFormat();
     if (size.isValid() && format == "jpeg" && !device.isSequential()) {
         if (const qint64 need = jpegLeastBytes(device, start, size); device.size() - start < need) {
-            *reason = QStringLiteral("the file is truncated: its header claims %1, which need at "
-                                     "least %2 bytes as a JPEG picture, but the file has only %3 "
-                                     "bytes")
-                          .arg(sizeText(size.width(), size.height()))
-                          .arg(need)
-                          .arg(device.size() - start);
-            return {};
+            return refuse(QStringLiteral("the file is truncated: its header claims %1, which need "
+                                         "at least %2 bytes as a JPEG picture, but the file has "
+                                         "only %3 bytes")
+                              .arg(sizeText(size.width(), size.height()))
+                              .arg(need)
+                              .arg(device.size() - start));
         }
     }
     const qint64 decodedBytes = qint64{size.width()} * size.height() * 4;
     if (size.isValid() && limits.maxDecodedBytes > 0 && decodedBytes > limits.maxDecodedBytes) {
-        *reason = QStringLiteral("the picture is too large to decode whole (%1 take %2 bytes; at "
-                                 "most %3 bytes are allowed for pictures that are not bitmaps)")
-                      .arg(sizeText(size.width(), size.height()))
-                      .arg(decodedBytes)
-                      .arg(limits.maxDecodedBytes);
-        return {};
+        return refuse(QStringLiteral("the picture is too large to decode whole (%1 take %2 bytes; "
+                                     "at most %3 bytes are allowed for pictures that are not "
+                                     "bitmaps)")
+                          .arg(sizeText(size.width(), size.height()))
+                          .arg(decodedBytes)
+                          .arg(limits.maxDecodedBytes));
     }
     QImage image = reader.read();
     if (image.isNull()) {
         if (reader.error() == QImageReader::UnsupportedFormatError) {
-            *reason = QStringLiteral("not a picture in a format that can be read");
-        } else if (size.isValid() &&
-                   QImage(size, decodedFormat == QImage::Format_Invalid ? QImage::Format_RGB32
-                                                                        : decodedFormat)
-                       .isNull()) {
+            return refuse(notAPicture);
+        }
+        if (size.isValid() &&
+            QImage(size,
+                   decodedFormat == QImage::Format_Invalid ? QImage::Format_RGB32 : decodedFormat)
+                .isNull()) {
             // Qt's readers say only that they could not read when the picture's memory could
             // not be had; asking for that memory again tells which it was.
-            *reason = notEnoughMemory(size.width(), size.height());
-        } else {
-            *reason = QStringLiteral("the picture cannot be read (%1)").arg(reader.errorString());
+            return notEnoughMemory(name, size.width(), size.height());
         }
-        return {};
+        return refuse(QStringLiteral("the picture cannot be read (%1)").arg(reader.errorString()));
     }
-    if (!checkExtent(image.width(), image.height(), limits, reason)) {
-        return {};
+    if (const auto problem = extentProblem(image.width(), image.height(), limits)) {
+        return refuse(*problem);
     }
     // In place where Qt can (32-bit formats), so large pictures are not held twice.
     image.convertTo(QImage::Format_RGBX8888);
     if (image.isNull() || image.format() != QImage::Format_RGBX8888) {
-        *reason = QString::fromStdString(base::noMemoryReason("to convert the picture"));
-        return {};
+        return base::noMemory(name, "to convert the picture");
     }
     return image;
 }
@@ -244,15 +238,11 @@ QImage readWithQt(QIODevice& device, const ReadLimits& limits, QString* reason) 
 base::Result<QImage> readPicture(QIODevice& device, const std::string& name,
                                  const ReadLimits& limits) {
     const QByteArray head = device.peek(2);
-    QString reason;
-    QImage image = bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
-                                            static_cast<std::size_t>(head.size())})
-                       ? readBitmap(device, limits, &reason)
-                       : readWithQt(device, limits, &reason);
-    if (image.isNull()) {
-        return platform::failure(name, reason);
+    if (bitmap::looksLikeBitmap({reinterpret_cast<const std::uint8_t*>(head.constData()),
+                                 static_cast<std::size_t>(head.size())})) {
+        return readBitmap(device, name, limits);
     }
-    return image;
+    return readWithQt(device, name, limits);
 }
 
 } // namespace pictures

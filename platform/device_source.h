@@ -6,13 +6,16 @@
 #include <QFileDevice>
 #include <QIODevice>
 #include <fcntl.h>
+#include <string>
+#include <utility>
 
 namespace platform {
 
 class DeviceSource final : public bitmap::ByteSource {
   public:
-    // The data starts at the device's position now.
-    explicit DeviceSource(QIODevice& device) : m_device(device), m_start(device.pos()) {}
+    // The data starts at the device's position now; `file` is the name its errors give.
+    DeviceSource(QIODevice& device, std::string file)
+        : m_device(device), m_file(std::move(file)), m_start(device.pos()) {}
 
     std::size_t read(std::span<std::uint8_t> data) override {
         std::size_t got = 0;
@@ -21,7 +24,7 @@ class DeviceSource final : public bitmap::ByteSource {
                                            static_cast<qint64>(data.size() - got));
             if (n <= 0) {
                 if (n < 0) {
-                    m_error = m_device.errorString().toStdString();
+                    m_error = base::Error{m_file, m_device.errorString().toStdString()};
                 }
                 break;
             }
@@ -35,7 +38,7 @@ class DeviceSource final : public bitmap::ByteSource {
         }
         return static_cast<std::uint64_t>(std::max<qint64>(0, m_device.size() - m_device.pos()));
     }
-    std::optional<std::string> error() const override { return m_error; }
+    std::optional<base::Error> error() const override { return m_error; }
     void willRead(std::uint64_t offset, std::uint64_t length) override {
         if (auto* file = qobject_cast<QFileDevice*>(&m_device); file && file->handle() >= 0) {
             ::posix_fadvise(file->handle(), m_start + static_cast<qint64>(offset),
@@ -48,8 +51,9 @@ class DeviceSource final : public bitmap::ByteSource {
 
   private:
     QIODevice& m_device;
+    std::string m_file;
     qint64 m_start;
-    std::optional<std::string> m_error;
+    std::optional<base::Error> m_error;
 };
 
 } // namespace platform

@@ -147,56 +147,60 @@ class BufferedOutput {
 struct Produced {
     int error = 0;  // errno of the first failed write
     QString reason; // empty when everything was written
+    base::ErrorKind kind = base::ErrorKind::Input;
 };
 
 // Runs `produce` into the descriptor.
-Produced produceInto(int fd, const std::function<bool(const ByteSink&)>& produce,
-                     const std::function<QString()>& whyNot) {
+Produced produceInto(int fd, const Producer& produce) {
     BufferedOutput out(fd);
-    const bool produced = produce([&out](std::string_view piece) { return out.write(piece); });
-    if (out.error() == 0 && produced) {
+    const std::optional<base::Error> failed =
+        produce([&out](std::string_view piece) { return out.write(piece); });
+    if (out.error() == 0 && !failed) {
         out.flush();
     }
     if (out.error() != 0) {
         return {out.error(), systemReason(out.error())};
     }
-    if (!produced) {
-        const QString why = whyNot ? whyNot() : QString();
-        return {0, why.isEmpty() ? QStringLiteral("the output could not be produced") : why};
+    if (failed) {
+        return {0, QString::fromStdString(failed->reason), failed->kind};
     }
     return {};
 }
 
+// The failure of a save of `name`.
+base::Error saveFailure(const std::string& name, const Produced& result) {
+    base::Error error = failure(name, result.reason);
+    error.kind = result.kind;
+    return error;
+}
+
 // Standard output as the program was given it: its append mode and its position are kept.
-std::optional<base::Error> writeStandardOutput(const std::string& path,
-                                               const std::function<bool(const ByteSink&)>& produce,
-                                               const std::function<QString()>& whyNot) {
-    const Produced result = produceInto(STDOUT_FILENO, produce, whyNot);
+std::optional<base::Error> writeStandardOutput(const std::string& path, const Producer& produce) {
+    const Produced result = produceInto(STDOUT_FILENO, produce);
     const std::string name = path.empty() ? std::string("standard output") : path;
     if (result.error == EPIPE) {
         return base::Error{name, "the reader of standard output went away", base::ErrorKind::Quiet};
     }
     if (!result.reason.isEmpty()) {
-        return failure(name, result.reason);
+        return saveFailure(name, result);
     }
     return std::nullopt;
 }
 
 // Devices and pipes cannot be replaced by a rename; a regular file that has no name left to
 // rename onto (one reached through /proc/self/fd after it was removed) is truncated.
-std::optional<base::Error> writeInPlace(const std::string& path,
-                                        const std::function<bool(const ByteSink&)>& produce,
-                                        const std::function<QString()>& whyNot, bool truncate) {
+std::optional<base::Error> writeInPlace(const std::string& path, const Producer& produce,
+                                        bool truncate) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (truncate ? O_TRUNC : 0));
     if (fd < 0) {
         return failure(path, systemReason(errno));
     }
-    Produced result = produceInto(fd, produce, whyNot);
+    Produced result = produceInto(fd, produce);
     if (::close(fd) != 0 && result.reason.isEmpty()) {
         result.reason = systemReason(errno);
     }
     if (!result.reason.isEmpty()) {
-        return failure(path, result.reason);
+        return saveFailure(path, result);
     }
     return std::nullopt;
 }
@@ -281,10 +285,8 @@ class Descriptor {
 };
 
 std::optional<base::Error> replaceFile(const std::string& path, const fs::path& target,
-                                       const struct stat* existing,
-                                       const std::function<bool(const ByteSink&)>& produce,
-                                       Durability durability,
-                                       const std::function<QString()>& whyNot) {
+                                       const struct stat* existing, const Producer& produce,
+                                       Durability durability) {
     const fs::path folderPath = target.parent_path().empty() ? fs::path(".") : target.parent_path();
     const std::string name = target.filename().string();
     const Descriptor folder(::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -305,7 +307,7 @@ std::optional<base::Error> replaceFile(const std::string& path, const fs::path& 
         struct stat there {};
         if (::fstatat(folder.fd(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0 ||
             there.st_dev != existing->st_dev || there.st_ino != existing->st_ino) {
-            return writeInPlace(path, produce, whyNot, true);
+            return writeInPlace(path, produce, true);
         }
     }
 
@@ -345,7 +347,7 @@ std::optional<base::Error> replaceFile(const std::string& path, const fs::path& 
         ::fchmod(fd, existing->st_mode & 07777);
     }
 
-    Produced result = produceInto(fd, produce, whyNot);
+    Produced result = produceInto(fd, produce);
     if (result.reason.isEmpty() && durability == Durability::Synced && ::fdatasync(fd) != 0) {
         result.reason = systemReason(errno);
     }
@@ -358,7 +360,7 @@ std::optional<base::Error> replaceFile(const std::string& path, const fs::path& 
     }
     if (!result.reason.isEmpty()) {
         ::unlinkat(folder.fd(), temporary.c_str(), 0);
-        return failure(path, result.reason);
+        return saveFailure(path, result);
     }
     return std::nullopt;
 }
@@ -379,11 +381,10 @@ bool namesStandardOutput(const std::string& path) {
            named.st_dev == out.st_dev && named.st_ino == out.st_ino;
 }
 
-std::optional<base::Error> saveFile(const std::string& path,
-                                    const std::function<bool(const ByteSink&)>& produce,
-                                    Durability durability, const std::function<QString()>& whyNot) {
+std::optional<base::Error> saveFile(const std::string& path, const Producer& produce,
+                                    Durability durability) {
     if (namesStandardOutput(path)) {
-        return writeStandardOutput(path, produce, whyNot);
+        return writeStandardOutput(path, produce);
     }
     // What the name stands for decides, never how it is spelt.
     struct stat existing {};
@@ -392,7 +393,7 @@ std::optional<base::Error> saveFile(const std::string& path,
             return failure(path, QStringLiteral("is a folder"));
         }
         if (!S_ISREG(existing.st_mode)) {
-            return writeInPlace(path, produce, whyNot, false);
+            return writeInPlace(path, produce, false);
         }
         if (const auto refusal = refusalToReplace(path, existing)) {
             return failure(path, *refusal);
@@ -405,13 +406,7 @@ std::optional<base::Error> saveFile(const std::string& path,
         return failure(path, QStringLiteral("its symbolic links lead round in a loop"));
     }
     const bool exists = S_ISREG(existing.st_mode);
-    return replaceFile(path, *target, exists ? &existing : nullptr, produce, durability, whyNot);
-}
-
-std::optional<base::Error> saveBytes(const std::string& path, std::string_view bytes,
-                                     Durability durability) {
-    return saveFile(
-        path, [bytes](const ByteSink& sink) { return sink(bytes); }, durability);
+    return replaceFile(path, *target, exists ? &existing : nullptr, produce, durability);
 }
 
 } // namespace platform

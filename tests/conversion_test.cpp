@@ -6,12 +6,14 @@
 #include "conversion/png_rows.h"
 #include "conversion/whole_picture.h"
 #include "ctext/c_array_writer.h"
+#include "faults/fault_support.h"
 #include "imaging/dither.h"
 #include "imaging/quantizer.h"
 #include "pictures/picture_reader.h"
 #include "platform/device_source.h"
 #include "platform/safe_save.h"
 #include "support/bmp_builder.h"
+#include "support/picture_load.h"
 #include "surface/picture_surface.h"
 
 #include <QBuffer>
@@ -118,7 +120,7 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
     ASSERT_FALSE(conversion::writePicture(planes, {local(picture)}));
 
     surface::PictureSurface surface;
-    ASSERT_FALSE(surface.load(input));
+    ASSERT_FALSE(testing_support::loadInto(surface, input));
     imaging::Planes encoded = imaging::reservedPlanes(surface.width(), surface.height());
     conversion::PlaneSink planeSink(encoded);
     conversion::PaintSink paint(surface);
@@ -220,7 +222,7 @@ TEST(Conversion, FileInPlaceOfAFolderIsNamed) {
     QTemporaryDir dir;
     const imaging::Planes planes = imaging::makePlanes(3, 2);
     const std::string file = local(dir.filePath(QStringLiteral("plain")));
-    ASSERT_FALSE(platform::saveBytes(file, "old"));
+    faults::writeFile(file, "old");
 
     const auto underFile = conversion::writeText(planes, {}, {file + "/x.txt"});
     ASSERT_TRUE(underFile);
@@ -277,8 +279,8 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         names.push_back(local(dir.filePath(QStringLiteral("in%1.bmp").arg(i))));
         const Bytes bytes = testing_support::buildBmp(files[i]);
-        ASSERT_FALSE(platform::saveBytes(
-            names.back(), std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+        faults::writeFile(names.back(),
+                          std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
     imaging::NoProgress none;
     for (const auto method : {imaging::Dither::None, imaging::Dither::FloydSteinberg,
@@ -343,7 +345,7 @@ TEST(PngRows, SamePixelsAsQtsReaderAndRefusedWhenCut) {
         const QImage& expected = std::get<QImage>(read);
 
         png.seek(0);
-        platform::DeviceSource device(png);
+        platform::DeviceSource device(png, "in.png");
         conversion::PngRows rows(device, "in.png");
         ASSERT_FALSE(rows.open());
         ASSERT_EQ(rows.width(), expected.width());
@@ -362,7 +364,7 @@ TEST(PngRows, SamePixelsAsQtsReaderAndRefusedWhenCut) {
         QBuffer cut;
         cut.setData(png.data().left(png.data().size() * 2 / 3));
         cut.open(QIODevice::ReadOnly);
-        platform::DeviceSource cutDevice(cut);
+        platform::DeviceSource cutDevice(cut, "cut.png");
         conversion::PngRows cutRows(cutDevice, "cut.png");
         std::optional<base::Error> failure = cutRows.open();
         for (int y = 0; !failure && y < cutRows.height(); ++y) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 using namespace imaging;
+using testing_support::levelOf;
 
 namespace {
 

@@ -18,6 +18,7 @@
 using namespace ctext;
 using namespace imaging;
 using testing_support::bitString;
+using testing_support::levelOf;
 using testing_support::MemoryCanvas;
 
 namespace {

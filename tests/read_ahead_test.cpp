@@ -26,19 +26,19 @@ class FailingSource final : public bitmap::ByteSource {
         std::copy_n(m_bytes.begin() + static_cast<std::ptrdiff_t>(m_pos), n, data.begin());
         m_pos += n;
         if (m_pos == m_failAt) {
-            m_error = "the disk went away";
+            m_error = base::Error{"in.bmp", "the disk went away"};
         }
         return n;
     }
     std::optional<std::uint64_t> remaining() const override { return m_bytes.size() - m_pos; }
-    std::optional<std::string> error() const override { return m_error; }
+    std::optional<base::Error> error() const override { return m_error; }
 
   private:
     std::vector<std::uint8_t> m_bytes;
     std::size_t m_pos = 0;
     std::size_t m_failAt;
     bool m_throws;
-    std::optional<std::string> m_error;
+    std::optional<base::Error> m_error;
 };
 
 std::vector<std::uint8_t> noise(std::size_t size) {
@@ -89,7 +89,24 @@ TEST(ReadAhead, PassesOnTheInnerFailureAfterTheBytesBeforeIt) {
     conversion::ReadAhead ahead(failing, 1000, 2);
     const auto got = readInPieces(ahead, {777});
     EXPECT_EQ(got, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4321));
-    EXPECT_EQ(ahead.error(), "the disk went away");
+    ASSERT_TRUE(ahead.error());
+    EXPECT_EQ(ahead.error()->reason, "the disk went away");
+
+    // The decoder gives a failed read as a failure of its file, in its own words.
+    testing_support::BmpFile picture;
+    picture.width = 100;
+    picture.height = 50;
+    picture.pixels = noise(300 * 50);
+    FailingSource cut(testing_support::buildBmp(picture), 5000, false);
+    bitmap::Decoder decoder(cut, "in.bmp");
+    ASSERT_EQ(decoder.readHeader(), std::nullopt);
+    std::vector<bitmap::Pixel> row(100);
+    std::optional<base::Error> failed;
+    for (int y = 0; y < 50 && !failed; ++y) {
+        failed = decoder.readRow(row);
+    }
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(base::message(*failed), "in.bmp: the file cannot be read (the disk went away)");
 
     FailingSource throwing(bytes, 2500, true); // on reading the third chunk
     conversion::ReadAhead thrown(throwing, 1000, 2);
@@ -110,8 +127,8 @@ TEST(ReadAhead, LentRowsDecodeAsReadOnes) {
     bitmap::MemorySource memory(bytes);
     conversion::ReadAhead ahead(memory, 7001, 3);
     FailingSource copying(bytes, bytes.size() + 1, false);
-    bitmap::Decoder lent(ahead);
-    bitmap::Decoder read(copying);
+    bitmap::Decoder lent(ahead, "in.bmp");
+    bitmap::Decoder read(copying, "in.bmp");
     ASSERT_EQ(lent.readHeader(), std::nullopt);
     ASSERT_EQ(read.readHeader(), std::nullopt);
     std::vector<bitmap::Pixel> row(1001);

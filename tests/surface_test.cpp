@@ -7,6 +7,8 @@
 #include "pictures/picture_reader.h"
 #include "platform/safe_save.h"
 #include "support/bmp_builder_qt.h"
+#include "support/memory_canvas.h"
+#include "support/picture_load.h"
 #include "surface/picture_surface.h"
 
 #include <QBuffer>
@@ -123,7 +125,7 @@ TEST(SurfaceLoad, BitmapsLandTheRightWayUp) {
         const QString path = files.write(QStringLiteral("%1.bmp").arg(QString::fromLatin1(v.name)),
                                          makeBmp(kWidth, kHeight, values, v.layout));
         PictureSurface surface;
-        const auto failure = surface.load(path);
+        const auto failure = loadInto(surface, path);
         ASSERT_FALSE(failure.has_value()) << base::message(*failure);
         expectPixels(surface, expected, kWidth, kHeight);
     }
@@ -161,7 +163,7 @@ TEST(SurfaceLoad, OtherFormatsThatQtReads) {
     const QString path = files.path(QStringLiteral("picture.bmp")); // a PNG under a .bmp name
     ASSERT_TRUE(QImageWriter(path, "png").write(png));
     PictureSurface surface;
-    ASSERT_FALSE(surface.load(path).has_value());
+    ASSERT_FALSE(loadInto(surface, path).has_value());
     EXPECT_EQ(surface.read(0, 0), 0x563412);
     EXPECT_EQ(surface.read(2, 1), 0xEFCDAB);
 }
@@ -188,8 +190,8 @@ TEST(SurfaceLoad, RefusalsNameTheReasonAndChangeNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PictureSurface surface(7, 6);
-        surface.paint(1, 1, imaging::kDarkGrey);
-        const auto failure = surface.load(files.write(QString::fromLatin1(c.name), c.bytes));
+        paint(surface, 1, 1, imaging::kDarkGrey);
+        const auto failure = loadInto(surface, files.write(QString::fromLatin1(c.name), c.bytes));
         ASSERT_TRUE(failure.has_value());
         EXPECT_NE(failure->file.find(c.name), std::string::npos);
         EXPECT_NE(failure->reason.find(c.reasonPart), std::string::npos) << failure->reason;
@@ -197,7 +199,7 @@ TEST(SurfaceLoad, RefusalsNameTheReasonAndChangeNothing) {
         EXPECT_EQ(surface.read(1, 1), imaging::kDarkGrey);
     }
     PictureSurface surface;
-    EXPECT_TRUE(surface.load(files.path(QStringLiteral("missing.bmp"))).has_value());
+    EXPECT_TRUE(loadInto(surface, files.path(QStringLiteral("missing.bmp"))).has_value());
     EXPECT_EQ(surface.width(), 417);
     EXPECT_EQ(surface.height(), 337);
 }
@@ -207,9 +209,9 @@ TEST(SurfaceLoad, LargestExtentIsAccepted) {
     for (auto [w, h] : {std::pair{32767, 1}, std::pair{1, 32767}}) {
         const auto n = static_cast<std::size_t>(w) * h;
         PictureSurface surface;
-        const auto failure =
-            surface.load(files.write(QStringLiteral("edge.bmp"),
-                                     makeBmp(w, h, std::vector<std::uint32_t>(n, 0x5A595A), {})));
+        const auto failure = loadInto(
+            surface, files.write(QStringLiteral("edge.bmp"),
+                                 makeBmp(w, h, std::vector<std::uint32_t>(n, 0x5A595A), {})));
         ASSERT_FALSE(failure.has_value()) << base::message(*failure);
         EXPECT_EQ(surface.width(), w);
         EXPECT_EQ(surface.height(), h);
@@ -238,7 +240,7 @@ TEST(SurfacePixels, PaintedColoursReadBackExactlyAndOutsideIsNoColour) {
                                        imaging::kWhite, 0x010203,           0xFEDCBA};
     int i = 0;
     for (imaging::Colour c : colours) {
-        surface.paint(i % 4, i / 4, c);
+        paint(surface, i % 4, i / 4, c);
         ++i;
     }
     i = 0;
@@ -248,7 +250,6 @@ TEST(SurfacePixels, PaintedColoursReadBackExactlyAndOutsideIsNoColour) {
     }
     for (auto [x, y] : {std::pair{-1, 0}, std::pair{0, -1}, std::pair{4, 0}, std::pair{0, 3}}) {
         EXPECT_EQ(surface.read(x, y), imaging::kNoColour);
-        surface.paint(x, y, imaging::kBlack); // ignored
     }
 }
 
@@ -263,11 +264,11 @@ TEST(SurfaceSave, SaveThenLoadGivesTheSameLevels) {
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
                 colours.push_back(levels[random() % 4]);
-                surface.paint(x, y, static_cast<imaging::Colour>(colours.back()));
+                paint(surface, x, y, static_cast<imaging::Colour>(colours.back()));
             }
         }
         // A colour that is no level is saved as Convert reads it: white.
-        surface.paint(w - 1, 0, 0x7F7F80);
+        paint(surface, w - 1, 0, 0x7F7F80);
         colours[static_cast<std::size_t>(w - 1)] = imaging::kWhite;
         const QString path = files.path(QStringLiteral("saved.bmp"));
         ASSERT_FALSE(surface.save(path).has_value());
@@ -276,7 +277,7 @@ TEST(SurfaceSave, SaveThenLoadGivesTheSameLevels) {
         const QByteArray bytes = file.readAll();
         EXPECT_EQ(bytes[28], 4); // bits per pixel
         PictureSurface loaded;
-        ASSERT_FALSE(loaded.load(path).has_value());
+        ASSERT_FALSE(loadInto(loaded, path).has_value());
         expectPixels(loaded, colours, w, h);
     }
 }
@@ -325,6 +326,14 @@ template <typename Save> auto withStandardOutput(const fs::path& file, Save save
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
     return result;
+}
+
+// Saves the bytes as they are.
+std::optional<base::Error> saveBytes(const std::string& path, std::string_view bytes) {
+    return platform::saveFile(path, [bytes](const platform::ByteSink& sink) {
+        sink(bytes);
+        return std::optional<base::Error>();
+    });
 }
 
 struct SaveTarget {
@@ -423,8 +432,7 @@ TEST(SurfaceSave, EveryKindOfTarget) {
         fs::permissions(dir, fs::perms::all);
         const std::string name = target.prepare(dir);
         auto before = faults::listFolder(dir);
-        const auto error =
-            asOtherUser(target.otherUser, [&] { return platform::saveBytes(name, kNew); });
+        const auto error = asOtherUser(target.otherUser, [&] { return saveBytes(name, kNew); });
         fs::current_path(here);
 
         const std::string& holder = target.holder;
@@ -453,6 +461,22 @@ TEST(SurfaceSave, EveryKindOfTarget) {
     ::umask(mask);
 }
 
+// A save whose producer fails itself writes nothing: the old file stays, no temporary file is
+// left, and the error names the file with the producer's reason and kind.
+TEST(SurfaceSave, ProducerFailureLeavesTheOldFile) {
+    faults::TempDir dir;
+    const std::string name = oldFile(dir / "f", fs::perms(0644));
+    const auto error = platform::saveFile(name, [](const platform::ByteSink& sink) {
+        sink(kNew);
+        return std::optional(base::noMemory({}, "to write it"));
+    });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(base::message(*error), name + ": not enough memory to write it");
+    EXPECT_EQ(error->kind, base::ErrorKind::Memory);
+    EXPECT_EQ(faults::listFolder(dir.path()), std::vector<std::string>{"f"});
+    EXPECT_EQ(readFile(dir / "f"), kOld);
+}
+
 // Standard output by any of its names is written through the descriptor the program was
 // given, appending when it appends; a pipe and a device are written in place.
 TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
@@ -460,8 +484,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
     for (const std::string name : {"", "/dev/stdout", "/proc/self/fd/1"}) {
         SCOPED_TRACE(name);
         writeFile(dir / "log", "earlier\n");
-        const auto error =
-            withStandardOutput(dir / "log", [&] { return platform::saveBytes(name, kNew); });
+        const auto error = withStandardOutput(dir / "log", [&] { return saveBytes(name, kNew); });
         EXPECT_FALSE(error.has_value());
         EXPECT_EQ(readFile(dir / "log"), "earlier\n" + kNew);
     }
@@ -469,7 +492,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
 
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
-    EXPECT_FALSE(platform::saveBytes("/proc/self/fd/" + std::to_string(ends[1]), kNew));
+    EXPECT_FALSE(saveBytes("/proc/self/fd/" + std::to_string(ends[1]), kNew));
     ::close(ends[1]);
     std::string got(kNew.size() + 1, '\0');
     got.resize(
@@ -477,7 +500,7 @@ TEST(SurfaceSave, StandardOutputPipesAndDevicesAreWrittenInPlace) {
     ::close(ends[0]);
     EXPECT_EQ(got, kNew);
 
-    EXPECT_FALSE(platform::saveBytes("/dev/null", kNew));
+    EXPECT_FALSE(saveBytes("/dev/null", kNew));
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 

@@ -38,6 +38,18 @@ class MemoryCanvas final : public imaging::Canvas {
     std::vector<imaging::Pixel> m_pixels;
 };
 
+// Sets exactly that pixel of a canvas to exactly that colour, as a scan paints it.
+inline void paint(imaging::Canvas& canvas, int x, int y, imaging::Colour colour) {
+    canvas.mutableRow(y)[static_cast<std::size_t>(x)] =
+        0xFF000000u | (static_cast<imaging::Pixel>(colour) & imaging::kColourMask);
+}
+
+// The level colour of a grey average, by the band rule.
+inline imaging::Colour levelOf(int grey) {
+    return static_cast<imaging::Colour>(
+        imaging::kLevelPalette[static_cast<std::size_t>(imaging::bandOf(grey))]);
+}
+
 // A plane as its string of '0' and '1', one per bit.
 inline std::string bitString(const std::vector<std::uint8_t>& plane) {
     std::string bits;
