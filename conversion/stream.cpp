@@ -1,6 +1,7 @@
 #include "conversion/stream.h"
 
 #include "bitmap/decoder.h"
+#include "conversion/jpeg_rows.h"
 #include "conversion/pipeline.h"
 #include "conversion/png_rows.h"
 #include "conversion/read_ahead.h"
@@ -69,8 +70,28 @@ Result streamPng(QIODevice& file, const std::string& name, const ConvertOptions&
     return convertRows(rows, name, options, progress);
 }
 
-// Bitmaps and PNG pictures stream; `wholeFirst` reads the others into memory first, for a device
-// that cannot seek.
+// A JPEG streams unless its colours are ones only Qt's reader turns into red, green and blue
+// (CMYK): then the device goes back to where the picture starts, for `others`.
+Result streamJpeg(QIODevice& file, const std::string& name, const ConvertOptions& options,
+                  imaging::RowProgress& progress, WholePictureReader others) {
+    const qint64 start = file.pos();
+    {
+        platform::DeviceSource device(file, name);
+        JpegRows rows(device, name);
+        bool unsupported = false;
+        if (auto refused = rows.open(unsupported)) {
+            return std::move(*refused);
+        }
+        if (!unsupported) {
+            return convertRows(rows, name, options, progress);
+        }
+    }
+    file.seek(start);
+    return others(file, name, options, progress);
+}
+
+// Bitmaps, PNG and JPEG pictures stream; `wholeFirst` reads the others into memory first, for a
+// device that cannot seek.
 Result convertOpened(QIODevice& file, const std::string& name, const ConvertOptions& options,
                      imaging::RowProgress& progress, WholePictureReader others, bool wholeFirst) {
     try {
@@ -84,16 +105,21 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
         if (looksLikePng(head)) {
             return streamPng(file, name, options, progress);
         }
+        // The other readers need a device that can go back: a pipe is read whole first.
+        QBuffer whole;
+        QIODevice* device = &file;
         if (wholeFirst) {
-            QBuffer whole;
             whole.setData(file.readAll());
             if (whole.size() == 0) {
                 return base::Error{name, "it is empty"};
             }
             whole.open(QIODevice::ReadOnly);
-            return others(whole, name, options, progress);
+            device = &whole;
         }
-        return others(file, name, options, progress);
+        if (looksLikeJpeg(head)) {
+            return streamJpeg(*device, name, options, progress, others);
+        }
+        return others(*device, name, options, progress);
     } catch (const std::bad_alloc&) {
         return base::noMemory(name, "to convert it");
     }

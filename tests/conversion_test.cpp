@@ -1,6 +1,7 @@
 // The conversion both programs share: the converter's streamed path against the window's path
 // through the picture surface, for every kind of input, and its outputs.
 
+#include "conversion/jpeg_rows.h"
 #include "conversion/output.h"
 #include "conversion/pipeline.h"
 #include "conversion/png_rows.h"
@@ -19,6 +20,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
@@ -309,9 +311,10 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
 
 namespace {
 
-// PNG pictures of every colour type and depth Qt writes, odd sizes, streamed row by row: the same
-// pixels as Qt's reader gives, row for row; cut short, refused at the row where the data ends.
-TEST(PngRows, SamePixelsAsQtsReaderAndRefusedWhenCut) {
+// Streamed formats against Qt's readers: PNG pictures of every colour type and depth Qt writes,
+// and baseline, progressive and grey JPEG pictures, all of odd sizes, give the same pixels row
+// for row; cut short, each is refused at the row where its data ends.
+TEST(StreamedPictures, SamePixelsAsQtsReaderAndRefusedWhenCut) {
     std::mt19937 random(9);
     QImage colours(13, 7, QImage::Format_ARGB32);
     for (int y = 0; y < colours.height(); ++y) {
@@ -319,60 +322,85 @@ TEST(PngRows, SamePixelsAsQtsReaderAndRefusedWhenCut) {
             colours.setPixel(x, y, static_cast<QRgb>(random()));
         }
     }
-    std::vector<QImage> pictures;
+    std::vector<QByteArray> files;
+    auto write = [&](const QImage& picture, const char* format, bool progressive = false) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        writer.setProgressiveScanWrite(progressive);
+        ASSERT_TRUE(writer.write(picture));
+        files.push_back(buffer.data());
+    };
     for (const auto format :
          {QImage::Format_Mono, QImage::Format_Grayscale8, QImage::Format_Grayscale16,
           QImage::Format_RGB888, QImage::Format_ARGB32, QImage::Format_RGBA64}) {
-        pictures.push_back(colours.convertToFormat(format));
+        write(colours.convertToFormat(format), "PNG");
     }
     for (const int count : {3, 10, 200}) { // 2-, 4- and 8-bit palettes
         QList<QRgb> palette;
         for (int i = 0; i < count; ++i) {
             palette.push_back(static_cast<QRgb>(random()) | 0xFF000000u);
         }
-        pictures.push_back(colours.convertToFormat(QImage::Format_Indexed8, palette));
+        write(colours.convertToFormat(QImage::Format_Indexed8, palette), "PNG");
     }
-    QTemporaryDir dir;
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-        SCOPED_TRACE(i);
-        QBuffer png;
-        png.open(QIODevice::WriteOnly);
-        ASSERT_TRUE(pictures[i].save(&png, "PNG"));
-        png.close();
-        png.open(QIODevice::ReadOnly);
-        auto read = pictures::readPicture(png, "qt", {});
-        ASSERT_TRUE(std::holds_alternative<QImage>(read));
-        const QImage& expected = std::get<QImage>(read);
+    const QImage opaque = colours.convertToFormat(QImage::Format_RGB32).scaled(61, 37);
+    write(opaque, "JPEG");
+    write(opaque, "JPEG", true);
+    write(opaque.convertToFormat(QImage::Format_Grayscale8), "JPEG");
 
-        png.seek(0);
-        platform::DeviceSource device(png, "in.png");
-        conversion::PngRows rows(device, "in.png");
-        ASSERT_FALSE(rows.open());
-        ASSERT_EQ(rows.width(), expected.width());
-        ASSERT_EQ(rows.height(), expected.height());
-        for (int y = 0; y < rows.height(); ++y) {
-            conversion::SourceRow row;
-            ASSERT_FALSE(rows.next(row));
-            ASSERT_EQ(row.y, y);
-            for (int x = 0; x < rows.width(); ++x) {
-                const std::uint8_t* ours = row.bytes + 4 * x;
-                const std::uint8_t* theirs = expected.constScanLine(y) + 4 * x;
-                ASSERT_TRUE(std::equal(ours, ours + 3, theirs)) << x << ", " << y;
+    // The rows of a streamed source, or the first error, for a file's bytes.
+    auto stream = [](const QByteArray& bytes, const std::string& name,
+                     const std::function<void(int, const std::uint8_t*)>& row) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        platform::DeviceSource device(buffer, name);
+        const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+        std::unique_ptr<conversion::RowSource> source;
+        std::optional<base::Error> failure;
+        if (conversion::looksLikePng({head, 8})) {
+            auto png = std::make_unique<conversion::PngRows>(device, name);
+            failure = png->open();
+            source = std::move(png);
+        } else {
+            auto jpeg = std::make_unique<conversion::JpegRows>(device, name);
+            bool unsupported = false;
+            failure = jpeg->open(unsupported);
+            EXPECT_FALSE(unsupported);
+            source = std::move(jpeg);
+        }
+        for (int y = 0; !failure && y < source->height(); ++y) {
+            conversion::SourceRow next;
+            failure = source->next(next);
+            if (!failure) {
+                EXPECT_EQ(next.y, y);
+                row(y, next.bytes);
             }
         }
+        return failure;
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        QBuffer qt;
+        qt.setData(files[i]);
+        qt.open(QIODevice::ReadOnly);
+        auto read = pictures::readPicture(qt, "qt", {});
+        ASSERT_TRUE(std::holds_alternative<QImage>(read));
+        const QImage& expected = std::get<QImage>(read);
+        int rows = 0;
+        EXPECT_FALSE(stream(files[i], "in", [&](int y, const std::uint8_t* bytes) {
+            ++rows;
+            for (int x = 0; x < expected.width(); ++x) {
+                const std::uint8_t* theirs = expected.constScanLine(y) + 4 * x;
+                ASSERT_TRUE(std::equal(bytes + 4 * x, bytes + 4 * x + 3, theirs)) << x << ", " << y;
+            }
+        }));
+        EXPECT_EQ(rows, expected.height());
 
-        QBuffer cut;
-        cut.setData(png.data().left(png.data().size() * 2 / 3));
-        cut.open(QIODevice::ReadOnly);
-        platform::DeviceSource cutDevice(cut, "cut.png");
-        conversion::PngRows cutRows(cutDevice, "cut.png");
-        std::optional<base::Error> failure = cutRows.open();
-        for (int y = 0; !failure && y < cutRows.height(); ++y) {
-            conversion::SourceRow row;
-            failure = cutRows.next(row);
-        }
+        const auto failure =
+            stream(files[i].left(files[i].size() * 2 / 3), "cut", [](int, const std::uint8_t*) {});
         ASSERT_TRUE(failure.has_value());
-        EXPECT_EQ(failure->file, "cut.png");
+        EXPECT_EQ(failure->file, "cut");
         EXPECT_NE(failure->reason.find("truncated"), std::string::npos) << failure->reason;
     }
 }
