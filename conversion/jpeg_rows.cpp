@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <jerror.h>
 #include <jpeglib.h>
 
 namespace conversion {
@@ -98,7 +99,7 @@ JpegRows::JpegRows(bitmap::ByteSource& source, std::string name)
 
 JpegRows::~JpegRows() = default;
 
-std::optional<base::Error> JpegRows::open(bool& unsupported) {
+std::optional<base::Error> JpegRows::open(bool& unsupported, std::uint64_t memory) {
     unsupported = false;
     Decoder& d = *m_decoder;
     auto failed = [&](int row) -> std::optional<base::Error> {
@@ -111,8 +112,12 @@ std::optional<base::Error> JpegRows::open(bool& unsupported) {
                                        : "the file is truncated: the JPEG data ends at row 0 of " +
                                              std::to_string(m_height)};
         }
+        if (d.errors.msg_code == JERR_OUT_OF_MEMORY) {
+            return base::noMemory(m_name, "to read the picture");
+        }
         return base::Error{m_name, std::string("the JPEG picture is damaged (") + d.message + ")"};
     };
+    d.info.mem->max_memory_to_use = static_cast<long>(memory);
     if (!d.readHeader()) {
         return failed(-1);
     }
@@ -149,6 +154,9 @@ std::optional<base::Error> JpegRows::next(SourceRow& row) {
             return base::Error{m_name, "the file is truncated: the JPEG data ends at row " +
                                            std::to_string(row.y) + " of " +
                                            std::to_string(m_height)};
+        }
+        if (d.errors.msg_code == JERR_OUT_OF_MEMORY) {
+            return base::noMemory(m_name, "to read the picture");
         }
         return base::Error{m_name, "the JPEG picture is damaged (" + std::string(d.message) +
                                        ", at row " + std::to_string(row.y) + ")"};

@@ -23,9 +23,11 @@ class JpegRows final : public RowSource {
     JpegRows(const JpegRows&) = delete;
     JpegRows& operator=(const JpegRows&) = delete;
 
-    // Reads the header and starts the decoder. A picture in colours this reader does not turn
-    // into red, green and blue (CMYK) is refused with `unsupported` set, for another reader.
-    std::optional<base::Error> open(bool& unsupported);
+    // Reads the header and starts the decoder, which may take up to `memory` bytes (a
+    // progressive picture holds all its coefficients). A picture in colours this reader does not
+    // turn into red, green and blue (CMYK) is refused with `unsupported` set, for another reader.
+    std::optional<base::Error> open(bool& unsupported,
+                                    std::uint64_t memory = std::uint64_t{1} << 30);
 
     int width() const override { return m_width; }
     int height() const override { return m_height; }

@@ -52,7 +52,7 @@ std::optional<base::Error> PngRows::failure(int code, int row) const {
                                    (row < 0 ? ")" : ", at row " + std::to_string(row) + ")")};
 }
 
-std::optional<base::Error> PngRows::open() {
+std::optional<base::Error> PngRows::open(std::uint64_t wholeBudget) {
     m_context = spng_ctx_new(0);
     if (m_context == nullptr) {
         return base::noMemory(m_name, "to read the picture");
@@ -75,6 +75,14 @@ std::optional<base::Error> PngRows::open() {
     m_width = static_cast<int>(header.width);
     m_height = static_cast<int>(header.height);
     m_interlaced = header.interlace_method != 0;
+    const std::uint64_t whole = std::uint64_t{header.width} * header.height * 4;
+    if (m_interlaced && whole > wholeBudget) {
+        return base::Error{m_name, "the picture is too large to decode whole (" +
+                                       std::to_string(m_width) + " × " + std::to_string(m_height) +
+                                       " pixels, interlaced, take " + std::to_string(whole) +
+                                       " bytes; at most " + std::to_string(wholeBudget) +
+                                       " bytes are allowed)"};
+    }
     m_deep = header.bit_depth == 16;
     m_row.resize(static_cast<std::size_t>(m_width) * 4);
     if (m_deep) {

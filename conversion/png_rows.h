@@ -26,8 +26,9 @@ class PngRows final : public RowSource {
     PngRows& operator=(const PngRows&) = delete;
 
     // Reads the header and the chunks before the pixels, and refuses a picture with no pixels
-    // or more than 32767 on a side.
-    std::optional<base::Error> open();
+    // or more than 32767 on a side, or an interlaced one that would take more than `wholeBudget`
+    // bytes held whole.
+    std::optional<base::Error> open(std::uint64_t wholeBudget = std::uint64_t{1} << 30);
 
     int width() const override { return m_width; }
     int height() const override { return m_height; }

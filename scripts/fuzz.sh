@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs them, each for SECONDS (default 60).
-#   scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|all]
+#   scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|stream|all]
 #     bitmap   the bitmap decoder alone (bitmap_fuzzer)
 #     picture  the picture reader, bitmaps and Qt's other formats (read_picture_fuzzer)
 #     ctext    the C-text reader, raw text and the writer's text read back (ctext_fuzzer)
-#     all      all three, one after the other (the default)
+#     stream   the streamed PNG and JPEG decoders, row by row (stream_fuzzer)
+#     all      all four, one after the other (the default)
 # Corpora: fuzz/corpus-bitmap, fuzz/corpus and fuzz/corpus-ctext (generated seeds plus what the
 # fuzzer learns; not committed). Findings: fuzz/artifacts, and a copy in tests/data/fuzz, where
 # bitmap_test, faults_test and imaging_test replay them (the C-text reader's as ctext-*); keep
@@ -14,9 +15,9 @@ set -euo pipefail
 seconds=${1:-60}
 target=${2:-all}
 case $target in
-bitmap | picture | ctext | all) ;;
+bitmap | picture | ctext | stream | all) ;;
 *)
-    echo "usage: scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|all]" >&2
+    echo "usage: scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|stream|all]" >&2
     exit 2
     ;;
 esac
@@ -29,7 +30,8 @@ case $target in
 bitmap) targets=(bitmap_fuzzer) ;;
 picture) targets=(read_picture_fuzzer) ;;
 ctext) targets=(ctext_fuzzer) ;;
-all) targets=(bitmap_fuzzer read_picture_fuzzer ctext_fuzzer) ;;
+stream) targets=(stream_fuzzer) ;;
+all) targets=(bitmap_fuzzer read_picture_fuzzer ctext_fuzzer stream_fuzzer) ;;
 esac
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -98,6 +100,18 @@ run_ctext() {
         -artifact_prefix="$artifacts/ctext-"
 }
 
+run_stream() {
+    local corpus=$root/fuzz/corpus-stream
+    mkdir -p "$corpus"
+    python3 "$root/scripts/make_seeds.py" "$corpus"
+    # The decoders hold a row and their own buffers; a picture held whole is capped at 16 MiB
+    # by the target, and libspng may take a chunk of up to 64 MiB a lying length claims.
+    "$build/fuzz/stream_fuzzer" "$corpus" "$regressions" \
+        -max_total_time="$seconds" -timeout=2 -rss_limit_mb=2048 -malloc_limit_mb=256 \
+        -max_len=65536 -keep_seed=1 -use_value_profile=1 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/stream-"
+}
+
 status=0
 for t in "${targets[@]}"; do
     echo "== fuzzing $t for $seconds s =="
@@ -105,6 +119,7 @@ for t in "${targets[@]}"; do
     bitmap_fuzzer) run_bitmap || status=$? ; keep_findings bitmap- ;;
     read_picture_fuzzer) run_picture || status=$? ; keep_findings picture- ;;
     ctext_fuzzer) run_ctext || status=$? ; keep_findings ctext- ;;
+    stream_fuzzer) run_stream || status=$? ; keep_findings stream- ;;
     esac
 done
 exit $status
