@@ -37,11 +37,17 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     if (const auto refused = decoder.readHeader()) {
         return base::Error{name, *refused};
     }
-    imaging::Planes planes = imaging::largePlanes(decoder.width(), decoder.height(), options.rows);
+    BitmapRows rows(decoder, name);
+    auto stages = Stages::around(rows, options.geometry, ByteOrder::BlueFirst, name);
+    if (auto* failed = std::get_if<base::Error>(&stages)) {
+        return std::move(*failed);
+    }
+    RowSource& prepared = std::get<std::unique_ptr<Stages>>(stages)->outer();
+    imaging::Planes planes =
+        imaging::largePlanes(prepared.width(), prepared.height(), options.rows);
     PlaneSink sink(planes);
     LevelSink* const sinks[] = {&sink};
-    BitmapRows rows(decoder, name);
-    auto ran = runRows(rows, options.dither, sinks, {progress, LastYield::No, true}, name);
+    auto ran = runRows(prepared, options.dither, sinks, {progress, LastYield::No, true}, name);
     if (auto* failed = std::get_if<base::Error>(&ran)) {
         return std::move(*failed);
     }

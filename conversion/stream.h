@@ -1,6 +1,7 @@
 #pragma once
 // Reduces a picture file to the planes of its four grey levels.
 
+#include "conversion/stages.h"
 #include "imaging/dither.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
@@ -17,6 +18,7 @@ namespace conversion {
 struct ConvertOptions {
     imaging::RowLayout rows = imaging::RowLayout::Packed; // of the planes
     imaging::Dither dither = imaging::Dither::None;
+    Geometry geometry; // turning and sizing before the levels; none by default
 };
 
 // Reads a picture that is not a bitmap from the device and returns the planes of its four levels,

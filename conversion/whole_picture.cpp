@@ -17,13 +17,18 @@ base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::strin
         return std::move(*error);
     }
     const QImage& picture = std::get<QImage>(read);
-    imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height(), options.rows);
-    PlaneSink sink(planes);
-    LevelSink* const sinks[] = {&sink};
     PixelRows rows(picture.width(), picture.height(), [&](int y) {
         return reinterpret_cast<const imaging::Pixel*>(picture.constScanLine(y));
     });
-    auto ran = runRows(rows, options.dither, sinks, {progress}, name);
+    auto stages = Stages::around(rows, options.geometry, ByteOrder::RedFirst, name);
+    if (auto* failed = std::get_if<base::Error>(&stages)) {
+        return std::move(*failed);
+    }
+    RowSource& prepared = std::get<std::unique_ptr<Stages>>(stages)->outer();
+    imaging::Planes planes = imaging::makePlanes(prepared.width(), prepared.height(), options.rows);
+    PlaneSink sink(planes);
+    LevelSink* const sinks[] = {&sink};
+    auto ran = runRows(prepared, options.dither, sinks, {progress}, name);
     if (auto* failed = std::get_if<base::Error>(&ran)) {
         return std::move(*failed);
     }

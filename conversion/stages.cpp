@@ -1,0 +1,391 @@
+#include "conversion/stages.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+
+namespace conversion {
+namespace {
+
+constexpr int kMaxSide = 32767;
+
+std::size_t bytesOf(RowForm form) {
+    switch (form) {
+    case RowForm::Bytes3:
+        return 3;
+    case RowForm::Bytes4:
+        return 4;
+    case RowForm::Indices:
+    case RowForm::Greys:
+    case RowForm::Levels:
+        break;
+    }
+    return 1;
+}
+
+bool isColour(RowForm form) {
+    return form == RowForm::Bytes3 || form == RowForm::Bytes4;
+}
+
+// a * b / c rounded to the nearest, halves up.
+std::int64_t scaled(std::int64_t a, std::int64_t b, std::int64_t c) {
+    return (2 * a * b + c) / (2 * c);
+}
+
+// floor(v / 2), also for negative v.
+std::int64_t halfDown(std::int64_t v) {
+    return v >= 0 ? v / 2 : -((1 - v) / 2);
+}
+
+} // namespace
+
+base::Result<Placement> placementOf(int width, int height, const Geometry& geometry,
+                                    const std::string& name) {
+    const std::int64_t w = width;
+    const std::int64_t h = height;
+    std::int64_t outW = geometry.width;
+    std::int64_t outH = geometry.height;
+    std::int64_t scaledW = outW;
+    std::int64_t scaledH = outH;
+    if (outH == 0) {
+        outH = scaledH = std::max<std::int64_t>(1, scaled(h, outW, w));
+    } else if (outW == 0) {
+        outW = scaledW = std::max<std::int64_t>(1, scaled(w, outH, h));
+    } else if (geometry.fit != Fit::Stretch) {
+        // The side whose scale is the smaller one fits for Contain, the larger for Cover.
+        const bool byWidth = (outW * h <= outH * w) == (geometry.fit == Fit::Contain);
+        if (byWidth) {
+            scaledH = std::max<std::int64_t>(1, scaled(h, outW, w));
+        } else {
+            scaledW = std::max<std::int64_t>(1, scaled(w, outH, h));
+        }
+    }
+    if (outW > kMaxSide || outH > kMaxSide) {
+        return base::Error{name,
+                           "sized to keep its aspect ratio it would be " + std::to_string(outW) +
+                               " x " + std::to_string(outH) + " pixels, more than 32767 a side",
+                           base::ErrorKind::Usage};
+    }
+    Placement placement;
+    placement.width = static_cast<int>(outW);
+    placement.height = static_cast<int>(outH);
+    // Cover's scaled extent may pass 32767 (only its centre is shown); a pixel count fits.
+    placement.scaledWidth = static_cast<int>(std::min<std::int64_t>(scaledW, INT32_MAX / 4));
+    placement.scaledHeight = static_cast<int>(std::min<std::int64_t>(scaledH, INT32_MAX / 4));
+    placement.left = static_cast<int>(halfDown(outW - scaledW));
+    placement.top = static_cast<int>(halfDown(outH - scaledH));
+    return placement;
+}
+
+TurnRows::TurnRows(RowSource& inner, const Geometry& geometry)
+    : m_inner(inner), m_across(geometry.quarterTurns % 2 == 1), m_in(bytesOf(inner.form())) {
+    const int turns = geometry.quarterTurns;
+    // Where source pixel (x, y) lands. Half turn: (W-1-x, H-1-y). Across, a quarter turn
+    // clockwise: (H-1-y, x); three quarters: (y, W-1-x). The flips mirror the result.
+    m_mirrorX = (m_across ? turns == 1 : turns == 2) != geometry.flipLeftRight;
+    m_mirrorY = (m_across ? turns == 3 : turns == 2) != geometry.flipTopBottom;
+    m_out = m_across && isColour(inner.form()) ? 3 : m_in;
+}
+
+int TurnRows::width() const {
+    return m_across ? m_inner.height() : m_inner.width();
+}
+
+int TurnRows::height() const {
+    return m_across ? m_inner.width() : m_inner.height();
+}
+
+RowForm TurnRows::form() const {
+    return m_across && isColour(m_inner.form()) ? RowForm::Bytes3 : m_inner.form();
+}
+
+bool TurnRows::turnFromTop() {
+    // Held rows come from the top; turned rows come in the inner order, upside down.
+    return m_across || (!m_mirrorY && m_inner.turnFromTop());
+}
+
+std::optional<base::Error> TurnRows::hold() {
+    const int innerW = m_inner.width();
+    const int innerH = m_inner.height();
+    const auto outRow = static_cast<std::size_t>(innerH) * m_out;
+    m_held =
+        std::make_unique_for_overwrite<std::uint8_t[]>(outRow * static_cast<std::size_t>(innerW));
+    // A band of rows at a time, so that each result row is written a run of pixels at once
+    // rather than a pixel for every source row.
+    constexpr int kBand = 32;
+    const auto inRow = static_cast<std::size_t>(innerW) * m_in;
+    std::vector<std::uint8_t> band(inRow * kBand);
+    std::array<int, kBand> ys{};
+    for (int done = 0; done < innerH;) {
+        const int rows = std::min(kBand, innerH - done);
+        for (int k = 0; k < rows; ++k) {
+            SourceRow row;
+            if (auto failed = m_inner.next(row)) {
+                return failed;
+            }
+            std::memcpy(band.data() + static_cast<std::size_t>(k) * inRow, row.bytes, inRow);
+            ys[static_cast<std::size_t>(k)] = m_mirrorX ? innerH - 1 - row.y : row.y;
+        }
+        for (int x = 0; x < innerW; ++x) {
+            const int y = m_mirrorY ? innerW - 1 - x : x;
+            std::uint8_t* to = m_held.get() + static_cast<std::size_t>(y) * outRow;
+            const std::uint8_t* from = band.data() + static_cast<std::size_t>(x) * m_in;
+            for (int k = 0; k < rows; ++k) {
+                std::memcpy(to + static_cast<std::size_t>(ys[static_cast<std::size_t>(k)]) * m_out,
+                            from + static_cast<std::size_t>(k) * inRow, m_out);
+            }
+        }
+        done += rows;
+    }
+    return std::nullopt;
+}
+
+std::optional<base::Error> TurnRows::next(SourceRow& row) {
+    if (m_across) {
+        if (!m_held) {
+            if (auto failed = hold()) {
+                return failed;
+            }
+        }
+        row.y = m_next++;
+        row.bytes = m_held.get() +
+                    static_cast<std::size_t>(row.y) * static_cast<std::size_t>(width()) * m_out;
+        return std::nullopt;
+    }
+    if (auto failed = m_inner.next(row)) {
+        return failed;
+    }
+    if (m_mirrorY) {
+        row.y = m_inner.height() - 1 - row.y;
+    }
+    if (m_mirrorX) {
+        const auto w = static_cast<std::size_t>(m_inner.width());
+        m_row.resize(w * m_in);
+        for (std::size_t x = 0; x < w; ++x) {
+            std::memcpy(m_row.data() + (w - 1 - x) * m_in, row.bytes + x * m_in, m_in);
+        }
+        row.bytes = m_row.data();
+    }
+    return std::nullopt;
+}
+
+ResizeRows::Axis ResizeRows::axis(int source, int scaled, int start, int size) {
+    Axis axis;
+    axis.first.assign(static_cast<std::size_t>(size), 0);
+    axis.count.assign(static_cast<std::size_t>(size), 0);
+    axis.offset.assign(static_cast<std::size_t>(size), 0);
+    const bool shrinks = scaled < source;
+    axis.total = shrinks ? static_cast<std::uint32_t>(source) : 1;
+    const std::int64_t s = source;
+    const std::int64_t d = scaled;
+    for (int at = 0; at < size; ++at) {
+        const std::int64_t e = std::int64_t{at} - start; // the pixel of the scaled picture
+        const auto i = static_cast<std::size_t>(at);
+        axis.offset[i] = static_cast<int>(axis.weights.size());
+        if (e < 0 || e >= d) {
+            continue;
+        }
+        if (!shrinks) {
+            axis.first[i] = static_cast<int>((2 * e + 1) * s / (2 * d));
+            axis.count[i] = 1;
+            axis.weights.push_back(1);
+            continue;
+        }
+        // In units where source pixel k spans [k d, (k + 1) d) and this pixel [e s, (e + 1) s).
+        const std::int64_t from = e * s;
+        const std::int64_t to = (e + 1) * s;
+        const std::int64_t low = from / d;
+        const std::int64_t high = (to - 1) / d;
+        axis.first[i] = static_cast<int>(low);
+        axis.count[i] = static_cast<int>(high - low + 1);
+        for (std::int64_t k = low; k <= high; ++k) {
+            axis.weights.push_back(
+                static_cast<std::uint32_t>(std::min(to, (k + 1) * d) - std::max(from, k * d)));
+        }
+    }
+    return axis;
+}
+
+ResizeRows::ResizeRows(RowSource& inner, const Placement& placement, imaging::Colour background,
+                       ByteOrder order, std::string name)
+    : m_inner(inner), m_name(std::move(name)), m_width(placement.width), m_height(placement.height),
+      m_columns(axis(inner.width(), placement.scaledWidth, placement.left, placement.width)),
+      m_rows(axis(inner.height(), placement.scaledHeight, placement.top, placement.height)),
+      m_swap(isColour(inner.form()) && order == ByteOrder::BlueFirst) {
+    const auto w = static_cast<std::size_t>(m_width);
+    m_background.resize(w * 4);
+    for (std::size_t x = 0; x < w; ++x) {
+        m_background[4 * x] = static_cast<std::uint8_t>(background & 0xFF);
+        m_background[4 * x + 1] = static_cast<std::uint8_t>((background >> 8) & 0xFF);
+        m_background[4 * x + 2] = static_cast<std::uint8_t>((background >> 16) & 0xFF);
+        m_background[4 * x + 3] = 0xFF;
+    }
+    m_out = m_background;
+    m_across.resize(w * 3);
+    m_sums.resize(w * 3);
+    if (!isColour(inner.form())) {
+        m_expanded.resize(static_cast<std::size_t>(inner.width()) * 3);
+        m_colours.resize(256 * 3);
+        const auto palette = inner.palette();
+        for (std::size_t i = 0; i < 256; ++i) {
+            const imaging::Pixel p = inner.form() == RowForm::Indices
+                                         ? (i < palette.size() ? palette[i] : 0)
+                                         : static_cast<imaging::Pixel>(i * 0x010101u);
+            for (std::size_t c = 0; c < 3; ++c) {
+                m_colours[3 * i + c] = static_cast<std::uint8_t>(p >> (8 * c));
+            }
+        }
+    }
+}
+
+namespace {
+
+// Sums the source pixels of each result pixel along a row, `step` bytes a pixel.
+template <std::size_t step>
+void sumAcross(const std::uint8_t* bytes, const ResizeRows::Axis& axis, std::uint32_t* sums) {
+    const std::size_t size = axis.count.size();
+    for (std::size_t x = 0; x < size; ++x) {
+        const int count = axis.count[x];
+        const std::uint8_t* p = bytes + static_cast<std::size_t>(axis.first[x]) * step;
+        const std::uint32_t* w = axis.weights.data() + axis.offset[x];
+        std::uint32_t a = 0;
+        std::uint32_t b = 0;
+        std::uint32_t c = 0;
+        for (int k = 0; k < count; ++k, p += step) {
+            a += w[k] * p[0];
+            b += w[k] * p[1];
+            c += w[k] * p[2];
+        }
+        sums[3 * x] = a;
+        sums[3 * x + 1] = b;
+        sums[3 * x + 2] = c;
+    }
+}
+
+} // namespace
+
+void ResizeRows::across(const SourceRow& row) {
+    switch (m_inner.form()) {
+    case RowForm::Bytes3:
+        sumAcross<3>(row.bytes, m_columns, m_across.data());
+        return;
+    case RowForm::Bytes4:
+        sumAcross<4>(row.bytes, m_columns, m_across.data());
+        return;
+    case RowForm::Indices:
+    case RowForm::Greys:
+    case RowForm::Levels:
+        break;
+    }
+    const auto w = static_cast<std::size_t>(m_inner.width());
+    for (std::size_t x = 0; x < w; ++x) {
+        std::memcpy(m_expanded.data() + 3 * x, m_colours.data() + 3 * row.bytes[x], 3);
+    }
+    sumAcross<3>(m_expanded.data(), m_columns, m_across.data());
+}
+
+// Reads on until source row y has been summed across, skipping the rows no result row needs.
+std::optional<base::Error> ResizeRows::reach(int y) {
+    while (m_have != y) {
+        SourceRow row;
+        if (m_peeked) {
+            row = m_peek;
+            m_peeked = false;
+        } else {
+            if (m_read == m_inner.height()) {
+                return base::Error{m_name, "its rows came out of order"};
+            }
+            if (auto failed = m_inner.next(row)) {
+                return failed;
+            }
+            ++m_read;
+        }
+        if (row.y == y) {
+            across(row);
+            m_have = y;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<base::Error> ResizeRows::next(SourceRow& row) {
+    if (!m_started) {
+        // The first row tells whether the rows come from the top or the bottom.
+        m_started = true;
+        if (auto failed = m_inner.next(m_peek)) {
+            return failed;
+        }
+        ++m_read;
+        m_peeked = true;
+        m_fromTop = m_peek.y == 0;
+    }
+    const int y = m_fromTop ? m_done : m_height - 1 - m_done;
+    ++m_done;
+    row.y = y;
+    const auto i = static_cast<std::size_t>(y);
+    const int count = m_rows.count[i];
+    if (count == 0) {
+        row.bytes = m_background.data();
+    } else {
+        const std::size_t values = m_sums.size();
+        std::fill(m_sums.begin(), m_sums.end(), 0);
+        for (int k = 0; k < count; ++k) {
+            const int at = m_fromTop ? k : count - 1 - k;
+            if (auto failed = reach(m_rows.first[i] + at)) {
+                return failed;
+            }
+            const std::uint64_t weight =
+                m_rows.weights[static_cast<std::size_t>(m_rows.offset[i] + at)];
+            for (std::size_t v = 0; v < values; ++v) {
+                m_sums[v] += weight * m_across[v];
+            }
+        }
+        const std::uint64_t total = std::uint64_t{m_columns.total} * m_rows.total;
+
+        for (std::size_t x = 0; x < static_cast<std::size_t>(m_width); ++x) {
+            if (m_columns.count[x] == 0) {
+                continue; // the background, set once
+            }
+            for (std::size_t c = 0; c < 3; ++c) {
+                m_out[4 * x + (m_swap ? 2 - c : c)] =
+                    static_cast<std::uint8_t>((m_sums[3 * x + c] + total / 2) / total);
+            }
+        }
+        row.bytes = m_out.data();
+    }
+    if (m_done == m_height) {
+        // The rest is read all the same, so that a damaged file fails as it does unsized.
+        while (m_read < m_inner.height()) {
+            SourceRow rest;
+            if (auto failed = m_inner.next(rest)) {
+                return failed;
+            }
+            ++m_read;
+        }
+    }
+    return std::nullopt;
+}
+
+base::Result<std::unique_ptr<Stages>> Stages::around(RowSource& inner, const Geometry& geometry,
+                                                     ByteOrder order, const std::string& name) {
+    auto stages = std::make_unique<Stages>();
+    stages->m_outer = &inner;
+    if (geometry.turns()) {
+        stages->m_turn = std::make_unique<TurnRows>(inner, geometry);
+        stages->m_outer = stages->m_turn.get();
+    }
+    if (geometry.resizes()) {
+        RowSource& turned = *stages->m_outer;
+        auto placed = placementOf(turned.width(), turned.height(), geometry, name);
+        if (auto* failed = std::get_if<base::Error>(&placed)) {
+            return std::move(*failed);
+        }
+        stages->m_resize = std::make_unique<ResizeRows>(turned, std::get<Placement>(placed),
+                                                        geometry.background, order, name);
+        stages->m_outer = stages->m_resize.get();
+    }
+    return stages;
+}
+
+} // namespace conversion
