@@ -18,7 +18,7 @@ namespace conversion {
 struct ConvertOptions {
     imaging::RowLayout rows = imaging::RowLayout::Packed; // of the planes
     imaging::Dither dither = imaging::Dither::None;
-    Geometry geometry; // turning and sizing before the levels; none by default
+    Geometry geometry{}; // turning and sizing before the levels; none by default
 };
 
 // Reads a picture that is not a bitmap from the device and returns the planes of its four levels,
