@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -424,6 +425,11 @@ RunResult diffuseAhead(RowSource& source, Reducer& reducer, std::span<LevelSink*
 }
 
 } // namespace
+
+std::function<void(const SourceRow&, std::uint8_t*)> greyMaker(const RowSource& source) {
+    auto reducer = std::make_shared<Reducer>(source, imaging::Dither::None);
+    return [reducer](const SourceRow& row, std::uint8_t* greys) { reducer->makeGreys(row, greys); };
+}
 
 base::Result<imaging::Flow> runRows(RowSource& source, imaging::Dither method,
                                     std::span<LevelSink* const> sinks, const Pacing& pacing,

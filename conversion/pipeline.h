@@ -145,6 +145,10 @@ class PlanesRows final : public RowSource {
     int m_next = 0;
 };
 
+// The greys the reducer takes of the rows of `source`, one byte a pixel, for a stage that holds a
+// picture as its greys (as error diffusion does with rows that cannot come from the top).
+std::function<void(const SourceRow&, std::uint8_t*)> greyMaker(const RowSource& source);
+
 // Whether a run yields once more after its last row.
 enum class LastYield { No, Yes };
 

@@ -78,14 +78,17 @@ base::Result<Placement> placementOf(int width, int height, const Geometry& geome
     return placement;
 }
 
-TurnRows::TurnRows(RowSource& inner, const Geometry& geometry)
+TurnRows::TurnRows(RowSource& inner, const Geometry& geometry, GreyMaker greys)
     : m_inner(inner), m_across(geometry.quarterTurns % 2 == 1), m_in(bytesOf(inner.form())) {
+    if (m_across && isColour(inner.form())) {
+        m_greys = std::move(greys);
+    }
     const int turns = geometry.quarterTurns;
     // Where source pixel (x, y) lands. Half turn: (W-1-x, H-1-y). Across, a quarter turn
     // clockwise: (H-1-y, x); three quarters: (y, W-1-x). The flips mirror the result.
     m_mirrorX = (m_across ? turns == 1 : turns == 2) != geometry.flipLeftRight;
     m_mirrorY = (m_across ? turns == 3 : turns == 2) != geometry.flipTopBottom;
-    m_out = m_across && isColour(inner.form()) ? 3 : m_in;
+    m_out = m_greys ? 1 : m_across && isColour(inner.form()) ? 3 : m_in;
 }
 
 int TurnRows::width() const {
@@ -97,6 +100,9 @@ int TurnRows::height() const {
 }
 
 RowForm TurnRows::form() const {
+    if (m_greys) {
+        return RowForm::Greys;
+    }
     return m_across && isColour(m_inner.form()) ? RowForm::Bytes3 : m_inner.form();
 }
 
@@ -105,18 +111,71 @@ bool TurnRows::turnFromTop() {
     return m_across || (!m_mirrorY && m_inner.turnFromTop());
 }
 
+namespace {
+
+// Writes a band of source rows into the held picture as columns: pixel x of band row k goes to
+// result row `to(x)`, column `columns[k]`; `in` and `out` bytes a pixel.
+template <std::size_t in, std::size_t out>
+void bandToColumns(const std::uint8_t* band, std::size_t inRow, int rows, const int* columns,
+                   int width, bool mirrored, std::uint8_t* held, std::size_t outRow) {
+    for (int x = 0; x < width; ++x) {
+        std::uint8_t* to = held + static_cast<std::size_t>(mirrored ? width - 1 - x : x) * outRow;
+        const std::uint8_t* from = band + static_cast<std::size_t>(x) * in;
+        for (int k = 0; k < rows; ++k, from += inRow) {
+            std::uint8_t* d = to + static_cast<std::size_t>(columns[k]) * out;
+            for (std::size_t c = 0; c < out; ++c) {
+                d[c] = from[c];
+            }
+        }
+    }
+}
+
+// The same for one byte a pixel and a band whose rows land on the consecutive columns from
+// `first`: a tile of 32 x 32 at a time, each result row written 32 bytes at once.
+void bandToRun(const std::uint8_t* band, std::size_t inRow, int rows, const int* columns, int first,
+               int width, bool mirrored, std::uint8_t* held, std::size_t outRow) {
+    constexpr int kTile = 32;
+    std::uint8_t tile[kTile][kTile];
+    for (int x0 = 0; x0 < width; x0 += kTile) {
+        const int n = std::min(kTile, width - x0);
+        for (int k = 0; k < rows; ++k) {
+            const std::uint8_t* from = band + static_cast<std::size_t>(k) * inRow + x0;
+            const int j = columns[k] - first;
+            for (int i = 0; i < n; ++i) {
+                tile[i][j] = from[i];
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            const int x = x0 + i;
+            std::uint8_t* to =
+                held + static_cast<std::size_t>(mirrored ? width - 1 - x : x) * outRow + first;
+            if (rows == kTile) {
+                std::memcpy(to, tile[i], kTile);
+            } else {
+                std::memcpy(to, tile[i], static_cast<std::size_t>(rows));
+            }
+        }
+    }
+}
+
+} // namespace
+
 std::optional<base::Error> TurnRows::hold() {
     const int innerW = m_inner.width();
     const int innerH = m_inner.height();
     const auto outRow = static_cast<std::size_t>(innerH) * m_out;
-    m_held =
-        std::make_unique_for_overwrite<std::uint8_t[]>(outRow * static_cast<std::size_t>(innerW));
+    m_held.emplace(outRow * static_cast<std::size_t>(innerW));
     // A band of rows at a time, so that each result row is written a run of pixels at once
     // rather than a pixel for every source row.
     constexpr int kBand = 32;
-    const auto inRow = static_cast<std::size_t>(innerW) * m_in;
+    // Greys are made as the rows come, so the band holds what is written.
+    const std::size_t bandIn = m_greys ? 1 : m_in;
+    const auto inRow = static_cast<std::size_t>(innerW) * bandIn;
     std::vector<std::uint8_t> band(inRow * kBand);
-    std::array<int, kBand> ys{};
+    std::array<int, kBand> columns{};
+    const auto write = bandIn == 1   ? bandToColumns<1, 1>
+                       : bandIn == 3 ? bandToColumns<3, 3>
+                                     : bandToColumns<4, 3>;
     for (int done = 0; done < innerH;) {
         const int rows = std::min(kBand, innerH - done);
         for (int k = 0; k < rows; ++k) {
@@ -124,17 +183,21 @@ std::optional<base::Error> TurnRows::hold() {
             if (auto failed = m_inner.next(row)) {
                 return failed;
             }
-            std::memcpy(band.data() + static_cast<std::size_t>(k) * inRow, row.bytes, inRow);
-            ys[static_cast<std::size_t>(k)] = m_mirrorX ? innerH - 1 - row.y : row.y;
-        }
-        for (int x = 0; x < innerW; ++x) {
-            const int y = m_mirrorY ? innerW - 1 - x : x;
-            std::uint8_t* to = m_held.get() + static_cast<std::size_t>(y) * outRow;
-            const std::uint8_t* from = band.data() + static_cast<std::size_t>(x) * m_in;
-            for (int k = 0; k < rows; ++k) {
-                std::memcpy(to + static_cast<std::size_t>(ys[static_cast<std::size_t>(k)]) * m_out,
-                            from + static_cast<std::size_t>(k) * inRow, m_out);
+            std::uint8_t* to = band.data() + static_cast<std::size_t>(k) * inRow;
+            if (m_greys) {
+                m_greys(row, to);
+            } else {
+                std::memcpy(to, row.bytes, inRow);
             }
+            columns[static_cast<std::size_t>(k)] = m_mirrorX ? innerH - 1 - row.y : row.y;
+        }
+        const auto [low, high] = std::minmax_element(columns.begin(), columns.begin() + rows);
+        if (bandIn == 1 && *high - *low + 1 == rows) {
+            bandToRun(band.data(), inRow, rows, columns.data(), *low, innerW, m_mirrorY,
+                      m_held->data(), outRow);
+        } else {
+            write(band.data(), inRow, rows, columns.data(), innerW, m_mirrorY, m_held->data(),
+                  outRow);
         }
         done += rows;
     }
@@ -149,7 +212,7 @@ std::optional<base::Error> TurnRows::next(SourceRow& row) {
             }
         }
         row.y = m_next++;
-        row.bytes = m_held.get() +
+        row.bytes = m_held->data() +
                     static_cast<std::size_t>(row.y) * static_cast<std::size_t>(width()) * m_out;
         return std::nullopt;
     }
@@ -372,7 +435,9 @@ base::Result<std::unique_ptr<Stages>> Stages::around(RowSource& inner, const Geo
     auto stages = std::make_unique<Stages>();
     stages->m_outer = &inner;
     if (geometry.turns()) {
-        stages->m_turn = std::make_unique<TurnRows>(inner, geometry);
+        // Only the greys go on when nothing after the turn needs the colours.
+        stages->m_turn = std::make_unique<TurnRows>(
+            inner, geometry, geometry.resizes() ? TurnRows::GreyMaker{} : greyMaker(inner));
         stages->m_outer = stages->m_turn.get();
     }
     if (geometry.resizes()) {

@@ -6,6 +6,7 @@
 #include "conversion/pipeline.h"
 #include "imaging/geometry.h"
 #include "imaging/levels.h"
+#include "platform/large_buffer.h"
 
 #include <cstdint>
 #include <memory>
@@ -39,12 +40,14 @@ base::Result<Placement> placementOf(int width, int height, const Geometry& geome
 
 // Turns the rows of `inner`. A flip of left and right, a half turn and a flip of top and bottom
 // stream (the last two hand the rows out bottom first when they come top first); a quarter turn
-// holds the whole picture, in its own form (one byte a pixel for palette indices and greys,
-// three for colours), and hands it out from the top. Rows keep the inner form, except that
-// Bytes4 rows held become Bytes3.
+// holds the whole picture and hands it out from the top: one byte a pixel for palette indices,
+// and for colours when `greys` is given (the greys the reducer takes, when no stage after this
+// one needs the colours), else three bytes. Rows keep the inner form, except that colours held
+// become Greys, or Bytes3 without `greys`.
 class TurnRows final : public RowSource {
   public:
-    TurnRows(RowSource& inner, const Geometry& geometry);
+    using GreyMaker = std::function<void(const SourceRow&, std::uint8_t*)>;
+    TurnRows(RowSource& inner, const Geometry& geometry, GreyMaker greys = {});
     int width() const override;
     int height() const override;
     RowForm form() const override;
@@ -61,7 +64,8 @@ class TurnRows final : public RowSource {
     bool m_mirrorY;    // a row's (or, across, a column's) place counts from the bottom
     std::size_t m_in;  // bytes a pixel of the inner rows
     std::size_t m_out; // bytes a pixel of the rows handed out
-    std::unique_ptr<std::uint8_t[]> m_held;
+    GreyMaker m_greys;
+    std::optional<platform::LargeBuffer> m_held;
     std::vector<std::uint8_t> m_row;
     int m_next = 0;
 };

@@ -43,7 +43,9 @@ class StoredRows final : public conversion::RowSource {
 // Every row of the source, placed by its y, as 0xBBGGRR.
 Picture collect(conversion::RowSource& source, ByteOrder order) {
     Picture rows(static_cast<std::size_t>(source.height()));
-    const std::size_t step = source.form() == RowForm::Bytes3 ? 3 : 4;
+    const std::size_t step = source.form() == RowForm::Greys    ? 1
+                             : source.form() == RowForm::Bytes3 ? 3
+                                                                : 4;
     for (int i = 0; i < source.height(); ++i) {
         conversion::SourceRow row;
         EXPECT_FALSE(source.next(row));
@@ -51,8 +53,9 @@ Picture collect(conversion::RowSource& source, ByteOrder order) {
         for (int x = 0; x < source.width(); ++x) {
             const std::uint8_t* p = row.bytes + static_cast<std::size_t>(x) * step;
             const bool blueFirst = order == ByteOrder::BlueFirst && step == 3;
-            out.push_back(blueFirst ? Pixel{p[2]} | Pixel{p[1]} << 8 | Pixel{p[0]} << 16
-                                    : Pixel{p[0]} | Pixel{p[1]} << 8 | Pixel{p[2]} << 16);
+            out.push_back(step == 1   ? Pixel{p[0]} * 0x010101u
+                          : blueFirst ? Pixel{p[2]} | Pixel{p[1]} << 8 | Pixel{p[0]} << 16
+                                      : Pixel{p[0]} | Pixel{p[1]} << 8 | Pixel{p[2]} << 16);
         }
     }
     return rows;
@@ -110,6 +113,17 @@ TEST(ResizeRows, AveragesAreasAndRepeatsPixelsAsWorkedByHand) {
     expectStaged({{1, 2, 3, 4}, {5, 6, 7, 8}}, sized(2, 2, imaging::Fit::Cover), {{2, 3}, {6, 7}});
 }
 
+// Greys as pixels, so that a turn may hand out the picture as its greys.
+Picture greys(const Picture& values) {
+    Picture picture = values;
+    for (auto& row : picture) {
+        for (Pixel& p : row) {
+            p *= 0x010101u;
+        }
+    }
+    return picture;
+}
+
 TEST(TurnRows, RotatesClockwiseThenFlips) {
     struct Case {
         int turns;
@@ -130,7 +144,11 @@ TEST(TurnRows, RotatesClockwiseThenFlips) {
         geometry.quarterTurns = c.turns;
         geometry.flipLeftRight = c.flipLeftRight;
         geometry.flipTopBottom = c.flipTopBottom;
-        expectStaged({{1, 2, 3}, {4, 5, 6}}, geometry, c.expected);
+        expectStaged(greys({{1, 2, 3}, {4, 5, 6}}), geometry, greys(c.expected));
+        // Sized after the turn, to its own size: the colours are held.
+        geometry.width = static_cast<int>(c.expected.front().size());
+        geometry.height = static_cast<int>(c.expected.size());
+        expectStaged(greys({{1, 2, 3}, {4, 5, 6}}), geometry, greys(c.expected));
     }
 }
 
