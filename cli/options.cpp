@@ -77,7 +77,9 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
     {Art, "art", "", "with --complete: the picture as text in a comment"},
     {Lf, "lf", "", "end lines with LF instead of CR LF"},
     {DitherOption, "dither", "METHOD", "none (default), floyd-steinberg, atkinson or bayer"},
-    {RotateOption, "rotate", "ANGLE", "turn the picture first: 90, 180 or 270 degrees clockwise"},
+    {RotateOption, "rotate", "ANGLE",
+     "turn the picture first: 90, 180 or 270 degrees\n"
+     "clockwise"},
     {FlipOption, "flip", "AXIS",
      "then mirror it: h left and right, v top and bottom\n"
      "(give both to do both)"},
@@ -88,7 +90,7 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
      "with --size WxH: contain (default: inside it, on the\n"
      "background), cover (over it, the centre cropped) or\n"
      "stretch (each side on its own)"},
-    {BackgroundOption, "background", "RRGGBB",
+    {BackgroundOption, "background", "RGB",
      "with --size WxH and --fit contain: the colour around\n"
      "the picture, six hex digits (default ffffff)"},
     {Reverse, "reverse", "SIZE",

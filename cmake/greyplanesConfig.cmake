@@ -2,7 +2,9 @@
 #
 #   find_package(greyplanes REQUIRED)
 #   greyplanes_add_images(<target> [LAYOUT name] [WORD n] [TILE_ORDER order] [INVERT]
-#                         [PAD_ROWS] [LF] [ART] [DITHER method] <picture>...)
+#                         [PAD_ROWS] [LF] [ART] [DITHER method]
+#                         [ROTATE angle] [FLIP axis] [SIZE WxH|Wx|xH] [FIT fit]
+#                         [BACKGROUND RRGGBB] <picture>...)
 #
 # Provides the imported executable greyplanes::cli (the installed greyplanes-cli).
 
@@ -44,6 +46,15 @@ set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4)
 set(GREYPLANES_WORD_VALUES 8 16 32)
 set(GREYPLANES_TILE_ORDER_VALUES rows columns 8x16)
 set(GREYPLANES_DITHER_VALUES none floyd-steinberg atkinson bayer)
+set(GREYPLANES_ROTATE_VALUES 90 180 270)
+set(GREYPLANES_FLIP_VALUES h v)
+set(GREYPLANES_FIT_VALUES contain cover stretch)
+# The values that are not words of a list: a pattern, and how the refusal describes it. A side
+# of SIZE past 32767 matches and is refused by the converter when it runs.
+set(GREYPLANES_SIZE_PATTERN "^([1-9][0-9]?[0-9]?[0-9]?[0-9]?)?x([1-9][0-9]?[0-9]?[0-9]?[0-9]?)?$")
+set(GREYPLANES_SIZE_FORM "WxH, Wx or xH in pixels")
+set(GREYPLANES_BACKGROUND_PATTERN "^[0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f]$")
+set(GREYPLANES_BACKGROUND_FORM "six hex digits RRGGBB")
 
 # The identifiers that a picture's complete header defines: its guard, the extent's macros
 # (and the tile count's, for gb), and its arrays.
@@ -90,6 +101,7 @@ function(greyplanes_add_images target)
     # The arguments are read one by one, as given: cmake_parse_arguments would take an empty
     # value as none and a value holding ';' as several.
     set(keywords LAYOUT WORD TILE_ORDER DITHER INVERT PAD_ROWS LF ART)
+    list(APPEND keywords ROTATE FLIP SIZE FIT BACKGROUND)
     set(options --complete -q)
     set(layout planes)
     set(pictures)
@@ -108,7 +120,8 @@ function(greyplanes_add_images target)
             list(APPEND given "${argument}")
             string(TOLOWER "--${argument}" option)
             string(REPLACE "_" "-" option "${option}")
-            if(NOT DEFINED GREYPLANES_${argument}_VALUES)
+            if(NOT DEFINED GREYPLANES_${argument}_VALUES AND
+               NOT DEFINED GREYPLANES_${argument}_PATTERN)
                 list(APPEND options "${option}")
                 continue()
             endif()
@@ -118,6 +131,14 @@ function(greyplanes_add_images target)
             endif()
             set(value "${ARGV${i}}")
             math(EXPR i "${i} + 1")
+            if(DEFINED GREYPLANES_${argument}_PATTERN)
+                if(NOT value MATCHES "${GREYPLANES_${argument}_PATTERN}" OR value STREQUAL "x")
+                    message(FATAL_ERROR "greyplanes_add_images: ${argument} \"${value}\" for "
+                                        "${target}: the value is ${GREYPLANES_${argument}_FORM}")
+                endif()
+                list(APPEND options "${option}=${value}")
+                continue()
+            endif()
             list(FIND GREYPLANES_${argument}_VALUES "${value}" known)
             if(known EQUAL -1)
                 string(REPLACE ";" ", " words "${GREYPLANES_${argument}_VALUES}")

@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{{"--size", "4x3", "--fit", "fill", "in"},
                             "bad FIT 'fill' for --fit: it is contain, cover or stretch"},
                     Refusal{{"--background", "#fff", "in"},
-                            "bad RRGGBB '#fff' for --background: it is six hex digits RRGGBB, as "
+                            "bad RGB '#fff' for --background: it is six hex digits RRGGBB, as "
                             "ffffff for white"},
                     Refusal{{"--size", "4x", "--fit", "cover", "in"},
                             "--fit cover needs --size WxH: with one side given, the other follows "
