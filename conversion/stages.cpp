@@ -270,12 +270,34 @@ ResizeRows::Axis ResizeRows::axis(int source, int scaled, int start, int size) {
     return axis;
 }
 
+ResizeRows::Axis ResizeRows::mirrored(const Axis& axis, int source) {
+    Axis turned;
+    turned.total = axis.total;
+    const std::size_t size = axis.count.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::size_t from = size - 1 - i;
+        const int count = axis.count[from];
+        turned.first.push_back(count == 0 ? 0 : source - (axis.first[from] + count));
+        turned.count.push_back(count);
+        turned.offset.push_back(static_cast<int>(turned.weights.size()));
+        for (int k = count - 1; k >= 0; --k) {
+            turned.weights.push_back(axis.weights[static_cast<std::size_t>(axis.offset[from] + k)]);
+        }
+    }
+    return turned;
+}
+
 ResizeRows::ResizeRows(RowSource& inner, const Placement& placement, imaging::Colour background,
                        ByteOrder order, std::string name)
-    : m_inner(inner), m_name(std::move(name)), m_width(placement.width), m_height(placement.height),
-      m_columns(axis(inner.width(), placement.scaledWidth, placement.left, placement.width)),
-      m_rows(axis(inner.height(), placement.scaledHeight, placement.top, placement.height)),
-      m_swap(isColour(inner.form()) && order == ByteOrder::BlueFirst) {
+    : ResizeRows(inner, axis(inner.width(), placement.scaledWidth, placement.left, placement.width),
+                 axis(inner.height(), placement.scaledHeight, placement.top, placement.height),
+                 background, order, std::move(name)) {}
+
+ResizeRows::ResizeRows(RowSource& inner, Axis columns, Axis rows, imaging::Colour background,
+                       ByteOrder order, std::string name)
+    : m_inner(inner), m_name(std::move(name)), m_width(static_cast<int>(columns.count.size())),
+      m_height(static_cast<int>(rows.count.size())), m_columns(std::move(columns)),
+      m_rows(std::move(rows)), m_swap(isColour(inner.form()) && order == ByteOrder::BlueFirst) {
     const auto w = static_cast<std::size_t>(m_width);
     m_background.resize(w * 4);
     for (std::size_t x = 0; x < w; ++x) {
@@ -434,6 +456,31 @@ base::Result<std::unique_ptr<Stages>> Stages::around(RowSource& inner, const Geo
                                                      ByteOrder order, const std::string& name) {
     auto stages = std::make_unique<Stages>();
     stages->m_outer = &inner;
+    if (geometry.quarterTurns % 2 == 1 && geometry.resizes()) {
+        // Sized first, then turned: so only the result is held. The sides are worked out where
+        // the turned picture has them, then brought back to the picture as it comes: result
+        // column x is turned picture row x (from the bottom where the turn mirrors it).
+        auto placed = placementOf(inner.height(), inner.width(), geometry, name);
+        if (auto* failed = std::get_if<base::Error>(&placed)) {
+            return std::move(*failed);
+        }
+        const Placement& p = std::get<Placement>(placed);
+        auto columns = ResizeRows::axis(inner.height(), p.scaledWidth, p.left, p.width);
+        auto rows = ResizeRows::axis(inner.width(), p.scaledHeight, p.top, p.height);
+        const TurnRows turn(inner, geometry);
+        if (turn.mirrorsColumns()) {
+            columns = ResizeRows::mirrored(columns, inner.height());
+        }
+        if (turn.mirrorsRows()) {
+            rows = ResizeRows::mirrored(rows, inner.width());
+        }
+        stages->m_resize = std::make_unique<ResizeRows>(inner, std::move(rows), std::move(columns),
+                                                        geometry.background, order, name);
+        stages->m_turn =
+            std::make_unique<TurnRows>(*stages->m_resize, geometry, greyMaker(*stages->m_resize));
+        stages->m_outer = stages->m_turn.get();
+        return stages;
+    }
     if (geometry.turns()) {
         // Only the greys go on when nothing after the turn needs the colours.
         stages->m_turn = std::make_unique<TurnRows>(

@@ -54,6 +54,9 @@ class TurnRows final : public RowSource {
     std::span<const imaging::Pixel> palette() const override { return m_inner.palette(); }
     bool turnFromTop() override;
     std::optional<base::Error> next(SourceRow& row) override;
+    // Whether the turn counts a result pixel's column, and row, from the other end.
+    bool mirrorsColumns() const { return m_mirrorX; }
+    bool mirrorsRows() const { return m_mirrorY; }
 
   private:
     std::optional<base::Error> hold();
@@ -77,6 +80,10 @@ class ResizeRows final : public RowSource {
   public:
     ResizeRows(RowSource& inner, const Placement& placement, imaging::Colour background,
                ByteOrder order, std::string name);
+    struct Axis;
+    // Resized along the given sides (as axis() makes them), to their sizes.
+    ResizeRows(RowSource& inner, Axis columns, Axis rows, imaging::Colour background,
+               ByteOrder order, std::string name);
     int width() const override { return m_width; }
     int height() const override { return m_height; }
     RowForm form() const override { return RowForm::Bytes4; }
@@ -93,6 +100,8 @@ class ResizeRows final : public RowSource {
     };
     // `source` pixels scaled to `scaled`, shown from `start` (negative: cropped) over `size`.
     static Axis axis(int source, int scaled, int start, int size);
+    // The same side counted from the other end, of the result and of the `source` pixels.
+    static Axis mirrored(const Axis& axis, int source);
 
   private:
     std::optional<base::Error> reach(int y);

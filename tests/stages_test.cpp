@@ -150,6 +150,17 @@ TEST(TurnRows, RotatesClockwiseThenFlips) {
         geometry.height = static_cast<int>(c.expected.size());
         expectStaged(greys({{1, 2, 3}, {4, 5, 6}}), geometry, greys(c.expected));
     }
+    // Turned, then sized: the place left over goes below, as the turned picture has it.
+    imaging::Geometry geometry = sized(2, 4, imaging::Fit::Contain);
+    geometry.quarterTurns = 1;
+    geometry.flipTopBottom = true;
+    expectStaged(greys({{1, 2, 3}, {4, 5, 6}}), geometry,
+                 greys({{6, 3}, {5, 2}, {4, 1}, {255, 255}}));
+    // Turned 2 x 4, then rows shrunk in pairs: 10 and 21 give 15.5, rounded up.
+    geometry = sized(2, 2);
+    geometry.quarterTurns = 1;
+    expectStaged(greys({{10, 21, 30, 40}, {50, 60, 70, 81}}), geometry,
+                 greys({{55, 16}, {76, 35}}));
 }
 
 } // namespace
