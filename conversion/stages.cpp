@@ -307,8 +307,10 @@ ResizeRows::ResizeRows(RowSource& inner, Axis columns, Axis rows, imaging::Colou
         m_background[4 * x + 3] = 0xFF;
     }
     m_out = m_background;
-    m_across.resize(w * 3);
-    m_sums.resize(w * 3);
+    m_step = inner.form() == RowForm::Bytes4 ? 4 : 3;
+    const std::size_t values = static_cast<std::size_t>(inner.width()) * m_step;
+    m_down.resize(values);
+    m_keep.resize(values);
     if (!isColour(inner.form())) {
         m_expanded.resize(static_cast<std::size_t>(inner.width()) * 3);
         m_colours.resize(256 * 3);
@@ -324,55 +326,13 @@ ResizeRows::ResizeRows(RowSource& inner, Axis columns, Axis rows, imaging::Colou
     }
 }
 
-namespace {
-
-// Sums the source pixels of each result pixel along a row, `step` bytes a pixel.
-template <std::size_t step>
-void sumAcross(const std::uint8_t* bytes, const ResizeRows::Axis& axis, std::uint32_t* sums) {
-    const std::size_t size = axis.count.size();
-    for (std::size_t x = 0; x < size; ++x) {
-        const int count = axis.count[x];
-        const std::uint8_t* p = bytes + static_cast<std::size_t>(axis.first[x]) * step;
-        const std::uint32_t* w = axis.weights.data() + axis.offset[x];
-        std::uint32_t a = 0;
-        std::uint32_t b = 0;
-        std::uint32_t c = 0;
-        for (int k = 0; k < count; ++k, p += step) {
-            a += w[k] * p[0];
-            b += w[k] * p[1];
-            c += w[k] * p[2];
-        }
-        sums[3 * x] = a;
-        sums[3 * x + 1] = b;
-        sums[3 * x + 2] = c;
+// The bytes of source row y, `m_step` a pixel, reading on until it comes and skipping the rows
+// no result row needs. Valid until the next call.
+base::Result<const std::uint8_t*> ResizeRows::reach(int y) {
+    if (m_have == y) {
+        return static_cast<const std::uint8_t*>(m_keep.data());
     }
-}
-
-} // namespace
-
-void ResizeRows::across(const SourceRow& row) {
-    switch (m_inner.form()) {
-    case RowForm::Bytes3:
-        sumAcross<3>(row.bytes, m_columns, m_across.data());
-        return;
-    case RowForm::Bytes4:
-        sumAcross<4>(row.bytes, m_columns, m_across.data());
-        return;
-    case RowForm::Indices:
-    case RowForm::Greys:
-    case RowForm::Levels:
-        break;
-    }
-    const auto w = static_cast<std::size_t>(m_inner.width());
-    for (std::size_t x = 0; x < w; ++x) {
-        std::memcpy(m_expanded.data() + 3 * x, m_colours.data() + 3 * row.bytes[x], 3);
-    }
-    sumAcross<3>(m_expanded.data(), m_columns, m_across.data());
-}
-
-// Reads on until source row y has been summed across, skipping the rows no result row needs.
-std::optional<base::Error> ResizeRows::reach(int y) {
-    while (m_have != y) {
+    for (;;) {
         SourceRow row;
         if (m_peeked) {
             row = m_peek;
@@ -382,17 +342,71 @@ std::optional<base::Error> ResizeRows::reach(int y) {
                 return base::Error{m_name, "its rows came out of order"};
             }
             if (auto failed = m_inner.next(row)) {
-                return failed;
+                return std::move(*failed);
             }
             ++m_read;
         }
-        if (row.y == y) {
-            across(row);
-            m_have = y;
+        if (row.y != y) {
+            continue;
+        }
+        if (!isColour(m_inner.form())) {
+            const auto w = static_cast<std::size_t>(m_inner.width());
+            for (std::size_t x = 0; x < w; ++x) {
+                std::memcpy(m_expanded.data() + 3 * x, m_colours.data() + 3 * row.bytes[x], 3);
+            }
+            return static_cast<const std::uint8_t*>(m_expanded.data());
+        }
+        return row.bytes;
+    }
+}
+
+namespace {
+
+// Adds (or, `first`, sets) `weight` times each byte of a row to its sum; built twice, for AVX2
+// and for any processor, since this loop is most of the time of a large picture shrunk.
+__attribute__((target_clones("avx2", "default"))) void
+addWeighted(std::uint32_t* down, const std::uint8_t* bytes, std::size_t values,
+            std::uint32_t weight, bool first) {
+    if (first) {
+        for (std::size_t v = 0; v < values; ++v) {
+            down[v] = weight * bytes[v];
+        }
+    } else {
+        for (std::size_t v = 0; v < values; ++v) {
+            down[v] += weight * bytes[v];
         }
     }
-    return std::nullopt;
 }
+
+// Sums the columns of each result pixel, `step` values a pixel, and rounds each colour's
+// average to the nearest.
+template <std::size_t step>
+void sumAcross(const std::uint32_t* down, const ResizeRows::Axis& axis, std::uint64_t total,
+               bool swap, std::uint8_t* out) {
+    const std::size_t size = axis.count.size();
+    const std::size_t red = swap ? 2 : 0;
+    for (std::size_t x = 0; x < size; ++x) {
+        const int count = axis.count[x];
+        if (count == 0) {
+            continue; // the background, set once
+        }
+        const std::uint32_t* p = down + static_cast<std::size_t>(axis.first[x]) * step;
+        const std::uint32_t* w = axis.weights.data() + axis.offset[x];
+        std::uint64_t a = 0;
+        std::uint64_t b = 0;
+        std::uint64_t c = 0;
+        for (int k = 0; k < count; ++k, p += step) {
+            a += std::uint64_t{w[k]} * p[0];
+            b += std::uint64_t{w[k]} * p[1];
+            c += std::uint64_t{w[k]} * p[2];
+        }
+        out[4 * x + red] = static_cast<std::uint8_t>((a + total / 2) / total);
+        out[4 * x + 1] = static_cast<std::uint8_t>((b + total / 2) / total);
+        out[4 * x + 2 - red] = static_cast<std::uint8_t>((c + total / 2) / total);
+    }
+}
+
+} // namespace
 
 std::optional<base::Error> ResizeRows::next(SourceRow& row) {
     if (!m_started) {
@@ -413,29 +427,30 @@ std::optional<base::Error> ResizeRows::next(SourceRow& row) {
     if (count == 0) {
         row.bytes = m_background.data();
     } else {
-        const std::size_t values = m_sums.size();
-        std::fill(m_sums.begin(), m_sums.end(), 0);
+        // Down first, over the whole width as it comes, then across, once for the result row.
+        const std::size_t values = m_down.size();
         for (int k = 0; k < count; ++k) {
             const int at = m_fromTop ? k : count - 1 - k;
-            if (auto failed = reach(m_rows.first[i] + at)) {
-                return failed;
+            const int source = m_rows.first[i] + at;
+            auto reached = reach(source);
+            if (auto* failed = std::get_if<base::Error>(&reached)) {
+                return std::move(*failed);
             }
-            const std::uint64_t weight =
+            const std::uint8_t* bytes = std::get<const std::uint8_t*>(reached);
+            const std::uint32_t weight =
                 m_rows.weights[static_cast<std::size_t>(m_rows.offset[i] + at)];
-            for (std::size_t v = 0; v < values; ++v) {
-                m_sums[v] += weight * m_across[v];
+            addWeighted(m_down.data(), bytes, values, weight, k == 0);
+            if (k == count - 1 && bytes != m_keep.data()) {
+                // The next result row may begin with it.
+                std::memcpy(m_keep.data(), bytes, values);
+                m_have = source;
             }
         }
         const std::uint64_t total = std::uint64_t{m_columns.total} * m_rows.total;
-
-        for (std::size_t x = 0; x < static_cast<std::size_t>(m_width); ++x) {
-            if (m_columns.count[x] == 0) {
-                continue; // the background, set once
-            }
-            for (std::size_t c = 0; c < 3; ++c) {
-                m_out[4 * x + (m_swap ? 2 - c : c)] =
-                    static_cast<std::uint8_t>((m_sums[3 * x + c] + total / 2) / total);
-            }
+        if (m_step == 4) {
+            sumAcross<4>(m_down.data(), m_columns, total, m_swap, m_out.data());
+        } else {
+            sumAcross<3>(m_down.data(), m_columns, total, m_swap, m_out.data());
         }
         row.bytes = m_out.data();
     }

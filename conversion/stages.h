@@ -104,8 +104,7 @@ class ResizeRows final : public RowSource {
     static Axis mirrored(const Axis& axis, int source);
 
   private:
-    std::optional<base::Error> reach(int y);
-    void across(const SourceRow& row);
+    base::Result<const std::uint8_t*> reach(int y);
 
     RowSource& m_inner;
     std::string m_name;
@@ -117,8 +116,9 @@ class ResizeRows final : public RowSource {
     std::vector<std::uint8_t> m_background; // a whole result row of it
     std::vector<std::uint8_t> m_expanded;   // an Indices or Greys row as three bytes a pixel
     std::vector<std::uint8_t> m_colours;    // three bytes for each index or grey
-    std::vector<std::uint32_t> m_across;    // the row `m_have` sized across, three sums a pixel
-    std::vector<std::uint64_t> m_sums;
+    std::size_t m_step = 3;                 // bytes a pixel of the rows summed down
+    std::vector<std::uint32_t> m_down;      // the weighted sum of a result row's source rows
+    std::vector<std::uint8_t> m_keep;       // source row `m_have`, which ended the last result row
     std::vector<std::uint8_t> m_out;
     int m_have = -1;
     int m_read = 0;
