@@ -4,6 +4,11 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <iterator>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace conversion {
 namespace {
@@ -130,30 +135,64 @@ void bandToColumns(const std::uint8_t* band, std::size_t inRow, int rows, const 
     }
 }
 
+#if defined(__SSE2__)
+// Transposes 16 x 16 bytes: byte c of row r goes to byte r of row c. Each pass interleaves the
+// rows in pairs (r, r + 8), which moves the bits of a byte's place one step through its row
+// number and column; four passes swap them.
+void transpose16(const std::uint8_t* const* rows, std::uint8_t* const* columns) {
+    __m128i a[16];
+    __m128i b[16];
+    for (int r = 0; r < 16; ++r) {
+        a[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r]));
+    }
+    for (int pass = 0; pass < 4; ++pass) {
+        for (int i = 0; i < 8; ++i) {
+            b[2 * i] = _mm_unpacklo_epi8(a[i], a[i + 8]);
+            b[2 * i + 1] = _mm_unpackhi_epi8(a[i], a[i + 8]);
+        }
+        std::copy(std::begin(b), std::end(b), std::begin(a));
+    }
+    for (int c = 0; c < 16; ++c) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(columns[c]), a[c]);
+    }
+}
+#endif
+
 // The same for one byte a pixel and a band whose rows land on the consecutive columns from
-// `first`: a tile of 32 x 32 at a time, each result row written 32 bytes at once.
+// `first`: 16 x 16 bytes at a time where the band is whole, so each result row is written 16
+// bytes at once.
 void bandToRun(const std::uint8_t* band, std::size_t inRow, int rows, const int* columns, int first,
                int width, bool mirrored, std::uint8_t* held, std::size_t outRow) {
-    constexpr int kTile = 32;
-    std::uint8_t tile[kTile][kTile];
-    for (int x0 = 0; x0 < width; x0 += kTile) {
-        const int n = std::min(kTile, width - x0);
-        for (int k = 0; k < rows; ++k) {
-            const std::uint8_t* from = band + static_cast<std::size_t>(k) * inRow + x0;
-            const int j = columns[k] - first;
-            for (int i = 0; i < n; ++i) {
-                tile[i][j] = from[i];
+    constexpr int kTile = 16;
+    // The band's rows in the order of the columns they land on.
+    std::array<const std::uint8_t*, 32> from{};
+    for (int k = 0; k < rows; ++k) {
+        from[static_cast<std::size_t>(columns[k] - first)] =
+            band + static_cast<std::size_t>(k) * inRow;
+    }
+    auto target = [&](int x) {
+        return held + static_cast<std::size_t>(mirrored ? width - 1 - x : x) * outRow + first;
+    };
+    int x0 = 0;
+#if defined(__SSE2__)
+    if (rows % kTile == 0) {
+        std::array<const std::uint8_t*, kTile> in{};
+        std::array<std::uint8_t*, kTile> out{};
+        for (; x0 + kTile <= width; x0 += kTile) {
+            for (int j0 = 0; j0 < rows; j0 += kTile) {
+                for (int r = 0; r < kTile; ++r) {
+                    in[static_cast<std::size_t>(r)] = from[static_cast<std::size_t>(j0 + r)] + x0;
+                    out[static_cast<std::size_t>(r)] = target(x0 + r) + j0;
+                }
+                transpose16(in.data(), out.data());
             }
         }
-        for (int i = 0; i < n; ++i) {
-            const int x = x0 + i;
-            std::uint8_t* to =
-                held + static_cast<std::size_t>(mirrored ? width - 1 - x : x) * outRow + first;
-            if (rows == kTile) {
-                std::memcpy(to, tile[i], kTile);
-            } else {
-                std::memcpy(to, tile[i], static_cast<std::size_t>(rows));
-            }
+    }
+#endif
+    for (int x = x0; x < width; ++x) {
+        std::uint8_t* to = target(x);
+        for (int j = 0; j < rows; ++j) {
+            to[j] = from[static_cast<std::size_t>(j)][x];
         }
     }
 }

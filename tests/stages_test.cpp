@@ -4,6 +4,7 @@
 #include "conversion/stages.h"
 
 #include <gtest/gtest.h>
+#include <random>
 #include <vector>
 
 namespace {
@@ -161,6 +162,43 @@ TEST(TurnRows, RotatesClockwiseThenFlips) {
     geometry.quarterTurns = 1;
     expectStaged(greys({{10, 21, 30, 40}, {50, 60, 70, 81}}), geometry,
                  greys({{55, 16}, {76, 35}}));
+}
+
+// A picture larger than the blocks a quarter turn moves at once, against the turn's definition.
+TEST(TurnRows, QuarterTurnsMoveEveryPixelOfALargerPicture) {
+    const int width = 45;
+    const int height = 70;
+    std::mt19937 random(5);
+    Picture picture(height, std::vector<Pixel>(width));
+    for (auto& row : picture) {
+        for (Pixel& p : row) {
+            p = static_cast<Pixel>(random() & 0xFF) * 0x010101u;
+        }
+    }
+    for (const int turns : {1, 3}) {
+        for (const int flip : {0, 1, 2}) {
+            SCOPED_TRACE(std::to_string(turns) + " " + std::to_string(flip));
+            Picture expected(width, std::vector<Pixel>(height));
+            for (int y = 0; y < width; ++y) {
+                for (int x = 0; x < height; ++x) {
+                    // Clockwise, result (x, y) shows (y, height - 1 - x); three turns the
+                    // other way.
+                    const int tx = flip == 1 ? height - 1 - x : x;
+                    const int ty = flip == 2 ? width - 1 - y : y;
+                    const auto& from = turns == 1
+                                           ? picture[static_cast<std::size_t>(height - 1 - tx)]
+                                           : picture[static_cast<std::size_t>(tx)];
+                    expected[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] =
+                        from[static_cast<std::size_t>(turns == 1 ? ty : width - 1 - ty)];
+                }
+            }
+            imaging::Geometry geometry;
+            geometry.quarterTurns = turns;
+            geometry.flipLeftRight = flip == 1;
+            geometry.flipTopBottom = flip == 2;
+            expectStaged(picture, geometry, expected);
+        }
+    }
 }
 
 } // namespace
