@@ -83,8 +83,9 @@ base::Result<Placement> placementOf(int width, int height, const Geometry& geome
     return placement;
 }
 
-TurnRows::TurnRows(RowSource& inner, const Geometry& geometry, GreyMaker greys)
-    : m_inner(inner), m_across(geometry.quarterTurns % 2 == 1), m_in(bytesOf(inner.form())) {
+TurnRows::TurnRows(RowSource& inner, const Geometry& geometry, GreyMaker greys, std::string name)
+    : m_inner(inner), m_name(std::move(name)), m_across(geometry.quarterTurns % 2 == 1),
+      m_in(bytesOf(inner.form())) {
     if (m_across && isColour(inner.form())) {
         m_greys = std::move(greys);
     }
@@ -93,7 +94,7 @@ TurnRows::TurnRows(RowSource& inner, const Geometry& geometry, GreyMaker greys)
     // clockwise: (H-1-y, x); three quarters: (y, W-1-x). The flips mirror the result.
     m_mirrorX = (m_across ? turns == 1 : turns == 2) != geometry.flipLeftRight;
     m_mirrorY = (m_across ? turns == 3 : turns == 2) != geometry.flipTopBottom;
-    m_out = m_greys ? 1 : m_across && isColour(inner.form()) ? 3 : m_in;
+    m_out = m_greys ? 1 : m_in;
 }
 
 int TurnRows::width() const {
@@ -118,23 +119,6 @@ bool TurnRows::turnFromTop() {
 
 namespace {
 
-// Writes a band of source rows into the held picture as columns: pixel x of band row k goes to
-// result row `to(x)`, column `columns[k]`; `in` and `out` bytes a pixel.
-template <std::size_t in, std::size_t out>
-void bandToColumns(const std::uint8_t* band, std::size_t inRow, int rows, const int* columns,
-                   int width, bool mirrored, std::uint8_t* held, std::size_t outRow) {
-    for (int x = 0; x < width; ++x) {
-        std::uint8_t* to = held + static_cast<std::size_t>(mirrored ? width - 1 - x : x) * outRow;
-        const std::uint8_t* from = band + static_cast<std::size_t>(x) * in;
-        for (int k = 0; k < rows; ++k, from += inRow) {
-            std::uint8_t* d = to + static_cast<std::size_t>(columns[k]) * out;
-            for (std::size_t c = 0; c < out; ++c) {
-                d[c] = from[c];
-            }
-        }
-    }
-}
-
 #if defined(__SSE2__)
 // Transposes 16 x 16 bytes: byte c of row r goes to byte r of row c. Each pass interleaves the
 // rows in pairs (r, r + 8), which moves the bits of a byte's place one step through its row
@@ -158,9 +142,10 @@ void transpose16(const std::uint8_t* const* rows, std::uint8_t* const* columns) 
 }
 #endif
 
-// The same for one byte a pixel and a band whose rows land on the consecutive columns from
-// `first`: 16 x 16 bytes at a time where the band is whole, so each result row is written 16
-// bytes at once.
+// Writes a band of rows of one byte a pixel into the held picture as columns: pixel x of band
+// row k goes to result row x (from the bottom when `mirrored`), column `columns[k]`, the band's
+// rows landing on the consecutive columns from `first`. 16 x 16 bytes at a time where the band is
+// whole, so each result row is written 16 bytes at once.
 void bandToRun(const std::uint8_t* band, std::size_t inRow, int rows, const int* columns, int first,
                int width, bool mirrored, std::uint8_t* held, std::size_t outRow) {
     constexpr int kTile = 16;
@@ -207,14 +192,10 @@ std::optional<base::Error> TurnRows::hold() {
     // A band of rows at a time, so that each result row is written a run of pixels at once
     // rather than a pixel for every source row.
     constexpr int kBand = 32;
-    // Greys are made as the rows come, so the band holds what is written.
-    const std::size_t bandIn = m_greys ? 1 : m_in;
-    const auto inRow = static_cast<std::size_t>(innerW) * bandIn;
+    // One byte a pixel: greys, made as the rows come, or palette indices.
+    const auto inRow = static_cast<std::size_t>(innerW);
     std::vector<std::uint8_t> band(inRow * kBand);
     std::array<int, kBand> columns{};
-    const auto write = bandIn == 1   ? bandToColumns<1, 1>
-                       : bandIn == 3 ? bandToColumns<3, 3>
-                                     : bandToColumns<4, 3>;
     for (int done = 0; done < innerH;) {
         const int rows = std::min(kBand, innerH - done);
         for (int k = 0; k < rows; ++k) {
@@ -231,13 +212,11 @@ std::optional<base::Error> TurnRows::hold() {
             columns[static_cast<std::size_t>(k)] = m_mirrorX ? innerH - 1 - row.y : row.y;
         }
         const auto [low, high] = std::minmax_element(columns.begin(), columns.begin() + rows);
-        if (bandIn == 1 && *high - *low + 1 == rows) {
-            bandToRun(band.data(), inRow, rows, columns.data(), *low, innerW, m_mirrorY,
-                      m_held->data(), outRow);
-        } else {
-            write(band.data(), inRow, rows, columns.data(), innerW, m_mirrorY, m_held->data(),
-                  outRow);
+        if (*high - *low + 1 != rows) {
+            return base::Error{m_name, "its rows came out of order"};
         }
+        bandToRun(band.data(), inRow, rows, columns.data(), *low, innerW, m_mirrorY, m_held->data(),
+                  outRow);
         done += rows;
     }
     return std::nullopt;
@@ -521,7 +500,7 @@ base::Result<std::unique_ptr<Stages>> Stages::around(RowSource& inner, const Geo
         const Placement& p = std::get<Placement>(placed);
         auto columns = ResizeRows::axis(inner.height(), p.scaledWidth, p.left, p.width);
         auto rows = ResizeRows::axis(inner.width(), p.scaledHeight, p.top, p.height);
-        const TurnRows turn(inner, geometry);
+        const TurnRows turn(inner, geometry, {}, name);
         if (turn.mirrorsColumns()) {
             columns = ResizeRows::mirrored(columns, inner.height());
         }
@@ -530,15 +509,14 @@ base::Result<std::unique_ptr<Stages>> Stages::around(RowSource& inner, const Geo
         }
         stages->m_resize = std::make_unique<ResizeRows>(inner, std::move(rows), std::move(columns),
                                                         geometry.background, order, name);
-        stages->m_turn =
-            std::make_unique<TurnRows>(*stages->m_resize, geometry, greyMaker(*stages->m_resize));
+        stages->m_turn = std::make_unique<TurnRows>(*stages->m_resize, geometry,
+                                                    greyMaker(*stages->m_resize), name);
         stages->m_outer = stages->m_turn.get();
         return stages;
     }
     if (geometry.turns()) {
         // Only the greys go on when nothing after the turn needs the colours.
-        stages->m_turn = std::make_unique<TurnRows>(
-            inner, geometry, geometry.resizes() ? TurnRows::GreyMaker{} : greyMaker(inner));
+        stages->m_turn = std::make_unique<TurnRows>(inner, geometry, greyMaker(inner), name);
         stages->m_outer = stages->m_turn.get();
     }
     if (geometry.resizes()) {

@@ -40,14 +40,14 @@ base::Result<Placement> placementOf(int width, int height, const Geometry& geome
 
 // Turns the rows of `inner`. A flip of left and right, a half turn and a flip of top and bottom
 // stream (the last two hand the rows out bottom first when they come top first); a quarter turn
-// holds the whole picture and hands it out from the top: one byte a pixel for palette indices,
-// and for colours when `greys` is given (the greys the reducer takes, when no stage after this
-// one needs the colours), else three bytes. Rows keep the inner form, except that colours held
-// become Greys, or Bytes3 without `greys`.
+// holds the whole picture, one byte a pixel, and hands it out from the top: palette indices as
+// they are, colours as the greys `greys` makes of them (the reducer's, so nothing after the turn
+// may need the colours). Rows keep the inner form, except that colours turned a quarter become
+// Greys. Errors name `name`.
 class TurnRows final : public RowSource {
   public:
     using GreyMaker = std::function<void(const SourceRow&, std::uint8_t*)>;
-    TurnRows(RowSource& inner, const Geometry& geometry, GreyMaker greys = {});
+    TurnRows(RowSource& inner, const Geometry& geometry, GreyMaker greys, std::string name);
     int width() const override;
     int height() const override;
     RowForm form() const override;
@@ -62,6 +62,7 @@ class TurnRows final : public RowSource {
     std::optional<base::Error> hold();
 
     RowSource& m_inner;
+    std::string m_name;
     bool m_across;     // a quarter turn: rows become columns
     bool m_mirrorX;    // a pixel's place in its result row counts from the right
     bool m_mirrorY;    // a row's (or, across, a column's) place counts from the bottom

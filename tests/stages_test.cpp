@@ -146,7 +146,7 @@ TEST(TurnRows, RotatesClockwiseThenFlips) {
         geometry.flipLeftRight = c.flipLeftRight;
         geometry.flipTopBottom = c.flipTopBottom;
         expectStaged(greys({{1, 2, 3}, {4, 5, 6}}), geometry, greys(c.expected));
-        // Sized after the turn, to its own size: the colours are held.
+        // Sized too, to the turned picture's own size: sized first, then turned.
         geometry.width = static_cast<int>(c.expected.front().size());
         geometry.height = static_cast<int>(c.expected.size());
         expectStaged(greys({{1, 2, 3}, {4, 5, 6}}), geometry, greys(c.expected));
