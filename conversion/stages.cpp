@@ -106,10 +106,7 @@ int TurnRows::height() const {
 }
 
 RowForm TurnRows::form() const {
-    if (m_greys) {
-        return RowForm::Greys;
-    }
-    return m_across && isColour(m_inner.form()) ? RowForm::Bytes3 : m_inner.form();
+    return m_greys ? RowForm::Greys : m_inner.form();
 }
 
 bool TurnRows::turnFromTop() {
@@ -187,6 +184,9 @@ void bandToRun(const std::uint8_t* band, std::size_t inRow, int rows, const int*
 std::optional<base::Error> TurnRows::hold() {
     const int innerW = m_inner.width();
     const int innerH = m_inner.height();
+    if (m_out != 1) {
+        return base::Error{m_name, "its colours cannot be turned without their greys"};
+    }
     const auto outRow = static_cast<std::size_t>(innerH) * m_out;
     m_held.emplace(outRow * static_cast<std::size_t>(innerW));
     // A band of rows at a time, so that each result row is written a run of pixels at once
