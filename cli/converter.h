@@ -3,6 +3,7 @@
 
 #include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
+#include "imaging/geometry.h"
 #include "imaging/plane_encoder.h"
 
 #include <cstdio>
@@ -22,9 +23,10 @@ struct Options {
     ctext::LayoutGiven layoutGiven; // the layout options the command line gave
     bool nameGiven = false;         // -n: with -r, the arrays to read
     imaging::Dither dither = imaging::Dither::None;
-    imaging::Tone tone;    // what comes between a pixel and its band
-    int reverseWidth = 0;  // above 0: INPUT is C text, and the picture is written
-    int reverseHeight = 0; // with -r WIDTHxHEIGHT: the picture's height
+    imaging::Tone tone;         // what comes between a pixel and its band
+    int reverseWidth = 0;       // above 0: INPUT is C text, and the picture is written
+    int reverseHeight = 0;      // with -r WIDTHxHEIGHT: the picture's height
+    imaging::Geometry geometry; // turning and sizing before the levels
     bool progress = false;
 };
 

@@ -39,6 +39,11 @@ enum Id : int {
     Gamma,
     Thresholds,
     LevelsOption,
+    RotateOption,
+    FlipOption,
+    SizeOption,
+    FitOption,
+    BackgroundOption,
 };
 
 struct OptionSpec {
@@ -94,6 +99,22 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
      "the greys the panel shows for its four levels\n"
      "(default 0,85,170,255): dithering aims at them, the\n"
      "plain bands lie half way between them"},
+    {RotateOption, "rotate", "ANGLE",
+     "turn the picture first: 90, 180 or 270 degrees\n"
+     "clockwise"},
+    {FlipOption, "flip", "AXIS",
+     "then mirror it: h left and right, v top and bottom\n"
+     "(give both to do both)"},
+    {SizeOption, "size", "SIZE",
+     "then size it to WxH pixels; Wx or xH keep the\n"
+     "aspect ratio; shrinking averages, growing repeats"},
+    {FitOption, "fit", "FIT",
+     "with --size WxH: contain (default: inside it, on the\n"
+     "background), cover (over it, the centre cropped) or\n"
+     "stretch (each side on its own)"},
+    {BackgroundOption, "background", "RGB",
+     "with --size WxH and --fit contain: the colour around\n"
+     "the picture, six hex digits (default ffffff)"},
     {Reverse, "reverse", "SIZE",
      "INPUT is C text; write the picture it holds as a\n"
      "bitmap (to standard output only when it is not a\n"
@@ -203,6 +224,29 @@ std::optional<int> extentValue(std::string_view text) {
     return value >= 1 && value <= 32767 ? std::optional<int>(value) : std::nullopt;
 }
 
+constexpr auto kAngles = std::to_array<std::pair<std::string_view, int>>({
+    {"90", 1},
+    {"180", 2},
+    {"270", 3},
+});
+
+constexpr auto kFits = std::to_array<std::pair<std::string_view, imaging::Fit>>({
+    {"contain", imaging::Fit::Contain},
+    {"cover", imaging::Fit::Cover},
+    {"stretch", imaging::Fit::Stretch},
+});
+
+// Six hex digits RRGGBB as a colour.
+std::optional<imaging::Colour> colourValue(std::string_view text) {
+    if (text.size() != 6 || !std::all_of(text.begin(), text.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        })) {
+        return std::nullopt;
+    }
+    const auto rgb = static_cast<imaging::Colour>(std::stoi(std::string(text), nullptr, 16));
+    return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
+}
+
 constexpr auto kWords = std::to_array<std::pair<std::string_view, int>>({
     {"8", 8},
     {"16", 16},
@@ -282,6 +326,7 @@ struct GetoptTables {
 // that do not go together.
 struct Spelled {
     std::optional<std::string> art, dither, complete, lf, tone;
+    std::optional<std::string> geometry, fit, background; // the first turning or sizing option
     bool quiet = false;
 };
 
@@ -420,6 +465,56 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
         }
         given.tone = spelled;
         break;
+    case RotateOption:
+        if (const auto chosen = choice(value, kAngles)) {
+            options.geometry.quarterTurns = *chosen;
+        } else {
+            return bad("it is 90, 180 or 270");
+        }
+        given.geometry = given.geometry.value_or(spelled + " " + value);
+        break;
+    case FlipOption:
+        if (value == "h") {
+            options.geometry.flipLeftRight = true;
+        } else if (value == "v") {
+            options.geometry.flipTopBottom = true;
+        } else {
+            return bad("it is h or v");
+        }
+        given.geometry = given.geometry.value_or(spelled + " " + value);
+        break;
+    case SizeOption: {
+        const std::size_t by = value.find('x');
+        const std::string_view text(value);
+        const auto side = [&](std::string_view part) {
+            return part.empty() ? std::optional<int>(0) : extentValue(part);
+        };
+        const auto width = side(text.substr(0, by));
+        const auto height = by == std::string::npos ? std::nullopt : side(text.substr(by + 1));
+        if (!width || !height || (*width == 0 && *height == 0)) {
+            return bad("it is WxH, Wx or xH, each a whole number of pixels from 1 to 32767");
+        }
+        options.geometry.width = *width;
+        options.geometry.height = *height;
+        given.geometry = given.geometry.value_or(spelled + " " + value);
+        break;
+    }
+    case FitOption:
+        if (const auto chosen = choice(value, kFits)) {
+            options.geometry.fit = *chosen;
+            given.fit = spelled + " " + value;
+        } else {
+            return bad("it is contain, cover or stretch");
+        }
+        break;
+    case BackgroundOption:
+        if (const auto chosen = colourValue(value)) {
+            options.geometry.background = *chosen;
+            given.background = spelled + " " + value;
+        } else {
+            return bad("it is six hex digits RRGGBB, as ffffff for white");
+        }
+        break;
     case Reverse: {
         const std::size_t by = value.find('x');
         const auto width = extentValue(std::string_view(value).substr(0, by));
@@ -450,11 +545,20 @@ std::optional<base::Error> combinationProblem(const Options& options, const Spel
     if (given.art && !options.style.complete) {
         return usage(*given.art + " needs --complete: only a complete header has comments");
     }
+    const bool bothSides = options.geometry.width > 0 && options.geometry.height > 0;
+    if (given.fit && !bothSides) {
+        return usage(*given.fit + " needs --size WxH: with one side given, the other follows "
+                                  "the picture");
+    }
+    if (given.background && (!bothSides || options.geometry.fit != imaging::Fit::Contain)) {
+        return usage(*given.background + " needs --size WxH with --fit contain: only then is "
+                                         "there room around the picture");
+    }
     if (options.reverseWidth > 0) {
         if (!options.pictureOutput.empty()) {
             return usage("-p cannot be used with -r: the picture goes to -o FILE");
         }
-        for (const auto& levels : {given.dither, given.tone}) {
+        for (const auto& levels : {given.geometry, given.dither, given.tone}) {
             if (levels) {
                 return usage(*levels +
                              " cannot be used with -r: the text holds the levels already");

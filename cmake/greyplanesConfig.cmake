@@ -4,7 +4,8 @@
 #   greyplanes_add_images(<target> [LAYOUT name] [WORD n] [TILE_ORDER order] [INVERT]
 #                         [PAD_ROWS] [LF] [ART] [DITHER method] [GREY rule]
 #                         [BRIGHTNESS b] [CONTRAST c] [GAMMA g] [THRESHOLDS a,b,c]
-#                         [LEVELS k,d,l,w] <picture>...)
+#                         [LEVELS k,d,l,w] [ROTATE angle] [FLIP axis] [SIZE WxH|Wx|xH]
+#                         [FIT fit] [BACKGROUND RRGGBB] <picture>...)
 #
 # Provides the imported executable greyplanes::cli (the installed greyplanes-cli).
 
@@ -47,13 +48,26 @@ set(GREYPLANES_WORD_VALUES 8 16 32)
 set(GREYPLANES_TILE_ORDER_VALUES rows columns 8x16)
 set(GREYPLANES_DITHER_VALUES none floyd-steinberg atkinson bayer)
 set(GREYPLANES_GREY_VALUES average luma)
-# The keywords whose values are numbers: their shape is checked here, their range by the
-# converter when it runs.
+set(GREYPLANES_ROTATE_VALUES 90 180 270)
+set(GREYPLANES_FLIP_VALUES h v)
+set(GREYPLANES_FIT_VALUES contain cover stretch)
+# The values that are not words of a list: a pattern, and how the refusal describes it. Their
+# shape is checked here, their range by the converter when it runs (a side of SIZE past 32767
+# matches here).
 set(GREYPLANES_BRIGHTNESS_PATTERN "^-?[0-9]+$")
+set(GREYPLANES_BRIGHTNESS_FORM "a whole number")
 set(GREYPLANES_CONTRAST_PATTERN "^-?[0-9]+$")
+set(GREYPLANES_CONTRAST_FORM "a whole number")
 set(GREYPLANES_GAMMA_PATTERN "^[0-9]*[.]?[0-9]+$")
+set(GREYPLANES_GAMMA_FORM "a number such as 1.5")
 set(GREYPLANES_THRESHOLDS_PATTERN "^[0-9]+,[0-9]+,[0-9]+$")
+set(GREYPLANES_THRESHOLDS_FORM "three whole numbers A,B,C")
 set(GREYPLANES_LEVELS_PATTERN "^[0-9]+,[0-9]+,[0-9]+,[0-9]+$")
+set(GREYPLANES_LEVELS_FORM "four whole numbers K,D,L,W")
+set(GREYPLANES_SIZE_PATTERN "^([1-9][0-9]?[0-9]?[0-9]?[0-9]?)?x([1-9][0-9]?[0-9]?[0-9]?[0-9]?)?$")
+set(GREYPLANES_SIZE_FORM "WxH, Wx or xH in pixels")
+set(GREYPLANES_BACKGROUND_PATTERN "^[0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f]$")
+set(GREYPLANES_BACKGROUND_FORM "six hex digits RRGGBB")
 
 # The identifiers that a picture's complete header defines: its guard, the extent's macros
 # (and the tile count's, for gb), and its arrays.
@@ -99,8 +113,9 @@ function(greyplanes_add_images target)
     endif()
     # The arguments are read one by one, as given: cmake_parse_arguments would take an empty
     # value as none and a value holding ';' as several.
-    set(keywords LAYOUT WORD TILE_ORDER DITHER INVERT PAD_ROWS LF ART GREY BRIGHTNESS CONTRAST
-                 GAMMA THRESHOLDS LEVELS)
+    set(keywords LAYOUT WORD TILE_ORDER DITHER INVERT PAD_ROWS LF ART)
+    list(APPEND keywords GREY BRIGHTNESS CONTRAST GAMMA THRESHOLDS LEVELS)
+    list(APPEND keywords ROTATE FLIP SIZE FIT BACKGROUND)
     set(options --complete -q)
     set(layout planes)
     set(pictures)
@@ -119,8 +134,8 @@ function(greyplanes_add_images target)
             list(APPEND given "${argument}")
             string(TOLOWER "--${argument}" option)
             string(REPLACE "_" "-" option "${option}")
-            if(NOT DEFINED GREYPLANES_${argument}_VALUES
-               AND NOT DEFINED GREYPLANES_${argument}_PATTERN)
+            if(NOT DEFINED GREYPLANES_${argument}_VALUES AND
+               NOT DEFINED GREYPLANES_${argument}_PATTERN)
                 list(APPEND options "${option}")
                 continue()
             endif()
@@ -131,10 +146,9 @@ function(greyplanes_add_images target)
             set(value "${ARGV${i}}")
             math(EXPR i "${i} + 1")
             if(DEFINED GREYPLANES_${argument}_PATTERN)
-                if(NOT value MATCHES "${GREYPLANES_${argument}_PATTERN}")
+                if(NOT value MATCHES "${GREYPLANES_${argument}_PATTERN}" OR value STREQUAL "x")
                     message(FATAL_ERROR "greyplanes_add_images: ${argument} \"${value}\" for "
-                                        "${target}: the value is not a number as "
-                                        "greyplanes-cli --help describes it")
+                                        "${target}: the value is ${GREYPLANES_${argument}_FORM}")
                 endif()
                 list(APPEND options "${option}=${value}")
                 continue()

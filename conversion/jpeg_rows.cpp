@@ -32,6 +32,16 @@ struct JpegRows::Decoder {
             std::longjmp(self->jump, 1);
         };
         errors.output_message = [](j_common_ptr) {}; // warnings stay quiet
+        // Data that ends at a marker is filled with grey by libjpeg, with only a warning: here it
+        // is the end of the data, as a file cut short is.
+        errors.emit_message = [](j_common_ptr common, int level) {
+            auto* self = static_cast<Decoder*>(common->client_data);
+            if (level < 0 && (common->err->msg_code == JWRN_HIT_MARKER ||
+                              common->err->msg_code == JWRN_JPEG_EOF)) {
+                self->ended = true;
+                std::longjmp(self->jump, 1);
+            }
+        };
         jpeg_create_decompress(&info);
         info.client_data = this;
         source.init_source = [](j_decompress_ptr) {};

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -504,6 +505,12 @@ RunResult diffuseAhead(RowSource& source, Reducer& reducer, std::span<LevelSink*
 }
 
 } // namespace
+
+std::function<void(const SourceRow&, std::uint8_t*)> greyMaker(const RowSource& source,
+                                                               const Reduction& how) {
+    auto reducer = std::make_shared<Reducer>(source, how);
+    return [reducer](const SourceRow& row, std::uint8_t* greys) { reducer->makeGreys(row, greys); };
+}
 
 base::Result<imaging::Flow> runRows(RowSource& source, const Reduction& how,
                                     std::span<LevelSink* const> sinks, const Pacing& pacing,

@@ -174,4 +174,9 @@ base::Result<imaging::Flow> runRows(RowSource& source, const Reduction& how,
                                     std::span<LevelSink* const> sinks, const Pacing& pacing,
                                     const std::string& name);
 
+// The greys the reducer takes of the rows of `source`, one byte a pixel, for a stage that holds a
+// picture as its greys (as error diffusion does with rows that cannot come from the top).
+std::function<void(const SourceRow&, std::uint8_t*)> greyMaker(const RowSource& source,
+                                                               const Reduction& how);
+
 } // namespace conversion

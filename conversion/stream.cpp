@@ -5,6 +5,7 @@
 #include "conversion/pipeline.h"
 #include "conversion/png_rows.h"
 #include "conversion/read_ahead.h"
+#include "conversion/stages.h"
 #include "platform/device_source.h"
 #include "platform/input_file.h"
 #include "platform/safe_save.h"
@@ -20,23 +21,6 @@ namespace conversion {
 namespace {
 
 using Result = base::Result<imaging::Planes>;
-
-// The rows of any source into planes, as the options ask.
-Result convertRows(RowSource& rows, const std::string& name, const ConvertOptions& options,
-                   imaging::RowProgress& progress) {
-    // Room for the planes, their pages taken as the rows come: a small file that claims a huge
-    // picture and ends early costs no memory.
-    imaging::Planes planes = imaging::reservedPlanes(rows.width(), rows.height(), options.rows);
-    PlaneSink sink(planes);
-    LevelSink* const sinks[] = {&sink};
-    auto ran =
-        runRows(rows, {options.dither, options.tone}, sinks, {progress, LastYield::No, true}, name);
-    if (auto* failed = std::get_if<base::Error>(&ran)) {
-        return std::move(*failed);
-    }
-    sink.finish();
-    return planes;
-}
 
 Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptions& options,
                     imaging::RowProgress& progress) {
@@ -126,6 +110,28 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
 }
 
 } // namespace
+
+Result convertRows(RowSource& rows, const std::string& name, const ConvertOptions& options,
+                   imaging::RowProgress& progress) {
+    const Reduction how{options.dither, options.tone};
+    auto stages = Stages::around(rows, options.geometry, how, name);
+    if (auto* failed = std::get_if<base::Error>(&stages)) {
+        return std::move(*failed);
+    }
+    RowSource& prepared = std::get<std::unique_ptr<Stages>>(stages)->outer();
+    // Room for the planes, their pages taken as the rows come: a small file that claims a huge
+    // picture and ends early costs no memory.
+    imaging::Planes planes =
+        imaging::reservedPlanes(prepared.width(), prepared.height(), options.rows);
+    PlaneSink sink(planes);
+    LevelSink* const sinks[] = {&sink};
+    auto ran = runRows(prepared, how, sinks, {progress, LastYield::No, true}, name);
+    if (auto* failed = std::get_if<base::Error>(&ran)) {
+        return std::move(*failed);
+    }
+    sink.finish();
+    return planes;
+}
 
 Result convertFile(const std::string& path, const ConvertOptions& options,
                    imaging::RowProgress& progress, WholePictureReader others) {

@@ -1,6 +1,8 @@
 #pragma once
 // Reduces a picture file to the planes of its four grey levels.
 
+#include "conversion/pipeline.h"
+#include "conversion/stages.h"
 #include "imaging/dither.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
@@ -19,6 +21,7 @@ struct ConvertOptions {
     imaging::RowLayout rows = imaging::RowLayout::Packed; // of the planes
     imaging::Dither dither = imaging::Dither::None;
     imaging::Tone tone{}; // the grey rule, tone, edges and the panel's levels
+    Geometry geometry{};  // turning and sizing before the levels; none by default
 };
 
 // Reads a picture that is not a bitmap from the device and returns the planes of its four levels,
@@ -29,6 +32,12 @@ using WholePictureReader = base::Result<imaging::Planes> (*)(QIODevice& file,
                                                              const std::string& name,
                                                              const ConvertOptions& options,
                                                              imaging::RowProgress& progress);
+
+// The rows of a source, through the stages before the bands that the options ask for, into
+// planes; the converter's and the whole-picture reader's last step.
+base::Result<imaging::Planes> convertRows(RowSource& rows, const std::string& name,
+                                          const ConvertOptions& options,
+                                          imaging::RowProgress& progress);
 
 // Reads the picture file (the bytes its name is known by) and returns the planes of its four
 // levels, dithered as the options ask. A bitmap is decoded, quantized and encoded a row at a

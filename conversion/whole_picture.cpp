@@ -17,17 +17,10 @@ base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::strin
         return std::move(*error);
     }
     const QImage& picture = std::get<QImage>(read);
-    imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height(), options.rows);
-    PlaneSink sink(planes);
-    LevelSink* const sinks[] = {&sink};
     PixelRows rows(picture.width(), picture.height(), [&](int y) {
         return reinterpret_cast<const imaging::Pixel*>(picture.constScanLine(y));
     });
-    auto ran = runRows(rows, {options.dither, options.tone}, sinks, {progress}, name);
-    if (auto* failed = std::get_if<base::Error>(&ran)) {
-        return std::move(*failed);
-    }
-    return planes;
+    return convertRows(rows, name, options, progress);
 }
 
 } // namespace conversion

@@ -104,6 +104,34 @@ INSTANTIATE_TEST_SUITE_P(
                 "bad K,D,L,W '0,85,170,256' for --levels: it is four whole numbers "
                 "K,D,L,W from 0 to 255, each above the one before"}));
 
+INSTANTIATE_TEST_SUITE_P(
+    Geometry, UsageErrors,
+    testing::Values(Refusal{{"--rotate", "45", "in"},
+                            "bad ANGLE '45' for --rotate: it is 90, 180 or 270"},
+                    Refusal{{"--flip=x", "in"}, "bad AXIS 'x' for --flip: it is h or v"},
+                    Refusal{{"--size", "0x5", "in"},
+                            "bad SIZE '0x5' for --size: it is WxH, Wx or xH, each a whole number "
+                            "of pixels from 1 to 32767"},
+                    Refusal{{"--size", "x", "in"},
+                            "bad SIZE 'x' for --size: it is WxH, Wx or xH, each a whole number "
+                            "of pixels from 1 to 32767"},
+                    Refusal{{"--size", "400", "in"},
+                            "bad SIZE '400' for --size: it is WxH, Wx or xH, each a whole number "
+                            "of pixels from 1 to 32767"},
+                    Refusal{{"--size", "4x3", "--fit", "fill", "in"},
+                            "bad FIT 'fill' for --fit: it is contain, cover or stretch"},
+                    Refusal{{"--background", "#fff", "in"},
+                            "bad RGB '#fff' for --background: it is six hex digits RRGGBB, as "
+                            "ffffff for white"},
+                    Refusal{{"--size", "4x", "--fit", "cover", "in"},
+                            "--fit cover needs --size WxH: with one side given, the other follows "
+                            "the picture"},
+                    Refusal{{"--size", "4x3", "--fit", "cover", "--background", "000000", "in"},
+                            "--background 000000 needs --size WxH with --fit contain: only then "
+                            "is there room around the picture"},
+                    Refusal{{"-r", "8", "--flip", "v", "in"},
+                            "--flip v cannot be used with -r: the text holds the levels already"}));
+
 // Options that do not go together are named both.
 INSTANTIATE_TEST_SUITE_P(
     Combinations, UsageErrors,
@@ -255,6 +283,16 @@ TEST(CommandLine, OptionsLandWhereTheyBelong) {
     EXPECT_TRUE(p.options.layoutGiven.tileOrder && p.options.layoutGiven.invert &&
                 p.options.layoutGiven.rows);
     EXPECT_FALSE(p.options.layoutGiven.layout);
+    p = parse({"--rotate", "270", "--flip", "v", "--size", "x300", "in"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
+    EXPECT_EQ(p.options.geometry.quarterTurns, 3);
+    EXPECT_TRUE(p.options.geometry.flipTopBottom && !p.options.geometry.flipLeftRight);
+    EXPECT_EQ(p.options.geometry.width, 0);
+    EXPECT_EQ(p.options.geometry.height, 300);
+    p = parse({"--size", "400x3", "--background", "12a4Fe", "in"});
+    ASSERT_EQ(p.request, cli::Request::Run) << p.error.reason;
+    EXPECT_EQ(p.options.geometry.width, 400);
+    EXPECT_EQ(p.options.geometry.background, 0xFEA412); // red in the low byte
     EXPECT_EQ(parse({"in", "--help"}).request, cli::Request::Help);
     EXPECT_EQ(parse({"--vers"}).request, cli::Request::Version);
 }

@@ -3,7 +3,8 @@
 # Run as: cmake -DCLI=greyplanes-cli -DCONFIG=greyplanesConfig.cmake -P value_lists.cmake
 file(READ "${CONFIG}" config)
 set(failed FALSE)
-foreach(pair "LAYOUT;--layout" "WORD;--word" "TILE_ORDER;--tile-order" "DITHER;--dither" "GREY;--grey")
+foreach(pair "LAYOUT;--layout" "WORD;--word" "TILE_ORDER;--tile-order" "DITHER;--dither"
+        "GREY;--grey" "ROTATE;--rotate" "FLIP;--flip" "FIT;--fit")
     list(GET pair 0 keyword)
     list(GET pair 1 option)
     if(NOT config MATCHES "set\\(GREYPLANES_${keyword}_VALUES ([^)]*)\\)")
@@ -26,6 +27,8 @@ foreach(pair "LAYOUT;--layout" "WORD;--word" "TILE_ORDER;--tile-order" "DITHER;-
         set(layout)
         if(option STREQUAL "--tile-order")
             set(layout --layout gb)
+        elseif(option STREQUAL "--fit")
+            set(layout --size 4x3)
         endif()
         execute_process(COMMAND "${CLI}" ${layout} ${option} ${value} no-such-input.bmp
                         RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
