@@ -41,7 +41,12 @@ QString levelName(imaging::Colour colour) {
 } // namespace
 
 QString zoomText(double zoom) {
-    return PictureView::tr("%1%").arg(QString::number(zoom * 100, 'g', 3));
+    const double percent = zoom * 100;
+    // Whole percentages from 100 % up; below, three digits that matter, never an exponent (the
+    // smallest zoom, 1/32768, is 0.00305 %).
+    const QString number = percent >= 100 - kSame ? QString::number(std::llround(percent))
+                                                  : QString::number(percent, 'g', 3);
+    return PictureView::tr("%1%").arg(number);
 }
 
 PictureView::PictureView(const surface::PictureSurface& surface, QWidget* parent)
@@ -84,8 +89,10 @@ double PictureView::nextStep(int direction) const {
 
 double PictureView::fitZoom() const {
     const QSize whole = maximumViewportSize();
-    return std::min({1.0, static_cast<double>(whole.width()) / m_surface.width(),
-                     static_cast<double>(whole.height()) / m_surface.height()});
+    const double fit = std::min(static_cast<double>(whole.width()) / m_surface.width(),
+                                static_cast<double>(whole.height()) / m_surface.height());
+    // Enlarged only by whole factors, so that every picture pixel stays a square of equal size.
+    return fit < 1 ? fit : std::min(kMaxZoom, std::floor(fit));
 }
 
 void PictureView::setZoom(double zoom) {

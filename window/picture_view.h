@@ -40,7 +40,8 @@ class PictureView final : public QAbstractScrollArea {
     std::vector<double> zoomSteps() const;
     // The next step above (or below) the zoom in use; the zoom itself where there is none.
     double nextStep(int direction) const;
-    // The largest zoom, at most 1×, at which the whole picture fits the view.
+    // The largest zoom at which the whole picture fits the view: below 1× any, above it the
+    // largest whole factor up to kMaxZoom.
     double fitZoom() const;
     // Whether Ctrl + wheel zooms (not before a picture is open).
     void setZoomable(bool zoomable) { m_zoomable = zoomable; }
