@@ -149,7 +149,8 @@ class Form1::Progress final : public imaging::RowProgress {
 
 Form1::Form1(Seams seams, QWidget* parent)
     : QMainWindow(parent), m_seams(std::move(seams)),
-      m_pictureDialog(tr("Bitmap Files (*.bmp)|*.bmp"), m_seams.chooseFile),
+      m_pictureDialog(tr("Bitmap Files (*.bmp)|*.bmp"), m_seams.chooseFile,
+                      {tr("All Pictures|*.bmp;*.png;*.gif;*.jpg;*.jpeg;*.pbm;*.pgm;*.ppm;*.pnm")}),
       m_textDialog(tr("Text Files (*.txt)|*.txt"), m_seams.chooseFile),
       m_exportDialog(tr("C Headers (*.h)|*.h"), m_seams.chooseFile) {
     setObjectName(QStringLiteral("Form1"));

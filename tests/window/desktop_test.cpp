@@ -156,6 +156,21 @@ TEST_F(DesktopTest, AFileFromTheCommandLineThatCannotBeReadLeavesOpenAvailable) 
     EXPECT_EQ(h.menu(), kOpened);
 }
 
+TEST_F(DesktopTest, OpenAlsoOffersEveryFormatItReadsButSavePictureOnlyBitmaps) {
+    Harness h;
+    h.choose("mOpen", bitmap("in.bmp", rows16x3()));
+    h.choose("mSaveP", QString());
+    ASSERT_EQ(h.requests().size(), 2u);
+    ASSERT_EQ(h.requests()[0].moreFilters.size(), 1);
+    const QString all = h.requests()[0].moreFilters[0];
+    const QStringList patterns = all.mid(all.indexOf(QLatin1Char('|')) + 1).split(';');
+    for (const char* name :
+         {"a.bmp", "a.png", "a.gif", "a.jpg", "a.jpeg", "a.pbm", "a.pgm", "a.ppm", "a.pnm"}) {
+        EXPECT_TRUE(QDir::match(patterns, QLatin1String(name))) << name;
+    }
+    EXPECT_TRUE(h.requests()[1].moreFilters.isEmpty());
+}
+
 TEST_F(DesktopTest, TheCursorIsBusyWhileAPictureLoadsAndRestoredAfter) {
     const QString good = bitmap("in.bmp", rows16x3());
     for (const QString& name : {good, path("missing.bmp")}) {
