@@ -3,6 +3,7 @@
 #include "imaging/levels.h"
 #include "surface/picture_surface.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -258,6 +259,50 @@ bool PictureView::viewportEvent(QEvent* event) {
         return true;
     }
     return QAbstractScrollArea::viewportEvent(event);
+}
+
+void PictureView::setPen(std::optional<Pen> pen) {
+    if (m_drawing && m_pen) {
+        m_pen->release();
+    }
+    m_drawing = false;
+    m_pen = std::move(pen);
+    viewport()->setCursor(m_pen ? Qt::CrossCursor : Qt::ArrowCursor);
+}
+
+QPoint PictureView::pixelAt(QPointF position) const {
+    const QPointF at = position + offset();
+    return {static_cast<int>(std::floor(at.x() / m_zoom)),
+            static_cast<int>(std::floor(at.y() / m_zoom))};
+}
+
+void PictureView::mousePressEvent(QMouseEvent* event) {
+    if (!m_pen || event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    m_drawing = true;
+    m_pen->press(pixelAt(event->position()));
+    event->accept();
+}
+
+void PictureView::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_pen || !m_drawing) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    m_pen->move(pixelAt(event->position()));
+    event->accept();
+}
+
+void PictureView::mouseReleaseEvent(QMouseEvent* event) {
+    if (!m_pen || !m_drawing || event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    m_drawing = false;
+    m_pen->release();
+    event->accept();
 }
 
 QString PictureView::describe(QPoint position) const {
