@@ -782,7 +782,7 @@ void Form1::showCText(bool shown) {
     }
     // The laid-out controls keep their room: the window grows by the view, and shrinks again.
     const int width = 360;
-    const bool grow = !isMaximized() && !isFullScreen();
+    const bool grow = !isMaximized() && !isFullScreen() && !m_cTextDock->isFloating();
     m_cTextDock->setVisible(shown);
     if (grow) {
         resize(size().width() + (shown ? width : -width), size().height());
