@@ -1,5 +1,5 @@
-// Drawing pixels with the pencil and stepping back, the frame that fills the window and the
-// whole C text in view.
+// Drawing pixels with the pencil and stepping back, another window, the frame that fills the
+// window and the whole C text in view.
 
 #include "harness.h"
 #include "imaging/levels.h"
@@ -113,6 +113,20 @@ TEST_F(DrawingTest, NothingIsDrawnBeforeAPictureIsOpen) {
     mouse(h.view(), QEvent::MouseButtonPress, 0, 0);
     mouse(h.view(), QEvent::MouseButtonRelease, 0, 0);
     EXPECT_EQ(colourAt(h.form().surface().image(), 0, 0), kW);
+}
+
+TEST_F(DrawingTest, NewWindowStartsAnotherOnceOpenIsUsedUpAndSaysWhenItCannot) {
+    Harness h;
+    ASSERT_TRUE(h.openFile(whitePicture()));
+    h.choose("mNewWindow");
+    EXPECT_EQ(h.windowsStarted(), 1);
+    EXPECT_TRUE(h.errors().empty());
+    h.failWindowStarts();
+    h.choose("mNewWindow");
+    ASSERT_EQ(h.errors().size(), 1u);
+    EXPECT_EQ(h.errors()[0].title, QStringLiteral("New Window"));
+    EXPECT_TRUE(h.errors()[0].text.contains(QCoreApplication::applicationFilePath()))
+        << h.errors()[0].text.toStdString();
 }
 
 TEST_F(DrawingTest, FillWindowGrowsTheFrameWithTheWindow) {
