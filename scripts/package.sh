@@ -10,7 +10,9 @@ shift $(($# > 0 ? 1 : 0))
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S "$source" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGREYPLANES_TESTS=OFF \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" "$@" >/dev/null
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+    -DCMAKE_MODULE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+    -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 (cd "$build" && cpack -G DEB >cpack.log 2>&1) || {
     cat "$build/cpack.log" >&2

@@ -28,7 +28,12 @@ QString chooseWithFileDialog(QWidget* parent, const DialogRequest& request) {
     dialog.setAcceptMode(request.mode == DialogMode::Open ? QFileDialog::AcceptOpen
                                                           : QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(qtNameFilter(request.filter));
+    QStringList filters{qtNameFilter(request.filter)};
+    for (const QString& more : request.moreFilters) {
+        filters << qtNameFilter(more);
+    }
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.front());
     dialog.setDefaultSuffix(QString());
     if (!request.initialName.isEmpty()) {
         const QFileInfo initial(request.initialName);
@@ -42,8 +47,9 @@ QString chooseWithFileDialog(QWidget* parent, const DialogRequest& request) {
     return names.isEmpty() ? QString() : names.first();
 }
 
-FileDialog::FileDialog(QString filter, FileChooser chooser)
-    : m_filter(std::move(filter)), m_chooser(std::move(chooser)) {}
+FileDialog::FileDialog(QString filter, FileChooser chooser, QStringList openFilters)
+    : m_filter(std::move(filter)), m_openFilters(std::move(openFilters)),
+      m_chooser(std::move(chooser)) {}
 
 QString FileDialog::showOpen(QWidget* parent, const QString& title) {
     return show(parent, DialogMode::Open, title);
@@ -54,7 +60,9 @@ QString FileDialog::showSave(QWidget* parent, const QString& title) {
 }
 
 QString FileDialog::show(QWidget* parent, DialogMode mode, const QString& title) {
-    const QString name = m_chooser(parent, DialogRequest{mode, title, m_filter, m_lastName});
+    const QString name =
+        m_chooser(parent, DialogRequest{mode, title, m_filter, m_lastName,
+                                        mode == DialogMode::Open ? m_openFilters : QStringList()});
     if (!name.isEmpty()) {
         m_lastName = name;
     }

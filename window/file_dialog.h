@@ -1,7 +1,8 @@
 #pragma once
-// A file dialog with one fixed filter that remembers the last name chosen in it.
+// A file dialog with fixed filters that remembers the last name chosen in it.
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -16,6 +17,8 @@ struct DialogRequest {
     QString title;       // the command that asks
     QString filter;      // "Description (*.ext)|*.ext"
     QString initialName; // the last name chosen in this dialog, or empty
+    // Offered after `filter`, which stays the one selected at first.
+    QStringList moreFilters;
 };
 
 // Returns the chosen name, or an empty name when the user cancels.
@@ -30,7 +33,9 @@ QString qtNameFilter(const QString& filter);
 
 class FileDialog {
   public:
-    FileDialog(QString filter, FileChooser chooser);
+    // `openFilters` are offered after `filter` when the dialog opens a file, not when it saves
+    // one.
+    FileDialog(QString filter, FileChooser chooser, QStringList openFilters = {});
 
     // The chosen name, or empty on cancel. A chosen name is offered first next time.
     QString showOpen(QWidget* parent, const QString& title);
@@ -46,6 +51,7 @@ class FileDialog {
     QString show(QWidget* parent, DialogMode mode, const QString& title);
 
     QString m_filter;
+    QStringList m_openFilters;
     FileChooser m_chooser;
     QString m_lastName;
 };

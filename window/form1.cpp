@@ -9,25 +9,33 @@
 #include "window/export_dialog.h"
 #include "window/picture_view.h"
 #include "window/text_pane.h"
+#include "window/text_view.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <new>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace window {
@@ -39,6 +47,10 @@ constexpr QRect kFrame2(0, 0, 417, 337);
 constexpr QRect kText4(0, 344, 49, 19);
 constexpr QRect kText5(56, 344, 49, 19);
 constexpr QRect kRichTextBox1(120, 344, 33, 17);
+// What the laid-out frame leaves of the client area on the right and below, kept when the frame
+// fills the window.
+constexpr int kRightOfFrame = kClientSize.width() - kFrame2.width();
+constexpr int kBelowFrame = kClientSize.height() - kFrame2.height();
 
 // Takes a drag or drop as a copy, or as a link where the source offers no copy. Never as a
 // move: the source would then delete the file it thinks we took.
@@ -64,6 +76,10 @@ struct Opened {
 
 void systemBeep() {
     QApplication::beep();
+}
+
+bool startWindowProcess() {
+    return QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
 }
 
 void showErrorBox(QWidget* parent, const QString& title, const QString& text) {
@@ -149,7 +165,8 @@ class Form1::Progress final : public imaging::RowProgress {
 
 Form1::Form1(Seams seams, QWidget* parent)
     : QMainWindow(parent), m_seams(std::move(seams)),
-      m_pictureDialog(tr("Bitmap Files (*.bmp)|*.bmp"), m_seams.chooseFile),
+      m_pictureDialog(tr("Bitmap Files (*.bmp)|*.bmp"), m_seams.chooseFile,
+                      {tr("All Pictures|*.bmp;*.png;*.gif;*.jpg;*.jpeg;*.pbm;*.pgm;*.ppm;*.pnm")}),
       m_textDialog(tr("Text Files (*.txt)|*.txt"), m_seams.chooseFile),
       m_exportDialog(tr("C Headers (*.h)|*.h"), m_seams.chooseFile) {
     setObjectName(QStringLiteral("Form1"));
@@ -189,20 +206,55 @@ void Form1::createControls() {
     m_rowsDone->setObjectName(QStringLiteral("Text4"));
     m_rowsDone->setGeometry(kText4);
     m_rowsDone->setReadOnly(true);
+    m_rowsDone->setToolTip(tr("Rows done"));
+    m_rowsDone->setAccessibleName(tr("Rows done"));
 
     m_rowsTotal = new QLineEdit(client);
     m_rowsTotal->setObjectName(QStringLiteral("Text5"));
     m_rowsTotal->setGeometry(kText5);
     m_rowsTotal->setReadOnly(true);
+    m_rowsTotal->setToolTip(tr("Rows in the picture"));
+    m_rowsTotal->setAccessibleName(tr("Rows in the picture"));
 
     m_textPane = new TextPane(client);
     m_textPane->setObjectName(QStringLiteral("RichTextBox1"));
     m_textPane->setGeometry(kRichTextBox1);
+    m_textPane->setToolTip(tr("C text (View > C Text shows it whole)"));
+    m_textPane->setAccessibleName(tr("C text"));
+    // The controls are placed again whenever the client area changes size.
+    client->installEventFilter(this);
 
     setTabOrder(m_textPane, m_pictureFrame);
     setTabOrder(m_pictureFrame, m_rowsDone);
     setTabOrder(m_rowsDone, m_rowsTotal);
     setTabOrder(m_rowsTotal, m_pictureView);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        placeControls();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::placeControls() {
+    if (m_fillWindow == nullptr || !m_fillWindow->isChecked()) {
+        m_pictureFrame->setGeometry(kFrame2);
+        m_rowsDone->setGeometry(kText4);
+        m_rowsTotal->setGeometry(kText5);
+        m_textPane->setGeometry(kRichTextBox1);
+    } else {
+        // The frame takes the room; the strip under it keeps its height and order.
+        const QSize client = centralWidget()->size();
+        const QSize frame(std::max(1, client.width() - kRightOfFrame),
+                          std::max(1, client.height() - kBelowFrame));
+        const int shift = frame.height() - kFrame2.height();
+        m_pictureFrame->setGeometry(QRect(kFrame2.topLeft(), frame));
+        m_rowsDone->setGeometry(kText4.translated(0, shift));
+        m_rowsTotal->setGeometry(kText5.translated(0, shift));
+        m_textPane->setGeometry(kRichTextBox1.translated(0, shift));
+    }
+    m_pictureView->setGeometry(QRect(QPoint(0, 0), m_pictureFrame->size()));
 }
 
 void Form1::createActions() {
@@ -227,6 +279,8 @@ void Form1::createActions() {
     m_saveCCode =
         add(m_fileMenu, "mSaveC", tr("&Save C Code"), {QKeySequence::Save}, &Form1::saveCCode);
     m_fileMenu->addSeparator();
+    m_newWindow = add(m_fileMenu, "mNewWindow", tr("&New Window"),
+                      {QKeySequence(Qt::CTRL | Qt::Key_N)}, &Form1::newWindow);
     m_openDithered = m_fileMenu->addMenu(tr("Open &Dithered"));
     m_openDithered->setObjectName(QStringLiteral("mOpenDithered"));
     for (const auto& [method, caption] :
@@ -247,8 +301,31 @@ void Form1::createActions() {
     m_quit->setMenuRole(QAction::QuitRole);
 
     m_editMenu = addMenu("mEdit", tr("&Edit"));
+    m_undo =
+        add(m_editMenu, "mUndo", tr("&Undo"), {QKeySequence(Qt::CTRL | Qt::Key_Z)}, &Form1::undo);
+    m_redo = add(m_editMenu, "mRedo", tr("&Redo"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
+                 &Form1::redo);
+    m_editMenu->addSeparator();
     m_copyCCode = add(m_editMenu, "mCopyC", tr("&Copy C Code"),
                       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)}, &Form1::copyCCode);
+    m_editMenu->addSeparator();
+    m_pencilMenu = m_editMenu->addMenu(tr("&Pencil"));
+    m_pencilMenu->setObjectName(QStringLiteral("mPencil"));
+    auto* levels = new QActionGroup(this);
+    for (const auto& [level, key, name, caption] :
+         {std::tuple{imaging::kBlack, Qt::Key_1, "mPencilBlack", tr("&Black")},
+          std::tuple{imaging::kDarkGrey, Qt::Key_2, "mPencilDarkGrey", tr("&Dark Grey")},
+          std::tuple{imaging::kLightGrey, Qt::Key_3, "mPencilLightGrey", tr("&Light Grey")},
+          std::tuple{imaging::kWhite, Qt::Key_4, "mPencilWhite", tr("&White")}}) {
+        QAction* entry = add(m_pencilMenu, name, caption, {QKeySequence(key)},
+                             [this, level = level] { takePencil(level); });
+        entry->setCheckable(true);
+        entry->setActionGroup(levels);
+        m_pencilLevels.push_back(entry);
+    }
+    m_pencilMenu->addSeparator();
+    m_putDownPencil = add(m_pencilMenu, "mPutDownPencil", tr("&Put Down"),
+                          {QKeySequence(Qt::Key_Escape)}, [this] { takePencil(std::nullopt); });
 
     m_viewMenu = addMenu("mView", tr("&View"));
     // Ctrl+= too: Ctrl++ needs Shift on keyboards without a keypad plus.
@@ -264,6 +341,16 @@ void Form1::createActions() {
     m_zoomToFit =
         add(m_viewMenu, "mZoomToFit", tr("Zoom to &Fit"), {QKeySequence(Qt::CTRL | Qt::Key_9)},
             [this] { zoomTo(m_pictureView->fitZoom()); });
+    m_viewMenu->addSeparator();
+    m_fillWindow = add(m_viewMenu, "mFillWindow", tr("&Fill Window"),
+                       {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)}, [this] {
+                           placeControls();
+                           updateActions();
+                       });
+    m_fillWindow->setCheckable(true);
+    m_showCText = add(m_viewMenu, "mCText", tr("C &Text"), {QKeySequence(Qt::CTRL | Qt::Key_T)},
+                      [this] { showCText(m_showCText->isChecked()); });
+    m_showCText->setCheckable(true);
     m_pictureView->setZoomChangedHandler([this] { updateActions(); });
 }
 
@@ -289,6 +376,8 @@ std::optional<Form1::Command> Form1::begin(Needs needs) {
     if (!mayStart(needs)) {
         return std::nullopt;
     }
+    // A command reads the surface as it is: a stroke under way ends here.
+    strokeEnd();
     return std::optional<Command>(std::in_place, *this);
 }
 
@@ -332,6 +421,15 @@ void Form1::updateActions() {
     m_pictureView->setZoomable(shown);
     // The zoom in use, where the zoom is chosen.
     m_actualSize->setText(tr("&Actual Size (now %1)").arg(zoomText(zoom)));
+
+    const bool draw = mayDraw();
+    for (QAction* level : m_pencilLevels) {
+        level->setEnabled(draw);
+    }
+    m_putDownPencil->setEnabled(m_pencil.has_value());
+    m_undo->setEnabled(draw && !m_undoStrokes.empty());
+    m_redo->setEnabled(draw && !m_redoStrokes.empty());
+    m_newWindow->setEnabled(!m_closed);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -464,7 +562,7 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
         return; // closed during the scan
     }
     if (planes) {
-        m_planes = std::make_shared<const imaging::Planes>(std::move(*planes));
+        m_surfacePlanes = std::make_shared<const imaging::Planes>(std::move(*planes));
     }
     m_stage = Stage::Opened;
 }
@@ -480,13 +578,14 @@ void Form1::convert() {
     }
     Progress progress(*this);
     const std::string name = QFile::encodeName(m_pictureName).toStdString();
-    if (m_planes) {
+    if (m_surfacePlanes) {
         // The planes are made; the rows are counted as the encoding counts them.
-        conversion::PlanesRows rows(*m_planes);
+        conversion::PlanesRows rows(*m_surfacePlanes);
         const auto ran =
             conversion::runRows(rows, {}, {}, {progress, conversion::LastYield::Yes}, name);
         const auto* flow = std::get_if<imaging::Flow>(&ran);
         if (flow != nullptr && *flow == imaging::Flow::Continue) {
+            m_planes = m_surfacePlanes;
             finishConvert(std::move(*command));
         }
         return; // a stop: the window was closed
@@ -513,6 +612,7 @@ void Form1::convert() {
     }
     sink.finish();
     m_planes = std::make_shared<const imaging::Planes>(std::move(*planes));
+    m_surfacePlanes = m_planes;
     finishConvert(std::move(*command));
 }
 
@@ -520,6 +620,7 @@ void Form1::finishConvert(Command command) {
     m_textPane->showArrays(*m_planes);
     m_stage = Stage::Converted;
     command.end();
+    renderCText();
     m_seams.beep();
 }
 
@@ -642,6 +743,204 @@ void Form1::exportCCode() {
                                     save, copy, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
+}
+
+void Form1::newWindow() {
+    if (!m_seams.startWindow()) {
+        m_seams.showError(
+            this, tr("New Window"),
+            tr("%1: the program could not be started again.")
+                .arg(QDir::toNativeSeparators(QCoreApplication::applicationFilePath())));
+    }
+}
+
+void Form1::showCText(bool shown) {
+    if (m_cTextDock == nullptr) {
+        if (!shown) {
+            return;
+        }
+        m_cTextDock = new QDockWidget(tr("C Text"), this);
+        m_cTextDock->setObjectName(QStringLiteral("CTextDock"));
+        // Shown and hidden from the View menu only, so the menu's check always tells.
+        m_cTextDock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+        auto* content = new QWidget(m_cTextDock);
+        auto* layout = new QVBoxLayout(content);
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_cTextView = new CTextView(content);
+        m_cTextView->setObjectName(QStringLiteral("CTextView"));
+        m_cTextView->setAccessibleName(tr("C text"));
+        m_cTextCount = new QLabel(content);
+        m_cTextCount->setObjectName(QStringLiteral("CTextCount"));
+        layout->addWidget(m_cTextView);
+        layout->addWidget(m_cTextCount);
+        m_cTextDock->setWidget(content);
+        m_cTextDock->hide();
+        addDockWidget(Qt::RightDockWidgetArea, m_cTextDock);
+    }
+    if (shown == m_cTextDock->isVisible()) {
+        return;
+    }
+    // The laid-out controls keep their room: the window grows by the view, and shrinks again.
+    const int width = 360;
+    const bool grow = !isMaximized() && !isFullScreen() && !m_cTextDock->isFloating();
+    m_cTextDock->setVisible(shown);
+    if (grow) {
+        resize(size().width() + (shown ? width : -width), size().height());
+    }
+    if (shown) {
+        resizeDocks({m_cTextDock}, {width}, Qt::Horizontal);
+        renderCText();
+    }
+}
+
+void Form1::renderCText() {
+    if (m_cTextView == nullptr || !m_cTextDock->isVisible()) {
+        return;
+    }
+    const auto planes = m_stage == Stage::Converted ? m_planes : nullptr;
+    if (planes == m_cTextPlanes && (planes == nullptr || m_cTextView->byteCount() > 0)) {
+        return; // shown already, or being made
+    }
+    m_cTextPlanes = planes;
+    m_cTextView->setText(nullptr);
+    if (planes == nullptr) {
+        m_cTextCount->setText(tr("Convert puts the C text here."));
+        return;
+    }
+    m_cTextCount->setText(tr("Making the text..."));
+    // Hundreds of megabytes take seconds to make: aside. A later Convert's text replaces it.
+    runAside(
+        m_cTextView,
+        [planes] {
+            return std::make_shared<const IndexedText>(indexLines(ctext::writeArrays(*planes)));
+        },
+        [this, planes](std::shared_ptr<const IndexedText> text) {
+            if (planes != m_cTextPlanes) {
+                return;
+            }
+            m_cTextView->setText(std::move(text));
+            m_cTextCount->setText(tr("%L1 lines, %L2 bytes")
+                                      .arg(m_cTextView->lineCount())
+                                      .arg(m_cTextView->byteCount()));
+        });
+}
+
+bool Form1::mayDraw() const {
+    return m_stage != Stage::Empty && !m_busy && !m_closed;
+}
+
+void Form1::takePencil(std::optional<imaging::Colour> level) {
+    if (level && !mayDraw()) {
+        return;
+    }
+    m_pencil = level;
+    if (!level) {
+        for (QAction* entry : m_pencilLevels) {
+            entry->setChecked(false);
+        }
+    }
+    if (level) {
+        m_pictureView->setPen(PictureView::Pen{[this](QPoint p) { strokeBegin(p); },
+                                               [this](QPoint p) { strokeTo(p); },
+                                               [this] { strokeEnd(); }});
+    } else {
+        m_pictureView->setPen(std::nullopt);
+    }
+    updateActions();
+}
+
+void Form1::strokeBegin(QPoint pixel) {
+    if (!m_pencil || !mayDraw()) {
+        return;
+    }
+    m_stroke.emplace();
+    m_strokeAt = pixel;
+    paintPixel(pixel.x(), pixel.y());
+}
+
+void Form1::strokeTo(QPoint pixel) {
+    if (!m_stroke) {
+        return;
+    }
+    // Every pixel on the line from the last one, so that a fast drag leaves no gaps.
+    const int dx = std::abs(pixel.x() - m_strokeAt.x());
+    const int dy = -std::abs(pixel.y() - m_strokeAt.y());
+    const int sx = m_strokeAt.x() < pixel.x() ? 1 : -1;
+    const int sy = m_strokeAt.y() < pixel.y() ? 1 : -1;
+    int x = m_strokeAt.x();
+    int y = m_strokeAt.y();
+    int error = dx + dy;
+    while (x != pixel.x() || y != pixel.y()) {
+        const int twice = 2 * error;
+        if (twice >= dy) {
+            error += dy;
+            x += sx;
+        }
+        if (twice <= dx) {
+            error += dx;
+            y += sy;
+        }
+        paintPixel(x, y);
+    }
+    m_strokeAt = pixel;
+}
+
+void Form1::paintPixel(int x, int y) {
+    const imaging::Colour before = m_surface.read(x, y);
+    if (before == imaging::kNoColour || before == *m_pencil) {
+        return;
+    }
+    m_surface.paint(x, y, *m_pencil);
+    m_stroke->push_back({x, y, before, *m_pencil});
+    m_surfacePlanes = nullptr; // the planes no longer match the surface
+    m_pictureView->rowChanged(y);
+}
+
+void Form1::strokeEnd() {
+    if (!m_stroke) {
+        return;
+    }
+    Stroke stroke = std::move(*m_stroke);
+    m_stroke.reset();
+    if (!stroke.empty()) {
+        m_undoStrokes.push_back(std::move(stroke));
+        m_redoStrokes.clear();
+    }
+    updateActions();
+}
+
+void Form1::applyStroke(const Stroke& stroke, bool after) {
+    // Backwards on undo, so that a pixel the stroke crossed twice gets its first colour back.
+    auto apply = [&](const PixelChange& change) {
+        m_surface.paint(change.x, change.y, after ? change.after : change.before);
+        m_pictureView->rowChanged(change.y);
+    };
+    if (after) {
+        std::for_each(stroke.begin(), stroke.end(), apply);
+    } else {
+        std::for_each(stroke.rbegin(), stroke.rend(), apply);
+    }
+    m_surfacePlanes = nullptr;
+}
+
+void Form1::undo() {
+    if (!mayDraw() || m_stroke || m_undoStrokes.empty()) {
+        return;
+    }
+    applyStroke(m_undoStrokes.back(), false);
+    m_redoStrokes.push_back(std::move(m_undoStrokes.back()));
+    m_undoStrokes.pop_back();
+    updateActions();
+}
+
+void Form1::redo() {
+    if (!mayDraw() || m_stroke || m_redoStrokes.empty()) {
+        return;
+    }
+    applyStroke(m_redoStrokes.back(), true);
+    m_undoStrokes.push_back(std::move(m_redoStrokes.back()));
+    m_redoStrokes.pop_back();
+    updateActions();
 }
 
 void Form1::zoomBy(int direction) {

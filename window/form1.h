@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QMainWindow>
+#include <QPoint>
 #include <QPointer>
 #include <chrono>
 #include <cstddef>
@@ -18,9 +19,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
+class QDockWidget;
 class QFrame;
+class QLabel;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
@@ -34,6 +38,7 @@ class PictureLoader;
 
 namespace window {
 
+class CTextView;
 class PictureView;
 class TextPane;
 
@@ -45,6 +50,8 @@ using ReplaceQuestion =
 
 // Sounds the system beep.
 void systemBeep();
+// Starts another window of the program, in a process of its own; false if it could not start.
+bool startWindowProcess();
 // Shows a warning message box.
 void showErrorBox(QWidget* parent, const QString& title, const QString& text);
 // Asks in a message box whether the file may be replaced; No is the default button.
@@ -54,6 +61,7 @@ bool askToReplace(QWidget* parent, const QString& title, const QString& fileName
 struct Seams {
     FileChooser chooseFile = chooseWithFileDialog;
     std::function<void()> beep = systemBeep;
+    std::function<bool()> startWindow = startWindowProcess;
     // Reports a failed command: the title names the command, the text the file and the reason.
     ErrorReporter showError = showErrorBox;
     // Asked when a save dialog returns the name of a file that exists; No shows the dialog again.
@@ -89,9 +97,12 @@ class Form1 final : public QMainWindow {
     bool busy() const { return m_busy; }
     // Whether the window was closed; a running command stops and the program ends.
     bool closed() const { return m_closed; }
+    // The C text view of View > C Text (made when first shown), or null.
+    const CTextView* cTextView() const { return m_cTextView; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // One local file may be dropped while Open is available; anything else is refused.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -103,8 +114,18 @@ class Form1 final : public QMainWindow {
     enum class Stage { Empty, Opened, Converted };
     // What a command needs of the window to start.
     enum class Needs { Nothing, Empty, Picture, Planes };
+    // A pixel a stroke changed, with its colours before and after.
+    struct PixelChange {
+        int x;
+        int y;
+        imaging::Colour before;
+        imaging::Colour after;
+    };
+    using Stroke = std::vector<PixelChange>;
 
     void createControls();
+    // Places the controls: as laid out, or with the frame taking all the room (Fill Window).
+    void placeControls();
     void createActions();
     void updateActions();
 
@@ -142,6 +163,24 @@ class Form1 final : public QMainWindow {
     // Puts the text on the clipboard, or refuses one over the limit.
     void copyText(Needs needs, const QString& command,
                   std::shared_ptr<const imaging::Planes> planes, ctext::TextStyle style);
+    void newWindow();
+    // Shows or hides the C text view; shown, it is made from the planes of the last Convert.
+    void showCText(bool shown);
+    // Makes the C text view's text aside, if it is shown and does not hold the last Convert's.
+    void renderCText();
+    // Whether pixels may be drawn now: a picture is open, its scan done, no command under way.
+    bool mayDraw() const;
+    // Takes the pencil with this level, or puts it down.
+    void takePencil(std::optional<imaging::Colour> level);
+    void strokeBegin(QPoint pixel);
+    void strokeTo(QPoint pixel);
+    void strokeEnd();
+    // Paints one pixel of the stroke under way, noting what it was.
+    void paintPixel(int x, int y);
+    // Sets the pixels of a stroke to their colours before (undo) or after (redo).
+    void applyStroke(const Stroke& stroke, bool after);
+    void undo();
+    void redo();
     void zoomBy(int direction);
     void zoomTo(double zoom);
     // The file a drag carries, if it may be dropped now: one local file while Open is available.
@@ -182,6 +221,19 @@ class Form1 final : public QMainWindow {
     QAction* m_zoomOut = nullptr;
     QAction* m_actualSize = nullptr;
     QAction* m_zoomToFit = nullptr;
+    QAction* m_fillWindow = nullptr;
+    QAction* m_showCText = nullptr;
+    QAction* m_newWindow = nullptr;
+    QMenu* m_pencilMenu = nullptr;
+    std::vector<QAction*> m_pencilLevels; // black, dark grey, light grey, white
+    QAction* m_putDownPencil = nullptr;
+    QAction* m_undo = nullptr;
+    QAction* m_redo = nullptr;
+    QDockWidget* m_cTextDock = nullptr;
+    CTextView* m_cTextView = nullptr;
+    QLabel* m_cTextCount = nullptr;
+    // The planes whose text the view holds, or is being made.
+    std::shared_ptr<const imaging::Planes> m_cTextPlanes;
 
     Stage m_stage = Stage::Empty;
     imaging::Dither m_dither = imaging::Dither::None; // how the Open under way paints
@@ -196,7 +248,16 @@ class Form1 final : public QMainWindow {
     // in its scan already and keeps them here for Convert.
     // Shared with the saves and copies that write them, which may still run when they change.
     std::shared_ptr<const imaging::Planes> m_planes;
+    // The planes of the surface as it is now, made by Open's scan or a Convert; dropped when a
+    // stroke, an undo or a redo changes the surface, so that Convert reads it again.
+    std::shared_ptr<const imaging::Planes> m_surfacePlanes;
     QString m_pictureName; // the opened picture's file
+
+    std::optional<imaging::Colour> m_pencil; // the level the pencil paints, while it is held
+    std::optional<Stroke> m_stroke;          // the stroke under way
+    QPoint m_strokeAt;                       // its last pixel
+    std::vector<Stroke> m_undoStrokes;
+    std::vector<Stroke> m_redoStrokes;
 };
 
 } // namespace window

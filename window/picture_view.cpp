@@ -3,6 +3,7 @@
 #include "imaging/levels.h"
 #include "surface/picture_surface.h"
 
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -41,7 +42,12 @@ QString levelName(imaging::Colour colour) {
 } // namespace
 
 QString zoomText(double zoom) {
-    return PictureView::tr("%1%").arg(QString::number(zoom * 100, 'g', 3));
+    const double percent = zoom * 100;
+    // Whole percentages from 100 % up; below, three digits that matter, never an exponent (the
+    // smallest zoom, 1/32768, is 0.00305 %).
+    const QString number = percent >= 100 - kSame ? QString::number(std::llround(percent))
+                                                  : QString::number(percent, 'g', 3);
+    return PictureView::tr("%1%").arg(number);
 }
 
 PictureView::PictureView(const surface::PictureSurface& surface, QWidget* parent)
@@ -84,8 +90,10 @@ double PictureView::nextStep(int direction) const {
 
 double PictureView::fitZoom() const {
     const QSize whole = maximumViewportSize();
-    return std::min({1.0, static_cast<double>(whole.width()) / m_surface.width(),
-                     static_cast<double>(whole.height()) / m_surface.height()});
+    const double fit = std::min(static_cast<double>(whole.width()) / m_surface.width(),
+                                static_cast<double>(whole.height()) / m_surface.height());
+    // Enlarged only by whole factors, so that every picture pixel stays a square of equal size.
+    return fit < 1 ? fit : std::min(kMaxZoom, std::floor(fit));
 }
 
 void PictureView::setZoom(double zoom) {
@@ -251,6 +259,50 @@ bool PictureView::viewportEvent(QEvent* event) {
         return true;
     }
     return QAbstractScrollArea::viewportEvent(event);
+}
+
+void PictureView::setPen(std::optional<Pen> pen) {
+    if (m_drawing && m_pen) {
+        m_pen->release();
+    }
+    m_drawing = false;
+    m_pen = std::move(pen);
+    viewport()->setCursor(m_pen ? Qt::CrossCursor : Qt::ArrowCursor);
+}
+
+QPoint PictureView::pixelAt(QPointF position) const {
+    const QPointF at = position + offset();
+    return {static_cast<int>(std::floor(at.x() / m_zoom)),
+            static_cast<int>(std::floor(at.y() / m_zoom))};
+}
+
+void PictureView::mousePressEvent(QMouseEvent* event) {
+    if (!m_pen || event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    m_drawing = true;
+    m_pen->press(pixelAt(event->position()));
+    event->accept();
+}
+
+void PictureView::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_pen || !m_drawing) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    m_pen->move(pixelAt(event->position()));
+    event->accept();
+}
+
+void PictureView::mouseReleaseEvent(QMouseEvent* event) {
+    if (!m_pen || !m_drawing || event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    m_drawing = false;
+    m_pen->release();
+    event->accept();
 }
 
 QString PictureView::describe(QPoint position) const {

@@ -40,7 +40,8 @@ class PictureView final : public QAbstractScrollArea {
     std::vector<double> zoomSteps() const;
     // The next step above (or below) the zoom in use; the zoom itself where there is none.
     double nextStep(int direction) const;
-    // The largest zoom, at most 1×, at which the whole picture fits the view.
+    // The largest zoom at which the whole picture fits the view: below 1× any, above it the
+    // largest whole factor up to kMaxZoom.
     double fitZoom() const;
     // Whether Ctrl + wheel zooms (not before a picture is open).
     void setZoomable(bool zoomable) { m_zoomable = zoomable; }
@@ -48,6 +49,16 @@ class PictureView final : public QAbstractScrollArea {
     void setZoomChangedHandler(std::function<void()> handler) {
         m_zoomChanged = std::move(handler);
     }
+
+    // While a pen is held, a press of the left button, the moves while it is down and its
+    // release are handed on as picture pixels (which may lie outside the picture); the cursor
+    // is a cross. Without one the view only shows.
+    struct Pen {
+        std::function<void(QPoint)> press;
+        std::function<void(QPoint)> move;
+        std::function<void()> release;
+    };
+    void setPen(std::optional<Pen> pen);
 
     // To be called when the surface holds another picture (another extent); every row of it is
     // shown.
@@ -64,6 +75,9 @@ class PictureView final : public QAbstractScrollArea {
     void scrollContentsBy(int dx, int dy) override;
     void wheelEvent(QWheelEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
     // The picture's extent on screen at the current zoom.
@@ -76,6 +90,8 @@ class PictureView final : public QAbstractScrollArea {
     // Schedules a repaint of rows [first, end) of the picture where they are within view.
     void updateRows(int first, int end);
     void zoomAbout(double zoom, std::optional<QPointF> anchor);
+    // The picture pixel under this viewport position.
+    QPoint pixelAt(QPointF position) const;
     // What the tooltip says about the picture point under this viewport position.
     QString describe(QPoint position) const;
 
@@ -86,9 +102,11 @@ class PictureView final : public QAbstractScrollArea {
     int m_wheelPending = 0; // eighths of a degree not yet zoomed by
     int m_firstRow = 0;     // the rows that are shown; the others are not read yet
     int m_endRow = -1;      // -1: up to the last
+    std::optional<Pen> m_pen;
+    bool m_drawing = false; // the left button went down with the pen
 };
 
-// The zoom as people read it: "400%", "12.5%".
+// The zoom as people read it: "400%", "1200%", "12.5%", "6.25%".
 QString zoomText(double zoom);
 
 } // namespace window

@@ -156,6 +156,21 @@ TEST_F(DesktopTest, AFileFromTheCommandLineThatCannotBeReadLeavesOpenAvailable) 
     EXPECT_EQ(h.menu(), kOpened);
 }
 
+TEST_F(DesktopTest, OpenAlsoOffersEveryFormatItReadsButSavePictureOnlyBitmaps) {
+    Harness h;
+    h.choose("mOpen", bitmap("in.bmp", rows16x3()));
+    h.choose("mSaveP", QString());
+    ASSERT_EQ(h.requests().size(), 2u);
+    ASSERT_EQ(h.requests()[0].moreFilters.size(), 1);
+    const QString all = h.requests()[0].moreFilters[0];
+    const QStringList patterns = all.mid(all.indexOf(QLatin1Char('|')) + 1).split(';');
+    for (const char* name :
+         {"a.bmp", "a.png", "a.gif", "a.jpg", "a.jpeg", "a.pbm", "a.pgm", "a.ppm", "a.pnm"}) {
+        EXPECT_TRUE(QDir::match(patterns, QLatin1String(name))) << name;
+    }
+    EXPECT_TRUE(h.requests()[1].moreFilters.isEmpty());
+}
+
 TEST_F(DesktopTest, TheCursorIsBusyWhileAPictureLoadsAndRestoredAfter) {
     const QString good = bitmap("in.bmp", rows16x3());
     for (const QString& name : {good, path("missing.bmp")}) {
@@ -381,11 +396,24 @@ TEST_F(DesktopTest, ZoomToFitShowsAPictureLargerThanTheFrameWhole) {
     EXPECT_EQ(colourAt(shown, 200, 150), kWhite);
     EXPECT_EQ(colourAt(shown, 410, 150), kWhite);
     EXPECT_EQ(colourAt(shown, 200, 292), kBeyond);
-    // A picture that fits is never scaled up.
+    // A small one is enlarged by the largest whole factor that fits: 16 x 3 in 417 x 337 is
+    // 26 times (417 / 16 = 26.06; the height would allow 112).
     Harness small;
     small.openFile(bitmap("small.bmp", rows16x3()));
     small.choose("mZoomToFit");
-    EXPECT_EQ(small.view().zoom(), 1);
+    EXPECT_EQ(small.view().zoom(), 26);
+    EXPECT_FALSE(small.view().horizontalScrollBar()->isVisible());
+}
+
+TEST(ZoomText, IsAPlainPercentageAtEveryStep) {
+    const std::pair<double, const char*> cases[] = {
+        {1, "100%"},      {12, "1200%"},    {64, "6400%"},
+        {0.5, "50%"},     {0.125, "12.5%"}, {0.0625, "6.25%"},
+        {0.417, "41.7%"}, {26, "2600%"},    {1.0 / 32768, "0.00305%"},
+    };
+    for (const auto& [zoom, text] : cases) {
+        EXPECT_EQ(window::zoomText(zoom), QString::fromLatin1(text)) << zoom;
+    }
 }
 
 TEST_F(DesktopTest, CtrlWheelZoomsAboutThePointer) {

@@ -6,7 +6,8 @@ File > Save Picture and File > Export C Code... (another layout chosen in its di
 all by keyboard; then compares the saved files with what greyplanes-cli writes for the same
 picture and options. Then starts it again with the picture named on the command line
 (`greyplanes FILE`), zooms in and back by keyboard, converts and saves the C code without any
-Open dialog, and compares again.
+Open dialog, and compares again. Last it draws with the pencil: a pixel, undone, then another,
+and compares the saved picture and text with what greyplanes-cli makes of the edited picture.
 
 Usage: end_to_end.py --app PATH/greyplanes --cli PATH/greyplanes-cli
 Exit status 0 on success, 1 on a failure, 77 (skipped) where no virtual X server can run.
@@ -51,6 +52,43 @@ def write_bitmap(path, width, height):
         f.write(header + info + data)
 
 
+def read_bitmap(path):
+    """The pixels of an uncompressed bitmap of 1, 4, 8 or 24 bits as rows of (r, g, b)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    offset, = struct.unpack_from("<I", data, 10)
+    size, width, height, _, bits = struct.unpack_from("<IiiHH", data, 14)
+    palette = [struct.unpack_from("<BBB", data, 14 + size + 4 * i)[::-1]
+               for i in range((offset - 14 - size) // 4)]
+    stride = ((width * bits + 31) // 32) * 4
+    rows = []
+    for y in range(abs(height)):
+        start = offset + stride * (abs(height) - 1 - y if height > 0 else y)
+        row = []
+        for x in range(width):
+            if bits == 24:
+                b, g, r = data[start + 3 * x:start + 3 * x + 3]
+                row.append((r, g, b))
+            else:
+                bit = x * bits
+                index = (data[start + bit // 8] >> (8 - bits - bit % 8)) & ((1 << bits) - 1)
+                row.append(palette[index])
+        rows.append(row)
+    return rows
+
+
+def write_rows(path, rows):
+    """A 24-bit bottom-up bitmap of rows of (r, g, b)."""
+    width, height = len(rows[0]), len(rows)
+    stride = (3 * width + 3) & ~3
+    data = b"".join(b"".join(bytes((b, g, r)) for r, g, b in row) + bytes(stride - 3 * width)
+                    for row in reversed(rows))
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + data)
+
+
 class Driver:
     def __init__(self, deadline):
         self.deadline = deadline
@@ -86,6 +124,12 @@ class Driver:
         for key in keys:
             self.xdotool("key", "--clearmodifiers", key)
             time.sleep(0.4)
+
+    def click(self, window, x, y):
+        self.xdotool("mousemove", "--window", window, str(x), str(y))
+        time.sleep(0.2)
+        self.xdotool("click", "1")
+        time.sleep(0.4)
 
     def menu(self, form, mnemonic):
         """File menu by keyboard: Alt+F, then the entry's underlined letter."""
@@ -231,6 +275,46 @@ def inner(args):
         if app.poll() is not None:
             raise AssertionError("the window ended on its own (status %s)" % app.returncode)
         log("end-to-end: the picture given as argument converts like the one opened by dialog")
+
+        # The pencil: black somewhere in the picture, undone; then white near the top-left
+        # corner, where the picture is dark. Zoom to Fit makes the pixels 11 screen pixels wide
+        # (37 x 23 in 417 x 337); the menu bar's height is not known here, so the pixel that was
+        # hit is found in the saved picture.
+        d.focus(form)
+        d.keys("ctrl+9", "1")
+        d.click(form, 20 * 11, 30 + 12 * 11)
+        d.keys("ctrl+z", "4")
+        d.click(form, 3 * 11 + 5, 30 + 3 * 11)
+        d.keys("Escape")
+        d.menu(form, "c")
+        time.sleep(1.5)
+        drawn_text = os.path.join(work, "drawn.txt")
+        d.menu(form, "s")
+        d.answer_dialog("Save C Code", drawn_text)
+        drawn_picture = os.path.join(work, "drawn.bmp")
+        d.menu(form, "p")
+        d.answer_dialog("Save Picture", drawn_picture)
+        wait_for_file(drawn_picture, os.path.getsize(expected_picture))
+        before = read_bitmap(expected_picture)
+        after = read_bitmap(drawn_picture)
+        changed = [(x, y) for y in range(len(before)) for x in range(len(before[0]))
+                   if before[y][x] != after[y][x]]
+        if len(changed) != 1 or after[changed[0][1]][changed[0][0]] != (255, 255, 255):
+            raise AssertionError("the pencil changed %s instead of one pixel to white" % changed)
+        edited = os.path.join(work, "edited.bmp")
+        write_rows(edited, after)
+        edited_text = os.path.join(work, "edited.txt")
+        edited_picture = os.path.join(work, "edited-levels.bmp")
+        subprocess.run([args.cli, "-q", "-o", edited_text, "-p", edited_picture, edited],
+                       check=True, timeout=60)
+        wait_for_file(drawn_text, os.path.getsize(edited_text))
+        for ours, theirs, what in ((drawn_text, edited_text, "Save C Code"),
+                                   (drawn_picture, edited_picture, "Save Picture")):
+            with open(ours, "rb") as a, open(theirs, "rb") as b:
+                if a.read() != b.read():
+                    raise AssertionError("after drawing, %s wrote other bytes than "
+                                         "greyplanes-cli on the edited picture" % what)
+        log("end-to-end: a drawn pixel, undone and drawn again, converts as the edited picture")
         return 0
     except (AssertionError, subprocess.SubprocessError) as e:
         log("FAILED: %s" % e)

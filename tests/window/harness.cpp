@@ -24,6 +24,10 @@ Harness::Harness(std::chrono::milliseconds yieldInterval, std::size_t clipboardL
         return name;
     };
     seams.beep = [this] { ++m_beeps; };
+    seams.startWindow = [this] {
+        m_windowsStarted += m_windowStartFails ? 0 : 1;
+        return !m_windowStartFails;
+    };
     seams.showError = [this](QWidget*, const QString& title, const QString& text) {
         m_errors.push_back({title, text});
     };

@@ -72,6 +72,9 @@ class Harness {
     // The menu state seen while each dialog was shown.
     const std::vector<MenuState>& menuInDialogs() const { return m_menuInDialogs; }
     int beeps() const { return m_beeps; }
+    // How often the window started another one, and whether the next start succeeds.
+    int windowsStarted() const { return m_windowsStarted; }
+    void failWindowStarts() { m_windowStartFails = true; }
     const std::vector<ShownError>& errors() const { return m_errors; }
     // Called after each row that Open reads and shows: rows [first, end) are shown.
     void onRowsShown(std::function<void(int first, int end)> handler) {
@@ -87,6 +90,8 @@ class Harness {
     std::vector<MenuState> m_menuInDialogs;
     std::vector<ShownError> m_errors;
     int m_beeps = 0;
+    int m_windowsStarted = 0;
+    bool m_windowStartFails = false;
     std::function<void(int, int)> m_rowsShown;
 };
 
