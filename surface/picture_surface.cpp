@@ -22,6 +22,15 @@ imaging::Colour PictureSurface::read(int x, int y) const {
     return static_cast<imaging::Colour>(row(y)[static_cast<std::size_t>(x)] & imaging::kColourMask);
 }
 
+void PictureSurface::paint(int x, int y, imaging::Colour colour) {
+    if (x < 0 || y < 0 || x >= width() || y >= height()) {
+        return;
+    }
+    // The top byte is the opaque X of RGBX; the colour's own top byte is not a channel.
+    mutableRow(y)[static_cast<std::size_t>(x)] =
+        0xFF000000u | (static_cast<imaging::Pixel>(colour) & imaging::kColourMask);
+}
+
 std::optional<base::Error> PictureSurface::save(const QString& fileName) const {
     // A desktop save should survive a crash right after it.
     return saveLevelBitmap(m_image, QFile::encodeName(fileName).toStdString(),

@@ -23,6 +23,9 @@ class PictureSurface final : public imaging::Canvas {
 
     // The colour at (x, y) as 0xBBGGRR, or -1 outside the surface.
     imaging::Colour read(int x, int y) const;
+    // Sets exactly that pixel to exactly that colour (the pencil); outside the surface nothing
+    // happens.
+    void paint(int x, int y, imaging::Colour colour);
 
     // Writes the picture as a four-colour bitmap of the level colours (any other colour as
     // white); an existing file is replaced only when the new one is complete.
