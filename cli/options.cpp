@@ -30,6 +30,7 @@ enum Id : int {
     Word,
     TileOrderOption,
     Invert,
+    BitOrderOption,
     Art,
     DitherOption,
 };
@@ -65,7 +66,13 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
      "planes: 8 (default), 16 or 32 bits an element, each\n"
      "pixel row padded to whole elements"},
     {TileOrderOption, "tile-order", "ORDER", "gb: rows (default), columns or 8x16 (sprite pairs)"},
-    {Invert, "invert", "", "packed2 and nibble4: white is 0"},
+    {Invert, "invert", "",
+     "planes: every pixel's bit inverted (padding stays 0);\n"
+     "packed2 and nibble4: white is 0"},
+    {BitOrderOption, "bit-order", "ORDER",
+     "planes, packed2 and nibble4: msb (default: the\n"
+     "leftmost pixel in the top bits) or lsb (in the low\n"
+     "bits)"},
     {PadRows, "pad-rows", "",
      "start each pixel row on a new byte, its last byte\n"
      "filled with zero bits (with -r: read rows that way)"},
@@ -286,6 +293,14 @@ std::optional<std::string> take(const OptionSpec& entry, const std::string& spel
             options.layoutGiven.tileOrder = true;
         } else {
             return bad("it is rows, columns or 8x16");
+        }
+        break;
+    case BitOrderOption:
+        if (const auto chosen = ctext::bitOrderNamed(value)) {
+            layout.bitOrder = *chosen;
+            options.layoutGiven.bitOrder = true;
+        } else {
+            return bad("it is msb or lsb");
         }
         break;
     case DitherOption:

@@ -78,6 +78,9 @@ std::optional<std::string> contradiction(const LayoutOptions& stated,
     if (given.invert && asked.invert != stated.invert) {
         return std::string("--invert");
     }
+    if (given.bitOrder && ctext::lsbFirst(asked) != ctext::lsbFirst(stated)) {
+        return "--bit-order " + std::string(ctext::bitOrderName(asked.bitOrder));
+    }
     return std::nullopt;
 }
 

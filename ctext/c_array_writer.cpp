@@ -217,7 +217,9 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
     constexpr std::size_t kPiece = std::size_t{1} << 18;
     const Frame f = frameOf(planes, style);
     const ElementPlan plan = elementPlan(style.layout, planes.width, planes.height);
-    const bool bytePlanes = style.layout.layout == Layout::Planes && plan.bits == 8;
+    // Byte planes are written from the plane's own bytes, unless their bits are turned.
+    const bool bytePlanes = style.layout.layout == Layout::Planes && plan.bits == 8 &&
+                            !style.layout.invert && !lsbFirst(style.layout);
     const std::size_t entry = entrySize(plan.bits);
     // Room for a piece and one more line (or art row) after it.
     const std::size_t lineChars =

@@ -21,6 +21,40 @@ constexpr LayoutInfo kLayouts[] = {
 constexpr std::pair<TileOrder, std::string_view> kTileOrders[] = {
     {TileOrder::Rows, "rows"}, {TileOrder::Columns, "columns"}, {TileOrder::Tall8x16, "8x16"}};
 
+constexpr std::pair<BitOrder, std::string_view> kBitOrders[] = {{BitOrder::Msb, "msb"},
+                                                                {BitOrder::Lsb, "lsb"}};
+
+// Each byte with its bits in the other order.
+constexpr std::array<std::uint8_t, 256> makeReversed() {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = 0;
+        for (unsigned b = 0; b < 8; ++b) {
+            r |= (i >> b & 1u) << (7 - b);
+        }
+        table[i] = static_cast<std::uint8_t>(r);
+    }
+    return table;
+}
+constexpr auto kReversed = makeReversed();
+
+// The bits of an element of `bits` bits in the other order.
+std::uint32_t reversed(std::uint32_t element, int bits) {
+    std::uint32_t r = 0;
+    for (int b = 0; b < bits; b += 8) {
+        r = r << 8 | kReversed[element >> b & 0xFFu];
+    }
+    return r;
+}
+
+// A byte's groups of `group` bits (2 or 4) in the other order.
+std::uint32_t groupsReversed(std::uint32_t byte, unsigned group) {
+    if (group == 4) {
+        return (byte >> 4 | byte << 4) & 0xFFu;
+    }
+    return (byte >> 6 & 0x03u) | (byte >> 2 & 0x0Cu) | (byte << 2 & 0x30u) | (byte << 6 & 0xC0u);
+}
+
 // A pixel's value in packed2 before inversion, by its (dark, light) bits: black 0 ... white 3.
 constexpr unsigned valueOf(unsigned dark, unsigned light) {
     return 3 - (dark * 2 + light);
@@ -121,6 +155,47 @@ std::uint32_t keepPixels(std::uint32_t element, int bits, std::size_t pixelBits)
     return element >> unused << unused;
 }
 
+// The mask of the pixels' bits of an element in the top-bit-first order.
+std::uint32_t pixelMask(int bits, std::size_t pixelBits) {
+    const std::uint32_t all = bits == 32 ? 0xFFFFFFFFu : (std::uint32_t{1} << bits) - 1;
+    return keepPixels(all, bits, pixelBits);
+}
+
+// A plane element of `pixelBits` pixels, laid out top bit first, as the options want it.
+std::uint32_t turned(std::uint32_t element, int bits, std::size_t pixelBits,
+                     const LayoutOptions& options) {
+    if (options.invert) {
+        element ^= pixelMask(bits, pixelBits);
+    }
+    return lsbFirst(options) ? reversed(element, bits) : element;
+}
+
+// The inverse, with the bits that stand for no pixel cleared.
+std::uint32_t unturned(std::uint32_t element, int bits, std::size_t pixelBits,
+                       const LayoutOptions& options) {
+    if (lsbFirst(options)) {
+        element = reversed(element, bits);
+    }
+    const std::uint32_t mask = pixelMask(bits, pixelBits);
+    return (options.invert ? element ^ mask : element) & mask;
+}
+
+bool turns(const LayoutOptions& options) {
+    return options.invert || lsbFirst(options);
+}
+
+// The pixels of element `k` of the byte planes of a line: packed planes run on through the
+// rows, padded ones start each row on a new byte.
+std::size_t bytePixels(const Planes& planes, const ElementPlan& plan, std::size_t k) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    if (planes.layout == RowLayout::Packed) {
+        const std::size_t bits = width * static_cast<std::size_t>(planes.height);
+        return std::min<std::size_t>(8, bits - std::min(bits, 8 * k));
+    }
+    const std::size_t inRow = k % plan.perLine;
+    return std::min<std::size_t>(8, width - 8 * inRow);
+}
+
 } // namespace
 
 const LayoutInfo& layoutInfo(Layout layout) {
@@ -159,6 +234,28 @@ std::optional<TileOrder> tileOrderNamed(std::string_view name) {
     return std::nullopt;
 }
 
+std::string_view bitOrderName(BitOrder order) {
+    for (const auto& [o, name] : kBitOrders) {
+        if (o == order) {
+            return name;
+        }
+    }
+    return "msb";
+}
+
+std::optional<BitOrder> bitOrderNamed(std::string_view name) {
+    for (const auto& [order, n] : kBitOrders) {
+        if (n == name) {
+            return order;
+        }
+    }
+    return std::nullopt;
+}
+
+bool lsbFirst(const LayoutOptions& options) {
+    return options.bitOrder == BitOrder::Lsb;
+}
+
 int elementBits(const LayoutOptions& options) {
     const int bits = layoutInfo(options.layout).elementBits;
     return bits != 0 ? bits : options.word;
@@ -181,8 +278,14 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
     if (given.tileOrder && !gb) {
         return "--tile-order " + std::string(tileOrderName(options.tileOrder)) + layout;
     }
-    if (given.invert && (planes || gb)) {
+    if (given.invert && gb) {
         return "--invert" + layout;
+    }
+    if (given.bitOrder && gb) {
+        // The hardware fixes the order.
+        return "--bit-order " +
+               std::string(bitOrderName(lsbFirst(options) ? BitOrder::Lsb : BitOrder::Msb)) +
+               layout;
     }
     return std::nullopt;
 }
@@ -203,15 +306,20 @@ std::optional<std::string> extentProblem(const LayoutOptions& options, int width
 
 std::string layoutSentence(const LayoutOptions& options) {
     switch (options.layout) {
-    case Layout::Planes:
+    case Layout::Planes: {
+        const std::string planes =
+            options.invert ? "Two inverted planes of one bit per pixel (0 marks a pixel)"
+                           : "Two planes of one bit per pixel";
+        const std::string order =
+            lsbFirst(options) ? "least significant bit first" : "most significant bit first";
         if (options.word == 8) {
-            return std::string(
-                       "Two planes of one bit per pixel, most significant bit first, rows ") +
+            return planes + ", " + order + ", rows " +
                    (options.rows == RowLayout::Padded ? "padded to whole bytes" : "not padded") +
                    ".";
         }
-        return "Two planes of one bit per pixel in " + std::to_string(options.word) +
-               "-bit elements, most significant bit first, rows padded to whole elements.";
+        return planes + " in " + std::to_string(options.word) + "-bit elements, " + order +
+               ", rows padded to whole elements.";
+    }
     case Layout::Gb: {
         const char* order = options.tileOrder == TileOrder::Rows
                                 ? "left to right, then top to bottom"
@@ -223,13 +331,13 @@ std::string layoutSentence(const LayoutOptions& options) {
                order + ".";
     }
     case Layout::Packed2:
-        return std::string("Two bits per pixel, four pixels a byte, leftmost pixel in the top "
-                           "bits, ") +
+        return std::string("Two bits per pixel, four pixels a byte, leftmost pixel in the ") +
+               (lsbFirst(options) ? "low" : "top") + " bits, " +
                (options.invert ? "white 0 to black 3" : "black 0 to white 3") +
                ", rows padded to whole bytes.";
     case Layout::Nibble4:
-        return std::string("Four bits per pixel, two pixels a byte, left pixel in the high "
-                           "nibble, ") +
+        return std::string("Four bits per pixel, two pixels a byte, left pixel in the ") +
+               (lsbFirst(options) ? "low" : "high") + " nibble, " +
                (options.invert ? "white 0, light grey 5, dark grey 10, black 15"
                                : "black 0, dark grey 5, light grey 10, white 15") +
                ", rows padded to whole bytes.";
@@ -238,16 +346,31 @@ std::string layoutSentence(const LayoutOptions& options) {
 }
 
 std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
-    std::vector<LayoutOptions> statable = {{Layout::Planes, RowLayout::Packed, 8},
-                                           {Layout::Planes, RowLayout::Padded, 8},
-                                           {Layout::Planes, RowLayout::Padded, 16},
-                                           {Layout::Planes, RowLayout::Padded, 32}};
+    std::vector<LayoutOptions> statable;
+    for (const auto& [rows, word] : {std::pair{RowLayout::Packed, 8},
+                                     {RowLayout::Padded, 8},
+                                     {RowLayout::Padded, 16},
+                                     {RowLayout::Padded, 32}}) {
+        statable.push_back({Layout::Planes, rows, word});
+    }
     for (const auto& [order, name] : kTileOrders) {
         statable.push_back({Layout::Gb, RowLayout::Packed, 8, order});
     }
     for (const Layout layout : {Layout::Packed2, Layout::Nibble4}) {
-        for (const bool invert : {false, true}) {
-            statable.push_back({layout, RowLayout::Packed, 8, TileOrder::Rows, invert});
+        statable.push_back({layout, RowLayout::Packed, 8});
+    }
+    // Each of them inverted and in the other bit order where that applies.
+    const std::size_t plain = statable.size();
+    for (std::size_t k = 0; k < plain; ++k) {
+        if (statable[k].layout == Layout::Gb) {
+            continue;
+        }
+        for (const auto& [invert, order] :
+             {std::pair{true, BitOrder::Default}, {false, BitOrder::Lsb}, {true, BitOrder::Lsb}}) {
+            LayoutOptions turned = statable[k];
+            turned.invert = invert;
+            turned.bitOrder = order;
+            statable.push_back(turned);
         }
     }
     for (const LayoutOptions& candidate : statable) {
@@ -329,8 +452,14 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         const std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
         const std::size_t first = line * plan.perLine;
         const std::size_t last = std::min(plan.total, first + plan.perLine);
-        out.insert(out.end(), plane.begin() + static_cast<std::ptrdiff_t>(first),
-                   plane.begin() + static_cast<std::ptrdiff_t>(last));
+        if (!turns(options)) {
+            out.insert(out.end(), plane.begin() + static_cast<std::ptrdiff_t>(first),
+                       plane.begin() + static_cast<std::ptrdiff_t>(last));
+            return;
+        }
+        for (std::size_t k = first; k < last; ++k) {
+            out.push_back(turned(plane[k], 8, bytePixels(planes, plan, k), options));
+        }
         return;
     }
     scratch.size(planes.width);
@@ -344,9 +473,11 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
             for (std::size_t b = 0; b < bytes; ++b) {
                 element = element << 8 | row[e * bytes + b];
             }
-            out.push_back(element);
+            // rowBytes() already cleared the bits past the row.
+            out.push_back(
+                turned(element, plan.bits, width - std::min(width, e * bytes * 8), options));
         }
-        return; // rowBytes() already cleared the bits past the row
+        return;
     }
     case Layout::Packed2:
         for (std::size_t e = 0; e < plan.perLine; ++e) {
@@ -356,6 +487,11 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
             out.push_back(options.invert ? ~v & 0xFFu : v);
         }
         out.back() = keepPixels(out.back(), 8, 2 * (width - 4 * (plan.perLine - 1)));
+        if (lsbFirst(options)) {
+            for (std::size_t e = out.size() - plan.perLine; e < out.size(); ++e) {
+                out[e] = groupsReversed(out[e], 2);
+            }
+        }
         break;
     case Layout::Nibble4: {
         // Four pixels at a time; the row's scratch has room past its last byte.
@@ -373,6 +509,11 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         }
         out.resize(first + plan.perLine);
         out.back() = keepPixels(out.back(), 8, 4 * (width - 2 * (plan.perLine - 1)));
+        if (lsbFirst(options)) {
+            for (std::size_t e = first; e < out.size(); ++e) {
+                out[e] = groupsReversed(out[e], 4);
+            }
+        }
         break;
     }
     case Layout::Gb:
@@ -387,7 +528,10 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
         std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
         const std::size_t first = line * plan.perLine;
         for (std::size_t k = 0; k < elements.size() && first + k < plane.size(); ++k) {
-            plane[first + k] = static_cast<std::uint8_t>(elements[k]);
+            plane[first + k] = static_cast<std::uint8_t>(
+                turns(options)
+                    ? unturned(elements[k], 8, bytePixels(planes, plan, first + k), options)
+                    : elements[k]);
         }
         return;
     }
@@ -421,10 +565,14 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
         std::vector<std::uint8_t>& row = array == 0 ? dark : light;
         const std::size_t bytes = static_cast<std::size_t>(plan.bits) / 8;
         const std::size_t rowBytesCount = (static_cast<std::size_t>(planes.width) + 7) / 8;
+        const auto width = static_cast<std::size_t>(planes.width);
         for (std::size_t e = 0; e < elements.size(); ++e) {
+            const std::uint32_t element =
+                turns(options) ? unturned(elements[e], plan.bits,
+                                          width - std::min(width, e * bytes * 8), options)
+                               : elements[e];
             for (std::size_t b = 0; b < bytes && e * bytes + b < rowBytesCount; ++b) {
-                row[e * bytes + b] =
-                    static_cast<std::uint8_t>(elements[e] >> (8 * (bytes - 1 - b)));
+                row[e * bytes + b] = static_cast<std::uint8_t>(element >> (8 * (bytes - 1 - b)));
             }
         }
         // The other plane's bits are left as they are.
@@ -433,7 +581,9 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
     }
     case Layout::Packed2:
         for (std::size_t e = 0; e < elements.size(); ++e) {
-            const unsigned v = options.invert ? ~elements[e] & 0xFFu : elements[e] & 0xFFu;
+            const unsigned given =
+                lsbFirst(options) ? groupsReversed(elements[e] & 0xFFu, 2) : elements[e];
+            const unsigned v = options.invert ? ~given & 0xFFu : given & 0xFFu;
             for (unsigned k = 0; k < 4; ++k) {
                 const unsigned value = v >> (6 - 2 * k) & 3u;
                 const std::size_t x = 4 * e + k;
@@ -445,7 +595,9 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
         break;
     case Layout::Nibble4:
         for (std::size_t e = 0; e < elements.size(); ++e) {
-            const unsigned v = options.invert ? ~elements[e] & 0xFFu : elements[e] & 0xFFu;
+            const unsigned given =
+                lsbFirst(options) ? groupsReversed(elements[e] & 0xFFu, 4) : elements[e];
+            const unsigned v = options.invert ? ~given & 0xFFu : given & 0xFFu;
             for (unsigned k = 0; k < 2; ++k) {
                 // The nearest of 0, 5, 10 and 15.
                 const unsigned value = std::min(((v >> (4 - 4 * k) & 15u) + 2) / 5, 3u);

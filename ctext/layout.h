@@ -19,6 +19,13 @@ enum class Layout {
     Nibble4, // one array, 4 bits a pixel, two pixels a byte
 };
 
+// Which pixel of an element comes first: the one in its top bits or the one in its low bits.
+enum class BitOrder {
+    Default, // the layout's own: Msb, or Lsb for Pages
+    Msb,
+    Lsb,
+};
+
 // The order of the tiles of the Gb layout.
 enum class TileOrder {
     Rows,     // left to right, then top to bottom
@@ -32,7 +39,8 @@ struct LayoutOptions {
         imaging::RowLayout::Packed;        // Planes: rows run on, or start on a new element
     int word = 8;                          // Planes: bits an element, 8, 16 or 32
     TileOrder tileOrder = TileOrder::Rows; // Gb
-    bool invert = false;                   // Packed2 and Nibble4: white is 0
+    bool invert = false;                   // every pixel's bits inverted (white is 0, or lit is 1)
+    BitOrder bitOrder = BitOrder::Default; // not for Gb
 
     bool operator==(const LayoutOptions&) const = default;
 };
@@ -45,6 +53,7 @@ struct LayoutGiven {
     bool word = false;
     bool tileOrder = false;
     bool invert = false;
+    bool bitOrder = false;
 };
 
 // Where the line breaks of an array go.
@@ -68,6 +77,12 @@ std::optional<Layout> layoutNamed(std::string_view name);
 // How --tile-order spells an order, and the order it spells.
 std::string_view tileOrderName(TileOrder order);
 std::optional<TileOrder> tileOrderNamed(std::string_view name);
+
+// How --bit-order spells an order, and the order it spells.
+std::string_view bitOrderName(BitOrder order);
+std::optional<BitOrder> bitOrderNamed(std::string_view name);
+// Whether the first pixel of an element is in its low bits, after the layout's default.
+bool lsbFirst(const LayoutOptions& options);
 
 // Bits of one element of the layout's arrays: 8, 16 or 32.
 int elementBits(const LayoutOptions& options);

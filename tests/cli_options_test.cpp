@@ -52,34 +52,34 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Values, UsageErrors,
-    testing::Values(Refusal{{"-r", "-5", "in"},
-                            "bad SIZE '-5' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
-                            "whole number of pixels from 1 to 32767"},
-                    Refusal{{"-r", "32768", "in"},
-                            "bad SIZE '32768' for -r: it is WIDTH or WIDTHxHEIGHT, "
-                            "each a whole number of pixels from 1 to 32767"},
-                    Refusal{{"--reverse=8x", "in"},
-                            "bad SIZE '8x' for --reverse: it is WIDTH or "
-                            "WIDTHxHEIGHT, each a whole number of pixels from 1 to "
-                            "32767"},
-                    Refusal{{"-r", "x8", "in"},
-                            "bad SIZE 'x8' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
-                            "whole number of pixels from 1 to 32767"},
-                    Refusal{{"-r8x+2", "in"},
-                            "bad SIZE '8x+2' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
-                            "whole number of pixels from 1 to 32767"},
-                    Refusal{{"in", "-r"}, "-r needs a SIZE"},
-                    Refusal{{"in", "-qr"}, "-r needs a SIZE"},
-                    Refusal{{"--output=", "in"}, "--output needs a FILE"},
-                    Refusal{
-                        {"--layout", "Planes", "in"},
-                        "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2 or nibble4"},
-                    Refusal{{"--word=24", "in"}, "bad BITS '24' for --word: it is 8, 16 or 32"},
-                    Refusal{{"--tile", "8x8", "in"},
-                            "bad ORDER '8x8' for --tile-order: it is rows, columns or 8x16"},
-                    Refusal{{"--dither", "floyd", "in"},
-                            "bad METHOD 'floyd' for --dither: it is none, "
-                            "floyd-steinberg, atkinson or bayer"}));
+    testing::Values(
+        Refusal{{"-r", "-5", "in"},
+                "bad SIZE '-5' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                "whole number of pixels from 1 to 32767"},
+        Refusal{{"-r", "32768", "in"},
+                "bad SIZE '32768' for -r: it is WIDTH or WIDTHxHEIGHT, "
+                "each a whole number of pixels from 1 to 32767"},
+        Refusal{{"--reverse=8x", "in"},
+                "bad SIZE '8x' for --reverse: it is WIDTH or "
+                "WIDTHxHEIGHT, each a whole number of pixels from 1 to "
+                "32767"},
+        Refusal{{"-r", "x8", "in"},
+                "bad SIZE 'x8' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                "whole number of pixels from 1 to 32767"},
+        Refusal{{"-r8x+2", "in"},
+                "bad SIZE '8x+2' for -r: it is WIDTH or WIDTHxHEIGHT, each a "
+                "whole number of pixels from 1 to 32767"},
+        Refusal{{"in", "-r"}, "-r needs a SIZE"}, Refusal{{"in", "-qr"}, "-r needs a SIZE"},
+        Refusal{{"--output=", "in"}, "--output needs a FILE"},
+        Refusal{{"--layout", "Planes", "in"},
+                "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2 or nibble4"},
+        Refusal{{"--word=24", "in"}, "bad BITS '24' for --word: it is 8, 16 or 32"},
+        Refusal{{"--tile", "8x8", "in"},
+                "bad ORDER '8x8' for --tile-order: it is rows, columns or 8x16"},
+        Refusal{{"--bit-order", "LSB", "in"}, "bad ORDER 'LSB' for --bit-order: it is msb or lsb"},
+        Refusal{{"--dither", "floyd", "in"},
+                "bad METHOD 'floyd' for --dither: it is none, "
+                "floyd-steinberg, atkinson or bayer"}));
 
 // Options that do not go together are named both.
 INSTANTIATE_TEST_SUITE_P(
@@ -90,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "--tile-order rows does not apply to --layout planes"},
         Refusal{{"--tile-order", "columns", "--layout", "nibble4", "in"},
                 "--tile-order columns does not apply to --layout nibble4"},
-        Refusal{{"--invert", "in"}, "--invert does not apply to --layout planes"},
+        Refusal{{"--bit-order", "lsb", "--layout", "gb", "in"},
+                "--bit-order lsb does not apply to --layout gb"},
         Refusal{{"--layout", "gb", "--inv", "in"}, "--invert does not apply to --layout gb"},
         Refusal{{"--word", "8", "--layout", "packed2", "in"},
                 "--word 8 does not apply to --layout packed2"},
@@ -105,8 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "--complete cannot be used with -r: it dresses C text, and -r reads any dress"},
         Refusal{{"--lf", "-r8", "in"},
                 "--lf cannot be used with -r: it dresses C text, and -r reads any dress"},
-        Refusal{{"-r", "8", "--layout", "planes", "--invert", "in"},
-                "--invert does not apply to --layout planes"},
+        Refusal{{"-r", "8", "--layout", "gb", "--bit-order=msb", "in"},
+                "--bit-order msb does not apply to --layout gb"},
         Refusal{{"-p", "-", "in"},
                 "-p - and the C text cannot both go to standard output: give -o FILE"},
         Refusal{{"-o", "-", "-p-", "in"},

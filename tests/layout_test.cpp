@@ -36,6 +36,11 @@ LayoutOptions optionsOf(Layout layout, int word = 8, bool invert = false,
     return {layout, rows, word, order, invert};
 }
 
+LayoutOptions turned(LayoutOptions options) {
+    options.bitOrder = BitOrder::Lsb;
+    return options;
+}
+
 struct Worked {
     const char* what;
     LayoutOptions options;
@@ -88,6 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
         Worked{"packed2", optionsOf(Layout::Packed2), 8, kRow, kOne + "\r\n0x1B, 0xFF, "},
         Worked{"packed2inverted", optionsOf(Layout::Packed2, 8, true), 8, kRow,
                kOne + "\r\n0xE4, 0x00, "},
+        Worked{"packed2lsb", turned(optionsOf(Layout::Packed2)), 8, kRow,
+               kOne + "\r\n0xE4, 0xFF, "},
         Worked{"packed2five", optionsOf(Layout::Packed2), 5, kFive,
                kOne + "\r\n0x1B, 0x00, \r\n0xFD, 0x80, "},
         Worked{"packed2fiveinverted", optionsOf(Layout::Packed2, 8, true), 5, kFive,
@@ -136,7 +143,6 @@ TEST(LayoutOptionsRules, OptionsThatDoNotApplyAndTileMultiples) {
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 12), {.word = true}));
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, false, RowLayout::Padded), {.rows = true}));
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, true), {.invert = true}));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 8, true), {.invert = true}));
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Packed2, 16), {.word = true}));
     EXPECT_TRUE(
         layoutProblem(optionsOf(Layout::Packed2, 8, false, RowLayout::Packed, TileOrder::Columns),
@@ -176,6 +182,9 @@ TEST_P(OptionsOnLayouts, ApplyOrAreRefused) {
         given.word = true;
     } else if (row.option == "--tile-order rows") {
         given.tileOrder = true;
+    } else if (row.option == "--bit-order lsb") {
+        options.bitOrder = BitOrder::Lsb;
+        given.bitOrder = true;
     } else {
         ASSERT_EQ(row.option, "--invert");
         options.invert = true;
@@ -193,7 +202,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(OptionOnLayout{Layout::Planes, "--pad-rows", ""},
                     OptionOnLayout{Layout::Planes, "--word 8", ""},
                     refused(Layout::Planes, "--tile-order rows", "planes"),
-                    refused(Layout::Planes, "--invert", "planes"),
+                    OptionOnLayout{Layout::Planes, "--invert", ""},
+                    OptionOnLayout{Layout::Planes, "--bit-order lsb", ""},
+                    refused(Layout::Gb, "--bit-order lsb", "gb"),
+                    OptionOnLayout{Layout::Packed2, "--bit-order lsb", ""},
+                    OptionOnLayout{Layout::Nibble4, "--bit-order lsb", ""},
                     refused(Layout::Gb, "--pad-rows", "gb"), refused(Layout::Gb, "--word 8", "gb"),
                     OptionOnLayout{Layout::Gb, "--tile-order rows", ""},
                     refused(Layout::Gb, "--invert", "gb"),
@@ -262,13 +275,15 @@ TEST_P(LayoutRoundTrip, ElementsGiveBackThePlanesOnRandomPictures) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, LayoutRoundTrip,
-    testing::Values(optionsOf(Layout::Planes),
-                    optionsOf(Layout::Planes, 8, false, RowLayout::Padded),
-                    optionsOf(Layout::Planes, 16), optionsOf(Layout::Planes, 32),
-                    optionsOf(Layout::Gb),
-                    optionsOf(Layout::Gb, 8, false, RowLayout::Packed, TileOrder::Columns),
-                    optionsOf(Layout::Gb, 8, false, RowLayout::Packed, TileOrder::Tall8x16),
-                    optionsOf(Layout::Packed2), optionsOf(Layout::Packed2, 8, true),
-                    optionsOf(Layout::Nibble4), optionsOf(Layout::Nibble4, 8, true)));
+    testing::Values(
+        optionsOf(Layout::Planes), optionsOf(Layout::Planes, 8, false, RowLayout::Padded),
+        optionsOf(Layout::Planes, 16), optionsOf(Layout::Planes, 32), optionsOf(Layout::Gb),
+        optionsOf(Layout::Gb, 8, false, RowLayout::Packed, TileOrder::Columns),
+        optionsOf(Layout::Gb, 8, false, RowLayout::Packed, TileOrder::Tall8x16),
+        optionsOf(Layout::Packed2), optionsOf(Layout::Packed2, 8, true), optionsOf(Layout::Nibble4),
+        optionsOf(Layout::Nibble4, 8, true), turned(optionsOf(Layout::Planes, 8, true)),
+        turned(optionsOf(Layout::Planes, 8, true, RowLayout::Padded)),
+        turned(optionsOf(Layout::Planes, 32)), turned(optionsOf(Layout::Packed2)),
+        turned(optionsOf(Layout::Nibble4, 8, true))));
 
 } // namespace
