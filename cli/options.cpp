@@ -61,18 +61,21 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
     {LayoutOption, "layout", "LAYOUT",
      "planes (default: NAME_d and NAME_l, 1 bit a pixel),\n"
      "gb (8 x 8 tiles, 2 bits a pixel), packed2 (2 bits a\n"
-     "pixel, 0 black to 3 white) or nibble4 (4 bits a pixel)"},
+     "pixel, 0 black to 3 white), nibble4 (4 bits a pixel)\n"
+     "or pages (NAME_d and NAME_l in pages of 8 rows, a\n"
+     "byte a column of 8 pixels)"},
     {Word, "word", "BITS",
      "planes: 8 (default), 16 or 32 bits an element, each\n"
      "pixel row padded to whole elements"},
     {TileOrderOption, "tile-order", "ORDER", "gb: rows (default), columns or 8x16 (sprite pairs)"},
     {Invert, "invert", "",
-     "planes: every pixel's bit inverted (padding stays 0);\n"
-     "packed2 and nibble4: white is 0"},
+     "planes and pages: every pixel's bit inverted, fill\n"
+     "bits stay 0; packed2 and nibble4: white is 0"},
     {BitOrderOption, "bit-order", "ORDER",
      "planes, packed2 and nibble4: msb (default: the\n"
      "leftmost pixel in the top bits) or lsb (in the low\n"
-     "bits)"},
+     "bits); pages: lsb (default: the top pixel in bit 0)\n"
+     "or msb (in bit 7)"},
     {PadRows, "pad-rows", "",
      "start each pixel row on a new byte, its last byte\n"
      "filled with zero bits (with -r: read rows that way)"},
@@ -276,7 +279,7 @@ std::optional<std::string> take(const OptionSpec& entry, const std::string& spel
             layout.layout = *chosen;
             options.layoutGiven.layout = true;
         } else {
-            return bad("it is planes, gb, packed2 or nibble4");
+            return bad("it is planes, gb, packed2, nibble4 or pages");
         }
         break;
     case Word:

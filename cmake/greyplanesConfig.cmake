@@ -40,7 +40,7 @@ function(greyplanes_image_name out picture stem)
 endfunction()
 
 # The values each keyword of greyplanes_add_images takes, as the converter's options have them.
-set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4)
+set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4 pages)
 set(GREYPLANES_WORD_VALUES 8 16 32)
 set(GREYPLANES_TILE_ORDER_VALUES rows columns 8x16)
 set(GREYPLANES_DITHER_VALUES none floyd-steinberg atkinson bayer)

@@ -129,6 +129,14 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
         }
         return count / 16 / band * tall;
     }
+    if (layout.layout == Layout::Pages) {
+        // Without a height, every row of the last page is the picture's.
+        if (count % w != 0) {
+            return Refusal{holds + ", not a whole number of pages of " + std::to_string(width) +
+                           " columns"};
+        }
+        return count / w * 8;
+    }
     LayoutOptions paddedRows = layout;
     paddedRows.rows = RowLayout::Padded;
     const std::size_t padded = ctext::elementPlan(paddedRows, width, 1).perLine;

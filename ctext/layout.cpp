@@ -16,6 +16,7 @@ constexpr LayoutInfo kLayouts[] = {
     {Layout::Gb, "gb", 1, 8, Breaks::Tiles},
     {Layout::Packed2, "packed2", 1, 8, Breaks::RowStarts},
     {Layout::Nibble4, "nibble4", 1, 8, Breaks::RowStarts},
+    {Layout::Pages, "pages", 2, 8, Breaks::Pages},
 };
 
 constexpr std::pair<TileOrder, std::string_view> kTileOrders[] = {
@@ -180,6 +181,29 @@ std::uint32_t unturned(std::uint32_t element, int bits, std::size_t pixelBits,
     return (options.invert ? element ^ mask : element) & mask;
 }
 
+// Bits of an 8 x 8 block, row r in byte r (its leftmost pixel in the top bit), turned so that
+// column c is byte 7 - c (its top pixel in bit 0); the turn is its own inverse.
+std::uint64_t transposed(std::uint64_t x) {
+    std::uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAu;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCu;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0u;
+    return x ^ t ^ (t << 28);
+}
+
+// The page's rows of the 8 columns from 8 * block of a plane, as transposed() takes them.
+std::uint64_t pageBlock(const std::vector<std::uint8_t>& plane, std::size_t rowBits,
+                        std::size_t top, std::size_t rows, std::size_t block) {
+    std::uint64_t x = 0;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::size_t bit = (top + r) * rowBits + 8 * block;
+        const unsigned byte = rowBits % 8 == 0 ? plane[bit / 8] : imaging::eightBitsAt(plane, bit);
+        x |= std::uint64_t{byte} << (8 * r);
+    }
+    return x;
+}
+
 bool turns(const LayoutOptions& options) {
     return options.invert || lsbFirst(options);
 }
@@ -253,7 +277,8 @@ std::optional<BitOrder> bitOrderNamed(std::string_view name) {
 }
 
 bool lsbFirst(const LayoutOptions& options) {
-    return options.bitOrder == BitOrder::Lsb;
+    return options.bitOrder == BitOrder::Lsb ||
+           (options.bitOrder == BitOrder::Default && options.layout == Layout::Pages);
 }
 
 int elementBits(const LayoutOptions& options) {
@@ -269,7 +294,7 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
         " does not apply to --layout " + std::string(layoutInfo(options.layout).name);
     const bool planes = options.layout == Layout::Planes;
     const bool gb = options.layout == Layout::Gb;
-    if (given.rows && gb) {
+    if (given.rows && (gb || options.layout == Layout::Pages)) {
         return "--pad-rows" + layout;
     }
     if (given.word && !planes) {
@@ -330,6 +355,12 @@ std::string layoutSentence(const LayoutOptions& options) {
                            "bits, then the high bits, white 0 to black 3; tiles ") +
                order + ".";
     }
+    case Layout::Pages:
+        return std::string(options.invert
+                               ? "Two inverted planes of one bit per pixel (0 marks a pixel)"
+                               : "Two planes of one bit per pixel") +
+               " in pages of 8 rows, a byte a column of 8 pixels, the top pixel in bit " +
+               (lsbFirst(options) ? "0" : "7") + ", the last page filled with zero bits.";
     case Layout::Packed2:
         return std::string("Two bits per pixel, four pixels a byte, leftmost pixel in the ") +
                (lsbFirst(options) ? "low" : "top") + " bits, " +
@@ -356,7 +387,7 @@ std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
     for (const auto& [order, name] : kTileOrders) {
         statable.push_back({Layout::Gb, RowLayout::Packed, 8, order});
     }
-    for (const Layout layout : {Layout::Packed2, Layout::Nibble4}) {
+    for (const Layout layout : {Layout::Packed2, Layout::Nibble4, Layout::Pages}) {
         statable.push_back({layout, RowLayout::Packed, 8});
     }
     // Each of them inverted and in the other bit order where that applies.
@@ -365,8 +396,11 @@ std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
         if (statable[k].layout == Layout::Gb) {
             continue;
         }
-        for (const auto& [invert, order] :
-             {std::pair{true, BitOrder::Default}, {false, BitOrder::Lsb}, {true, BitOrder::Lsb}}) {
+        for (const auto& [invert, order] : {std::pair{true, BitOrder::Default},
+                                            {false, BitOrder::Msb},
+                                            {true, BitOrder::Msb},
+                                            {false, BitOrder::Lsb},
+                                            {true, BitOrder::Lsb}}) {
             LayoutOptions turned = statable[k];
             turned.invert = invert;
             turned.bitOrder = order;
@@ -406,6 +440,11 @@ ElementPlan elementPlan(const LayoutOptions& options, int width, int height) {
         plan.lines = tilesAcross(width) * (h / 8);
         plan.total = plan.lines * 16;
         return plan;
+    case Layout::Pages:
+        plan.perLine = w;
+        plan.lines = (h + 7) / 8;
+        plan.total = plan.perLine * plan.lines;
+        return plan;
     case Layout::Packed2:
         plan.perLine = (w + 3) / 4;
         break;
@@ -444,6 +483,28 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
             const unsigned keep = 0xFFu << (8 - std::min<std::size_t>(8, width - 8 * tx));
             put[0] = imaging::eightBitsAt(planes.light, bit) & keep;
             put[1] = imaging::eightBitsAt(planes.dark, bit) & keep;
+        }
+        return;
+    }
+    if (options.layout == Layout::Pages) {
+        const std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
+        const std::size_t top = 8 * line;
+        const std::size_t rows =
+            std::min<std::size_t>(8, static_cast<std::size_t>(planes.height) - top);
+        // Inverted within the page's rows: the filling rows stay zero.
+        const unsigned flip = options.invert ? (1u << rows) - 1 : 0u;
+        const bool lsb = lsbFirst(options);
+        const std::size_t first = out.size();
+        out.resize(first + width);
+        std::uint32_t* put = out.data() + first;
+        for (std::size_t block = 0; 8 * block < width; ++block) {
+            const std::uint64_t columns =
+                transposed(pageBlock(plane, planes.rowBits(), top, rows, block));
+            const std::size_t count = std::min<std::size_t>(8, width - 8 * block);
+            for (std::size_t c = 0; c < count; ++c) {
+                const unsigned byte = (columns >> (8 * (7 - c)) & 0xFFu) ^ flip;
+                put[8 * block + c] = lsb ? byte : kReversed[byte];
+            }
         }
         return;
     }
@@ -517,12 +578,49 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         break;
     }
     case Layout::Gb:
+    case Layout::Pages:
         break;
     }
 }
 
 void setLineElements(Planes& planes, const LayoutOptions& options, int array, std::size_t line,
                      std::span<const std::uint32_t> elements) {
+    if (options.layout == Layout::Pages) {
+        std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
+        const auto width = static_cast<std::size_t>(planes.width);
+        const std::size_t rowBits = planes.rowBits();
+        const std::size_t top = 8 * line;
+        const std::size_t rows =
+            std::min<std::size_t>(8, static_cast<std::size_t>(planes.height) - top);
+        const unsigned keep = (1u << rows) - 1;
+        const unsigned flip = options.invert ? keep : 0u;
+        const bool lsb = lsbFirst(options);
+        for (std::size_t block = 0; 8 * block < width && 8 * block < elements.size(); ++block) {
+            std::uint64_t columns = 0;
+            const std::size_t count =
+                std::min({std::size_t{8}, width - 8 * block, elements.size() - 8 * block});
+            for (std::size_t c = 0; c < count; ++c) {
+                const unsigned given = elements[8 * block + c] & 0xFFu;
+                const unsigned byte = ((lsb ? given : kReversed[given]) ^ flip) & keep;
+                columns |= std::uint64_t{byte} << (8 * (7 - c));
+            }
+            const std::uint64_t x = transposed(columns);
+            for (std::size_t r = 0; r < rows; ++r) {
+                const unsigned byte = x >> (8 * r) & 0xFFu;
+                const std::size_t bit = (top + r) * rowBits + 8 * block;
+                if (bit % 8 == 0) {
+                    plane[bit / 8] = static_cast<std::uint8_t>(plane[bit / 8] | byte);
+                    continue;
+                }
+                for (std::size_t c = 0; c < count; ++c) {
+                    if (byte >> (7 - c) & 1u) {
+                        plane[(bit + c) / 8] |= static_cast<std::uint8_t>(0x80u >> ((bit + c) % 8));
+                    }
+                }
+            }
+        }
+        return;
+    }
     const ElementPlan plan = elementPlan(options, planes.width, planes.height);
     if (options.layout == Layout::Planes && options.word == 8) {
         std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
@@ -609,6 +707,7 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
         }
         break;
     case Layout::Gb:
+    case Layout::Pages:
         break;
     }
     setRowBytes(planes, y, dark, light);

@@ -17,11 +17,12 @@ enum class Layout {
     Gb,      // one array of 8 x 8 tiles of 2 bits a pixel, 16 bytes a tile
     Packed2, // one array, 2 bits a pixel, four pixels a byte
     Nibble4, // one array, 4 bits a pixel, two pixels a byte
+    Pages,   // NAME_d and NAME_l in pages of 8 rows, a byte a column of 8 pixels
 };
 
 // Which pixel of an element comes first: the one in its top bits or the one in its low bits.
 enum class BitOrder {
-    Default, // the layout's own: Msb, or Lsb for Pages
+    Default, // the layout's own: Msb, or Lsb (the top pixel in bit 0) for Pages
     Msb,
     Lsb,
 };
@@ -60,6 +61,7 @@ struct LayoutGiven {
 enum class Breaks {
     RowStarts, // before each element whose first bit starts a pixel row
     Tiles,     // before each tile
+    Pages,     // before each page of 8 rows
 };
 
 // One row of the layouts table.

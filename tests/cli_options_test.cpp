@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"in", "-r"}, "-r needs a SIZE"}, Refusal{{"in", "-qr"}, "-r needs a SIZE"},
         Refusal{{"--output=", "in"}, "--output needs a FILE"},
         Refusal{{"--layout", "Planes", "in"},
-                "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2 or nibble4"},
+                "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2, nibble4 or pages"},
         Refusal{{"--word=24", "in"}, "bad BITS '24' for --word: it is 8, 16 or 32"},
         Refusal{{"--tile", "8x8", "in"},
                 "bad ORDER '8x8' for --tile-order: it is rows, columns or 8x16"},

@@ -41,6 +41,11 @@ LayoutOptions turned(LayoutOptions options) {
     return options;
 }
 
+LayoutOptions msbFirst(LayoutOptions options) {
+    options.bitOrder = BitOrder::Msb;
+    return options;
+}
+
 struct Worked {
     const char* what;
     LayoutOptions options;
@@ -207,6 +212,9 @@ INSTANTIATE_TEST_SUITE_P(
                     refused(Layout::Gb, "--bit-order lsb", "gb"),
                     OptionOnLayout{Layout::Packed2, "--bit-order lsb", ""},
                     OptionOnLayout{Layout::Nibble4, "--bit-order lsb", ""},
+                    refused(Layout::Pages, "--pad-rows", "pages"),
+                    OptionOnLayout{Layout::Pages, "--invert", ""},
+                    OptionOnLayout{Layout::Pages, "--bit-order lsb", ""},
                     refused(Layout::Gb, "--pad-rows", "gb"), refused(Layout::Gb, "--word 8", "gb"),
                     OptionOnLayout{Layout::Gb, "--tile-order rows", ""},
                     refused(Layout::Gb, "--invert", "gb"),
@@ -284,6 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
         optionsOf(Layout::Nibble4, 8, true), turned(optionsOf(Layout::Planes, 8, true)),
         turned(optionsOf(Layout::Planes, 8, true, RowLayout::Padded)),
         turned(optionsOf(Layout::Planes, 32)), turned(optionsOf(Layout::Packed2)),
-        turned(optionsOf(Layout::Nibble4, 8, true))));
+        turned(optionsOf(Layout::Nibble4, 8, true)), optionsOf(Layout::Pages),
+        msbFirst(optionsOf(Layout::Pages, 8, true))));
 
 } // namespace
