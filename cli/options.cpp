@@ -31,6 +31,8 @@ enum Id : int {
     TileOrderOption,
     Invert,
     BitOrderOption,
+    TileMapOption,
+    TileBase,
     Art,
     DitherOption,
 };
@@ -68,6 +70,12 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
      "planes: 8 (default), 16 or 32 bits an element, each\n"
      "pixel row padded to whole elements"},
     {TileOrderOption, "tile-order", "ORDER", "gb: rows (default), columns or 8x16 (sprite pairs)"},
+    {TileMapOption, "tile-map", "",
+     "gb: each different tile once (at most 256), and\n"
+     "NAME_map, a byte a tile of the picture numbering them"},
+    {TileBase, "tile-base", "N",
+     "with --tile-map: the number of the first tile, 0\n"
+     "(default) to 255; numbers go on modulo 256"},
     {Invert, "invert", "",
      "planes and pages: every pixel's bit inverted, fill\n"
      "bits stay 0; packed2 and nibble4: white is 0"},
@@ -297,6 +305,19 @@ std::optional<std::string> take(const OptionSpec& entry, const std::string& spel
         } else {
             return bad("it is rows, columns or 8x16");
         }
+        break;
+    case TileMapOption:
+        layout.tileMap = true;
+        options.layoutGiven.tileMap = true;
+        break;
+    case TileBase:
+        if (value.empty() || value.size() > 3 ||
+            !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+            std::stoi(value) > 255) {
+            return bad("it is a whole number from 0 to 255");
+        }
+        layout.tileBase = std::stoi(value);
+        options.layoutGiven.tileBase = true;
         break;
     case BitOrderOption:
         if (const auto chosen = ctext::bitOrderNamed(value)) {

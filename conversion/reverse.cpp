@@ -78,6 +78,12 @@ std::optional<std::string> contradiction(const LayoutOptions& stated,
     if (given.invert && asked.invert != stated.invert) {
         return std::string("--invert");
     }
+    if (given.tileMap && asked.tileMap != stated.tileMap) {
+        return std::string("--tile-map");
+    }
+    if (given.tileBase && asked.tileBase != stated.tileBase) {
+        return "--tile-base " + std::to_string(asked.tileBase);
+    }
     if (given.bitOrder && ctext::lsbFirst(asked) != ctext::lsbFirst(stated)) {
         return "--bit-order " + std::string(ctext::bitOrderName(asked.bitOrder));
     }
@@ -411,14 +417,92 @@ imaging::Planes planesOf(std::vector<ctext::CArray>& arrays, const LayoutOptions
     return planes;
 }
 
+// A map's tiles and the map, drawn back tile by tile through the map.
+std::variant<imaging::Planes, Refusal>
+reverseMapped(TextArrays& text, const ReverseOptions& options, const LayoutOptions& layout) {
+    std::vector<ctext::CArray>& arrays = text.arrays;
+    std::string name;
+    if (options.name) {
+        name = *options.name;
+    } else if (arrays.size() == 2) {
+        if (endsWith(arrays[0].name, "_map")) {
+            std::swap(arrays[0], arrays[1]);
+        }
+        name = arrays[0].name;
+    }
+    const auto tiles = std::find_if(arrays.begin(), arrays.end(),
+                                    [&](const ctext::CArray& a) { return a.name == name; });
+    const auto map = std::find_if(arrays.begin(), arrays.end(),
+                                  [&](const ctext::CArray& a) { return a.name == name + "_map"; });
+    if (name.empty() || tiles == arrays.end() || map == arrays.end()) {
+        return Refusal{"it holds no arrays NAME and NAME_map for " + layoutName(layout) +
+                       " --tile-map" + (name.empty() ? std::string() : " (NAME " + name + ")")};
+    }
+    for (const ctext::CArray* array : {&*tiles, &*map}) {
+        if (array->elementBits != 8) {
+            return Refusal{"line " + std::to_string(array->line) + ": " + array->name + " holds " +
+                           std::to_string(array->elementBits) + "-bit elements, not bytes"};
+        }
+    }
+    if (tiles->size() % 16 != 0) {
+        return Refusal{tiles->name + " holds " + counted(tiles->size(), 8) +
+                       ", not a whole number of tiles of 16 bytes"};
+    }
+    const auto extent = extentOf(text, name, options);
+    if (const auto* refused = std::get_if<Refusal>(&extent)) {
+        return *refused;
+    }
+    const int width = std::get<Extent>(extent).width;
+    const auto across = static_cast<std::size_t>(width) / 8;
+    if (width % 8 != 0) {
+        return Refusal{"gb tiles need a width that is a multiple of 8, not " +
+                           std::to_string(width),
+                       base::ErrorKind::Usage};
+    }
+    if (map->size() == 0 || map->size() % across != 0 ||
+        map->size() / across * 8 > static_cast<std::size_t>(bitmap::kMaxExtent)) {
+        return Refusal{map->name + " holds " + counted(map->size(), 8) +
+                       ", not a whole number of rows of " + std::to_string(across) + " tiles"};
+    }
+    const std::size_t height = map->size() / across * 8;
+    if (const auto given = std::get<Extent>(extent).height; given && *given != height) {
+        return Refusal{map->name + " holds " + std::to_string(map->size() / across) +
+                       " rows of tiles, " + std::to_string(height) + " pixel rows, not " +
+                       std::to_string(*given)};
+    }
+    imaging::Planes planes =
+        imaging::makePlanes(width, static_cast<int>(height), ctext::planesRowLayout(layout));
+    const LayoutOptions rows{Layout::Gb};
+    const std::size_t count = tiles->size() / 16;
+    std::vector<std::uint32_t> elements(16);
+    for (std::size_t t = 0; t < map->size(); ++t) {
+        const std::size_t number =
+            (map->data[t] + 256u - static_cast<unsigned>(layout.tileBase)) % 256u;
+        if (number >= count) {
+            return Refusal{map->name + "[" + std::to_string(t) + "] is " +
+                           std::to_string(map->data[t]) + ": tile " + std::to_string(number) +
+                           " counting from " + std::to_string(layout.tileBase) + ", but " +
+                           tiles->name + " holds " + std::to_string(count) +
+                           (count == 1 ? " tile" : " tiles")};
+        }
+        std::copy_n(tiles->data.begin() + static_cast<std::ptrdiff_t>(16 * number), 16,
+                    elements.begin());
+        ctext::setLineElements(planes, rows, 0, t, elements);
+    }
+    return planes;
+}
+
 std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
     std::vector<ctext::CArray>& arrays = text.arrays;
-    std::string name = commonName(arrays);
     const auto toRead = layoutToRead(text.firstComment, options);
     if (const auto* refused = std::get_if<Refusal>(&toRead)) {
         return *refused;
     }
     const LayoutOptions& layout = std::get<LayoutOptions>(toRead);
+    if (layout.layout == Layout::Gb && layout.tileMap) {
+        return reverseMapped(text, options, layout);
+    }
+    std::string name = commonName(arrays);
     if (options.name) {
         if (auto refused = pickNamed(arrays, *options.name, layout)) {
             return *refused;

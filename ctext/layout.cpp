@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <unordered_map>
 
 namespace ctext {
 
@@ -300,6 +301,20 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
     if (given.word && !planes) {
         return "--word " + std::to_string(options.word) + layout;
     }
+    if (options.tileBase < 0 || options.tileBase > 255) {
+        return "--tile-base takes 0 to 255, not " + std::to_string(options.tileBase);
+    }
+    if (given.tileMap && !gb) {
+        return "--tile-map" + layout;
+    }
+    if (given.tileBase && !options.tileMap) {
+        return "--tile-base " + std::to_string(options.tileBase) + " needs --tile-map";
+    }
+    if (options.tileMap && options.tileOrder != TileOrder::Rows) {
+        // The map numbers the tiles left to right, then top to bottom.
+        return "--tile-map does not go with --tile-order " +
+               std::string(tileOrderName(options.tileOrder));
+    }
     if (given.tileOrder && !gb) {
         return "--tile-order " + std::string(tileOrderName(options.tileOrder)) + layout;
     }
@@ -329,6 +344,57 @@ std::optional<std::string> extentProblem(const LayoutOptions& options, int width
            std::to_string(tall);
 }
 
+TileMap tileMapOf(const Planes& planes) {
+    struct Key {
+        std::uint64_t high, low;
+        bool operator==(const Key&) const = default;
+    };
+    struct Hash {
+        std::size_t operator()(const Key& k) const {
+            return std::hash<std::uint64_t>{}(k.high * 0x9E3779B97F4A7C15u ^ k.low);
+        }
+    };
+    TileMap result;
+    result.across = tilesAcross(planes.width);
+    const LayoutOptions rows{Layout::Gb};
+    const std::size_t count = elementPlan(rows, planes.width, planes.height).lines;
+    result.map.reserve(count);
+    std::unordered_map<Key, std::uint32_t, Hash> numbers;
+    std::vector<std::uint32_t> elements;
+    for (std::size_t t = 0; t < count; ++t) {
+        elements.clear();
+        lineElements(planes, rows, 0, t, elements);
+        std::array<std::uint8_t, 16> tile{};
+        Key key{0, 0};
+        for (std::size_t k = 0; k < 16; ++k) {
+            tile[k] = static_cast<std::uint8_t>(elements[k]);
+            std::uint64_t& half = k < 8 ? key.high : key.low;
+            half = half << 8 | tile[k];
+        }
+        const auto [found, added] =
+            numbers.try_emplace(key, static_cast<std::uint32_t>(result.tiles.size()));
+        if (added) {
+            result.tiles.push_back(tile);
+        }
+        result.map.push_back(found->second);
+    }
+    return result;
+}
+
+std::optional<std::string> planesProblem(const LayoutOptions& options, const Planes& planes) {
+    if (auto refused = extentProblem(options, planes.width, planes.height)) {
+        return refused;
+    }
+    if (options.layout == Layout::Gb && options.tileMap) {
+        const std::size_t tiles = tileMapOf(planes).tiles.size();
+        if (tiles > kMapTiles) {
+            return "has " + std::to_string(tiles) +
+                   " different tiles; --tile-map numbers at most " + std::to_string(kMapTiles);
+        }
+    }
+    return std::nullopt;
+}
+
 std::string layoutSentence(const LayoutOptions& options) {
     switch (options.layout) {
     case Layout::Planes: {
@@ -351,9 +417,16 @@ std::string layoutSentence(const LayoutOptions& options) {
                             : options.tileOrder == TileOrder::Columns
                                 ? "top to bottom, then left to right"
                                 : "in 8 x 16 pairs, each column's top tile before the one below";
-        return std::string("Game Boy tiles of 8 x 8 pixels, 16 bytes each: per pixel row the low "
-                           "bits, then the high bits, white 0 to black 3; tiles ") +
-               order + ".";
+        const std::string tiles = "Game Boy tiles of 8 x 8 pixels, 16 bytes each: per pixel row "
+                                  "the low bits, then the high bits, white 0 to black 3; ";
+        if (options.tileMap) {
+            return tiles +
+                   "each different tile once, in the order in which it first appears "
+                   "left to right, then top to bottom, and a map of a byte a tile "
+                   "numbering them from " +
+                   std::to_string(options.tileBase) + ".";
+        }
+        return tiles + "tiles " + order + ".";
     }
     case Layout::Pages:
         return std::string(options.invert
@@ -386,6 +459,22 @@ std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
     }
     for (const auto& [order, name] : kTileOrders) {
         statable.push_back({Layout::Gb, RowLayout::Packed, 8, order});
+    }
+    constexpr std::string_view kMapped = "numbering them from ";
+    if (const std::size_t at = sentence.rfind(kMapped); at != std::string_view::npos) {
+        // The base of a map, as the sentence gives it.
+        std::string_view digits = sentence.substr(at + kMapped.size());
+        int base = 0;
+        for (std::size_t k = 0; k + 1 < digits.size() && k < 3; ++k) {
+            if (digits[k] < '0' || digits[k] > '9') {
+                break;
+            }
+            base = base * 10 + (digits[k] - '0');
+        }
+        LayoutOptions mapped{Layout::Gb};
+        mapped.tileMap = true;
+        mapped.tileBase = std::min(base, 255);
+        statable.push_back(mapped);
     }
     for (const Layout layout : {Layout::Packed2, Layout::Nibble4, Layout::Pages}) {
         statable.push_back({layout, RowLayout::Packed, 8});

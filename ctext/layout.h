@@ -3,6 +3,7 @@
 
 #include "imaging/plane_encoder.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -42,6 +43,8 @@ struct LayoutOptions {
     TileOrder tileOrder = TileOrder::Rows; // Gb
     bool invert = false;                   // every pixel's bits inverted (white is 0, or lit is 1)
     BitOrder bitOrder = BitOrder::Default; // not for Gb
+    bool tileMap = false;                  // Gb: the different tiles only, and a map of them
+    int tileBase = 0;                      // Gb with a map: the number of the first tile, 0-255
 
     bool operator==(const LayoutOptions&) const = default;
 };
@@ -55,6 +58,8 @@ struct LayoutGiven {
     bool tileOrder = false;
     bool invert = false;
     bool bitOrder = false;
+    bool tileMap = false;
+    bool tileBase = false;
 };
 
 // Where the line breaks of an array go.
@@ -96,6 +101,24 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
 
 // Why a picture of that extent cannot be laid out (gb needs whole tiles), or nothing.
 std::optional<std::string> extentProblem(const LayoutOptions& options, int width, int height);
+
+// The most different tiles a map can number.
+inline constexpr std::size_t kMapTiles = 256;
+
+// The tiles of a picture in 8 x 8 tiles (whole tiles only) as a map: each different tile once,
+// in the order in which it first appears reading the tiles left to right and top to bottom,
+// and for each tile of the picture in that order the number of its tile (before the base).
+struct TileMap {
+    std::vector<std::array<std::uint8_t, 16>> tiles; // as the gb layout writes a tile
+    std::vector<std::uint32_t> map;
+    std::size_t across = 0; // tiles a row of the map
+};
+TileMap tileMapOf(const imaging::Planes& planes);
+
+// Why the planes cannot be written in the layout: their extent (extentProblem), or more
+// different tiles than a map can number; or nothing. Worded after the picture's name.
+std::optional<std::string> planesProblem(const LayoutOptions& options,
+                                         const imaging::Planes& planes);
 
 // The layout in words, one sentence, as a complete header's first comment says it; the way
 // back recognises a header's layout by it.
