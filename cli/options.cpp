@@ -63,9 +63,10 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
     {LayoutOption, "layout", "LAYOUT",
      "planes (default: NAME_d and NAME_l, 1 bit a pixel),\n"
      "gb (8 x 8 tiles, 2 bits a pixel), packed2 (2 bits a\n"
-     "pixel, 0 black to 3 white), nibble4 (4 bits a pixel)\n"
-     "or pages (NAME_d and NAME_l in pages of 8 rows, a\n"
-     "byte a column of 8 pixels)"},
+     "pixel, 0 black to 3 white), nibble4 (4 bits a pixel),\n"
+     "pages (NAME_d and NAME_l in pages of 8 rows, a byte\n"
+     "a column of 8 pixels) or lvgl (a whole C file: an\n"
+     "LVGL image NAME of format I2 and its data NAME_map)"},
     {Word, "word", "BITS",
      "planes: 8 (default), 16 or 32 bits an element, each\n"
      "pixel row padded to whole elements"},
@@ -287,7 +288,7 @@ std::optional<std::string> take(const OptionSpec& entry, const std::string& spel
             layout.layout = *chosen;
             options.layoutGiven.layout = true;
         } else {
-            return bad("it is planes, gb, packed2, nibble4 or pages");
+            return bad("it is planes, gb, packed2, nibble4, pages or lvgl");
         }
         break;
     case Word:

@@ -2,7 +2,8 @@
 #
 #   find_package(greyplanes REQUIRED)
 #   greyplanes_add_images(<target> [LAYOUT name] [WORD n] [TILE_ORDER order] [INVERT]
-#                         [PAD_ROWS] [LF] [ART] [DITHER method] <picture>...)
+#                         [BIT_ORDER order] [TILE_MAP] [TILE_BASE n] [PAD_ROWS] [LF] [ART]
+#                         [DITHER method] <picture>...)
 #
 # Provides the imported executable greyplanes::cli (the installed greyplanes-cli).
 
@@ -40,20 +41,27 @@ function(greyplanes_image_name out picture stem)
 endfunction()
 
 # The values each keyword of greyplanes_add_images takes, as the converter's options have them.
-set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4 pages)
+set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4 pages lvgl)
 set(GREYPLANES_WORD_VALUES 8 16 32)
 set(GREYPLANES_TILE_ORDER_VALUES rows columns 8x16)
+set(GREYPLANES_BIT_ORDER_VALUES msb lsb)
 set(GREYPLANES_DITHER_VALUES none floyd-steinberg atkinson bayer)
 
 # The identifiers that a picture's complete header defines: its guard, the extent's macros
-# (and the tile count's, for gb), and its arrays.
-function(greyplanes_image_identifiers out name layout)
+# (and the tile count's, for gb, with a map's), and its arrays (an lvgl picture's data and
+# descriptor).
+function(greyplanes_image_identifiers out name layout mapped)
     set(ids "GREYPLANES_${name}_H" "${name}_width" "${name}_height")
     if(layout STREQUAL "gb")
         list(APPEND ids "${name}_tiles")
+        if(mapped)
+            list(APPEND ids "${name}_map" "${name}_map_width" "${name}_map_height")
+        endif()
     endif()
-    if(layout STREQUAL "planes")
+    if(layout STREQUAL "planes" OR layout STREQUAL "pages")
         list(APPEND ids "${name}_d" "${name}_l")
+    elseif(layout STREQUAL "lvgl")
+        list(APPEND ids "${name}" "${name}_map")
     else()
         list(APPEND ids "${name}")
     endif()
@@ -89,7 +97,8 @@ function(greyplanes_add_images target)
     endif()
     # The arguments are read one by one, as given: cmake_parse_arguments would take an empty
     # value as none and a value holding ';' as several.
-    set(keywords LAYOUT WORD TILE_ORDER DITHER INVERT PAD_ROWS LF ART)
+    set(keywords LAYOUT WORD TILE_ORDER BIT_ORDER TILE_BASE DITHER INVERT TILE_MAP PAD_ROWS LF
+                 ART)
     set(options --complete -q)
     set(layout planes)
     set(pictures)
@@ -108,7 +117,7 @@ function(greyplanes_add_images target)
             list(APPEND given "${argument}")
             string(TOLOWER "--${argument}" option)
             string(REPLACE "_" "-" option "${option}")
-            if(NOT DEFINED GREYPLANES_${argument}_VALUES)
+            if(NOT DEFINED GREYPLANES_${argument}_VALUES AND NOT argument STREQUAL "TILE_BASE")
                 list(APPEND options "${option}")
                 continue()
             endif()
@@ -118,6 +127,15 @@ function(greyplanes_add_images target)
             endif()
             set(value "${ARGV${i}}")
             math(EXPR i "${i} + 1")
+            if(argument STREQUAL "TILE_BASE")
+                # A number, not a list of words.
+                if(NOT value MATCHES "^[0-9]+$" OR value GREATER 255)
+                    message(FATAL_ERROR "greyplanes_add_images: TILE_BASE \"${value}\" for "
+                                        "${target}: the value is a whole number from 0 to 255")
+                endif()
+                list(APPEND options "${option}=${value}")
+                continue()
+            endif()
             list(FIND GREYPLANES_${argument}_VALUES "${value}" known)
             if(known EQUAL -1)
                 string(REPLACE ";" ", " words "${GREYPLANES_${argument}_VALUES}")
@@ -172,7 +190,11 @@ function(greyplanes_add_images target)
         set_property(GLOBAL PROPERTY "GREYPLANES_IMAGE_${target}/${name}" "${input}")
         # Two headers of one target may be included together: none may define what another
         # does (`logo` in gb defines the macro logo_width, `logo_width` the array logo_width).
-        greyplanes_image_identifiers(identifiers "${name}" "${layout}")
+        set(mapped FALSE)
+        if("TILE_MAP" IN_LIST given)
+            set(mapped TRUE)
+        endif()
+        greyplanes_image_identifiers(identifiers "${name}" "${layout}" "${mapped}")
         foreach(identifier IN LISTS identifiers)
             get_property(owner GLOBAL PROPERTY "GREYPLANES_ID_${target}/${identifier}")
             if(owner)

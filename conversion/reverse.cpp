@@ -118,6 +118,14 @@ std::optional<std::size_t> packedRows(std::size_t bytes, std::size_t width) {
 std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::size_t count,
                                             int width, const std::string& arrays) {
     const auto w = static_cast<std::size_t>(width);
+    if (const std::size_t lead = ctext::elementPlan(layout, width, 0).lead; lead > 0) {
+        // An lvgl palette comes before the rows.
+        if (count < lead) {
+            return Refusal{arrays + " hold " + counted(count, 8) + ", fewer than the " +
+                           counted(lead, 8) + " of the palette before the rows"};
+        }
+        count -= lead;
+    }
     const int bits = ctext::elementBits(layout);
     const std::string holds = arrays + " hold " + counted(count, bits);
     if (layout.layout == Layout::Gb) {
@@ -250,6 +258,8 @@ std::optional<Refusal> pickNamed(std::vector<ctext::CArray>& arrays, const std::
     std::vector<ctext::CArray> picked;
     for (const std::string& wanted : ctext::layoutInfo(layout.layout).arrays == 2
                                          ? std::vector<std::string>{name + "_d", name + "_l"}
+                                     : layout.layout == Layout::Lvgl
+                                         ? std::vector<std::string>{name + "_map"}
                                          : std::vector<std::string>{name}) {
         const auto found = std::find_if(arrays.begin(), arrays.end(),
                                         [&](const ctext::CArray& a) { return a.name == wanted; });
@@ -400,7 +410,7 @@ imaging::Planes planesOf(std::vector<ctext::CArray>& arrays, const LayoutOptions
     for (std::size_t a = 0; a < arrays.size(); ++a) {
         const std::vector<std::uint8_t>& data = arrays[a].data;
         for (std::size_t line = 0; line < plan.lines; ++line) {
-            const std::size_t first = line * plan.perLine;
+            const std::size_t first = plan.lead + line * plan.perLine;
             const std::size_t last = std::min(plan.total, first + plan.perLine);
             elements.clear();
             for (std::size_t e = first; e < last; ++e) {
@@ -503,6 +513,10 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         return reverseMapped(text, options, layout);
     }
     std::string name = commonName(arrays);
+    if (layout.layout == Layout::Lvgl && endsWith(name, "_map")) {
+        // The descriptor's name, which names the width and height.
+        name.resize(name.size() - 4);
+    }
     if (options.name) {
         if (auto refused = pickNamed(arrays, *options.name, layout)) {
             return *refused;

@@ -116,6 +116,9 @@ std::vector<std::string> arrayNames(const TextStyle& style) {
     if (mapped(style)) {
         return {style.name, style.name + "_map"};
     }
+    if (style.layout.layout == Layout::Lvgl) {
+        return {style.name + "_map"};
+    }
     if (layoutInfo(style.layout.layout).arrays == 2) {
         return {style.name + "_d", style.name + "_l"};
     }
@@ -159,7 +162,9 @@ Frame frameOf(const Planes& planes, const TextStyle& style, const Lines& lines) 
     const std::string& name = style.name;
     const std::vector<std::string> names = arrayNames(style);
     const std::string type = typeName(elementBits(style.layout));
-    if (!style.complete) {
+    // An lvgl picture is always a whole C file.
+    const bool lvgl = style.layout.layout == Layout::Lvgl;
+    if (!style.complete && !lvgl) {
         for (std::size_t a = 0; a < names.size(); ++a) {
             f.before.push_back((a == 0 ? "" : eol + eol) + "static " + type + " " + names[a] +
                                "[] = {" + eol);
@@ -170,14 +175,18 @@ Frame frameOf(const Planes& planes, const TextStyle& style, const Lines& lines) 
     const std::string guard = "GREYPLANES_" + name + "_H";
     const std::string extent = std::to_string(planes.width) + " x " + std::to_string(planes.height);
     const bool planesLayout = layoutInfo(style.layout.layout).arrays == 2;
-    std::string head = "/* " + commentSafe(style.source) + ": " + extent +
-                       " pixels in four grey levels." + eol + " * " + layoutSentence(style.layout) +
-                       (planesLayout ? eol + " * " + name + "_d: black and dark grey pixels; " +
-                                           name + "_l: black and light grey pixels."
-                                     : std::string()) +
-                       " */" + eol + "#ifndef " + guard + eol + "#define " + guard + eol + eol +
-                       "#define " + name + "_width " + std::to_string(planes.width) + eol +
-                       "#define " + name + "_height " + std::to_string(planes.height) + eol;
+    std::string head =
+        "/* " + commentSafe(style.source) + ": " + extent + " pixels in four grey levels." + eol +
+        " * " + layoutSentence(style.layout) +
+        (planesLayout ? eol + " * " + name + "_d: black and dark grey pixels; " + name +
+                            "_l: black and light grey pixels."
+                      : std::string()) +
+        " */" + eol + "#ifndef " + guard + eol + "#define " + guard + eol + eol +
+        (lvgl ? "#if defined(LV_LVGL_H_INCLUDE_SIMPLE)" + eol + "#include \"lvgl.h\"" + eol +
+                    "#else" + eol + "#include \"lvgl/lvgl.h\"" + eol + "#endif" + eol + eol
+              : std::string()) +
+        "#define " + name + "_width " + std::to_string(planes.width) + eol + "#define " + name +
+        "_height " + std::to_string(planes.height) + eol;
     if (style.layout.layout == Layout::Gb) {
         head += "#define " + name + "_tiles " + std::to_string(lines.tiles()) + eol;
     }
@@ -188,9 +197,24 @@ Frame frameOf(const Planes& planes, const TextStyle& style, const Lines& lines) 
     const std::string art = style.art && !drawsArt(planes, style) ? noArt(eol) : std::string();
     for (std::size_t a = 0; a < names.size(); ++a) {
         f.before.push_back((a == 0 ? head + eol : eol + "};" + eol + eol) + art + "static const " +
-                           type + " " + names[a] + "[] = {" + eol);
+                           (lvgl ? std::string("LV_ATTRIBUTE_MEM_ALIGN uint8_t") : type) + " " +
+                           names[a] + "[] = {" + eol);
     }
-    f.tail = eol + "};" + eol + eol + "#endif" + eol;
+    f.tail = eol + "};" + eol + eol;
+    if (lvgl) {
+        // Declared first: a const object is private to its file in C++ otherwise.
+        const std::string in = "    ";
+        f.tail += "LV_IMAGE_DECLARE(" + name + ");" + eol + "const lv_image_dsc_t " + name +
+                  " = {" + eol + in + ".header = {" + eol + in + in +
+                  ".magic = LV_IMAGE_HEADER_MAGIC," + eol + in + in + ".cf = LV_COLOR_FORMAT_I2," +
+                  eol + in + in + ".flags = 0," + eol + in + in +
+                  ".w = " + std::to_string(planes.width) + "," + eol + in + in +
+                  ".h = " + std::to_string(planes.height) + "," + eol + in + in +
+                  ".stride = " + std::to_string(lines.plan().perLine) + "," + eol + in + "}," +
+                  eol + in + ".data_size = sizeof(" + names[0] + ")," + eol + in +
+                  ".data = " + names[0] + "," + eol + "};" + eol + eol;
+    }
+    f.tail += "#endif" + eol;
     return f;
 }
 
@@ -251,7 +275,8 @@ std::size_t arraysTextSize(const Planes& planes, const TextStyle& given) {
     std::size_t size = f.tail.size();
     for (std::size_t a = 0; a < f.before.size(); ++a) {
         const int array = static_cast<int>(a);
-        size += f.before[a].size() + f.eol.size() * (whole ? plan.lines : lines.lines(array)) +
+        size += f.before[a].size() + (plan.lead > 0 ? f.eol.size() : 0) +
+                f.eol.size() * (whole ? plan.lines : lines.lines(array)) +
                 entrySize(plan.bits) * (whole ? plan.total : lines.elements(array));
         if (drawsArt(planes, style)) {
             size += artSize(planes, f.eol.size());
@@ -339,6 +364,12 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
                 }
             }
             return true;
+        }
+        if (const auto lead = leadElements(style.layout); !lead.empty()) {
+            put(f.eol);
+            for (const std::uint8_t e : lead) {
+                out = putEntry(out, e);
+            }
         }
         for (std::size_t line = 0; line < lines.lines(a); ++line) {
             elements.clear();

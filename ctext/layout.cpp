@@ -18,7 +18,22 @@ constexpr LayoutInfo kLayouts[] = {
     {Layout::Packed2, "packed2", 1, 8, Breaks::RowStarts},
     {Layout::Nibble4, "nibble4", 1, 8, Breaks::RowStarts},
     {Layout::Pages, "pages", 2, 8, Breaks::Pages},
+    {Layout::Lvgl, "lvgl", 1, 8, Breaks::RowStarts},
 };
+
+// The palette of an lvgl picture: each level's colour as blue, green, red and alpha.
+constexpr std::array<std::uint8_t, 16> makeLvglPalette() {
+    std::array<std::uint8_t, 16> palette{};
+    for (std::size_t level = 0; level < 4; ++level) {
+        const std::uint32_t colour = imaging::kLevelPalette[level];
+        palette[4 * level] = static_cast<std::uint8_t>(colour);
+        palette[4 * level + 1] = static_cast<std::uint8_t>(colour >> 8);
+        palette[4 * level + 2] = static_cast<std::uint8_t>(colour >> 16);
+        palette[4 * level + 3] = 0xFF;
+    }
+    return palette;
+}
+constexpr auto kLvglPalette = makeLvglPalette();
 
 constexpr std::pair<TileOrder, std::string_view> kTileOrders[] = {
     {TileOrder::Rows, "rows"}, {TileOrder::Columns, "columns"}, {TileOrder::Tall8x16, "8x16"}};
@@ -318,10 +333,12 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
     if (given.tileOrder && !gb) {
         return "--tile-order " + std::string(tileOrderName(options.tileOrder)) + layout;
     }
-    if (given.invert && gb) {
+    // An lvgl picture's format fixes its indices and their order.
+    const bool fixed = gb || options.layout == Layout::Lvgl;
+    if (given.invert && fixed) {
         return "--invert" + layout;
     }
-    if (given.bitOrder && gb) {
+    if (given.bitOrder && fixed) {
         // The hardware fixes the order.
         return "--bit-order " +
                std::string(bitOrderName(lsbFirst(options) ? BitOrder::Lsb : BitOrder::Msb)) +
@@ -434,6 +451,10 @@ std::string layoutSentence(const LayoutOptions& options) {
                                : "Two planes of one bit per pixel") +
                " in pages of 8 rows, a byte a column of 8 pixels, the top pixel in bit " +
                (lsbFirst(options) ? "0" : "7") + ", the last page filled with zero bits.";
+    case Layout::Lvgl:
+        return "An LVGL image of colour format I2: a palette of black, dark grey, light grey and "
+               "white (blue, green, red, alpha each), then two bits per pixel, four pixels a byte, "
+               "leftmost pixel in the top bits, black 0 to white 3, rows padded to whole bytes.";
     case Layout::Packed2:
         return std::string("Two bits per pixel, four pixels a byte, leftmost pixel in the ") +
                (lsbFirst(options) ? "low" : "top") + " bits, " +
@@ -476,13 +497,14 @@ std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
         mapped.tileBase = std::min(base, 255);
         statable.push_back(mapped);
     }
+    statable.push_back({Layout::Lvgl});
     for (const Layout layout : {Layout::Packed2, Layout::Nibble4, Layout::Pages}) {
         statable.push_back({layout, RowLayout::Packed, 8});
     }
     // Each of them inverted and in the other bit order where that applies.
     const std::size_t plain = statable.size();
     for (std::size_t k = 0; k < plain; ++k) {
-        if (statable[k].layout == Layout::Gb) {
+        if (statable[k].layout == Layout::Gb || statable[k].layout == Layout::Lvgl) {
             continue;
         }
         for (const auto& [invert, order] : {std::pair{true, BitOrder::Default},
@@ -502,6 +524,13 @@ std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
         }
     }
     return std::nullopt;
+}
+
+std::span<const std::uint8_t> leadElements(const LayoutOptions& options) {
+    if (options.layout == Layout::Lvgl) {
+        return kLvglPalette;
+    }
+    return {};
 }
 
 RowLayout planesRowLayout(const LayoutOptions& options) {
@@ -533,6 +562,12 @@ ElementPlan elementPlan(const LayoutOptions& options, int width, int height) {
         plan.perLine = w;
         plan.lines = (h + 7) / 8;
         plan.total = plan.perLine * plan.lines;
+        return plan;
+    case Layout::Lvgl:
+        plan.perLine = (w + 3) / 4;
+        plan.lead = kLvglPalette.size();
+        plan.lines = h;
+        plan.total = plan.lead + plan.perLine * h;
         return plan;
     case Layout::Packed2:
         plan.perLine = (w + 3) / 4;
@@ -629,6 +664,7 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         }
         return;
     }
+    case Layout::Lvgl:
     case Layout::Packed2:
         for (std::size_t e = 0; e < plan.perLine; ++e) {
             const unsigned d = scratch.dark[e / 2] >> (e % 2 == 0 ? 4 : 0) & 15u;
@@ -766,6 +802,7 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
         setRowBytes(planes, y, array == 0 ? dark : none, array == 0 ? none : light);
         return;
     }
+    case Layout::Lvgl:
     case Layout::Packed2:
         for (std::size_t e = 0; e < elements.size(); ++e) {
             const unsigned given =

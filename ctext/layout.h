@@ -19,6 +19,8 @@ enum class Layout {
     Packed2, // one array, 2 bits a pixel, four pixels a byte
     Nibble4, // one array, 4 bits a pixel, two pixels a byte
     Pages,   // NAME_d and NAME_l in pages of 8 rows, a byte a column of 8 pixels
+    Lvgl,    // an image descriptor NAME of colour format I2 and its data NAME_map: a palette,
+             // then 2 bits a pixel
 };
 
 // Which pixel of an element comes first: the one in its top bits or the one in its low bits.
@@ -133,7 +135,8 @@ struct ElementPlan {
     int bits = 8;
     std::size_t perLine = 0; // elements of a full line
     std::size_t lines = 0;
-    std::size_t total = 0; // elements of each array
+    std::size_t total = 0; // elements of each array, the lead among them
+    std::size_t lead = 0;  // elements before the first line, on a line of their own
 };
 
 // The plan of planes of that extent in the layout; for packed planes it follows the planes'
@@ -145,6 +148,9 @@ ElementPlan elementPlan(const LayoutOptions& options, int width, int height);
 // 8-bit planes.
 void lineElements(const imaging::Planes& planes, const LayoutOptions& options, int array,
                   std::size_t line, std::vector<std::uint32_t>& out);
+
+// The elements before the first line (lvgl's palette), if any.
+std::span<const std::uint8_t> leadElements(const LayoutOptions& options);
 
 // The inverse: sets the pixels of that line from its elements (bits that stand for no pixel
 // are ignored). The line's pixels must still be white. A nibble4 value between two levels

@@ -71,8 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "whole number of pixels from 1 to 32767"},
         Refusal{{"in", "-r"}, "-r needs a SIZE"}, Refusal{{"in", "-qr"}, "-r needs a SIZE"},
         Refusal{{"--output=", "in"}, "--output needs a FILE"},
-        Refusal{{"--layout", "Planes", "in"},
-                "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2, nibble4 or pages"},
+        Refusal{
+            {"--layout", "Planes", "in"},
+            "bad LAYOUT 'Planes' for --layout: it is planes, gb, packed2, nibble4, pages or lvgl"},
         Refusal{{"--word=24", "in"}, "bad BITS '24' for --word: it is 8, 16 or 32"},
         Refusal{{"--tile-o", "8x8", "in"},
                 "bad ORDER '8x8' for --tile-order: it is rows, columns or 8x16"},

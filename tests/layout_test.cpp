@@ -187,6 +187,9 @@ TEST_P(OptionsOnLayouts, ApplyOrAreRefused) {
         given.word = true;
     } else if (row.option == "--tile-order rows") {
         given.tileOrder = true;
+    } else if (row.option == "--tile-map") {
+        options.tileMap = true;
+        given.tileMap = true;
     } else if (row.option == "--bit-order lsb") {
         options.bitOrder = BitOrder::Lsb;
         given.bitOrder = true;
@@ -204,29 +207,31 @@ OptionOnLayout refused(Layout layout, const std::string& option, const std::stri
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OptionsOnLayouts,
-    testing::Values(OptionOnLayout{Layout::Planes, "--pad-rows", ""},
-                    OptionOnLayout{Layout::Planes, "--word 8", ""},
-                    refused(Layout::Planes, "--tile-order rows", "planes"),
-                    OptionOnLayout{Layout::Planes, "--invert", ""},
-                    OptionOnLayout{Layout::Planes, "--bit-order lsb", ""},
-                    refused(Layout::Gb, "--bit-order lsb", "gb"),
-                    OptionOnLayout{Layout::Packed2, "--bit-order lsb", ""},
-                    OptionOnLayout{Layout::Nibble4, "--bit-order lsb", ""},
-                    refused(Layout::Pages, "--pad-rows", "pages"),
-                    OptionOnLayout{Layout::Pages, "--invert", ""},
-                    OptionOnLayout{Layout::Pages, "--bit-order lsb", ""},
-                    refused(Layout::Gb, "--pad-rows", "gb"), refused(Layout::Gb, "--word 8", "gb"),
-                    OptionOnLayout{Layout::Gb, "--tile-order rows", ""},
-                    refused(Layout::Gb, "--invert", "gb"),
-                    // Their rows are whole bytes anyway.
-                    OptionOnLayout{Layout::Packed2, "--pad-rows", ""},
-                    refused(Layout::Packed2, "--word 8", "packed2"),
-                    refused(Layout::Packed2, "--tile-order rows", "packed2"),
-                    OptionOnLayout{Layout::Packed2, "--invert", ""},
-                    OptionOnLayout{Layout::Nibble4, "--pad-rows", ""},
-                    refused(Layout::Nibble4, "--word 8", "nibble4"),
-                    refused(Layout::Nibble4, "--tile-order rows", "nibble4"),
-                    OptionOnLayout{Layout::Nibble4, "--invert", ""}),
+    testing::Values(
+        OptionOnLayout{Layout::Planes, "--pad-rows", ""},
+        OptionOnLayout{Layout::Planes, "--word 8", ""},
+        refused(Layout::Planes, "--tile-order rows", "planes"),
+        OptionOnLayout{Layout::Planes, "--invert", ""},
+        OptionOnLayout{Layout::Planes, "--bit-order lsb", ""},
+        refused(Layout::Gb, "--bit-order lsb", "gb"),
+        OptionOnLayout{Layout::Packed2, "--bit-order lsb", ""},
+        OptionOnLayout{Layout::Nibble4, "--bit-order lsb", ""},
+        refused(Layout::Pages, "--pad-rows", "pages"), OptionOnLayout{Layout::Gb, "--tile-map", ""},
+        refused(Layout::Lvgl, "--invert", "lvgl"), refused(Layout::Lvgl, "--bit-order lsb", "lvgl"),
+        refused(Layout::Nibble4, "--tile-map", "nibble4"),
+        OptionOnLayout{Layout::Pages, "--invert", ""},
+        OptionOnLayout{Layout::Pages, "--bit-order lsb", ""},
+        refused(Layout::Gb, "--pad-rows", "gb"), refused(Layout::Gb, "--word 8", "gb"),
+        OptionOnLayout{Layout::Gb, "--tile-order rows", ""}, refused(Layout::Gb, "--invert", "gb"),
+        // Their rows are whole bytes anyway.
+        OptionOnLayout{Layout::Packed2, "--pad-rows", ""},
+        refused(Layout::Packed2, "--word 8", "packed2"),
+        refused(Layout::Packed2, "--tile-order rows", "packed2"),
+        OptionOnLayout{Layout::Packed2, "--invert", ""},
+        OptionOnLayout{Layout::Nibble4, "--pad-rows", ""},
+        refused(Layout::Nibble4, "--word 8", "nibble4"),
+        refused(Layout::Nibble4, "--tile-order rows", "nibble4"),
+        OptionOnLayout{Layout::Nibble4, "--invert", ""}),
     [](const testing::TestParamInfo<OptionOnLayout>& info) {
         std::string name = std::string(layoutInfo(info.param.layout).name) + info.param.option;
         std::replace_if(
@@ -256,6 +261,7 @@ TEST_P(LayoutRoundTrip, ElementsGiveBackThePlanesOnRandomPictures) {
         const ElementPlan plan = elementPlan(options, width, height);
         std::size_t total = 0;
         for (int a = 0; a < layoutInfo(options.layout).arrays; ++a) {
+            total += leadElements(options).size();
             for (std::size_t line = 0; line < plan.lines; ++line) {
                 std::vector<std::uint32_t> elements;
                 lineElements(planes, options, a, line, elements);
@@ -293,6 +299,6 @@ INSTANTIATE_TEST_SUITE_P(
         turned(optionsOf(Layout::Planes, 8, true, RowLayout::Padded)),
         turned(optionsOf(Layout::Planes, 32)), turned(optionsOf(Layout::Packed2)),
         turned(optionsOf(Layout::Nibble4, 8, true)), optionsOf(Layout::Pages),
-        msbFirst(optionsOf(Layout::Pages, 8, true))));
+        msbFirst(optionsOf(Layout::Pages, 8, true)), optionsOf(Layout::Lvgl)));
 
 } // namespace

@@ -66,6 +66,25 @@ for dir in "$here"/*/; do
                 fail "does not compile with $compiler: $(cat "$work/err")"
         done
     fi
+    # An lvgl picture compiles as C99 and C++20 against a stand-in for LVGL's header, and its
+    # descriptor links from another file that declares it.
+    if grep -qx lvgl "$dir/args"; then
+        name=$(sed -n '/^-n$/{n;p;}' "$dir/args")
+        name=${name:-Untitled}
+        printf '#include "lvgl.h"\nLV_IMAGE_DECLARE(%s);\nint main(void) { return %s.header.w == 0; }\n' \
+            "$name" "$name" > "$work/main.c"
+        for language in "c -std=c99" "c++ -std=c++20"; do
+            set -- $language
+            cc -x "$1" "$2" -pedantic-errors -Wall -Werror -DLV_LVGL_H_INCLUDE_SIMPLE \
+                -I "$here/../support/lvgl" -c \
+                -o "$work/image.o" "$dir/expected.txt" 2> "$work/err" &&
+                cc -x "$1" "$2" -I "$here/../support/lvgl" -c -o "$work/main.o" "$work/main.c" \
+                    2>> "$work/err" &&
+                c++ -o "$work/linked" "$work/image.o" "$work/main.o" 2>> "$work/err" &&
+                "$work/linked" ||
+                fail "does not build as $language: $(cat "$work/err")"
+        done
+    fi
     if [ "$bless" = --pictures ] && [ -f "$work/out.bmp" ]; then
         cp "$work/out.bmp" "$dir/expected.bmp"
     elif [ -f "$dir/expected.bmp" ]; then
