@@ -378,13 +378,24 @@ TileMap tileMapOf(const Planes& planes) {
     result.map.reserve(count);
     std::unordered_map<Key, std::uint32_t, Hash> numbers;
     std::vector<std::uint32_t> elements;
+    // Rows that start on a byte hold a tile's rows as bytes of the planes.
+    const std::size_t rowBits = planes.rowBits();
+    const bool straight = rowBits % 8 == 0;
     for (std::size_t t = 0; t < count; ++t) {
-        elements.clear();
-        lineElements(planes, rows, 0, t, elements);
         std::array<std::uint8_t, 16> tile{};
+        if (straight) {
+            const std::size_t first = (t / result.across) * 8 * rowBits / 8 + t % result.across;
+            for (std::size_t r = 0; r < 8; ++r) {
+                tile[2 * r] = planes.light[first + r * rowBits / 8];
+                tile[2 * r + 1] = planes.dark[first + r * rowBits / 8];
+            }
+        } else {
+            elements.clear();
+            lineElements(planes, rows, 0, t, elements);
+            std::copy(elements.begin(), elements.end(), tile.begin());
+        }
         Key key{0, 0};
         for (std::size_t k = 0; k < 16; ++k) {
-            tile[k] = static_cast<std::uint8_t>(elements[k]);
             std::uint64_t& half = k < 8 ? key.high : key.low;
             half = half << 8 | tile[k];
         }
@@ -621,9 +632,20 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         const std::size_t first = out.size();
         out.resize(first + width);
         std::uint32_t* put = out.data() + first;
+        const std::size_t rowBits = planes.rowBits();
+        // Whole pages of rows that start on a byte, the usual case, read straight.
+        const bool straight = rows == 8 && rowBits % 8 == 0;
+        const std::uint8_t* page = plane.data() + (straight ? top * rowBits / 8 : 0);
         for (std::size_t block = 0; 8 * block < width; ++block) {
-            const std::uint64_t columns =
-                transposed(pageBlock(plane, planes.rowBits(), top, rows, block));
+            std::uint64_t x = 0;
+            if (straight) {
+                for (std::size_t r = 0; r < 8; ++r) {
+                    x |= std::uint64_t{page[r * rowBits / 8 + block]} << (8 * r);
+                }
+            } else {
+                x = pageBlock(plane, rowBits, top, rows, block);
+            }
+            const std::uint64_t columns = transposed(x);
             const std::size_t count = std::min<std::size_t>(8, width - 8 * block);
             for (std::size_t c = 0; c < count; ++c) {
                 const unsigned byte = (columns >> (8 * (7 - c)) & 0xFFu) ^ flip;
@@ -642,8 +664,15 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
                        plane.begin() + static_cast<std::ptrdiff_t>(last));
             return;
         }
+        const unsigned flip = options.invert ? 0xFFu : 0u;
+        const bool lsb = lsbFirst(options);
         for (std::size_t k = first; k < last; ++k) {
-            out.push_back(turned(plane[k], 8, bytePixels(planes, plan, k), options));
+            const unsigned byte = plane[k] ^ flip;
+            out.push_back(lsb ? kReversed[byte] : byte);
+        }
+        // Only a line's last byte can hold fill bits, which stay zero.
+        if (last > first) {
+            out.back() = turned(plane[last - 1], 8, bytePixels(planes, plan, last - 1), options);
         }
         return;
     }
@@ -665,20 +694,30 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         return;
     }
     case Layout::Lvgl:
-    case Layout::Packed2:
-        for (std::size_t e = 0; e < plan.perLine; ++e) {
-            const unsigned d = scratch.dark[e / 2] >> (e % 2 == 0 ? 4 : 0) & 15u;
-            const unsigned l = scratch.light[e / 2] >> (e % 2 == 0 ? 4 : 0) & 15u;
-            const unsigned v = kPacked2[d << 4 | l];
-            out.push_back(options.invert ? ~v & 0xFFu : v);
+    case Layout::Packed2: {
+        // A byte of each plane at a time, two elements; the row's scratch has room past its
+        // last byte.
+        const unsigned flip = options.invert ? 0xFFu : 0u;
+        const std::uint8_t* dark = scratch.dark.data();
+        const std::uint8_t* light = scratch.light.data();
+        const std::size_t first = out.size();
+        out.resize(first + (plan.perLine + 1) / 2 * 2);
+        std::uint32_t* put = out.data() + first;
+        for (std::size_t k = 0; 2 * k < plan.perLine; ++k) {
+            const unsigned d = dark[k];
+            const unsigned l = light[k];
+            put[2 * k] = kPacked2[(d & 0xF0u) | l >> 4] ^ flip;
+            put[2 * k + 1] = kPacked2[(d & 15u) << 4 | (l & 15u)] ^ flip;
         }
+        out.resize(first + plan.perLine);
         out.back() = keepPixels(out.back(), 8, 2 * (width - 4 * (plan.perLine - 1)));
         if (lsbFirst(options)) {
-            for (std::size_t e = out.size() - plan.perLine; e < out.size(); ++e) {
+            for (std::size_t e = first; e < out.size(); ++e) {
                 out[e] = groupsReversed(out[e], 2);
             }
         }
         break;
+    }
     case Layout::Nibble4: {
         // Four pixels at a time; the row's scratch has room past its last byte.
         const unsigned flip = options.invert ? 0xFFu : 0u;

@@ -41,6 +41,12 @@ LayoutOptions turned(LayoutOptions options) {
     return options;
 }
 
+LayoutOptions mapped(LayoutOptions options) {
+    options.tileMap = true;
+    options.tileBase = 250;
+    return options;
+}
+
 LayoutOptions msbFirst(LayoutOptions options) {
     options.bitOrder = BitOrder::Msb;
     return options;
@@ -273,6 +279,10 @@ TEST_P(LayoutRoundTrip, ElementsGiveBackThePlanesOnRandomPictures) {
             }
         }
         SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        TextStyle style;
+        style.layout = options;
+        style.complete = round % 2 == 0;
+        EXPECT_EQ(arraysTextSize(planes, style), writeArrays(planes, style).size());
         EXPECT_EQ(total, plan.total * static_cast<std::size_t>(layoutInfo(options.layout).arrays));
         EXPECT_EQ(back.dark, planes.dark);
         EXPECT_EQ(back.light, planes.light);
@@ -299,6 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
         turned(optionsOf(Layout::Planes, 8, true, RowLayout::Padded)),
         turned(optionsOf(Layout::Planes, 32)), turned(optionsOf(Layout::Packed2)),
         turned(optionsOf(Layout::Nibble4, 8, true)), optionsOf(Layout::Pages),
-        msbFirst(optionsOf(Layout::Pages, 8, true)), optionsOf(Layout::Lvgl)));
+        msbFirst(optionsOf(Layout::Pages, 8, true)), optionsOf(Layout::Lvgl),
+        mapped(optionsOf(Layout::Gb))));
 
 } // namespace
