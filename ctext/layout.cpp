@@ -325,7 +325,7 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
     if (given.tileBase && !options.tileMap) {
         return "--tile-base " + std::to_string(options.tileBase) + " needs --tile-map";
     }
-    if (options.tileMap && options.tileOrder != TileOrder::Rows) {
+    if (gb && options.tileMap && options.tileOrder != TileOrder::Rows) {
         // The map numbers the tiles left to right, then top to bottom.
         return "--tile-map does not go with --tile-order " +
                std::string(tileOrderName(options.tileOrder));
@@ -361,47 +361,91 @@ std::optional<std::string> extentProblem(const LayoutOptions& options, int width
            std::to_string(tall);
 }
 
-TileMap tileMapOf(const Planes& planes) {
-    struct Key {
-        std::uint64_t high, low;
-        bool operator==(const Key&) const = default;
-    };
-    struct Hash {
-        std::size_t operator()(const Key& k) const {
-            return std::hash<std::uint64_t>{}(k.high * 0x9E3779B97F4A7C15u ^ k.low);
-        }
-    };
-    TileMap result;
-    result.across = tilesAcross(planes.width);
-    const LayoutOptions rows{Layout::Gb};
-    const std::size_t count = elementPlan(rows, planes.width, planes.height).lines;
-    result.map.reserve(count);
-    std::unordered_map<Key, std::uint32_t, Hash> numbers;
-    std::vector<std::uint32_t> elements;
-    // Rows that start on a byte hold a tile's rows as bytes of the planes.
-    const std::size_t rowBits = planes.rowBits();
-    const bool straight = rowBits % 8 == 0;
-    for (std::size_t t = 0; t < count; ++t) {
-        std::array<std::uint8_t, 16> tile{};
-        if (straight) {
-            const std::size_t first = (t / result.across) * 8 * rowBits / 8 + t % result.across;
+namespace {
+
+// A tile's 16 bytes as the gb layout writes them, as two numbers.
+struct TileKey {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    auto operator<=>(const TileKey&) const = default;
+};
+
+struct TileHash {
+    std::size_t operator()(const TileKey& k) const {
+        return std::hash<std::uint64_t>{}(k.high * 0x9E3779B97F4A7C15u ^ k.low);
+    }
+};
+
+// The tiles of a picture in whole 8 x 8 tiles, left to right and top to bottom.
+class Tiles {
+  public:
+    explicit Tiles(const Planes& planes)
+        : m_planes(planes), m_across(tilesAcross(planes.width)), m_rowBytes(planes.rowBits() / 8),
+          m_straight(planes.rowBits() % 8 == 0),
+          m_count(elementPlan(LayoutOptions{Layout::Gb}, planes.width, planes.height).lines) {}
+    std::size_t count() const { return m_count; }
+    std::size_t across() const { return m_across; }
+    TileKey key(std::size_t t, std::array<std::uint8_t, 16>& tile) {
+        if (m_straight) {
+            // Rows that start on a byte hold a tile's rows as bytes of the planes.
+            const std::size_t first = t / m_across * 8 * m_rowBytes + t % m_across;
             for (std::size_t r = 0; r < 8; ++r) {
-                tile[2 * r] = planes.light[first + r * rowBits / 8];
-                tile[2 * r + 1] = planes.dark[first + r * rowBits / 8];
+                tile[2 * r] = m_planes.light[first + r * m_rowBytes];
+                tile[2 * r + 1] = m_planes.dark[first + r * m_rowBytes];
             }
         } else {
-            elements.clear();
-            lineElements(planes, rows, 0, t, elements);
-            std::copy(elements.begin(), elements.end(), tile.begin());
+            m_elements.clear();
+            lineElements(m_planes, LayoutOptions{Layout::Gb}, 0, t, m_elements);
+            std::copy(m_elements.begin(), m_elements.end(), tile.begin());
         }
-        Key key{0, 0};
+        TileKey key;
         for (std::size_t k = 0; k < 16; ++k) {
             std::uint64_t& half = k < 8 ? key.high : key.low;
             half = half << 8 | tile[k];
         }
-        const auto [found, added] =
-            numbers.try_emplace(key, static_cast<std::uint32_t>(result.tiles.size()));
+        return key;
+    }
+
+  private:
+    const Planes& m_planes;
+    std::size_t m_across;
+    std::size_t m_rowBytes;
+    bool m_straight;
+    std::size_t m_count;
+    std::vector<std::uint32_t> m_elements;
+};
+
+// The number of different tiles, counted in the memory of one key a tile (the planes' own
+// size) rather than a hash of them all.
+std::size_t differentTiles(const Planes& planes) {
+    Tiles tiles(planes);
+    std::vector<TileKey> keys(tiles.count());
+    std::array<std::uint8_t, 16> tile{};
+    for (std::size_t t = 0; t < keys.size(); ++t) {
+        keys[t] = tiles.key(t, tile);
+    }
+    std::sort(keys.begin(), keys.end());
+    return static_cast<std::size_t>(std::unique(keys.begin(), keys.end()) - keys.begin());
+}
+
+} // namespace
+
+TileMap tileMapOf(const Planes& planes) {
+    TileMap result;
+    Tiles tiles(planes);
+    result.across = tiles.across();
+    result.map.reserve(tiles.count());
+    std::unordered_map<TileKey, std::uint32_t, TileHash> numbers;
+    std::array<std::uint8_t, 16> tile{};
+    for (std::size_t t = 0; t < tiles.count(); ++t) {
+        const auto [found, added] = numbers.try_emplace(
+            tiles.key(t, tile), static_cast<std::uint32_t>(result.tiles.size()));
         if (added) {
+            if (result.tiles.size() == kMapTiles) {
+                // No map numbers more: the rest is not looked at.
+                result.overflowed = true;
+                break;
+            }
             result.tiles.push_back(tile);
         }
         result.map.push_back(found->second);
@@ -413,12 +457,9 @@ std::optional<std::string> planesProblem(const LayoutOptions& options, const Pla
     if (auto refused = extentProblem(options, planes.width, planes.height)) {
         return refused;
     }
-    if (options.layout == Layout::Gb && options.tileMap) {
-        const std::size_t tiles = tileMapOf(planes).tiles.size();
-        if (tiles > kMapTiles) {
-            return "has " + std::to_string(tiles) +
-                   " different tiles; --tile-map numbers at most " + std::to_string(kMapTiles);
-        }
+    if (options.layout == Layout::Gb && options.tileMap && tileMapOf(planes).overflowed) {
+        return "has " + std::to_string(differentTiles(planes)) +
+               " different tiles; --tile-map numbers at most " + std::to_string(kMapTiles);
     }
     return std::nullopt;
 }

@@ -110,10 +110,12 @@ inline constexpr std::size_t kMapTiles = 256;
 // The tiles of a picture in 8 x 8 tiles (whole tiles only) as a map: each different tile once,
 // in the order in which it first appears reading the tiles left to right and top to bottom,
 // and for each tile of the picture in that order the number of its tile (before the base).
+// Past kMapTiles different tiles it stops, overflowed, its map cut short there.
 struct TileMap {
     std::vector<std::array<std::uint8_t, 16>> tiles; // as the gb layout writes a tile
     std::vector<std::uint32_t> map;
     std::size_t across = 0; // tiles a row of the map
+    bool overflowed = false;
 };
 TileMap tileMapOf(const imaging::Planes& planes);
 
