@@ -73,16 +73,20 @@ for dir in "$here"/*/; do
         name=${name:-Untitled}
         printf '#include "lvgl.h"\nLV_IMAGE_DECLARE(%s);\nint main(void) { return %s.header.w == 0; }\n' \
             "$name" "$name" > "$work/main.c"
-        for language in "c -std=c99" "c++ -std=c++20"; do
-            set -- $language
-            cc -x "$1" "$2" -pedantic-errors -Wall -Werror -DLV_LVGL_H_INCLUDE_SIMPLE \
-                -I "$here/../support/lvgl" -c \
-                -o "$work/image.o" "$dir/expected.txt" 2> "$work/err" &&
-                cc -x "$1" "$2" -I "$here/../support/lvgl" -c -o "$work/main.o" "$work/main.c" \
-                    2>> "$work/err" &&
-                c++ -o "$work/linked" "$work/image.o" "$work/main.o" 2>> "$work/err" &&
-                "$work/linked" ||
-                fail "does not build as $language: $(cat "$work/err")"
+        for language in c c++; do
+            standard=-std=c99
+            [ "$language" = c++ ] && standard=-std=c++20
+            if ! {
+                cc -x "$language" "$standard" -pedantic-errors -Wall -Werror \
+                    -DLV_LVGL_H_INCLUDE_SIMPLE -I "$here/../support/lvgl" -c \
+                    -o "$work/image.o" "$dir/expected.txt" 2> "$work/err" &&
+                    cc -x "$language" "$standard" -I "$here/../support/lvgl" -c \
+                        -o "$work/main.o" "$work/main.c" 2>> "$work/err" &&
+                    c++ -o "$work/linked" "$work/image.o" "$work/main.o" 2>> "$work/err" &&
+                    "$work/linked"
+            }; then
+                fail "does not build as $language $standard: $(cat "$work/err")"
+            fi
         done
     fi
     if [ "$bless" = --pictures ] && [ -f "$work/out.bmp" ]; then
