@@ -13,12 +13,13 @@ using imaging::RowLayout;
 namespace {
 
 constexpr LayoutInfo kLayouts[] = {
-    {Layout::Planes, "planes", 2, 0, Breaks::RowStarts},
-    {Layout::Gb, "gb", 1, 8, Breaks::Tiles},
-    {Layout::Packed2, "packed2", 1, 8, Breaks::RowStarts},
-    {Layout::Nibble4, "nibble4", 1, 8, Breaks::RowStarts},
-    {Layout::Pages, "pages", 2, 8, Breaks::Pages},
-    {Layout::Lvgl, "lvgl", 1, 8, Breaks::RowStarts},
+    {Layout::Planes, "planes", 2, 0, Breaks::RowStarts, BitOrder::Msb},
+    {Layout::Gb, "gb", 1, 8, Breaks::Tiles, BitOrder::Msb},
+    {Layout::Packed2, "packed2", 1, 8, Breaks::RowStarts, BitOrder::Msb},
+    {Layout::Nibble4, "nibble4", 1, 8, Breaks::RowStarts, BitOrder::Msb},
+    // A page's byte is a column, its top pixel in bit 0.
+    {Layout::Pages, "pages", 2, 8, Breaks::Pages, BitOrder::Lsb},
+    {Layout::Lvgl, "lvgl", 1, 8, Breaks::RowStarts, BitOrder::Msb},
 };
 
 // The palette of an lvgl picture: each level's colour as blue, green, red and alpha.
@@ -293,8 +294,10 @@ std::optional<BitOrder> bitOrderNamed(std::string_view name) {
 }
 
 bool lsbFirst(const LayoutOptions& options) {
-    return options.bitOrder == BitOrder::Lsb ||
-           (options.bitOrder == BitOrder::Default && options.layout == Layout::Pages);
+    const BitOrder order = options.bitOrder == BitOrder::Default
+                               ? layoutInfo(options.layout).bitOrder
+                               : options.bitOrder;
+    return order == BitOrder::Lsb;
 }
 
 int elementBits(const LayoutOptions& options) {

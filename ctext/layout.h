@@ -25,7 +25,7 @@ enum class Layout {
 
 // Which pixel of an element comes first: the one in its top bits or the one in its low bits.
 enum class BitOrder {
-    Default, // the layout's own: Msb, or Lsb (the top pixel in bit 0) for Pages
+    Default, // the layout's own (its row of the layouts table)
     Msb,
     Lsb,
 };
@@ -78,6 +78,7 @@ struct LayoutInfo {
     int arrays;            // 2: NAME_d (dark) and NAME_l (light); 1: NAME
     int elementBits;       // 0: the word option's
     Breaks breaks;
+    BitOrder bitOrder; // without --bit-order; Msb or Lsb
 };
 
 const LayoutInfo& layoutInfo(Layout layout);
