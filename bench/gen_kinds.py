@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Write a W x H bitmap of another kind than 24-bit, for the converter's figures per kind.
 
-    gen_kinds.py KIND W H out.bmp       KIND: palette | 565 | rle8
+    gen_kinds.py KIND W H out.bmp       KIND: palette | 565 | rle8 | tiles
 
 palette: 8 bits with a 3-3-2 palette; 565: 16-bit bit fields 5-6-5. Both carry the gradients and
 noise of the shared gen_bmp.py (red and green along x + y, blue along x, noise -40..40), so all
 four levels occur and the data does not compress. rle8: runs of 255 pixels whose grey changes
-along the row and down the picture, a few bytes a row. Written in bands; bottom-up.
+along the row and down the picture, a few bytes a row. tiles: 8-bit, 8 x 8 tiles of the four
+level colours, each one of 64 random tiles, for tile maps. Written in bands; bottom-up.
 """
 import struct
 import sys
@@ -34,7 +35,7 @@ def channels(rng, w, h, rows):
 
 
 def main(argv):
-    if len(argv) != 5 or argv[1] not in ("palette", "565", "rle8"):
+    if len(argv) != 5 or argv[1] not in ("palette", "565", "rle8", "tiles"):
         sys.stderr.write(__doc__)
         return 2
     kind, w, h, out = argv[1], int(argv[2]), int(argv[3]), argv[4]
@@ -59,6 +60,18 @@ def main(argv):
             f.write(struct.pack("<I", 14 + 40 + len(palette) + size))
             f.seek(34)
             f.write(struct.pack("<I", size))
+            return 0
+        if kind == "tiles":
+            levels = [(0, 0, 0), (0x5A, 0x59, 0x5A), (0xB4, 0xB4, 0xB4), (0xFF, 0xFF, 0xFF)]
+            palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in levels)
+            palette += bytes(4 * 252)
+            stride = (w + 3) & ~3
+            f.write(header(w, h, 8, stride * h, 0, palette))
+            shapes = rng.integers(0, 4, size=(64, 8, 8), dtype=np.uint8)
+            pick = rng.integers(0, 64, size=((h + 7) // 8, (w + 7) // 8))
+            for y in range(h - 1, -1, -1):
+                row = shapes[pick[y // 8], y % 8].reshape(-1)[:w]
+                f.write(row.tobytes() + bytes(stride - w))
             return 0
         bits = 8 if kind == "palette" else 16
         stride = (w * bits // 8 + 3) & ~3

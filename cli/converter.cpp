@@ -127,8 +127,7 @@ int convert(const Options& options, std::FILE* errors) {
     const imaging::Planes& planes = std::get<imaging::Planes>(converted);
     // A picture the layout cannot hold writes neither output: a picture without its text is
     // half a result that a build script would take for a whole one.
-    if (const auto refused =
-            ctext::extentProblem(options.style.layout, planes.width, planes.height)) {
+    if (const auto refused = ctext::planesProblem(options.style.layout, planes)) {
         return fail(base::Error{options.style.source, *refused});
     }
 

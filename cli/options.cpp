@@ -31,6 +31,9 @@ enum Id : int {
     Word,
     TileOrderOption,
     Invert,
+    BitOrderOption,
+    TileMapOption,
+    TileBase,
     Art,
     DitherOption,
     GreyOption,
@@ -72,12 +75,28 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
     {LayoutOption, "layout", "LAYOUT",
      "planes (default: NAME_d and NAME_l, 1 bit a pixel),\n"
      "gb (8 x 8 tiles, 2 bits a pixel), packed2 (2 bits a\n"
-     "pixel, 0 black to 3 white) or nibble4 (4 bits a pixel)"},
+     "pixel, 0 black to 3 white), nibble4 (4 bits a pixel),\n"
+     "pages (NAME_d and NAME_l in pages of 8 rows, a byte\n"
+     "a column of 8 pixels) or lvgl (a whole C file: an\n"
+     "LVGL image NAME of format I2 and its data NAME_map)"},
     {Word, "word", "BITS",
      "planes: 8 (default), 16 or 32 bits an element, each\n"
      "pixel row padded to whole elements"},
     {TileOrderOption, "tile-order", "ORDER", "gb: rows (default), columns or 8x16 (sprite pairs)"},
-    {Invert, "invert", "", "packed2 and nibble4: white is 0"},
+    {TileMapOption, "tile-map", "",
+     "gb: each different tile once (at most 256), and\n"
+     "NAME_map, a byte a tile of the picture numbering them"},
+    {TileBase, "tile-base", "N",
+     "with --tile-map: the number of the first tile, 0\n"
+     "(default) to 255; numbers go on modulo 256"},
+    {Invert, "invert", "",
+     "planes and pages: every pixel's bit inverted, fill\n"
+     "bits stay 0; packed2 and nibble4: white is 0"},
+    {BitOrderOption, "bit-order", "ORDER",
+     "planes, packed2 and nibble4: msb (default: the\n"
+     "leftmost pixel in the top bits) or lsb (in the low\n"
+     "bits); pages: lsb (default: the top pixel in bit 0)\n"
+     "or msb (in bit 7)"},
     {PadRows, "pad-rows", "",
      "start each pixel row on a new byte, its last byte\n"
      "filled with zero bits (with -r: read rows that way)"},
@@ -388,7 +407,7 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
             layout.layout = *chosen;
             options.layoutGiven.layout = true;
         } else {
-            return bad("it is planes, gb, packed2 or nibble4");
+            return bad("it is planes, gb, packed2, nibble4, pages or lvgl");
         }
         break;
     case Word:
@@ -405,6 +424,27 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
             options.layoutGiven.tileOrder = true;
         } else {
             return bad("it is rows, columns or 8x16");
+        }
+        break;
+    case TileMapOption:
+        layout.tileMap = true;
+        options.layoutGiven.tileMap = true;
+        break;
+    case TileBase:
+        if (value.empty() || value.size() > 3 ||
+            !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+            std::stoi(value) > 255) {
+            return bad("it is a whole number from 0 to 255");
+        }
+        layout.tileBase = std::stoi(value);
+        options.layoutGiven.tileBase = true;
+        break;
+    case BitOrderOption:
+        if (const auto chosen = ctext::bitOrderNamed(value)) {
+            layout.bitOrder = *chosen;
+            options.layoutGiven.bitOrder = true;
+        } else {
+            return bad("it is msb or lsb");
         }
         break;
     case DitherOption:

@@ -2,10 +2,10 @@
 #
 #   find_package(greyplanes REQUIRED)
 #   greyplanes_add_images(<target> [LAYOUT name] [WORD n] [TILE_ORDER order] [INVERT]
-#                         [PAD_ROWS] [LF] [ART] [DITHER method] [GREY rule]
-#                         [BRIGHTNESS b] [CONTRAST c] [GAMMA g] [THRESHOLDS a,b,c]
-#                         [LEVELS k,d,l,w] [ROTATE angle] [FLIP axis] [SIZE WxH|Wx|xH]
-#                         [FIT fit] [BACKGROUND RRGGBB] <picture>...)
+#                         [BIT_ORDER order] [TILE_MAP] [TILE_BASE n] [PAD_ROWS] [LF] [ART]
+#                         [DITHER method] [GREY rule] [BRIGHTNESS b] [CONTRAST c] [GAMMA g]
+#                         [THRESHOLDS a,b,c] [LEVELS k,d,l,w] [ROTATE angle] [FLIP axis]
+#                         [SIZE WxH|Wx|xH] [FIT fit] [BACKGROUND RRGGBB] <picture>...)
 #
 # Provides the imported executable greyplanes::cli (the installed greyplanes-cli).
 
@@ -43,9 +43,10 @@ function(greyplanes_image_name out picture stem)
 endfunction()
 
 # The values each keyword of greyplanes_add_images takes, as the converter's options have them.
-set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4)
+set(GREYPLANES_LAYOUT_VALUES planes gb packed2 nibble4 pages lvgl)
 set(GREYPLANES_WORD_VALUES 8 16 32)
 set(GREYPLANES_TILE_ORDER_VALUES rows columns 8x16)
+set(GREYPLANES_BIT_ORDER_VALUES msb lsb)
 set(GREYPLANES_DITHER_VALUES none floyd-steinberg atkinson bayer)
 set(GREYPLANES_GREY_VALUES average luma)
 set(GREYPLANES_ROTATE_VALUES 90 180 270)
@@ -54,6 +55,8 @@ set(GREYPLANES_FIT_VALUES contain cover stretch)
 # The values that are not words of a list: a pattern, and how the refusal describes it. Their
 # shape is checked here, their range by the converter when it runs (a side of SIZE past 32767
 # matches here).
+set(GREYPLANES_TILE_BASE_PATTERN "^[0-9]+$")
+set(GREYPLANES_TILE_BASE_FORM "a whole number from 0 to 255")
 set(GREYPLANES_BRIGHTNESS_PATTERN "^-?[0-9]+$")
 set(GREYPLANES_BRIGHTNESS_FORM "a whole number")
 set(GREYPLANES_CONTRAST_PATTERN "^-?[0-9]+$")
@@ -70,14 +73,20 @@ set(GREYPLANES_BACKGROUND_PATTERN "^[0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f]
 set(GREYPLANES_BACKGROUND_FORM "six hex digits RRGGBB")
 
 # The identifiers that a picture's complete header defines: its guard, the extent's macros
-# (and the tile count's, for gb), and its arrays.
-function(greyplanes_image_identifiers out name layout)
+# (and the tile count's, for gb, with a map's), and its arrays (an lvgl picture's data and
+# descriptor).
+function(greyplanes_image_identifiers out name layout mapped)
     set(ids "GREYPLANES_${name}_H" "${name}_width" "${name}_height")
     if(layout STREQUAL "gb")
         list(APPEND ids "${name}_tiles")
+        if(mapped)
+            list(APPEND ids "${name}_map" "${name}_map_width" "${name}_map_height")
+        endif()
     endif()
-    if(layout STREQUAL "planes")
+    if(layout STREQUAL "planes" OR layout STREQUAL "pages")
         list(APPEND ids "${name}_d" "${name}_l")
+    elseif(layout STREQUAL "lvgl")
+        list(APPEND ids "${name}" "${name}_map")
     else()
         list(APPEND ids "${name}")
     endif()
@@ -113,7 +122,8 @@ function(greyplanes_add_images target)
     endif()
     # The arguments are read one by one, as given: cmake_parse_arguments would take an empty
     # value as none and a value holding ';' as several.
-    set(keywords LAYOUT WORD TILE_ORDER DITHER INVERT PAD_ROWS LF ART)
+    set(keywords LAYOUT WORD TILE_ORDER BIT_ORDER TILE_BASE DITHER INVERT TILE_MAP PAD_ROWS LF
+                 ART)
     list(APPEND keywords GREY BRIGHTNESS CONTRAST GAMMA THRESHOLDS LEVELS)
     list(APPEND keywords ROTATE FLIP SIZE FIT BACKGROUND)
     set(options --complete -q)
@@ -146,7 +156,8 @@ function(greyplanes_add_images target)
             set(value "${ARGV${i}}")
             math(EXPR i "${i} + 1")
             if(DEFINED GREYPLANES_${argument}_PATTERN)
-                if(NOT value MATCHES "${GREYPLANES_${argument}_PATTERN}" OR value STREQUAL "x")
+                if(NOT value MATCHES "${GREYPLANES_${argument}_PATTERN}" OR value STREQUAL "x"
+                   OR (argument STREQUAL "TILE_BASE" AND value GREATER 255))
                     message(FATAL_ERROR "greyplanes_add_images: ${argument} \"${value}\" for "
                                         "${target}: the value is ${GREYPLANES_${argument}_FORM}")
                 endif()
@@ -207,7 +218,11 @@ function(greyplanes_add_images target)
         set_property(GLOBAL PROPERTY "GREYPLANES_IMAGE_${target}/${name}" "${input}")
         # Two headers of one target may be included together: none may define what another
         # does (`logo` in gb defines the macro logo_width, `logo_width` the array logo_width).
-        greyplanes_image_identifiers(identifiers "${name}" "${layout}")
+        set(mapped FALSE)
+        if("TILE_MAP" IN_LIST given)
+            set(mapped TRUE)
+        endif()
+        greyplanes_image_identifiers(identifiers "${name}" "${layout}" "${mapped}")
         foreach(identifier IN LISTS identifiers)
             get_property(owner GLOBAL PROPERTY "GREYPLANES_ID_${target}/${identifier}")
             if(owner)

@@ -45,7 +45,7 @@ bool fileOfItsOwn(const Target& target) {
 std::optional<base::Error> writeText(const imaging::Planes& planes, const ctext::TextStyle& style,
                                      const Target& target, platform::Durability durability) {
     // Nothing is written for a picture that the layout cannot hold.
-    if (const auto refused = ctext::extentProblem(style.layout, planes.width, planes.height)) {
+    if (const auto refused = ctext::planesProblem(style.layout, planes)) {
         return base::Error{style.source, *refused};
     }
     return platform::saveFile(

@@ -78,6 +78,15 @@ std::optional<std::string> contradiction(const LayoutOptions& stated,
     if (given.invert && asked.invert != stated.invert) {
         return std::string("--invert");
     }
+    if (given.tileMap && asked.tileMap != stated.tileMap) {
+        return std::string("--tile-map");
+    }
+    if (given.tileBase && asked.tileBase != stated.tileBase) {
+        return "--tile-base " + std::to_string(asked.tileBase);
+    }
+    if (given.bitOrder && ctext::lsbFirst(asked) != ctext::lsbFirst(stated)) {
+        return "--bit-order " + std::string(ctext::bitOrderName(asked.bitOrder));
+    }
     return std::nullopt;
 }
 
@@ -109,6 +118,14 @@ std::optional<std::size_t> packedRows(std::size_t bytes, std::size_t width) {
 std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::size_t count,
                                             int width, const std::string& arrays) {
     const auto w = static_cast<std::size_t>(width);
+    if (const std::size_t lead = ctext::elementPlan(layout, width, 0).lead; lead > 0) {
+        // An lvgl palette comes before the rows.
+        if (count < lead) {
+            return Refusal{arrays + " hold " + counted(count, 8) + ", fewer than the " +
+                           counted(lead, 8) + " of the palette before the rows"};
+        }
+        count -= lead;
+    }
     const int bits = ctext::elementBits(layout);
     const std::string holds = arrays + " hold " + counted(count, bits);
     if (layout.layout == Layout::Gb) {
@@ -125,6 +142,14 @@ std::variant<std::size_t, Refusal> heightOf(const LayoutOptions& layout, std::si
                            std::to_string(width) + " pixels)"};
         }
         return count / 16 / band * tall;
+    }
+    if (layout.layout == Layout::Pages) {
+        // Without a height, every row of the last page is the picture's.
+        if (count % w != 0) {
+            return Refusal{holds + ", not a whole number of pages of " + std::to_string(width) +
+                           " columns"};
+        }
+        return count / w * 8;
     }
     LayoutOptions paddedRows = layout;
     paddedRows.rows = RowLayout::Padded;
@@ -233,6 +258,8 @@ std::optional<Refusal> pickNamed(std::vector<ctext::CArray>& arrays, const std::
     std::vector<ctext::CArray> picked;
     for (const std::string& wanted : ctext::layoutInfo(layout.layout).arrays == 2
                                          ? std::vector<std::string>{name + "_d", name + "_l"}
+                                     : layout.layout == Layout::Lvgl
+                                         ? std::vector<std::string>{name + "_map"}
                                          : std::vector<std::string>{name}) {
         const auto found = std::find_if(arrays.begin(), arrays.end(),
                                         [&](const ctext::CArray& a) { return a.name == wanted; });
@@ -383,7 +410,7 @@ imaging::Planes planesOf(std::vector<ctext::CArray>& arrays, const LayoutOptions
     for (std::size_t a = 0; a < arrays.size(); ++a) {
         const std::vector<std::uint8_t>& data = arrays[a].data;
         for (std::size_t line = 0; line < plan.lines; ++line) {
-            const std::size_t first = line * plan.perLine;
+            const std::size_t first = plan.lead + line * plan.perLine;
             const std::size_t last = std::min(plan.total, first + plan.perLine);
             elements.clear();
             for (std::size_t e = first; e < last; ++e) {
@@ -400,14 +427,96 @@ imaging::Planes planesOf(std::vector<ctext::CArray>& arrays, const LayoutOptions
     return planes;
 }
 
+// A map's tiles and the map, drawn back tile by tile through the map.
+std::variant<imaging::Planes, Refusal>
+reverseMapped(TextArrays& text, const ReverseOptions& options, const LayoutOptions& layout) {
+    std::vector<ctext::CArray>& arrays = text.arrays;
+    std::string name;
+    if (options.name) {
+        name = *options.name;
+    } else if (arrays.size() == 2) {
+        if (endsWith(arrays[0].name, "_map")) {
+            std::swap(arrays[0], arrays[1]);
+        }
+        name = arrays[0].name;
+    }
+    const auto tiles = std::find_if(arrays.begin(), arrays.end(),
+                                    [&](const ctext::CArray& a) { return a.name == name; });
+    const auto map = std::find_if(arrays.begin(), arrays.end(),
+                                  [&](const ctext::CArray& a) { return a.name == name + "_map"; });
+    if (name.empty() || tiles == arrays.end() || map == arrays.end()) {
+        return Refusal{"it holds no arrays NAME and NAME_map for " + layoutName(layout) +
+                       " --tile-map" + (name.empty() ? std::string() : " (NAME " + name + ")")};
+    }
+    for (const ctext::CArray* array : {&*tiles, &*map}) {
+        if (array->elementBits != 8) {
+            return Refusal{"line " + std::to_string(array->line) + ": " + array->name + " holds " +
+                           std::to_string(array->elementBits) + "-bit elements, not bytes"};
+        }
+    }
+    if (tiles->size() % 16 != 0) {
+        return Refusal{tiles->name + " holds " + counted(tiles->size(), 8) +
+                       ", not a whole number of tiles of 16 bytes"};
+    }
+    const auto extent = extentOf(text, name, options);
+    if (const auto* refused = std::get_if<Refusal>(&extent)) {
+        return *refused;
+    }
+    const int width = std::get<Extent>(extent).width;
+    const auto across = static_cast<std::size_t>(width) / 8;
+    if (width % 8 != 0) {
+        return Refusal{"gb tiles need a width that is a multiple of 8, not " +
+                           std::to_string(width),
+                       base::ErrorKind::Usage};
+    }
+    if (map->size() == 0 || map->size() % across != 0 ||
+        map->size() / across * 8 > static_cast<std::size_t>(bitmap::kMaxExtent)) {
+        return Refusal{map->name + " holds " + counted(map->size(), 8) +
+                       ", not a whole number of rows of " + std::to_string(across) + " tiles"};
+    }
+    const std::size_t height = map->size() / across * 8;
+    if (const auto given = std::get<Extent>(extent).height; given && *given != height) {
+        return Refusal{map->name + " holds " + std::to_string(map->size() / across) +
+                       " rows of tiles, " + std::to_string(height) + " pixel rows, not " +
+                       std::to_string(*given)};
+    }
+    imaging::Planes planes =
+        imaging::makePlanes(width, static_cast<int>(height), ctext::planesRowLayout(layout));
+    const LayoutOptions rows{Layout::Gb};
+    const std::size_t count = tiles->size() / 16;
+    std::vector<std::uint32_t> elements(16);
+    for (std::size_t t = 0; t < map->size(); ++t) {
+        const std::size_t number =
+            (map->data[t] + 256u - static_cast<unsigned>(layout.tileBase)) % 256u;
+        if (number >= count) {
+            return Refusal{map->name + "[" + std::to_string(t) + "] is " +
+                           std::to_string(map->data[t]) + ": tile " + std::to_string(number) +
+                           " counting from " + std::to_string(layout.tileBase) + ", but " +
+                           tiles->name + " holds " + std::to_string(count) +
+                           (count == 1 ? " tile" : " tiles")};
+        }
+        std::copy_n(tiles->data.begin() + static_cast<std::ptrdiff_t>(16 * number), 16,
+                    elements.begin());
+        ctext::setLineElements(planes, rows, 0, t, elements);
+    }
+    return planes;
+}
+
 std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOptions& options) {
     std::vector<ctext::CArray>& arrays = text.arrays;
-    std::string name = commonName(arrays);
     const auto toRead = layoutToRead(text.firstComment, options);
     if (const auto* refused = std::get_if<Refusal>(&toRead)) {
         return *refused;
     }
     const LayoutOptions& layout = std::get<LayoutOptions>(toRead);
+    if (layout.layout == Layout::Gb && layout.tileMap) {
+        return reverseMapped(text, options, layout);
+    }
+    std::string name = commonName(arrays);
+    if (layout.layout == Layout::Lvgl && endsWith(name, "_map")) {
+        // The descriptor's name, which names the width and height.
+        name.resize(name.size() - 4);
+    }
     if (options.name) {
         if (auto refused = pickNamed(arrays, *options.name, layout)) {
             return *refused;

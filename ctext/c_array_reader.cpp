@@ -289,6 +289,9 @@ class Reader {
         m_lineStart = false;
         Token t = lex(directive);
         if (!directive && t.kind != Kind::End) {
+            if (m_depth > 0) {
+                notConditional();
+            }
             content(t.line);
         }
         return t;
@@ -431,6 +434,9 @@ class Reader {
             return;
         }
         const std::string& d = name.text;
+        if (m_depth > 0 && d != "include" && !isConditional(d)) {
+            notConditional();
+        }
         if (d == "if" || d == "ifdef" || d == "ifndef" || d == "elif" || d == "else" ||
             d == "endif" || d == "elifdef" || d == "elifndef") {
             conditional(d, line);
@@ -454,6 +460,21 @@ class Reader {
         }
     }
 
+    static bool isConditional(const std::string& d) {
+        return d == "if" || d == "ifdef" || d == "ifndef" || d == "elif" || d == "else" ||
+               d == "endif" || d == "elifdef" || d == "elifndef";
+    }
+
+    // What stands inside a conditional other than #include lines and conditionals, refused
+    // with the line of the conditional: both of its branches would be read.
+    [[noreturn]] void notConditional() {
+        refuse(m_conditionalLine, "#" + m_conditional + std::string(kConditionalRule));
+    }
+
+    static constexpr std::string_view kConditionalRule =
+        ": conditional compilation is not read, only an include guard around the whole text and "
+        "a choice of #include lines";
+
     void conditional(const std::string& d, std::uint64_t line) {
         if (d == "ifndef" && !m_content && m_guard == Guard::None) {
             const Token g = next(true);
@@ -465,7 +486,7 @@ class Reader {
                 return;
             }
         }
-        if (d == "endif" && m_guard == Guard::Open) {
+        if (d == "endif" && m_guard == Guard::Open && m_depth == 0) {
             if (m_open) {
                 refuse(line, arrayName() + ": its closing '}' is missing before #endif");
             }
@@ -474,9 +495,18 @@ class Reader {
             return;
         }
         content(line);
-        refuse(line, "#" + d +
-                         ": conditional compilation is not read, only an include guard around "
-                         "the whole text");
+        const bool opens = d == "if" || d == "ifdef" || d == "ifndef";
+        if (m_open || (!opens && m_depth == 0)) {
+            refuse(line, "#" + d + std::string(kConditionalRule));
+        }
+        if (opens && m_depth++ == 0) {
+            m_conditional = d;
+            m_conditionalLine = line;
+        }
+        if (d == "endif") {
+            --m_depth;
+        }
+        skipLine();
     }
 
     void define(std::uint64_t line) {
@@ -817,6 +847,10 @@ class Reader {
             refuse(a.line,
                    excerpt(a.name) + ": its closing '}' is missing (the text is cut short?)");
         }
+        if (m_depth > 0) {
+            refuse(m_conditionalLine,
+                   "the text ends inside the #" + m_conditional + " that starts here");
+        }
         if (m_guard == Guard::Expected || m_guard == Guard::Open) {
             refuse(m_guardLine, "the text ends inside the include guard #ifndef " +
                                     excerpt(m_guardName) + ": its #endif is missing");
@@ -847,6 +881,9 @@ class Reader {
     bool m_open = false;
     bool m_anyClosed = false;
     Guard m_guard = Guard::None;
+    std::size_t m_depth = 0;   // conditionals open, the include guard not counted
+    std::string m_conditional; // the outermost one's directive
+    std::uint64_t m_conditionalLine = 0;
     std::string m_guardName;
     std::uint64_t m_guardLine = 0;
 };

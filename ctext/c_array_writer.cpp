@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <string_view>
 
 namespace ctext {
@@ -56,11 +57,68 @@ struct Frame {
     std::string_view eol;
 };
 
+bool mapped(const TextStyle& style) {
+    return style.layout.layout == Layout::Gb && style.layout.tileMap;
+}
+
+// The lines of each array and their elements: the layout's plan, or a tile map's tiles (a line
+// each) and its map (a line a row of tiles).
+class Lines {
+  public:
+    Lines(const Planes& planes, const TextStyle& style)
+        : m_planes(planes), m_options(style.layout),
+          m_plan(elementPlan(style.layout, planes.width, planes.height)) {
+        if (mapped(style)) {
+            m_map = tileMapOf(planes);
+        }
+    }
+    const ElementPlan& plan() const { return m_plan; }
+    std::size_t lines(int array) const {
+        if (!m_map) {
+            return m_plan.lines;
+        }
+        return array == 0 ? m_map->tiles.size()
+                          : m_map->map.size() / std::max<std::size_t>(1, m_map->across);
+    }
+    std::size_t elements(int array) const {
+        if (!m_map) {
+            return m_plan.total;
+        }
+        return array == 0 ? m_map->tiles.size() * 16 : m_map->map.size();
+    }
+    // The different tiles of a map, or the picture's tiles.
+    std::size_t tiles() const { return m_map ? m_map->tiles.size() : m_plan.lines; }
+    void line(int array, std::size_t line, std::vector<std::uint32_t>& out) const {
+        if (!m_map) {
+            lineElements(m_planes, m_options, array, line, out);
+        } else if (array == 0) {
+            out.insert(out.end(), m_map->tiles[line].begin(), m_map->tiles[line].end());
+        } else {
+            const auto base = static_cast<std::uint32_t>(m_options.tileBase);
+            for (std::size_t k = 0; k < m_map->across; ++k) {
+                out.push_back((m_map->map[line * m_map->across + k] + base) & 0xFFu);
+            }
+        }
+    }
+
+  private:
+    const Planes& m_planes;
+    const LayoutOptions& m_options;
+    ElementPlan m_plan;
+    std::optional<TileMap> m_map;
+};
+
 std::string typeName(int bits) {
     return bits == 32 ? "unsigned long" : bits == 16 ? "unsigned short" : "unsigned char";
 }
 
 std::vector<std::string> arrayNames(const TextStyle& style) {
+    if (mapped(style)) {
+        return {style.name, style.name + "_map"};
+    }
+    if (style.layout.layout == Layout::Lvgl) {
+        return {style.name + "_map"};
+    }
     if (layoutInfo(style.layout.layout).arrays == 2) {
         return {style.name + "_d", style.name + "_l"};
     }
@@ -97,14 +155,16 @@ bool drawsArt(const Planes& planes, const TextStyle& style) {
 }
 constexpr std::size_t kArtRowExtra = 5; // " * |" and "|"
 
-Frame frameOf(const Planes& planes, const TextStyle& style) {
+Frame frameOf(const Planes& planes, const TextStyle& style, const Lines& lines) {
     Frame f;
     f.eol = style.lf ? std::string_view("\n") : std::string_view("\r\n");
     const std::string eol(f.eol);
     const std::string& name = style.name;
     const std::vector<std::string> names = arrayNames(style);
     const std::string type = typeName(elementBits(style.layout));
-    if (!style.complete) {
+    // An lvgl picture is always a whole C file.
+    const bool lvgl = style.layout.layout == Layout::Lvgl;
+    if (!style.complete && !lvgl) {
         for (std::size_t a = 0; a < names.size(); ++a) {
             f.before.push_back((a == 0 ? "" : eol + eol) + "static " + type + " " + names[a] +
                                "[] = {" + eol);
@@ -114,25 +174,47 @@ Frame frameOf(const Planes& planes, const TextStyle& style) {
     // The name as it is: Logo2 and LOGO2 are two headers and need two guards.
     const std::string guard = "GREYPLANES_" + name + "_H";
     const std::string extent = std::to_string(planes.width) + " x " + std::to_string(planes.height);
-    const bool planesLayout = names.size() == 2;
-    std::string head = "/* " + commentSafe(style.source) + ": " + extent +
-                       " pixels in four grey levels." + eol + " * " + layoutSentence(style.layout) +
-                       (planesLayout ? eol + " * " + name + "_d: black and dark grey pixels; " +
-                                           name + "_l: black and light grey pixels."
-                                     : std::string()) +
-                       " */" + eol + "#ifndef " + guard + eol + "#define " + guard + eol + eol +
-                       "#define " + name + "_width " + std::to_string(planes.width) + eol +
-                       "#define " + name + "_height " + std::to_string(planes.height) + eol;
+    const bool planesLayout = layoutInfo(style.layout.layout).arrays == 2;
+    std::string head =
+        "/* " + commentSafe(style.source) + ": " + extent + " pixels in four grey levels." + eol +
+        " * " + layoutSentence(style.layout) +
+        (planesLayout ? eol + " * " + name + "_d: black and dark grey pixels; " + name +
+                            "_l: black and light grey pixels."
+                      : std::string()) +
+        " */" + eol + "#ifndef " + guard + eol + "#define " + guard + eol + eol +
+        (lvgl ? "#if defined(LV_LVGL_H_INCLUDE_SIMPLE)" + eol + "#include \"lvgl.h\"" + eol +
+                    "#else" + eol + "#include \"lvgl/lvgl.h\"" + eol + "#endif" + eol + eol
+              : std::string()) +
+        "#define " + name + "_width " + std::to_string(planes.width) + eol + "#define " + name +
+        "_height " + std::to_string(planes.height) + eol;
     if (style.layout.layout == Layout::Gb) {
-        head += "#define " + name + "_tiles " +
-                std::to_string(elementPlan(style.layout, planes.width, planes.height).lines) + eol;
+        head += "#define " + name + "_tiles " + std::to_string(lines.tiles()) + eol;
+    }
+    if (mapped(style)) {
+        head += "#define " + name + "_map_width " + std::to_string(planes.width / 8) + eol +
+                "#define " + name + "_map_height " + std::to_string(planes.height / 8) + eol;
     }
     const std::string art = style.art && !drawsArt(planes, style) ? noArt(eol) : std::string();
     for (std::size_t a = 0; a < names.size(); ++a) {
         f.before.push_back((a == 0 ? head + eol : eol + "};" + eol + eol) + art + "static const " +
-                           type + " " + names[a] + "[] = {" + eol);
+                           (lvgl ? std::string("LV_ATTRIBUTE_MEM_ALIGN uint8_t") : type) + " " +
+                           names[a] + "[] = {" + eol);
     }
-    f.tail = eol + "};" + eol + eol + "#endif" + eol;
+    f.tail = eol + "};" + eol + eol;
+    if (lvgl) {
+        // Declared first: a const object is private to its file in C++ otherwise.
+        const std::string in = "    ";
+        f.tail += "LV_IMAGE_DECLARE(" + name + ");" + eol + "const lv_image_dsc_t " + name +
+                  " = {" + eol + in + ".header = {" + eol + in + in +
+                  ".magic = LV_IMAGE_HEADER_MAGIC," + eol + in + in + ".cf = LV_COLOR_FORMAT_I2," +
+                  eol + in + in + ".flags = 0," + eol + in + in +
+                  ".w = " + std::to_string(planes.width) + "," + eol + in + in +
+                  ".h = " + std::to_string(planes.height) + "," + eol + in + in +
+                  ".stride = " + std::to_string(lines.plan().perLine) + "," + eol + in + "}," +
+                  eol + in + ".data_size = sizeof(" + names[0] + ")," + eol + in +
+                  ".data = " + names[0] + "," + eol + "};" + eol + eol;
+    }
+    f.tail += "#endif" + eol;
     return f;
 }
 
@@ -181,16 +263,21 @@ char* putWide(char* out, std::uint32_t element, int bits) {
 
 std::size_t arraysTextSize(const Planes& planes, const TextStyle& given) {
     const TextStyle style = effective(planes, given);
-    const Frame f = frameOf(planes, style);
-    ElementPlan plan = elementPlan(style.layout, planes.width, planes.height);
-    if (style.layout.layout == Layout::Planes && plan.bits == 8) {
+    const Lines lines(planes, style);
+    const Frame f = frameOf(planes, style, lines);
+    ElementPlan plan = lines.plan();
+    const bool whole = style.layout.layout == Layout::Planes && plan.bits == 8;
+    if (whole) {
         // Byte planes are written whole, whatever their extent says.
         plan.total = planes.dark.size();
         plan.lines = (plan.total + plan.perLine - 1) / plan.perLine;
     }
     std::size_t size = f.tail.size();
-    for (const std::string& before : f.before) {
-        size += before.size() + f.eol.size() * plan.lines + entrySize(plan.bits) * plan.total;
+    for (std::size_t a = 0; a < f.before.size(); ++a) {
+        const int array = static_cast<int>(a);
+        size += f.before[a].size() + (plan.lead > 0 ? f.eol.size() : 0) +
+                f.eol.size() * (whole ? plan.lines : lines.lines(array)) +
+                entrySize(plan.bits) * (whole ? plan.total : lines.elements(array));
         if (drawsArt(planes, style)) {
             size += artSize(planes, f.eol.size());
         }
@@ -215,9 +302,12 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
                    const TextStyle& given) {
     const TextStyle style = effective(planes, given);
     constexpr std::size_t kPiece = std::size_t{1} << 18;
-    const Frame f = frameOf(planes, style);
-    const ElementPlan plan = elementPlan(style.layout, planes.width, planes.height);
-    const bool bytePlanes = style.layout.layout == Layout::Planes && plan.bits == 8;
+    const Lines lines(planes, style);
+    const Frame f = frameOf(planes, style, lines);
+    const ElementPlan& plan = lines.plan();
+    // Byte planes are written from the plane's own bytes, unless their bits are turned.
+    const bool bytePlanes = style.layout.layout == Layout::Planes && plan.bits == 8 &&
+                            !style.layout.invert && !lsbFirst(style.layout);
     const std::size_t entry = entrySize(plan.bits);
     // Room for a piece and one more line (or art row) after it.
     const std::size_t lineChars =
@@ -275,9 +365,15 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
             }
             return true;
         }
-        for (std::size_t line = 0; line < plan.lines; ++line) {
+        if (const auto lead = leadElements(style.layout); !lead.empty()) {
+            put(f.eol);
+            for (const std::uint8_t e : lead) {
+                out = putEntry(out, e);
+            }
+        }
+        for (std::size_t line = 0; line < lines.lines(a); ++line) {
             elements.clear();
-            lineElements(planes, style.layout, a, line, elements);
+            lines.line(a, line, elements);
             put(f.eol);
             for (const std::uint32_t e : elements) {
                 if (plan.bits == 8) {

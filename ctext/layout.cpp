@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <unordered_map>
 
 namespace ctext {
 
@@ -12,14 +13,65 @@ using imaging::RowLayout;
 namespace {
 
 constexpr LayoutInfo kLayouts[] = {
-    {Layout::Planes, "planes", 2, 0, Breaks::RowStarts},
-    {Layout::Gb, "gb", 1, 8, Breaks::Tiles},
-    {Layout::Packed2, "packed2", 1, 8, Breaks::RowStarts},
-    {Layout::Nibble4, "nibble4", 1, 8, Breaks::RowStarts},
+    {Layout::Planes, "planes", 2, 0, Breaks::RowStarts, BitOrder::Msb},
+    {Layout::Gb, "gb", 1, 8, Breaks::Tiles, BitOrder::Msb},
+    {Layout::Packed2, "packed2", 1, 8, Breaks::RowStarts, BitOrder::Msb},
+    {Layout::Nibble4, "nibble4", 1, 8, Breaks::RowStarts, BitOrder::Msb},
+    // A page's byte is a column, its top pixel in bit 0.
+    {Layout::Pages, "pages", 2, 8, Breaks::Pages, BitOrder::Lsb},
+    {Layout::Lvgl, "lvgl", 1, 8, Breaks::RowStarts, BitOrder::Msb},
 };
+
+// The palette of an lvgl picture: each level's colour as blue, green, red and alpha.
+constexpr std::array<std::uint8_t, 16> makeLvglPalette() {
+    std::array<std::uint8_t, 16> palette{};
+    for (std::size_t level = 0; level < 4; ++level) {
+        const std::uint32_t colour = imaging::kLevelPalette[level];
+        palette[4 * level] = static_cast<std::uint8_t>(colour);
+        palette[4 * level + 1] = static_cast<std::uint8_t>(colour >> 8);
+        palette[4 * level + 2] = static_cast<std::uint8_t>(colour >> 16);
+        palette[4 * level + 3] = 0xFF;
+    }
+    return palette;
+}
+constexpr auto kLvglPalette = makeLvglPalette();
 
 constexpr std::pair<TileOrder, std::string_view> kTileOrders[] = {
     {TileOrder::Rows, "rows"}, {TileOrder::Columns, "columns"}, {TileOrder::Tall8x16, "8x16"}};
+
+constexpr std::pair<BitOrder, std::string_view> kBitOrders[] = {{BitOrder::Msb, "msb"},
+                                                                {BitOrder::Lsb, "lsb"}};
+
+// Each byte with its bits in the other order.
+constexpr std::array<std::uint8_t, 256> makeReversed() {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = 0;
+        for (unsigned b = 0; b < 8; ++b) {
+            r |= (i >> b & 1u) << (7 - b);
+        }
+        table[i] = static_cast<std::uint8_t>(r);
+    }
+    return table;
+}
+constexpr auto kReversed = makeReversed();
+
+// The bits of an element of `bits` bits in the other order.
+std::uint32_t reversed(std::uint32_t element, int bits) {
+    std::uint32_t r = 0;
+    for (int b = 0; b < bits; b += 8) {
+        r = r << 8 | kReversed[element >> b & 0xFFu];
+    }
+    return r;
+}
+
+// A byte's groups of `group` bits (2 or 4) in the other order.
+std::uint32_t groupsReversed(std::uint32_t byte, unsigned group) {
+    if (group == 4) {
+        return (byte >> 4 | byte << 4) & 0xFFu;
+    }
+    return (byte >> 6 & 0x03u) | (byte >> 2 & 0x0Cu) | (byte << 2 & 0x30u) | (byte << 6 & 0xC0u);
+}
 
 // A pixel's value in packed2 before inversion, by its (dark, light) bits: black 0 ... white 3.
 constexpr unsigned valueOf(unsigned dark, unsigned light) {
@@ -121,6 +173,70 @@ std::uint32_t keepPixels(std::uint32_t element, int bits, std::size_t pixelBits)
     return element >> unused << unused;
 }
 
+// The mask of the pixels' bits of an element in the top-bit-first order.
+std::uint32_t pixelMask(int bits, std::size_t pixelBits) {
+    const std::uint32_t all = bits == 32 ? 0xFFFFFFFFu : (std::uint32_t{1} << bits) - 1;
+    return keepPixels(all, bits, pixelBits);
+}
+
+// A plane element of `pixelBits` pixels, laid out top bit first, as the options want it.
+std::uint32_t turned(std::uint32_t element, int bits, std::size_t pixelBits,
+                     const LayoutOptions& options) {
+    if (options.invert) {
+        element ^= pixelMask(bits, pixelBits);
+    }
+    return lsbFirst(options) ? reversed(element, bits) : element;
+}
+
+// The inverse, with the bits that stand for no pixel cleared.
+std::uint32_t unturned(std::uint32_t element, int bits, std::size_t pixelBits,
+                       const LayoutOptions& options) {
+    if (lsbFirst(options)) {
+        element = reversed(element, bits);
+    }
+    const std::uint32_t mask = pixelMask(bits, pixelBits);
+    return (options.invert ? element ^ mask : element) & mask;
+}
+
+// Bits of an 8 x 8 block, row r in byte r (its leftmost pixel in the top bit), turned so that
+// column c is byte 7 - c (its top pixel in bit 0); the turn is its own inverse.
+std::uint64_t transposed(std::uint64_t x) {
+    std::uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAu;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCu;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0u;
+    return x ^ t ^ (t << 28);
+}
+
+// The page's rows of the 8 columns from 8 * block of a plane, as transposed() takes them.
+std::uint64_t pageBlock(const std::vector<std::uint8_t>& plane, std::size_t rowBits,
+                        std::size_t top, std::size_t rows, std::size_t block) {
+    std::uint64_t x = 0;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::size_t bit = (top + r) * rowBits + 8 * block;
+        const unsigned byte = rowBits % 8 == 0 ? plane[bit / 8] : imaging::eightBitsAt(plane, bit);
+        x |= std::uint64_t{byte} << (8 * r);
+    }
+    return x;
+}
+
+bool turns(const LayoutOptions& options) {
+    return options.invert || lsbFirst(options);
+}
+
+// The pixels of element `k` of the byte planes of a line: packed planes run on through the
+// rows, padded ones start each row on a new byte.
+std::size_t bytePixels(const Planes& planes, const ElementPlan& plan, std::size_t k) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    if (planes.layout == RowLayout::Packed) {
+        const std::size_t bits = width * static_cast<std::size_t>(planes.height);
+        return std::min<std::size_t>(8, bits - std::min(bits, 8 * k));
+    }
+    const std::size_t inRow = k % plan.perLine;
+    return std::min<std::size_t>(8, width - 8 * inRow);
+}
+
 } // namespace
 
 const LayoutInfo& layoutInfo(Layout layout) {
@@ -159,6 +275,31 @@ std::optional<TileOrder> tileOrderNamed(std::string_view name) {
     return std::nullopt;
 }
 
+std::string_view bitOrderName(BitOrder order) {
+    for (const auto& [o, name] : kBitOrders) {
+        if (o == order) {
+            return name;
+        }
+    }
+    return "msb";
+}
+
+std::optional<BitOrder> bitOrderNamed(std::string_view name) {
+    for (const auto& [order, n] : kBitOrders) {
+        if (n == name) {
+            return order;
+        }
+    }
+    return std::nullopt;
+}
+
+bool lsbFirst(const LayoutOptions& options) {
+    const BitOrder order = options.bitOrder == BitOrder::Default
+                               ? layoutInfo(options.layout).bitOrder
+                               : options.bitOrder;
+    return order == BitOrder::Lsb;
+}
+
 int elementBits(const LayoutOptions& options) {
     const int bits = layoutInfo(options.layout).elementBits;
     return bits != 0 ? bits : options.word;
@@ -172,17 +313,39 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
         " does not apply to --layout " + std::string(layoutInfo(options.layout).name);
     const bool planes = options.layout == Layout::Planes;
     const bool gb = options.layout == Layout::Gb;
-    if (given.rows && gb) {
+    if (given.rows && (gb || options.layout == Layout::Pages)) {
         return "--pad-rows" + layout;
     }
     if (given.word && !planes) {
         return "--word " + std::to_string(options.word) + layout;
     }
+    if (options.tileBase < 0 || options.tileBase > 255) {
+        return "--tile-base takes 0 to 255, not " + std::to_string(options.tileBase);
+    }
+    if (given.tileMap && !gb) {
+        return "--tile-map" + layout;
+    }
+    if (given.tileBase && !options.tileMap) {
+        return "--tile-base " + std::to_string(options.tileBase) + " needs --tile-map";
+    }
+    if (gb && options.tileMap && options.tileOrder != TileOrder::Rows) {
+        // The map numbers the tiles left to right, then top to bottom.
+        return "--tile-map does not go with --tile-order " +
+               std::string(tileOrderName(options.tileOrder));
+    }
     if (given.tileOrder && !gb) {
         return "--tile-order " + std::string(tileOrderName(options.tileOrder)) + layout;
     }
-    if (given.invert && (planes || gb)) {
+    // An lvgl picture's format fixes its indices and their order.
+    const bool fixed = gb || options.layout == Layout::Lvgl;
+    if (given.invert && fixed) {
         return "--invert" + layout;
+    }
+    if (given.bitOrder && fixed) {
+        // The hardware fixes the order.
+        return "--bit-order " +
+               std::string(bitOrderName(lsbFirst(options) ? BitOrder::Lsb : BitOrder::Msb)) +
+               layout;
     }
     return std::nullopt;
 }
@@ -201,35 +364,160 @@ std::optional<std::string> extentProblem(const LayoutOptions& options, int width
            std::to_string(tall);
 }
 
+namespace {
+
+// A tile's 16 bytes as the gb layout writes them, as two numbers.
+struct TileKey {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    auto operator<=>(const TileKey&) const = default;
+};
+
+struct TileHash {
+    std::size_t operator()(const TileKey& k) const {
+        return std::hash<std::uint64_t>{}(k.high * 0x9E3779B97F4A7C15u ^ k.low);
+    }
+};
+
+// The tiles of a picture in whole 8 x 8 tiles, left to right and top to bottom.
+class Tiles {
+  public:
+    explicit Tiles(const Planes& planes)
+        : m_planes(planes), m_across(tilesAcross(planes.width)), m_rowBytes(planes.rowBits() / 8),
+          m_straight(planes.rowBits() % 8 == 0),
+          m_count(elementPlan(LayoutOptions{Layout::Gb}, planes.width, planes.height).lines) {}
+    std::size_t count() const { return m_count; }
+    std::size_t across() const { return m_across; }
+    TileKey key(std::size_t t, std::array<std::uint8_t, 16>& tile) {
+        if (m_straight) {
+            // Rows that start on a byte hold a tile's rows as bytes of the planes.
+            const std::size_t first = t / m_across * 8 * m_rowBytes + t % m_across;
+            for (std::size_t r = 0; r < 8; ++r) {
+                tile[2 * r] = m_planes.light[first + r * m_rowBytes];
+                tile[2 * r + 1] = m_planes.dark[first + r * m_rowBytes];
+            }
+        } else {
+            m_elements.clear();
+            lineElements(m_planes, LayoutOptions{Layout::Gb}, 0, t, m_elements);
+            std::copy(m_elements.begin(), m_elements.end(), tile.begin());
+        }
+        TileKey key;
+        for (std::size_t k = 0; k < 16; ++k) {
+            std::uint64_t& half = k < 8 ? key.high : key.low;
+            half = half << 8 | tile[k];
+        }
+        return key;
+    }
+
+  private:
+    const Planes& m_planes;
+    std::size_t m_across;
+    std::size_t m_rowBytes;
+    bool m_straight;
+    std::size_t m_count;
+    std::vector<std::uint32_t> m_elements;
+};
+
+// The number of different tiles, counted in the memory of one key a tile (the planes' own
+// size) rather than a hash of them all.
+std::size_t differentTiles(const Planes& planes) {
+    Tiles tiles(planes);
+    std::vector<TileKey> keys(tiles.count());
+    std::array<std::uint8_t, 16> tile{};
+    for (std::size_t t = 0; t < keys.size(); ++t) {
+        keys[t] = tiles.key(t, tile);
+    }
+    std::sort(keys.begin(), keys.end());
+    return static_cast<std::size_t>(std::unique(keys.begin(), keys.end()) - keys.begin());
+}
+
+} // namespace
+
+TileMap tileMapOf(const Planes& planes) {
+    TileMap result;
+    Tiles tiles(planes);
+    result.across = tiles.across();
+    result.map.reserve(tiles.count());
+    std::unordered_map<TileKey, std::uint32_t, TileHash> numbers;
+    std::array<std::uint8_t, 16> tile{};
+    for (std::size_t t = 0; t < tiles.count(); ++t) {
+        const auto [found, added] = numbers.try_emplace(
+            tiles.key(t, tile), static_cast<std::uint32_t>(result.tiles.size()));
+        if (added) {
+            if (result.tiles.size() == kMapTiles) {
+                // No map numbers more: the rest is not looked at.
+                result.overflowed = true;
+                break;
+            }
+            result.tiles.push_back(tile);
+        }
+        result.map.push_back(found->second);
+    }
+    return result;
+}
+
+std::optional<std::string> planesProblem(const LayoutOptions& options, const Planes& planes) {
+    if (auto refused = extentProblem(options, planes.width, planes.height)) {
+        return refused;
+    }
+    if (options.layout == Layout::Gb && options.tileMap && tileMapOf(planes).overflowed) {
+        return "has " + std::to_string(differentTiles(planes)) +
+               " different tiles; --tile-map numbers at most " + std::to_string(kMapTiles);
+    }
+    return std::nullopt;
+}
+
 std::string layoutSentence(const LayoutOptions& options) {
     switch (options.layout) {
-    case Layout::Planes:
+    case Layout::Planes: {
+        const std::string planes =
+            options.invert ? "Two inverted planes of one bit per pixel (0 marks a pixel)"
+                           : "Two planes of one bit per pixel";
+        const std::string order =
+            lsbFirst(options) ? "least significant bit first" : "most significant bit first";
         if (options.word == 8) {
-            return std::string(
-                       "Two planes of one bit per pixel, most significant bit first, rows ") +
+            return planes + ", " + order + ", rows " +
                    (options.rows == RowLayout::Padded ? "padded to whole bytes" : "not padded") +
                    ".";
         }
-        return "Two planes of one bit per pixel in " + std::to_string(options.word) +
-               "-bit elements, most significant bit first, rows padded to whole elements.";
+        return planes + " in " + std::to_string(options.word) + "-bit elements, " + order +
+               ", rows padded to whole elements.";
+    }
     case Layout::Gb: {
         const char* order = options.tileOrder == TileOrder::Rows
                                 ? "left to right, then top to bottom"
                             : options.tileOrder == TileOrder::Columns
                                 ? "top to bottom, then left to right"
                                 : "in 8 x 16 pairs, each column's top tile before the one below";
-        return std::string("Game Boy tiles of 8 x 8 pixels, 16 bytes each: per pixel row the low "
-                           "bits, then the high bits, white 0 to black 3; tiles ") +
-               order + ".";
+        const std::string tiles = "Game Boy tiles of 8 x 8 pixels, 16 bytes each: per pixel row "
+                                  "the low bits, then the high bits, white 0 to black 3; ";
+        if (options.tileMap) {
+            return tiles +
+                   "each different tile once, in the order in which it first appears "
+                   "left to right, then top to bottom, and a map of a byte a tile "
+                   "numbering them from " +
+                   std::to_string(options.tileBase) + ".";
+        }
+        return tiles + "tiles " + order + ".";
     }
+    case Layout::Pages:
+        return std::string(options.invert
+                               ? "Two inverted planes of one bit per pixel (0 marks a pixel)"
+                               : "Two planes of one bit per pixel") +
+               " in pages of 8 rows, a byte a column of 8 pixels, the top pixel in bit " +
+               (lsbFirst(options) ? "0" : "7") + ", the last page filled with zero bits.";
+    case Layout::Lvgl:
+        return "An LVGL image of colour format I2: a palette of black, dark grey, light grey and "
+               "white (blue, green, red, alpha each), then two bits per pixel, four pixels a byte, "
+               "leftmost pixel in the top bits, black 0 to white 3, rows padded to whole bytes.";
     case Layout::Packed2:
-        return std::string("Two bits per pixel, four pixels a byte, leftmost pixel in the top "
-                           "bits, ") +
+        return std::string("Two bits per pixel, four pixels a byte, leftmost pixel in the ") +
+               (lsbFirst(options) ? "low" : "top") + " bits, " +
                (options.invert ? "white 0 to black 3" : "black 0 to white 3") +
                ", rows padded to whole bytes.";
     case Layout::Nibble4:
-        return std::string("Four bits per pixel, two pixels a byte, left pixel in the high "
-                           "nibble, ") +
+        return std::string("Four bits per pixel, two pixels a byte, left pixel in the ") +
+               (lsbFirst(options) ? "low" : "high") + " nibble, " +
                (options.invert ? "white 0, light grey 5, dark grey 10, black 15"
                                : "black 0, dark grey 5, light grey 10, white 15") +
                ", rows padded to whole bytes.";
@@ -238,16 +526,51 @@ std::string layoutSentence(const LayoutOptions& options) {
 }
 
 std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
-    std::vector<LayoutOptions> statable = {{Layout::Planes, RowLayout::Packed, 8},
-                                           {Layout::Planes, RowLayout::Padded, 8},
-                                           {Layout::Planes, RowLayout::Padded, 16},
-                                           {Layout::Planes, RowLayout::Padded, 32}};
+    std::vector<LayoutOptions> statable;
+    for (const auto& [rows, word] : {std::pair{RowLayout::Packed, 8},
+                                     {RowLayout::Padded, 8},
+                                     {RowLayout::Padded, 16},
+                                     {RowLayout::Padded, 32}}) {
+        statable.push_back({Layout::Planes, rows, word});
+    }
     for (const auto& [order, name] : kTileOrders) {
         statable.push_back({Layout::Gb, RowLayout::Packed, 8, order});
     }
-    for (const Layout layout : {Layout::Packed2, Layout::Nibble4}) {
-        for (const bool invert : {false, true}) {
-            statable.push_back({layout, RowLayout::Packed, 8, TileOrder::Rows, invert});
+    constexpr std::string_view kMapped = "numbering them from ";
+    if (const std::size_t at = sentence.rfind(kMapped); at != std::string_view::npos) {
+        // The base of a map, as the sentence gives it.
+        std::string_view digits = sentence.substr(at + kMapped.size());
+        int base = 0;
+        for (std::size_t k = 0; k + 1 < digits.size() && k < 3; ++k) {
+            if (digits[k] < '0' || digits[k] > '9') {
+                break;
+            }
+            base = base * 10 + (digits[k] - '0');
+        }
+        LayoutOptions mapped{Layout::Gb};
+        mapped.tileMap = true;
+        mapped.tileBase = std::min(base, 255);
+        statable.push_back(mapped);
+    }
+    statable.push_back({Layout::Lvgl});
+    for (const Layout layout : {Layout::Packed2, Layout::Nibble4, Layout::Pages}) {
+        statable.push_back({layout, RowLayout::Packed, 8});
+    }
+    // Each of them inverted and in the other bit order where that applies.
+    const std::size_t plain = statable.size();
+    for (std::size_t k = 0; k < plain; ++k) {
+        if (statable[k].layout == Layout::Gb || statable[k].layout == Layout::Lvgl) {
+            continue;
+        }
+        for (const auto& [invert, order] : {std::pair{true, BitOrder::Default},
+                                            {false, BitOrder::Msb},
+                                            {true, BitOrder::Msb},
+                                            {false, BitOrder::Lsb},
+                                            {true, BitOrder::Lsb}}) {
+            LayoutOptions turned = statable[k];
+            turned.invert = invert;
+            turned.bitOrder = order;
+            statable.push_back(turned);
         }
     }
     for (const LayoutOptions& candidate : statable) {
@@ -256,6 +579,13 @@ std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
         }
     }
     return std::nullopt;
+}
+
+std::span<const std::uint8_t> leadElements(const LayoutOptions& options) {
+    if (options.layout == Layout::Lvgl) {
+        return kLvglPalette;
+    }
+    return {};
 }
 
 RowLayout planesRowLayout(const LayoutOptions& options) {
@@ -282,6 +612,17 @@ ElementPlan elementPlan(const LayoutOptions& options, int width, int height) {
         plan.perLine = 16;
         plan.lines = tilesAcross(width) * (h / 8);
         plan.total = plan.lines * 16;
+        return plan;
+    case Layout::Pages:
+        plan.perLine = w;
+        plan.lines = (h + 7) / 8;
+        plan.total = plan.perLine * plan.lines;
+        return plan;
+    case Layout::Lvgl:
+        plan.perLine = (w + 3) / 4;
+        plan.lead = kLvglPalette.size();
+        plan.lines = h;
+        plan.total = plan.lead + plan.perLine * h;
         return plan;
     case Layout::Packed2:
         plan.perLine = (w + 3) / 4;
@@ -324,13 +665,59 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         }
         return;
     }
+    if (options.layout == Layout::Pages) {
+        const std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
+        const std::size_t top = 8 * line;
+        const std::size_t rows =
+            std::min<std::size_t>(8, static_cast<std::size_t>(planes.height) - top);
+        // Inverted within the page's rows: the filling rows stay zero.
+        const unsigned flip = options.invert ? (1u << rows) - 1 : 0u;
+        const bool lsb = lsbFirst(options);
+        const std::size_t first = out.size();
+        out.resize(first + width);
+        std::uint32_t* put = out.data() + first;
+        const std::size_t rowBits = planes.rowBits();
+        // Whole pages of rows that start on a byte, the usual case, read straight.
+        const bool straight = rows == 8 && rowBits % 8 == 0;
+        const std::uint8_t* page = plane.data() + (straight ? top * rowBits / 8 : 0);
+        for (std::size_t block = 0; 8 * block < width; ++block) {
+            std::uint64_t x = 0;
+            if (straight) {
+                for (std::size_t r = 0; r < 8; ++r) {
+                    x |= std::uint64_t{page[r * rowBits / 8 + block]} << (8 * r);
+                }
+            } else {
+                x = pageBlock(plane, rowBits, top, rows, block);
+            }
+            const std::uint64_t columns = transposed(x);
+            const std::size_t count = std::min<std::size_t>(8, width - 8 * block);
+            for (std::size_t c = 0; c < count; ++c) {
+                const unsigned byte = (columns >> (8 * (7 - c)) & 0xFFu) ^ flip;
+                put[8 * block + c] = lsb ? byte : kReversed[byte];
+            }
+        }
+        return;
+    }
     const ElementPlan plan = elementPlan(options, planes.width, planes.height);
     if (options.layout == Layout::Planes && options.word == 8) {
         const std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
         const std::size_t first = line * plan.perLine;
         const std::size_t last = std::min(plan.total, first + plan.perLine);
-        out.insert(out.end(), plane.begin() + static_cast<std::ptrdiff_t>(first),
-                   plane.begin() + static_cast<std::ptrdiff_t>(last));
+        if (!turns(options)) {
+            out.insert(out.end(), plane.begin() + static_cast<std::ptrdiff_t>(first),
+                       plane.begin() + static_cast<std::ptrdiff_t>(last));
+            return;
+        }
+        const unsigned flip = options.invert ? 0xFFu : 0u;
+        const bool lsb = lsbFirst(options);
+        for (std::size_t k = first; k < last; ++k) {
+            const unsigned byte = plane[k] ^ flip;
+            out.push_back(lsb ? kReversed[byte] : byte);
+        }
+        // Only a line's last byte can hold fill bits, which stay zero.
+        if (last > first) {
+            out.back() = turned(plane[last - 1], 8, bytePixels(planes, plan, last - 1), options);
+        }
         return;
     }
     scratch.size(planes.width);
@@ -344,19 +731,37 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
             for (std::size_t b = 0; b < bytes; ++b) {
                 element = element << 8 | row[e * bytes + b];
             }
-            out.push_back(element);
+            // rowBytes() already cleared the bits past the row.
+            out.push_back(
+                turned(element, plan.bits, width - std::min(width, e * bytes * 8), options));
         }
-        return; // rowBytes() already cleared the bits past the row
+        return;
     }
-    case Layout::Packed2:
-        for (std::size_t e = 0; e < plan.perLine; ++e) {
-            const unsigned d = scratch.dark[e / 2] >> (e % 2 == 0 ? 4 : 0) & 15u;
-            const unsigned l = scratch.light[e / 2] >> (e % 2 == 0 ? 4 : 0) & 15u;
-            const unsigned v = kPacked2[d << 4 | l];
-            out.push_back(options.invert ? ~v & 0xFFu : v);
+    case Layout::Lvgl:
+    case Layout::Packed2: {
+        // A byte of each plane at a time, two elements; the row's scratch has room past its
+        // last byte.
+        const unsigned flip = options.invert ? 0xFFu : 0u;
+        const std::uint8_t* dark = scratch.dark.data();
+        const std::uint8_t* light = scratch.light.data();
+        const std::size_t first = out.size();
+        out.resize(first + (plan.perLine + 1) / 2 * 2);
+        std::uint32_t* put = out.data() + first;
+        for (std::size_t k = 0; 2 * k < plan.perLine; ++k) {
+            const unsigned d = dark[k];
+            const unsigned l = light[k];
+            put[2 * k] = kPacked2[(d & 0xF0u) | l >> 4] ^ flip;
+            put[2 * k + 1] = kPacked2[(d & 15u) << 4 | (l & 15u)] ^ flip;
         }
+        out.resize(first + plan.perLine);
         out.back() = keepPixels(out.back(), 8, 2 * (width - 4 * (plan.perLine - 1)));
+        if (lsbFirst(options)) {
+            for (std::size_t e = first; e < out.size(); ++e) {
+                out[e] = groupsReversed(out[e], 2);
+            }
+        }
         break;
+    }
     case Layout::Nibble4: {
         // Four pixels at a time; the row's scratch has room past its last byte.
         const unsigned flip = options.invert ? 0xFFu : 0u;
@@ -373,21 +778,66 @@ void lineElements(const Planes& planes, const LayoutOptions& options, int array,
         }
         out.resize(first + plan.perLine);
         out.back() = keepPixels(out.back(), 8, 4 * (width - 2 * (plan.perLine - 1)));
+        if (lsbFirst(options)) {
+            for (std::size_t e = first; e < out.size(); ++e) {
+                out[e] = groupsReversed(out[e], 4);
+            }
+        }
         break;
     }
     case Layout::Gb:
+    case Layout::Pages:
         break;
     }
 }
 
 void setLineElements(Planes& planes, const LayoutOptions& options, int array, std::size_t line,
                      std::span<const std::uint32_t> elements) {
+    if (options.layout == Layout::Pages) {
+        std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
+        const auto width = static_cast<std::size_t>(planes.width);
+        const std::size_t rowBits = planes.rowBits();
+        const std::size_t top = 8 * line;
+        const std::size_t rows =
+            std::min<std::size_t>(8, static_cast<std::size_t>(planes.height) - top);
+        const unsigned keep = (1u << rows) - 1;
+        const unsigned flip = options.invert ? keep : 0u;
+        const bool lsb = lsbFirst(options);
+        for (std::size_t block = 0; 8 * block < width && 8 * block < elements.size(); ++block) {
+            std::uint64_t columns = 0;
+            const std::size_t count =
+                std::min({std::size_t{8}, width - 8 * block, elements.size() - 8 * block});
+            for (std::size_t c = 0; c < count; ++c) {
+                const unsigned given = elements[8 * block + c] & 0xFFu;
+                const unsigned byte = ((lsb ? given : kReversed[given]) ^ flip) & keep;
+                columns |= std::uint64_t{byte} << (8 * (7 - c));
+            }
+            const std::uint64_t x = transposed(columns);
+            for (std::size_t r = 0; r < rows; ++r) {
+                const unsigned byte = x >> (8 * r) & 0xFFu;
+                const std::size_t bit = (top + r) * rowBits + 8 * block;
+                if (bit % 8 == 0) {
+                    plane[bit / 8] = static_cast<std::uint8_t>(plane[bit / 8] | byte);
+                    continue;
+                }
+                for (std::size_t c = 0; c < count; ++c) {
+                    if (byte >> (7 - c) & 1u) {
+                        plane[(bit + c) / 8] |= static_cast<std::uint8_t>(0x80u >> ((bit + c) % 8));
+                    }
+                }
+            }
+        }
+        return;
+    }
     const ElementPlan plan = elementPlan(options, planes.width, planes.height);
     if (options.layout == Layout::Planes && options.word == 8) {
         std::vector<std::uint8_t>& plane = array == 0 ? planes.dark : planes.light;
         const std::size_t first = line * plan.perLine;
         for (std::size_t k = 0; k < elements.size() && first + k < plane.size(); ++k) {
-            plane[first + k] = static_cast<std::uint8_t>(elements[k]);
+            plane[first + k] = static_cast<std::uint8_t>(
+                turns(options)
+                    ? unturned(elements[k], 8, bytePixels(planes, plan, first + k), options)
+                    : elements[k]);
         }
         return;
     }
@@ -421,19 +871,26 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
         std::vector<std::uint8_t>& row = array == 0 ? dark : light;
         const std::size_t bytes = static_cast<std::size_t>(plan.bits) / 8;
         const std::size_t rowBytesCount = (static_cast<std::size_t>(planes.width) + 7) / 8;
+        const auto width = static_cast<std::size_t>(planes.width);
         for (std::size_t e = 0; e < elements.size(); ++e) {
+            const std::uint32_t element =
+                turns(options) ? unturned(elements[e], plan.bits,
+                                          width - std::min(width, e * bytes * 8), options)
+                               : elements[e];
             for (std::size_t b = 0; b < bytes && e * bytes + b < rowBytesCount; ++b) {
-                row[e * bytes + b] =
-                    static_cast<std::uint8_t>(elements[e] >> (8 * (bytes - 1 - b)));
+                row[e * bytes + b] = static_cast<std::uint8_t>(element >> (8 * (bytes - 1 - b)));
             }
         }
         // The other plane's bits are left as they are.
         setRowBytes(planes, y, array == 0 ? dark : none, array == 0 ? none : light);
         return;
     }
+    case Layout::Lvgl:
     case Layout::Packed2:
         for (std::size_t e = 0; e < elements.size(); ++e) {
-            const unsigned v = options.invert ? ~elements[e] & 0xFFu : elements[e] & 0xFFu;
+            const unsigned given =
+                lsbFirst(options) ? groupsReversed(elements[e] & 0xFFu, 2) : elements[e];
+            const unsigned v = options.invert ? ~given & 0xFFu : given & 0xFFu;
             for (unsigned k = 0; k < 4; ++k) {
                 const unsigned value = v >> (6 - 2 * k) & 3u;
                 const std::size_t x = 4 * e + k;
@@ -445,7 +902,9 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
         break;
     case Layout::Nibble4:
         for (std::size_t e = 0; e < elements.size(); ++e) {
-            const unsigned v = options.invert ? ~elements[e] & 0xFFu : elements[e] & 0xFFu;
+            const unsigned given =
+                lsbFirst(options) ? groupsReversed(elements[e] & 0xFFu, 4) : elements[e];
+            const unsigned v = options.invert ? ~given & 0xFFu : given & 0xFFu;
             for (unsigned k = 0; k < 2; ++k) {
                 // The nearest of 0, 5, 10 and 15.
                 const unsigned value = std::min(((v >> (4 - 4 * k) & 15u) + 2) / 5, 3u);
@@ -457,6 +916,7 @@ void setLineElements(Planes& planes, const LayoutOptions& options, int array, st
         }
         break;
     case Layout::Gb:
+    case Layout::Pages:
         break;
     }
     setRowBytes(planes, y, dark, light);

@@ -3,6 +3,7 @@
 
 #include "imaging/plane_encoder.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -17,6 +18,16 @@ enum class Layout {
     Gb,      // one array of 8 x 8 tiles of 2 bits a pixel, 16 bytes a tile
     Packed2, // one array, 2 bits a pixel, four pixels a byte
     Nibble4, // one array, 4 bits a pixel, two pixels a byte
+    Pages,   // NAME_d and NAME_l in pages of 8 rows, a byte a column of 8 pixels
+    Lvgl,    // an image descriptor NAME of colour format I2 and its data NAME_map: a palette,
+             // then 2 bits a pixel
+};
+
+// Which pixel of an element comes first: the one in its top bits or the one in its low bits.
+enum class BitOrder {
+    Default, // the layout's own (its row of the layouts table)
+    Msb,
+    Lsb,
 };
 
 // The order of the tiles of the Gb layout.
@@ -32,7 +43,10 @@ struct LayoutOptions {
         imaging::RowLayout::Packed;        // Planes: rows run on, or start on a new element
     int word = 8;                          // Planes: bits an element, 8, 16 or 32
     TileOrder tileOrder = TileOrder::Rows; // Gb
-    bool invert = false;                   // Packed2 and Nibble4: white is 0
+    bool invert = false;                   // every pixel's bits inverted (white is 0, or lit is 1)
+    BitOrder bitOrder = BitOrder::Default; // not for Gb
+    bool tileMap = false;                  // Gb: the different tiles only, and a map of them
+    int tileBase = 0;                      // Gb with a map: the number of the first tile, 0-255
 
     bool operator==(const LayoutOptions&) const = default;
 };
@@ -45,12 +59,16 @@ struct LayoutGiven {
     bool word = false;
     bool tileOrder = false;
     bool invert = false;
+    bool bitOrder = false;
+    bool tileMap = false;
+    bool tileBase = false;
 };
 
 // Where the line breaks of an array go.
 enum class Breaks {
     RowStarts, // before each element whose first bit starts a pixel row
     Tiles,     // before each tile
+    Pages,     // before each page of 8 rows
 };
 
 // One row of the layouts table.
@@ -60,6 +78,7 @@ struct LayoutInfo {
     int arrays;            // 2: NAME_d (dark) and NAME_l (light); 1: NAME
     int elementBits;       // 0: the word option's
     Breaks breaks;
+    BitOrder bitOrder; // without --bit-order; Msb or Lsb
 };
 
 const LayoutInfo& layoutInfo(Layout layout);
@@ -68,6 +87,12 @@ std::optional<Layout> layoutNamed(std::string_view name);
 // How --tile-order spells an order, and the order it spells.
 std::string_view tileOrderName(TileOrder order);
 std::optional<TileOrder> tileOrderNamed(std::string_view name);
+
+// How --bit-order spells an order, and the order it spells.
+std::string_view bitOrderName(BitOrder order);
+std::optional<BitOrder> bitOrderNamed(std::string_view name);
+// Whether the first pixel of an element is in its low bits, after the layout's default.
+bool lsbFirst(const LayoutOptions& options);
 
 // Bits of one element of the layout's arrays: 8, 16 or 32.
 int elementBits(const LayoutOptions& options);
@@ -79,6 +104,26 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
 
 // Why a picture of that extent cannot be laid out (gb needs whole tiles), or nothing.
 std::optional<std::string> extentProblem(const LayoutOptions& options, int width, int height);
+
+// The most different tiles a map can number.
+inline constexpr std::size_t kMapTiles = 256;
+
+// The tiles of a picture in 8 x 8 tiles (whole tiles only) as a map: each different tile once,
+// in the order in which it first appears reading the tiles left to right and top to bottom,
+// and for each tile of the picture in that order the number of its tile (before the base).
+// Past kMapTiles different tiles it stops, overflowed, its map cut short there.
+struct TileMap {
+    std::vector<std::array<std::uint8_t, 16>> tiles; // as the gb layout writes a tile
+    std::vector<std::uint32_t> map;
+    std::size_t across = 0; // tiles a row of the map
+    bool overflowed = false;
+};
+TileMap tileMapOf(const imaging::Planes& planes);
+
+// Why the planes cannot be written in the layout: their extent (extentProblem), or more
+// different tiles than a map can number; or nothing. Worded after the picture's name.
+std::optional<std::string> planesProblem(const LayoutOptions& options,
+                                         const imaging::Planes& planes);
 
 // The layout in words, one sentence, as a complete header's first comment says it; the way
 // back recognises a header's layout by it.
@@ -93,7 +138,8 @@ struct ElementPlan {
     int bits = 8;
     std::size_t perLine = 0; // elements of a full line
     std::size_t lines = 0;
-    std::size_t total = 0; // elements of each array
+    std::size_t total = 0; // elements of each array, the lead among them
+    std::size_t lead = 0;  // elements before the first line, on a line of their own
 };
 
 // The plan of planes of that extent in the layout; for packed planes it follows the planes'
@@ -105,6 +151,9 @@ ElementPlan elementPlan(const LayoutOptions& options, int width, int height);
 // 8-bit planes.
 void lineElements(const imaging::Planes& planes, const LayoutOptions& options, int array,
                   std::size_t line, std::vector<std::uint32_t>& out);
+
+// The elements before the first line (lvgl's palette), if any.
+std::span<const std::uint8_t> leadElements(const LayoutOptions& options);
 
 // The inverse: sets the pixels of that line from its elements (bits that stand for no pixel
 // are ignored). The line's pixels must still be white. A nibble4 value between two levels

@@ -86,6 +86,8 @@ LayoutOptions layoutOf(unsigned choice) {
         o.layout = Layout::Planes;
         o.rows = choice & 8 ? RowLayout::Padded : RowLayout::Packed;
         o.word = choice & 16 ? 16 : choice & 32 ? 32 : 8;
+        o.invert = choice & 64;
+        o.bitOrder = choice & 128 ? BitOrder::Lsb : BitOrder::Default;
         break;
     case 2:
     case 3:
@@ -96,9 +98,12 @@ LayoutOptions layoutOf(unsigned choice) {
                                     : TileOrder::Rows;
         break;
     default:
-        o.layout = choice % 6 == 4 ? Layout::Packed2 : Layout::Nibble4;
+        o.layout = choice & 128      ? Layout::Pages
+                   : choice % 6 == 4 ? Layout::Packed2
+                                     : Layout::Nibble4;
         o.rows = RowLayout::Padded;
         o.invert = choice & 8;
+        o.bitOrder = choice & 64 ? BitOrder::Lsb : BitOrder::Msb;
         break;
     }
     return o;

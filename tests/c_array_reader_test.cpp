@@ -211,6 +211,10 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"/* x */\n#ifndef G\n#define G\nconst unsigned short s[] = {0xBEEF, 1};\n#endif\n",
                  {{"s", {0xBE, 0xEF, 0, 1}}},
                  16},
+        // Inside it, a choice of #include lines.
+        Accepted{"#ifndef G\n#define G\n#if defined(S)\n#include \"a.h\"\n#else\n#ifdef T\n"
+                 "#include \"b.h\"\n#endif\n#endif\nunsigned char m[] = {7};\n#endif\n",
+                 {{"m", {7}}}},
         Accepted{"unsigned long l[] = {0x89ABCDEF};", {{"l", {0x89, 0xAB, 0xCD, 0xEF}}}, 32},
         Accepted{"uint32_t l[2] = {4294967295};", {{"l", {255, 255, 255, 255, 0, 0, 0, 0}}}, 32},
         Accepted{"a[] = {}; b[] = {};", {{"a", {}}, {"b", {}}}},
@@ -294,6 +298,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"int x;\n#ifndef G\n#define G\n#endif", "line 2: #ifndef: conditional*"},
         Refused{"#ifndef G\nint x;\n#define G\n#endif", "line 2: #ifndef G is not followed*"},
         Refused{"#ifndef G\n#define G\n#endif\nint x;", "line 4: text after the #endif*"},
+        Refused{"#if X\n#include \"a.h\"\n",
+                "line 1: the text ends inside the #if that starts here"},
         Refused{"#ifndef G\n#define G\na[] = {1};\n",
                 "line 1: the text ends inside the include guard #ifndef G: its #endif is missing"},
         // Cut short: inside a value, a comment, a string, an array.

@@ -36,6 +36,22 @@ LayoutOptions optionsOf(Layout layout, int word = 8, bool invert = false,
     return {layout, rows, word, order, invert};
 }
 
+LayoutOptions turned(LayoutOptions options) {
+    options.bitOrder = BitOrder::Lsb;
+    return options;
+}
+
+LayoutOptions mapped(LayoutOptions options) {
+    options.tileMap = true;
+    options.tileBase = 250;
+    return options;
+}
+
+LayoutOptions msbFirst(LayoutOptions options) {
+    options.bitOrder = BitOrder::Msb;
+    return options;
+}
+
 struct Worked {
     const char* what;
     LayoutOptions options;
@@ -88,6 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
         Worked{"packed2", optionsOf(Layout::Packed2), 8, kRow, kOne + "\r\n0x1B, 0xFF, "},
         Worked{"packed2inverted", optionsOf(Layout::Packed2, 8, true), 8, kRow,
                kOne + "\r\n0xE4, 0x00, "},
+        Worked{"packed2lsb", turned(optionsOf(Layout::Packed2)), 8, kRow,
+               kOne + "\r\n0xE4, 0xFF, "},
         Worked{"packed2five", optionsOf(Layout::Packed2), 5, kFive,
                kOne + "\r\n0x1B, 0x00, \r\n0xFD, 0x80, "},
         Worked{"packed2fiveinverted", optionsOf(Layout::Packed2, 8, true), 5, kFive,
@@ -136,7 +154,6 @@ TEST(LayoutOptionsRules, OptionsThatDoNotApplyAndTileMultiples) {
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 12), {.word = true}));
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, false, RowLayout::Padded), {.rows = true}));
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Gb, 8, true), {.invert = true}));
-    EXPECT_TRUE(layoutProblem(optionsOf(Layout::Planes, 8, true), {.invert = true}));
     EXPECT_TRUE(layoutProblem(optionsOf(Layout::Packed2, 16), {.word = true}));
     EXPECT_TRUE(
         layoutProblem(optionsOf(Layout::Packed2, 8, false, RowLayout::Packed, TileOrder::Columns),
@@ -176,6 +193,12 @@ TEST_P(OptionsOnLayouts, ApplyOrAreRefused) {
         given.word = true;
     } else if (row.option == "--tile-order rows") {
         given.tileOrder = true;
+    } else if (row.option == "--tile-map") {
+        options.tileMap = true;
+        given.tileMap = true;
+    } else if (row.option == "--bit-order lsb") {
+        options.bitOrder = BitOrder::Lsb;
+        given.bitOrder = true;
     } else {
         ASSERT_EQ(row.option, "--invert");
         options.invert = true;
@@ -190,22 +213,31 @@ OptionOnLayout refused(Layout layout, const std::string& option, const std::stri
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OptionsOnLayouts,
-    testing::Values(OptionOnLayout{Layout::Planes, "--pad-rows", ""},
-                    OptionOnLayout{Layout::Planes, "--word 8", ""},
-                    refused(Layout::Planes, "--tile-order rows", "planes"),
-                    refused(Layout::Planes, "--invert", "planes"),
-                    refused(Layout::Gb, "--pad-rows", "gb"), refused(Layout::Gb, "--word 8", "gb"),
-                    OptionOnLayout{Layout::Gb, "--tile-order rows", ""},
-                    refused(Layout::Gb, "--invert", "gb"),
-                    // Their rows are whole bytes anyway.
-                    OptionOnLayout{Layout::Packed2, "--pad-rows", ""},
-                    refused(Layout::Packed2, "--word 8", "packed2"),
-                    refused(Layout::Packed2, "--tile-order rows", "packed2"),
-                    OptionOnLayout{Layout::Packed2, "--invert", ""},
-                    OptionOnLayout{Layout::Nibble4, "--pad-rows", ""},
-                    refused(Layout::Nibble4, "--word 8", "nibble4"),
-                    refused(Layout::Nibble4, "--tile-order rows", "nibble4"),
-                    OptionOnLayout{Layout::Nibble4, "--invert", ""}),
+    testing::Values(
+        OptionOnLayout{Layout::Planes, "--pad-rows", ""},
+        OptionOnLayout{Layout::Planes, "--word 8", ""},
+        refused(Layout::Planes, "--tile-order rows", "planes"),
+        OptionOnLayout{Layout::Planes, "--invert", ""},
+        OptionOnLayout{Layout::Planes, "--bit-order lsb", ""},
+        refused(Layout::Gb, "--bit-order lsb", "gb"),
+        OptionOnLayout{Layout::Packed2, "--bit-order lsb", ""},
+        OptionOnLayout{Layout::Nibble4, "--bit-order lsb", ""},
+        refused(Layout::Pages, "--pad-rows", "pages"), OptionOnLayout{Layout::Gb, "--tile-map", ""},
+        refused(Layout::Lvgl, "--invert", "lvgl"), refused(Layout::Lvgl, "--bit-order lsb", "lvgl"),
+        refused(Layout::Nibble4, "--tile-map", "nibble4"),
+        OptionOnLayout{Layout::Pages, "--invert", ""},
+        OptionOnLayout{Layout::Pages, "--bit-order lsb", ""},
+        refused(Layout::Gb, "--pad-rows", "gb"), refused(Layout::Gb, "--word 8", "gb"),
+        OptionOnLayout{Layout::Gb, "--tile-order rows", ""}, refused(Layout::Gb, "--invert", "gb"),
+        // Their rows are whole bytes anyway.
+        OptionOnLayout{Layout::Packed2, "--pad-rows", ""},
+        refused(Layout::Packed2, "--word 8", "packed2"),
+        refused(Layout::Packed2, "--tile-order rows", "packed2"),
+        OptionOnLayout{Layout::Packed2, "--invert", ""},
+        OptionOnLayout{Layout::Nibble4, "--pad-rows", ""},
+        refused(Layout::Nibble4, "--word 8", "nibble4"),
+        refused(Layout::Nibble4, "--tile-order rows", "nibble4"),
+        OptionOnLayout{Layout::Nibble4, "--invert", ""}),
     [](const testing::TestParamInfo<OptionOnLayout>& info) {
         std::string name = std::string(layoutInfo(info.param.layout).name) + info.param.option;
         std::replace_if(
@@ -235,6 +267,7 @@ TEST_P(LayoutRoundTrip, ElementsGiveBackThePlanesOnRandomPictures) {
         const ElementPlan plan = elementPlan(options, width, height);
         std::size_t total = 0;
         for (int a = 0; a < layoutInfo(options.layout).arrays; ++a) {
+            total += leadElements(options).size();
             for (std::size_t line = 0; line < plan.lines; ++line) {
                 std::vector<std::uint32_t> elements;
                 lineElements(planes, options, a, line, elements);
@@ -246,6 +279,10 @@ TEST_P(LayoutRoundTrip, ElementsGiveBackThePlanesOnRandomPictures) {
             }
         }
         SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        TextStyle style;
+        style.layout = options;
+        style.complete = round % 2 == 0;
+        EXPECT_EQ(arraysTextSize(planes, style), writeArrays(planes, style).size());
         EXPECT_EQ(total, plan.total * static_cast<std::size_t>(layoutInfo(options.layout).arrays));
         EXPECT_EQ(back.dark, planes.dark);
         EXPECT_EQ(back.light, planes.light);
@@ -262,13 +299,17 @@ TEST_P(LayoutRoundTrip, ElementsGiveBackThePlanesOnRandomPictures) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, LayoutRoundTrip,
-    testing::Values(optionsOf(Layout::Planes),
-                    optionsOf(Layout::Planes, 8, false, RowLayout::Padded),
-                    optionsOf(Layout::Planes, 16), optionsOf(Layout::Planes, 32),
-                    optionsOf(Layout::Gb),
-                    optionsOf(Layout::Gb, 8, false, RowLayout::Packed, TileOrder::Columns),
-                    optionsOf(Layout::Gb, 8, false, RowLayout::Packed, TileOrder::Tall8x16),
-                    optionsOf(Layout::Packed2), optionsOf(Layout::Packed2, 8, true),
-                    optionsOf(Layout::Nibble4), optionsOf(Layout::Nibble4, 8, true)));
+    testing::Values(
+        optionsOf(Layout::Planes), optionsOf(Layout::Planes, 8, false, RowLayout::Padded),
+        optionsOf(Layout::Planes, 16), optionsOf(Layout::Planes, 32), optionsOf(Layout::Gb),
+        optionsOf(Layout::Gb, 8, false, RowLayout::Packed, TileOrder::Columns),
+        optionsOf(Layout::Gb, 8, false, RowLayout::Packed, TileOrder::Tall8x16),
+        optionsOf(Layout::Packed2), optionsOf(Layout::Packed2, 8, true), optionsOf(Layout::Nibble4),
+        optionsOf(Layout::Nibble4, 8, true), turned(optionsOf(Layout::Planes, 8, true)),
+        turned(optionsOf(Layout::Planes, 8, true, RowLayout::Padded)),
+        turned(optionsOf(Layout::Planes, 32)), turned(optionsOf(Layout::Packed2)),
+        turned(optionsOf(Layout::Nibble4, 8, true)), optionsOf(Layout::Pages),
+        msbFirst(optionsOf(Layout::Pages, 8, true)), optionsOf(Layout::Lvgl),
+        mapped(optionsOf(Layout::Gb))));
 
 } // namespace

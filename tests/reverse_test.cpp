@@ -45,6 +45,23 @@ const std::string kPadded = " * Two planes of one bit per pixel, most significan
                             "padded to whole bytes.";
 const ctext::LayoutOptions kPad{Layout::Planes, RowLayout::Padded};
 
+// A gb map numbering its tiles from `base`.
+ctext::LayoutOptions mapOptions(int base) {
+    ctext::LayoutOptions map{Layout::Gb};
+    map.tileMap = true;
+    map.tileBase = base;
+    return map;
+}
+const ctext::LayoutOptions kMap = mapOptions(5);
+const ctext::LayoutGiven kMapGiven{.layout = true, .tileMap = true, .tileBase = true};
+// Two tiles and a map of two entries of `entry`.
+TextArrays mapped(int entry) {
+    TextArrays text{{bytes("m", 32), bytes("m_map", 2)}, {}, {}};
+    std::fill(text.arrays[1].data.begin(), text.arrays[1].data.end(),
+              static_cast<std::uint8_t>(entry));
+    return text;
+}
+
 class Reverse : public testing::TestWithParam<ReverseCase> {};
 
 TEST_P(Reverse, SettlesOrRefuses) {
@@ -66,6 +83,20 @@ TEST_P(Reverse, SettlesOrRefuses) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Reverse,
     testing::Values(
+        // A map of two tiles (16 x 8 pixels) numbered from 5: a 5 is tile 0, a 0 tile 251.
+        ReverseCase{"mapBase", mapped(5), asked(16, {}, kMap, kMapGiven), 8, {}, ""},
+        ReverseCase{"mapPastItsTiles", mapped(0), asked(16, {}, kMap, kMapGiven), 0,
+                    base::ErrorKind::Input,
+                    "m_map[0] is 0: tile 251 counting from 5, but m holds 2"},
+        // Pages fill whole pages without a height; an lvgl picture has its palette first.
+        ReverseCase{
+            "pagesFill", planes(6), asked(3, {}, {Layout::Pages}, {.layout = true}), 16, {}, ""},
+        ReverseCase{"lvglPalette",
+                    {{bytes("i_map", 10)}, {}, {}},
+                    asked(3, {}, {Layout::Lvgl}, {.layout = true}),
+                    0,
+                    base::ErrorKind::Input,
+                    "fewer than the 16 bytes of the palette"},
         // 12 bytes of 20-pixel rows: 4 padded rows of 3 bytes, but no whole packed rows.
         ReverseCase{"onlyPaddedFits", planes(12), asked(20), 0, base::ErrorKind::Input,
                     "4 rows of 20 pixels padded to 3 bytes each"},

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace window {
@@ -65,6 +66,9 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     m_layout->addItem(tr("8 × 8 tiles, 2 bits a pixel"), int(ctext::Layout::Gb));
     m_layout->addItem(tr("2 bits a pixel, 4 pixels a byte"), int(ctext::Layout::Packed2));
     m_layout->addItem(tr("4 bits a pixel, 2 pixels a byte"), int(ctext::Layout::Nibble4));
+    m_layout->addItem(tr("Two planes in pages of 8 rows, a byte a column"),
+                      int(ctext::Layout::Pages));
+    m_layout->addItem(tr("LVGL image, format I2"), int(ctext::Layout::Lvgl));
     m_word = named(new QComboBox, "word");
     for (const int bits : {8, 16, 32}) {
         m_word->addItem(tr("%1 bits").arg(bits), bits);
@@ -73,7 +77,14 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     m_tileOrder->addItem(tr("Rows"), int(ctext::TileOrder::Rows));
     m_tileOrder->addItem(tr("Columns"), int(ctext::TileOrder::Columns));
     m_tileOrder->addItem(tr("8 × 16, top then bottom"), int(ctext::TileOrder::Tall8x16));
-    m_invert = named(new QCheckBox(tr("&Invert (white is 0)")), "invert");
+    m_invert = named(new QCheckBox(tr("&Invert (white is 0, or a lit pixel is 1)")), "invert");
+    m_bitOrder = named(new QComboBox, "bitOrder");
+    m_bitOrder->addItem(tr("The layout's own"), int(ctext::BitOrder::Default));
+    m_bitOrder->addItem(tr("First pixel in the top bits (msb)"), int(ctext::BitOrder::Msb));
+    m_bitOrder->addItem(tr("First pixel in the low bits (lsb)"), int(ctext::BitOrder::Lsb));
+    m_tileMap = named(new QCheckBox(tr("Each different tile once, and a tile &map")), "tileMap");
+    m_tileBase = named(new QSpinBox, "tileBase");
+    m_tileBase->setRange(0, 255);
     m_padRows = named(new QCheckBox(tr("&Pad each row to whole elements")), "padRows");
     m_name = named(new QLineEdit(QStringLiteral("Untitled")), "name");
     m_complete = named(new QCheckBox(tr("&Complete header that compiles")), "complete");
@@ -94,6 +105,9 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     form->addRow(tr("&Word:"), m_word);
     form->addRow(tr("&Tile order:"), m_tileOrder);
     form->addRow(QString(), m_invert);
+    form->addRow(tr("&Bit order:"), m_bitOrder);
+    form->addRow(QString(), m_tileMap);
+    form->addRow(tr("First tile's &number:"), m_tileBase);
     form->addRow(QString(), m_padRows);
     form->addRow(tr("&Name:"), m_name);
     form->addRow(QString(), m_complete);
@@ -130,11 +144,16 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     connect(m_tileOrder, &QComboBox::currentIndexChanged, this,
             [this] { m_given.tileOrder = true; });
     connect(m_invert, &QCheckBox::toggled, this, [this] { m_given.invert = true; });
+    connect(m_bitOrder, &QComboBox::currentIndexChanged, this,
+            [this] { m_given.bitOrder = m_bitOrder->currentIndex() != 0; });
+    connect(m_tileMap, &QCheckBox::toggled, this, [this] { m_given.tileMap = true; });
+    connect(m_tileBase, &QSpinBox::valueChanged, this, [this] { m_given.tileBase = true; });
     connect(m_padRows, &QCheckBox::toggled, this, [this] { m_given.rows = true; });
-    for (QComboBox* box : {m_layout, m_word, m_tileOrder}) {
+    connect(m_tileBase, &QSpinBox::valueChanged, this, &ExportDialog::update);
+    for (QComboBox* box : {m_layout, m_word, m_tileOrder, m_bitOrder}) {
         connect(box, &QComboBox::currentIndexChanged, this, &ExportDialog::update);
     }
-    for (QCheckBox* box : {m_invert, m_padRows, m_complete, m_lf, m_art}) {
+    for (QCheckBox* box : {m_invert, m_tileMap, m_padRows, m_complete, m_lf, m_art}) {
         connect(box, &QCheckBox::toggled, this, &ExportDialog::update);
     }
     connect(m_name, &QLineEdit::textChanged, this, &ExportDialog::update);
@@ -148,6 +167,9 @@ ctext::LayoutOptions ExportDialog::choices() const {
     options.word = m_word->currentData().toInt();
     options.tileOrder = static_cast<ctext::TileOrder>(m_tileOrder->currentData().toInt());
     options.invert = m_invert->isChecked();
+    options.bitOrder = static_cast<ctext::BitOrder>(m_bitOrder->currentData().toInt());
+    options.tileMap = m_tileMap->isChecked();
+    options.tileBase = m_tileBase->value();
     return options;
 }
 
@@ -158,6 +180,9 @@ ctext::LayoutGiven ExportDialog::given() const {
     given.word = given.word && m_word->isEnabled();
     given.tileOrder = given.tileOrder && m_tileOrder->isEnabled();
     given.invert = given.invert && m_invert->isEnabled();
+    given.bitOrder = given.bitOrder && m_bitOrder->isEnabled();
+    given.tileMap = given.tileMap && m_tileMap->isEnabled();
+    given.tileBase = given.tileBase && m_tileBase->isEnabled();
     return given;
 }
 
@@ -184,6 +209,15 @@ ctext::TextStyle ExportDialog::style() const {
     if (given.invert) {
         style.layout.invert = chosen.invert;
     }
+    if (given.bitOrder) {
+        style.layout.bitOrder = chosen.bitOrder;
+    }
+    if (given.tileMap) {
+        style.layout.tileMap = chosen.tileMap;
+    }
+    if (given.tileBase) {
+        style.layout.tileBase = chosen.tileBase;
+    }
     return style;
 }
 
@@ -204,6 +238,9 @@ void ExportDialog::update() {
     offer(m_padRows, {.rows = true});
     offer(m_tileOrder, {.tileOrder = true});
     offer(m_invert, {.invert = true});
+    offer(m_bitOrder, {.bitOrder = true});
+    offer(m_tileMap, {.tileMap = true});
+    offer(m_tileBase, {.tileBase = true});
     m_art->setEnabled(m_complete->isChecked());
     if (m_padRows->isChecked() && !m_padded) {
         m_padded = std::make_shared<const imaging::Planes>(
@@ -214,6 +251,14 @@ void ExportDialog::update() {
     if (const auto refusal = ctext::layoutProblem(style().layout, given());
         problem.isEmpty() && refusal) {
         problem = QString::fromStdString(*refusal);
+    }
+    const ctext::TextStyle chosenStyle = style();
+    if (problem.isEmpty() &&
+        !ctext::extentProblem(chosenStyle.layout, m_packed->width, m_packed->height)) {
+        // More different tiles than a map numbers, in the converter's words.
+        if (const auto refusal = ctext::planesProblem(chosenStyle.layout, *m_packed)) {
+            problem = tr("The picture %1").arg(QString::fromStdString(*refusal));
+        }
     }
     if (problem.isEmpty() &&
         ctext::extentProblem(style().layout, m_packed->width, m_packed->height)) {

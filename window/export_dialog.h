@@ -13,6 +13,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -63,6 +64,9 @@ class ExportDialog final : public QDialog {
     QComboBox* m_word = nullptr;
     QComboBox* m_tileOrder = nullptr;
     QCheckBox* m_invert = nullptr;
+    QComboBox* m_bitOrder = nullptr;
+    QCheckBox* m_tileMap = nullptr;
+    QSpinBox* m_tileBase = nullptr;
     QCheckBox* m_padRows = nullptr;
     QLineEdit* m_name = nullptr;
     QCheckBox* m_complete = nullptr;

@@ -66,6 +66,29 @@ for dir in "$here"/*/; do
                 fail "does not compile with $compiler: $(cat "$work/err")"
         done
     fi
+    # An lvgl picture compiles as C99 and C++20 against a stand-in for LVGL's header, and its
+    # descriptor links from another file that declares it.
+    if grep -qx lvgl "$dir/args"; then
+        name=$(sed -n '/^-n$/{n;p;}' "$dir/args")
+        name=${name:-Untitled}
+        printf '#include "lvgl.h"\nLV_IMAGE_DECLARE(%s);\nint main(void) { return %s.header.w == 0; }\n' \
+            "$name" "$name" > "$work/main.c"
+        for language in c c++; do
+            standard=-std=c99
+            [ "$language" = c++ ] && standard=-std=c++20
+            if ! {
+                cc -x "$language" "$standard" -pedantic-errors -Wall -Werror \
+                    -DLV_LVGL_H_INCLUDE_SIMPLE -I "$here/../support/lvgl" -c \
+                    -o "$work/image.o" "$dir/expected.txt" 2> "$work/err" &&
+                    cc -x "$language" "$standard" -I "$here/../support/lvgl" -c \
+                        -o "$work/main.o" "$work/main.c" 2>> "$work/err" &&
+                    c++ -o "$work/linked" "$work/image.o" "$work/main.o" 2>> "$work/err" &&
+                    "$work/linked"
+            }; then
+                fail "does not build as $language $standard: $(cat "$work/err")"
+            fi
+        done
+    fi
     if [ "$bless" = --pictures ] && [ -f "$work/out.bmp" ]; then
         cp "$work/out.bmp" "$dir/expected.bmp"
     elif [ -f "$dir/expected.bmp" ]; then

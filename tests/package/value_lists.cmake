@@ -3,8 +3,8 @@
 # Run as: cmake -DCLI=greyplanes-cli -DCONFIG=greyplanesConfig.cmake -P value_lists.cmake
 file(READ "${CONFIG}" config)
 set(failed FALSE)
-foreach(pair "LAYOUT;--layout" "WORD;--word" "TILE_ORDER;--tile-order" "DITHER;--dither"
-        "GREY;--grey" "ROTATE;--rotate" "FLIP;--flip" "FIT;--fit")
+foreach(pair "LAYOUT;--layout" "WORD;--word" "TILE_ORDER;--tile-order" "BIT_ORDER;--bit-order"
+        "DITHER;--dither" "GREY;--grey" "ROTATE;--rotate" "FLIP;--flip" "FIT;--fit")
     list(GET pair 0 keyword)
     list(GET pair 1 option)
     if(NOT config MATCHES "set\\(GREYPLANES_${keyword}_VALUES ([^)]*)\\)")

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -124,6 +125,35 @@ const std::vector<ExportCase>& cases() {
              check(d, "invert");
              check(d, "lf");
          }},
+        {"planes_lsb_invert",
+         {"--bit-order", "lsb", "--invert"},
+         [](window::ExportDialog& d) {
+             pick(d, "bitOrder", static_cast<int>(ctext::BitOrder::Lsb));
+             check(d, "invert");
+         }},
+        {"pages_msb_complete",
+         {"--layout", "pages", "--bit-order", "msb", "--complete"},
+         [](window::ExportDialog& d) {
+             layout(d, ctext::Layout::Pages);
+             pick(d, "bitOrder", static_cast<int>(ctext::BitOrder::Msb));
+             check(d, "complete");
+         }},
+        {"lvgl",
+         {"--layout", "lvgl", "-n", "logo"},
+         [](window::ExportDialog& d) {
+             layout(d, ctext::Layout::Lvgl);
+             child<QLineEdit>(d, "name")->setText(QStringLiteral("logo"));
+         }},
+        {"gb_tile_map_base",
+         {"--layout", "gb", "--tile-map", "--tile-base", "200", "--complete"},
+         [](window::ExportDialog& d) {
+             layout(d, ctext::Layout::Gb);
+             check(d, "tileMap");
+             child<QSpinBox>(d, "tileBase")->setValue(200);
+             check(d, "complete");
+         },
+         24,
+         32},
         {"art",
          {"--complete", "--art"},
          [](window::ExportDialog& d) {
