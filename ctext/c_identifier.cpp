@@ -130,4 +130,17 @@ std::optional<std::string> nameProblem(std::string_view name) {
     return std::nullopt;
 }
 
+std::string identifierOf(std::string_view stem) {
+    std::string name;
+    for (const char c : stem) {
+        const bool kept =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        name += kept ? c : '_';
+    }
+    if (!name.empty() && name[0] >= '0' && name[0] <= '9') {
+        name.insert(name.begin(), '_');
+    }
+    return name;
+}
+
 } // namespace ctext

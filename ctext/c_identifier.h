@@ -12,4 +12,8 @@ namespace ctext {
 // when it can.
 std::optional<std::string> nameProblem(std::string_view name);
 
+// The identifier a file's stem becomes, by the CMake function's rule: each byte but letters,
+// digits and '_' becomes '_', and a leading digit gets a '_' in front. It may still be a keyword.
+std::string identifierOf(std::string_view stem);
+
 } // namespace ctext

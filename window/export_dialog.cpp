@@ -51,9 +51,10 @@ QString arrayNameProblem(const QString& name) {
 }
 
 ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::string source,
-                           Action save, Action copy, QWidget* parent)
+                           Action save, Action copy, QWidget* parent,
+                           std::shared_ptr<Choices> remembered)
     : QDialog(parent), m_packed(std::move(packed)), m_source(std::move(source)),
-      m_save(std::move(save)), m_copy(std::move(copy)) {
+      m_save(std::move(save)), m_copy(std::move(copy)), m_remembered(std::move(remembered)) {
     setObjectName(QStringLiteral("ExportDialog"));
     setWindowTitle(tr("Export C Code"));
 
@@ -136,6 +137,32 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     layout->addWidget(new QLabel(tr("The start of the text:")));
     layout->addWidget(m_preview, 1);
     layout->addWidget(buttons);
+
+    // Where the last dialog of the run was left, or the defaults: the picture's stem as the
+    // name (as the CMake function names it; Untitled where that is no name) and a complete
+    // header, so that two pictures' headers can go into one program.
+    const Choices& start = *m_remembered;
+    if (start.made) {
+        m_layout->setCurrentIndex(start.layout);
+        m_word->setCurrentIndex(start.word);
+        m_tileOrder->setCurrentIndex(start.tileOrder);
+        m_bitOrder->setCurrentIndex(start.bitOrder);
+        m_tileBase->setValue(start.tileBase);
+        m_invert->setChecked(start.invert);
+        m_tileMap->setChecked(start.tileMap);
+        m_padRows->setChecked(start.padRows);
+        m_lf->setChecked(start.lf);
+        m_art->setChecked(start.art);
+        m_name->setText(start.name);
+        m_given = start.given;
+    } else {
+        const std::string stem = m_source.substr(0, m_source.rfind('.'));
+        const std::string name = ctext::identifierOf(stem);
+        if (!ctext::nameProblem(name)) {
+            m_name->setText(QString::fromStdString(name));
+        }
+    }
+    m_complete->setChecked(start.complete);
 
     // What the user changed counts as given, as the converter's parser counts an option on the
     // command line; first, so that update() sees it.
@@ -226,6 +253,21 @@ std::shared_ptr<const imaging::Planes> ExportDialog::planes() const {
 }
 
 void ExportDialog::update() {
+    // Every change is kept at once: the dialog may be closed any way.
+    *m_remembered = {true,
+                     m_layout->currentIndex(),
+                     m_word->currentIndex(),
+                     m_tileOrder->currentIndex(),
+                     m_bitOrder->currentIndex(),
+                     m_tileBase->value(),
+                     m_invert->isChecked(),
+                     m_tileMap->isChecked(),
+                     m_padRows->isChecked(),
+                     m_complete->isChecked(),
+                     m_lf->isChecked(),
+                     m_art->isChecked(),
+                     m_name->text(),
+                     m_given};
     // Each choice only where the converter takes it: the converter's own rule, asked for that
     // choice alone, and its words on the disabled choice.
     const ctext::LayoutOptions chosen = choices();

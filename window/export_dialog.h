@@ -35,10 +35,23 @@ class ExportDialog final : public QDialog {
     using Action =
         std::function<void(std::shared_ptr<const imaging::Planes>, const ctext::TextStyle&)>;
 
+    // What the user chose, kept by the window so that the next dialog of the run starts there.
+    struct Choices {
+        bool made = false; // nothing chosen yet: the defaults
+        int layout = 0, word = 0, tileOrder = 0, bitOrder = 0, tileBase = 0;
+        bool invert = false, tileMap = false, padRows = false, complete = true, lf = false,
+             art = false;
+        QString name;
+        ctext::LayoutGiven given;
+    };
+
     // `packed` are the planes as Convert makes them; `source` is the picture's file name without
-    // its folder, as a complete text's comment names it.
+    // its folder, as a complete text's comment names it. The dialog starts from `remembered`
+    // and keeps it up to date; without choices made, the name is the picture's stem as an
+    // identifier and the header is complete.
     ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::string source, Action save,
-                 Action copy, QWidget* parent = nullptr);
+                 Action copy, QWidget* parent = nullptr,
+                 std::shared_ptr<Choices> remembered = std::make_shared<Choices>());
 
     // The style the choices make, and the planes in its row layout.
     ctext::TextStyle style() const;
@@ -59,6 +72,7 @@ class ExportDialog final : public QDialog {
     Action m_save;
     Action m_copy;
     ctext::LayoutGiven m_given; // the layout choices the user changed
+    std::shared_ptr<Choices> m_remembered;
 
     QComboBox* m_layout = nullptr;
     QComboBox* m_word = nullptr;

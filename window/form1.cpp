@@ -740,7 +740,7 @@ void Form1::exportCCode() {
     // Window-modal and not waited for: the menu stays closed while it is open, and the event
     // loop (and a close of the window) goes on.
     auto* dialog = new ExportDialog(m_planes, QFile::encodeName(picture.fileName()).toStdString(),
-                                    save, copy, this);
+                                    save, copy, this, m_exportChoices);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }

@@ -6,6 +6,7 @@
 #include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
 #include "surface/picture_surface.h"
+#include "window/export_dialog.h"
 #include "window/file_dialog.h"
 
 #include <QCoreApplication>
@@ -200,6 +201,9 @@ class Form1 final : public QMainWindow {
     FileDialog m_pictureDialog; // Open and Save Picture
     FileDialog m_textDialog;    // Save C Code
     FileDialog m_exportDialog;  // the C header that Export C Code saves
+    // The export dialog's choices, kept for the rest of the run.
+    std::shared_ptr<ExportDialog::Choices> m_exportChoices =
+        std::make_shared<ExportDialog::Choices>();
 
     QFrame* m_pictureFrame = nullptr;
     PictureView* m_pictureView = nullptr;

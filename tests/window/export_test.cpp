@@ -213,6 +213,9 @@ TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
     h.choose("mExportC");
     auto* dialog = h.form().findChild<window::ExportDialog*>();
     ASSERT_NE(dialog, nullptr);
+    // From the converter's defaults, so that the options say every choice.
+    child<QLineEdit>(*dialog, "name")->setText(QStringLiteral("Untitled"));
+    child<QCheckBox>(*dialog, "complete")->setChecked(false);
     c.choose(*dialog);
 
     const QString saved = m_dir.filePath(QStringLiteral("window.h"));
@@ -222,6 +225,40 @@ TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
     EXPECT_EQ(h.requests().back().initialName, m_dir.filePath(QStringLiteral("sprite.h")));
 
     EXPECT_EQ(readAll(saved), converterText(m_dir, picture, c.options));
+    EXPECT_TRUE(h.errors().empty());
+}
+
+// The dialog starts with the picture's stem as the name, as the CMake function names it, and a
+// complete header; what is chosen stays for the next dialog of the run.
+TEST(ExportDialogTest, StartsFromThePicturesNameAndKeepsTheChoicesForTheRun) {
+    QTemporaryDir dir;
+    const QString picture = dir.filePath(QStringLiteral("2-walk cycle.bmp"));
+    writeBitmap(pictureOf(rowsOf(11, 5)), picture);
+    Harness h;
+    h.choose("mOpen", picture);
+    h.choose("mConvert");
+    h.choose("mExportC");
+    auto* dialog = h.form().findChild<window::ExportDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    const QString saved = dir.filePath(QStringLiteral("window.h"));
+    h.answer(saved);
+    child<QPushButton>(*dialog, "save")->click();
+    h.settle();
+    EXPECT_EQ(readAll(saved), converterText(dir, picture, {"-n", "_2_walk_cycle", "--complete"}));
+
+    layout(*dialog, ctext::Layout::Packed2);
+    check(*dialog, "lf");
+    child<QCheckBox>(*dialog, "complete")->setChecked(false);
+    dialog->close();
+    h.settle();
+    h.choose("mExportC");
+    dialog = h.form().findChild<window::ExportDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    h.answer(saved);
+    child<QPushButton>(*dialog, "save")->click();
+    h.settle();
+    EXPECT_EQ(readAll(saved),
+              converterText(dir, picture, {"-n", "_2_walk_cycle", "--layout", "packed2", "--lf"}));
     EXPECT_TRUE(h.errors().empty());
 }
 
@@ -242,6 +279,8 @@ TEST(ExportSaveTest, ClosingTheDialogDuringASaveLeavesTheSaveItsPlanes) {
     h.choose("mExportC");
     QPointer<window::ExportDialog> dialog = h.form().findChild<window::ExportDialog*>();
     ASSERT_NE(dialog, nullptr);
+    child<QLineEdit>(*dialog, "name")->setText(QStringLiteral("Untitled"));
+    child<QCheckBox>(*dialog, "complete")->setChecked(false);
     check(*dialog, "padRows");
 
     // Once the save waits, Close; once the dialog is gone, the FIFO is read to its end.
