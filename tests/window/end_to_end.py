@@ -191,7 +191,7 @@ def inner(args):
         subprocess.run([args.cli, "-q", "-o", expected_text, "-p", expected_picture, picture],
                        check=True, timeout=60)
         expected_export = os.path.join(work, "expected.h")
-        subprocess.run([args.cli, "-q", "--layout", "packed2", "--complete", "-o",
+        subprocess.run([args.cli, "-q", "--layout", "packed2", "--complete", "-n", "in", "-o",
                         expected_export, picture], check=True, timeout=60)
 
         env = dict(os.environ)
@@ -230,11 +230,12 @@ def inner(args):
             if a.read() != b.read():
                 raise AssertionError("Save Picture wrote other bytes than greyplanes-cli -p")
 
-        # File > Export C Code...: the third layout in the list (packed2), a complete header.
+        # File > Export C Code...: the third layout in the list (packed2); the dialog starts with
+        # a complete header named after the picture.
         d.menu(form, "e")
         export = d.wait_for("Export C Code")
         d.focus(export)
-        d.keys("alt+y", "Down", "Down", "alt+c")
+        d.keys("alt+y", "Down", "Down")
         out_export = os.path.join(work, "out.h")
         d.keys("alt+s")
         d.answer_dialog("Export C Code", out_export, besides=(export,))
@@ -242,7 +243,7 @@ def inner(args):
         with open(out_export, "rb") as a, open(expected_export, "rb") as b:
             if a.read() != b.read():
                 raise AssertionError("Export C Code wrote other bytes than greyplanes-cli "
-                                     "--layout packed2 --complete")
+                                     "--layout packed2 --complete -n in")
         log("C code exported")
         d.focus(export)
         d.keys("Escape")
