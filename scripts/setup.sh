@@ -14,6 +14,7 @@ packages=(
     appstream desktop-file-utils       # validating the AppStream metadata and the desktop entry
     groff-base                         # checking the manual pages
     python3 python3-numpy python3-pil  # bench/ and the benchmark baseline
+    netpbm libjpeg-turbo-progs         # reference PNG and JPEG decoders for bench/ figures
     time                               # peak-memory figures
     dpkg-dev file lintian              # the Debian package: its dependencies, and its check
 )
