@@ -146,13 +146,6 @@ Planes reservedPlanes(int width, int height, RowLayout layout) {
     return planes;
 }
 
-Planes largePlanes(int width, int height, RowLayout layout) {
-    Planes planes = reservedPlanes(width, height, layout);
-    planes.dark.resize(planes.planeBytes());
-    planes.light.resize(planes.planeBytes());
-    return planes;
-}
-
 void encodeRow(Planes& planes, int y, std::span<const Pixel> row) {
     // Rows are packed whole bytes at a time into a buffer that starts on a byte, then laid
     // into the plane at their bit offset.

@@ -30,12 +30,9 @@ struct Planes {
 // Planes of that extent with every bit clear (an all-white picture).
 Planes makePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
 
-// The same, backed by huge pages where the system offers them: on some virtual machines each
-// first touch of a small page costs microseconds, and 8192 x 8192 pixels need 4096 of them.
-Planes largePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
-
-// Planes of that extent with no bytes yet, their whole room reserved (in huge pages where the
-// system offers them), to be filled a row at a time.
+// Planes of that extent with no bytes yet, their whole room reserved in huge pages where the
+// system offers them (on some virtual machines each first touch of a small page costs
+// microseconds, and 8192 x 8192 pixels need 4096 of them), to be filled a row at a time.
 Planes reservedPlanes(int width, int height, RowLayout layout = RowLayout::Packed);
 
 // Sets the bits of row y (0 at the top) from its pixels, which must be planes.width long; only

@@ -97,19 +97,22 @@ std::vector<Variant> variants() {
     return out;
 }
 
-class EveryInput : public testing::TestWithParam<Variant> {};
-
-// The converter streams the file; the window loads it, quantizes the surface, encodes it and
-// saves the surface. Both must give the same text and the same picture, every time.
-TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
-    QTemporaryDir dir;
-    const QString input = dir.filePath(QStringLiteral("in.bmp"));
-    const Bytes bytes = testing_support::buildBmp(GetParam().file);
-    {
+// Each variant written to in.bmp in a folder of its own.
+class EveryInput : public testing::TestWithParam<Variant> {
+  protected:
+    void SetUp() override {
+        const Bytes bytes = testing_support::buildBmp(GetParam().file);
         QFile file(input);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     }
+    QTemporaryDir dir;
+    const QString input = dir.filePath(QStringLiteral("in.bmp"));
+};
+
+// The converter streams the file; the window loads it, quantizes the surface, encodes it and
+// saves the surface. Both must give the same text and the same picture, every time.
+TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
     imaging::NoProgress none;
     auto streamed = conversion::convertFile(local(input), {imaging::RowLayout::Packed}, none,
                                             conversion::readWholePicture);
@@ -146,14 +149,6 @@ TEST_P(EveryInput, StreamedConversionEqualsTheWindowsPath) {
 // fixed ones change nothing, and the luma of a bitmap streamed (blue first) is the luma of the
 // same bitmap read whole (red first).
 TEST_P(EveryInput, ToneOptionsAgreeAcrossPaths) {
-    QTemporaryDir dir;
-    const QString input = dir.filePath(QStringLiteral("in.bmp"));
-    const Bytes bytes = testing_support::buildBmp(GetParam().file);
-    {
-        QFile file(input);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    }
     imaging::NoProgress none;
     auto planesOf = [&](imaging::Dither method, const imaging::Tone& tone, bool whole) {
         const conversion::ConvertOptions how{imaging::RowLayout::Packed, method, tone};
