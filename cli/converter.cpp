@@ -116,8 +116,10 @@ int convert(const Options& options, std::FILE* errors) {
     TerminalProgress shown(status);
     imaging::RowProgress& progress =
         options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
-    const conversion::ConvertOptions how{options.style.layout.rows, options.dither, options.tone,
-                                         options.geometry};
+    const conversion::ConvertOptions how{
+        options.style.layout.rows, options.dither, options.tone,
+        options.geometry,          options.frames, options.style.layout.mask != ctext::Mask::None,
+        options.transparent};
     auto converted = fromStandardInput
                          ? conversion::convertStandardInput(how, progress, readWithModule)
                          : conversion::convertFile(options.input, how, progress, readWithModule);

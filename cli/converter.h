@@ -3,11 +3,14 @@
 
 #include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
+#include "imaging/frames.h"
 #include "imaging/geometry.h"
 #include "imaging/plane_encoder.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -28,6 +31,12 @@ struct Options {
     int reverseHeight = 0;      // with -r WIDTHxHEIGHT: the picture's height
     imaging::Geometry geometry; // turning and sizing before the levels
     bool progress = false;
+    // Frames: several INPUTs (the ones after `input`), or a sheet cut by --frames.
+    std::vector<std::string> moreInputs;
+    imaging::FrameGrid frames; // --frames and --frame-order
+    // --transparent: with a mask, pixels of this colour are transparent, and the picture shows
+    // transparent pixels in it.
+    std::optional<imaging::Colour> transparent;
 };
 
 // The name that stands for standard input (INPUT) or standard output (-o, -p).

@@ -47,6 +47,10 @@ enum Id : int {
     SizeOption,
     FitOption,
     BackgroundOption,
+    FramesOption,
+    FrameOrderOption,
+    MaskOption,
+    TransparentOption,
 };
 
 struct OptionSpec {
@@ -134,6 +138,22 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
     {BackgroundOption, "background", "RGB",
      "with --size WxH and --fit contain: the colour around\n"
      "the picture, six hex digits (default ffffff)"},
+    {FramesOption, "frames", "WxH",
+     "the picture is a sheet of frames of W x H pixels:\n"
+     "write them one after another, each as a picture of\n"
+     "its own (several INPUTs of one size, or an animated\n"
+     "GIF, are frames without it)"},
+    {FrameOrderOption, "frame-order", "ORDER",
+     "with --frames: rows (default: left to right, then\n"
+     "top to bottom) or columns (top to bottom first)"},
+    {MaskOption, "mask", "POLARITY",
+     "planes, packed2 and nibble4: also write NAME_m, one\n"
+     "bit a pixel, 1 where a pixel is opaque (ones) or 0\n"
+     "there (zeros); transparent pixels are white"},
+    {TransparentOption, "transparent", "RGB",
+     "with --mask: pixels of this colour (six hex digits,\n"
+     "as ff00ff) are transparent too; -p and -r show\n"
+     "transparent pixels in it (default ff00ff)"},
     {Reverse, "reverse", "SIZE",
      "INPUT is C text; write the picture it holds as a\n"
      "bitmap (to standard output only when it is not a\n"
@@ -144,11 +164,12 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
 });
 
 constexpr std::string_view kUsageHead =
-    "Usage: greyplanes-cli [options] INPUT\n"
+    "Usage: greyplanes-cli [options] INPUT...\n"
     "       greyplanes-cli -r WIDTH[xHEIGHT] [options] INPUT\n"
     "Reduces the picture INPUT to four grey levels and writes them as C arrays, by\n"
-    "default the dark and light bit planes Untitled_d and Untitled_l. With -r, reads\n"
-    "such C text back and writes the four-level picture. INPUT - is standard input.\n"
+    "default the dark and light bit planes Untitled_d and Untitled_l; several INPUTs\n"
+    "of one size are written as frames, one after another. With -r, reads such C\n"
+    "text back and writes the four-level picture. INPUT - is standard input.\n"
     "\n";
 
 constexpr std::string_view kUsageTail =
@@ -346,6 +367,7 @@ struct GetoptTables {
 struct Spelled {
     std::optional<std::string> art, dither, complete, lf, tone;
     std::optional<std::string> geometry, fit, background; // the first turning or sizing option
+    std::optional<std::string> frames, frameOrder, transparent;
     bool quiet = false;
 };
 
@@ -555,6 +577,46 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
             return bad("it is six hex digits RRGGBB, as ffffff for white");
         }
         break;
+    case FramesOption: {
+        const std::size_t by = value.find('x');
+        const auto width = extentValue(std::string_view(value).substr(0, by));
+        const auto height = by == std::string::npos
+                                ? std::nullopt
+                                : extentValue(std::string_view(value).substr(by + 1));
+        if (!width || !height) {
+            return bad("it is WxH, each a whole number of pixels from 1 to 32767");
+        }
+        options.frames.width = *width;
+        options.frames.height = *height;
+        given.frames = spelled + " " + value;
+        break;
+    }
+    case FrameOrderOption:
+        if (value == "rows" || value == "columns") {
+            options.frames.order =
+                value == "rows" ? imaging::FrameOrder::Rows : imaging::FrameOrder::Columns;
+        } else {
+            return bad("it is rows or columns");
+        }
+        given.frameOrder = spelled + " " + value;
+        break;
+    case MaskOption:
+        if (const auto chosen = ctext::maskNamed(value)) {
+            layout.mask = *chosen;
+            options.layoutGiven.mask = true;
+        } else {
+            return bad("it is ones or zeros");
+        }
+        break;
+    case TransparentOption:
+        if (const auto chosen =
+                colourValue(value.starts_with('#') ? std::string_view(value).substr(1) : value)) {
+            options.transparent = *chosen;
+            given.transparent = spelled + " " + value;
+        } else {
+            return bad("it is six hex digits RRGGBB, as ff00ff for magenta");
+        }
+        break;
     case Reverse: {
         const std::size_t by = value.find('x');
         const auto width = extentValue(std::string_view(value).substr(0, by));
@@ -593,6 +655,22 @@ std::optional<base::Error> combinationProblem(const Options& options, const Spel
     if (given.background && (!bothSides || options.geometry.fit != imaging::Fit::Contain)) {
         return usage(*given.background + " needs --size WxH with --fit contain: only then is "
                                          "there room around the picture");
+    }
+    if (given.frameOrder && !given.frames) {
+        return usage(*given.frameOrder + " needs --frames WxH");
+    }
+    if (given.transparent && options.style.layout.mask == ctext::Mask::None &&
+        options.reverseWidth == 0) {
+        return usage(*given.transparent + " needs --mask: transparency is read only for a mask");
+    }
+    if (!options.moreInputs.empty()) {
+        if (options.reverseWidth > 0) {
+            return usage("-r reads one INPUT");
+        }
+        if (given.frames) {
+            return usage(*given.frames + " cuts one picture into frames; several INPUTs are "
+                                         "frames already");
+        }
     }
     if (options.reverseWidth > 0) {
         if (!options.pictureOutput.empty()) {
@@ -711,10 +789,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string> arguments) {
     if (inputs.empty()) {
         return fail(usage("no INPUT file given"));
     }
-    if (inputs.size() > 1) {
-        return fail(usage("only one INPUT file can be given"));
-    }
     options.input = inputs.front();
+    options.moreInputs.assign(inputs.begin() + 1, inputs.end());
     if (auto problem = combinationProblem(options, given)) {
         return fail(std::move(*problem));
     }

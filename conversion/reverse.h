@@ -4,6 +4,7 @@
 #include "base/error.h"
 #include "ctext/c_array_reader.h"
 #include "ctext/layout.h"
+#include "imaging/frames.h"
 
 #include <cstdint>
 #include <optional>
@@ -23,6 +24,9 @@ struct ReverseOptions {
     // The arrays to read, named as -n names them (NAME_d and NAME_l, or NAME); none: the
     // text's only arrays, whatever their names.
     std::optional<std::string> name;
+    // The text holds frames of this size, read into a sheet of width x height (the frames in
+    // the grid's order); none: a complete header's frames, if it states them, else one picture.
+    imaging::FrameGrid frames{};
 };
 
 // What the way back reads from C text: its arrays, its integer #defines and its first comment.

@@ -4,11 +4,13 @@
 #include "conversion/pipeline.h"
 #include "conversion/stages.h"
 #include "imaging/dither.h"
+#include "imaging/frames.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/tone.h"
 #include "platform/failure.h"
 
+#include <optional>
 #include <string>
 
 class QIODevice;
@@ -22,6 +24,13 @@ struct ConvertOptions {
     imaging::Dither dither = imaging::Dither::None;
     imaging::Tone tone{}; // the grey rule, tone, edges and the panel's levels
     Geometry geometry{};  // turning and sizing before the levels; none by default
+    // A sheet of frames: each frame is dithered as a picture of its own. The picture must be a
+    // whole number of frames across and down.
+    imaging::FrameGrid frames{};
+    // Read which pixels are transparent into the planes' mask (alpha below half, or exactly the
+    // key colour); without it, alpha is composited over white.
+    bool mask = false;
+    std::optional<imaging::Colour> transparent{};
 };
 
 // Reads a picture that is not a bitmap from the device and returns the planes of its four levels,

@@ -2,6 +2,7 @@
 // Writes the planes as C array declarations, in any of the layouts.
 
 #include "ctext/layout.h"
+#include "imaging/frames.h"
 #include "imaging/plane_encoder.h"
 
 #include <functional>
@@ -22,6 +23,9 @@ struct TextStyle {
     std::string source;   // the input file, named in a complete text's first comment
     LayoutOptions layout; // how the levels are laid out in the arrays
     bool art = false;     // a complete text draws the picture in a comment above each array
+    // The planes are a sheet of frames, written one after another, each laid out as a picture
+    // of the frame's size; none: one picture (as frames from --frames even when it is one).
+    imaging::FrameGrid frames{};
 };
 
 // The exact length of the text that writeArrays() produces.

@@ -275,6 +275,20 @@ std::optional<TileOrder> tileOrderNamed(std::string_view name) {
     return std::nullopt;
 }
 
+std::string_view maskName(Mask mask) {
+    return mask == Mask::Ones ? "ones" : mask == Mask::Zeros ? "zeros" : "none";
+}
+
+std::optional<Mask> maskNamed(std::string_view name) {
+    if (name == "ones") {
+        return Mask::Ones;
+    }
+    if (name == "zeros") {
+        return Mask::Zeros;
+    }
+    return std::nullopt;
+}
+
 std::string_view bitOrderName(BitOrder order) {
     for (const auto& [o, name] : kBitOrders) {
         if (o == order) {
@@ -346,6 +360,11 @@ std::optional<std::string> layoutProblem(const LayoutOptions& options, const Lay
         return "--bit-order " +
                std::string(bitOrderName(lsbFirst(options) ? BitOrder::Lsb : BitOrder::Msb)) +
                layout;
+    }
+    if (options.mask != Mask::None && !planes && options.layout != Layout::Packed2 &&
+        options.layout != Layout::Nibble4) {
+        const std::string mask = "--mask " + std::string(maskName(options.mask)) + layout;
+        return gb ? mask + ": its objects take colour 0 (white) as transparent" : mask;
     }
     return std::nullopt;
 }

@@ -30,6 +30,14 @@ enum class BitOrder {
     Lsb,
 };
 
+// Whether a layout's arrays are followed by a mask NAME_m of one bit a pixel, and what its bits
+// say: 1 where a pixel is opaque (drawn), or 0 there, for routines that AND the mask in first.
+enum class Mask {
+    None,
+    Ones,
+    Zeros,
+};
+
 // The order of the tiles of the Gb layout.
 enum class TileOrder {
     Rows,     // left to right, then top to bottom
@@ -47,6 +55,7 @@ struct LayoutOptions {
     BitOrder bitOrder = BitOrder::Default; // not for Gb
     bool tileMap = false;                  // Gb: the different tiles only, and a map of them
     int tileBase = 0;                      // Gb with a map: the number of the first tile, 0-255
+    Mask mask = Mask::None;                // not for Gb
 
     bool operator==(const LayoutOptions&) const = default;
 };
@@ -62,6 +71,7 @@ struct LayoutGiven {
     bool bitOrder = false;
     bool tileMap = false;
     bool tileBase = false;
+    bool mask = false;
 };
 
 // Where the line breaks of an array go.
@@ -87,6 +97,10 @@ std::optional<Layout> layoutNamed(std::string_view name);
 // How --tile-order spells an order, and the order it spells.
 std::string_view tileOrderName(TileOrder order);
 std::optional<TileOrder> tileOrderNamed(std::string_view name);
+
+// How --mask spells a polarity, and the polarity it spells.
+std::string_view maskName(Mask mask);
+std::optional<Mask> maskNamed(std::string_view name);
 
 // How --bit-order spells an order, and the order it spells.
 std::string_view bitOrderName(BitOrder order);

@@ -20,6 +20,9 @@ struct Planes {
     RowLayout layout = RowLayout::Packed;
     std::vector<std::uint8_t> dark;  // black and dark grey pixels
     std::vector<std::uint8_t> light; // black and light grey pixels
+    // Opaque pixels (1) in the same shape, when transparency was asked for; empty otherwise.
+    // A transparent pixel is white in the other two.
+    std::vector<std::uint8_t> mask{};
 
     // Bits from the start of one row to the start of the next.
     std::size_t rowBits() const;

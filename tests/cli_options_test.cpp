@@ -176,18 +176,29 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Spellings, UsageErrors,
-    testing::Values(Refusal{{}, "no INPUT file given"},
-                    Refusal{{"a", "b"}, "only one INPUT file can be given"},
-                    Refusal{{"a", "--", "b"}, "only one INPUT file can be given"},
-                    Refusal{{"--lf=yes", "in"}, "--lf takes no value"},
-                    Refusal{{"--qu=1", "in"}, "--quiet takes no value"},
-                    Refusal{{"--padding", "in"}, "unknown option --padding"},
-                    Refusal{{"-qx", "in"}, "unknown option -x"},
-                    Refusal{{"--complete", "-Zq", "in"}, "unknown option -Z"},
-                    Refusal{{"--p", "in"}, "ambiguous option --p: --picture or --pad-rows"},
-                    Refusal{{"--com=x", "in"}, "--complete takes no value"},
-                    Refusal{{"-", "--l", "in"},
-                            "ambiguous option --l: --layout, --lf or --levels"}));
+    testing::Values(
+        Refusal{{}, "no INPUT file given"}, Refusal{{"-r", "8", "a", "b"}, "-r reads one INPUT"},
+        Refusal{{"--frames", "2x2", "a", "--", "b"},
+                "--frames 2x2 cuts one picture into frames; several INPUTs are "
+                "frames already"},
+        Refusal{{"--frames", "2x", "a"},
+                "bad WxH '2x' for --frames: it is WxH, each a whole number of "
+                "pixels from 1 to 32767"},
+        Refusal{{"--frame-order", "columns", "a"}, "--frame-order columns needs --frames WxH"},
+        Refusal{{"--transparent", "#ff00ff", "a"},
+                "--transparent #ff00ff needs --mask: transparency is read only for "
+                "a mask"},
+        Refusal{{"--mask", "zeros", "--layout", "gb", "a"},
+                "--mask zeros does not apply to --layout gb: its objects take colour "
+                "0 (white) as transparent"},
+        Refusal{{"--lf=yes", "in"}, "--lf takes no value"},
+        Refusal{{"--qu=1", "in"}, "--quiet takes no value"},
+        Refusal{{"--padding", "in"}, "unknown option --padding"},
+        Refusal{{"-qx", "in"}, "unknown option -x"},
+        Refusal{{"--complete", "-Zq", "in"}, "unknown option -Z"},
+        Refusal{{"--p", "in"}, "ambiguous option --p: --picture or --pad-rows"},
+        Refusal{{"--com=x", "in"}, "--complete takes no value"},
+        Refusal{{"-", "--l", "in"}, "ambiguous option --l: --layout, --lf or --levels"}));
 
 // What the table alone cannot show: grouped short options, attached values, prefixes, "--"
 // and "-".

@@ -120,7 +120,7 @@ TEST_F(Cli, CommandLine) {
     const Case usageErrors[] = {
         {{}, 2, "no INPUT"},
         {{QStringLiteral("--frobnicate"), input}, 2, "unknown option --frobnicate"},
-        {{input, input}, 2, "only one INPUT"},
+        {{QStringLiteral("-r"), QStringLiteral("8"), input, input}, 2, "-r reads one INPUT"},
         {{input, QStringLiteral("-o")}, 2, "-o needs a FILE"},
         {{QStringLiteral("--picture"), QString(), input}, 2, "--picture needs a FILE"},
     };
