@@ -87,6 +87,13 @@ while IFS='|' read -r target pictures keywords options; do
         }
     done
 done <"$source/tests/package/hostile/option_sets.txt"
+# One header of several pictures as frames.
+"$cli" --complete -q --mask ones --name walk -o "$work/expected.h" -- "$work/hostile/stdio.bmp" \
+    "$work/hostile/time.bmp" "$work/hostile/Logo2.bmp"
+cmp "$work/expected.h" "$work/hostile-build/greyplanes_walk/greyplanes/walk.h" || {
+    echo "walk.h is not the converter's text for its three frames" >&2
+    exit 1
+}
 
 # Each call of refused.txt stops the configure with a message that has its words.
 for name in logo logo_width stdio_width GREYPLANES_time_H ''; do
@@ -106,7 +113,7 @@ while IFS='|' read -r call words; do
     fi
     # CMake wraps its messages: compared with all white space as one space.
     tr -s ' \n' '  ' <"$work/refused.log" >"$work/refused.txt"
-    grep -qF "greyplanes_add_images: " "$work/refused.txt" && grep -qF "$words" "$work/refused.txt" || {
+    grep -qE "greyplanes_add_(images|frames): " "$work/refused.txt" && grep -qF "$words" "$work/refused.txt" || {
         echo "$call: no message with: $words" >&2
         cat "$work/refused.log" >&2
         exit 1

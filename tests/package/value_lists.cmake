@@ -4,7 +4,7 @@
 file(READ "${CONFIG}" config)
 set(failed FALSE)
 foreach(pair "LAYOUT;--layout" "WORD;--word" "TILE_ORDER;--tile-order" "BIT_ORDER;--bit-order"
-        "DITHER;--dither" "GREY;--grey" "ROTATE;--rotate" "FLIP;--flip" "FIT;--fit")
+        "DITHER;--dither" "GREY;--grey" "ROTATE;--rotate" "FLIP;--flip" "FIT;--fit" "FRAME_ORDER;--frame-order" "MASK;--mask")
     list(GET pair 0 keyword)
     list(GET pair 1 option)
     if(NOT config MATCHES "set\\(GREYPLANES_${keyword}_VALUES ([^)]*)\\)")
@@ -29,6 +29,8 @@ foreach(pair "LAYOUT;--layout" "WORD;--word" "TILE_ORDER;--tile-order" "BIT_ORDE
             set(layout --layout gb)
         elseif(option STREQUAL "--fit")
             set(layout --size 4x3)
+        elseif(option STREQUAL "--frame-order")
+            set(layout --frames 1x1)
         endif()
         execute_process(COMMAND "${CLI}" ${layout} ${option} ${value} no-such-input.bmp
                         RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
