@@ -630,7 +630,7 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row,
         pos += std::min(stride, available());
     }
     if (stored) {
-        if (layout == Layout::Rgb24 || layout == Layout::Rgb32 ||
+        if (layout == Layout::Rgb24 || layout == Layout::Rgb32 || layout == Layout::Masked16 ||
             (layout == Layout::Indexed && bits == 8)) {
             *stored = in;
             return std::nullopt;
@@ -846,9 +846,15 @@ Decoder::RowForm Decoder::rowForm() const {
         return RowForm::Bytes4;
     case Layout::Indexed:
         return RowForm::Indices;
+    case Layout::Masked16:
+        return RowForm::Words16;
     default:
         return RowForm::Pixels;
     }
+}
+
+std::span<const Pixel> Decoder::wordColours() const {
+    return m_state->table16;
 }
 
 std::span<const Pixel, 256> Decoder::palette() const {

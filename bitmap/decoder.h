@@ -67,9 +67,12 @@ class Decoder {
         Bytes3,  // a 24-bit row as stored: B, G, R
         Bytes4,  // a 32-bit row in the default layout: B, G, R, X
         Indices, // an uncompressed palette row of any depth, one index a byte
+        Words16, // a 16-bit row as stored: two bytes a pixel, low byte first (wordColours())
         Pixels,  // any other kind, decoded as readRow() decodes it
     };
     RowForm rowForm() const;
+    // The colour of each 16-bit value, as decoded pixels (Words16 rows only; empty otherwise).
+    std::span<const Pixel> wordColours() const;
     // The palette's colours as decoded pixels; entries past the file's palette are black.
     std::span<const Pixel, 256> palette() const;
     // Reads the next row as readRow() does but leaves it in the form rowForm() names: `bytes`

@@ -77,6 +77,8 @@ RowForm BitmapRows::form() const {
         return RowForm::Indices;
     case bitmap::Decoder::RowForm::Bytes4:
         return RowForm::Bytes4;
+    case bitmap::Decoder::RowForm::Words16:
+        return m_keepWords ? RowForm::Words16 : RowForm::Pixels;
     case bitmap::Decoder::RowForm::Pixels:
         break;
     }
@@ -84,7 +86,7 @@ RowForm BitmapRows::form() const {
 }
 
 std::span<const imaging::Pixel> BitmapRows::palette() const {
-    return m_decoder.palette();
+    return form() == RowForm::Words16 ? m_decoder.wordColours() : m_decoder.palette();
 }
 
 bool BitmapRows::turnFromTop() {
@@ -93,7 +95,16 @@ bool BitmapRows::turnFromTop() {
 
 std::optional<base::Error> BitmapRows::next(SourceRow& row) {
     row.y = m_decoder.nextRowY();
-    return m_decoder.readStoredRow(m_row, row.bytes);
+    auto failed = m_decoder.readStoredRow(m_row, row.bytes);
+    if (!failed && !m_keepWords && m_decoder.rowForm() == bitmap::Decoder::RowForm::Words16) {
+        const std::span<const imaging::Pixel> colours = m_decoder.wordColours();
+        for (std::size_t x = 0; x < m_row.size(); ++x) {
+            m_row[x] = colours[static_cast<std::size_t>(row.bytes[2 * x]) |
+                               static_cast<std::size_t>(row.bytes[2 * x + 1]) << 8];
+        }
+        row.bytes = reinterpret_cast<const std::uint8_t*>(m_row.data());
+    }
+    return failed;
 }
 
 std::optional<base::Error> PixelRows::next(SourceRow& row) {
@@ -218,6 +229,19 @@ class Reducer {
                 }
             }
         }
+        if (m_form == RowForm::Words16) {
+            // Each 16-bit value's toned grey and level bits, so that a row is read as stored.
+            const auto colours = source.palette();
+            m_wordGreys.resize(colours.size());
+            m_wordBands.resize(colours.size());
+            for (std::size_t i = 0; i < colours.size(); ++i) {
+                const int grey = m_toneTable[static_cast<std::size_t>(pixelGrey(colours[i]))];
+                m_wordGreys[i] = static_cast<std::uint8_t>(grey);
+                m_wordBands[i] = static_cast<std::uint8_t>(int{grey >= plainEdges[0]} +
+                                                           int{grey >= plainEdges[1]} +
+                                                           int{grey >= plainEdges[2]});
+            }
+        }
         if (diffuses()) {
             m_ditherer.emplace(how.method, source.width(), levels);
             m_greys.resize(m_width);
@@ -259,6 +283,9 @@ class Reducer {
                 greys[x] = m_greyTable[row.bytes[x]];
             }
             return;
+        case RowForm::Words16:
+            lookUpWords(row.bytes, m_wordGreys.data(), greys);
+            return;
         case RowForm::Greys:
         case RowForm::Levels:
             std::memcpy(greys, row.bytes, m_width);
@@ -293,7 +320,13 @@ class Reducer {
         }
         const auto phase = static_cast<std::size_t>(row.y & 7);
         const bool luma = m_tone.grey == imaging::GreyRule::Luma;
-        if (m_form == RowForm::Greys || (luma && m_form != RowForm::Indices)) {
+        if (m_form == RowForm::Words16 && !m_ordered) {
+            lookUpWords(row.bytes, m_wordBands.data(), m_rowGreys.data());
+            bandBits(m_rowGreys.data(), dark, light);
+            return;
+        }
+        if (m_form == RowForm::Greys || m_form == RowForm::Words16 ||
+            (luma && m_form != RowForm::Indices)) {
             // A grey g as the pixel (g, g, g), whose grey average is g again.
             const std::uint8_t* greys = row.bytes;
             if (m_form != RowForm::Greys) {
@@ -329,6 +362,18 @@ class Reducer {
     }
 
   private:
+    // The table's entry for each 16-bit value of a row. Pointers held in locals: a byte store
+    // may alias anything, which would reload them at every pixel.
+    void lookUpWords(const std::uint8_t* words, const std::uint8_t* table,
+                     std::uint8_t* out) const {
+        const std::size_t width = m_width;
+        for (std::size_t x = 0; x < width; ++x) {
+            std::uint16_t word;
+            std::memcpy(&word, words + 2 * x, 2);
+            out[x] = table[word];
+        }
+    }
+
     void edged(const std::uint8_t* in, std::size_t size, const imaging::BandEdges& edges,
                std::uint8_t* dark, std::uint8_t* light) const {
         (size == 3 ? m_kernel.edged3 : m_kernel.edged4)(in, m_width, edges, dark, light);
@@ -357,6 +402,8 @@ class Reducer {
     std::array<imaging::BandEdges, 8> m_tonedEdges{};
     imaging::LevelTable m_table{};
     std::array<std::uint8_t, 256> m_greyTable{};
+    std::vector<std::uint8_t> m_wordGreys; // Words16: each value's toned grey
+    std::vector<std::uint8_t> m_wordBands; // and its band (0 black to 3 white)
     std::optional<imaging::Ditherer> m_ditherer;
     std::vector<std::uint8_t> m_greys;
     std::vector<std::uint8_t> m_rowGreys;

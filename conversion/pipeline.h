@@ -27,6 +27,7 @@ enum class RowForm {
     Bytes4,  // four bytes a pixel: blue, green, red and one ignored (32-bit bitmap rows)
     Pixels,  // imaging::Pixel: red, green, blue and one ignored (decoded pixels, canvases)
     Indices, // one palette index a byte, its colour a Pixel
+    Words16, // two bytes a pixel, low byte first: an index into a palette of 65536 colours
     Greys,   // one grey a byte, by the grey rule and the tone already
     Levels,  // rows that are level bits already: `bytes` the dark bits, `light` the light ones
 };
@@ -43,7 +44,7 @@ class RowSource {
     virtual int width() const = 0;
     virtual int height() const = 0;
     virtual RowForm form() const = 0;
-    // The colours of the indices of an Indices source.
+    // The colours of the indices of an Indices or Words16 source.
     virtual std::span<const imaging::Pixel> palette() const { return {}; }
     // Makes the rows come from the top from now on, before the first row is read; false when
     // the source cannot (then they come in the order it stores them).
@@ -102,6 +103,9 @@ class PaintSink final : public LevelSink {
 class BitmapRows final : public RowSource {
   public:
     explicit BitmapRows(bitmap::Decoder& decoder);
+    // Hands 16-bit rows out as they are stored (Words16) instead of decoded; for a reducer
+    // that reads them directly, not for the stages before it.
+    void keepWords() { m_keepWords = true; }
     int width() const override;
     int height() const override;
     RowForm form() const override;
@@ -112,6 +116,7 @@ class BitmapRows final : public RowSource {
   private:
     bitmap::Decoder& m_decoder;
     std::vector<imaging::Pixel> m_row;
+    bool m_keepWords = false;
 };
 
 class PixelRows final : public RowSource {

@@ -22,6 +22,8 @@ std::size_t bytesOf(RowForm form) {
     case RowForm::Bytes4:
     case RowForm::Pixels:
         return 4;
+    case RowForm::Words16:
+        return 2;
     case RowForm::Indices:
     case RowForm::Greys:
     case RowForm::Levels:

@@ -41,6 +41,9 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
         return *refused;
     }
     BitmapRows rows(decoder);
+    if (!options.geometry.turns() && !options.geometry.resizes() && !options.mask) {
+        rows.keepWords(); // the reducer reads 16-bit rows as stored; the stages take pixels
+    }
     return convertRows(rows, name, options, progress);
 }
 

@@ -79,6 +79,7 @@ std::vector<Variant> variants() {
         f.compression = 3;
         f.masks = {0xF800, 0x07E0, 0x001F};
     });
+    add("16-bit 5-5-5", 13, 3, 16, 0x8000, [](BmpFile& f) { f.topDown = true; });
     add("8-bit short palette", 37, 3, 8, 20, [&](BmpFile& f) { f.palette = grey16; });
     add("4-bit OS/2", 7, 6, 4, 16, [&](BmpFile& f) {
         f.headerSize = 12;
