@@ -5,6 +5,8 @@
 
 #include <QImage>
 #include <QString>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -19,16 +21,32 @@ class DeviceSource;
 
 namespace surface {
 
+// The rows of a picture decoded as its bytes arrive, from the top: width() pixels each, red
+// first, as Format_RGBX8888 holds them.
+class StreamedRows {
+  public:
+    virtual ~StreamedRows() = default;
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    virtual std::optional<base::Error> readRow(std::uint32_t* row) = 0;
+};
+
+// Opens the rows of the file as they stream, for a format it knows by its first bytes; null for
+// a format it does not stream, which Qt's readers then decode whole. Errors name `name`.
+using RowStreamer = std::function<base::Result<std::unique_ptr<StreamedRows>>(
+    QFile& file, const std::string& name)>;
+
 class PictureLoader {
   public:
-    PictureLoader();
+    explicit PictureLoader(RowStreamer streamer = {});
     ~PictureLoader();
     PictureLoader(const PictureLoader&) = delete;
     PictureLoader& operator=(const PictureLoader&) = delete;
 
     // Opens the file, reads what comes before the pixels and takes the picture's memory: the
     // extent is known from then on. A bitmap's rows are decoded by readRow(), from the top
-    // wherever the file lets them be read in that order; other formats are decoded whole here.
+    // wherever the file lets them be read in that order, and so are the rows of the formats the
+    // streamer opens; other formats are decoded whole here.
     std::optional<base::Error> open(const QString& fileName);
 
     // The picture (Format_RGBX8888); only the rows in [firstRow(), endRow()) hold it yet. Rows are
@@ -43,6 +61,11 @@ class PictureLoader {
     std::optional<base::Error> readRow();
 
   private:
+    // Takes the picture's memory, at most what Qt's readers would be let take.
+    std::optional<base::Error> makeImage(int width, int height);
+
+    RowStreamer m_streamer;
+    std::unique_ptr<StreamedRows> m_rows;
     std::string m_name; // the file, as its bytes
     std::unique_ptr<QFile> m_file;
     std::unique_ptr<platform::DeviceSource> m_source;

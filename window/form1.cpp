@@ -2,6 +2,7 @@
 
 #include "conversion/output.h"
 #include "conversion/pipeline.h"
+#include "conversion/streamed.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "surface/picture_loader.h"
@@ -33,6 +34,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 #include <tuple>
@@ -40,6 +42,45 @@
 
 namespace window {
 namespace {
+
+// A streamed decoder's rows as the loader takes them: red first, each pixel made opaque.
+class StreamedPicture final : public surface::StreamedRows {
+  public:
+    explicit StreamedPicture(std::unique_ptr<conversion::RowSource> rows)
+        : m_rows(std::move(rows)) {}
+    int width() const override { return m_rows->width(); }
+    int height() const override { return m_rows->height(); }
+    std::optional<base::Error> readRow(std::uint32_t* row) override {
+        conversion::SourceRow read;
+        if (auto failed = m_rows->next(read)) {
+            return failed;
+        }
+        const auto width = static_cast<std::size_t>(m_rows->width());
+        std::memcpy(row, read.bytes, width * sizeof(std::uint32_t));
+        for (std::size_t x = 0; x < width; ++x) {
+            row[x] |= 0xFF000000u;
+        }
+        return std::nullopt;
+    }
+
+  private:
+    std::unique_ptr<conversion::RowSource> m_rows;
+};
+
+// PNG and JPEG pictures stream into the window as bitmaps do, shown row by row as they arrive.
+base::Result<std::unique_ptr<surface::StreamedRows>> streamedRows(QFile& file,
+                                                                  const std::string& name) {
+    auto opened = conversion::openStreamedRows(file, name);
+    if (auto* failure = std::get_if<base::Error>(&opened)) {
+        return std::move(*failure);
+    }
+    auto rows = std::move(std::get<std::unique_ptr<conversion::RowSource>>(opened));
+    if (!rows) {
+        return std::unique_ptr<surface::StreamedRows>();
+    }
+    return std::unique_ptr<surface::StreamedRows>(
+        std::make_unique<StreamedPicture>(std::move(rows)));
+}
 
 // The laid-out client area and controls, in pixels.
 constexpr QSize kClientSize(420, 364);
@@ -476,7 +517,7 @@ void Form1::load(Command command, const QString& fileName) {
     aside(
         std::move(command),
         [fileName] {
-            Opened opened{std::make_unique<surface::PictureLoader>(), std::nullopt};
+            Opened opened{std::make_unique<surface::PictureLoader>(streamedRows), std::nullopt};
             opened.failure = opened.loader->open(fileName);
             return opened;
         },

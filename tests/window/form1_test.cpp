@@ -239,47 +239,57 @@ TEST_F(Form1Test, OpenQuantizesRowByRowFromTheTop) {
 }
 
 TEST_F(Form1Test, OpenShowsEachRowAsItIsRead) {
-    // Stored from the bottom, as bitmaps usually are: the rows still arrive from the top.
+    // A bitmap stored from the bottom, as bitmaps usually are, and the same picture as a PNG:
+    // the rows of both arrive from the top.
     const int width = 7;
     const int height = 40;
     std::vector<std::vector<std::uint32_t>> rows(height, std::vector<std::uint32_t>(width));
+    QImage png(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             rows[y][x] = static_cast<std::uint32_t>(((x + 1) * 0x25) | (y * 6) << 8 |
                                                     ((x * y * 3) & 0xFF) << 16);
+            const std::uint32_t c = rows[y][x];
+            png.setPixel(x, y,
+                         qRgb(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                              static_cast<int>(c >> 16)));
         }
     }
-    const QString picture = bitmap("tall.bmp", rows);
-    Harness h(std::chrono::milliseconds(0));
-    std::vector<std::pair<int, int>> bands; // those shown before the last row was read
-    QImage whole;
-    h.onRowsShown([&](int first, int end) {
-        if (end - first == height) {
-            whole = h.form().surface().image().copy();
-            return;
-        }
-        bands.emplace_back(first, end);
-        const QImage shown = h.shown();
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const bool read = y >= first && y < end;
-                ASSERT_EQ(colourAt(shown, x, y), read ? rows[y][x] : kWhite)
-                    << "rows " << first << " to " << end << ", pixel " << x << ", " << y;
+    const QString pngName = path(QStringLiteral("tall.png"));
+    ASSERT_TRUE(png.save(pngName));
+    for (const QString& picture : {bitmap("tall.bmp", rows), pngName}) {
+        SCOPED_TRACE(picture.toStdString());
+        Harness h(std::chrono::milliseconds(0));
+        std::vector<std::pair<int, int>> bands; // those shown before the last row was read
+        QImage whole;
+        h.onRowsShown([&](int first, int end) {
+            if (end - first == height) {
+                whole = h.form().surface().image().copy();
+                return;
             }
-        }
-    });
+            bands.emplace_back(first, end);
+            const QImage shown = h.shown();
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    const bool read = y >= first && y < end;
+                    ASSERT_EQ(colourAt(shown, x, y), read ? rows[y][x] : kWhite)
+                        << "rows " << first << " to " << end << ", pixel " << x << ", " << y;
+                }
+            }
+        });
 
-    h.choose("mOpen", picture);
+        h.choose("mOpen", picture);
 
-    ASSERT_FALSE(bands.empty());
-    EXPECT_EQ(bands.front(), std::make_pair(0, 1));
-    // What was read row by row is the picture as read in one go.
-    QFile file(picture);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const auto read = pictures::readPicture(file, "picture");
-    ASSERT_TRUE(std::holds_alternative<QImage>(read));
-    EXPECT_EQ(whole, std::get<QImage>(read));
-    EXPECT_EQ(h.menu(), kOpened);
+        ASSERT_FALSE(bands.empty());
+        EXPECT_EQ(bands.front(), std::make_pair(0, 1));
+        // What was read row by row is the picture as read in one go.
+        QFile file(picture);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const auto read = pictures::readPicture(file, "picture");
+        ASSERT_TRUE(std::holds_alternative<QImage>(read));
+        EXPECT_EQ(whole, std::get<QImage>(read));
+        EXPECT_EQ(h.menu(), kOpened);
+    }
 }
 
 TEST_F(Form1Test, CancelledOpenChangesNothing) {
