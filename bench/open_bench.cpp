@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QTimer>
 #include <algorithm>
@@ -123,15 +124,11 @@ Times timeOpen(const QString& input, int height) {
 }
 
 int pictureHeight(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    unsigned char header[26] = {};
-    file.read(reinterpret_cast<char*>(header), sizeof header);
-    if (!file || header[0] != 'B' || header[1] != 'M') {
-        fail(QStringLiteral("%1 is not a bitmap").arg(QString::fromLocal8Bit(path)));
+    const QSize size = QImageReader(QString::fromLocal8Bit(path)).size();
+    if (!size.isValid()) {
+        fail(QStringLiteral("%1 is not a picture").arg(QString::fromLocal8Bit(path)));
     }
-    const std::int32_t h = static_cast<std::int32_t>(
-        header[22] | (header[23] << 8) | (header[24] << 16) | (std::uint32_t{header[25]} << 24));
-    return h < 0 ? -h : h;
+    return size.height();
 }
 
 } // namespace
@@ -142,7 +139,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     if (argc < 2 || argc > 4) {
-        std::fprintf(stderr, "usage: open_bench INPUT.bmp [RUNS [cold]]\n");
+        std::fprintf(stderr, "usage: open_bench PICTURE [RUNS [cold]]\n");
         return 2;
     }
     const QString input = QString::fromLocal8Bit(argv[1]);
