@@ -250,8 +250,6 @@ DisplayDialog::DisplayDialog(QImage picture, std::shared_ptr<conversion::Convert
     auto add = [form](const QString& caption, QWidget* field, QLabel* optionLabel) {
         auto* label = new QLabel(caption);
         label->setBuddy(field);
-        // Each choice tells the option it stands for, beside it and when hovered.
-        field->setToolTip(tr("The converter's option is shown beside it."));
         form->addRow(label, [&] {
             auto* box = new QWidget;
             auto* layout = new QHBoxLayout(box);
