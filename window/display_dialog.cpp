@@ -285,9 +285,11 @@ DisplayDialog::DisplayDialog(QImage picture, std::shared_ptr<conversion::Convert
     m_problem = named(new QLabel, "problem");
     m_problem->setWordWrap(true);
     m_problem->setStyleSheet(QStringLiteral("color: #b00020"));
-    m_arguments = named(new QLabel, "arguments");
-    m_arguments->setWordWrap(true);
-    m_arguments->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // One line to copy into a build's command.
+    m_arguments = named(new QLineEdit, "arguments");
+    m_arguments->setReadOnly(true);
+    m_arguments->setPlaceholderText(tr("none: the converter's defaults"));
+    m_arguments->setAccessibleName(tr("The converter's options"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     m_ok = buttons->button(QDialogButtonBox::Ok);
@@ -310,14 +312,19 @@ DisplayDialog::DisplayDialog(QImage picture, std::shared_ptr<conversion::Convert
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_problem);
-    layout->addWidget(m_arguments);
+    auto* arguments = new QFormLayout;
+    auto* argumentsLabel = new QLabel(tr("Converter's o&ptions:"));
+    argumentsLabel->setBuddy(m_arguments);
+    arguments->addRow(argumentsLabel, m_arguments);
+    layout->addLayout(arguments);
     layout->addWidget(buttons);
 
-    // The preview follows a slider as it moves, made once the choices have rested a moment.
-    m_debounce = new QTimer(this);
-    m_debounce->setSingleShot(true);
-    m_debounce->setInterval(60);
-    connect(m_debounce, &QTimer::timeout, this, &DisplayDialog::preview);
+    // A preview at most every few hundredths of a second; one under way when the choices change
+    // again is stopped, and the newest choices win.
+    m_pace = new QTimer(this);
+    m_pace->setSingleShot(true);
+    m_pace->setInterval(60);
+    connect(m_pace, &QTimer::timeout, this, &DisplayDialog::preview);
     for (QSpinBox* box : {m_width, m_height, m_brightnessValue, m_contrastValue}) {
         connect(box, &QSpinBox::valueChanged, this, &DisplayDialog::changed);
     }
@@ -331,6 +338,14 @@ DisplayDialog::DisplayDialog(QImage picture, std::shared_ptr<conversion::Convert
         connect(field, &QLineEdit::textChanged, this, &DisplayDialog::changed);
     }
     connect(m_gamma, &QDoubleSpinBox::valueChanged, this, &DisplayDialog::changed);
+    // Closed, the dialog makes no more previews; the window's scan has the processor.
+    connect(this, &QDialog::finished, this, [this] {
+        m_finished = true;
+        m_pace->stop();
+        if (m_stopWorking) {
+            m_stopWorking->store(true);
+        }
+    });
     changed();
     preview();
 }
@@ -414,7 +429,7 @@ QString DisplayDialog::arguments() const {
 }
 
 bool DisplayDialog::previewPending() const {
-    return m_debounce->isActive() || m_working != nullptr;
+    return m_pace->isActive() || m_working != nullptr;
 }
 
 void DisplayDialog::changed() {
@@ -490,14 +505,18 @@ void DisplayDialog::changed() {
     m_problem->setVisible(!problem.isEmpty());
     m_ok->setEnabled(problem.isEmpty());
     const QString given = arguments();
-    m_arguments->setText(given.isEmpty() ? tr("As the converter without options.")
-                                         : tr("As the converter with: %1").arg(given));
-    if (problem.isEmpty()) {
-        m_debounce->start();
+    m_arguments->setText(given);
+    m_arguments->setCursorPosition(0);
+    // Not restarted by each step of a drag: the preview follows the slider while it moves.
+    if (problem.isEmpty() && !m_pace->isActive()) {
+        m_pace->start();
     }
 }
 
 void DisplayDialog::preview() {
+    if (m_finished) {
+        return;
+    }
     if (m_working != nullptr) {
         // The newest choices win: the run under way stops, and they are previewed after it.
         m_stopWorking->store(true);

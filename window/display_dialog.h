@@ -89,15 +89,16 @@ class DisplayDialog final : public QDialog {
     QLabel* m_levelsOption = nullptr;
     QLabel* m_ditherOption = nullptr;
     QLabel* m_problem = nullptr;
-    QLabel* m_arguments = nullptr;
+    QLineEdit* m_arguments = nullptr;
     QLabel* m_preview = nullptr;
     QLabel* m_previewSize = nullptr;
     QPushButton* m_ok = nullptr;
 
-    QTimer* m_debounce = nullptr;
+    QTimer* m_pace = nullptr;
     QPointer<QObject> m_working;                      // the preview being made
     std::shared_ptr<std::atomic<bool>> m_stopWorking; // asks it to stop
     bool m_again = false;                             // the choices changed since it started
+    bool m_finished = false;                          // closed: no more previews
 };
 
 } // namespace window

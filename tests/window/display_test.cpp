@@ -178,12 +178,16 @@ TEST(OpenForDisplay, PanelGreysChangeWhatIsShownOnly) {
 
 TEST(OpenForDisplay, ClosedWhilePreviewIsMadeEndsCleanly) {
     QTemporaryDir dir;
-    const QString file = photo(dir, 1500, 1100);
+    const QString file = photo(dir, 300, 200);
     // The dialog cancelled, and the window closed with the dialog open.
     for (const bool closeWindow : {false, true}) {
         Harness h;
         QPointer<window::DisplayDialog> dialog = openDialog(h, file);
         ASSERT_NE(dialog, nullptr);
+        // A preview of tens of megapixels, dithered: it takes a while.
+        part<QSpinBox>(dialog, "width")->setValue(8000);
+        part<QSpinBox>(dialog, "height")->setValue(6000);
+        part<QComboBox>(dialog, "dither")->setCurrentIndex(1);
         auto* brightness = part<QSlider>(dialog, "brightness");
         for (int value = 1; value <= 5; ++value) {
             brightness->setValue(value * 10);
