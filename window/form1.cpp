@@ -540,11 +540,7 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
             }
         }
         if (failure) {
-            // Back to the surface as it was: Open is available again.
-            m_surface.setPicture(before);
-            m_hasPicture = false;
-            m_pictureView->pictureChanged();
-            m_pictureView->setZoom(1);
+            putBack(before);
             fail(std::move(command), tr("Open"), *failure);
             return;
         }
@@ -574,27 +570,26 @@ void Form1::chooseForDisplay(Command command, const QString& fileName, const QIm
     connect(dialog, &QDialog::finished, this,
             [this, dialog, command = std::move(command), fileName, before](int result) mutable {
                 m_waiting = nullptr;
-                if (!m_closed) {
-                    scanForDisplay(std::move(command), fileName,
-                                   result == QDialog::Accepted ? QImage() : before);
+                if (!m_closed && result == QDialog::Accepted) {
+                    scanForDisplay(std::move(command), fileName, before);
+                } else if (!m_closed) {
+                    const Command cancelled = std::move(command); // ends here
+                    putBack(before);                              // as before Open
                 }
                 dialog->deleteLater();
             });
     dialog->open();
 }
 
+void Form1::putBack(const QImage& before) {
+    m_surface.setPicture(before);
+    m_hasPicture = false;
+    m_pictureView->pictureChanged();
+    m_pictureView->setZoom(1);
+    updateActions();
+}
+
 void Form1::scanForDisplay(Command command, const QString& fileName, const QImage& before) {
-    auto restore = [this, &before] {
-        m_surface.setPicture(before);
-        m_hasPicture = false;
-        m_pictureView->pictureChanged();
-        m_pictureView->setZoom(1);
-        updateActions();
-    };
-    if (!before.isNull()) {
-        restore(); // cancelled: as before Open
-        return;
-    }
     // The picture as opened is read through the converter's stages; the surface takes the
     // levels of the result, painted row by row.
     const conversion::ConvertOptions options = *m_displayChoices;
@@ -605,7 +600,7 @@ void Form1::scanForDisplay(Command command, const QString& fileName, const QImag
     const conversion::Reduction how{options.dither, options.tone};
     auto stages = conversion::Stages::around(rows, options.geometry, how, name);
     if (const auto* failure = std::get_if<base::Error>(&stages)) {
-        restore();
+        putBack(before);
         fail(std::move(command), tr("Open"), *failure);
         return;
     }
@@ -613,7 +608,7 @@ void Form1::scanForDisplay(Command command, const QString& fileName, const QImag
         std::get<std::unique_ptr<conversion::Stages>>(stages)->outer();
     QImage result(prepared.width(), prepared.height(), QImage::Format_RGBX8888);
     if (result.isNull()) {
-        restore();
+        putBack(before);
         fail(std::move(command), tr("Open"),
              tr("There is not enough memory for a picture of %1 × %2 pixels.")
                  .arg(prepared.width())

@@ -162,6 +162,8 @@ class Form1 final : public QMainWindow {
     // through the choices; a cancel puts `before` back, and Open is available again.
     void chooseForDisplay(Command command, const QString& fileName, const QImage& before);
     void scanForDisplay(Command command, const QString& fileName, const QImage& before);
+    // Back to the surface as it was before Open (`before`): Open is available again.
+    void putBack(const QImage& before);
     // Shows the levels as the panel's greys, or in their own colours.
     void showAsPanel(bool shown);
     // The picture's rows as the pipeline reads them.
