@@ -570,11 +570,12 @@ void Form1::chooseForDisplay(Command command, const QString& fileName, const QIm
     connect(dialog, &QDialog::finished, this,
             [this, dialog, command = std::move(command), fileName, before](int result) mutable {
                 m_waiting = nullptr;
+                // Ends with this call at the latest, whatever the dialog's deletion finds.
+                Command owned = std::move(command);
                 if (!m_closed && result == QDialog::Accepted) {
-                    scanForDisplay(std::move(command), fileName, before);
+                    scanForDisplay(std::move(owned), fileName, before);
                 } else if (!m_closed) {
-                    const Command cancelled = std::move(command); // ends here
-                    putBack(before);                              // as before Open
+                    putBack(before); // cancelled: as before Open
                 }
                 dialog->deleteLater();
             });
