@@ -3,12 +3,14 @@
 #include "ctext/c_identifier.h"
 #include "ctext/layout.h"
 #include "imaging/dither.h"
+#include "imaging/option_values.h"
 
 #include <algorithm>
 #include <array>
 #include <getopt.h>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -207,86 +209,6 @@ std::optional<T> choice(std::string_view text,
     return std::nullopt;
 }
 
-// A whole number from `low` to `high`: an optional minus sign, then digits.
-std::optional<int> wholeValue(std::string_view text, int low, int high) {
-    const std::string_view digits = text.starts_with('-') ? text.substr(1) : text;
-    if (digits.empty() || digits.size() > 4 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    const int value = std::stoi(std::string(text));
-    return value >= low && value <= high ? std::optional<int>(value) : std::nullopt;
-}
-
-// N whole numbers from 0 to 255, separated by commas, each above the one before.
-template <std::size_t N> std::optional<std::array<int, N>> risingValues(std::string_view text) {
-    std::array<int, N> values{};
-    for (std::size_t i = 0; i < N; ++i) {
-        const std::size_t comma = i + 1 < N ? text.find(',') : std::string_view::npos;
-        if (i + 1 < N && comma == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const auto value = wholeValue(text.substr(0, comma), 0, 255);
-        if (!value || text.starts_with('-') || (i > 0 && *value <= values[i - 1])) {
-            return std::nullopt;
-        }
-        values[i] = *value;
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-    }
-    return values;
-}
-
-// A decimal number from 0.1 to 10: digits, and a point with digits after it.
-std::optional<double> gammaValue(std::string_view text) {
-    const std::size_t point = text.find('.');
-    const std::string_view whole = text.substr(0, point);
-    const std::string_view fraction =
-        point == std::string_view::npos ? std::string_view("0") : text.substr(point + 1);
-    auto digits = [](std::string_view part) {
-        return part.size() <= 6 &&
-               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    if ((whole.empty() && fraction.empty()) || fraction.empty() || !digits(whole) ||
-        !digits(fraction)) {
-        return std::nullopt;
-    }
-    const double value = std::stod("0" + std::string(whole) + "." + std::string(fraction));
-    return value >= 0.1 && value <= 10 ? std::optional<double>(value) : std::nullopt;
-}
-
-// 1 to 32767, digits only.
-std::optional<int> extentValue(std::string_view text) {
-    if (text.empty() || text.size() > 5 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    const int value = std::stoi(std::string(text));
-    return value >= 1 && value <= 32767 ? std::optional<int>(value) : std::nullopt;
-}
-
-constexpr auto kAngles = std::to_array<std::pair<std::string_view, int>>({
-    {"90", 1},
-    {"180", 2},
-    {"270", 3},
-});
-
-constexpr auto kFits = std::to_array<std::pair<std::string_view, imaging::Fit>>({
-    {"contain", imaging::Fit::Contain},
-    {"cover", imaging::Fit::Cover},
-    {"stretch", imaging::Fit::Stretch},
-});
-
-// Six hex digits RRGGBB as a colour.
-std::optional<imaging::Colour> colourValue(std::string_view text) {
-    if (text.size() != 6 || !std::all_of(text.begin(), text.end(), [](char c) {
-            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        })) {
-        return std::nullopt;
-    }
-    const auto rgb = static_cast<imaging::Colour>(std::stoi(std::string(text), nullptr, 16));
-    return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16);
-}
-
 constexpr auto kWords = std::to_array<std::pair<std::string_view, int>>({
     {"8", 8},
     {"16", 16},
@@ -374,6 +296,11 @@ struct Spelled {
 // A usage error about the command line as a whole: it names no file.
 base::Error usage(std::string reason) {
     return base::Error{{}, std::move(reason), base::ErrorKind::Usage};
+}
+
+// The reason for a refused value, from what the option takes.
+std::string takes(std::string_view what) {
+    return "it is " + std::string(what);
 }
 
 // Takes one option with its value into `options`, or says why the value is refused.
@@ -478,60 +405,58 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
         }
         break;
     case GreyOption:
-        if (value == "average" || value == "luma") {
-            options.tone.grey =
-                value == "luma" ? imaging::GreyRule::Luma : imaging::GreyRule::Average;
+        if (const auto rule = imaging::greyRuleNamed(value)) {
+            options.tone.grey = *rule;
         } else {
-            return bad("it is average or luma");
+            return bad(takes(imaging::kGreyRuleTakes));
         }
         given.tone = spelled;
         break;
     case Brightness:
-        if (const auto number = wholeValue(value, -255, 255)) {
+        if (const auto number = imaging::brightnessValue(value)) {
             options.tone.brightness = *number;
         } else {
-            return bad("it is a whole number from -255 to 255");
+            return bad(takes(imaging::kBrightnessTakes));
         }
         given.tone = spelled;
         break;
     case Contrast:
-        if (const auto number = wholeValue(value, -100, 100)) {
+        if (const auto number = imaging::contrastValue(value)) {
             options.tone.contrast = *number;
         } else {
-            return bad("it is a whole number from -100 to 100");
+            return bad(takes(imaging::kContrastTakes));
         }
         given.tone = spelled;
         break;
     case Gamma:
-        if (const auto number = gammaValue(value)) {
+        if (const auto number = imaging::gammaValue(value)) {
             options.tone.gamma = *number;
         } else {
-            return bad("it is a number from 0.1 to 10, such as 1.5");
+            return bad(takes(imaging::kGammaTakes));
         }
         given.tone = spelled;
         break;
     case Thresholds:
-        if (const auto edges = risingValues<3>(value); edges && (*edges)[0] >= 1) {
+        if (const auto edges = imaging::thresholdsValue(value)) {
             options.tone.thresholds = *edges;
         } else {
-            return bad("it is three whole numbers A,B,C with 1 <= A < B < C <= 255");
+            return bad(takes(imaging::kThresholdsTakes));
         }
         given.tone = spelled;
         break;
     case LevelsOption:
-        if (const auto levels = risingValues<4>(value)) {
+        if (const auto levels = imaging::levelsValue(value)) {
             options.tone.levels = *levels;
         } else {
-            return bad("it is four whole numbers K,D,L,W from 0 to 255, each above the one "
-                       "before");
+            return bad(takes(imaging::kLevelsTakes));
         }
         given.tone = spelled;
         break;
     case RotateOption:
-        if (const auto chosen = choice(value, kAngles)) {
+        if (const auto chosen = imaging::quarterTurnsNamed(value)) {
             options.geometry.quarterTurns = *chosen;
         } else {
-            return bad("it is 90, 180 or 270");
+            return bad(takes(imaging::kRotationTakes));
         }
         given.geometry = given.geometry.value_or(spelled + " " + value);
         break;
@@ -546,35 +471,28 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
         given.geometry = given.geometry.value_or(spelled + " " + value);
         break;
     case SizeOption: {
-        const std::size_t by = value.find('x');
-        const std::string_view text(value);
-        const auto side = [&](std::string_view part) {
-            return part.empty() ? std::optional<int>(0) : extentValue(part);
-        };
-        const auto width = side(text.substr(0, by));
-        const auto height = by == std::string::npos ? std::nullopt : side(text.substr(by + 1));
-        if (!width || !height || (*width == 0 && *height == 0)) {
-            return bad("it is WxH, Wx or xH, each a whole number of pixels from 1 to 32767");
+        const auto size = imaging::sizeValue(value);
+        if (!size) {
+            return bad(takes(imaging::kSizeTakes));
         }
-        options.geometry.width = *width;
-        options.geometry.height = *height;
+        std::tie(options.geometry.width, options.geometry.height) = *size;
         given.geometry = given.geometry.value_or(spelled + " " + value);
         break;
     }
     case FitOption:
-        if (const auto chosen = choice(value, kFits)) {
+        if (const auto chosen = imaging::fitNamed(value)) {
             options.geometry.fit = *chosen;
             given.fit = spelled + " " + value;
         } else {
-            return bad("it is contain, cover or stretch");
+            return bad(takes(imaging::kFitTakes));
         }
         break;
     case BackgroundOption:
-        if (const auto chosen = colourValue(value)) {
+        if (const auto chosen = imaging::colourValue(value)) {
             options.geometry.background = *chosen;
             given.background = spelled + " " + value;
         } else {
-            return bad("it is six hex digits RRGGBB, as ffffff for white");
+            return bad(takes(imaging::kColourTakes));
         }
         break;
     case FramesOption: {
@@ -619,10 +537,10 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
         break;
     case Reverse: {
         const std::size_t by = value.find('x');
-        const auto width = extentValue(std::string_view(value).substr(0, by));
+        const auto width = imaging::extentValue(std::string_view(value).substr(0, by));
         const auto height = by == std::string::npos
                                 ? std::optional<int>(0)
-                                : extentValue(std::string_view(value).substr(by + 1));
+                                : imaging::extentValue(std::string_view(value).substr(by + 1));
         if (!width || !height) {
             return bad("it is WIDTH or WIDTHxHEIGHT, each a whole number of pixels from 1 "
                        "to 32767");
@@ -647,12 +565,11 @@ std::optional<base::Error> combinationProblem(const Options& options, const Spel
     if (given.art && !options.style.complete) {
         return usage(*given.art + " needs --complete: only a complete header has comments");
     }
-    const bool bothSides = options.geometry.width > 0 && options.geometry.height > 0;
-    if (given.fit && !bothSides) {
+    if (given.fit && !imaging::fitApplies(options.geometry)) {
         return usage(*given.fit + " needs --size WxH: with one side given, the other follows "
                                   "the picture");
     }
-    if (given.background && (!bothSides || options.geometry.fit != imaging::Fit::Contain)) {
+    if (given.background && !imaging::backgroundApplies(options.geometry)) {
         return usage(*given.background + " needs --size WxH with --fit contain: only then is "
                                          "there room around the picture");
     }

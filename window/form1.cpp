@@ -2,11 +2,13 @@
 
 #include "conversion/output.h"
 #include "conversion/pipeline.h"
+#include "conversion/stages.h"
 #include "conversion/streamed.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "surface/picture_loader.h"
 #include "window/aside.h"
+#include "window/display_dialog.h"
 #include "window/export_dialog.h"
 #include "window/picture_view.h"
 #include "window/text_pane.h"
@@ -333,6 +335,8 @@ void Form1::createActions() {
         add(m_openDithered, name.c_str(), caption, {},
             [this, method = method] { openDithered(method); });
     }
+    m_openForDisplay = add(m_fileMenu, "mOpenForDisplay", tr("Open for a Displa&y..."), {},
+                           &Form1::openForDisplay);
     m_exportCCode = add(m_fileMenu, "mExportC", tr("&Export C Code..."),
                         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)}, &Form1::exportCCode);
     m_fileMenu->addSeparator();
@@ -392,6 +396,9 @@ void Form1::createActions() {
     m_showCText = add(m_viewMenu, "mCText", tr("C &Text"), {QKeySequence(Qt::CTRL | Qt::Key_T)},
                       [this] { showCText(m_showCText->isChecked()); });
     m_showCText->setCheckable(true);
+    m_asPanel = add(m_viewMenu, "mAsPanel", tr("As the &Panel Shows It"), {},
+                    [this] { showAsPanel(m_asPanel->isChecked()); });
+    m_asPanel->setCheckable(true);
     m_pictureView->setZoomChangedHandler([this] { updateActions(); });
 }
 
@@ -450,6 +457,7 @@ void Form1::updateActions() {
     for (QAction* entry : m_openDithered->actions()) {
         entry->setEnabled(m_open->isEnabled());
     }
+    m_openForDisplay->setEnabled(m_open->isEnabled());
     m_copyCCode->setEnabled(m_saveCCode->isEnabled());
     m_exportCCode->setEnabled(m_saveCCode->isEnabled());
     // The zoom changes only what is shown, so it may change during a scan too.
@@ -492,9 +500,24 @@ void Form1::openDithered(imaging::Dither method) {
         return;
     }
     m_dither = method;
+    m_forDisplay = false;
     const QString name = m_pictureDialog.showOpen(this, tr("Open"));
     if (name.isEmpty() || m_closed) {
         return; // a cancelled Open changes nothing
+    }
+    load(std::move(*command), name);
+}
+
+void Form1::openForDisplay() {
+    std::optional<Command> command = begin(Needs::Empty);
+    if (!command) {
+        return;
+    }
+    m_dither = imaging::Dither::None;
+    m_forDisplay = true;
+    const QString name = m_pictureDialog.showOpen(this, tr("Open"));
+    if (name.isEmpty() || m_closed) {
+        return;
     }
     load(std::move(*command), name);
 }
@@ -505,6 +528,7 @@ bool Form1::openFile(const QString& fileName) {
         return false;
     }
     m_dither = imaging::Dither::None;
+    m_forDisplay = false;
     // As if chosen in the dialog: Save Picture and a later Open offer this name.
     m_pictureDialog.remember(fileName);
     load(std::move(*command), fileName);
@@ -557,11 +581,7 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
             }
         }
         if (failure) {
-            // Back to the surface as it was: Open is available again.
-            m_surface.setPicture(before);
-            m_hasPicture = false;
-            m_pictureView->pictureChanged();
-            m_pictureView->setZoom(1);
+            putBack(before);
             fail(std::move(command), tr("Open"), *failure);
             return;
         }
@@ -570,13 +590,92 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
     // whole picture would be copied.
     loader.reset();
     command.hideBusyCursor();
-    m_pictureName = fileName;
     m_pictureView->pictureChanged();
-
+    if (m_forDisplay) {
+        chooseForDisplay(std::move(command), fileName, before);
+        return;
+    }
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
     m_imageWidth = static_cast<std::int16_t>(m_surface.width());
+    conversion::PixelRows rows = surfaceRows();
+    scanLevels(std::move(command), fileName, rows, {m_dither});
+}
 
+void Form1::chooseForDisplay(Command command, const QString& fileName, const QImage& before) {
+    // Window-modal and not waited for, so that a close of the window ends the command with it.
+    auto* dialog =
+        new DisplayDialog(m_surface.image(), m_displayChoices, m_asPanel->isChecked(), this);
+    m_waiting = dialog;
+    // The dialog, and this slot with what it holds, live until the scan has ended.
+    connect(dialog, &QDialog::finished, this,
+            [this, dialog, command = std::move(command), fileName, before](int result) mutable {
+                m_waiting = nullptr;
+                // Ends with this call at the latest, whatever the dialog's deletion finds.
+                Command owned = std::move(command);
+                if (!m_closed && result == QDialog::Accepted) {
+                    scanForDisplay(std::move(owned), fileName, before);
+                } else if (!m_closed) {
+                    putBack(before); // cancelled: as before Open
+                }
+                dialog->deleteLater();
+            });
+    dialog->open();
+}
+
+void Form1::putBack(const QImage& before) {
+    m_surface.setPicture(before);
+    m_hasPicture = false;
+    m_pictureView->pictureChanged();
+    m_pictureView->setZoom(1);
+    updateActions();
+}
+
+void Form1::scanForDisplay(Command command, const QString& fileName, const QImage& before) {
+    // The picture as opened is read through the converter's stages; the surface takes the
+    // levels of the result, painted row by row.
+    const conversion::ConvertOptions options = *m_displayChoices;
+    const surface::PictureSurface opened = m_surface; // shares the pixels, never written
+    conversion::PixelRows rows(opened.width(), opened.height(),
+                               [&opened](int y) { return opened.row(y).data(); });
+    const std::string name = QFile::encodeName(fileName).toStdString();
+    const conversion::Reduction how{options.dither, options.tone};
+    auto stages = conversion::Stages::around(rows, options.geometry, how, name);
+    if (const auto* failure = std::get_if<base::Error>(&stages)) {
+        putBack(before);
+        fail(std::move(command), tr("Open"), *failure);
+        return;
+    }
+    conversion::RowSource& prepared =
+        std::get<std::unique_ptr<conversion::Stages>>(stages)->outer();
+    QImage result(prepared.width(), prepared.height(), QImage::Format_RGBX8888);
+    if (result.isNull()) {
+        putBack(before);
+        fail(std::move(command), tr("Open"),
+             tr("There is not enough memory for a picture of %1 × %2 pixels.")
+                 .arg(prepared.width())
+                 .arg(prepared.height()));
+        return;
+    }
+    result.fill(Qt::white);
+    m_surface.setPicture(result);
+    m_pictureView->pictureChanged();
+    m_imageHeight = static_cast<std::int16_t>(prepared.height());
+    m_imageWidth = static_cast<std::int16_t>(prepared.width());
+    m_panelLevels = imaging::levelsOf(options.tone);
+    if (m_asPanel->isChecked()) {
+        showAsPanel(true);
+    }
+    scanLevels(std::move(command), fileName, prepared, how);
+}
+
+void Form1::showAsPanel(bool shown) {
+    m_pictureView->setLevelGreys(shown ? std::optional(m_panelLevels) : std::nullopt);
+}
+
+void Form1::scanLevels(Command command, const QString& fileName, conversion::RowSource& rows,
+                       const conversion::Reduction& how) {
+    m_pictureName = fileName;
     // The levels are painted over the picture row by row; their planes are kept for Convert,
     // unless there is no room for them (then Convert makes them from the painted levels).
     Progress progress(*this);
@@ -585,7 +684,6 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
         planes = imaging::reservedPlanes(m_imageWidth, m_imageHeight);
     } catch (const std::bad_alloc&) {
     }
-    conversion::PixelRows rows = surfaceRows();
     std::optional<conversion::PlaneSink> planeSink;
     conversion::PaintSink paint(m_surface);
     std::vector<conversion::LevelSink*> sinks;
@@ -593,7 +691,7 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
         sinks.push_back(&planeSink.emplace(*planes));
     }
     sinks.push_back(&paint);
-    const auto ran = conversion::runRows(rows, {m_dither}, sinks, {progress},
+    const auto ran = conversion::runRows(rows, how, sinks, {progress},
                                          QFile::encodeName(fileName).toStdString());
     if (const auto* failure = std::get_if<base::Error>(&ran)) {
         fail(std::move(command), tr("Open"), *failure);

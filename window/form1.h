@@ -2,6 +2,7 @@
 // The main window: the picture, the row counters, the text pane and the File, Edit and View menus.
 
 #include "conversion/pipeline.h"
+#include "conversion/stream.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/dither.h"
 #include "imaging/plane_encoder.h"
@@ -145,13 +146,26 @@ class Form1 final : public QMainWindow {
     void open();
     // Open, the picture then painted in the dithered levels.
     void openDithered(imaging::Dither method);
+    // Open, then the dialog of the converter's choices for a display; its OK reads the picture
+    // through them.
+    void openForDisplay();
     // Open's work once the name is known: opens the file aside, then reads its rows.
     void load(Command command, const QString& fileName);
     // Open's rows read one by one and shown, then the scan that paints the levels.
     void readRows(Command command, std::unique_ptr<surface::PictureLoader> loader,
                   const QString& fileName);
-    // The plain Open's scan, which makes the planes too and keeps them. False when it is not the
-    // plain Open or there is no memory for the planes; otherwise true, also when closed.
+    // Open's scan of `rows` into the levels painted on the surface (of the rows' extent) and the
+    // planes kept for Convert.
+    void scanLevels(Command command, const QString& fileName, conversion::RowSource& rows,
+                    const conversion::Reduction& how);
+    // Open for a Display once the picture is read: its dialog, then the scan of the picture
+    // through the choices; a cancel puts `before` back, and Open is available again.
+    void chooseForDisplay(Command command, const QString& fileName, const QImage& before);
+    void scanForDisplay(Command command, const QString& fileName, const QImage& before);
+    // Back to the surface as it was before Open (`before`): Open is available again.
+    void putBack(const QImage& before);
+    // Shows the levels as the panel's greys, or in their own colours.
+    void showAsPanel(bool shown);
     // The picture's rows as the pipeline reads them.
     conversion::PixelRows surfaceRows() const;
     void convert();
@@ -216,6 +230,7 @@ class Form1 final : public QMainWindow {
     QAction* m_savePicture = nullptr;
     QAction* m_saveCCode = nullptr;
     QMenu* m_openDithered = nullptr; // one entry per method, available exactly when Open is
+    QAction* m_openForDisplay = nullptr;
     QAction* m_exportCCode = nullptr;
     QAction* m_quit = nullptr;
     QMenu* m_editMenu = nullptr;
@@ -227,6 +242,7 @@ class Form1 final : public QMainWindow {
     QAction* m_zoomToFit = nullptr;
     QAction* m_fillWindow = nullptr;
     QAction* m_showCText = nullptr;
+    QAction* m_asPanel = nullptr;
     QAction* m_newWindow = nullptr;
     QMenu* m_pencilMenu = nullptr;
     std::vector<QAction*> m_pencilLevels; // black, dark grey, light grey, white
@@ -241,7 +257,13 @@ class Form1 final : public QMainWindow {
 
     Stage m_stage = Stage::Empty;
     imaging::Dither m_dither = imaging::Dither::None; // how the Open under way paints
-    bool m_busy = false;                              // a Command lives
+    bool m_forDisplay = false; // the Open under way asks for the display's choices
+    // The choices of Open for a Display, kept for the rest of the run.
+    std::shared_ptr<conversion::ConvertOptions> m_displayChoices =
+        std::make_shared<conversion::ConvertOptions>();
+    // The greys the panel shows for the levels: those of the last Open for a Display.
+    imaging::Levels m_panelLevels = imaging::kBandValues;
+    bool m_busy = false;         // a Command lives
     QPointer<QObject> m_waiting; // the command's work aside, while the command waits on it
     bool m_closed = false;
     bool m_hasPicture = false; // the surface holds an opened picture (its scan may still run)

@@ -131,7 +131,38 @@ void PictureView::zoomAbout(double zoom, std::optional<QPointF> anchor) {
     }
 }
 
+void recolourLevels(const QImage& from, QImage& to, int first, int end,
+                    const imaging::Levels& greys) {
+    const auto width = static_cast<std::size_t>(from.width());
+    for (int y = std::max(0, first); y < std::min(end, from.height()); ++y) {
+        const auto* in = reinterpret_cast<const imaging::Pixel*>(from.constScanLine(y));
+        auto* out = reinterpret_cast<imaging::Pixel*>(to.scanLine(y));
+        for (std::size_t x = 0; x < width; ++x) {
+            const imaging::Pixel colour = in[x] & imaging::kColourMask;
+            imaging::Pixel shown = in[x];
+            for (std::size_t level = 0; level < greys.size(); ++level) {
+                if (colour == imaging::kLevelPalette[level]) {
+                    const auto grey = static_cast<imaging::Pixel>(greys[level]);
+                    shown = (in[x] & ~imaging::kColourMask) | grey * 0x010101u;
+                }
+            }
+            out[x] = shown;
+        }
+    }
+}
+
+void PictureView::setLevelGreys(std::optional<imaging::Levels> greys) {
+    m_levelGreys = greys;
+    m_recoloured = QImage();
+    if (greys) {
+        m_recoloured = QImage(m_surface.image().size(), m_surface.image().format());
+        recolourLevels(m_surface.image(), m_recoloured, 0, m_surface.height(), *greys);
+    }
+    viewport()->update();
+}
+
 void PictureView::pictureChanged() {
+    setLevelGreys(m_levelGreys);
     m_firstRow = 0;
     m_endRow = -1;
     updateScrollBars();
@@ -157,6 +188,11 @@ void PictureView::rowChanged(int y) {
 }
 
 void PictureView::updateRows(int first, int end) {
+    if (m_levelGreys && m_recoloured.size() != m_surface.image().size()) {
+        setLevelGreys(m_levelGreys); // another picture, not yet told
+    } else if (m_levelGreys) {
+        recolourLevels(m_surface.image(), m_recoloured, first, end, *m_levelGreys);
+    }
     const int top = static_cast<int>(std::floor(first * m_zoom));
     const int bottom = static_cast<int>(std::ceil(end * m_zoom));
     const QRect rows(0, top, zoomedSize().width(), std::max(1, bottom - top));
@@ -196,7 +232,8 @@ void PictureView::paintEvent(QPaintEvent* event) {
         painter.setClipRect(part);
         // No smoothing, so every picture pixel is a sharp square.
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        painter.drawImage(target, m_surface.image(), QRectF(x0, y0, x1 - x0, y1 - y0));
+        painter.drawImage(target, m_levelGreys ? m_recoloured : m_surface.image(),
+                          QRectF(x0, y0, x1 - x0, y1 - y0));
         if (z >= kGridZoom - kSame) {
             // One screen pixel on the left and top edge of each picture pixel.
             painter.setPen(QPen(kGrid, 0));

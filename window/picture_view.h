@@ -1,8 +1,11 @@
 #pragma once
 // Draws the picture surface on screen at a zoom, with scroll bars when it is larger than the view.
 
+#include "imaging/tone.h"
+
 #include <QAbstractScrollArea>
 #include <QCoreApplication>
+#include <QImage>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -68,6 +71,9 @@ class PictureView final : public QAbstractScrollArea {
     void showRows(int first, int end);
     // Schedules a repaint of row y of the picture if it is within view.
     void rowChanged(int y);
+    // Draws the four level colours as these greys (what a panel shows for them), or as they are
+    // without; only what is drawn changes, never the surface.
+    void setLevelGreys(std::optional<imaging::Levels> greys);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -96,6 +102,8 @@ class PictureView final : public QAbstractScrollArea {
     QString describe(QPoint position) const;
 
     const surface::PictureSurface& m_surface;
+    std::optional<imaging::Levels> m_levelGreys;
+    QImage m_recoloured; // the surface as drawn while the levels are drawn as greys
     double m_zoom = 1;
     std::function<void()> m_zoomChanged;
     bool m_zoomable = false;
@@ -105,6 +113,11 @@ class PictureView final : public QAbstractScrollArea {
     std::optional<Pen> m_pen;
     bool m_drawing = false; // the left button went down with the pen
 };
+
+// Rows [first, end) of `from` into `to` (both of the surface's format and size), each level
+// colour as its grey in `greys`, any other colour as it is.
+void recolourLevels(const QImage& from, QImage& to, int first, int end,
+                    const imaging::Levels& greys);
 
 // The zoom as people read it: "400%", "1200%", "12.5%", "6.25%".
 QString zoomText(double zoom);
