@@ -497,10 +497,10 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
         break;
     case FramesOption: {
         const std::size_t by = value.find('x');
-        const auto width = extentValue(std::string_view(value).substr(0, by));
+        const auto width = imaging::extentValue(std::string_view(value).substr(0, by));
         const auto height = by == std::string::npos
                                 ? std::nullopt
-                                : extentValue(std::string_view(value).substr(by + 1));
+                                : imaging::extentValue(std::string_view(value).substr(by + 1));
         if (!width || !height) {
             return bad("it is WxH, each a whole number of pixels from 1 to 32767");
         }
@@ -527,8 +527,8 @@ std::optional<base::Error> take(const OptionSpec& entry, const std::string& spel
         }
         break;
     case TransparentOption:
-        if (const auto chosen =
-                colourValue(value.starts_with('#') ? std::string_view(value).substr(1) : value)) {
+        if (const auto chosen = imaging::colourValue(
+                value.starts_with('#') ? std::string_view(value).substr(1) : value)) {
             options.transparent = *chosen;
             given.transparent = spelled + " " + value;
         } else {

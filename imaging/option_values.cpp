@@ -80,7 +80,8 @@ std::optional<double> gammaValue(std::string_view text) {
         return std::nullopt;
     }
     // Read in no locale's words: the window runs in the user's.
-    const std::string digitsText = "0" + std::string(whole) + "." + std::string(fraction);
+    std::string digitsText("0");
+    digitsText.append(whole).append(".").append(fraction);
     double value = 0;
     std::from_chars(digitsText.data(), digitsText.data() + digitsText.size(), value);
     return value >= 0.1 && value <= 10 ? std::optional<double>(value) : std::nullopt;

@@ -46,7 +46,10 @@ std::optional<Levels> levelsValue(std::string_view text);
 template <std::size_t N> std::string valuesText(const std::array<int, N>& values) {
     std::string text;
     for (std::size_t i = 0; i < N; ++i) {
-        text += (i > 0 ? "," : "") + std::to_string(values[i]);
+        if (i > 0) {
+            text += ',';
+        }
+        text += std::to_string(values[i]);
     }
     return text;
 }
