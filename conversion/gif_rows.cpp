@@ -201,9 +201,9 @@ std::optional<base::Error> GifRows::nextImage(bool& found) {
             m_width = m_file->SWidth > 0 ? m_file->SWidth : m_rect.left + m_rect.width;
             m_height = m_file->SHeight > 0 ? m_file->SHeight : m_rect.top + m_rect.height;
         }
-        const bool whole = m_rect.left == 0 && m_rect.top == 0 && m_rect.width >= m_width &&
-                           m_rect.height >= m_height;
-        m_firstFill = whole                ? 0
+        m_firstWhole = m_rect.left == 0 && m_rect.top == 0 && m_rect.width >= m_width &&
+                       m_rect.height >= m_height;
+        m_firstFill = m_firstWhole         ? 0
                       : m_transparent >= 0 ? m_lookup[static_cast<std::size_t>(m_transparent)]
                       : m_background >= 0  ? m_lookup[static_cast<std::size_t>(m_background)]
                                            : 0;
@@ -451,25 +451,32 @@ std::optional<base::Error> GifRows::next(SourceRow& row) {
             m_canvas.data() + static_cast<std::size_t>(row.y) * m_width);
         return std::nullopt;
     }
-    std::fill(m_row.begin(), m_row.end(), m_firstFill);
     const int frameRow = row.y - m_rect.top;
     const int end = std::min(m_rect.left + m_rect.width, m_width);
-    if (frameRow >= 0 && frameRow < m_rect.height && m_rect.left < end) {
-        const std::uint8_t* indices = nullptr;
-        if (m_interlaced) {
-            indices = m_indices.data() + static_cast<std::size_t>(frameRow) * (end - m_rect.left);
-        } else {
-            for (; m_frameRowsRead <= frameRow; ++m_frameRowsRead) {
-                if (DGifGetLine(m_file, m_line.data(), m_rect.width) == GIF_ERROR) {
-                    return failure(m_file->Error, rowPlace(row.y));
-                }
-            }
-            indices = m_line.data();
-        }
-        for (int x = m_rect.left; x < end; ++x) {
-            m_row[static_cast<std::size_t>(x)] = m_lookup[indices[x - m_rect.left]];
-        }
+    if (frameRow < 0 || frameRow >= m_rect.height || m_rect.left >= end) {
+        std::fill(m_row.begin(), m_row.end(), m_firstFill);
+        row.bytes = reinterpret_cast<const std::uint8_t*>(m_row.data());
+        return std::nullopt;
     }
+    const std::uint8_t* indices = nullptr;
+    if (m_interlaced) {
+        indices = m_indices.data() + static_cast<std::size_t>(frameRow) * (end - m_rect.left);
+    } else {
+        for (; m_frameRowsRead <= frameRow; ++m_frameRowsRead) {
+            if (DGifGetLine(m_file, m_line.data(), m_rect.width) == GIF_ERROR) {
+                return failure(m_file->Error, rowPlace(row.y));
+            }
+        }
+        indices = m_line.data();
+    }
+    if (m_firstWhole) {
+        row.bytes = indices; // the palette gives their colours
+        return std::nullopt;
+    }
+    std::fill(m_row.begin(), m_row.begin() + m_rect.left, m_firstFill);
+    std::transform(indices, indices + (end - m_rect.left), m_row.begin() + m_rect.left,
+                   [&](std::uint8_t index) { return m_lookup[index]; });
+    std::fill(m_row.begin() + end, m_row.end(), m_firstFill);
     row.bytes = reinterpret_cast<const std::uint8_t*>(m_row.data());
     return std::nullopt;
 }

@@ -3,9 +3,10 @@
 // frame placed at its offset on the logical screen over what the frames before it left there.
 //
 // The first frame of a picture that is not interlaced streams: only a row of indices and the
-// palette are held. An interlaced first frame holds its indices, one byte a pixel (its rows come
-// in four passes). Any later frame is composed on a canvas held as pixels, four bytes a pixel:
-// each frame may bring its own palette, so indices alone cannot say what the screen shows.
+// palette are held (when the frame covers the screen, its rows are those indices). An interlaced
+// first frame holds its indices, one byte a pixel (its rows come in four passes). Any later frame
+// is composed on a canvas held as pixels, four bytes a pixel: each frame may bring its own palette,
+// so indices alone cannot say what the screen shows.
 //
 // Pixels are red, green, blue and alpha bytes: alpha 0 where a transparent index left the screen
 // clear. The colour bytes are those Qt's reader gives, so that conversions stay as they were
@@ -54,7 +55,14 @@ class GifRows final : public RowSource {
 
     int width() const override { return m_width; }
     int height() const override { return m_height; }
-    RowForm form() const override { return RowForm::Pixels; }
+    // The first frame on the whole screen comes as indices; anything else as pixels.
+    RowForm form() const override {
+        return !m_onCanvas && m_firstWhole ? RowForm::Indices : RowForm::Pixels;
+    }
+    std::span<const imaging::Pixel> palette() const override {
+        return form() == RowForm::Indices ? std::span<const imaging::Pixel>(m_lookup)
+                                          : std::span<const imaging::Pixel>();
+    }
     std::optional<base::Error> next(SourceRow& row) override;
 
   private:
@@ -113,6 +121,7 @@ class GifRows final : public RowSource {
     Rect m_rect;      // of the frame last read, as the file gives it
     bool m_interlaced = false;
     std::array<imaging::Pixel, 256> m_lookup{}; // the frame's colours, transparency applied
+    bool m_firstWhole = false;                  // the first frame covers the screen
     imaging::Pixel m_firstFill = 0;             // the screen under the first frame
 
     // Streaming the first frame; or the canvas of the frame selected.
