@@ -81,13 +81,12 @@ std::optional<base::Error> GifRows::failure(int code, const std::string& where) 
     if (code == D_GIF_ERR_NOT_ENOUGH_MEM) {
         return base::noMemory(m_name, "to read the picture");
     }
-    if (code == D_GIF_ERR_READ_FAILED) {
-        if (auto why = m_source.error()) {
-            return why;
-        }
-        if (m_ended) {
-            return base::Error{m_name, "the file is truncated: the GIF data ends " + where};
-        }
+    if (auto why = m_source.error()) {
+        return why;
+    }
+    // Whatever giflib calls it (a screen it could not read, say), data that ended is the cause.
+    if (m_ended) {
+        return base::Error{m_name, "the file is truncated: the GIF data ends " + where};
     }
     return base::Error{m_name, std::string("the GIF picture is damaged (") + GifErrorString(code) +
                                    ", " + where + ")"};
@@ -282,9 +281,9 @@ std::optional<base::Error> GifRows::readFrameLines(
     m_line.resize(static_cast<std::size_t>(m_rect.width));
     for (int line = 0; line < m_rect.height; ++line) {
         if (DGifGetLine(m_file, m_line.data(), m_rect.width) == GIF_ERROR) {
-            return failure(m_file->Error, "in frame " + std::to_string(m_frame + 1) +
-                                              " at its row " + std::to_string(line) + " of " +
-                                              std::to_string(m_rect.height));
+            return failure(m_file->Error, "in frame " + std::to_string(m_frame + 1) + " after " +
+                                              std::to_string(line) + " of its " +
+                                              std::to_string(m_rect.height) + " rows");
         }
         take(frameRow(line, m_rect.height, m_interlaced), m_line.data());
     }
