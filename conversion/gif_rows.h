@@ -45,8 +45,8 @@ class GifRows final : public RowSource {
     std::optional<base::Error> open(std::uint64_t heldBudget = std::uint64_t{1} << 30);
 
     // The number of frames. Reads the whole file the first time, so the source must be able to
-    // go back to its start (a pipe is read into memory first); afterwards the rows start again
-    // at the first row of the frame selected.
+    // go back to its start (one that cannot, a pipe, is refused: read it into memory first);
+    // afterwards the rows start again at the first row of the frame selected.
     base::Result<int> frames();
     // Makes the rows from now on those of frame `index` (0 the first) from its first row. A
     // later frame than the one selected carries on from it; an earlier one reads the file again
