@@ -1,6 +1,7 @@
 #include "conversion/stream.h"
 
 #include "bitmap/decoder.h"
+#include "conversion/gif_rows.h"
 #include "conversion/jpeg_rows.h"
 #include "conversion/pipeline.h"
 #include "conversion/png_rows.h"
@@ -57,6 +58,17 @@ Result streamPng(QIODevice& file, const std::string& name, const ConvertOptions&
     return convertRows(rows, name, options, progress);
 }
 
+// The first frame, as today's conversions take.
+Result streamGif(QIODevice& file, const std::string& name, const ConvertOptions& options,
+                 imaging::RowProgress& progress) {
+    platform::DeviceSource device(file, name);
+    GifRows rows(device, name);
+    if (auto refused = rows.open()) {
+        return std::move(*refused);
+    }
+    return convertRows(rows, name, options, progress);
+}
+
 // A JPEG streams unless its colours are ones only Qt's reader turns into red, green and blue
 // (CMYK): then the device goes back to where the picture starts, for `others`.
 Result streamJpeg(QIODevice& file, const std::string& name, const ConvertOptions& options,
@@ -77,8 +89,8 @@ Result streamJpeg(QIODevice& file, const std::string& name, const ConvertOptions
     return others(file, name, options, progress);
 }
 
-// Bitmaps, PNG and JPEG pictures stream; `wholeFirst` reads the others into memory first, for a
-// device that cannot seek.
+// Bitmaps, PNG, GIF and JPEG pictures stream; `wholeFirst` reads the others into memory first, for
+// a device that cannot seek.
 Result convertOpened(QIODevice& file, const std::string& name, const ConvertOptions& options,
                      imaging::RowProgress& progress, WholePictureReader others, bool wholeFirst) {
     try {
@@ -91,6 +103,9 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
         }
         if (looksLikePng(head)) {
             return streamPng(file, name, options, progress);
+        }
+        if (looksLikeGif(head)) {
+            return streamGif(file, name, options, progress);
         }
         // The other readers need a device that can go back: a pipe is read whole first.
         QBuffer whole;

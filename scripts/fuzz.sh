@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang and runs them, each for SECONDS (default 60).
-#   scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|stream|all]
+#   scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|stream|gif|all]
 #     bitmap   the bitmap decoder alone (bitmap_fuzzer)
 #     picture  the picture reader, bitmaps and Qt's other formats (read_picture_fuzzer)
 #     ctext    the C-text reader, raw text and the writer's text read back (ctext_fuzzer)
 #     stream   the streamed PNG and JPEG decoders, row by row (stream_fuzzer)
-#     all      all four, one after the other (the default)
+#     gif      the streamed GIF decoder, its first frame and its frames composed (gif_fuzzer)
+#     all      all five, one after the other (the default)
 # Corpora: fuzz/corpus-bitmap, fuzz/corpus and fuzz/corpus-ctext (generated seeds plus what the
 # fuzzer learns; not committed). Findings: fuzz/artifacts, and a copy in tests/data/fuzz, where
 # bitmap_test, faults_test and imaging_test replay them (the C-text reader's as ctext-*); keep
@@ -15,9 +16,9 @@ set -euo pipefail
 seconds=${1:-60}
 target=${2:-all}
 case $target in
-bitmap | picture | ctext | stream | all) ;;
+bitmap | picture | ctext | stream | gif | all) ;;
 *)
-    echo "usage: scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|stream|all]" >&2
+    echo "usage: scripts/fuzz.sh [SECONDS] [bitmap|picture|ctext|stream|gif|all]" >&2
     exit 2
     ;;
 esac
@@ -31,7 +32,8 @@ bitmap) targets=(bitmap_fuzzer) ;;
 picture) targets=(read_picture_fuzzer) ;;
 ctext) targets=(ctext_fuzzer) ;;
 stream) targets=(stream_fuzzer) ;;
-all) targets=(bitmap_fuzzer read_picture_fuzzer ctext_fuzzer stream_fuzzer) ;;
+gif) targets=(gif_fuzzer) ;;
+all) targets=(bitmap_fuzzer read_picture_fuzzer ctext_fuzzer stream_fuzzer gif_fuzzer) ;;
 esac
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -112,6 +114,19 @@ run_stream() {
         -artifact_prefix="$artifacts/stream-"
 }
 
+run_gif() {
+    local corpus=$root/fuzz/corpus-gif
+    mkdir -p "$corpus"
+    # The committed seeds (fuzz/seeds-gif) are small GIFs of each kind: interlaced, transparent,
+    # animated with each way of undoing a frame; what the fuzzer learns goes to the corpus. The
+    # decoder holds a row, or up to 16 MiB the target allows for an interlaced frame or the canvas
+    # of later frames.
+    "$build/fuzz/gif_fuzzer" "$corpus" "$root/fuzz/seeds-gif" \
+        -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 -malloc_limit_mb=128 \
+        -max_len=65536 -keep_seed=1 -use_value_profile=1 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/gif-"
+}
+
 status=0
 for t in "${targets[@]}"; do
     echo "== fuzzing $t for $seconds s =="
@@ -120,6 +135,7 @@ for t in "${targets[@]}"; do
     read_picture_fuzzer) run_picture || status=$? ; keep_findings picture- ;;
     ctext_fuzzer) run_ctext || status=$? ; keep_findings ctext- ;;
     stream_fuzzer) run_stream || status=$? ; keep_findings stream- ;;
+    gif_fuzzer) run_gif || status=$? ; keep_findings gif- ;;
     esac
 done
 exit $status

@@ -7,6 +7,7 @@ packages=(
     cmake g++ make pkg-config          # the build
     qt6-base-dev qt6-qpa-plugins libgl-dev
     libspng-dev libjpeg62-turbo-dev    # PNG and JPEG pictures decoded row by row
+    libgif-dev                         # GIF pictures decoded row by row
     libgtest-dev                       # the tests
     clang libclang-rt-14-dev llvm-14   # the fuzz target, its sanitizers and their symbolizer
     xvfb xauth xdotool                 # driving the real window in a virtual X server

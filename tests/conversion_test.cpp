@@ -1,6 +1,7 @@
 // The conversion both programs share: the converter's streamed path against the window's path
 // through the picture surface, for every kind of input, and its outputs.
 
+#include "conversion/gif_rows.h"
 #include "conversion/jpeg_rows.h"
 #include "conversion/output.h"
 #include "conversion/pipeline.h"
@@ -14,16 +15,19 @@
 #include "platform/device_source.h"
 #include "platform/safe_save.h"
 #include "support/bmp_builder.h"
+#include "support/gif_builder.h"
 #include "support/picture_load.h"
 #include "surface/picture_surface.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
+#include <numeric>
 #include <random>
 
 using testing_support::BmpFile;
@@ -396,6 +400,161 @@ TEST(StreamedPictures, SamePixelsAsQtsReaderAndRefusedWhenCut) {
         const auto failure =
             stream(files[i].left(files[i].size() * 2 / 3), "cut", [](int, const std::uint8_t*) {});
         ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failure->file, "cut");
+        EXPECT_NE(failure->reason.find("truncated"), std::string::npos) << failure->reason;
+    }
+}
+
+// GIF pictures against Qt's reader, on files giflib writes: palettes of 2, 16 and 256 colours,
+// odd sizes, interlaced frames, transparent indices, first frames that do not cover the screen,
+// local palettes, and animations whose frames are undone in each way. The first frame streamed
+// gives the colours Qt's reader gave the conversion; every frame selected gives Qt's frame of
+// that number, alpha included where Qt's has it. Cut short, each is refused.
+TEST(StreamedPictures, GifFramesAsQtsReaderAndRefusedWhenCut) {
+    using testing_support::GifFrame;
+    using testing_support::GifPicture;
+    std::mt19937 random(28);
+    auto palette = [&](int colours) {
+        std::vector<std::uint8_t> rgb(static_cast<std::size_t>(colours) * 3);
+        for (auto& byte : rgb) {
+            byte = static_cast<std::uint8_t>(random());
+        }
+        return rgb;
+    };
+    auto frame = [&](int left, int top, int width, int height, int colours) {
+        GifFrame made;
+        made.left = left;
+        made.top = top;
+        made.width = width;
+        made.height = height;
+        made.indices.resize(static_cast<std::size_t>(width * height));
+        for (auto& index : made.indices) {
+            index = static_cast<std::uint8_t>(random() % colours);
+        }
+        return made;
+    };
+    auto control = [](GifFrame made, int disposal, int transparent) {
+        made.control = true;
+        made.disposal = disposal;
+        made.transparent = transparent;
+        return made;
+    };
+    auto interlaced = [](GifFrame made) {
+        made.interlaced = true;
+        return made;
+    };
+    auto local = [](GifFrame made, std::vector<std::uint8_t> colours) {
+        made.palette = std::move(colours);
+        return made;
+    };
+    const std::vector<GifPicture> pictures = {
+        {7, 5, palette(2), 0, {frame(0, 0, 7, 5, 2)}},
+        {13, 9, palette(16), 0, {interlaced(frame(0, 0, 13, 9, 16))}},
+        {31, 17, palette(256), 0, {frame(0, 0, 31, 17, 256)}},
+        {11, 6, palette(16), 0, {control(frame(0, 0, 11, 6, 16), 0, 3)}},
+        // First frames on part of the screen: the rest is the background, or the clear index.
+        {12, 9, palette(4), 2, {frame(3, 2, 5, 4, 4)}},
+        {12, 9, palette(4), 2, {control(interlaced(frame(2, 3, 7, 5, 4)), 0, 1)}},
+        {9, 7, palette(8), 1, {frame(5, 4, 8, 6, 8)}},
+        {6, 4, {}, 0, {local(frame(0, 0, 6, 4, 8), palette(8))}},
+        {0, 0, palette(4), 0, {frame(2, 1, 5, 3, 4)}},
+        // Animations: left, cleared, put back; a clear index that stays for a frame without
+        // its own control block; local palettes.
+        {15,
+         11,
+         palette(16),
+         4,
+         {control(frame(0, 0, 15, 11, 16), 1, -1), control(frame(2, 3, 6, 5, 16), 2, 2),
+          control(local(frame(5, 1, 7, 6, 4), palette(4)), 3, 0), interlaced(frame(1, 1, 9, 8, 16)),
+          control(frame(0, 0, 4, 4, 16), 0, -1)}},
+        {10,
+         8,
+         palette(8),
+         5,
+         {control(frame(1, 1, 6, 5, 8), 2, -1), control(frame(3, 2, 5, 5, 8), 3, -1),
+          control(local(frame(0, 0, 4, 3, 4), palette(4)), 2, -1), frame(4, 4, 6, 4, 8)}},
+    };
+
+    // Qt's frames, four bytes a pixel: red, green, blue and alpha (0xFF where Qt has none).
+    auto qtFrames = [](const QByteArray& bytes) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "gif");
+        std::vector<QImage> frames;
+        for (QImage image = reader.read(); !image.isNull(); image = reader.read()) {
+            frames.push_back(image.hasAlphaChannel()
+                                 ? image.convertToFormat(QImage::Format_RGBA8888)
+                                 : image.convertToFormat(QImage::Format_RGBX8888));
+        }
+        return frames;
+    };
+    auto sameRows = [](conversion::RowSource& rows, const QImage& expected, bool alpha) {
+        ASSERT_EQ(rows.width(), expected.width());
+        ASSERT_EQ(rows.height(), expected.height());
+        for (int y = 0; y < rows.height(); ++y) {
+            conversion::SourceRow row;
+            ASSERT_FALSE(rows.next(row).has_value()) << y;
+            ASSERT_EQ(row.y, y);
+            for (int x = 0; x < rows.width(); ++x) {
+                // A frame on the whole screen comes as indices of the palette.
+                const imaging::Pixel ours =
+                    rows.form() == conversion::RowForm::Indices
+                        ? rows.palette()[row.bytes[x]]
+                        : reinterpret_cast<const imaging::Pixel*>(row.bytes)[x];
+                const imaging::Pixel theirs =
+                    reinterpret_cast<const imaging::Pixel*>(expected.constScanLine(y))[x];
+                ASSERT_EQ(ours | (alpha ? 0 : 0xFF000000u), theirs) << x << ", " << y;
+            }
+        }
+    };
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        SCOPED_TRACE(i);
+        const Bytes file = testing_support::writeGif(pictures[i]);
+        ASSERT_FALSE(file.empty());
+        const QByteArray bytes(reinterpret_cast<const char*>(file.data()),
+                               static_cast<qsizetype>(file.size()));
+        QBuffer qt;
+        qt.setData(bytes);
+        qt.open(QIODevice::ReadOnly);
+        auto read = pictures::readPicture(qt, "qt", {});
+        ASSERT_TRUE(std::holds_alternative<QImage>(read)) << std::get<base::Error>(read).reason;
+        const std::vector<QImage> expected = qtFrames(bytes);
+        ASSERT_EQ(expected.size(), pictures[i].frames.size());
+
+        bitmap::MemorySource source(file);
+        conversion::GifRows gif(source, "in");
+        ASSERT_FALSE(gif.open().has_value());
+        sameRows(gif, std::get<QImage>(read), false);
+        const auto count = gif.frames();
+        ASSERT_TRUE(std::holds_alternative<int>(count));
+        ASSERT_EQ(std::get<int>(count), static_cast<int>(expected.size()));
+        // In order, then the last and the first again.
+        std::vector<int> order(expected.size());
+        std::iota(order.begin(), order.end(), 0);
+        order.push_back(static_cast<int>(expected.size()) - 1);
+        order.push_back(0);
+        for (const int k : order) {
+            SCOPED_TRACE(k);
+            ASSERT_FALSE(gif.selectFrame(k).has_value());
+            sameRows(gif, expected[static_cast<std::size_t>(k)],
+                     expected[static_cast<std::size_t>(k)].hasAlphaChannel());
+        }
+
+        const Bytes cut(file.begin(),
+                        file.begin() + static_cast<std::ptrdiff_t>(file.size() * 2 / 3));
+        bitmap::MemorySource shorter(cut);
+        conversion::GifRows refused(shorter, "cut");
+        auto failure = refused.open();
+        for (int y = 0; !failure && y < refused.height(); ++y) {
+            conversion::SourceRow row;
+            failure = refused.next(row);
+        }
+        if (!failure) {
+            auto counted = refused.frames();
+            ASSERT_TRUE(std::holds_alternative<base::Error>(counted));
+            failure = std::get<base::Error>(counted);
+        }
         EXPECT_EQ(failure->file, "cut");
         EXPECT_NE(failure->reason.find("truncated"), std::string::npos) << failure->reason;
     }
