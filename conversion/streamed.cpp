@@ -1,5 +1,6 @@
 #include "conversion/streamed.h"
 
+#include "conversion/gif_rows.h"
 #include "conversion/jpeg_rows.h"
 #include "conversion/png_rows.h"
 #include "platform/device_source.h"
@@ -41,6 +42,13 @@ base::Result<std::unique_ptr<RowSource>> openStreamedRows(QIODevice& file,
             return std::move(*refused);
         }
         return std::unique_ptr<RowSource>(std::move(png));
+    }
+    if (looksLikeGif(head)) {
+        auto gif = std::make_unique<Owned<GifRows>>(file, name);
+        if (auto refused = gif->rows().open()) {
+            return std::move(*refused);
+        }
+        return std::unique_ptr<RowSource>(std::move(gif));
     }
     if (looksLikeJpeg(head)) {
         auto jpeg = std::make_unique<Owned<JpegRows>>(file, name);

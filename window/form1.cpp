@@ -58,6 +58,13 @@ class StreamedPicture final : public surface::StreamedRows {
             return failed;
         }
         const auto width = static_cast<std::size_t>(m_rows->width());
+        if (m_rows->form() == conversion::RowForm::Indices) {
+            const auto palette = m_rows->palette();
+            for (std::size_t x = 0; x < width; ++x) {
+                row[x] = palette[read.bytes[x]] | 0xFF000000u;
+            }
+            return std::nullopt;
+        }
         std::memcpy(row, read.bytes, width * sizeof(std::uint32_t));
         for (std::size_t x = 0; x < width; ++x) {
             row[x] |= 0xFF000000u;
@@ -69,7 +76,8 @@ class StreamedPicture final : public surface::StreamedRows {
     std::unique_ptr<conversion::RowSource> m_rows;
 };
 
-// PNG and JPEG pictures stream into the window as bitmaps do, shown row by row as they arrive.
+// PNG, GIF and JPEG pictures stream into the window as bitmaps do, shown row by row as they
+// arrive.
 base::Result<std::unique_ptr<surface::StreamedRows>> streamedRows(QFile& file,
                                                                   const std::string& name) {
     auto opened = conversion::openStreamedRows(file, name);
