@@ -3,6 +3,7 @@
 #include "harness.h"
 #include "imaging/levels.h"
 #include "pictures/picture_reader.h"
+#include "support/gif_builder.h"
 #include "window/text_pane.h"
 
 #include <QDir>
@@ -289,6 +290,51 @@ TEST_F(Form1Test, OpenShowsEachRowAsItIsRead) {
         ASSERT_TRUE(std::holds_alternative<QImage>(read));
         EXPECT_EQ(whole, std::get<QImage>(read));
         EXPECT_EQ(h.menu(), kOpened);
+    }
+}
+
+// A GIF streams into the window; what it shows is what Qt's reader gave before: the first
+// frame, a transparent pixel in its palette colour, interlaced rows in their places.
+TEST_F(Form1Test, StreamedGifShowsWhatQtsReaderShows) {
+    testing_support::GifFrame frame;
+    frame.width = 5;
+    frame.height = 9;
+    frame.control = true;
+    frame.transparent = 2;
+    for (int i = 0; i < frame.width * frame.height; ++i) {
+        frame.indices.push_back(static_cast<std::uint8_t>((i * 7 + i / 5) % 4));
+    }
+    testing_support::GifPicture gif;
+    gif.width = 5;
+    gif.height = 9;
+    gif.palette = {0x10, 0x20, 0x30, 0x90, 0x80, 0x70, 0xF0, 0x00, 0xF0, 0xC8, 0xC8, 0x08};
+    gif.frames = {frame};
+    testing_support::GifFrame second = frame;
+    second.transparent = -1;
+    for (bool interlaced : {false, true}) {
+        gif.frames = {frame, second};
+        gif.frames[0].interlaced = interlaced;
+        const std::vector<std::uint8_t> bytes = testing_support::writeGif(gif);
+        const QString name = path(QStringLiteral("f%1.gif").arg(interlaced));
+        QFile out(name);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        out.close();
+        Harness h(std::chrono::milliseconds(0));
+        QImage whole;
+        h.onRowsShown([&](int first, int end) {
+            if (end - first == gif.height) {
+                whole = h.form().surface().image().copy();
+            }
+        });
+        h.choose("mOpen", name);
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const auto read = pictures::readPicture(file, "picture");
+        ASSERT_TRUE(std::holds_alternative<QImage>(read));
+        surface::PictureSurface qts;
+        qts.setPicture(std::get<QImage>(read));
+        EXPECT_EQ(whole, qts.image()) << "interlaced " << interlaced;
     }
 }
 
