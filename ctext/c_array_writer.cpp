@@ -65,9 +65,18 @@ bool takesMask(Layout layout) {
     return layout == Layout::Planes || layout == Layout::Packed2 || layout == Layout::Nibble4;
 }
 
-// ORs `count` bits of `from`, starting at bit `at`, into `to` from bit `into`.
+// ORs `count` bits of `from`, starting at bit `at`, into `to` from bit `into`; whole bytes are
+// copied where both start on one.
 void copyBits(const std::vector<std::uint8_t>& from, std::size_t at, std::size_t count,
               std::vector<std::uint8_t>& to, std::size_t into) {
+    if (at % 8 == 0 && into % 8 == 0) {
+        std::memcpy(to.data() + into / 8, from.data() + at / 8, count / 8);
+        if (count % 8 != 0) {
+            to[(into + count) / 8] |=
+                static_cast<std::uint8_t>(from[(at + count) / 8] & (0xFFu << (8 - count % 8)));
+        }
+        return;
+    }
     for (std::size_t k = 0; k < count; k += 8) {
         unsigned bits = imaging::eightBitsAt(from, at + k);
         if (count - k < 8) {
@@ -81,6 +90,9 @@ void copyBits(const std::vector<std::uint8_t>& from, std::size_t at, std::size_t
         }
     }
 }
+
+// Which planes of a frame an array's lines read.
+enum Needs { DarkPlane, LightPlane, BothPlanes };
 
 // The lines of each array and their elements: the layout's plan, frame after frame, or a tile
 // map's tiles (a line each) and its map (a line a row of tiles); then the mask's, if any.
@@ -133,8 +145,8 @@ class Lines {
             lineElements(maskFrame(static_cast<int>(line / per)), m_maskOptions, 0, line % per,
                          out);
         } else if (!m_map) {
-            lineElements(frame(static_cast<int>(line / m_plan.lines)), m_options, array,
-                         line % m_plan.lines, out);
+            lineElements(frame(static_cast<int>(line / m_plan.lines), needs(array)), m_options,
+                         array, line % m_plan.lines, out);
         } else if (array == 0) {
             out.insert(out.end(), m_map->tiles[line].begin(), m_map->tiles[line].end());
         } else {
@@ -144,26 +156,61 @@ class Lines {
             }
         }
     }
-    // Frame f's planes: the planes themselves when they are one picture.
-    const Planes& frame(int f) const {
+    // Frame f's planes (those that `needs` asks for, the other left white): the planes
+    // themselves when they are one picture. Valid until the next call.
+    const Planes& frame(int f, Needs needs = BothPlanes) const {
         if (!m_grid.any()) {
             return m_planes;
         }
-        if (m_cutAt != f) {
-            m_cut = imaging::cutFrame(m_planes, m_grid, f, m_planes.layout);
-            m_cutAt = f;
+        if (m_cutAt == f && (m_cutNeeds == needs || m_cutNeeds == BothPlanes)) {
+            return m_cut;
         }
+        if (m_cut.dark.empty()) {
+            m_cut = imaging::makePlanes(m_width, m_height, m_planes.layout);
+        } else {
+            std::fill(m_cut.dark.begin(), m_cut.dark.end(), 0);
+            std::fill(m_cut.light.begin(), m_cut.light.end(), 0);
+        }
+        const imaging::FrameOrigin origin =
+            imaging::frameOrigin(m_grid, m_planes.width, m_planes.height, f);
+        const std::size_t from = m_planes.rowBits();
+        const std::size_t to = m_cut.rowBits();
+        for (int y = 0; y < m_height; ++y) {
+            const std::size_t at =
+                static_cast<std::size_t>(origin.y + y) * from + static_cast<std::size_t>(origin.x);
+            const std::size_t into = static_cast<std::size_t>(y) * to;
+            const auto w = static_cast<std::size_t>(m_width);
+            if (needs != LightPlane) {
+                copyBits(m_planes.dark, at, w, m_cut.dark, into);
+            }
+            if (needs != DarkPlane) {
+                copyBits(m_planes.light, at, w, m_cut.light, into);
+            }
+        }
+        m_cutAt = f;
+        m_cutNeeds = needs;
         return m_cut;
     }
 
   private:
+    // Planes and pages read one plane for each array; the others both.
+    Needs needs(int array) const {
+        const bool onePlane =
+            m_options.layout == Layout::Planes || m_options.layout == Layout::Pages;
+        return !onePlane ? BothPlanes : array == 0 ? DarkPlane : LightPlane;
+    }
+
     // Frame f's mask as the dark plane of planes laid out as the mask is; a picture without a
     // mask is opaque.
     const Planes& maskFrame(int f) const {
         if (m_maskAt == f) {
             return m_maskCut;
         }
-        m_maskCut = imaging::makePlanes(m_width, m_height, planesRowLayout(m_maskOptions));
+        if (m_maskCut.dark.empty()) {
+            m_maskCut = imaging::makePlanes(m_width, m_height, planesRowLayout(m_maskOptions));
+        } else {
+            std::fill(m_maskCut.dark.begin(), m_maskCut.dark.end(), 0);
+        }
         const imaging::FrameOrigin origin =
             imaging::frameOrigin(m_grid, m_planes.width, m_planes.height, f);
         const auto w = static_cast<std::size_t>(m_width);
@@ -196,6 +243,7 @@ class Lines {
     ElementPlan m_maskPlan;
     std::optional<TileMap> m_map;
     mutable int m_cutAt = -1;
+    mutable Needs m_cutNeeds = BothPlanes;
     mutable Planes m_cut;
     mutable int m_maskAt = -1;
     mutable Planes m_maskCut;
@@ -491,6 +539,46 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
                 }
             }
             return true;
+        }
+        if (style.layout.layout == Layout::Planes && plan.bits == 8 && lines.framed() &&
+            !lines.isMask(a) && !style.layout.invert && !lsbFirst(style.layout)) {
+            const auto width = static_cast<std::size_t>(lines.width());
+            if (width % 8 == 0) {
+                // Every frame row is whole bytes of the sheet's row, a line of its own.
+                const std::vector<std::uint8_t>& plane = a == 0 ? planes.dark : planes.light;
+                const std::size_t stride = planes.rowBits() / 8;
+                for (int frame = 0; frame < lines.frames(); ++frame) {
+                    const imaging::FrameOrigin origin =
+                        imaging::frameOrigin(style.frames, planes.width, planes.height, frame);
+                    for (int y = 0; y < lines.height(); ++y) {
+                        const std::uint8_t* row = plane.data() +
+                                                  static_cast<std::size_t>(origin.y + y) * stride +
+                                                  static_cast<std::size_t>(origin.x) / 8;
+                        put(f.eol);
+                        for (std::size_t k = 0; k < width / 8; ++k) {
+                            out = putEntry(out, row[k]);
+                        }
+                        if (!flush(false)) {
+                            return false;
+                        }
+                    }
+                }
+                return flush(true);
+            }
+            // Each frame's own bytes, a line at a time.
+            for (int frame = 0; frame < lines.frames(); ++frame) {
+                const std::vector<std::uint8_t>& bytes = a == 0
+                                                             ? lines.frame(frame, DarkPlane).dark
+                                                             : lines.frame(frame, LightPlane).light;
+                for (std::size_t first = 0; first < plan.total; first += plan.perLine) {
+                    out = putBytes(out, bytes, first, std::min(plan.total, first + plan.perLine),
+                                   plan.perLine, f.eol);
+                    if (!flush(false)) {
+                        return false;
+                    }
+                }
+            }
+            return flush(true);
         }
         if (const auto lead = leadElements(style.layout); !lead.empty() && !lines.isMask(a)) {
             put(f.eol);
