@@ -590,7 +590,9 @@ framesOf(std::vector<ctext::CArray>& arrays, const ctext::CArray* mask, const La
             static_cast<std::size_t>(bitmap::kMaxExtent)) {
             return Refusal{std::to_string(frames) + " frames of " + frame +
                            " pixels in a row are wider than a picture can be (" +
-                           std::to_string(bitmap::kMaxExtent) + "): give -r WIDTH"};
+                           std::to_string(bitmap::kMaxExtent) +
+                           "): give the sheet, -r WIDTHxHEIGHT --frames " +
+                           std::to_string(grid.width) + "x" + std::to_string(grid.height)};
         }
         sheetWidth = static_cast<int>(frames) * grid.width;
     }
