@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <span>
 #include <vector>
 
 namespace bitmap {
@@ -32,11 +33,15 @@ constexpr std::array<std::uint32_t, 256> makeSpread() {
 constexpr auto kSpread = makeSpread();
 
 // Eight pixels' indices as four stored bytes, first pixel in the first byte's high nibble. The
-// index is 2 × (no dark bit) + (no light bit), so black is 0 and white 3.
-inline void storeEight(unsigned dark, unsigned light, std::uint8_t* out) {
+// index is 2 × (no dark bit) + (no light bit), so black is 0 and white 3; a pixel whose
+// `opaque` bit is clear is 4.
+inline void storeEight(unsigned dark, unsigned light, std::uint8_t* out, unsigned opaque = 0xFFu) {
+    const std::uint32_t clear = kSpread[~opaque & 0xFFu];
+    // Each nibble of `clear` is 0 or 1, so times 15 fills it without a carry.
     const std::uint32_t v =
-        __builtin_bswap32(kSpread[~dark & 0xFFu] << 1 | kSpread[~light & 0xFFu]);
-    std::memcpy(out, &v, 4);
+        ((kSpread[~dark & 0xFFu] << 1 | kSpread[~light & 0xFFu]) & ~(clear * 15u)) | clear << 2;
+    const std::uint32_t stored = __builtin_bswap32(v);
+    std::memcpy(out, &stored, 4);
 }
 
 } // namespace
@@ -45,17 +50,18 @@ std::size_t levelBitmapRowBytes(int width) {
     return ((static_cast<std::size_t>(width) + 1) / 2 + 3) & ~std::size_t{3};
 }
 
-std::array<std::uint8_t, kLevelBitmapHeaderSize>
-levelBitmapHeader(int width, int height, const std::array<std::uint32_t, 4>& colours) {
+namespace {
+
+// The headers with a palette of `colours` (four or five entries) at `p`.
+void putHeader(std::uint8_t* p, int width, int height, std::span<const std::uint32_t> colours) {
     const std::uint64_t dataSize =
         std::uint64_t{levelBitmapRowBytes(width)} * static_cast<std::uint64_t>(height);
-    std::array<std::uint8_t, kLevelBitmapHeaderSize> header{};
-    std::uint8_t* p = header.data();
+    const std::size_t headerSize = 14 + 40 + 4 * colours.size();
     *p++ = 'B';
     *p++ = 'M';
-    put32(p, static_cast<std::uint32_t>(kLevelBitmapHeaderSize + dataSize));
+    put32(p, static_cast<std::uint32_t>(headerSize + dataSize));
     put32(p, 0);
-    put32(p, static_cast<std::uint32_t>(kLevelBitmapHeaderSize));
+    put32(p, static_cast<std::uint32_t>(headerSize));
     put32(p, 40);
     put32(p, static_cast<std::uint32_t>(width));
     put32(p, static_cast<std::uint32_t>(height));
@@ -65,25 +71,40 @@ levelBitmapHeader(int width, int height, const std::array<std::uint32_t, 4>& col
     put32(p, static_cast<std::uint32_t>(dataSize));
     put32(p, 3780); // 96 dpi, as saved pictures always had
     put32(p, 3780);
-    put32(p, 4); // colours used: the palette is shorter than 4 bits allow
-    put32(p, 4);
+    // Colours used: the palette is shorter than 4 bits allow.
+    put32(p, static_cast<std::uint32_t>(colours.size()));
+    put32(p, static_cast<std::uint32_t>(colours.size()));
     for (const std::uint32_t c : colours) {
         put32(p, (c & 0xFFu) << 16 | (c & 0xFF00u) | (c >> 16 & 0xFFu)); // B, G, R, 0
     }
+}
+
+} // namespace
+
+std::array<std::uint8_t, kLevelBitmapHeaderSize>
+levelBitmapHeader(int width, int height, const std::array<std::uint32_t, 4>& colours) {
+    std::array<std::uint8_t, kLevelBitmapHeaderSize> header{};
+    putHeader(header.data(), width, height, colours);
     return header;
 }
 
 void encodeLevelRow(const std::uint8_t* dark, const std::uint8_t* light, int width,
-                    std::uint8_t* out) {
+                    std::uint8_t* out, const std::uint8_t* opaque) {
     const auto n = static_cast<std::size_t>(width);
     const std::size_t whole = n / 8;
-    for (std::size_t k = 0; k < whole; ++k) {
-        storeEight(dark[k], light[k], out + 4 * k);
+    if (opaque == nullptr) {
+        for (std::size_t k = 0; k < whole; ++k) {
+            storeEight(dark[k], light[k], out + 4 * k);
+        }
+    } else {
+        for (std::size_t k = 0; k < whole; ++k) {
+            storeEight(dark[k], light[k], out + 4 * k, opaque[k]);
+        }
     }
     std::uint8_t* p = out + 4 * whole;
     if (const std::size_t rest = n % 8; rest > 0) {
         std::uint8_t last[4];
-        storeEight(dark[whole], light[whole], last);
+        storeEight(dark[whole], light[whole], last, opaque == nullptr ? 0xFFu : opaque[whole]);
         const std::size_t bytes = (rest + 1) / 2;
         std::memcpy(p, last, bytes);
         if (rest % 2 != 0) {
@@ -95,9 +116,16 @@ void encodeLevelRow(const std::uint8_t* dark, const std::uint8_t* light, int wid
 }
 
 bool writeLevelBitmap(int width, int height, const std::array<std::uint32_t, 4>& colours,
-                      const LevelRowBits& rowBits, const ByteWriter& write) {
-    const auto header = levelBitmapHeader(width, height, colours);
-    if (!write({reinterpret_cast<const char*>(header.data()), header.size()})) {
+                      const LevelRowBits& rowBits, const ByteWriter& write,
+                      const Transparency* transparency) {
+    std::array<std::uint8_t, kMaskedBitmapHeaderSize> header{};
+    const std::array<std::uint32_t, 5> five = {colours[0], colours[1], colours[2], colours[3],
+                                               transparency ? transparency->colour : 0u};
+    const std::span<const std::uint32_t> palette =
+        transparency ? std::span<const std::uint32_t>(five) : std::span(five).first(4);
+    putHeader(header.data(), width, height, palette);
+    const std::size_t headerSize = 14 + 40 + 4 * palette.size();
+    if (!write({reinterpret_cast<const char*>(header.data()), headerSize})) {
         return false;
     }
     const std::size_t stride = levelBitmapRowBytes(width);
@@ -107,7 +135,8 @@ bool writeLevelBitmap(int width, int height, const std::array<std::uint32_t, 4>&
         const int rows = std::min(rowsPerBatch, y + 1);
         for (int r = 0; r < rows; ++r, --y) {
             const auto [dark, light] = rowBits(y);
-            encodeLevelRow(dark, light, width, batch.data() + stride * static_cast<std::size_t>(r));
+            encodeLevelRow(dark, light, width, batch.data() + stride * static_cast<std::size_t>(r),
+                           transparency ? transparency->rowBits(y) : nullptr);
         }
         if (!write({reinterpret_cast<const char*>(batch.data()),
                     stride * static_cast<std::size_t>(rows)})) {

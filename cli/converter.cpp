@@ -129,7 +129,7 @@ int convert(const Options& options, std::FILE* errors) {
     const imaging::Planes& planes = std::get<imaging::Planes>(converted);
     // A picture the layout cannot hold writes neither output: a picture without its text is
     // half a result that a build script would take for a whole one.
-    if (const auto refused = ctext::planesProblem(options.style.layout, planes)) {
+    if (const auto refused = ctext::planesProblem(options.style.layout, planes, options.frames)) {
         return fail(base::Error{options.style.source, *refused});
     }
 
@@ -145,12 +145,19 @@ int convert(const Options& options, std::FILE* errors) {
             exitStatus = fail(*failure);
         }
     };
+    ctext::TextStyle style = options.style;
+    if (options.frames.any()) {
+        style.frames = options.frames;
+    }
+    const std::uint32_t transparent = options.transparent
+                                          ? static_cast<std::uint32_t>(*options.transparent)
+                                          : conversion::kTransparentColour;
     const conversion::Target text = target(options.textOutput);
     const conversion::Target picture = target(options.pictureOutput);
     if (!options.pictureOutput.empty() && conversion::separateFiles(text, picture)) {
         status.show("writing " + options.textOutput + " and " + options.pictureOutput);
         const conversion::Written written =
-            conversion::writeTextAndPicture(planes, options.style, text, picture);
+            conversion::writeTextAndPicture(planes, style, text, picture, transparent);
         for (const auto& failure : {written.text, written.picture}) {
             if (failure) {
                 exitStatus = fail(*failure);
@@ -158,12 +165,12 @@ int convert(const Options& options, std::FILE* errors) {
         }
         return exitStatus;
     }
-    write(options.textOutput, [&](const conversion::Target& to) {
-        return conversion::writeText(planes, options.style, to);
-    });
+    write(options.textOutput,
+          [&](const conversion::Target& to) { return conversion::writeText(planes, style, to); });
     if (!options.pictureOutput.empty()) {
-        write(options.pictureOutput,
-              [&](const conversion::Target& to) { return conversion::writePicture(planes, to); });
+        write(options.pictureOutput, [&](const conversion::Target& to) {
+            return conversion::writePicture(planes, to, transparent);
+        });
     }
     return exitStatus;
 }

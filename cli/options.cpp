@@ -573,6 +573,11 @@ std::optional<base::Error> combinationProblem(const Options& options, const Spel
         return usage(*given.background + " needs --size WxH with --fit contain: only then is "
                                          "there room around the picture");
     }
+    if (given.frames && (options.reverseWidth == 0 || options.layoutGiven.layout)) {
+        if (const auto refused = ctext::framesProblem(options.style.layout)) {
+            return usage(*given.frames + " " + *refused);
+        }
+    }
     if (given.frameOrder && !given.frames) {
         return usage(*given.frameOrder + " needs --frames WxH");
     }

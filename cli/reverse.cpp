@@ -21,13 +21,18 @@ int reverse(const Options& options, std::FILE* errors) {
         options.reverseHeight > 0 ? std::optional<int>(options.reverseHeight) : std::nullopt,
         options.style.layout,
         options.layoutGiven,
-        options.nameGiven ? std::optional<std::string>(options.style.name) : std::nullopt};
+        options.nameGiven ? std::optional<std::string>(options.style.name) : std::nullopt,
+        options.frames};
     const auto planes = conversion::reverseFile(how);
     if (const auto* failure = std::get_if<base::Error>(&planes)) {
         return report(errors, *failure);
     }
-    if (const auto failure = conversion::writePicture(std::get<imaging::Planes>(planes),
-                                                      conversion::Target{options.textOutput})) {
+    const std::uint32_t transparent = options.transparent
+                                          ? static_cast<std::uint32_t>(*options.transparent)
+                                          : conversion::kTransparentColour;
+    if (const auto failure =
+            conversion::writePicture(std::get<imaging::Planes>(planes),
+                                     conversion::Target{options.textOutput}, transparent)) {
         return report(errors, *failure);
     }
     return 0;

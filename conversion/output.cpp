@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <system_error>
@@ -30,6 +31,19 @@ std::pair<const std::uint8_t*, const std::uint8_t*> rowBits(const imaging::Plane
     }
     imaging::rowBytes(planes, y, dark, light);
     return {dark.data(), light.data()};
+}
+
+// Row y's mask bits, starting on a byte, as rowBits() gives the levels'.
+const std::uint8_t* maskBits(const imaging::Planes& planes, int y,
+                             std::vector<std::uint8_t>& opaque) {
+    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    if (offset % 8 == 0) {
+        return planes.mask.data() + offset / 8;
+    }
+    for (std::size_t k = 0; k + 1 < opaque.size(); ++k) {
+        opaque[k] = static_cast<std::uint8_t>(imaging::eightBitsAt(planes.mask, offset + 8 * k));
+    }
+    return opaque.data();
 }
 
 bool fileOfItsOwn(const Target& target) {
@@ -63,6 +77,7 @@ std::optional<base::Error> writeText(const imaging::Planes& planes, const ctext:
 }
 
 std::optional<base::Error> writePicture(const imaging::Planes& planes, const Target& target,
+                                        std::uint32_t transparent,
                                         platform::Durability durability) {
     return platform::saveFile(
         target.path,
@@ -70,10 +85,18 @@ std::optional<base::Error> writePicture(const imaging::Planes& planes, const Tar
             try {
                 std::vector<std::uint8_t> dark((static_cast<std::size_t>(planes.width) + 7) / 8);
                 std::vector<std::uint8_t> light(dark.size());
+                std::vector<std::uint8_t> opaque;
+                std::optional<bitmap::Transparency> transparency;
+                if (!planes.mask.empty()) {
+                    opaque.resize(dark.size() + 1);
+                    transparency = bitmap::Transparency{
+                        transparent, [&](int y) { return maskBits(planes, y, opaque); }};
+                }
                 // A piece the sink refused is the save's to report.
                 bitmap::writeLevelBitmap(
                     planes.width, planes.height, imaging::kLevelPalette,
-                    [&](int y) { return rowBits(planes, y, dark, light); }, sink);
+                    [&](int y) { return rowBits(planes, y, dark, light); }, sink,
+                    transparency ? &*transparency : nullptr);
             } catch (const std::bad_alloc&) {
                 return base::noMemory({}, kWriting);
             }
@@ -87,11 +110,11 @@ bool separateFiles(const Target& text, const Target& picture) {
 }
 
 Written writeTextAndPicture(const imaging::Planes& planes, const ctext::TextStyle& style,
-                            const Target& text, const Target& picture) {
+                            const Target& text, const Target& picture, std::uint32_t transparent) {
     Written written;
     if (!separateFiles(text, picture)) {
         written.text = writeText(planes, style, text);
-        written.picture = writePicture(planes, picture);
+        written.picture = writePicture(planes, picture, transparent);
         return written;
     }
     std::exception_ptr thrown;
@@ -99,7 +122,7 @@ Written writeTextAndPicture(const imaging::Planes& planes, const ctext::TextStyl
     try {
         worker.emplace([&] {
             try {
-                written.picture = writePicture(planes, picture);
+                written.picture = writePicture(planes, picture, transparent);
             } catch (...) {
                 thrown = std::current_exception();
             }
@@ -107,7 +130,7 @@ Written writeTextAndPicture(const imaging::Planes& planes, const ctext::TextStyl
     } catch (const std::system_error&) {
         // No thread to be had: the same work on this one.
         written.text = writeText(planes, style, text);
-        written.picture = writePicture(planes, picture);
+        written.picture = writePicture(planes, picture, transparent);
         return written;
     }
     written.text = writeText(planes, style, text);

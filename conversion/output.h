@@ -6,6 +6,7 @@
 #include "platform/failure.h"
 #include "platform/safe_save.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -25,10 +26,15 @@ std::optional<base::Error>
 writeText(const imaging::Planes& planes, const ctext::TextStyle& style, const Target& target,
           platform::Durability durability = platform::Durability::Cached);
 
+// The colour of transparent pixels in a picture unless one is given (0xBBGGRR, magenta).
+inline constexpr std::uint32_t kTransparentColour = 0xFF00FF;
+
 // Writes the picture that the planes stand for as a bottom-up 4-bit bitmap whose palette is the
-// four level colours.
+// four level colours; planes with a mask add a fifth, `transparent`, for the pixels it leaves
+// out.
 std::optional<base::Error>
 writePicture(const imaging::Planes& planes, const Target& target,
+             std::uint32_t transparent = kTransparentColour,
              platform::Durability durability = platform::Durability::Cached);
 
 // Whether the two outputs are separate regular files (or names with nothing there yet), which
@@ -45,6 +51,7 @@ struct Written {
 // threads when separateFiles() allows it (else one after the other, the text first). Each is
 // written whatever becomes of the other.
 Written writeTextAndPicture(const imaging::Planes& planes, const ctext::TextStyle& style,
-                            const Target& text, const Target& picture);
+                            const Target& text, const Target& picture,
+                            std::uint32_t transparent = kTransparentColour);
 
 } // namespace conversion

@@ -84,6 +84,14 @@ std::optional<std::string> contradiction(const LayoutOptions& stated,
     if (given.tileBase && asked.tileBase != stated.tileBase) {
         return "--tile-base " + std::to_string(asked.tileBase);
     }
+    if (given.mask && asked.mask != stated.mask) {
+        return "--mask " + std::string(ctext::maskName(asked.mask));
+    }
+    if (given.rows && stated.mask != ctext::Mask::None && stated.layout != Layout::Planes &&
+        asked.rows != stated.rows) {
+        // The mask's rows, which the header states.
+        return std::string("--pad-rows");
+    }
     if (given.bitOrder && ctext::lsbFirst(asked) != ctext::lsbFirst(stated)) {
         return "--bit-order " + std::string(ctext::bitOrderName(asked.bitOrder));
     }
@@ -400,31 +408,233 @@ std::variant<std::size_t, Refusal> heightToRead(const LayoutOptions& layout, std
     return height;
 }
 
-// The planes that the arrays' elements set, each array's data let go once read.
-imaging::Planes planesOf(std::vector<ctext::CArray>& arrays, const LayoutOptions& layout, int width,
-                         int height) {
-    imaging::Planes planes = imaging::makePlanes(width, height, ctext::planesRowLayout(layout));
-    const ctext::ElementPlan plan = ctext::elementPlan(layout, width, height);
+// Sets the planes from the elements of one picture in `array`, starting at element `from`.
+void setPlane(imaging::Planes& planes, const ctext::CArray& array, int index,
+              const LayoutOptions& layout, std::size_t from) {
+    const ctext::ElementPlan plan = ctext::elementPlan(layout, planes.width, planes.height);
     const std::size_t bytes = static_cast<std::size_t>(ctext::elementBits(layout)) / 8;
     std::vector<std::uint32_t> elements;
-    for (std::size_t a = 0; a < arrays.size(); ++a) {
-        const std::vector<std::uint8_t>& data = arrays[a].data;
-        for (std::size_t line = 0; line < plan.lines; ++line) {
-            const std::size_t first = plan.lead + line * plan.perLine;
-            const std::size_t last = std::min(plan.total, first + plan.perLine);
-            elements.clear();
-            for (std::size_t e = first; e < last; ++e) {
-                std::uint32_t value = 0;
-                for (std::size_t b = 0; b < bytes; ++b) {
-                    value = value << 8 | data[e * bytes + b];
-                }
-                elements.push_back(value);
+    for (std::size_t line = 0; line < plan.lines; ++line) {
+        const std::size_t first = plan.lead + line * plan.perLine;
+        const std::size_t last = std::min(plan.total, first + plan.perLine);
+        elements.clear();
+        for (std::size_t e = from + first; e < from + last; ++e) {
+            std::uint32_t value = 0;
+            for (std::size_t b = 0; b < bytes; ++b) {
+                value = value << 8 | array.data[e * bytes + b];
             }
-            ctext::setLineElements(planes, layout, static_cast<int>(a), line, elements);
+            elements.push_back(value);
         }
-        std::vector<std::uint8_t>().swap(arrays[a].data);
+        ctext::setLineElements(planes, layout, index, line, elements);
+    }
+}
+
+// Sets the planes' mask from the mask's elements of one picture, starting at element `from`,
+// its polarity undone.
+void setMask(imaging::Planes& planes, const ctext::CArray& mask, const LayoutOptions& layout,
+             std::size_t from) {
+    const LayoutOptions maskLayout = ctext::maskLayout(layout);
+    const imaging::RowLayout rows = ctext::planesRowLayout(maskLayout);
+    imaging::Planes opaque = imaging::makePlanes(planes.width, planes.height, rows);
+    setPlane(opaque, mask, 0, maskLayout, from);
+    if (rows == planes.layout) {
+        planes.mask = std::move(opaque.dark);
+        return;
+    }
+    // Row by row into the planes' own row layout.
+    imaging::Planes relaid = imaging::makePlanes(planes.width, planes.height, planes.layout);
+    std::vector<std::uint8_t> row((static_cast<std::size_t>(planes.width) + 7) / 8);
+    std::vector<std::uint8_t> none(row.size());
+    for (int y = 0; y < planes.height; ++y) {
+        imaging::rowBytes(opaque, y, row, none);
+        std::fill(none.begin(), none.end(), 0);
+        imaging::setRowBytes(relaid, y, row, none);
+    }
+    planes.mask = std::move(relaid.dark);
+}
+
+// The planes of one picture whose elements start at element `from` of each array (and
+// `maskFrom` of the mask, if any).
+imaging::Planes pictureOf(const std::vector<ctext::CArray>& arrays, const ctext::CArray* mask,
+                          const LayoutOptions& layout, int width, int height, std::size_t from,
+                          std::size_t maskFrom) {
+    imaging::Planes planes = imaging::makePlanes(width, height, ctext::planesRowLayout(layout));
+    for (std::size_t a = 0; a < arrays.size(); ++a) {
+        setPlane(planes, arrays[a], static_cast<int>(a), layout, from);
+    }
+    if (mask != nullptr) {
+        setMask(planes, *mask, layout, maskFrom);
     }
     return planes;
+}
+
+// The planes that the arrays' elements set, each array's data let go once read.
+imaging::Planes planesOf(std::vector<ctext::CArray>& arrays, const ctext::CArray* mask,
+                         const LayoutOptions& layout, int width, int height) {
+    imaging::Planes planes = imaging::makePlanes(width, height, ctext::planesRowLayout(layout));
+    for (std::size_t a = 0; a < arrays.size(); ++a) {
+        setPlane(planes, arrays[a], static_cast<int>(a), layout, 0);
+        std::vector<std::uint8_t>().swap(arrays[a].data);
+    }
+    if (mask != nullptr) {
+        setMask(planes, *mask, layout, 0);
+    }
+    return planes;
+}
+
+bool takesMask(const LayoutOptions& layout) {
+    return layout.layout == Layout::Planes || layout.layout == Layout::Packed2 ||
+           layout.layout == Layout::Nibble4;
+}
+
+// Takes the mask NAME_m out of the arrays: the one -n names, or the one whose name is the
+// others' common name and "_m". A layout with a mask must find it; one without a polarity
+// refuses it.
+std::variant<std::optional<ctext::CArray>, Refusal> takeMask(std::vector<ctext::CArray>& arrays,
+                                                             const ReverseOptions& options,
+                                                             const LayoutOptions& layout,
+                                                             bool stated) {
+    if (!takesMask(layout) || (stated && layout.mask == ctext::Mask::None)) {
+        return std::optional<ctext::CArray>();
+    }
+    auto found = arrays.end();
+    for (auto a = arrays.begin(); a != arrays.end(); ++a) {
+        if (!endsWith(a->name, "_m")) {
+            continue;
+        }
+        const std::string prefix = a->name.substr(0, a->name.size() - 2);
+        if (options.name) {
+            if (prefix == *options.name) {
+                found = a;
+            }
+            continue;
+        }
+        std::vector<ctext::CArray> others;
+        for (const ctext::CArray& other : arrays) {
+            if (&other != &*a) {
+                others.push_back({other.name, other.elementBits, other.line, {}, {}});
+            }
+        }
+        if (!others.empty() && commonName(others) == prefix) {
+            found = a;
+        }
+    }
+    if (found == arrays.end()) {
+        if (layout.mask == ctext::Mask::None) {
+            return std::optional<ctext::CArray>();
+        }
+        return Refusal{"it holds no mask array" +
+                       (options.name ? " " + *options.name + "_m" : std::string(" NAME_m")) +
+                       " for --mask " + std::string(ctext::maskName(layout.mask))};
+    }
+    if (layout.mask == ctext::Mask::None) {
+        return Refusal{"it holds a mask, " + found->name +
+                           ", but no header says what its bits mean: give --mask ones (1 marks "
+                           "an opaque pixel) or --mask zeros",
+                       base::ErrorKind::Usage};
+    }
+    const int bits = ctext::elementBits(ctext::maskLayout(layout));
+    if (found->elementBits != bits) {
+        return Refusal{"line " + std::to_string(found->line) + ": " + found->name + " holds " +
+                       std::to_string(found->elementBits) + "-bit elements, not " +
+                       (bits == 8 ? std::string("bytes") : std::to_string(bits) + "-bit ones")};
+    }
+    std::optional<ctext::CArray> mask = std::move(*found);
+    arrays.erase(found);
+    return mask;
+}
+
+// Whether the mask holds as many elements as `count` pictures of that extent take.
+std::optional<Refusal> maskCountProblem(const ctext::CArray* mask, const LayoutOptions& layout,
+                                        int width, int height, std::size_t count) {
+    if (mask == nullptr) {
+        return std::nullopt;
+    }
+    const LayoutOptions maskLayout = ctext::maskLayout(layout);
+    const std::size_t need = ctext::elementPlan(maskLayout, width, height).total * count;
+    if (mask->size() == need) {
+        return std::nullopt;
+    }
+    const int bits = ctext::elementBits(maskLayout);
+    return Refusal{mask->name + " holds " + counted(mask->size(), bits) + ", but the mask of " +
+                   (count > 1 ? std::to_string(count) + " frames of " : std::string()) +
+                   std::to_string(width) + " x " + std::to_string(height) + " pixels takes " +
+                   counted(need, bits)};
+}
+
+// Frames of one extent, read one after another and put into a sheet in the grid's order.
+std::variant<imaging::Planes, Refusal>
+framesOf(std::vector<ctext::CArray>& arrays, const ctext::CArray* mask, const LayoutOptions& layout,
+         const imaging::FrameGrid& grid, int sheetWidth, std::optional<int> sheetHeight,
+         std::optional<std::uint64_t> stated, const std::string& what) {
+    const int bits = ctext::elementBits(layout);
+    const std::size_t frameSize = ctext::elementPlan(layout, grid.width, grid.height).total;
+    const std::string frame = std::to_string(grid.width) + " x " + std::to_string(grid.height);
+    if (const auto refused = ctext::extentProblem(layout, grid.width, grid.height)) {
+        return Refusal{"a frame " + *refused};
+    }
+    const std::size_t count = arrays[0].size();
+    if (frameSize == 0 || count % frameSize != 0 || count == 0) {
+        return Refusal{what + " hold " + counted(count, bits) +
+                       ", not a whole number of frames of " + frame + " pixels (" +
+                       counted(frameSize, bits) + " each)"};
+    }
+    const std::size_t frames = count / frameSize;
+    if (stated && *stated != frames) {
+        return Refusal{what + " hold " + std::to_string(frames) + " frames of " + frame +
+                       " pixels, but the header says " + std::to_string(*stated)};
+    }
+    if (sheetWidth == 0) {
+        // One row of frames.
+        if (frames * static_cast<std::size_t>(grid.width) >
+            static_cast<std::size_t>(bitmap::kMaxExtent)) {
+            return Refusal{std::to_string(frames) + " frames of " + frame +
+                           " pixels in a row are wider than a picture can be (" +
+                           std::to_string(bitmap::kMaxExtent) +
+                           "): give the sheet, -r WIDTHxHEIGHT --frames " +
+                           std::to_string(grid.width) + "x" + std::to_string(grid.height)};
+        }
+        sheetWidth = static_cast<int>(frames) * grid.width;
+    }
+    if (sheetWidth % grid.width != 0 || (sheetHeight && *sheetHeight % grid.height != 0)) {
+        return Refusal{"a sheet of " + std::to_string(sheetWidth) +
+                       (sheetHeight ? " x " + std::to_string(*sheetHeight) : std::string()) +
+                       " pixels is not a whole number of frames of " + frame};
+    }
+    const auto across = static_cast<std::size_t>(sheetWidth / grid.width);
+    const std::size_t down =
+        sheetHeight ? static_cast<std::size_t>(*sheetHeight / grid.height) : frames / across;
+    if (across * down != frames) {
+        return Refusal{what + " hold " + std::to_string(frames) +
+                       (frames == 1 ? " frame" : " frames") + " of " + frame + " pixels, not " +
+                       (sheetHeight
+                            ? "the " + std::to_string(across * down) + " of a sheet of " +
+                                  std::to_string(sheetWidth) + " x " + std::to_string(*sheetHeight)
+                            : "whole rows of " + std::to_string(across) + " (a sheet " +
+                                  std::to_string(sheetWidth) + " pixels wide)")};
+    }
+    if (down * static_cast<std::size_t>(grid.height) >
+        static_cast<std::size_t>(bitmap::kMaxExtent)) {
+        return Refusal{std::to_string(down) + " rows of frames of " + frame +
+                       " pixels are taller than a picture can be (" +
+                       std::to_string(bitmap::kMaxExtent) + ")"};
+    }
+    if (auto refused = maskCountProblem(mask, layout, grid.width, grid.height, frames)) {
+        return *refused;
+    }
+    const int height = static_cast<int>(down) * grid.height;
+    imaging::Planes sheet = imaging::makePlanes(sheetWidth, height, ctext::planesRowLayout(layout));
+    if (mask != nullptr) {
+        sheet.mask.assign(sheet.planeBytes(), 0);
+    }
+    const std::size_t maskSize =
+        ctext::elementPlan(ctext::maskLayout(layout), grid.width, grid.height).total;
+    for (std::size_t f = 0; f < frames; ++f) {
+        const imaging::Planes picture =
+            pictureOf(arrays, mask, layout, grid.width, grid.height, f * frameSize, f * maskSize);
+        imaging::pasteFrame(sheet, grid, static_cast<int>(f), picture);
+    }
+    return sheet;
 }
 
 // A map's tiles and the map, drawn back tile by tile through the map.
@@ -509,9 +719,21 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         return *refused;
     }
     const LayoutOptions& layout = std::get<LayoutOptions>(toRead);
+    if (options.frames.any()) {
+        if (const auto refused = ctext::framesProblem(layout)) {
+            return Refusal{"--frames " + std::to_string(options.frames.width) + "x" +
+                               std::to_string(options.frames.height) + " " + *refused,
+                           base::ErrorKind::Usage};
+        }
+    }
     if (layout.layout == Layout::Gb && layout.tileMap) {
         return reverseMapped(text, options, layout);
     }
+    auto taken = takeMask(arrays, options, layout, statedLayout(text.firstComment).has_value());
+    if (const auto* refused = std::get_if<Refusal>(&taken)) {
+        return *refused;
+    }
+    const std::optional<ctext::CArray> mask = std::get<std::optional<ctext::CArray>>(taken);
     std::string name = commonName(arrays);
     if (layout.layout == Layout::Lvgl && endsWith(name, "_map")) {
         // The descriptor's name, which names the width and height.
@@ -526,17 +748,44 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
     if (auto refused = arraysProblem(arrays, layout)) {
         return *refused;
     }
+    const std::string what = arrays.size() == 2 ? "its arrays" : "its array";
+    const auto statedFrames = name.empty() ? std::nullopt : defined(text, name + "_frames");
+    if (options.frames.any()) {
+        // -r gives the sheet; the header's extent is the frame's.
+        for (const auto& [side, asked] : {std::pair{std::string("_width"), options.frames.width},
+                                          {std::string("_height"), options.frames.height}}) {
+            const auto header = name.empty() ? std::nullopt : defined(text, name + side);
+            if (header && *header != static_cast<std::uint64_t>(asked)) {
+                return Refusal{name + side + " is " + std::to_string(*header) +
+                                   ", not the frame's " + std::to_string(asked) + " of --frames " +
+                                   std::to_string(options.frames.width) + "x" +
+                                   std::to_string(options.frames.height),
+                               base::ErrorKind::Usage};
+            }
+        }
+        return framesOf(arrays, mask ? &*mask : nullptr, layout, options.frames, options.width,
+                        options.height, statedFrames, what);
+    }
     const auto extent = extentOf(text, name, options);
     if (const auto* refused = std::get_if<Refusal>(&extent)) {
         return *refused;
     }
     const int width = std::get<Extent>(extent).width;
-    const auto height = heightToRead(layout, arrays[0].size(), std::get<Extent>(extent),
-                                     arrays.size() == 2 ? "its arrays" : "its array");
+    if (statedFrames && *statedFrames > 0 && std::get<Extent>(extent).height) {
+        // The header's frames, one row of them.
+        const imaging::FrameGrid row{width, static_cast<int>(*std::get<Extent>(extent).height)};
+        return framesOf(arrays, mask ? &*mask : nullptr, layout, row, 0, row.height, statedFrames,
+                        what);
+    }
+    const auto height = heightToRead(layout, arrays[0].size(), std::get<Extent>(extent), what);
     if (const auto* refused = std::get_if<Refusal>(&height)) {
         return *refused;
     }
-    return planesOf(arrays, layout, width, static_cast<int>(std::get<std::size_t>(height)));
+    const int rows = static_cast<int>(std::get<std::size_t>(height));
+    if (auto refused = maskCountProblem(mask ? &*mask : nullptr, layout, width, rows, 1)) {
+        return *refused;
+    }
+    return planesOf(arrays, mask ? &*mask : nullptr, layout, width, rows);
 }
 
 // The C text of a regular file or of standard input, read in a bounded buffer, or the reason

@@ -32,8 +32,10 @@ struct ReverseOptions {
 // What the way back reads from C text: its arrays, its integer #defines and its first comment.
 using TextArrays = ctext::CText;
 
-// Lays the arrays out as the picture. A complete header (its first comment says the layout,
-// NAME_width and NAME_height the extent) gives what the options leave out; an option that
+// Lays the arrays out as the picture. A complete header (its first comment says the layout and
+// any mask, NAME_width and NAME_height the extent, NAME_frames its frames, put in one row
+// without options.frames) gives what the options leave out; NAME_m, when the header or
+// layout.mask says there is a mask, is read into the planes' mask. An option that
 // contradicts it is an error of kind Usage; a text that cannot be read or does not fit, of kind
 // Input. Element counts that fit no whole picture of the layout are
 // reported with the numbers (and with the row padding that would fit, if one does).

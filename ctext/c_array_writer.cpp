@@ -61,36 +61,92 @@ bool mapped(const TextStyle& style) {
     return style.layout.layout == Layout::Gb && style.layout.tileMap;
 }
 
-// The lines of each array and their elements: the layout's plan, or a tile map's tiles (a line
-// each) and its map (a line a row of tiles).
+bool takesMask(Layout layout) {
+    return layout == Layout::Planes || layout == Layout::Packed2 || layout == Layout::Nibble4;
+}
+
+// ORs `count` bits of `from`, starting at bit `at`, into `to` from bit `into`; whole bytes are
+// copied where both start on one.
+void copyBits(const std::vector<std::uint8_t>& from, std::size_t at, std::size_t count,
+              std::vector<std::uint8_t>& to, std::size_t into) {
+    if (at % 8 == 0 && into % 8 == 0) {
+        std::memcpy(to.data() + into / 8, from.data() + at / 8, count / 8);
+        if (count % 8 != 0) {
+            to[(into + count) / 8] |=
+                static_cast<std::uint8_t>(from[(at + count) / 8] & (0xFFu << (8 - count % 8)));
+        }
+        return;
+    }
+    for (std::size_t k = 0; k < count; k += 8) {
+        unsigned bits = imaging::eightBitsAt(from, at + k);
+        if (count - k < 8) {
+            bits &= 0xFFu << (8 - (count - k));
+        }
+        const std::size_t bit = into + k;
+        const auto shift = static_cast<unsigned>(bit % 8);
+        to[bit / 8] = static_cast<std::uint8_t>(to[bit / 8] | bits >> shift);
+        if (shift != 0 && bit / 8 + 1 < to.size()) {
+            to[bit / 8 + 1] = static_cast<std::uint8_t>(to[bit / 8 + 1] | bits << (8 - shift));
+        }
+    }
+}
+
+// Which planes of a frame an array's lines read.
+enum Needs { DarkPlane, LightPlane, BothPlanes };
+
+// The lines of each array and their elements: the layout's plan, frame after frame, or a tile
+// map's tiles (a line each) and its map (a line a row of tiles); then the mask's, if any.
 class Lines {
   public:
     Lines(const Planes& planes, const TextStyle& style)
-        : m_planes(planes), m_options(style.layout),
-          m_plan(elementPlan(style.layout, planes.width, planes.height)) {
+        : m_planes(planes), m_options(style.layout), m_grid(style.frames),
+          m_frames(imaging::frameCount(style.frames, planes.width, planes.height)),
+          m_width(m_grid.any() ? m_grid.width : planes.width),
+          m_height(m_grid.any() ? m_grid.height : planes.height),
+          m_plan(elementPlan(style.layout, m_width, m_height)),
+          m_arrays(mapped(style) ? 2 : layoutInfo(style.layout.layout).arrays),
+          m_masked(style.layout.mask != Mask::None), m_maskOptions(maskLayout(style.layout)),
+          m_maskPlan(elementPlan(m_maskOptions, m_width, m_height)) {
         if (mapped(style)) {
             m_map = tileMapOf(planes);
         }
     }
-    const ElementPlan& plan() const { return m_plan; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    int frames() const { return m_frames; }
+    bool framed() const { return m_grid.any(); }
+    bool masked() const { return m_masked; }
+    // The layout's arrays, the mask not among them.
+    int layoutArrays() const { return m_arrays; }
+    bool isMask(int array) const { return array == m_arrays; }
+    const ElementPlan& plan(int array = 0) const { return isMask(array) ? m_maskPlan : m_plan; }
     std::size_t lines(int array) const {
-        if (!m_map) {
-            return m_plan.lines;
+        if (!m_map || isMask(array)) {
+            return plan(array).lines * static_cast<std::size_t>(m_frames);
         }
         return array == 0 ? m_map->tiles.size()
                           : m_map->map.size() / std::max<std::size_t>(1, m_map->across);
     }
-    std::size_t elements(int array) const {
-        if (!m_map) {
-            return m_plan.total;
+    // The elements of one frame.
+    std::size_t frameElements(int array) const {
+        if (!m_map || isMask(array)) {
+            return plan(array).total;
         }
         return array == 0 ? m_map->tiles.size() * 16 : m_map->map.size();
     }
-    // The different tiles of a map, or the picture's tiles.
+    std::size_t elements(int array) const {
+        return frameElements(array) * static_cast<std::size_t>(m_frames);
+    }
+    // The different tiles of a map, or the tiles of a frame.
     std::size_t tiles() const { return m_map ? m_map->tiles.size() : m_plan.lines; }
     void line(int array, std::size_t line, std::vector<std::uint32_t>& out) const {
-        if (!m_map) {
-            lineElements(m_planes, m_options, array, line, out);
+        if (isMask(array)) {
+            const std::size_t per = m_maskPlan.lines;
+            lineElements(maskFrame(static_cast<int>(line / per)), m_maskOptions, 0, line % per,
+                         out);
+        } else if (!m_map) {
+            lineElements(frame(static_cast<int>(line / m_plan.lines), needs(array)), m_options,
+                         array, line % m_plan.lines, out);
         } else if (array == 0) {
             out.insert(out.end(), m_map->tiles[line].begin(), m_map->tiles[line].end());
         } else {
@@ -100,12 +156,97 @@ class Lines {
             }
         }
     }
+    // Frame f's planes (those that `needs` asks for, the other left white): the planes
+    // themselves when they are one picture. Valid until the next call.
+    const Planes& frame(int f, Needs needs = BothPlanes) const {
+        if (!m_grid.any()) {
+            return m_planes;
+        }
+        if (m_cutAt == f && (m_cutNeeds == needs || m_cutNeeds == BothPlanes)) {
+            return m_cut;
+        }
+        if (m_cut.dark.empty()) {
+            m_cut = imaging::makePlanes(m_width, m_height, m_planes.layout);
+        } else {
+            std::fill(m_cut.dark.begin(), m_cut.dark.end(), 0);
+            std::fill(m_cut.light.begin(), m_cut.light.end(), 0);
+        }
+        const imaging::FrameOrigin origin =
+            imaging::frameOrigin(m_grid, m_planes.width, m_planes.height, f);
+        const std::size_t from = m_planes.rowBits();
+        const std::size_t to = m_cut.rowBits();
+        for (int y = 0; y < m_height; ++y) {
+            const std::size_t at =
+                static_cast<std::size_t>(origin.y + y) * from + static_cast<std::size_t>(origin.x);
+            const std::size_t into = static_cast<std::size_t>(y) * to;
+            const auto w = static_cast<std::size_t>(m_width);
+            if (needs != LightPlane) {
+                copyBits(m_planes.dark, at, w, m_cut.dark, into);
+            }
+            if (needs != DarkPlane) {
+                copyBits(m_planes.light, at, w, m_cut.light, into);
+            }
+        }
+        m_cutAt = f;
+        m_cutNeeds = needs;
+        return m_cut;
+    }
 
   private:
+    // Planes and pages read one plane for each array; the others both.
+    Needs needs(int array) const {
+        const bool onePlane =
+            m_options.layout == Layout::Planes || m_options.layout == Layout::Pages;
+        return !onePlane ? BothPlanes : array == 0 ? DarkPlane : LightPlane;
+    }
+
+    // Frame f's mask as the dark plane of planes laid out as the mask is; a picture without a
+    // mask is opaque.
+    const Planes& maskFrame(int f) const {
+        if (m_maskAt == f) {
+            return m_maskCut;
+        }
+        if (m_maskCut.dark.empty()) {
+            m_maskCut = imaging::makePlanes(m_width, m_height, planesRowLayout(m_maskOptions));
+        } else {
+            std::fill(m_maskCut.dark.begin(), m_maskCut.dark.end(), 0);
+        }
+        const imaging::FrameOrigin origin =
+            imaging::frameOrigin(m_grid, m_planes.width, m_planes.height, f);
+        const auto w = static_cast<std::size_t>(m_width);
+        const std::vector<std::uint8_t> opaque((w + 7) / 8 + 1, 0xFF);
+        for (int y = 0; y < m_height; ++y) {
+            const std::size_t into = static_cast<std::size_t>(y) * m_maskCut.rowBits();
+            if (m_planes.mask.empty()) {
+                copyBits(opaque, 0, w, m_maskCut.dark, into);
+            } else {
+                copyBits(m_planes.mask,
+                         static_cast<std::size_t>(origin.y + y) * m_planes.rowBits() +
+                             static_cast<std::size_t>(origin.x),
+                         w, m_maskCut.dark, into);
+            }
+        }
+        m_maskAt = f;
+        return m_maskCut;
+    }
+
     const Planes& m_planes;
     const LayoutOptions& m_options;
+    imaging::FrameGrid m_grid;
+    int m_frames;
+    int m_width;
+    int m_height;
     ElementPlan m_plan;
+    int m_arrays;
+    bool m_masked;
+    LayoutOptions m_maskOptions;
+    ElementPlan m_maskPlan;
     std::optional<TileMap> m_map;
+    mutable int m_cutAt = -1;
+    mutable Needs m_cutNeeds = BothPlanes;
+    mutable Planes m_cut;
+    mutable int m_maskAt = -1;
+    mutable Planes m_maskCut;
 };
 
 std::string typeName(int bits) {
@@ -113,23 +254,34 @@ std::string typeName(int bits) {
 }
 
 std::vector<std::string> arrayNames(const TextStyle& style) {
+    std::vector<std::string> names;
     if (mapped(style)) {
-        return {style.name, style.name + "_map"};
+        names = {style.name, style.name + "_map"};
+    } else if (style.layout.layout == Layout::Lvgl) {
+        names = {style.name + "_map"};
+    } else if (layoutInfo(style.layout.layout).arrays == 2) {
+        names = {style.name + "_d", style.name + "_l"};
+    } else {
+        names = {style.name};
     }
-    if (style.layout.layout == Layout::Lvgl) {
-        return {style.name + "_map"};
+    if (style.layout.mask != Mask::None) {
+        names.push_back(style.name + "_m");
     }
-    if (layoutInfo(style.layout.layout).arrays == 2) {
-        return {style.name + "_d", style.name + "_l"};
-    }
-    return {style.name};
+    return names;
 }
 
-// Byte planes are written as they were encoded, padded or not.
+// Byte planes are written as they were encoded, padded or not. Frames and a mask are written
+// only where the layout takes them.
 TextStyle effective(const Planes& planes, const TextStyle& style) {
     TextStyle actual = style;
     if (actual.layout.layout == Layout::Planes && actual.layout.word == 8) {
         actual.layout.rows = planes.layout;
+    }
+    if (framesProblem(actual.layout)) {
+        actual.frames = {};
+    }
+    if (!takesMask(actual.layout.layout)) {
+        actual.layout.mask = Mask::None;
     }
     return actual;
 }
@@ -150,30 +302,39 @@ std::string noArt(const std::string& eol) {
     return "/* No picture as text: it is wider than " + std::to_string(kArtWidth) + " pixels. */" +
            eol;
 }
-bool drawsArt(const Planes& planes, const TextStyle& style) {
-    return style.complete && style.art && planes.width <= kArtWidth;
+bool drawsArt(const Lines& lines, const TextStyle& style) {
+    return style.complete && style.art && lines.width() <= kArtWidth;
 }
 constexpr std::size_t kArtRowExtra = 5; // " * |" and "|"
 
-Frame frameOf(const Planes& planes, const TextStyle& style, const Lines& lines) {
+Frame frameOf(const TextStyle& style, const Lines& lines) {
     Frame f;
     f.eol = style.lf ? std::string_view("\n") : std::string_view("\r\n");
     const std::string eol(f.eol);
     const std::string& name = style.name;
     const std::vector<std::string> names = arrayNames(style);
     const std::string type = typeName(elementBits(style.layout));
+    // The mask's elements are its planes layout's.
+    const auto typeOf = [&](std::size_t a) {
+        return lines.isMask(static_cast<int>(a)) ? typeName(lines.plan(static_cast<int>(a)).bits)
+                                                 : type;
+    };
     // An lvgl picture is always a whole C file.
     const bool lvgl = style.layout.layout == Layout::Lvgl;
     if (!style.complete && !lvgl) {
         for (std::size_t a = 0; a < names.size(); ++a) {
-            f.before.push_back((a == 0 ? "" : eol + eol) + "static " + type + " " + names[a] +
+            f.before.push_back((a == 0 ? "" : eol + eol) + "static " + typeOf(a) + " " + names[a] +
                                "[] = {" + eol);
         }
         return f;
     }
     // The name as it is: Logo2 and LOGO2 are two headers and need two guards.
     const std::string guard = "GREYPLANES_" + name + "_H";
-    const std::string extent = std::to_string(planes.width) + " x " + std::to_string(planes.height);
+    const std::string width = std::to_string(lines.width());
+    const std::string height = std::to_string(lines.height());
+    const std::string extent =
+        (lines.frames() > 1 ? std::to_string(lines.frames()) + " frames of " : std::string()) +
+        width + " x " + height;
     const bool planesLayout = layoutInfo(style.layout.layout).arrays == 2;
     std::string head =
         "/* " + commentSafe(style.source) + ": " + extent + " pixels in four grey levels." + eol +
@@ -185,20 +346,27 @@ Frame frameOf(const Planes& planes, const TextStyle& style, const Lines& lines) 
         (lvgl ? "#if defined(LV_LVGL_H_INCLUDE_SIMPLE)" + eol + "#include \"lvgl.h\"" + eol +
                     "#else" + eol + "#include \"lvgl/lvgl.h\"" + eol + "#endif" + eol + eol
               : std::string()) +
-        "#define " + name + "_width " + std::to_string(planes.width) + eol + "#define " + name +
-        "_height " + std::to_string(planes.height) + eol;
+        "#define " + name + "_width " + width + eol + "#define " + name + "_height " + height + eol;
     if (style.layout.layout == Layout::Gb) {
         head += "#define " + name + "_tiles " + std::to_string(lines.tiles()) + eol;
     }
     if (mapped(style)) {
-        head += "#define " + name + "_map_width " + std::to_string(planes.width / 8) + eol +
-                "#define " + name + "_map_height " + std::to_string(planes.height / 8) + eol;
+        head += "#define " + name + "_map_width " + std::to_string(lines.width() / 8) + eol +
+                "#define " + name + "_map_height " + std::to_string(lines.height() / 8) + eol;
     }
-    const std::string art = style.art && !drawsArt(planes, style) ? noArt(eol) : std::string();
+    if (lines.framed()) {
+        head += "#define " + name + "_frames " + std::to_string(lines.frames()) + eol + "#define " +
+                name + "_frame_size " + std::to_string(lines.frameElements(0)) + eol;
+        if (lines.masked()) {
+            head += "#define " + name + "_m_frame_size " +
+                    std::to_string(lines.frameElements(lines.layoutArrays())) + eol;
+        }
+    }
+    const std::string art = style.art && !drawsArt(lines, style) ? noArt(eol) : std::string();
     for (std::size_t a = 0; a < names.size(); ++a) {
         f.before.push_back((a == 0 ? head + eol : eol + "};" + eol + eol) + art + "static const " +
-                           (lvgl ? std::string("LV_ATTRIBUTE_MEM_ALIGN uint8_t") : type) + " " +
-                           names[a] + "[] = {" + eol);
+                           (lvgl ? std::string("LV_ATTRIBUTE_MEM_ALIGN uint8_t") : typeOf(a)) +
+                           " " + names[a] + "[] = {" + eol);
     }
     f.tail = eol + "};" + eol + eol;
     if (lvgl) {
@@ -207,9 +375,8 @@ Frame frameOf(const Planes& planes, const TextStyle& style, const Lines& lines) 
         f.tail += "LV_IMAGE_DECLARE(" + name + ");" + eol + "const lv_image_dsc_t " + name +
                   " = {" + eol + in + ".header = {" + eol + in + in +
                   ".magic = LV_IMAGE_HEADER_MAGIC," + eol + in + in + ".cf = LV_COLOR_FORMAT_I2," +
-                  eol + in + in + ".flags = 0," + eol + in + in +
-                  ".w = " + std::to_string(planes.width) + "," + eol + in + in +
-                  ".h = " + std::to_string(planes.height) + "," + eol + in + in +
+                  eol + in + in + ".flags = 0," + eol + in + in + ".w = " + width + "," + eol + in +
+                  in + ".h = " + height + "," + eol + in + in +
                   ".stride = " + std::to_string(lines.plan().perLine) + "," + eol + in + "}," +
                   eol + in + ".data_size = sizeof(" + names[0] + ")," + eol + in +
                   ".data = " + names[0] + "," + eol + "};" + eol + eol;
@@ -222,11 +389,11 @@ std::size_t entrySize(int bits) {
     return 4 + static_cast<std::size_t>(bits) / 4;
 }
 
-std::size_t artSize(const Planes& planes, std::size_t eol) {
+std::size_t artSize(const Lines& lines, std::size_t eol) {
     const std::string e(eol, '\n');
     return artHead(e).size() + artTail(e).size() +
-           static_cast<std::size_t>(planes.height) *
-               (static_cast<std::size_t>(planes.width) + kArtRowExtra + eol);
+           static_cast<std::size_t>(lines.height()) * static_cast<std::size_t>(lines.frames()) *
+               (static_cast<std::size_t>(lines.width()) + kArtRowExtra + eol);
 }
 
 // The entries of bytes [first, last) of a plane, each preceded by a line break where a line
@@ -259,27 +426,33 @@ char* putWide(char* out, std::uint32_t element, int bits) {
     return out;
 }
 
+// Whether an array is a byte plane of one picture, written from the plane's bytes whole.
+bool wholeBytes(const TextStyle& style, const Lines& lines, int array) {
+    return style.layout.layout == Layout::Planes && style.layout.word == 8 && !lines.framed() &&
+           !lines.isMask(array);
+}
+
 } // namespace
 
 std::size_t arraysTextSize(const Planes& planes, const TextStyle& given) {
     const TextStyle style = effective(planes, given);
     const Lines lines(planes, style);
-    const Frame f = frameOf(planes, style, lines);
-    ElementPlan plan = lines.plan();
-    const bool whole = style.layout.layout == Layout::Planes && plan.bits == 8;
-    if (whole) {
-        // Byte planes are written whole, whatever their extent says.
-        plan.total = planes.dark.size();
-        plan.lines = (plan.total + plan.perLine - 1) / plan.perLine;
-    }
+    const Frame f = frameOf(style, lines);
     std::size_t size = f.tail.size();
     for (std::size_t a = 0; a < f.before.size(); ++a) {
         const int array = static_cast<int>(a);
-        size += f.before[a].size() + (plan.lead > 0 ? f.eol.size() : 0) +
-                f.eol.size() * (whole ? plan.lines : lines.lines(array)) +
-                entrySize(plan.bits) * (whole ? plan.total : lines.elements(array));
-        if (drawsArt(planes, style)) {
-            size += artSize(planes, f.eol.size());
+        ElementPlan plan = lines.plan(array);
+        std::size_t count = lines.elements(array);
+        std::size_t breaks = lines.lines(array);
+        if (wholeBytes(style, lines, array)) {
+            // Byte planes are written whole, whatever their extent says.
+            count = planes.dark.size();
+            breaks = (count + plan.perLine - 1) / plan.perLine;
+        }
+        size += f.before[a].size() + (!lines.isMask(array) && plan.lead > 0 ? f.eol.size() : 0) +
+                f.eol.size() * breaks + entrySize(plan.bits) * count;
+        if (drawsArt(lines, style)) {
+            size += artSize(lines, f.eol.size());
         }
     }
     return size;
@@ -303,16 +476,13 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
     const TextStyle style = effective(planes, given);
     constexpr std::size_t kPiece = std::size_t{1} << 18;
     const Lines lines(planes, style);
-    const Frame f = frameOf(planes, style, lines);
-    const ElementPlan& plan = lines.plan();
-    // Byte planes are written from the plane's own bytes, unless their bits are turned.
-    const bool bytePlanes = style.layout.layout == Layout::Planes && plan.bits == 8 &&
-                            !style.layout.invert && !lsbFirst(style.layout);
-    const std::size_t entry = entrySize(plan.bits);
+    const Frame f = frameOf(style, lines);
+    std::size_t lineChars = static_cast<std::size_t>(lines.width()) + kArtRowExtra;
+    for (int a = 0; a < static_cast<int>(f.before.size()); ++a) {
+        lineChars = std::max(lineChars, lines.plan(a).perLine * entrySize(lines.plan(a).bits));
+    }
     // Room for a piece and one more line (or art row) after it.
-    const std::size_t lineChars =
-        std::max(plan.perLine * entry, static_cast<std::size_t>(planes.width) + kArtRowExtra) +
-        f.eol.size();
+    lineChars += f.eol.size();
     std::vector<char> piece(kPiece + lineChars + 2); // 2: the spare bytes of putEntry()
     std::vector<std::uint32_t> elements;
     char* out = piece.data();
@@ -334,26 +504,31 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
             return false;
         }
         static constexpr char kChar[] = {'#', '+', '.', ' '};
-        std::vector<imaging::Pixel> row(static_cast<std::size_t>(planes.width));
-        for (int y = 0; y < planes.height; ++y) {
-            decodeRow(planes, y, row);
-            put(" * |");
-            for (const imaging::Pixel p : row) {
-                *out++ = kChar[p == imaging::kBlack       ? 0
-                               : p == imaging::kDarkGrey  ? 1
-                               : p == imaging::kLightGrey ? 2
-                                                          : 3];
-            }
-            put("|");
-            put(f.eol);
-            if (!flush(false)) {
-                return false;
+        std::vector<imaging::Pixel> row(static_cast<std::size_t>(lines.width()));
+        // Frame after frame, one below the other.
+        for (int frame = 0; frame < lines.frames(); ++frame) {
+            const Planes& drawn = lines.frame(frame);
+            for (int y = 0; y < lines.height(); ++y) {
+                decodeRow(drawn, y, row);
+                put(" * |");
+                for (const imaging::Pixel p : row) {
+                    *out++ = kChar[p == imaging::kBlack       ? 0
+                                   : p == imaging::kDarkGrey  ? 1
+                                   : p == imaging::kLightGrey ? 2
+                                                              : 3];
+                }
+                put("|");
+                put(f.eol);
+                if (!flush(false)) {
+                    return false;
+                }
             }
         }
         return flush(true) && sink(artTail(eol));
     };
     auto array = [&](int a) {
-        if (bytePlanes) {
+        const ElementPlan& plan = lines.plan(a);
+        if (wholeBytes(style, lines, a) && !style.layout.invert && !lsbFirst(style.layout)) {
             // The elements are the plane's own bytes.
             const std::vector<std::uint8_t>& bytes = a == 0 ? planes.dark : planes.light;
             for (std::size_t first = 0; first < bytes.size(); first += kPiece / (kEntry + 2)) {
@@ -365,7 +540,47 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
             }
             return true;
         }
-        if (const auto lead = leadElements(style.layout); !lead.empty()) {
+        if (style.layout.layout == Layout::Planes && plan.bits == 8 && lines.framed() &&
+            !lines.isMask(a) && !style.layout.invert && !lsbFirst(style.layout)) {
+            const auto width = static_cast<std::size_t>(lines.width());
+            if (width % 8 == 0) {
+                // Every frame row is whole bytes of the sheet's row, a line of its own.
+                const std::vector<std::uint8_t>& plane = a == 0 ? planes.dark : planes.light;
+                const std::size_t stride = planes.rowBits() / 8;
+                for (int frame = 0; frame < lines.frames(); ++frame) {
+                    const imaging::FrameOrigin origin =
+                        imaging::frameOrigin(style.frames, planes.width, planes.height, frame);
+                    for (int y = 0; y < lines.height(); ++y) {
+                        const std::uint8_t* row = plane.data() +
+                                                  static_cast<std::size_t>(origin.y + y) * stride +
+                                                  static_cast<std::size_t>(origin.x) / 8;
+                        put(f.eol);
+                        for (std::size_t k = 0; k < width / 8; ++k) {
+                            out = putEntry(out, row[k]);
+                        }
+                        if (!flush(false)) {
+                            return false;
+                        }
+                    }
+                }
+                return flush(true);
+            }
+            // Each frame's own bytes, a line at a time.
+            for (int frame = 0; frame < lines.frames(); ++frame) {
+                const std::vector<std::uint8_t>& bytes = a == 0
+                                                             ? lines.frame(frame, DarkPlane).dark
+                                                             : lines.frame(frame, LightPlane).light;
+                for (std::size_t first = 0; first < plan.total; first += plan.perLine) {
+                    out = putBytes(out, bytes, first, std::min(plan.total, first + plan.perLine),
+                                   plan.perLine, f.eol);
+                    if (!flush(false)) {
+                        return false;
+                    }
+                }
+            }
+            return flush(true);
+        }
+        if (const auto lead = leadElements(style.layout); !lead.empty() && !lines.isMask(a)) {
             put(f.eol);
             for (const std::uint8_t e : lead) {
                 out = putEntry(out, e);
@@ -390,7 +605,7 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
     };
     for (std::size_t a = 0; a < f.before.size(); ++a) {
         const std::string& before = f.before[a];
-        if (drawsArt(planes, style)) {
+        if (drawsArt(lines, style)) {
             // The drawing goes between the previous array's end and this one's declaration.
             const std::size_t declaration = before.rfind("static const ");
             if (!sink(std::string_view(before).substr(0, declaration)) || !art() ||

@@ -23,8 +23,10 @@ struct TextStyle {
     std::string source;   // the input file, named in a complete text's first comment
     LayoutOptions layout; // how the levels are laid out in the arrays
     bool art = false;     // a complete text draws the picture in a comment above each array
-    // The planes are a sheet of frames, written one after another, each laid out as a picture
-    // of the frame's size; none: one picture (as frames from --frames even when it is one).
+    // The planes are a sheet of frames, written one after another in the grid's order, each
+    // laid out as a picture of the frame's size and starting on a new line; a complete text
+    // then gives the frame's extent, NAME_frames and NAME_frame_size. None: one picture. An
+    // lvgl descriptor and a tile map hold one picture (ctext::framesProblem) and ignore it.
     imaging::FrameGrid frames{};
 };
 
@@ -33,7 +35,9 @@ std::size_t arraysTextSize(const imaging::Planes& planes, const TextStyle& style
 
 // The C text of the planes in the style's layout: each array's header, an empty line, then its
 // elements ("0xHH, ", "0xHHHH, " or "0xHHHHHHHH, "), with a line break where the layout's lines
-// start (elementPlan). The planes' width must be at least 1.
+// start (elementPlan). With layout.mask (planes, packed2 and nibble4), NAME_m follows, laid out
+// as maskLayout() says, from the planes' mask (all opaque when they have none). The planes'
+// width must be at least 1, and a sheet of frames a whole number of them.
 std::string writeArrays(const imaging::Planes& planes, const TextStyle& style = {});
 
 // The same text in pieces of at most about 256 KiB, handed to `sink` in order, so that a

@@ -475,7 +475,31 @@ TileMap tileMapOf(const Planes& planes) {
     return result;
 }
 
-std::optional<std::string> planesProblem(const LayoutOptions& options, const Planes& planes) {
+std::optional<std::string> framesProblem(const LayoutOptions& options) {
+    if (options.layout == Layout::Lvgl) {
+        return "does not apply to --layout lvgl: its image descriptor describes one picture";
+    }
+    if (options.layout == Layout::Gb && options.tileMap) {
+        return "does not apply to --layout gb --tile-map: its map numbers the tiles of one "
+               "picture";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> planesProblem(const LayoutOptions& options, const Planes& planes,
+                                         const imaging::FrameGrid& frames) {
+    if (frames.any()) {
+        if (planes.width % frames.width != 0 || planes.height % frames.height != 0) {
+            return "is " + std::to_string(planes.width) + " x " + std::to_string(planes.height) +
+                   " pixels, not a whole number of frames of " + std::to_string(frames.width) +
+                   " x " + std::to_string(frames.height);
+        }
+        if (auto refused = extentProblem(options, frames.width, frames.height)) {
+            // "is W x H pixels; ..." of the frame.
+            return "has frames of " + refused->substr(3);
+        }
+        return std::nullopt;
+    }
     if (auto refused = extentProblem(options, planes.width, planes.height)) {
         return refused;
     }
@@ -486,7 +510,31 @@ std::optional<std::string> planesProblem(const LayoutOptions& options, const Pla
     return std::nullopt;
 }
 
+namespace {
+
+// The sentence that follows the layout's for a mask.
+constexpr std::string_view kMaskFollows = " A mask follows, one bit per pixel";
+
+std::string maskSentence(const LayoutOptions& options) {
+    const std::string rows = options.layout == Layout::Planes ? " as in the planes"
+                             : options.rows == RowLayout::Padded
+                                 ? ", its rows padded to whole bytes"
+                                 : ", its rows not padded";
+    return std::string(kMaskFollows) + rows + ": " + (options.mask == Mask::Ones ? "1" : "0") +
+           " marks an opaque pixel.";
+}
+
+} // namespace
+
 std::string layoutSentence(const LayoutOptions& options) {
+    const bool masked = options.mask != Mask::None &&
+                        (options.layout == Layout::Planes || options.layout == Layout::Packed2 ||
+                         options.layout == Layout::Nibble4);
+    if (masked) {
+        LayoutOptions levels = options;
+        levels.mask = Mask::None;
+        return layoutSentence(levels) + maskSentence(options);
+    }
     switch (options.layout) {
     case Layout::Planes: {
         const std::string planes =
@@ -544,7 +592,33 @@ std::string layoutSentence(const LayoutOptions& options) {
     return {};
 }
 
+LayoutOptions maskLayout(const LayoutOptions& options) {
+    LayoutOptions mask{Layout::Planes};
+    mask.word = options.layout == Layout::Planes ? options.word : 8;
+    mask.rows = options.rows;
+    mask.bitOrder = lsbFirst(options) ? BitOrder::Lsb : BitOrder::Msb;
+    mask.invert = options.mask == Mask::Zeros;
+    return mask;
+}
+
 std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence) {
+    if (const std::size_t at = sentence.find(kMaskFollows); at != std::string_view::npos) {
+        const auto layout = layoutOfSentence(sentence.substr(0, at));
+        if (!layout) {
+            return std::nullopt;
+        }
+        for (const Mask mask : {Mask::Ones, Mask::Zeros}) {
+            for (const RowLayout rows : {layout->rows, RowLayout::Padded}) {
+                LayoutOptions masked = *layout;
+                masked.mask = mask;
+                masked.rows = rows;
+                if (layoutSentence(masked) == sentence) {
+                    return masked;
+                }
+            }
+        }
+        return std::nullopt;
+    }
     std::vector<LayoutOptions> statable;
     for (const auto& [rows, word] : {std::pair{RowLayout::Packed, 8},
                                      {RowLayout::Padded, 8},

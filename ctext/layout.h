@@ -1,6 +1,7 @@
 #pragma once
 // The ways the four levels are laid out in C arrays, one for each kind of display routine.
 
+#include "imaging/frames.h"
 #include "imaging/plane_encoder.h"
 
 #include <array>
@@ -134,13 +135,24 @@ struct TileMap {
 };
 TileMap tileMapOf(const imaging::Planes& planes);
 
-// Why the planes cannot be written in the layout: their extent (extentProblem), or more
-// different tiles than a map can number; or nothing. Worded after the picture's name.
-std::optional<std::string> planesProblem(const LayoutOptions& options,
-                                         const imaging::Planes& planes);
+// Why frames cannot be written in the layout (as the picture's words after "--frames WxH"),
+// or nothing: an lvgl descriptor and a tile map describe one picture.
+std::optional<std::string> framesProblem(const LayoutOptions& options);
 
-// The layout in words, one sentence, as a complete header's first comment says it; the way
-// back recognises a header's layout by it.
+// Why the planes cannot be written in the layout: their extent (extentProblem, of each frame
+// when `frames` cuts them), a sheet that is not a whole number of frames, or more different
+// tiles than a map can number; or nothing. Worded after the picture's name.
+std::optional<std::string> planesProblem(const LayoutOptions& options,
+                                         const imaging::Planes& planes,
+                                         const imaging::FrameGrid& frames = {});
+
+// The planes layout of the mask NAME_m: one plane laid out as the planes layout lays out one,
+// with the options' word, rows and bit order, its bits inverted for Mask::Zeros (padding stays
+// zero).
+LayoutOptions maskLayout(const LayoutOptions& options);
+
+// The layout in words, one sentence (and one more for a mask, its polarity and rows), as a
+// complete header's first comment says it; the way back recognises a header's layout by it.
 std::string layoutSentence(const LayoutOptions& options);
 // The layout whose sentence is exactly `sentence`, if any.
 std::optional<LayoutOptions> layoutOfSentence(std::string_view sentence);

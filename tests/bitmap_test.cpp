@@ -874,6 +874,40 @@ TEST(BitmapWriter, WritesTheHandWorkedFourColourFile) {
     EXPECT_EQ(file, expected);
 }
 
+// With a mask, a fifth palette entry for the pixels it leaves out. 9 x 2, T transparent: top
+// row K T L W D T W W L, bottom row T T T D K W L T T; the bits after the ninth pixel are not
+// the row's, in the mask as in the levels.
+TEST(BitmapWriter, WritesTransparentPixelsInAFifthColour) {
+    const std::uint8_t dark[2][2] = {{0x88, 0x7F}, {0x18, 0x7F}};
+    const std::uint8_t light[2][2] = {{0xA0, 0xBF}, {0x0A, 0x3F}};
+    const std::uint8_t opaque[2][2] = {{0xBB, 0xBF}, {0x1E, 0x15}};
+    // Size 74 + 2 x 8, pixels at 74; 9 x 2, one plane, 4 bits; 16 bytes of pixels; five colours.
+    Bytes expected = {'B', 'M', 90,   0,    0, 0, 0,    0,    0, 0, 74, 0, 0, 0, 40, 0, 0,  0,
+                      9,   0,   0,    0,    2, 0, 0,    0,    1, 0, 4,  0, 0, 0, 0,  0, 16, 0,
+                      0,   0,   0xC4, 0x0E, 0, 0, 0xC4, 0x0E, 0, 0, 5,  0, 0, 0, 5,  0, 0,  0};
+    // B, G, R, 0 each, the transparent pixels' 0x123456 last.
+    const Bytes palette = {0x11, 0x22, 0x33, 0,    0x44, 0x55, 0x66, 0,    0x77, 0x88,
+                           0x99, 0,    0xAA, 0xBB, 0xCC, 0,    0x12, 0x34, 0x56, 0};
+    // The bottom row first.
+    const Bytes rows = {0x44, 0x41, 0x03, 0x24, 0x40, 0, 0, 0,
+                        0x04, 0x23, 0x14, 0x33, 0x20, 0, 0, 0};
+    expected.insert(expected.end(), palette.begin(), palette.end());
+    expected.insert(expected.end(), rows.begin(), rows.end());
+    Bytes file;
+    const bitmap::Transparency transparency{0x123456, [&](int y) { return opaque[y]; }};
+    ASSERT_TRUE(bitmap::writeLevelBitmap(
+        9, 2, kTestPalette,
+        [&](int y) {
+            return std::pair{dark[y], light[y]};
+        },
+        [&](std::string_view bytes) {
+            file.insert(file.end(), bytes.begin(), bytes.end());
+            return true;
+        },
+        &transparency));
+    EXPECT_EQ(file, expected);
+}
+
 TEST(BitmapWriter, RowsOfEveryWidthRoundTripThroughTheDecoder) {
     std::mt19937 random(5);
     for (int width = 1; width <= 19; ++width) {

@@ -185,6 +185,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "bad WxH '2x' for --frames: it is WxH, each a whole number of "
                 "pixels from 1 to 32767"},
         Refusal{{"--frame-order", "columns", "a"}, "--frame-order columns needs --frames WxH"},
+        Refusal{{"--frames", "8x8", "--layout", "gb", "--tile-map", "a"},
+                "--frames 8x8 does not apply to --layout gb --tile-map: its map numbers the "
+                "tiles of one picture"},
         Refusal{{"--transparent", "#ff00ff", "a"},
                 "--transparent #ff00ff needs --mask: transparency is read only for "
                 "a mask"},

@@ -1,10 +1,15 @@
 // The way back's decisions: what a header settles, what contradicts it, and element counts that
 // fit no picture of the layout.
 
+#include "conversion/output.h"
 #include "conversion/reverse.h"
 #include "ctext/c_array_writer.h"
 
+#include <cstdio>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <random>
 
 using namespace conversion;
 using ctext::Layout;
@@ -38,6 +43,11 @@ ReverseOptions asked(int width, std::optional<int> height = std::nullopt,
 
 ReverseOptions named(ReverseOptions options, std::string name) {
     options.name = std::move(name);
+    return options;
+}
+
+ReverseOptions framed(ReverseOptions options, int width, int height) {
+    options.frames = {width, height};
     return options;
 }
 
@@ -169,7 +179,31 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     ""},
         ReverseCase{"nameMissing", planes(2), named(asked(8), "q"), 0, base::ErrorKind::Input,
-                    "it holds no array q_d for --layout planes (its arrays: p_d, p_l)"}),
+                    "it holds no array q_d for --layout planes (its arrays: p_d, p_l)"},
+        // Frames of 5 x 2 take 2 bytes each: 6 bytes are 3 of them, which no sheet 10 wide
+        // holds; a header's count must be the arrays'.
+        ReverseCase{"framesInRows", planes(6), framed(asked(15), 5, 2), 2, {}, ""},
+        ReverseCase{"framesNotInRows", planes(6), framed(asked(10), 5, 2), 0,
+                    base::ErrorKind::Input, "hold 3 frames of 5 x 2 pixels"},
+        ReverseCase{"framesCountedOtherwise",
+                    planes(6, {}, {{"p_width", 5}, {"p_height", 2}, {"p_frames", 2}}), asked(5), 0,
+                    base::ErrorKind::Input, "but the header says 2"},
+        ReverseCase{"framesOfLvgl",
+                    {{bytes("i_map", 20)}, {}, {}},
+                    framed(asked(4, {}, {Layout::Lvgl}, {.layout = true}), 2, 2),
+                    0,
+                    base::ErrorKind::Usage,
+                    "--frames 2x2 does not apply to --layout lvgl"},
+        // A mask needs its polarity: from a header or --mask.
+        ReverseCase{"maskWithoutPolarity",
+                    {{bytes("p_d", 2), bytes("p_l", 2), bytes("p_m", 2)}, {}, {}},
+                    asked(8),
+                    0,
+                    base::ErrorKind::Usage,
+                    "it holds a mask, p_m, but no header says"},
+        ReverseCase{"maskMissing", planes(2),
+                    asked(8, {}, {.mask = ctext::Mask::Ones}, {.mask = true}), 0,
+                    base::ErrorKind::Input, "it holds no mask array NAME_m for --mask ones"}),
     [](const testing::TestParamInfo<ReverseCase>& info) { return std::string(info.param.what); });
 
 // A picture's name stands in a complete header's first comment; whatever it holds (another
@@ -221,5 +255,232 @@ TEST(ReverseHeader, NameCannotStateTheLayout) {
         }
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Frames and masks.
+
+// Sets pixel (x, y) of the planes to a level (0 black ... 3 white) or, with a mask, transparent
+// (4: white and no mask bit).
+void setPixel(imaging::Planes& planes, int x, int y, int level) {
+    const std::size_t bit =
+        static_cast<std::size_t>(y) * planes.rowBits() + static_cast<std::size_t>(x);
+    const auto one = static_cast<std::uint8_t>(0x80u >> bit % 8);
+    if (level == 0 || level == 1) {
+        planes.dark[bit / 8] |= one;
+    }
+    if (level == 0 || level == 2) {
+        planes.light[bit / 8] |= one;
+    }
+    if (!planes.mask.empty() && level != 4) {
+        planes.mask[bit / 8] |= one;
+    }
+}
+
+// A picture drawn in K, D, L, W and T (transparent), a string a row.
+imaging::Planes drawn(const std::vector<std::string>& rows, RowLayout layout) {
+    imaging::Planes planes = imaging::makePlanes(static_cast<int>(rows[0].size()),
+                                                 static_cast<int>(rows.size()), layout);
+    planes.mask.assign(planes.planeBytes(), 0);
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        for (std::size_t x = 0; x < rows[y].size(); ++x) {
+            setPixel(planes, static_cast<int>(x), static_cast<int>(y),
+                     static_cast<int>(std::string_view("KDLWT").find(rows[y][x])));
+        }
+    }
+    return planes;
+}
+
+// Two frames of 10 x 2 with transparent pixels in both, in 16-bit elements and a mask whose 0
+// bits are the opaque pixels, worked out by hand: a row is one element, the six bits after
+// its pixels zero in the mask too.
+TEST(FramesAndMask, HandWorkedWord16Zeros) {
+    const imaging::Planes sheet =
+        drawn({"KDLWKWWDLKTKDWWWLLKT", "WWKLWTTWDWTTWWKDWWWT"}, RowLayout::Padded);
+    ctext::TextStyle style;
+    style.name = "spr";
+    style.source = "sheet.bmp";
+    style.complete = true;
+    style.lf = true;
+    style.layout.word = 16;
+    style.layout.mask = ctext::Mask::Zeros;
+    style.frames = {10, 2};
+    const std::string expected =
+        "/* sheet.bmp: 2 frames of 10 x 2 pixels in four grey levels.\n"
+        " * Two planes of one bit per pixel in 16-bit elements, most significant bit first, rows "
+        "padded to whole elements. A mask follows, one bit per pixel as in the planes: 0 marks an "
+        "opaque pixel.\n"
+        " * spr_d: black and dark grey pixels; spr_l: black and light grey pixels. */\n"
+        "#ifndef GREYPLANES_spr_H\n#define GREYPLANES_spr_H\n\n"
+        "#define spr_width 10\n#define spr_height 2\n#define spr_frames 2\n"
+        "#define spr_frame_size 2\n#define spr_m_frame_size 2\n\n"
+        "static const unsigned short spr_d[] = {\n\n0xC940, \n0x2080, \n0x6080, \n0x0C00, \n};\n\n"
+        "static const unsigned short spr_l[] = {\n\n0xA8C0, \n0x3000, \n0x4380, \n0x0800, \n};\n\n"
+        "static const unsigned short spr_m[] = {\n\n0x0000, \n0x0600, \n0x8040, \n0xC040, \n};\n\n"
+        "#endif\n";
+    EXPECT_EQ(ctext::writeArrays(sheet, style), expected);
+    EXPECT_EQ(ctext::arraysTextSize(sheet, style), expected.size());
+    // The header alone gives the frames back, as one row: the sheet they came from.
+    const auto read = ctext::readCText(expected);
+    ASSERT_TRUE(std::holds_alternative<TextArrays>(read));
+    const auto back = reverseArrays(std::get<TextArrays>(read), "spr.h", asked(0));
+    ASSERT_TRUE(std::holds_alternative<imaging::Planes>(back))
+        << std::get<base::Error>(back).reason;
+    const imaging::Planes& planes = std::get<imaging::Planes>(back);
+    EXPECT_EQ(planes.width, 20);
+    EXPECT_EQ(planes.dark, sheet.dark);
+    EXPECT_EQ(planes.light, sheet.light);
+    EXPECT_EQ(planes.mask, sheet.mask);
+}
+
+// The picture of planes with a mask shows transparent pixels in a fifth colour, also where a
+// row does not start on a byte.
+TEST(FramesAndMask, PictureShowsTransparentPixelsInAFifthColour) {
+    const std::vector<std::string> rows = {"KDLWKWWDLKTKDWWWLLKT", "WWKLWTTWDWTTWWKDWWWT"};
+    const std::string path = testing::TempDir() + "masked.bmp";
+    ASSERT_FALSE(writePicture(drawn(rows, RowLayout::Packed), {path}, 0x123456));
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+    ASSERT_EQ(file.size(), 74u + 2 * 12);
+    EXPECT_EQ(file[10], 74);
+    EXPECT_EQ(file[46], 5); // colours used
+    EXPECT_EQ(std::vector<unsigned char>(file.begin() + 70, file.begin() + 74),
+              (std::vector<unsigned char>{0x12, 0x34, 0x56, 0}));
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        const std::size_t stored = 74 + 12 * (rows.size() - 1 - y);
+        for (std::size_t x = 0; x < rows[y].size(); ++x) {
+            const unsigned byte = file[stored + x / 2];
+            EXPECT_EQ(x % 2 == 0 ? byte >> 4 : byte & 15u,
+                      std::string_view("KDLWT").find(rows[y][x]))
+                << x << ", " << y;
+        }
+    }
+}
+
+// Every layout that takes frames, with and without a mask of each polarity, frames in either
+// order: the text read back with -r SHEET --frames FRAME (and from a complete header alone)
+// gives the sheet, its mask among it; one frame is the picture's own text and the frame
+// defines.
+class FramesRoundTrip : public testing::TestWithParam<ctext::LayoutOptions> {};
+
+TEST_P(FramesRoundTrip, TextGivesBackTheSheet) {
+    const ctext::LayoutOptions layout = GetParam();
+    const bool gb = layout.layout == Layout::Gb;
+    const bool masks = layout.layout == Layout::Planes || layout.layout == Layout::Packed2 ||
+                       layout.layout == Layout::Nibble4;
+    const int tall = layout.tileOrder == ctext::TileOrder::Tall8x16 ? 16 : 8;
+    std::mt19937 random(11);
+    for (int round = 0; round < 24; ++round) {
+        // Every fourth a frame of whole bytes.
+        const int frameWidth = gb || round % 4 == 3 ? 8 * (1 + static_cast<int>(random() % 2))
+                                                    : 1 + static_cast<int>(random() % 13);
+        const int frameHeight = gb ? tall : 1 + static_cast<int>(random() % 5);
+        // Every sixth a single frame.
+        const int across = round % 6 == 5 ? 1 : 1 + static_cast<int>(random() % 3);
+        const int down = round % 6 == 5 ? 1 : 1 + static_cast<int>(random() % 3);
+        const ctext::Mask mask =
+            masks ? std::array{ctext::Mask::None, ctext::Mask::Ones, ctext::Mask::Zeros}[round % 3]
+                  : ctext::Mask::None;
+        const imaging::FrameGrid grid{frameWidth, frameHeight,
+                                      round % 2 == 0 ? imaging::FrameOrder::Rows
+                                                     : imaging::FrameOrder::Columns};
+        imaging::Planes sheet = imaging::makePlanes(across * frameWidth, down * frameHeight,
+                                                    ctext::planesRowLayout(layout));
+        if (mask != ctext::Mask::None) {
+            sheet.mask.assign(sheet.planeBytes(), 0);
+        }
+        for (int y = 0; y < sheet.height; ++y) {
+            for (int x = 0; x < sheet.width; ++x) {
+                setPixel(sheet, x, y, static_cast<int>(random() % (sheet.mask.empty() ? 4 : 5)));
+            }
+        }
+        ctext::TextStyle style;
+        style.layout = layout;
+        style.layout.mask = mask;
+        style.frames = grid;
+        style.complete = round % 4 < 2;
+        style.name = "s";
+        const std::string sheetSize =
+            std::to_string(sheet.width) + " x " + std::to_string(sheet.height) + " in frames of " +
+            std::to_string(frameWidth) + " x " + std::to_string(frameHeight);
+        SCOPED_TRACE(ctext::layoutSentence(style.layout) + " " + sheetSize);
+        const std::string text = ctext::writeArrays(sheet, style);
+        EXPECT_EQ(ctext::arraysTextSize(sheet, style), text.size());
+        const auto read = ctext::readCText(text);
+        ASSERT_TRUE(std::holds_alternative<TextArrays>(read));
+        ctext::LayoutGiven given{.layout = true};
+        given.mask = mask != ctext::Mask::None;
+        ReverseOptions options = asked(sheet.width, sheet.height, style.layout, given);
+        options.frames = grid;
+        const auto back = reverseArrays(std::get<TextArrays>(read), "s.h", options);
+        ASSERT_TRUE(std::holds_alternative<imaging::Planes>(back))
+            << std::get<base::Error>(back).reason;
+        const imaging::Planes& planes = std::get<imaging::Planes>(back);
+        EXPECT_EQ(planes.width, sheet.width);
+        EXPECT_EQ(planes.dark, sheet.dark);
+        EXPECT_EQ(planes.light, sheet.light);
+        EXPECT_EQ(planes.mask, sheet.mask);
+        if (style.complete) {
+            // The header's frames, one row of them, frame after frame.
+            const auto row = reverseArrays(std::get<TextArrays>(read), "s.h", asked(0));
+            ASSERT_TRUE(std::holds_alternative<imaging::Planes>(row))
+                << std::get<base::Error>(row).reason;
+            const imaging::Planes& inRow = std::get<imaging::Planes>(row);
+            ASSERT_EQ(inRow.width, frameWidth * across * down);
+            const imaging::FrameGrid oneRow{frameWidth, frameHeight};
+            for (int f = 0; f < across * down; ++f) {
+                const auto got = imaging::cutFrame(inRow, oneRow, f, RowLayout::Padded);
+                const auto want = imaging::cutFrame(sheet, grid, f, RowLayout::Padded);
+                EXPECT_EQ(got.dark, want.dark) << "frame " << f;
+                EXPECT_EQ(got.light, want.light) << "frame " << f;
+                EXPECT_EQ(got.mask, want.mask) << "frame " << f;
+            }
+        }
+        if (across * down == 1) {
+            ctext::TextStyle picture = style;
+            picture.frames = {};
+            std::string alone = ctext::writeArrays(sheet, picture);
+            if (style.complete) {
+                const std::string defines = "#define s_frames 1\r\n#define s_frame_size ";
+                std::string framed = text;
+                const std::size_t at = framed.find(defines);
+                ASSERT_NE(at, std::string::npos);
+                framed.erase(at, framed.find("\r\n", at + defines.size()) + 2 - at);
+                const std::size_t m = framed.find("#define s_m_frame_size ");
+                if (m != std::string::npos) {
+                    framed.erase(m, framed.find("\r\n", m) + 2 - m);
+                }
+                EXPECT_EQ(framed, alone);
+            } else {
+                EXPECT_EQ(text, alone);
+            }
+        }
+    }
+}
+
+ctext::LayoutOptions with(ctext::LayoutOptions options, ctext::BitOrder order, bool invert,
+                          RowLayout rows = RowLayout::Packed) {
+    options.bitOrder = order;
+    options.invert = invert;
+    options.rows = rows;
+    return options;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, FramesRoundTrip,
+    testing::Values(ctext::LayoutOptions{Layout::Planes},
+                    ctext::LayoutOptions{Layout::Planes, RowLayout::Padded},
+                    with({Layout::Planes}, ctext::BitOrder::Lsb, true),
+                    ctext::LayoutOptions{Layout::Planes, RowLayout::Padded, 16},
+                    with({Layout::Planes, RowLayout::Padded, 32}, ctext::BitOrder::Lsb, false),
+                    ctext::LayoutOptions{Layout::Gb},
+                    ctext::LayoutOptions{Layout::Gb, RowLayout::Packed, 8,
+                                         ctext::TileOrder::Tall8x16},
+                    ctext::LayoutOptions{Layout::Packed2},
+                    with({Layout::Packed2}, ctext::BitOrder::Lsb, true, RowLayout::Padded),
+                    ctext::LayoutOptions{Layout::Nibble4},
+                    with({Layout::Nibble4}, ctext::BitOrder::Lsb, false, RowLayout::Padded),
+                    with({Layout::Pages}, ctext::BitOrder::Msb, true)));
 
 } // namespace
