@@ -74,7 +74,9 @@ void putHeader(std::uint8_t* p, int width, int height, std::span<const std::uint
     // Colours used: the palette is shorter than 4 bits allow.
     put32(p, static_cast<std::uint32_t>(colours.size()));
     put32(p, static_cast<std::uint32_t>(colours.size()));
-    for (const std::uint32_t c : colours) {
+    // At most five: the bound tells the compiler the header's room is never passed.
+    for (std::size_t i = 0; i < std::min<std::size_t>(colours.size(), 5); ++i) {
+        const std::uint32_t c = colours[i];
         put32(p, (c & 0xFFu) << 16 | (c & 0xFF00u) | (c >> 16 & 0xFFu)); // B, G, R, 0
     }
 }

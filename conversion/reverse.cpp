@@ -749,7 +749,10 @@ std::variant<imaging::Planes, Refusal> reverse(TextArrays text, const ReverseOpt
         return *refused;
     }
     const std::string what = arrays.size() == 2 ? "its arrays" : "its array";
-    const auto statedFrames = name.empty() ? std::nullopt : defined(text, name + "_frames");
+    std::optional<std::uint64_t> statedFrames;
+    if (!name.empty()) {
+        statedFrames = defined(text, name + "_frames");
+    }
     if (options.frames.any()) {
         // -r gives the sheet; the header's extent is the frame's.
         for (const auto& [side, asked] : {std::pair{std::string("_width"), options.frames.width},
