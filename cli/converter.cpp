@@ -137,32 +137,32 @@ int convert(const Options& options, std::FILE* errors) {
         // Several pictures of one size: the frames of a sheet of one row, each converted alone.
         std::vector<imaging::Planes> frames;
         frames.push_back(std::move(std::get<imaging::Planes>(converted)));
-        const imaging::Planes& first = frames.front();
+        const int width = frames.front().width;
+        const int height = frames.front().height;
         for (const std::string& input : options.moreInputs) {
             auto next = convertOne(input);
             if (const auto* failure = std::get_if<base::Error>(&next)) {
                 return fail(*failure);
             }
-            const imaging::Planes& frame = frames.emplace_back(std::get<imaging::Planes>(next));
-            if (frame.width != first.width || frame.height != first.height) {
+            const imaging::Planes& frame =
+                frames.emplace_back(std::move(std::get<imaging::Planes>(next)));
+            if (frame.width != width || frame.height != height) {
                 return fail(base::Error{
                     input == kStandardStream ? std::string("standard input") : input,
                     "it is " + std::to_string(frame.width) + " × " + std::to_string(frame.height) +
-                        " pixels, but the frames before it are " + std::to_string(first.width) +
-                        " × " + std::to_string(first.height)});
+                        " pixels, but the frames before it are " + std::to_string(width) + " × " +
+                        std::to_string(height)});
             }
         }
-        const imaging::FrameGrid grid{first.width, first.height, imaging::FrameOrder::Rows};
+        const imaging::FrameGrid grid{width, height, imaging::FrameOrder::Rows};
         const auto count = static_cast<int>(frames.size());
-        if (static_cast<long long>(first.width) * count > 32767) {
+        if (static_cast<long long>(width) * count > 32767) {
             return fail(base::Error{options.style.source,
-                                    std::to_string(count) + " frames " +
-                                        std::to_string(first.width) +
+                                    std::to_string(count) + " frames " + std::to_string(width) +
                                         " pixels wide make a sheet wider than 32767 pixels"});
         }
-        imaging::Planes sheet =
-            imaging::makePlanes(first.width * count, first.height, first.layout);
-        if (!first.mask.empty()) {
+        imaging::Planes sheet = imaging::makePlanes(width * count, height, frames.front().layout);
+        if (!frames.front().mask.empty()) {
             sheet.mask.assign(sheet.planeBytes(), 0);
         }
         for (int f = 0; f < count; ++f) {

@@ -185,6 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "bad WxH '2x' for --frames: it is WxH, each a whole number of "
                 "pixels from 1 to 32767"},
         Refusal{{"--frame-order", "columns", "a"}, "--frame-order columns needs --frames WxH"},
+        Refusal{{"-", "a", "-"}, "standard input (-) can be only one of the INPUTs"},
         Refusal{{"--transparent", "#ff00ff", "a"},
                 "--transparent #ff00ff needs --mask: transparency is read only for "
                 "a mask"},
