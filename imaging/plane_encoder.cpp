@@ -65,7 +65,16 @@ void orShifted(std::uint8_t* plane, const std::uint8_t* bits, std::size_t count,
         return;
     }
     if (shift == 0) {
-        for (std::size_t k = 0; k + 1 < count; ++k) {
+        std::size_t k = 0;
+        for (; k + 9 <= count; k += 8) {
+            std::uint64_t to;
+            std::uint64_t from;
+            std::memcpy(&to, plane + k, 8);
+            std::memcpy(&from, bits + k, 8);
+            to |= from;
+            std::memcpy(plane + k, &to, 8);
+        }
+        for (; k + 1 < count; ++k) {
             plane[k] |= bits[k];
         }
         plane[count - 1] |= bits[count - 1] & lastMask;
