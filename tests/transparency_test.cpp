@@ -7,6 +7,8 @@
 #include "conversion/whole_picture.h"
 #include "imaging/frames.h"
 #include "support/bmp_builder.h"
+#include "support/picture_load.h"
+#include "surface/picture_surface.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -179,7 +181,7 @@ std::string maskBits(const imaging::Planes& planes) {
 // With a mask, a pixel is transparent where its alpha is below half, in every kind of file that
 // has alpha; transparent pixels are white. Without one, the alpha of pictures is shown over
 // white (alpha 127 over black is 128, light grey; 128 over 200 is 227, white), a GIF's
-// transparent index is white, and a bitmap's alpha is ignored.
+// transparent index is white, and a bitmap's alpha is ignored, in the converter and the window.
 TEST(Transparency, AlphaOfEveryKindOfFileMakesTheMask) {
     using testing_support::BmpCompression;
     struct Kind {
@@ -212,6 +214,18 @@ TEST(Transparency, AlphaOfEveryKindOfFileMakesTheMask) {
             << std::get<base::Error>(plain).reason;
         EXPECT_EQ(bands(std::get<imaging::Planes>(plain)), kind.unmasked);
         EXPECT_TRUE(std::get<imaging::Planes>(plain).mask.empty());
+
+        // The window shows the picture as the converter does.
+        surface::PictureSurface surface;
+        ASSERT_FALSE(testing_support::loadInto(surface, name));
+        imaging::Planes shownPlanes = imaging::makePlanes(surface.width(), surface.height());
+        conversion::PlaneSink sink(shownPlanes);
+        conversion::LevelSink* const sinks[] = {&sink};
+        conversion::PixelRows canvas(surface.width(), surface.height(),
+                                     [&](int y) { return surface.row(y).data(); });
+        ASSERT_TRUE(std::holds_alternative<imaging::Flow>(
+            conversion::runRows(canvas, {}, sinks, {none}, "window")));
+        EXPECT_EQ(bands(shownPlanes), kind.unmasked) << "in the window";
 
         options.mask = true;
         auto masked = conversion::convertFile(path, options, none, conversion::readWholePicture);
