@@ -185,7 +185,9 @@ struct Decoder::State {
     RowDecoder rgb24 = decode24;
     std::array<Pixel, 256> palette{};
     std::array<Channel, 3> channels;
-    std::vector<Pixel> table16; // every 16-bit pixel's colour
+    std::uint32_t alphaMask = 0; // a contiguous alpha mask of a 16- or 32-bit bitmap, if any
+    Channel alpha;               // set up only when the alpha is kept
+    std::vector<Pixel> table16;  // every 16-bit pixel's colour
     std::uint64_t dataOffset = 0;
     std::size_t stride = 0;       // bytes of a stored row, padding included
     std::size_t lastRowBytes = 0; // the last row need not carry its padding
@@ -304,7 +306,8 @@ std::optional<std::string> Decoder::State::setUpMasks(std::uint32_t red, std::ui
         }
         channels[c].setUp(masks[c]);
     }
-    if (bits == 32 && red == 0x00FF0000u && green == 0x0000FF00u && blue == 0x000000FFu) {
+    if (bits == 32 && red == 0x00FF0000u && green == 0x0000FF00u && blue == 0x000000FFu &&
+        alpha.bits == 0) {
         layout = Layout::Rgb32;
     } else if (bits == 32) {
         layout = Layout::Masked32;
@@ -312,7 +315,8 @@ std::optional<std::string> Decoder::State::setUpMasks(std::uint32_t red, std::ui
         layout = Layout::Masked16;
         table16.resize(std::size_t{1} << 16);
         for (std::uint32_t w = 0; w < table16.size(); ++w) {
-            table16[w] = kBlack | channels[0](w) | (channels[1](w) << 8) | (channels[2](w) << 16);
+            table16[w] = (alpha.bits == 0 ? kBlack : alpha(w) << 24) | channels[0](w) |
+                         (channels[1](w) << 8) | (channels[2](w) << 16);
         }
     }
     return std::nullopt;
@@ -483,6 +487,10 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
     std::uint32_t red = 0;
     std::uint32_t green = 0;
     std::uint32_t blue = 0;
+    std::uint32_t alphaField = 0;
+    if (headerKind == HeaderKind::Windows && infoSize >= 56 && (fields || bits == 32)) {
+        alphaField = u32(&info[52]);
+    }
     if (fields) {
         if (infoSize >= 52) {
             red = u32(&info[40]);
@@ -496,6 +504,9 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
             red = u32(&buffer[headersEnd]);
             green = u32(&buffer[headersEnd + 4]);
             blue = u32(&buffer[headersEnd + 8]);
+            if (c == Compression::AlphaBitFields) {
+                alphaField = u32(&buffer[headersEnd + 12]);
+            }
             headersEnd += extra;
         }
     }
@@ -510,6 +521,9 @@ std::optional<std::string> Decoder::State::readHeader(const Limits& limits) {
                " bytes";
     }
 
+    if ((bits == 16 || bits == 32) && contiguous(alphaField)) {
+        alphaMask = alphaField;
+    }
     if (bits <= 8) {
         if (auto refused = readPalette(headerKind, infoSize, colourCount, headersEnd)) {
             return refused;
@@ -664,8 +678,8 @@ std::optional<std::string> Decoder::State::readUncompressedRow(Pixel* row,
     case Layout::Masked32:
         for (int x = 0; x < width; ++x) {
             const std::uint32_t word = u32(in + 4 * x);
-            row[x] =
-                kBlack | channels[0](word) | (channels[1](word) << 8) | (channels[2](word) << 16);
+            row[x] = (alpha.bits == 0 ? kBlack : alpha(word) << 24) | channels[0](word) |
+                     (channels[1](word) << 8) | (channels[2](word) << 16);
         }
         break;
     case Layout::Indexed:
@@ -835,6 +849,19 @@ bool Decoder::readFromTop() {
     }
     s.backwards = true;
     return true;
+}
+
+bool Decoder::hasAlpha() const {
+    return m_state->alphaMask != 0;
+}
+
+void Decoder::keepAlpha() {
+    State& s = *m_state;
+    if (s.alphaMask == 0 || s.alpha.bits != 0) {
+        return;
+    }
+    s.alpha.setUp(s.alphaMask);
+    s.setUpMasks(s.channels[0].mask, s.channels[1].mask, s.channels[2].mask, false);
 }
 
 Decoder::RowForm Decoder::rowForm() const {

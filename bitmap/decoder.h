@@ -62,6 +62,14 @@ class Decoder {
     // the top, as they always do for a bitmap stored top-down.
     bool readFromTop();
 
+    // Whether the pixels carry alpha: a 16- or 32-bit bitmap with an alpha mask (in a V3, V4 or
+    // V5 header, or alpha bit fields).
+    bool hasAlpha() const;
+    // Makes the rows carry each pixel's alpha in its top byte (0 clear, 255 opaque) instead of
+    // 0xFF, for a bitmap that has it; call after readHeader() and before the first row. The rows
+    // are then decoded pixels.
+    void keepAlpha();
+
     // The form in which readStoredRow() hands out rows.
     enum class RowForm {
         Bytes3,  // a 24-bit row as stored: B, G, R

@@ -5,6 +5,7 @@
 #include "conversion/output.h"
 #include "conversion/stream.h"
 #include "ctext/layout.h"
+#include "imaging/frames.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -110,8 +111,6 @@ int convert(const Options& options, std::FILE* errors) {
         return report(errors, failure);
     };
 
-    const bool fromStandardInput = options.input == kStandardStream;
-    status.show("reading " + (fromStandardInput ? std::string("standard input") : options.input));
     imaging::NoProgress silent;
     TerminalProgress shown(status);
     imaging::RowProgress& progress =
@@ -120,16 +119,62 @@ int convert(const Options& options, std::FILE* errors) {
         options.style.layout.rows, options.dither, options.tone,
         options.geometry,          options.frames, options.style.layout.mask != ctext::Mask::None,
         options.transparent};
-    auto converted = fromStandardInput
-                         ? conversion::convertStandardInput(how, progress, readWithModule)
-                         : conversion::convertFile(options.input, how, progress, readWithModule);
+    const auto convertOne = [&](const std::string& input) {
+        const bool fromStandardInput = input == kStandardStream;
+        status.show("reading " + (fromStandardInput ? std::string("standard input") : input));
+        return fromStandardInput ? conversion::convertStandardInput(how, progress, readWithModule)
+                                 : conversion::convertFile(input, how, progress, readWithModule);
+    };
+    auto converted = convertOne(options.input);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
         return fail(*failure);
+    }
+    ctext::TextStyle style = options.style;
+    if (options.frames.any()) {
+        style.frames = options.frames;
+    }
+    if (!options.moreInputs.empty()) {
+        // Several pictures of one size: the frames of a sheet of one row, each converted alone.
+        std::vector<imaging::Planes> frames;
+        frames.push_back(std::move(std::get<imaging::Planes>(converted)));
+        const int width = frames.front().width;
+        const int height = frames.front().height;
+        for (const std::string& input : options.moreInputs) {
+            auto next = convertOne(input);
+            if (const auto* failure = std::get_if<base::Error>(&next)) {
+                return fail(*failure);
+            }
+            const imaging::Planes& frame =
+                frames.emplace_back(std::move(std::get<imaging::Planes>(next)));
+            if (frame.width != width || frame.height != height) {
+                return fail(base::Error{
+                    input == kStandardStream ? std::string("standard input") : input,
+                    "it is " + std::to_string(frame.width) + " × " + std::to_string(frame.height) +
+                        " pixels, but the frames before it are " + std::to_string(width) + " × " +
+                        std::to_string(height)});
+            }
+        }
+        const imaging::FrameGrid grid{width, height, imaging::FrameOrder::Rows};
+        const auto count = static_cast<int>(frames.size());
+        if (static_cast<long long>(width) * count > 32767) {
+            return fail(base::Error{options.style.source,
+                                    std::to_string(count) + " frames " + std::to_string(width) +
+                                        " pixels wide make a sheet wider than 32767 pixels"});
+        }
+        imaging::Planes sheet = imaging::makePlanes(width * count, height, frames.front().layout);
+        if (!frames.front().mask.empty()) {
+            sheet.mask.assign(sheet.planeBytes(), 0);
+        }
+        for (int f = 0; f < count; ++f) {
+            imaging::pasteFrame(sheet, grid, f, frames[static_cast<std::size_t>(f)]);
+        }
+        converted = std::move(sheet);
+        style.frames = grid;
     }
     const imaging::Planes& planes = std::get<imaging::Planes>(converted);
     // A picture the layout cannot hold writes neither output: a picture without its text is
     // half a result that a build script would take for a whole one.
-    if (const auto refused = ctext::planesProblem(options.style.layout, planes, options.frames)) {
+    if (const auto refused = ctext::planesProblem(options.style.layout, planes, style.frames)) {
         return fail(base::Error{options.style.source, *refused});
     }
 
@@ -145,10 +190,6 @@ int convert(const Options& options, std::FILE* errors) {
             exitStatus = fail(*failure);
         }
     };
-    ctext::TextStyle style = options.style;
-    if (options.frames.any()) {
-        style.frames = options.frames;
-    }
     const std::uint32_t transparent = options.transparent
                                           ? static_cast<std::uint32_t>(*options.transparent)
                                           : conversion::kTransparentColour;

@@ -593,6 +593,14 @@ std::optional<base::Error> combinationProblem(const Options& options, const Spel
             return usage(*given.frames + " cuts one picture into frames; several INPUTs are "
                                          "frames already");
         }
+        const auto fromStandardInput = [](const std::string& input) {
+            return input == kStandardStream;
+        };
+        if (std::count_if(options.moreInputs.begin(), options.moreInputs.end(), fromStandardInput) +
+                int{fromStandardInput(options.input)} >
+            1) {
+            return usage("standard input (-) can be only one of the INPUTs");
+        }
     }
     if (options.reverseWidth > 0) {
         if (!options.pictureOutput.empty()) {

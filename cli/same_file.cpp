@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace cli {
 namespace {
@@ -74,21 +75,29 @@ std::optional<base::Error> sameFileProblem(const Options& options) {
     const auto file = [](const std::string& name) {
         return name == kStandardStream ? std::string() : name;
     };
-    const Named names[] = {{"INPUT " + options.input, file(options.input)},
-                           options.textOutput.empty()
-                               ? Named{"standard output", "/dev/stdout"}
-                               : Named{"-o " + options.textOutput, options.textOutput},
-                           {"-p " + options.pictureOutput, file(options.pictureOutput)}};
-    for (std::size_t a = 0; a < 3; ++a) {
-        for (std::size_t b = a + 1; b < 3; ++b) {
-            if (names[a].name.empty() || names[b].name.empty()) {
-                continue;
-            }
-            const auto first = identityOf(names[a].name);
-            if (first && first == identityOf(names[b].name)) {
-                return usage(names[b].label + " and " + names[a].label +
-                             " are the same file; nothing was written");
-            }
+    const Named text = options.textOutput.empty()
+                           ? Named{"standard output", "/dev/stdout"}
+                           : Named{"-o " + options.textOutput, options.textOutput};
+    const Named picture{"-p " + options.pictureOutput, file(options.pictureOutput)};
+    // Each INPUT against the outputs, then the outputs against each other; two INPUTs may be one
+    // file (a frame shown twice).
+    std::vector<std::pair<Named, const Named*>> pairs;
+    std::vector<std::string> inputs{options.input};
+    inputs.insert(inputs.end(), options.moreInputs.begin(), options.moreInputs.end());
+    for (const std::string& input : inputs) {
+        const Named named{"INPUT " + input, file(input)};
+        pairs.emplace_back(named, &text);
+        pairs.emplace_back(named, &picture);
+    }
+    pairs.emplace_back(text, &picture);
+    for (const auto& [first, second] : pairs) {
+        if (first.name.empty() || second->name.empty()) {
+            continue;
+        }
+        const auto identity = identityOf(first.name);
+        if (identity && identity == identityOf(second->name)) {
+            return usage(second->label + " and " + first.label +
+                         " are the same file; nothing was written");
         }
     }
     // Standard output that is no regular file (a pipe, a terminal) takes the text and the

@@ -52,6 +52,11 @@ Pixel GifRows::Palette::colour(int index, int transparent) const {
     return index == transparent ? colour & kColour : colour;
 }
 
+bool GifRows::alpha() const {
+    return form() == RowForm::Pixels ||
+           std::any_of(m_lookup.begin(), m_lookup.end(), [](Pixel p) { return p >> 24 != 0xFF; });
+}
+
 GifRows::GifRows(bitmap::ByteSource& source, std::string name)
     : m_source(source), m_name(std::move(name)) {}
 

@@ -63,6 +63,8 @@ class GifRows final : public RowSource {
         return form() == RowForm::Indices ? std::span<const imaging::Pixel>(m_lookup)
                                           : std::span<const imaging::Pixel>();
     }
+    // Pixels carry their alpha; indices carry it in their colours where an index is clear.
+    bool alpha() const override;
     std::optional<base::Error> next(SourceRow& row) override;
 
   private:

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -18,8 +19,8 @@
 
 namespace conversion {
 
-PlaneSink::PlaneSink(imaging::Planes& planes)
-    : m_planes(planes), m_inPlace(planes.rowBits() % 8 == 0) {}
+PlaneSink::PlaneSink(imaging::Planes& planes, bool masked)
+    : m_planes(planes), m_inPlace(planes.rowBits() % 8 == 0), m_masked(masked) {}
 
 void PlaneSink::grow(int y) {
     const std::size_t reach = std::min(
@@ -27,6 +28,9 @@ void PlaneSink::grow(int y) {
     if (m_planes.dark.size() < reach) {
         m_planes.dark.resize(reach);
         m_planes.light.resize(reach);
+    }
+    if (m_masked && m_planes.mask.size() < reach) {
+        m_planes.mask.resize(reach);
     }
 }
 
@@ -48,9 +52,21 @@ void PlaneSink::take(int y, const std::uint8_t* dark, const std::uint8_t* light)
     imaging::setRowBytes(m_planes, y, {dark, bytes}, {light, bytes});
 }
 
+void PlaneSink::takeMask(int y, const std::uint8_t* opaque) {
+    if (!m_masked) {
+        return;
+    }
+    grow(y);
+    const std::size_t bytes = (static_cast<std::size_t>(m_planes.width) + 7) / 8;
+    imaging::setMaskRowBytes(m_planes, y, {opaque, bytes});
+}
+
 void PlaneSink::finish() {
     m_planes.dark.resize(m_planes.planeBytes());
     m_planes.light.resize(m_planes.planeBytes());
+    if (m_masked) {
+        m_planes.mask.resize(m_planes.planeBytes());
+    }
 }
 
 void PaintSink::take(int y, const std::uint8_t* dark, const std::uint8_t* light) {
@@ -58,8 +74,13 @@ void PaintSink::take(int y, const std::uint8_t* dark, const std::uint8_t* light)
     m_canvas.rowPainted(y);
 }
 
-BitmapRows::BitmapRows(bitmap::Decoder& decoder)
-    : m_decoder(decoder), m_row(static_cast<std::size_t>(decoder.width())) {}
+BitmapRows::BitmapRows(bitmap::Decoder& decoder, bool alpha)
+    : m_decoder(decoder), m_alpha(alpha && decoder.hasAlpha()),
+      m_row(static_cast<std::size_t>(decoder.width())) {
+    if (m_alpha) {
+        m_decoder.keepAlpha();
+    }
+}
 
 int BitmapRows::width() const {
     return m_decoder.width();
@@ -91,6 +112,10 @@ std::span<const imaging::Pixel> BitmapRows::palette() const {
 
 bool BitmapRows::turnFromTop() {
     return m_decoder.readFromTop();
+}
+
+bool BitmapRows::alpha() const {
+    return m_alpha;
 }
 
 std::optional<base::Error> BitmapRows::next(SourceRow& row) {
@@ -136,21 +161,33 @@ class HeldGreys final : public RowSource {
     int width() const override { return m_inner.width(); }
     int height() const override { return m_inner.height(); }
     RowForm form() const override { return RowForm::Greys; }
+    bool masked() const override { return m_inner.masked(); }
     std::optional<base::Error> next(SourceRow& row) override {
         const auto width = static_cast<std::size_t>(m_inner.width());
+        const std::size_t bits = (width + 7) / 8;
         if (!m_greys) {
             // Every byte is written before it is read.
             m_greys.emplace(width * static_cast<std::size_t>(m_inner.height()));
+            if (masked()) {
+                m_opaque.resize(bits * static_cast<std::size_t>(m_inner.height()));
+            }
             for (int done = 0; done < m_inner.height(); ++done) {
                 SourceRow stored;
                 if (auto failed = m_inner.next(stored)) {
                     return failed;
                 }
-                m_makeGreys(stored, m_greys->data() + static_cast<std::size_t>(stored.y) * width);
+                const auto y = static_cast<std::size_t>(stored.y);
+                m_makeGreys(stored, m_greys->data() + y * width);
+                if (masked()) {
+                    std::memcpy(m_opaque.data() + y * bits, stored.opaque, bits);
+                }
             }
         }
         row.y = m_next++;
         row.bytes = m_greys->data() + static_cast<std::size_t>(row.y) * width;
+        if (masked()) {
+            row.opaque = m_opaque.data() + static_cast<std::size_t>(row.y) * bits;
+        }
         return std::nullopt;
     }
 
@@ -158,6 +195,7 @@ class HeldGreys final : public RowSource {
     RowSource& m_inner;
     std::function<void(const SourceRow&, std::uint8_t*)> m_makeGreys;
     std::optional<platform::LargeBuffer> m_greys;
+    std::vector<std::uint8_t> m_opaque;
     int m_next = 0;
 };
 
@@ -180,7 +218,8 @@ class Reducer {
     Reducer(const RowSource& source, const Reduction& how)
         : m_kernel(imaging::levelKernel()), m_form(source.form()),
           m_width(static_cast<std::size_t>(source.width())), m_method(how.method),
-          m_ordered(how.method == imaging::Dither::Bayer), m_tone(how.tone),
+          m_ordered(how.method == imaging::Dither::Bayer), m_masked(source.masked()),
+          m_frameWidth(how.frameWidth), m_frameHeight(how.frameHeight), m_tone(how.tone),
           m_toneTable(imaging::toneTable(how.tone)),
           m_palette(source.palette().begin(), source.palette().end()) {
         m_palette.resize(256, 0);
@@ -243,9 +282,17 @@ class Reducer {
             }
         }
         if (diffuses()) {
-            m_ditherer.emplace(how.method, source.width(), levels);
+            // Frames and holes take a ditherer for each column of frames (or the one picture),
+            // made anew at the top of each row of frames.
+            m_split = m_masked || m_frameWidth > 0;
+            m_levels = levels;
+            if (!m_split) {
+                m_ditherer.emplace(how.method, source.width(), levels);
+            }
             m_greys.resize(m_width);
+            m_opaque.resize(m_masked ? m_width : 0);
         }
+        m_bands.resize(m_ordered && m_frameWidth % 8 != 0 ? m_width : 0);
         m_pixels.resize(m_width);
         m_rowGreys.resize(m_width);
     }
@@ -293,15 +340,104 @@ class Reducer {
         }
     }
 
-    // Error diffusion of row y (rows in order from the top), the bands over the greys.
-    void diffuse(int y, std::uint8_t* greys) { m_ditherer->diffuseGreys(y, greys, greys); }
+    bool masked() const { return m_masked; }
 
-    void bandBits(const std::uint8_t* bands, std::uint8_t* dark, std::uint8_t* light) const {
+    // Error diffusion of row y (rows in order from the top), the bands over the greys; `opaque`
+    // the row's opaque pixels when the source is masked.
+    void diffuse(int y, std::uint8_t* greys, const std::uint8_t* opaque) {
+        diffuseRow(y, greys, opaque, greys);
+    }
+
+    // The level bits of bands, transparent pixels white.
+    void bandBits(const std::uint8_t* bands, const std::uint8_t* opaque, std::uint8_t* dark,
+                  std::uint8_t* light) const {
         imaging::bandBits(bands, m_width, dark, light);
+        clearTransparent(opaque, dark, light);
     }
 
     // Row's level bits, by any method; diffusion takes its rows in order from the top.
     void levels(const SourceRow& row, std::uint8_t* dark, std::uint8_t* light) {
+        levelsOf(row, dark, light);
+        clearTransparent(row.opaque, dark, light);
+    }
+
+  private:
+    void clearTransparent(const std::uint8_t* opaque, std::uint8_t* dark,
+                          std::uint8_t* light) const {
+        if (opaque == nullptr) {
+            return;
+        }
+        // Eight bytes at a time: a byte loop here cost more than the rest of a plain row.
+        const std::size_t bytes = (m_width + 7) / 8;
+        std::size_t k = 0;
+        for (; k + 8 <= bytes; k += 8) {
+            std::uint64_t d;
+            std::uint64_t l;
+            std::uint64_t o;
+            std::memcpy(&d, dark + k, 8);
+            std::memcpy(&l, light + k, 8);
+            std::memcpy(&o, opaque + k, 8);
+            d &= o;
+            l &= o;
+            std::memcpy(dark + k, &d, 8);
+            std::memcpy(light + k, &l, 8);
+        }
+        for (; k < bytes; ++k) {
+            dark[k] &= opaque[k];
+            light[k] &= opaque[k];
+        }
+    }
+
+    void diffuseRow(int y, const std::uint8_t* greys, const std::uint8_t* opaqueBits,
+                    std::uint8_t* bands) {
+        if (!m_split) {
+            m_ditherer->diffuseGreys(y, greys, bands);
+            return;
+        }
+        const std::size_t across =
+            m_frameWidth > 0 ? static_cast<std::size_t>(m_frameWidth) : m_width;
+        const int down = m_frameHeight > 0 ? m_frameHeight : INT_MAX;
+        if (m_ditherers.empty() || y / down != m_frameRow) {
+            m_ditherers.clear();
+            for (std::size_t x = 0; x < m_width; x += across) {
+                m_ditherers.emplace_back(
+                    m_method, static_cast<int>(std::min(across, m_width - x)), m_levels,
+                    m_masked ? imaging::Ditherer::Holes::Yes : imaging::Ditherer::Holes::No);
+            }
+            m_frameRow = y / down;
+        }
+        const std::uint8_t* opaque = nullptr;
+        if (m_masked && opaqueBits != nullptr) {
+            for (std::size_t x = 0; x < m_width; ++x) {
+                m_opaque[x] = static_cast<std::uint8_t>((opaqueBits[x / 8] >> (7 - x % 8)) & 1u);
+            }
+            opaque = m_opaque.data();
+        }
+        for (std::size_t c = 0; c < m_ditherers.size(); ++c) {
+            const std::size_t at = c * across;
+            m_ditherers[c].diffuseGreys(y % down, greys + at, opaque ? opaque + at : nullptr,
+                                        bands + at);
+        }
+    }
+
+    // Ordered dithering whose matrix starts again at each frame's left edge, where the frames'
+    // width is no whole number of the matrix's: pixel by pixel, on the greys.
+    void orderedInFrames(const SourceRow& row, std::size_t phase, std::uint8_t* dark,
+                         std::uint8_t* light) {
+        makeGreys(row, m_rowGreys.data());
+        const imaging::BandEdges& edges = m_tonedEdges[phase];
+        const auto across = static_cast<std::size_t>(m_frameWidth);
+        for (std::size_t x = 0; x < m_width; ++x) {
+            const std::size_t k = x % across % 8;
+            const unsigned sum = 3u * m_rowGreys[x];
+            m_bands[x] =
+                static_cast<std::uint8_t>(int{sum >= edges.black[k]} + int{sum >= edges.dark[k]} +
+                                          int{sum >= edges.light[k]});
+        }
+        imaging::bandBits(m_bands.data(), m_width, dark, light);
+    }
+
+    void levelsOf(const SourceRow& row, std::uint8_t* dark, std::uint8_t* light) {
         if (m_form == RowForm::Levels) {
             const std::size_t bytes = (m_width + 7) / 8;
             std::memcpy(dark, row.bytes, bytes);
@@ -314,15 +450,20 @@ class Reducer {
                 makeGreys(row, m_greys.data());
                 greys = m_greys.data();
             }
-            m_ditherer->diffuseGreys(row.y, greys, m_greys.data());
-            bandBits(m_greys.data(), dark, light);
+            diffuseRow(row.y, greys, row.opaque, m_greys.data());
+            imaging::bandBits(m_greys.data(), m_width, dark, light);
             return;
         }
-        const auto phase = static_cast<std::size_t>(row.y & 7);
+        const auto phase =
+            static_cast<std::size_t>((m_frameHeight > 0 ? row.y % m_frameHeight : row.y) & 7);
+        if (m_ordered && m_frameWidth % 8 != 0) {
+            orderedInFrames(row, phase, dark, light);
+            return;
+        }
         const bool luma = m_tone.grey == imaging::GreyRule::Luma;
         if (m_form == RowForm::Words16 && !m_ordered) {
             lookUpWords(row.bytes, m_wordBands.data(), m_rowGreys.data());
-            bandBits(m_rowGreys.data(), dark, light);
+            imaging::bandBits(m_rowGreys.data(), m_width, dark, light);
             return;
         }
         if (m_form == RowForm::Greys || m_form == RowForm::Words16 ||
@@ -392,6 +533,9 @@ class Reducer {
     std::size_t m_width;
     imaging::Dither m_method;
     bool m_ordered;
+    bool m_masked;
+    int m_frameWidth;
+    int m_frameHeight;
     imaging::Tone m_tone;
     std::array<std::uint8_t, 256> m_toneTable;
     bool m_plain = true;
@@ -405,6 +549,12 @@ class Reducer {
     std::vector<std::uint8_t> m_wordGreys; // Words16: each value's toned grey
     std::vector<std::uint8_t> m_wordBands; // and its band (0 black to 3 white)
     std::optional<imaging::Ditherer> m_ditherer;
+    bool m_split = false;
+    imaging::Levels m_levels{};
+    std::vector<imaging::Ditherer> m_ditherers;
+    int m_frameRow = 0;
+    std::vector<std::uint8_t> m_opaque;
+    std::vector<std::uint8_t> m_bands;
     std::vector<std::uint8_t> m_greys;
     std::vector<std::uint8_t> m_rowGreys;
     std::vector<imaging::Pixel> m_pixels;
@@ -414,7 +564,7 @@ class Reducer {
 // scratch rows.
 template <class Make>
 void deliver(int y, std::span<LevelSink* const> sinks, std::vector<std::uint8_t>& dark,
-             std::vector<std::uint8_t>& light, Make&& make) {
+             std::vector<std::uint8_t>& light, const std::uint8_t* opaque, Make&& make) {
     LevelSink::Place place = sinks.empty() ? LevelSink::Place{} : sinks.front()->place(y);
     if (place.dark == nullptr) {
         place = {dark.data(), light.data()};
@@ -422,6 +572,9 @@ void deliver(int y, std::span<LevelSink* const> sinks, std::vector<std::uint8_t>
     make(place.dark, place.light);
     for (LevelSink* sink : sinks) {
         sink->take(y, place.dark, place.light);
+        if (opaque != nullptr) {
+            sink->takeMask(y, opaque);
+        }
     }
 }
 
@@ -439,7 +592,7 @@ RunResult runInTurn(RowSource& source, Reducer& reducer, std::span<LevelSink* co
         if (auto failed = source.next(row)) {
             return std::move(*failed);
         }
-        deliver(row.y, sinks, dark, light,
+        deliver(row.y, sinks, dark, light, row.opaque,
                 [&](std::uint8_t* d, std::uint8_t* l) { reducer.levels(row, d, l); });
         pacing.progress.reportRowsDone(static_cast<std::int16_t>(done + 1));
         if ((done + 1 < height || pacing.lastYield == LastYield::Yes) &&
@@ -460,8 +613,14 @@ RunResult diffuseAhead(RowSource& source, Reducer& reducer, std::span<LevelSink*
     const int height = source.height();
     // About a megabyte of rows in turn, at least four.
     const int depth = static_cast<int>(std::clamp<std::size_t>((1u << 20) / width, 4, 256));
-    std::vector<std::uint8_t> ring(width * static_cast<std::size_t>(depth));
-    auto slot = [&](int y) { return ring.data() + static_cast<std::size_t>(y % depth) * width; };
+    // Each slot: a row's greys, then its opaque pixels' bits when the source is masked.
+    const std::size_t bits = reducer.masked() ? (width + 7) / 8 : 0;
+    const std::size_t stride = width + bits;
+    std::vector<std::uint8_t> ring(stride * static_cast<std::size_t>(depth));
+    auto slot = [&](int y) { return ring.data() + static_cast<std::size_t>(y % depth) * stride; };
+    auto opaque = [&](int y) -> const std::uint8_t* {
+        return bits > 0 ? slot(y) + width : nullptr;
+    };
     // Each side wakes the other once a quarter of the ring has changed hands, not at every row:
     // waking at every row took more system time than the diffusion itself.
     const int batch = depth / 4;
@@ -486,8 +645,9 @@ RunResult diffuseAhead(RowSource& source, Reducer& reducer, std::span<LevelSink*
     };
     auto deliverBands = [&](int y, std::vector<std::uint8_t>& dark,
                             std::vector<std::uint8_t>& light) {
-        deliver(y, sinks, dark, light,
-                [&](std::uint8_t* d, std::uint8_t* l) { reducer.bandBits(slot(y), d, l); });
+        deliver(y, sinks, dark, light, opaque(y), [&](std::uint8_t* d, std::uint8_t* l) {
+            reducer.bandBits(slot(y), opaque(y), d, l);
+        });
     };
     std::optional<base::Error> failure;
     std::thread reader([&] {
@@ -507,6 +667,9 @@ RunResult diffuseAhead(RowSource& source, Reducer& reducer, std::span<LevelSink*
                     break;
                 }
                 reducer.makeGreys(row, slot(y));
+                if (bits > 0) {
+                    std::memcpy(slot(y) + width, row.opaque, bits);
+                }
                 advance(made, y + 1, wakes(y + 1));
             }
         } catch (const std::bad_alloc&) {
@@ -533,7 +696,7 @@ RunResult diffuseAhead(RowSource& source, Reducer& reducer, std::span<LevelSink*
         if (made.load(std::memory_order_acquire) == kFailed) {
             return std::move(*failure);
         }
-        reducer.diffuse(y, slot(y));
+        reducer.diffuse(y, slot(y), opaque(y));
         advance(used, y + 1, wakes(y + 1));
         pacing.progress.reportRowsDone(static_cast<std::int16_t>(y + 1));
         if ((y + 1 < height || pacing.lastYield == LastYield::Yes) &&

@@ -4,6 +4,7 @@
 
 #include "base/error.h"
 #include "imaging/dither.h"
+#include "imaging/frames.h"
 #include "imaging/levels.h"
 #include "imaging/plane_encoder.h"
 #include "imaging/tone.h"
@@ -36,6 +37,8 @@ struct SourceRow {
     int y = 0; // 0 at the top
     const std::uint8_t* bytes = nullptr;
     const std::uint8_t* light = nullptr; // Levels only
+    // A masked source's opaque pixels, (width + 7) / 8 bytes of bits laid out as level bits.
+    const std::uint8_t* opaque = nullptr;
 };
 
 class RowSource {
@@ -49,6 +52,10 @@ class RowSource {
     // Makes the rows come from the top from now on, before the first row is read; false when
     // the source cannot (then they come in the order it stores them).
     virtual bool turnFromTop() { return true; }
+    // Pixels rows whose fourth byte is the pixel's alpha (0 clear, 255 opaque), not ignored.
+    virtual bool alpha() const { return false; }
+    // Whether each row comes with its opaque pixels (SourceRow::opaque).
+    virtual bool masked() const { return false; }
     // The next row, valid until the next call. Errors name the source's file.
     virtual std::optional<base::Error> next(SourceRow& row) = 0;
 };
@@ -69,15 +76,22 @@ class LevelSink {
     }
     // Row y's bits; they are in place() if it gave a place.
     virtual void take(int y, const std::uint8_t* dark, const std::uint8_t* light) = 0;
+    // Row y's opaque pixels, after take(), from a masked source.
+    virtual void takeMask(int y, const std::uint8_t* opaque) {
+        static_cast<void>(y);
+        static_cast<void>(opaque);
+    }
 };
 
 // The planes' rows. The planes may be made with their room only reserved: they grow a row at a
 // time, so that the cost of fresh pages is spread over the rows (the window yields between them).
 class PlaneSink final : public LevelSink {
   public:
-    explicit PlaneSink(imaging::Planes& planes);
+    // With `masked`, the planes' mask is filled from the rows' opaque pixels too.
+    explicit PlaneSink(imaging::Planes& planes, bool masked = false);
     Place place(int y) override;
     void take(int y, const std::uint8_t* dark, const std::uint8_t* light) override;
+    void takeMask(int y, const std::uint8_t* opaque) override;
     // Brings the planes to their full size, for a run that stopped early or had no rows.
     void finish();
 
@@ -85,6 +99,7 @@ class PlaneSink final : public LevelSink {
     void grow(int y);
     imaging::Planes& m_planes;
     bool m_inPlace;
+    bool m_masked;
 };
 
 // Paints each row of a canvas in the level colours of its bits, keeping each pixel's top byte,
@@ -102,7 +117,8 @@ class PaintSink final : public LevelSink {
 // canvas, a picture decoded whole); the rows of planes already made.
 class BitmapRows final : public RowSource {
   public:
-    explicit BitmapRows(bitmap::Decoder& decoder);
+    // With `alpha`, the decoder keeps its pixels' alpha (Decoder::keepAlpha()).
+    explicit BitmapRows(bitmap::Decoder& decoder, bool alpha = false);
     // Hands 16-bit rows out as they are stored (Words16) instead of decoded; for a reducer
     // that reads them directly, not for the stages before it.
     void keepWords() { m_keepWords = true; }
@@ -111,28 +127,34 @@ class BitmapRows final : public RowSource {
     RowForm form() const override;
     std::span<const imaging::Pixel> palette() const override;
     bool turnFromTop() override;
+    bool alpha() const override;
     std::optional<base::Error> next(SourceRow& row) override;
 
   private:
     bitmap::Decoder& m_decoder;
+    bool m_alpha;
     std::vector<imaging::Pixel> m_row;
     bool m_keepWords = false;
 };
 
 class PixelRows final : public RowSource {
   public:
-    // `row(y)` gives row y's width pixels; rows are read from the top.
-    PixelRows(int width, int height, std::function<const imaging::Pixel*(int)> row)
-        : m_width(width), m_height(height), m_row(std::move(row)) {}
+    // `row(y)` gives row y's width pixels; rows are read from the top. With `alpha`, the top
+    // byte of each pixel is its alpha.
+    PixelRows(int width, int height, std::function<const imaging::Pixel*(int)> row,
+              bool alpha = false)
+        : m_width(width), m_height(height), m_row(std::move(row)), m_alpha(alpha) {}
     int width() const override { return m_width; }
     int height() const override { return m_height; }
     RowForm form() const override { return RowForm::Pixels; }
+    bool alpha() const override { return m_alpha; }
     std::optional<base::Error> next(SourceRow& row) override;
 
   private:
     int m_width;
     int m_height;
     std::function<const imaging::Pixel*(int)> m_row;
+    bool m_alpha;
     int m_next = 0;
 };
 
@@ -167,6 +189,10 @@ struct Pacing {
 struct Reduction {
     imaging::Dither method = imaging::Dither::None;
     imaging::Tone tone{};
+    // Frames of this size (none: 0): dithering treats each as a picture of its own, its matrix
+    // and its error starting at the frame's top left pixel. The rows are whole frames across.
+    int frameWidth = 0;
+    int frameHeight = 0;
 };
 
 // Runs the rows of `source` through the reducer of `how` into the sinks, in order. Progress:

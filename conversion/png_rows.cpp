@@ -89,8 +89,17 @@ std::optional<base::Error> PngRows::open(std::uint64_t wholeBudget) {
         m_deepRow.resize(m_row.size());
     }
     const int format = m_deep ? SPNG_FMT_RGBA16 : SPNG_FMT_RGBA8;
-    if (const int code =
-            spng_decode_image(m_context, nullptr, 0, format, SPNG_DECODE_PROGRESSIVE)) {
+    // Alpha from a channel, or from a tRNS chunk, which the decoder applies only when asked.
+    spng_trns transparency{};
+    const int trns = spng_get_trns(m_context, &transparency);
+    if (trns != 0 && trns != SPNG_ECHUNKAVAIL) {
+        return failure(trns, 0); // the header is read: what is missing is the first row
+    }
+    const bool keyed = trns == 0;
+    m_alpha = keyed || header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
+              header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    const int flags = SPNG_DECODE_PROGRESSIVE | (keyed ? SPNG_DECODE_TRNS : 0);
+    if (const int code = spng_decode_image(m_context, nullptr, 0, format, flags)) {
         return failure(code, 0); // the header is read: what is missing is the first row
     }
     return m_interlaced ? decodeInterlaced() : std::nullopt;

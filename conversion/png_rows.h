@@ -33,6 +33,8 @@ class PngRows final : public RowSource {
     int width() const override { return m_width; }
     int height() const override { return m_height; }
     RowForm form() const override { return RowForm::Pixels; }
+    // A picture with an alpha channel or a tRNS chunk.
+    bool alpha() const override { return m_alpha; }
     std::optional<base::Error> next(SourceRow& row) override;
 
   private:
@@ -47,6 +49,7 @@ class PngRows final : public RowSource {
     int m_height = 0;
     bool m_interlaced = false;
     bool m_deep = false; // 16 bits a channel, made 8 as other readers round them
+    bool m_alpha = false;
     std::vector<std::uint16_t> m_deepRow;
     int m_next = 0;
     std::vector<std::uint8_t> m_row;   // one row of R, G, B, A

@@ -489,6 +489,92 @@ std::optional<base::Error> ResizeRows::next(SourceRow& row) {
     return std::nullopt;
 }
 
+TransparencyRows::TransparencyRows(RowSource& inner, bool mask, std::optional<imaging::Colour> key)
+    : m_inner(inner), m_mask(mask), m_alpha(inner.alpha()), m_key(mask ? key : std::nullopt) {
+    const auto width = static_cast<std::size_t>(inner.width());
+    if (m_alpha && inner.form() == RowForm::Indices) {
+        // The palette carries the alpha: its colours are put over white once, not each pixel.
+        for (const imaging::Pixel p : inner.palette()) {
+            const unsigned a = p >> 24;
+            imaging::Pixel over = 0xFF000000u;
+            for (unsigned c = 0; c < 3; ++c) {
+                over |= imaging::Pixel{imaging::overWhite((p >> (8 * c)) & 0xFFu, a)} << (8 * c);
+            }
+            m_palette.push_back(over);
+            m_clearIndex.push_back(a < imaging::kOpaqueFrom);
+        }
+    } else if (m_alpha) {
+        m_pixels.resize(width * 4);
+    }
+    if (m_mask) {
+        // Every pixel opaque until a row says otherwise; the bits past the last pixel stay 0.
+        m_opaque.assign((width + 7) / 8, 0xFF);
+        if (width % 8 != 0) {
+            m_opaque.back() = static_cast<std::uint8_t>(0xFFu << (8 - width % 8));
+        }
+    }
+}
+
+std::optional<base::Error> TransparencyRows::next(SourceRow& row) {
+    if (auto failed = m_inner.next(row)) {
+        return failed;
+    }
+    if (!m_alpha && !m_key) {
+        row.opaque = m_mask ? m_opaque.data() : nullptr;
+        return std::nullopt;
+    }
+    const auto width = static_cast<std::size_t>(m_inner.width());
+    const RowForm form = m_inner.form();
+    // The colour of pixel x as 0xBBGGRR, for the key.
+    auto colour = [&](std::size_t x) -> imaging::Colour {
+        const std::uint8_t* p = row.bytes;
+        switch (form) {
+        case RowForm::Bytes3:
+            p += 3 * x;
+            return p[2] | p[1] << 8 | p[0] << 16;
+        case RowForm::Bytes4:
+            p += 4 * x;
+            return p[2] | p[1] << 8 | p[0] << 16;
+        case RowForm::Pixels:
+            p += 4 * x;
+            return p[0] | p[1] << 8 | p[2] << 16;
+        case RowForm::Indices:
+            return static_cast<imaging::Colour>(m_inner.palette()[p[x]] & imaging::kColourMask);
+        case RowForm::Words16:
+            return static_cast<imaging::Colour>(
+                m_inner.palette()[static_cast<std::size_t>(p[2 * x] | p[2 * x + 1] << 8)] &
+                imaging::kColourMask);
+        case RowForm::Greys:
+        case RowForm::Levels:
+            break;
+        }
+        return imaging::kNoColour;
+    };
+    if (m_mask) {
+        std::fill(m_opaque.begin(), m_opaque.end(), 0);
+        for (std::size_t x = 0; x < width; ++x) {
+            const bool clearAlpha = !m_alpha ? false
+                                    : m_palette.empty()
+                                        ? row.bytes[4 * x + 3] < imaging::kOpaqueFrom
+                                        : m_clearIndex[row.bytes[x]];
+            const bool clear = clearAlpha || (m_key && colour(x) == *m_key);
+            m_opaque[x / 8] |= static_cast<std::uint8_t>(int{!clear} << (7 - x % 8));
+        }
+        row.opaque = m_opaque.data();
+    }
+    if (m_alpha && m_palette.empty()) {
+        for (std::size_t k = 0; k < 4 * width; k += 4) {
+            const unsigned a = row.bytes[k + 3];
+            for (std::size_t c = 0; c < 3; ++c) {
+                m_pixels[k + c] = imaging::overWhite(row.bytes[k + c], a);
+            }
+            m_pixels[k + 3] = 0xFF;
+        }
+        row.bytes = m_pixels.data();
+    }
+    return std::nullopt;
+}
+
 base::Result<std::unique_ptr<Stages>> Stages::around(RowSource& inner, const Geometry& geometry,
                                                      const Reduction& how,
                                                      const std::string& name) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ class TurnRows final : public RowSource {
     RowForm form() const override;
     std::span<const imaging::Pixel> palette() const override { return m_inner.palette(); }
     bool turnFromTop() override;
+    bool alpha() const override { return !m_across && m_inner.alpha(); }
     std::optional<base::Error> next(SourceRow& row) override;
     // Whether the turn counts a result pixel's column, and row, from the other end.
     bool mirrorsColumns() const { return m_mirrorX; }
@@ -124,6 +126,35 @@ class ResizeRows final : public RowSource {
     bool m_peeked = false;
     SourceRow m_peek;
     int m_done = 0;
+};
+
+// Transparency before the bands. Pixels with alpha are shown over white (imaging::overWhite());
+// with a mask, each row also comes with its opaque pixels: those of alpha from half up
+// (imaging::kOpaqueFrom) and not exactly the key colour. A source without alpha and without a
+// key keeps its rows as they are, every pixel opaque. Rows of greys or levels cannot be keyed.
+class TransparencyRows final : public RowSource {
+  public:
+    TransparencyRows(RowSource& inner, bool mask, std::optional<imaging::Colour> key);
+    int width() const override { return m_inner.width(); }
+    int height() const override { return m_inner.height(); }
+    RowForm form() const override { return m_inner.form(); }
+    std::span<const imaging::Pixel> palette() const override {
+        return m_palette.empty() ? m_inner.palette() : std::span<const imaging::Pixel>(m_palette);
+    }
+    bool turnFromTop() override { return m_inner.turnFromTop(); }
+    bool masked() const override { return m_mask; }
+    std::optional<base::Error> next(SourceRow& row) override;
+
+  private:
+    RowSource& m_inner;
+    bool m_mask;
+    bool m_alpha;
+    // Indices whose colours carry alpha: the colours over white, and whether each is opaque.
+    std::vector<imaging::Pixel> m_palette;
+    std::vector<bool> m_clearIndex;
+    std::optional<imaging::Colour> m_key;
+    std::vector<std::uint8_t> m_pixels; // a row with alpha, over white
+    std::vector<std::uint8_t> m_opaque; // the row's opaque pixels, as bits
 };
 
 // The stages `geometry` asks for around `inner`; `outer()` is the source to run, `inner`

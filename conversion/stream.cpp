@@ -41,7 +41,8 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     if (const auto refused = decoder.readHeader()) {
         return *refused;
     }
-    BitmapRows rows(decoder);
+    // A bitmap's alpha counts only for a mask.
+    BitmapRows rows(decoder, options.mask);
     if (!options.geometry.turns() && !options.geometry.resizes() && !options.mask) {
         rows.keepWords(); // the reducer reads 16-bit rows as stored; the stages take pixels
     }
@@ -131,17 +132,48 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
 
 Result convertRows(RowSource& rows, const std::string& name, const ConvertOptions& options,
                    imaging::RowProgress& progress) {
-    const Reduction how{options.dither, options.tone};
-    auto stages = Stages::around(rows, options.geometry, how, name);
+    Reduction how{options.dither, options.tone};
+    // Without a mask, alpha is shown over white before anything else; with one, the mask is read
+    // after the turns, which keep the pixels whole only when they do not turn a quarter.
+    std::optional<TransparencyRows> overWhite;
+    RowSource* source = &rows;
+    if (!options.mask && rows.alpha()) {
+        source = &overWhite.emplace(rows, false, std::nullopt);
+    }
+    if (options.mask && (options.geometry.quarterTurns % 2 == 1 || options.geometry.resizes())) {
+        return base::Error{name,
+                           "transparency is not read through a quarter turn or a size: turn or "
+                           "size the picture before it is given with --mask",
+                           base::ErrorKind::Usage};
+    }
+    auto stages = Stages::around(*source, options.geometry, how, name);
     if (auto* failed = std::get_if<base::Error>(&stages)) {
         return std::move(*failed);
     }
-    RowSource& prepared = std::get<std::unique_ptr<Stages>>(stages)->outer();
+    std::optional<TransparencyRows> masked;
+    RowSource* outer = &std::get<std::unique_ptr<Stages>>(stages)->outer();
+    if (options.mask) {
+        outer = &masked.emplace(*outer, true, options.transparent);
+    }
+    RowSource& prepared = *outer;
+    if (options.frames.any()) {
+        if (prepared.width() % options.frames.width != 0 ||
+            prepared.height() % options.frames.height != 0) {
+            return base::Error{name, "the picture is " + std::to_string(prepared.width()) + " × " +
+                                         std::to_string(prepared.height()) +
+                                         " pixels, not a whole number of frames of " +
+                                         std::to_string(options.frames.width) + " × " +
+                                         std::to_string(options.frames.height) +
+                                         " across and down"};
+        }
+        how.frameWidth = options.frames.width;
+        how.frameHeight = options.frames.height;
+    }
     // Room for the planes, their pages taken as the rows come: a small file that claims a huge
     // picture and ends early costs no memory.
     imaging::Planes planes =
-        imaging::reservedPlanes(prepared.width(), prepared.height(), options.rows);
-    PlaneSink sink(planes);
+        imaging::reservedPlanes(prepared.width(), prepared.height(), options.rows, options.mask);
+    PlaneSink sink(planes, options.mask);
     LevelSink* const sinks[] = {&sink};
     auto ran = runRows(prepared, how, sinks, {progress, LastYield::No, true}, name);
     if (auto* failed = std::get_if<base::Error>(&ran)) {

@@ -12,14 +12,16 @@ base::Result<imaging::Planes> readWholePicture(QIODevice& file, const std::strin
                                                imaging::RowProgress& progress) {
     pictures::ReadLimits limits;
     limits.maxDecodedBytes = kWholePictureBudget;
+    limits.keepAlpha = true;
     auto read = pictures::readPicture(file, name, limits);
     if (auto* error = std::get_if<base::Error>(&read)) {
         return std::move(*error);
     }
     const QImage& picture = std::get<QImage>(read);
-    PixelRows rows(picture.width(), picture.height(), [&](int y) {
-        return reinterpret_cast<const imaging::Pixel*>(picture.constScanLine(y));
-    });
+    PixelRows rows(
+        picture.width(), picture.height(),
+        [&](int y) { return reinterpret_cast<const imaging::Pixel*>(picture.constScanLine(y)); },
+        picture.format() == QImage::Format_RGBA8888);
     return convertRows(rows, name, options, progress);
 }
 

@@ -289,6 +289,17 @@ Ditherer::Ditherer(Dither method, int width, const Levels& levels) : Ditherer(me
     }
 }
 
+Ditherer::Ditherer(Dither method, int width, const Levels& levels, Holes holes)
+    : Ditherer(method, width, levels) {
+    // The rule of the levels below holds for the band values too, and can skip a pixel.
+    if (holes == Holes::Yes && !m_levels && diffusesError(method)) {
+        m_levels = levels;
+        for (std::vector<int>& carried : m_carried) {
+            carried.assign(static_cast<std::size_t>(m_width) + 4, 0);
+        }
+    }
+}
+
 std::int16_t* Ditherer::row(int k) {
     const std::size_t stride = static_cast<std::size_t>(m_width) + 2;
     return m_rows.data() + m_order[static_cast<std::size_t>(k)] * stride + 1;
@@ -320,7 +331,7 @@ void Ditherer::paintRow(int y, std::span<Pixel> row) {
 
 void Ditherer::diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands) {
     if (m_levels) {
-        diffuseAgainstLevels(y, greys, bands);
+        diffuseAgainstLevels(y, greys, nullptr, bands);
         return;
     }
     if (m_method == Dither::Atkinson) {
@@ -329,6 +340,15 @@ void Ditherer::diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* band
         // Even rows run left to right, odd rows right to left, the weights mirrored with them.
         floydSteinberg((y & 1) == 0, greys, bands);
     }
+}
+
+void Ditherer::diffuseGreys(int y, const std::uint8_t* greys, const std::uint8_t* opaque,
+                            std::uint8_t* bands) {
+    if (!m_levels) {
+        diffuseGreys(y, greys, bands);
+        return;
+    }
+    diffuseAgainstLevels(y, greys, opaque, bands);
 }
 
 // Rows 0 and 1 hold the error passed down by the row above and by this one, each in the order its
@@ -363,8 +383,10 @@ void Ditherer::atkinson(const std::uint8_t* greys, std::uint8_t* bands) {
 
 // The rules of both diffusions with the levels as given: Floyd-Steinberg on whole greys, its
 // shares truncated and the rest to the pixel below ahead; Atkinson in sixteenths of a grey, an
-// eighth of the error to each of six neighbours. Error falling off the edges is lost.
-void Ditherer::diffuseAgainstLevels(int y, const std::uint8_t* greys, std::uint8_t* bands) {
+// eighth of the error to each of six neighbours. Error falling off the edges is lost, and so is
+// error that falls on a transparent pixel: it is white and passes nothing on.
+void Ditherer::diffuseAgainstLevels(int y, const std::uint8_t* greys, const std::uint8_t* opaque,
+                                    std::uint8_t* bands) {
     const Levels& p = *m_levels;
     const int n = m_width;
     auto cell = [&](int k, int x) -> int& {
@@ -372,6 +394,10 @@ void Ditherer::diffuseAgainstLevels(int y, const std::uint8_t* greys, std::uint8
     };
     if (m_method == Dither::Atkinson) {
         for (int x = 0; x < n; ++x) {
+            if (opaque && opaque[x] == 0) {
+                bands[x] = 3;
+                continue;
+            }
             const int value = 16 * greys[x] + cell(0, x);
             int band = 0;
             for (int k = 1; k < 4; ++k) {
@@ -389,6 +415,10 @@ void Ditherer::diffuseAgainstLevels(int y, const std::uint8_t* greys, std::uint8
         const int step = y % 2 == 0 ? 1 : -1;
         for (int i = 0; i < n; ++i) {
             const int x = step > 0 ? i : n - 1 - i;
+            if (opaque && opaque[x] == 0) {
+                bands[x] = 3;
+                continue;
+            }
             const int value = greys[x] + cell(0, x);
             int band = 0;
             for (int k = 1; k < 4; ++k) {

@@ -45,6 +45,10 @@ class Ditherer {
     // values 0, 85, 170 and 255: a value goes to the nearest level (one half way between two
     // goes up), and its error is taken from that level's grey.
     Ditherer(Dither method, int width, const Levels& levels);
+    // Error diffusion over rows with transparent pixels, which give no error and take none: the
+    // rows go to diffuseGreys() with their opaque pixels.
+    enum class Holes { No, Yes };
+    Ditherer(Dither method, int width, const Levels& levels, Holes holes);
 
     // Paints row y (0 at the top) in place; the top byte of each pixel is kept. With error
     // diffusion the rows must come in order from the top, each once; the other methods take
@@ -55,6 +59,10 @@ class Ditherer {
     // band codes (0 black, 1 dark grey, 2 light grey, 3 white), the rows in order from the top.
     // The bands may be written over the greys.
     void diffuseGreys(int y, const std::uint8_t* greys, std::uint8_t* bands);
+    // The same for a ditherer made with holes: `opaque` is nonzero for each opaque pixel; a
+    // transparent one comes out white, and the error that would flow into it is dropped.
+    void diffuseGreys(int y, const std::uint8_t* greys, const std::uint8_t* opaque,
+                      std::uint8_t* bands);
 
   private:
     Ditherer(Dither method, int width, const diffusion::Passes* passes);
@@ -64,7 +72,8 @@ class Ditherer {
     // order its row ran; Atkinson: a row's shares, as offsets), with a cell of no error on either
     // side so that error falling off the edges needs no test.
     std::int16_t* row(int k);
-    void diffuseAgainstLevels(int y, const std::uint8_t* greys, std::uint8_t* bands);
+    void diffuseAgainstLevels(int y, const std::uint8_t* greys, const std::uint8_t* opaque,
+                              std::uint8_t* bands);
 
     Dither m_method;
     int m_width;

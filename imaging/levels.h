@@ -43,6 +43,15 @@ constexpr unsigned sumFrom(int edge) {
     return static_cast<unsigned>(3 * edge - 1);
 }
 
+// A channel `c` of a pixel of alpha `a` (0 clear, 255 opaque) as it shows over white: every
+// source of alpha takes its pixels through this when no mask is asked for.
+constexpr std::uint8_t overWhite(unsigned c, unsigned a) {
+    return static_cast<std::uint8_t>((c * a + 255 * (255 - a) + 127) / 255);
+}
+
+// The alpha from which a pixel counts as opaque when a mask is asked for.
+inline constexpr unsigned kOpaqueFrom = 128;
+
 // A pixel as a canvas stores it: the colour in the low 24 bits, the top byte the canvas's own.
 using Pixel = std::uint32_t;
 inline constexpr Pixel kColourMask = 0x00FFFFFF;

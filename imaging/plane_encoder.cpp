@@ -65,7 +65,16 @@ void orShifted(std::uint8_t* plane, const std::uint8_t* bits, std::size_t count,
         return;
     }
     if (shift == 0) {
-        for (std::size_t k = 0; k + 1 < count; ++k) {
+        std::size_t k = 0;
+        for (; k + 9 <= count; k += 8) {
+            std::uint64_t to;
+            std::uint64_t from;
+            std::memcpy(&to, plane + k, 8);
+            std::memcpy(&from, bits + k, 8);
+            to |= from;
+            std::memcpy(plane + k, &to, 8);
+        }
+        for (; k + 1 < count; ++k) {
             plane[k] |= bits[k];
         }
         plane[count - 1] |= bits[count - 1] & lastMask;
@@ -106,9 +115,12 @@ void gatherShifted(const std::uint8_t* plane, std::size_t planeEnd, unsigned shi
 }
 
 // Room for all the planes' bytes, asked for on huge pages; none of them made yet.
-void reserveLarge(Planes& planes) {
+void reserveLarge(Planes& planes, bool masked) {
     const std::size_t bytes = planes.planeBytes();
-    for (std::vector<std::uint8_t>* plane : {&planes.dark, &planes.light}) {
+    for (std::vector<std::uint8_t>* plane : {&planes.dark, &planes.light, &planes.mask}) {
+        if (plane == &planes.mask && !masked) {
+            break;
+        }
         plane->reserve(bytes);
 #ifdef MADV_HUGEPAGE
         constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
@@ -140,9 +152,9 @@ Planes makePlanes(int width, int height, RowLayout layout) {
     return planes;
 }
 
-Planes reservedPlanes(int width, int height, RowLayout layout) {
+Planes reservedPlanes(int width, int height, RowLayout layout, bool masked) {
     Planes planes{width, height, layout, {}, {}};
-    reserveLarge(planes);
+    reserveLarge(planes, masked);
     return planes;
 }
 
@@ -202,6 +214,16 @@ void setRowBytes(Planes& planes, int y, std::span<const std::uint8_t> dark,
     const auto shift = static_cast<unsigned>(offset % 8);
     orShifted(planes.dark.data() + first, dark.data(), bytes, shift, end, mask);
     orShifted(planes.light.data() + first, light.data(), bytes, shift, end, mask);
+}
+
+void setMaskRowBytes(Planes& planes, int y, std::span<const std::uint8_t> mask) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    const std::size_t bytes = (width + 7) / 8;
+    const auto last = static_cast<std::uint8_t>(0xFFu << ((8 - width % 8) % 8));
+    const std::size_t offset = static_cast<std::size_t>(y) * planes.rowBits();
+    const std::size_t first = offset / 8;
+    orShifted(planes.mask.data() + first, mask.data(), bytes, static_cast<unsigned>(offset % 8),
+              planes.mask.size() - first, last);
 }
 
 void decodeRow(const Planes& planes, int y, std::span<Pixel> row) {

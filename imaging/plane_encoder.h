@@ -36,7 +36,9 @@ Planes makePlanes(int width, int height, RowLayout layout = RowLayout::Packed);
 // Planes of that extent with no bytes yet, their whole room reserved in huge pages where the
 // system offers them (on some virtual machines each first touch of a small page costs
 // microseconds, and 8192 x 8192 pixels need 4096 of them), to be filled a row at a time.
-Planes reservedPlanes(int width, int height, RowLayout layout = RowLayout::Packed);
+// With `masked`, the mask's room too.
+Planes reservedPlanes(int width, int height, RowLayout layout = RowLayout::Packed,
+                      bool masked = false);
 
 // Sets the bits of row y (0 at the top) from its pixels, which must be planes.width long; only
 // exact level colours set bits. The row's bits must still be clear, so rows can come in any
@@ -62,6 +64,9 @@ void rowBytes(const Planes& planes, int y, std::span<std::uint8_t> dark,
 // bits past its last pixel. The row's bits must still be clear.
 void setRowBytes(Planes& planes, int y, std::span<const std::uint8_t> dark,
                  std::span<const std::uint8_t> light);
+
+// The same for row y of the mask alone.
+void setMaskRowBytes(Planes& planes, int y, std::span<const std::uint8_t> mask);
 
 // The inverse of encodeRow(): the level colours of row y, planes.width of them.
 void decodeRow(const Planes& planes, int y, std::span<Pixel> row);

@@ -226,8 +226,11 @@ base::Result<QImage> readWithQt(QIODevice& device, const std::string& name,
         return refuse(*problem);
     }
     // In place where Qt can (32-bit formats), so large pictures are not held twice.
-    image.convertTo(QImage::Format_RGBX8888);
-    if (image.isNull() || image.format() != QImage::Format_RGBX8888) {
+    const QImage::Format wanted = limits.keepAlpha && image.hasAlphaChannel()
+                                      ? QImage::Format_RGBA8888
+                                      : QImage::Format_RGBX8888;
+    image.convertTo(wanted);
+    if (image.isNull() || image.format() != wanted) {
         return base::noMemory(name, "to convert the picture");
     }
     return image;

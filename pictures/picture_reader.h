@@ -1,5 +1,6 @@
 #pragma once
-// Decodes a picture file into 0xXXBBGGRR pixels (QImage::Format_RGBX8888).
+// Decodes a picture file into 0xXXBBGGRR pixels (QImage::Format_RGBX8888, or RGBA8888 when
+// asked to keep alpha).
 
 #include "base/error.h"
 #include "bitmap/decoder.h"
@@ -20,6 +21,9 @@ struct ReadLimits {
     // For the formats Qt's readers decode whole: the most bytes the decoded picture may take, at
     // 4 bytes a pixel; 0 for no bound beyond the extent's.
     qint64 maxDecodedBytes = 0;
+    // A picture with alpha comes as QImage::Format_RGBA8888 (not premultiplied), its alpha in
+    // the top byte, instead of having it dropped.
+    bool keepAlpha = false;
 };
 
 // Reads one picture from the device (positioned at its start): bitmaps of every common variant

@@ -1,6 +1,7 @@
 #include "surface/picture_loader.h"
 
 #include "bitmap/decoder.h"
+#include "imaging/levels.h"
 #include "pictures/large_image.h"
 #include "pictures/picture_reader.h"
 #include "platform/device_source.h"
@@ -9,6 +10,26 @@
 #include <QFile>
 
 namespace surface {
+namespace {
+
+// A picture with alpha as it shows over white, as the converter shows it, in place.
+void showOverWhite(QImage& image) {
+    if (image.format() != QImage::Format_RGBA8888) {
+        return;
+    }
+    for (int y = 0; y < image.height(); ++y) {
+        std::uint8_t* p = image.scanLine(y);
+        for (int x = 0; x < image.width(); ++x, p += 4) {
+            for (int c = 0; c < 3; ++c) {
+                p[c] = imaging::overWhite(p[c], p[3]);
+            }
+            p[3] = 0xFF;
+        }
+    }
+    image.reinterpretAsFormat(QImage::Format_RGBX8888);
+}
+
+} // namespace
 
 PictureLoader::PictureLoader(RowStreamer streamer) : m_streamer(std::move(streamer)) {}
 PictureLoader::~PictureLoader() = default;
@@ -49,12 +70,15 @@ std::optional<base::Error> PictureLoader::open(const QString& fileName) {
         }
         m_file->seek(0); // for Qt's readers, from the start
     }
-    auto read = pictures::readPicture(*m_file, m_name);
+    pictures::ReadLimits limits;
+    limits.keepAlpha = true;
+    auto read = pictures::readPicture(*m_file, m_name, limits);
     m_file.reset();
     if (auto* error = std::get_if<base::Error>(&read)) {
         return std::move(*error);
     }
     m_image = std::move(std::get<QImage>(read));
+    showOverWhite(m_image);
     m_endRow = m_image.height();
     return std::nullopt;
 }

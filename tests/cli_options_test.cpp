@@ -188,6 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{{"--frames", "8x8", "--layout", "gb", "--tile-map", "a"},
                 "--frames 8x8 does not apply to --layout gb --tile-map: its map numbers the "
                 "tiles of one picture"},
+        Refusal{{"-", "a", "-"}, "standard input (-) can be only one of the INPUTs"},
         Refusal{{"--transparent", "#ff00ff", "a"},
                 "--transparent #ff00ff needs --mask: transparency is read only for "
                 "a mask"},

@@ -144,6 +144,21 @@ TEST_F(Cli, CommandLine) {
     EXPECT_EQ(runCli({QStringLiteral("--"), dashed}).status, 0);
 }
 
+// Several INPUTs are converted one by one; one of another size than the first writes nothing.
+TEST_F(Cli, SeveralInputsMustBeOfOneSize) {
+    const QString a = write(QStringLiteral("a.bmp"), makeBmp(2, 1, {0, 0}, {}));
+    const QString b = write(QStringLiteral("b.bmp"), makeBmp(2, 1, {0, 0}, {}));
+    const QString wide = write(QStringLiteral("wide.bmp"), makeBmp(3, 1, {0, 0, 0}, {}));
+    const QString output = path(QStringLiteral("out.txt"));
+    const CliRun run = runCli({QStringLiteral("-o"), output, a, wide, b});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(
+        run.err.contains("wide.bmp: it is 3 × 1 pixels, but the frames before it are 2 × 1"))
+        << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(output));
+    EXPECT_EQ(runCli({QStringLiteral("-o"), output, a, b}).status, 0);
+}
+
 TEST_F(Cli, UnreadableInputIsNamedWithItsReason) {
     const QString input = write(QStringLiteral("notes.bmp"), "shopping list\n");
     const QString output = path(QStringLiteral("out.txt"));

@@ -238,15 +238,44 @@ TEST_P(EveryPasses, DiffusionFollowsTheRuleOnEveryWidth) {
             }
             for (const Dither method : {Dither::FloydSteinberg, Dither::Atkinson}) {
                 Ditherer ditherer(method, width, GetParam());
+                // The path that takes transparent pixels, given none, follows the same rule.
+                Ditherer holes(method, width, kBandValues, Ditherer::Holes::Yes);
+                const std::vector<std::uint8_t> opaque(width, 1);
                 std::vector<std::uint8_t> bands(width);
+                std::vector<std::uint8_t> holeBands(width);
                 const auto expected = diffusedByTheRule(method, greys);
                 for (int y = 0; y < 9; ++y) {
                     ditherer.diffuseGreys(y, greys[y].data(), bands.data());
                     ASSERT_EQ(std::vector<int>(bands.begin(), bands.end()), expected[y])
                         << ditherName(method) << ", width " << width << ", kind " << kind
                         << ", row " << y;
+                    holes.diffuseGreys(y, greys[y].data(), opaque.data(), holeBands.data());
+                    ASSERT_EQ(holeBands, bands) << ditherName(method) << ", width " << width;
                 }
             }
         }
+    }
+}
+
+// A transparent pixel between two opaque ones, worked by hand for Floyd-Steinberg: it comes out
+// white, the 7/16 that would flow into it along the row and what the row above left it are
+// dropped, and it passes nothing on.
+//   row 0, left to right, greys 120 _ 125: 120 is dark grey (85), error 35: 15 ahead (dropped),
+//     10 under, 4 under ahead; 125 (nothing came) is dark grey, error 40: 7 under behind, 12
+//     under. So row 1 holds 10, 4 + 7 = 11 (dropped), 12.
+//   row 1, right to left, greys 110 _ 125: 125 + 12 = 137 is light grey (170), error -33: -14
+//     ahead (dropped); 110 + 10 = 120 is dark grey. Had the hole taken and passed on its error
+//     (125 + 11 - 14 = 122, dark grey, error 37, 16 ahead), the left pixel would be 136.
+TEST(Dither, TransparentPixelsGiveAndTakeNoError) {
+    Ditherer ditherer(Dither::FloydSteinberg, 3, kBandValues, Ditherer::Holes::Yes);
+    const std::uint8_t opaque[] = {1, 0, 1};
+    const std::uint8_t greys[2][3] = {{120, 0, 125}, {110, 125, 125}};
+    const std::uint8_t expected[2][3] = {{1, 3, 1}, {1, 3, 2}};
+    for (int y = 0; y < 2; ++y) {
+        std::uint8_t bands[3] = {};
+        ditherer.diffuseGreys(y, greys[y], opaque, bands);
+        EXPECT_EQ(std::vector<int>(bands, bands + 3),
+                  std::vector<int>(expected[y], expected[y] + 3))
+            << "row " << y;
     }
 }

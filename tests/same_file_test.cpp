@@ -80,10 +80,17 @@ TEST(SameFile, ThroughLinksAndSpellings) {
     options.textOutput = "out.txt";
     options.pictureOutput = "../" + dir.path().filename().string() + "/out.txt";
     const auto missing = clash(options);
+    // Every INPUT is one of the files; two INPUTs may be the same.
+    options = {};
+    options.input = "out.txt";
+    options.moreInputs = {"./out.txt", "x"};
+    options.textOutput = "./x";
+    const auto later = clash(options);
     faults::fs::current_path(here);
     EXPECT_EQ(problem, "-o ./x and INPUT x are the same file; nothing was written");
-    EXPECT_EQ(missing, "-p " + options.pictureOutput +
-                           " and -o out.txt are the same file; nothing was written");
+    EXPECT_EQ(missing, "-p ../" + dir.path().filename().string() +
+                           "/out.txt and -o out.txt are the same file; nothing was written");
+    EXPECT_EQ(later, "-o ./x and INPUT x are the same file; nothing was written");
     if (bound) {
         ::umount2((dir / "bound").c_str(), MNT_DETACH);
     }

@@ -45,11 +45,16 @@
 namespace window {
 namespace {
 
-// A streamed decoder's rows as the loader takes them: red first, each pixel made opaque.
+// A streamed decoder's rows as the loader takes them: red first, a pixel with alpha shown over
+// white, as the converter takes it without a mask.
 class StreamedPicture final : public surface::StreamedRows {
   public:
     explicit StreamedPicture(std::unique_ptr<conversion::RowSource> rows)
-        : m_rows(std::move(rows)) {}
+        : m_rows(std::move(rows)) {
+        for (const imaging::Pixel p : m_rows->palette()) {
+            m_palette.push_back(overWhite(p));
+        }
+    }
     int width() const override { return m_rows->width(); }
     int height() const override { return m_rows->height(); }
     std::optional<base::Error> readRow(std::uint32_t* row) override {
@@ -59,21 +64,29 @@ class StreamedPicture final : public surface::StreamedRows {
         }
         const auto width = static_cast<std::size_t>(m_rows->width());
         if (m_rows->form() == conversion::RowForm::Indices) {
-            const auto palette = m_rows->palette();
             for (std::size_t x = 0; x < width; ++x) {
-                row[x] = palette[read.bytes[x]] | 0xFF000000u;
+                row[x] = m_palette[read.bytes[x]];
             }
             return std::nullopt;
         }
         std::memcpy(row, read.bytes, width * sizeof(std::uint32_t));
+        const bool alpha = m_rows->alpha();
         for (std::size_t x = 0; x < width; ++x) {
-            row[x] |= 0xFF000000u;
+            row[x] = alpha ? overWhite(row[x]) : row[x] | 0xFF000000u;
         }
         return std::nullopt;
     }
 
   private:
+    static imaging::Pixel overWhite(imaging::Pixel p) {
+        imaging::Pixel over = 0xFF000000u;
+        for (unsigned c = 0; c < 3; ++c) {
+            over |= imaging::Pixel{imaging::overWhite((p >> (8 * c)) & 0xFFu, p >> 24)} << (8 * c);
+        }
+        return over;
+    }
     std::unique_ptr<conversion::RowSource> m_rows;
+    std::vector<imaging::Pixel> m_palette;
 };
 
 // PNG, GIF and JPEG pictures stream into the window as bitmaps do, shown row by row as they
