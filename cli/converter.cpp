@@ -119,11 +119,21 @@ int convert(const Options& options, std::FILE* errors) {
         options.style.layout.rows, options.dither, options.tone,
         options.geometry,          options.frames, options.style.layout.mask != ctext::Mask::None,
         options.transparent};
-    const auto convertOne = [&](const std::string& input) {
+    // An animated GIF gives its frames; as one of several INPUTs it cannot be one frame.
+    imaging::FrameGrid animation;
+    const auto convertOne = [&](const std::string& input) -> base::Result<imaging::Planes> {
         const bool fromStandardInput = input == kStandardStream;
-        status.show("reading " + (fromStandardInput ? std::string("standard input") : input));
-        return fromStandardInput ? conversion::convertStandardInput(how, progress, readWithModule)
-                                 : conversion::convertFile(input, how, progress, readWithModule);
+        const std::string name = fromStandardInput ? std::string("standard input") : input;
+        status.show("reading " + name);
+        auto planes =
+            fromStandardInput
+                ? conversion::convertStandardInput(how, progress, readWithModule, &animation)
+                : conversion::convertFile(input, how, progress, readWithModule, &animation);
+        if (animation.any() && !options.moreInputs.empty()) {
+            return base::Error{name, "it is an animated GIF: one of several INPUTs is one frame",
+                               base::ErrorKind::Usage};
+        }
+        return planes;
     };
     auto converted = convertOne(options.input);
     if (const auto* failure = std::get_if<base::Error>(&converted)) {
@@ -132,6 +142,8 @@ int convert(const Options& options, std::FILE* errors) {
     ctext::TextStyle style = options.style;
     if (options.frames.any()) {
         style.frames = options.frames;
+    } else if (animation.any()) {
+        style.frames = animation;
     }
     if (!options.moreInputs.empty()) {
         // Several pictures of one size: the frames of a sheet of one row, each converted alone.

@@ -59,15 +59,59 @@ Result streamPng(QIODevice& file, const std::string& name, const ConvertOptions&
     return convertRows(rows, name, options, progress);
 }
 
-// The first frame, as today's conversions take.
+// The first frame; with `frames`, every frame of an animation, each converted on its own, as a
+// sheet of one row.
 Result streamGif(QIODevice& file, const std::string& name, const ConvertOptions& options,
-                 imaging::RowProgress& progress) {
+                 imaging::RowProgress& progress, imaging::FrameGrid* frames) {
     platform::DeviceSource device(file, name);
     GifRows rows(device, name);
     if (auto refused = rows.open()) {
         return std::move(*refused);
     }
-    return convertRows(rows, name, options, progress);
+    if (frames == nullptr) {
+        return convertRows(rows, name, options, progress);
+    }
+    const auto counted = rows.frames();
+    if (const auto* failed = std::get_if<base::Error>(&counted)) {
+        return *failed;
+    }
+    const int count = std::get<int>(counted);
+    if (count == 1) {
+        return convertRows(rows, name, options, progress);
+    }
+    if (options.frames.any()) {
+        return base::Error{name,
+                           "it is an animated GIF of " + std::to_string(count) +
+                               " frames, which are frames already; --frames cuts one picture",
+                           base::ErrorKind::Usage};
+    }
+    std::optional<imaging::Planes> sheet;
+    imaging::FrameGrid grid;
+    for (int f = 0; f < count; ++f) {
+        if (auto refused = rows.selectFrame(f)) {
+            return std::move(*refused);
+        }
+        auto frame = convertRows(rows, name, options, progress);
+        if (auto* failed = std::get_if<base::Error>(&frame)) {
+            return std::move(*failed);
+        }
+        const imaging::Planes& planes = std::get<imaging::Planes>(frame);
+        if (!sheet) {
+            grid = {planes.width, planes.height, imaging::FrameOrder::Rows};
+            if (static_cast<long long>(planes.width) * count > 32767) {
+                return base::Error{name, std::to_string(count) + " frames " +
+                                             std::to_string(planes.width) +
+                                             " pixels wide make a sheet wider than 32767 pixels"};
+            }
+            sheet = imaging::makePlanes(planes.width * count, planes.height, planes.layout);
+            if (!planes.mask.empty()) {
+                sheet->mask.assign(sheet->planeBytes(), 0);
+            }
+        }
+        imaging::pasteFrame(*sheet, grid, f, planes);
+    }
+    *frames = grid;
+    return std::move(*sheet);
 }
 
 // A JPEG streams unless its colours are ones only Qt's reader turns into red, green and blue
@@ -93,7 +137,8 @@ Result streamJpeg(QIODevice& file, const std::string& name, const ConvertOptions
 // Bitmaps, PNG, GIF and JPEG pictures stream; `wholeFirst` reads the others into memory first, for
 // a device that cannot seek.
 Result convertOpened(QIODevice& file, const std::string& name, const ConvertOptions& options,
-                     imaging::RowProgress& progress, WholePictureReader others, bool wholeFirst) {
+                     imaging::RowProgress& progress, WholePictureReader others, bool wholeFirst,
+                     imaging::FrameGrid* frames) {
     try {
         const QByteArray peeked = file.peek(8);
         const std::span<const std::uint8_t> head(
@@ -105,9 +150,6 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
         if (looksLikePng(head)) {
             return streamPng(file, name, options, progress);
         }
-        if (looksLikeGif(head)) {
-            return streamGif(file, name, options, progress);
-        }
         // The other readers need a device that can go back: a pipe is read whole first.
         QBuffer whole;
         QIODevice* device = &file;
@@ -118,6 +160,10 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
             }
             whole.open(QIODevice::ReadOnly);
             device = &whole;
+        }
+        if (looksLikeGif(head)) {
+            // Its frames are counted by reading it to the end and back: a pipe is read whole.
+            return streamGif(*device, name, options, progress, frames);
         }
         if (looksLikeJpeg(head)) {
             return streamJpeg(*device, name, options, progress, others);
@@ -184,23 +230,24 @@ Result convertRows(RowSource& rows, const std::string& name, const ConvertOption
 }
 
 Result convertFile(const std::string& path, const ConvertOptions& options,
-                   imaging::RowProgress& progress, WholePictureReader others) {
+                   imaging::RowProgress& progress, WholePictureReader others,
+                   imaging::FrameGrid* frames) {
     auto opened = platform::openPictureFile(path);
     if (auto* failure = std::get_if<base::Error>(&opened)) {
         return *failure;
     }
     return convertOpened(*std::get<std::unique_ptr<QFile>>(opened), path, options, progress, others,
-                         false);
+                         false, frames);
 }
 
 Result convertStandardInput(const ConvertOptions& options, imaging::RowProgress& progress,
-                            WholePictureReader others) {
+                            WholePictureReader others, imaging::FrameGrid* frames) {
     const std::string name = "standard input";
     QFile input;
     if (!input.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
         return platform::failure(name, input.errorString());
     }
-    return convertOpened(input, name, options, progress, others, input.isSequential());
+    return convertOpened(input, name, options, progress, others, input.isSequential(), frames);
 }
 
 } // namespace conversion

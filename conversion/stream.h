@@ -54,14 +54,17 @@ base::Result<imaging::Planes> convertRows(RowSource& rows, const std::string& na
 // byte of grey per pixel to work from the top; the other formats go to `others`. Progress counts
 // the rows done; a yield that asks to stop is ignored (the work is short per row and nobody waits
 // on it). Any failure, running out of memory included, is returned with its reason.
+// With `frames`, an animated GIF gives every frame, converted each on its own, as a sheet of one
+// row, and `frames` their grid (none for a picture of one frame); without, its first frame.
 base::Result<imaging::Planes> convertFile(const std::string& path, const ConvertOptions& options,
-                                          imaging::RowProgress& progress,
-                                          WholePictureReader others);
+                                          imaging::RowProgress& progress, WholePictureReader others,
+                                          imaging::FrameGrid* frames = nullptr);
 
 // The same for the picture on standard input, named "standard input" in errors: a bitmap
 // streams from it even through a pipe; the other formats are read whole first.
 base::Result<imaging::Planes> convertStandardInput(const ConvertOptions& options,
                                                    imaging::RowProgress& progress,
-                                                   WholePictureReader others);
+                                                   WholePictureReader others,
+                                                   imaging::FrameGrid* frames = nullptr);
 
 } // namespace conversion
