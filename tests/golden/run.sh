@@ -5,7 +5,7 @@
 #
 #   run.sh CLI [--pictures]
 #
-# A case folder holds in.bmp, args (the options, one a line), expected.txt (worked out by
+# A case folder holds its picture in.bmp (or in.gif), args (the options, one a line), expected.txt (worked out by
 # hand), and where they apply expected.err, status (the exit status, 0 when missing), reverse
 # (the -r options that read expected.txt back) and expected.bmp. With --pictures the run
 # writes expected.bmp of every case instead of comparing it: that is done by hand, after a
@@ -43,7 +43,9 @@ run() {
 for dir in "$here"/*/; do
     case=$(basename "$dir")
     rm -f "$work"/*
-    run "$dir/args" "-q -o $work/out.txt -p $work/out.bmp in.bmp" 2> "$work/err"
+    input=in.bmp
+    [ -f "$dir/in.gif" ] && input=in.gif
+    run "$dir/args" "-q -o $work/out.txt -p $work/out.bmp $input" 2> "$work/err"
     status=$?
     want=0
     [ -f "$dir/status" ] && want=$(cat "$dir/status")
