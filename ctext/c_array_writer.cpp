@@ -540,31 +540,39 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
             }
             return true;
         }
-        if (style.layout.layout == Layout::Planes && plan.bits == 8 && lines.framed() &&
-            !lines.isMask(a) && !style.layout.invert && !lsbFirst(style.layout)) {
+        // Frames whose rows are whole bytes of the sheet's rows are written from them, a line a
+        // frame row: the planes as they are, a mask held as bits with its polarity an inversion.
+        const bool maskArray = lines.isMask(a);
+        const LayoutOptions arrayLayout = maskArray ? maskLayout(style.layout) : style.layout;
+        const bool bytePlane = arrayLayout.layout == Layout::Planes && arrayLayout.word == 8 &&
+                               lines.framed() && !lsbFirst(arrayLayout) &&
+                               (maskArray ? !planes.mask.empty() : !arrayLayout.invert);
+        if (bytePlane && lines.width() % 8 == 0) {
+            const std::vector<std::uint8_t>& plane = maskArray ? planes.mask
+                                                     : a == 0  ? planes.dark
+                                                               : planes.light;
+            const std::uint8_t flip = arrayLayout.invert ? 0xFF : 0x00;
             const auto width = static_cast<std::size_t>(lines.width());
-            if (width % 8 == 0) {
-                // Every frame row is whole bytes of the sheet's row, a line of its own.
-                const std::vector<std::uint8_t>& plane = a == 0 ? planes.dark : planes.light;
-                const std::size_t stride = planes.rowBits() / 8;
-                for (int frame = 0; frame < lines.frames(); ++frame) {
-                    const imaging::FrameOrigin origin =
-                        imaging::frameOrigin(style.frames, planes.width, planes.height, frame);
-                    for (int y = 0; y < lines.height(); ++y) {
-                        const std::uint8_t* row = plane.data() +
-                                                  static_cast<std::size_t>(origin.y + y) * stride +
-                                                  static_cast<std::size_t>(origin.x) / 8;
-                        put(f.eol);
-                        for (std::size_t k = 0; k < width / 8; ++k) {
-                            out = putEntry(out, row[k]);
-                        }
-                        if (!flush(false)) {
-                            return false;
-                        }
+            const std::size_t stride = planes.rowBits() / 8;
+            for (int frame = 0; frame < lines.frames(); ++frame) {
+                const imaging::FrameOrigin origin =
+                    imaging::frameOrigin(style.frames, planes.width, planes.height, frame);
+                for (int y = 0; y < lines.height(); ++y) {
+                    const std::uint8_t* row = plane.data() +
+                                              static_cast<std::size_t>(origin.y + y) * stride +
+                                              static_cast<std::size_t>(origin.x) / 8;
+                    put(f.eol);
+                    for (std::size_t k = 0; k < width / 8; ++k) {
+                        out = putEntry(out, row[k] ^ flip);
+                    }
+                    if (!flush(false)) {
+                        return false;
                     }
                 }
-                return flush(true);
             }
+            return flush(true);
+        }
+        if (bytePlane && !maskArray) {
             // Each frame's own bytes, a line at a time.
             for (int frame = 0; frame < lines.frames(); ++frame) {
                 const std::vector<std::uint8_t>& bytes = a == 0
