@@ -113,7 +113,7 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
      "a pixel's grey: average (default, (R + G + B) / 3) or\n"
      "luma ((299 R + 587 G + 114 B) / 1000)"},
     {Brightness, "brightness", "B", "add B (-255 to 255) to every grey"},
-    {Contrast, "contrast", "C", "spread the greys around 128 by C percent (-100 to 100)"},
+    {Contrast, "contrast", "C", "spread the greys around 128 by C % (-100 to 100)"},
     {Gamma, "gamma", "G",
      "raise the greys to 1/G (0.1 to 10; above 1 lightens\n"
      "the middle greys)"},
@@ -144,7 +144,8 @@ constexpr auto kOptions = std::to_array<OptionSpec>({
      "the picture is a sheet of frames of W x H pixels:\n"
      "write them one after another, each as a picture of\n"
      "its own (several INPUTs of one size, or an animated\n"
-     "GIF, are frames without it)"},
+     "GIF, are frames without it); with -r: the text holds\n"
+     "frames of W x H, -r gives the sheet's size"},
     {FrameOrderOption, "frame-order", "ORDER",
      "with --frames: rows (default: left to right, then\n"
      "top to bottom) or columns (top to bottom first)"},
