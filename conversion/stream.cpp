@@ -7,6 +7,7 @@
 #include "conversion/png_rows.h"
 #include "conversion/read_ahead.h"
 #include "conversion/stages.h"
+#include "conversion/streamed.h"
 #include "platform/device_source.h"
 #include "platform/input_file.h"
 #include "platform/safe_save.h"
@@ -45,16 +46,6 @@ Result streamBitmap(QIODevice& file, const std::string& name, const ConvertOptio
     BitmapRows rows(decoder, options.mask);
     if (!options.geometry.turns() && !options.geometry.resizes() && !options.mask) {
         rows.keepWords(); // the reducer reads 16-bit rows as stored; the stages take pixels
-    }
-    return convertRows(rows, name, options, progress);
-}
-
-Result streamPng(QIODevice& file, const std::string& name, const ConvertOptions& options,
-                 imaging::RowProgress& progress) {
-    platform::DeviceSource device(file, name);
-    PngRows rows(device, name);
-    if (auto refused = rows.open()) {
-        return std::move(*refused);
     }
     return convertRows(rows, name, options, progress);
 }
@@ -114,21 +105,17 @@ Result streamGif(QIODevice& file, const std::string& name, const ConvertOptions&
     return std::move(*sheet);
 }
 
-// A JPEG streams unless its colours are ones only Qt's reader turns into red, green and blue
-// (CMYK): then the device goes back to where the picture starts, for `others`.
-Result streamJpeg(QIODevice& file, const std::string& name, const ConvertOptions& options,
+// A PNG or JPEG picture through its streamed rows; a JPEG whose colours only Qt's reader turns
+// into red, green and blue (CMYK) goes to `others` from where the picture starts.
+Result streamRows(QIODevice& file, const std::string& name, const ConvertOptions& options,
                   imaging::RowProgress& progress, WholePictureReader others) {
     const qint64 start = file.pos();
-    {
-        platform::DeviceSource device(file, name);
-        JpegRows rows(device, name);
-        bool unsupported = false;
-        if (auto refused = rows.open(unsupported)) {
-            return std::move(*refused);
-        }
-        if (!unsupported) {
-            return convertRows(rows, name, options, progress);
-        }
+    auto opened = openStreamedRows(file, name);
+    if (auto* refused = std::get_if<base::Error>(&opened)) {
+        return std::move(*refused);
+    }
+    if (auto& rows = std::get<std::unique_ptr<RowSource>>(opened)) {
+        return convertRows(*rows, name, options, progress);
     }
     file.seek(start);
     return others(file, name, options, progress);
@@ -148,7 +135,7 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
             return streamBitmap(file, name, options, progress);
         }
         if (looksLikePng(head)) {
-            return streamPng(file, name, options, progress);
+            return streamRows(file, name, options, progress, others);
         }
         // The other readers need a device that can go back: a pipe is read whole first.
         QBuffer whole;
@@ -166,7 +153,7 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
             return streamGif(*device, name, options, progress, frames);
         }
         if (looksLikeJpeg(head)) {
-            return streamJpeg(*device, name, options, progress, others);
+            return streamRows(*device, name, options, progress, others);
         }
         return others(*device, name, options, progress);
     } catch (const std::bad_alloc&) {
