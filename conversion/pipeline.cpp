@@ -229,6 +229,11 @@ class Reducer {
                   !how.tone.thresholds && !how.tone.levels;
         const imaging::Levels levels = imaging::levelsOf(how.tone);
         const std::array<int, 3> plainEdges = imaging::plainEdgesOf(how.tone);
+        for (std::size_t k = 0; k < 3; ++k) {
+            // Past the largest sum (255000) for an edge no grey reaches.
+            const int grey = untoned(plainEdges[k], m_toneTable);
+            m_lumaEdges[k] = grey == 0 ? 0u : static_cast<std::uint32_t>(1000 * grey - 500);
+        }
         for (int y = 0; y < 8; ++y) {
             const auto row = static_cast<std::size_t>(y);
             if (m_plain) {
@@ -466,6 +471,12 @@ class Reducer {
             imaging::bandBits(m_rowGreys.data(), m_width, dark, light);
             return;
         }
+        if (luma && !m_ordered &&
+            (m_form == RowForm::Bytes3 || m_form == RowForm::Bytes4 || m_form == RowForm::Pixels)) {
+            lumaBands(row.bytes, m_rowGreys.data());
+            imaging::bandBits(m_rowGreys.data(), m_width, dark, light);
+            return;
+        }
         if (m_form == RowForm::Greys || m_form == RowForm::Words16 ||
             (luma && m_form != RowForm::Indices)) {
             // A grey g as the pixel (g, g, g), whose grey average is g again.
@@ -503,6 +514,26 @@ class Reducer {
     }
 
   private:
+    // The plain bands of a row by the luma rule, on the weighted sum 299 r + 587 g + 114 b
+    // itself: its grey (sum + 500) / 1000 reaches an untoned edge e exactly when the sum reaches
+    // 1000 e - 500, so neither the division nor the tone table is needed per pixel.
+    void lumaBands(const std::uint8_t* pixels, std::uint8_t* bands) const {
+        const std::size_t size = m_form == RowForm::Bytes3 ? 3 : 4;
+        // The bitmap forms store blue first, pixels red first.
+        const std::size_t red = m_form == RowForm::Pixels ? 0 : 2;
+        const std::size_t blue = 2 - red;
+        const std::uint32_t t0 = m_lumaEdges[0];
+        const std::uint32_t t1 = m_lumaEdges[1];
+        const std::uint32_t t2 = m_lumaEdges[2];
+        const std::size_t width = m_width;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint8_t* p = pixels + x * size;
+            const std::uint32_t sum = 299u * p[red] + 587u * p[1] + 114u * p[blue];
+            bands[x] = static_cast<std::uint8_t>(
+                std::uint32_t{sum >= t0} + std::uint32_t{sum >= t1} + std::uint32_t{sum >= t2});
+        }
+    }
+
     // The table's entry for each 16-bit value of a row. Pointers held in locals: a byte store
     // may alias anything, which would reload them at every pixel.
     void lookUpWords(const std::uint8_t* words, const std::uint8_t* table,
@@ -546,8 +577,9 @@ class Reducer {
     std::array<imaging::BandEdges, 8> m_tonedEdges{};
     imaging::LevelTable m_table{};
     std::array<std::uint8_t, 256> m_greyTable{};
-    std::vector<std::uint8_t> m_wordGreys; // Words16: each value's toned grey
-    std::vector<std::uint8_t> m_wordBands; // and its band (0 black to 3 white)
+    std::array<std::uint32_t, 3> m_lumaEdges{}; // the plain bands' edges on the luma sum
+    std::vector<std::uint8_t> m_wordGreys;      // Words16: each value's toned grey
+    std::vector<std::uint8_t> m_wordBands;      // and its band (0 black to 3 white)
     std::optional<imaging::Ditherer> m_ditherer;
     bool m_split = false;
     imaging::Levels m_levels{};
