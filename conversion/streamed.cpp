@@ -21,6 +21,7 @@ template <class Rows> class Owned final : public RowSource {
     RowForm form() const override { return m_rows.form(); }
     std::span<const imaging::Pixel> palette() const override { return m_rows.palette(); }
     bool turnFromTop() override { return m_rows.turnFromTop(); }
+    bool alpha() const override { return m_rows.alpha(); }
     std::optional<base::Error> next(SourceRow& row) override { return m_rows.next(row); }
 
   private:

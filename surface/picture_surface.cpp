@@ -12,7 +12,8 @@ PictureSurface::PictureSurface(int width, int height)
 }
 
 void PictureSurface::setPicture(const QImage& picture) {
-    m_image = picture.convertToFormat(QImage::Format_RGBX8888);
+    m_image = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_RGBA8888
+                                                                : QImage::Format_RGBX8888);
 }
 
 imaging::Colour PictureSurface::read(int x, int y) const {
