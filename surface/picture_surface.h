@@ -29,6 +29,10 @@ class PictureSurface final : public imaging::Canvas {
     // Sets exactly that pixel to exactly that colour (the pencil); outside the surface nothing
     // happens.
     void paint(int x, int y, imaging::Colour colour);
+    // The pixel at (x, y) as stored, its alpha too where the surface has it; none outside.
+    std::optional<imaging::Pixel> pixel(int x, int y) const;
+    // Puts back a pixel as pixel() gave it.
+    void restore(int x, int y, imaging::Pixel pixel);
 
     // Writes the picture as a four-colour bitmap of the level colours (any other colour as
     // white); an existing file is replaced only when the new one is complete.

@@ -1099,12 +1099,17 @@ void Form1::strokeTo(QPoint pixel) {
 }
 
 void Form1::paintPixel(int x, int y) {
-    const imaging::Colour before = m_surface.read(x, y);
-    if (before == imaging::kNoColour || before == *m_pencil) {
+    const std::optional<imaging::Pixel> before = m_surface.pixel(x, y);
+    if (!before) {
+        return;
+    }
+    // A clear pixel is drawn even in the pencil's colour: it becomes opaque.
+    const bool clear = m_surface.hasAlpha() && *before >> 24 != 0xFF;
+    if (!clear && m_surface.read(x, y) == *m_pencil) {
         return;
     }
     m_surface.paint(x, y, *m_pencil);
-    m_stroke->push_back({x, y, before, *m_pencil});
+    m_stroke->push_back({x, y, *before, *m_surface.pixel(x, y)});
     m_surfacePlanes = nullptr; // the planes no longer match the surface
     m_pictureView->rowChanged(y);
 }
@@ -1125,7 +1130,7 @@ void Form1::strokeEnd() {
 void Form1::applyStroke(const Stroke& stroke, bool after) {
     // Backwards on undo, so that a pixel the stroke crossed twice gets its first colour back.
     auto apply = [&](const PixelChange& change) {
-        m_surface.paint(change.x, change.y, after ? change.after : change.before);
+        m_surface.restore(change.x, change.y, after ? change.after : change.before);
         m_pictureView->rowChanged(change.y);
     };
     if (after) {
