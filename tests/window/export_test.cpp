@@ -254,6 +254,7 @@ TEST(ExportMaskTest, TransparentPixelsGiveTheConvertersFramesMaskAndPicture) {
     auto* dialog = h.form().findChild<window::ExportDialog*>();
     ASSERT_NE(dialog, nullptr);
     child<QLineEdit>(*dialog, "name")->setText(QStringLiteral("Untitled"));
+    check(*dialog, "padRows");
     check(*dialog, "frames");
     child<QSpinBox>(*dialog, "frameWidth")->setValue(5);
     child<QSpinBox>(*dialog, "frameHeight")->setValue(3);
@@ -273,10 +274,10 @@ TEST(ExportMaskTest, TransparentPixelsGiveTheConvertersFramesMaskAndPicture) {
     h.settle();
 
     const QString cliPicture = dir.filePath(QStringLiteral("cli.bmp"));
-    EXPECT_EQ(readAll(savedText),
-              converterText(dir, picture,
-                            {"--complete", "--mask", "zeros", "--frames", "5x3", "--frame-order",
-                             "columns", "--transparent", "12ab34", "-p", cliPicture}));
+    EXPECT_EQ(readAll(savedText), converterText(dir, picture,
+                                                {"--complete", "--pad-rows", "--mask", "zeros",
+                                                 "--frames", "5x3", "--frame-order", "columns",
+                                                 "--transparent", "12ab34", "-p", cliPicture}));
     EXPECT_EQ(readAll(savedPicture), readAll(cliPicture));
     EXPECT_TRUE(h.errors().empty());
 }
