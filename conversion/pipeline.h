@@ -103,11 +103,13 @@ class PlaneSink final : public LevelSink {
 };
 
 // Paints each row of a canvas in the level colours of its bits, keeping each pixel's top byte,
-// and tells the canvas the row is painted.
+// and tells the canvas the row is painted. From a masked source, the top byte becomes the
+// pixel's alpha: 255 where it is opaque, 0 where it is transparent.
 class PaintSink final : public LevelSink {
   public:
     explicit PaintSink(imaging::Canvas& canvas) : m_canvas(canvas) {}
     void take(int y, const std::uint8_t* dark, const std::uint8_t* light) override;
+    void takeMask(int y, const std::uint8_t* opaque) override;
 
   private:
     imaging::Canvas& m_canvas;

@@ -1,7 +1,6 @@
 #include "surface/picture_loader.h"
 
 #include "bitmap/decoder.h"
-#include "imaging/levels.h"
 #include "pictures/large_image.h"
 #include "pictures/picture_reader.h"
 #include "platform/device_source.h"
@@ -10,26 +9,6 @@
 #include <QFile>
 
 namespace surface {
-namespace {
-
-// A picture with alpha as it shows over white, as the converter shows it, in place.
-void showOverWhite(QImage& image) {
-    if (image.format() != QImage::Format_RGBA8888) {
-        return;
-    }
-    for (int y = 0; y < image.height(); ++y) {
-        std::uint8_t* p = image.scanLine(y);
-        for (int x = 0; x < image.width(); ++x, p += 4) {
-            for (int c = 0; c < 3; ++c) {
-                p[c] = imaging::overWhite(p[c], p[3]);
-            }
-            p[3] = 0xFF;
-        }
-    }
-    image.reinterpretAsFormat(QImage::Format_RGBX8888);
-}
-
-} // namespace
 
 PictureLoader::PictureLoader(RowStreamer streamer) : m_streamer(std::move(streamer)) {}
 PictureLoader::~PictureLoader() = default;
@@ -51,7 +30,9 @@ std::optional<base::Error> PictureLoader::open(const QString& fileName) {
                 {limits.maxExtent, static_cast<std::uint64_t>(limits.maxPixels)})) {
             return refused;
         }
-        if (auto refused = makeImage(m_decoder->width(), m_decoder->height())) {
+        // A bitmap's alpha is ignored, as the converter ignores it without a mask: many writers
+        // leave it 0 in pictures meant to be opaque.
+        if (auto refused = makeImage(m_decoder->width(), m_decoder->height(), false)) {
             return refused;
         }
         // The top first, so that a picture larger than the view shows from its first moments.
@@ -66,7 +47,7 @@ std::optional<base::Error> PictureLoader::open(const QString& fileName) {
         }
         m_rows = std::move(std::get<std::unique_ptr<StreamedRows>>(streamed));
         if (m_rows) {
-            return makeImage(m_rows->width(), m_rows->height());
+            return makeImage(m_rows->width(), m_rows->height(), m_rows->alpha());
         }
         m_file->seek(0); // for Qt's readers, from the start
     }
@@ -78,13 +59,13 @@ std::optional<base::Error> PictureLoader::open(const QString& fileName) {
         return std::move(*error);
     }
     m_image = std::move(std::get<QImage>(read));
-    showOverWhite(m_image);
     m_endRow = m_image.height();
     return std::nullopt;
 }
 
-std::optional<base::Error> PictureLoader::makeImage(int width, int height) {
-    QImage image = pictures::makeLargeImage(width, height, QImage::Format_RGBX8888);
+std::optional<base::Error> PictureLoader::makeImage(int width, int height, bool alpha) {
+    QImage image = pictures::makeLargeImage(
+        width, height, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
     if (image.isNull()) {
         return base::noMemory(
             m_name, QStringLiteral("for %1 × %2 pixels").arg(width).arg(height).toStdString());

@@ -22,12 +22,14 @@ class DeviceSource;
 namespace surface {
 
 // The rows of a picture decoded as its bytes arrive, from the top: width() pixels each, red
-// first, as Format_RGBX8888 holds them.
+// first, as Format_RGBX8888 holds them, or Format_RGBA8888 for a picture with alpha.
 class StreamedRows {
   public:
     virtual ~StreamedRows() = default;
     virtual int width() const = 0;
     virtual int height() const = 0;
+    // Whether each pixel's top byte is its alpha.
+    virtual bool alpha() const { return false; }
     virtual std::optional<base::Error> readRow(std::uint32_t* row) = 0;
 };
 
@@ -49,8 +51,10 @@ class PictureLoader {
     // streamer opens; other formats are decoded whole here.
     std::optional<base::Error> open(const QString& fileName);
 
-    // The picture (Format_RGBX8888); only the rows in [firstRow(), endRow()) hold it yet. Rows are
-    // written straight into its memory, so a copy of it shows each row once it has been read.
+    // The picture (Format_RGBX8888, or Format_RGBA8888 where it has alpha: a PNG's, a GIF's
+    // clear index, a bitmap's alpha mask); only the rows in [firstRow(), endRow()) hold it yet.
+    // Rows are written straight into its memory, so a copy of it shows each row once it has been
+    // read.
     const QImage& image() const { return m_image; }
     int firstRow() const { return m_firstRow; }
     int endRow() const { return m_endRow; }
@@ -62,7 +66,7 @@ class PictureLoader {
 
   private:
     // Takes the picture's memory, at most what Qt's readers would be let take.
-    std::optional<base::Error> makeImage(int width, int height);
+    std::optional<base::Error> makeImage(int width, int height, bool alpha);
 
     RowStreamer m_streamer;
     std::unique_ptr<StreamedRows> m_rows;

@@ -12,7 +12,8 @@ PictureSurface::PictureSurface(int width, int height)
 }
 
 void PictureSurface::setPicture(const QImage& picture) {
-    m_image = picture.convertToFormat(QImage::Format_RGBX8888);
+    m_image = picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_RGBA8888
+                                                                : QImage::Format_RGBX8888);
 }
 
 imaging::Colour PictureSurface::read(int x, int y) const {
@@ -26,9 +27,23 @@ void PictureSurface::paint(int x, int y, imaging::Colour colour) {
     if (x < 0 || y < 0 || x >= width() || y >= height()) {
         return;
     }
-    // The top byte is the opaque X of RGBX; the colour's own top byte is not a channel.
+    // The top byte is the opaque X of RGBX, or opaque alpha: a drawn pixel is never clear. The
+    // colour's own top byte is not a channel.
     mutableRow(y)[static_cast<std::size_t>(x)] =
         0xFF000000u | (static_cast<imaging::Pixel>(colour) & imaging::kColourMask);
+}
+
+std::optional<imaging::Pixel> PictureSurface::pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width() || y >= height()) {
+        return std::nullopt;
+    }
+    return row(y)[static_cast<std::size_t>(x)];
+}
+
+void PictureSurface::restore(int x, int y, imaging::Pixel pixel) {
+    if (x >= 0 && y >= 0 && x < width() && y < height()) {
+        mutableRow(y)[static_cast<std::size_t>(x)] = pixel;
+    }
 }
 
 std::optional<base::Error> PictureSurface::save(const QString& fileName) const {

@@ -72,13 +72,16 @@ Previewed makePreview(const QImage& picture, std::shared_ptr<const QImage> sourc
                 : picture
                       .scaled(DisplayDialog::kPreviewSource, DisplayDialog::kPreviewSource,
                               Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                      .convertToFormat(QImage::Format_RGBX8888));
+                      .convertToFormat(picture.hasAlphaChannel() ? QImage::Format_RGBA8888
+                                                                 : QImage::Format_RGBX8888));
     }
     Previewed done{source, {}, {}};
     const QImage& from = *source;
-    conversion::PixelRows rows(from.width(), from.height(), [&from](int y) {
-        return reinterpret_cast<const imaging::Pixel*>(from.constScanLine(y));
-    });
+    // A picture with alpha over white, as Open for a Display takes it.
+    conversion::PixelRows rows(
+        from.width(), from.height(),
+        [&from](int y) { return reinterpret_cast<const imaging::Pixel*>(from.constScanLine(y)); },
+        from.hasAlphaChannel());
     StopProgress progress(stop);
     base::Result<imaging::Planes> planes = imaging::Planes{};
     try {

@@ -1,12 +1,14 @@
 #include "window/export_dialog.h"
 
 #include "ctext/c_identifier.h"
+#include "imaging/option_values.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFont>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -41,6 +43,10 @@ imaging::Planes withRowLayout(const imaging::Planes& planes, imaging::RowLayout 
     };
     copy(planes.dark, out.dark);
     copy(planes.light, out.light);
+    if (!planes.mask.empty()) {
+        out.mask.assign(out.planeBytes(), 0);
+        copy(planes.mask, out.mask);
+    }
     return out;
 }
 
@@ -91,6 +97,23 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     m_complete = named(new QCheckBox(tr("&Complete header that compiles")), "complete");
     m_lf = named(new QCheckBox(tr("&LF line ends (not CR LF)")), "lf");
     m_art = named(new QCheckBox(tr("Picture as text &art in a comment")), "art");
+    m_frames = named(new QCheckBox(tr("&Frames, one after another:")), "frames");
+    m_frameWidth = named(new QSpinBox, "frameWidth");
+    m_frameHeight = named(new QSpinBox, "frameHeight");
+    for (QSpinBox* side : {m_frameWidth, m_frameHeight}) {
+        side->setRange(1, 32767);
+    }
+    m_frameWidth->setValue(m_packed->width);
+    m_frameHeight->setValue(m_packed->height);
+    m_frameOrder = named(new QComboBox, "frameOrder");
+    m_frameOrder->addItem(tr("Rows"), int(imaging::FrameOrder::Rows));
+    m_frameOrder->addItem(tr("Columns"), int(imaging::FrameOrder::Columns));
+    m_mask = named(new QComboBox, "mask");
+    m_mask->addItem(tr("None"), int(ctext::Mask::None));
+    m_mask->addItem(tr("1 where a pixel is drawn (ones)"), int(ctext::Mask::Ones));
+    m_mask->addItem(tr("0 where a pixel is drawn (zeros)"), int(ctext::Mask::Zeros));
+    m_transparent = named(new QLineEdit(QStringLiteral("ff00ff")), "transparent");
+    m_transparent->setToolTip(tr("Save Picture shows transparent pixels in this colour"));
     m_problem = named(new QLabel, "problem");
     m_problem->setWordWrap(true);
     m_preview = named(new QPlainTextEdit, "preview");
@@ -114,6 +137,14 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     form->addRow(QString(), m_complete);
     form->addRow(QString(), m_lf);
     form->addRow(QString(), m_art);
+    auto* frameSize = new QHBoxLayout;
+    frameSize->addWidget(m_frameWidth);
+    frameSize->addWidget(new QLabel(QStringLiteral("×")));
+    frameSize->addWidget(m_frameHeight);
+    frameSize->addWidget(m_frameOrder);
+    form->addRow(m_frames, frameSize);
+    form->addRow(tr("&Mask:"), m_mask);
+    form->addRow(tr("T&ransparent colour:"), m_transparent);
 
     auto* buttons = new QDialogButtonBox;
     m_saveButton = named(buttons->addButton(tr("&Save..."), QDialogButtonBox::AcceptRole), "save");
@@ -155,6 +186,14 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
         m_art->setChecked(start.art);
         m_name->setText(start.name);
         m_given = start.given;
+        m_frames->setChecked(start.frames);
+        if (start.frameWidth > 0) {
+            m_frameWidth->setValue(start.frameWidth);
+            m_frameHeight->setValue(start.frameHeight);
+        }
+        m_frameOrder->setCurrentIndex(start.frameOrder);
+        m_mask->setCurrentIndex(start.mask);
+        m_transparent->setText(start.transparentText);
     } else {
         const std::string stem = m_source.substr(0, m_source.rfind('.'));
         const std::string name = ctext::identifierOf(stem);
@@ -176,14 +215,20 @@ ExportDialog::ExportDialog(std::shared_ptr<const imaging::Planes> packed, std::s
     connect(m_tileMap, &QCheckBox::toggled, this, [this] { m_given.tileMap = true; });
     connect(m_tileBase, &QSpinBox::valueChanged, this, [this] { m_given.tileBase = true; });
     connect(m_padRows, &QCheckBox::toggled, this, [this] { m_given.rows = true; });
-    connect(m_tileBase, &QSpinBox::valueChanged, this, &ExportDialog::update);
-    for (QComboBox* box : {m_layout, m_word, m_tileOrder, m_bitOrder}) {
+    connect(m_mask, &QComboBox::currentIndexChanged, this,
+            [this] { m_given.mask = m_mask->currentIndex() != 0; });
+    for (QSpinBox* box : {m_tileBase, m_frameWidth, m_frameHeight}) {
+        connect(box, &QSpinBox::valueChanged, this, &ExportDialog::update);
+    }
+    for (QComboBox* box : {m_layout, m_word, m_tileOrder, m_bitOrder, m_frameOrder, m_mask}) {
         connect(box, &QComboBox::currentIndexChanged, this, &ExportDialog::update);
     }
-    for (QCheckBox* box : {m_invert, m_tileMap, m_padRows, m_complete, m_lf, m_art}) {
+    for (QCheckBox* box : {m_invert, m_tileMap, m_padRows, m_complete, m_lf, m_art, m_frames}) {
         connect(box, &QCheckBox::toggled, this, &ExportDialog::update);
     }
-    connect(m_name, &QLineEdit::textChanged, this, &ExportDialog::update);
+    for (QLineEdit* line : {m_name, m_transparent}) {
+        connect(line, &QLineEdit::textChanged, this, &ExportDialog::update);
+    }
     update();
 }
 
@@ -197,6 +242,7 @@ ctext::LayoutOptions ExportDialog::choices() const {
     options.bitOrder = static_cast<ctext::BitOrder>(m_bitOrder->currentData().toInt());
     options.tileMap = m_tileMap->isChecked();
     options.tileBase = m_tileBase->value();
+    options.mask = static_cast<ctext::Mask>(m_mask->currentData().toInt());
     return options;
 }
 
@@ -210,7 +256,23 @@ ctext::LayoutGiven ExportDialog::given() const {
     given.bitOrder = given.bitOrder && m_bitOrder->isEnabled();
     given.tileMap = given.tileMap && m_tileMap->isEnabled();
     given.tileBase = given.tileBase && m_tileBase->isEnabled();
+    given.mask = given.mask && m_mask->isEnabled();
     return given;
+}
+
+imaging::FrameGrid ExportDialog::frames() const {
+    if (!m_frames->isChecked()) {
+        return {};
+    }
+    return {m_frameWidth->value(), m_frameHeight->value(),
+            static_cast<imaging::FrameOrder>(m_frameOrder->currentData().toInt())};
+}
+
+void ExportDialog::setFramesShown(std::function<void(const imaging::FrameGrid&)> shown) {
+    m_framesShown = std::move(shown);
+    if (m_framesShown) {
+        m_framesShown(frames());
+    }
 }
 
 ctext::TextStyle ExportDialog::style() const {
@@ -245,6 +307,10 @@ ctext::TextStyle ExportDialog::style() const {
     if (given.tileBase) {
         style.layout.tileBase = chosen.tileBase;
     }
+    if (given.mask) {
+        style.layout.mask = chosen.mask;
+    }
+    style.frames = frames();
     return style;
 }
 
@@ -254,20 +320,34 @@ std::shared_ptr<const imaging::Planes> ExportDialog::planes() const {
 
 void ExportDialog::update() {
     // Every change is kept at once: the dialog may be closed any way.
-    *m_remembered = {true,
-                     m_layout->currentIndex(),
-                     m_word->currentIndex(),
-                     m_tileOrder->currentIndex(),
-                     m_bitOrder->currentIndex(),
-                     m_tileBase->value(),
-                     m_invert->isChecked(),
-                     m_tileMap->isChecked(),
-                     m_padRows->isChecked(),
-                     m_complete->isChecked(),
-                     m_lf->isChecked(),
-                     m_art->isChecked(),
-                     m_name->text(),
-                     m_given};
+    Choices& kept = *m_remembered;
+    kept.made = true;
+    kept.layout = m_layout->currentIndex();
+    kept.word = m_word->currentIndex();
+    kept.tileOrder = m_tileOrder->currentIndex();
+    kept.bitOrder = m_bitOrder->currentIndex();
+    kept.tileBase = m_tileBase->value();
+    kept.invert = m_invert->isChecked();
+    kept.tileMap = m_tileMap->isChecked();
+    kept.padRows = m_padRows->isChecked();
+    kept.complete = m_complete->isChecked();
+    kept.lf = m_lf->isChecked();
+    kept.art = m_art->isChecked();
+    kept.name = m_name->text();
+    kept.given = m_given;
+    kept.frames = m_frames->isChecked();
+    kept.frameWidth = m_frameWidth->value();
+    kept.frameHeight = m_frameHeight->value();
+    kept.frameOrder = m_frameOrder->currentIndex();
+    kept.mask = m_mask->currentIndex();
+    kept.transparentText = m_transparent->text();
+    // The converter's reading of --transparent, a leading # allowed.
+    const QString colourText = m_transparent->text();
+    const auto colour = imaging::colourValue(
+        (colourText.startsWith(QLatin1Char('#')) ? colourText.mid(1) : colourText).toStdString());
+    if (colour) {
+        kept.transparent = static_cast<std::uint32_t>(*colour);
+    }
     // Each choice only where the converter takes it: the converter's own rule, asked for that
     // choice alone, and its words on the disabled choice.
     const ctext::LayoutOptions chosen = choices();
@@ -283,6 +363,21 @@ void ExportDialog::update() {
     offer(m_bitOrder, {.bitOrder = true});
     offer(m_tileMap, {.tileMap = true});
     offer(m_tileBase, {.tileBase = true});
+    {
+        // A mask is offered where the rule takes one, whichever polarity.
+        ctext::LayoutOptions masked = chosen;
+        masked.mask = ctext::Mask::Ones;
+        const auto refusal = ctext::layoutProblem(masked, {.mask = true});
+        m_mask->setEnabled(!refusal);
+        m_mask->setToolTip(refusal ? QString::fromStdString(*refusal) : QString());
+    }
+    for (QWidget* side :
+         std::initializer_list<QWidget*>{m_frameWidth, m_frameHeight, m_frameOrder}) {
+        side->setEnabled(m_frames->isChecked());
+    }
+    if (m_framesShown) {
+        m_framesShown(frames());
+    }
     m_art->setEnabled(m_complete->isChecked());
     if (m_padRows->isChecked() && !m_padded) {
         m_padded = std::make_shared<const imaging::Planes>(
@@ -295,14 +390,30 @@ void ExportDialog::update() {
         problem = QString::fromStdString(*refusal);
     }
     const ctext::TextStyle chosenStyle = style();
-    if (problem.isEmpty() &&
+    const imaging::FrameGrid grid = chosenStyle.frames;
+    const QString framesSpelled = tr("Frames of %1 × %2").arg(grid.width).arg(grid.height);
+    if (const auto refusal = ctext::framesProblem(chosenStyle.layout);
+        problem.isEmpty() && grid.any() && refusal) {
+        problem = framesSpelled + QLatin1Char(' ') + QString::fromStdString(*refusal);
+    }
+    if (problem.isEmpty() && grid.any()) {
+        // The sheet and each frame, in the converter's words.
+        if (const auto refusal = ctext::planesProblem(chosenStyle.layout, *m_packed, grid)) {
+            problem = tr("The picture %1").arg(QString::fromStdString(*refusal));
+        }
+    }
+    if (problem.isEmpty() && !colour) {
+        problem = tr("Transparent colour %1: it is six hex digits RRGGBB, as ff00ff for magenta.")
+                      .arg(colourText);
+    }
+    if (problem.isEmpty() && !grid.any() &&
         !ctext::extentProblem(chosenStyle.layout, m_packed->width, m_packed->height)) {
         // More different tiles than a map numbers, in the converter's words.
         if (const auto refusal = ctext::planesProblem(chosenStyle.layout, *m_packed)) {
             problem = tr("The picture %1").arg(QString::fromStdString(*refusal));
         }
     }
-    if (problem.isEmpty() &&
+    if (problem.isEmpty() && !grid.any() &&
         ctext::extentProblem(style().layout, m_packed->width, m_packed->height)) {
         // Nothing is saved or copied that would hold only the whole tiles of the picture.
         const bool tall = m_tileOrder->currentData().toInt() == int(ctext::TileOrder::Tall8x16);

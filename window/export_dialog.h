@@ -1,6 +1,7 @@
 #pragma once
 // File > Export C Code: the converter's choices of text, a view of the text's start, Save, Copy.
 
+#include "conversion/output.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 
@@ -43,6 +44,12 @@ class ExportDialog final : public QDialog {
              art = false;
         QString name;
         ctext::LayoutGiven given;
+        bool frames = false; // the picture is a sheet of frames of this size
+        int frameWidth = 0, frameHeight = 0, frameOrder = 0;
+        int mask = 0;
+        // The colour of transparent pixels in Save Picture, as typed and as last valid.
+        QString transparentText = QStringLiteral("ff00ff");
+        std::uint32_t transparent = conversion::kTransparentColour;
     };
 
     // `packed` are the planes as Convert makes them; `source` is the picture's file name without
@@ -55,6 +62,9 @@ class ExportDialog final : public QDialog {
 
     // The style the choices make, and the planes in its row layout.
     ctext::TextStyle style() const;
+    // Called with the frames chosen (none when frames are not chosen) at once and after each
+    // change, so that the picture can show their edges.
+    void setFramesShown(std::function<void(const imaging::FrameGrid&)> shown);
     std::shared_ptr<const imaging::Planes> planes() const;
 
     // The most bytes of the text's start that the view shows.
@@ -65,6 +75,8 @@ class ExportDialog final : public QDialog {
     // Every choice as it stands, and which of them the user changed and the layout takes.
     ctext::LayoutOptions choices() const;
     ctext::LayoutGiven given() const;
+    // The frames chosen, if any.
+    imaging::FrameGrid frames() const;
 
     std::shared_ptr<const imaging::Planes> m_packed;
     std::shared_ptr<const imaging::Planes> m_padded; // made when padded rows are first chosen
@@ -86,6 +98,13 @@ class ExportDialog final : public QDialog {
     QCheckBox* m_complete = nullptr;
     QCheckBox* m_lf = nullptr;
     QCheckBox* m_art = nullptr;
+    QCheckBox* m_frames = nullptr;
+    QSpinBox* m_frameWidth = nullptr;
+    QSpinBox* m_frameHeight = nullptr;
+    QComboBox* m_frameOrder = nullptr;
+    QComboBox* m_mask = nullptr;
+    QLineEdit* m_transparent = nullptr;
+    std::function<void(const imaging::FrameGrid&)> m_framesShown;
     QLabel* m_problem = nullptr;
     QPlainTextEdit* m_preview = nullptr;
     QPushButton* m_saveButton = nullptr;

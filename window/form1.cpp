@@ -45,18 +45,16 @@
 namespace window {
 namespace {
 
-// A streamed decoder's rows as the loader takes them: red first, a pixel with alpha shown over
-// white, as the converter takes it without a mask.
+// A streamed decoder's rows as the loader takes them: red first, alpha kept in the top byte
+// of a picture that has it.
 class StreamedPicture final : public surface::StreamedRows {
   public:
     explicit StreamedPicture(std::unique_ptr<conversion::RowSource> rows)
-        : m_rows(std::move(rows)) {
-        for (const imaging::Pixel p : m_rows->palette()) {
-            m_palette.push_back(overWhite(p));
-        }
-    }
+        : m_rows(std::move(rows)) {}
     int width() const override { return m_rows->width(); }
     int height() const override { return m_rows->height(); }
+    // A GIF's clear index carries its alpha in its colour.
+    bool alpha() const override { return m_rows->alpha(); }
     std::optional<base::Error> readRow(std::uint32_t* row) override {
         conversion::SourceRow read;
         if (auto failed = m_rows->next(read)) {
@@ -64,29 +62,23 @@ class StreamedPicture final : public surface::StreamedRows {
         }
         const auto width = static_cast<std::size_t>(m_rows->width());
         if (m_rows->form() == conversion::RowForm::Indices) {
+            const auto palette = m_rows->palette();
             for (std::size_t x = 0; x < width; ++x) {
-                row[x] = m_palette[read.bytes[x]];
+                row[x] = palette[read.bytes[x]];
             }
             return std::nullopt;
         }
         std::memcpy(row, read.bytes, width * sizeof(std::uint32_t));
-        const bool alpha = m_rows->alpha();
-        for (std::size_t x = 0; x < width; ++x) {
-            row[x] = alpha ? overWhite(row[x]) : row[x] | 0xFF000000u;
+        if (!m_rows->alpha()) {
+            for (std::size_t x = 0; x < width; ++x) {
+                row[x] |= 0xFF000000u;
+            }
         }
         return std::nullopt;
     }
 
   private:
-    static imaging::Pixel overWhite(imaging::Pixel p) {
-        imaging::Pixel over = 0xFF000000u;
-        for (unsigned c = 0; c < 3; ++c) {
-            over |= imaging::Pixel{imaging::overWhite((p >> (8 * c)) & 0xFFu, p >> 24)} << (8 * c);
-        }
-        return over;
-    }
     std::unique_ptr<conversion::RowSource> m_rows;
-    std::vector<imaging::Pixel> m_palette;
 };
 
 // PNG, GIF and JPEG pictures stream into the window as bitmaps do, shown row by row as they
@@ -128,6 +120,45 @@ bool acceptAsCopy(QDropEvent* event) {
     }
     event->ignore();
     return false;
+}
+
+// Rows of pixels through the transparency stage where they carry alpha: with `mask`, each row
+// comes with its opaque pixels, as the converter's --mask reads them (the window has no key
+// colour); without, pixels with alpha are shown over white. Rows without alpha are as they are.
+class ClearRows {
+  public:
+    ClearRows(conversion::PixelRows rows, bool mask) : m_rows(std::move(rows)) {
+        if (m_rows.alpha()) {
+            m_clear.emplace(m_rows, mask, std::nullopt);
+        }
+    }
+    ClearRows(const ClearRows&) = delete;
+    ClearRows& operator=(const ClearRows&) = delete;
+    conversion::RowSource& rows() {
+        return m_clear ? static_cast<conversion::RowSource&>(*m_clear) : m_rows;
+    }
+
+  private:
+    conversion::PixelRows m_rows;
+    std::optional<conversion::TransparencyRows> m_clear;
+};
+
+// The planes of a surface with alpha, its mask too, as Convert makes them.
+base::Result<imaging::Planes> maskedPlanes(const surface::PictureSurface& picture,
+                                           const std::string& name) {
+    ClearRows rows({picture.width(), picture.height(),
+                    [&picture](int y) { return picture.row(y).data(); }, true},
+                   true);
+    imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height());
+    conversion::PlaneSink sink(planes, true);
+    conversion::LevelSink* const sinks[] = {&sink};
+    imaging::NoProgress silent;
+    const auto ran = conversion::runRows(rows.rows(), {}, sinks, {silent}, name);
+    if (const auto* failure = std::get_if<base::Error>(&ran)) {
+        return *failure;
+    }
+    sink.finish();
+    return planes;
 }
 
 // Open's work aside: the loader, and why the file could not be opened.
@@ -619,8 +650,8 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
     m_imageWidth = static_cast<std::int16_t>(m_surface.width());
-    conversion::PixelRows rows = surfaceRows();
-    scanLevels(std::move(command), fileName, rows, {m_dither});
+    ClearRows rows(surfaceRows(), true);
+    scanLevels(std::move(command), fileName, rows.rows(), {m_dither});
 }
 
 void Form1::chooseForDisplay(Command command, const QString& fileName, const QImage& before) {
@@ -657,11 +688,13 @@ void Form1::scanForDisplay(Command command, const QString& fileName, const QImag
     // levels of the result, painted row by row.
     const conversion::ConvertOptions options = *m_displayChoices;
     const surface::PictureSurface opened = m_surface; // shares the pixels, never written
-    conversion::PixelRows rows(opened.width(), opened.height(),
-                               [&opened](int y) { return opened.row(y).data(); });
+    // A picture with alpha over white, as the converter takes it without a mask.
+    ClearRows rows({opened.width(), opened.height(),
+                    [&opened](int y) { return opened.row(y).data(); }, opened.hasAlpha()},
+                   false);
     const std::string name = QFile::encodeName(fileName).toStdString();
     const conversion::Reduction how{options.dither, options.tone};
-    auto stages = conversion::Stages::around(rows, options.geometry, how, name);
+    auto stages = conversion::Stages::around(rows.rows(), options.geometry, how, name);
     if (const auto* failure = std::get_if<base::Error>(&stages)) {
         putBack(before);
         fail(std::move(command), tr("Open"), *failure);
@@ -709,7 +742,7 @@ void Form1::scanLevels(Command command, const QString& fileName, conversion::Row
     conversion::PaintSink paint(m_surface);
     std::vector<conversion::LevelSink*> sinks;
     if (planes) {
-        sinks.push_back(&planeSink.emplace(*planes));
+        sinks.push_back(&planeSink.emplace(*planes, rows.masked()));
     }
     sinks.push_back(&paint);
     const auto ran = conversion::runRows(rows, how, sinks, {progress},
@@ -728,7 +761,8 @@ void Form1::scanLevels(Command command, const QString& fileName, conversion::Row
 }
 
 conversion::PixelRows Form1::surfaceRows() const {
-    return {m_imageWidth, m_imageHeight, [this](int y) { return m_surface.row(y).data(); }};
+    return {m_imageWidth, m_imageHeight, [this](int y) { return m_surface.row(y).data(); },
+            m_surface.hasAlpha()};
 }
 
 void Form1::convert() {
@@ -758,11 +792,11 @@ void Form1::convert() {
              tr("There is not enough memory for the planes of this picture."));
         return;
     }
-    conversion::PixelRows rows = surfaceRows();
-    conversion::PlaneSink sink(*planes);
+    ClearRows rows(surfaceRows(), true);
+    conversion::PlaneSink sink(*planes, rows.rows().masked());
     conversion::LevelSink* const sinks[] = {&sink};
     const auto ran =
-        conversion::runRows(rows, {}, sinks, {progress, conversion::LastYield::Yes}, name);
+        conversion::runRows(rows.rows(), {}, sinks, {progress, conversion::LastYield::Yes}, name);
     if (const auto* failure = std::get_if<base::Error>(&ran)) {
         fail(std::move(*command), tr("Convert"), *failure);
         return;
@@ -790,8 +824,22 @@ std::string Form1::cCodeText() const {
 
 void Form1::savePicture() {
     // The copy shares the pixels; a scan painting the surface later would copy them first.
+    // A picture with alpha is written as the converter's -p writes it with a mask: its clear
+    // pixels in the fifth colour that the export dialog names.
     saveWith(m_pictureDialog, Needs::Picture, tr("Save Picture"),
-             [picture = m_surface](const QString& name) { return picture.save(name); });
+             [picture = m_surface, transparent = m_exportChoices->transparent](
+                 const QString& name) -> std::optional<base::Error> {
+                 if (!picture.hasAlpha()) {
+                     return picture.save(name);
+                 }
+                 const std::string file = QFile::encodeName(name).toStdString();
+                 auto planes = maskedPlanes(picture, file);
+                 if (const auto* failure = std::get_if<base::Error>(&planes)) {
+                     return *failure;
+                 }
+                 return conversion::writePicture(std::get<imaging::Planes>(planes), {file},
+                                                 transparent, platform::Durability::Synced);
+             });
 }
 
 void Form1::saveCCode() {
@@ -902,6 +950,11 @@ void Form1::exportCCode() {
     auto* dialog = new ExportDialog(m_planes, QFile::encodeName(picture.fileName()).toStdString(),
                                     save, copy, this, m_exportChoices);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // The frames' edges over the picture while the dialog has frames set.
+    dialog->setFramesShown(
+        [view = m_pictureView](const imaging::FrameGrid& grid) { view->setFrameGrid(grid); });
+    connect(dialog, &QDialog::finished, m_pictureView,
+            [view = m_pictureView] { view->setFrameGrid({}); });
     dialog->open();
 }
 
@@ -1046,12 +1099,17 @@ void Form1::strokeTo(QPoint pixel) {
 }
 
 void Form1::paintPixel(int x, int y) {
-    const imaging::Colour before = m_surface.read(x, y);
-    if (before == imaging::kNoColour || before == *m_pencil) {
+    const std::optional<imaging::Pixel> before = m_surface.pixel(x, y);
+    if (!before) {
+        return;
+    }
+    // A clear pixel is drawn even in the pencil's colour: it becomes opaque.
+    const bool clear = m_surface.hasAlpha() && *before >> 24 != 0xFF;
+    if (!clear && m_surface.read(x, y) == *m_pencil) {
         return;
     }
     m_surface.paint(x, y, *m_pencil);
-    m_stroke->push_back({x, y, before, *m_pencil});
+    m_stroke->push_back({x, y, *before, *m_surface.pixel(x, y)});
     m_surfacePlanes = nullptr; // the planes no longer match the surface
     m_pictureView->rowChanged(y);
 }
@@ -1072,7 +1130,7 @@ void Form1::strokeEnd() {
 void Form1::applyStroke(const Stroke& stroke, bool after) {
     // Backwards on undo, so that a pixel the stroke crossed twice gets its first colour back.
     auto apply = [&](const PixelChange& change) {
-        m_surface.paint(change.x, change.y, after ? change.after : change.before);
+        m_surface.restore(change.x, change.y, after ? change.after : change.before);
         m_pictureView->rowChanged(change.y);
     };
     if (after) {

@@ -120,8 +120,9 @@ class Form1 final : public QMainWindow {
     struct PixelChange {
         int x;
         int y;
-        imaging::Colour before;
-        imaging::Colour after;
+        // As stored: a clear pixel of a picture with alpha comes back clear.
+        imaging::Pixel before;
+        imaging::Pixel after;
     };
     using Stroke = std::vector<PixelChange>;
 

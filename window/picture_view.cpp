@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -18,6 +19,22 @@ namespace {
 // Blue-grey: none of the four levels, and apart from both white and black.
 const QColor kBeyondPicture(0x70, 0x80, 0x90);
 const QColor kGrid(0x80, 0x80, 0x80, 0x60);
+// The checkerboard under transparent pixels, and its squares in screen pixels.
+const QColor kCheckLight(0xCC, 0x99, 0xCC);
+const QColor kCheckDark(0x99, 0x66, 0x99);
+constexpr int kCheckSquare = 8;
+// The lines at the edges of frames.
+const QColor kFrameEdge(0x00, 0x99, 0xCC);
+
+// Two squares of each tint, tiled by a brush.
+QPixmap checkerboard() {
+    QPixmap tile(2 * kCheckSquare, 2 * kCheckSquare);
+    tile.fill(kCheckLight);
+    QPainter painter(&tile);
+    painter.fillRect(kCheckSquare, 0, kCheckSquare, kCheckSquare, kCheckDark);
+    painter.fillRect(0, kCheckSquare, kCheckSquare, kCheckSquare, kCheckDark);
+    return tile;
+}
 constexpr double kSteps[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64};
 
 // Zooms are halves or whole numbers, or a fit; a small margin hides rounding.
@@ -232,6 +249,11 @@ void PictureView::paintEvent(QPaintEvent* event) {
         painter.setClipRect(part);
         // No smoothing, so every picture pixel is a sharp square.
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        if (m_surface.hasAlpha()) {
+            static const QPixmap kCheckerboard = checkerboard();
+            painter.setBrushOrigin(-origin);
+            painter.fillRect(part, QBrush(kCheckerboard));
+        }
         painter.drawImage(target, m_levelGreys ? m_recoloured : m_surface.image(),
                           QRectF(x0, y0, x1 - x0, y1 - y0));
         if (z >= kGridZoom - kSame) {
@@ -246,6 +268,17 @@ void PictureView::paintEvent(QPaintEvent* event) {
                 painter.drawLine(part.left(), at, part.right(), at);
             }
         }
+        if (m_frames.any()) {
+            painter.setPen(QPen(kFrameEdge, 0));
+            for (int x = x0 - x0 % m_frames.width; x <= x1; x += m_frames.width) {
+                const int at = static_cast<int>(std::lround(x * z)) - origin.x();
+                painter.drawLine(at, part.top(), at, part.bottom());
+            }
+            for (int y = y0 - y0 % m_frames.height; y <= y1; y += m_frames.height) {
+                const int at = static_cast<int>(std::lround(y * z)) - origin.y();
+                painter.drawLine(part.left(), at, part.right(), at);
+            }
+        }
         painter.restore();
     }
     const bool actual = std::abs(m_zoom - 1) < kSame;
@@ -256,6 +289,13 @@ void PictureView::paintEvent(QPaintEvent* event) {
     const QRegion beyond = QRegion(exposed) - picture;
     for (const QRect& rect : beyond) {
         painter.fillRect(rect, actual ? QColor(Qt::white) : kBeyondPicture);
+    }
+}
+
+void PictureView::setFrameGrid(const imaging::FrameGrid& grid) {
+    if (grid != m_frames) {
+        m_frames = grid;
+        viewport()->update();
     }
 }
 

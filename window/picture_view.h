@@ -1,6 +1,7 @@
 #pragma once
 // Draws the picture surface on screen at a zoom, with scroll bars when it is larger than the view.
 
+#include "imaging/frames.h"
 #include "imaging/tone.h"
 
 #include <QAbstractScrollArea>
@@ -21,7 +22,9 @@ namespace window {
 // once. Scroll bars appear only while the zoomed picture is larger than the view. At 1× the
 // frame beyond the picture is white; at any other zoom it is a neutral colour that is none of
 // the four levels, so where a white picture ends can be seen. From 8× a faint grid parts the
-// pixels. Ctrl + wheel zooms about the pointer; a tooltip names the pixel under the pointer.
+// pixels. Where the picture has alpha, a checkerboard of two tints that are none of the levels
+// shows through its transparent pixels. Ctrl + wheel zooms about the pointer; a tooltip names the
+// pixel under the pointer.
 class PictureView final : public QAbstractScrollArea {
     Q_DECLARE_TR_FUNCTIONS(PictureView)
 
@@ -74,6 +77,9 @@ class PictureView final : public QAbstractScrollArea {
     // Draws the four level colours as these greys (what a panel shows for them), or as they are
     // without; only what is drawn changes, never the surface.
     void setLevelGreys(std::optional<imaging::Levels> greys);
+    // Draws thin lines at the edges of these frames over the picture (none: no lines).
+    void setFrameGrid(const imaging::FrameGrid& grid);
+    const imaging::FrameGrid& frameGrid() const { return m_frames; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -103,6 +109,7 @@ class PictureView final : public QAbstractScrollArea {
 
     const surface::PictureSurface& m_surface;
     std::optional<imaging::Levels> m_levelGreys;
+    imaging::FrameGrid m_frames;
     QImage m_recoloured; // the surface as drawn while the levels are drawn as greys
     double m_zoom = 1;
     std::function<void()> m_zoomChanged;

@@ -2,6 +2,7 @@
 
 #include "harness.h"
 #include "window/export_dialog.h"
+#include "window/picture_view.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -225,6 +226,59 @@ TEST_P(ExportTest, SavesWhatTheConverterWritesForTheSameChoices) {
     EXPECT_EQ(h.requests().back().initialName, m_dir.filePath(QStringLiteral("sprite.h")));
 
     EXPECT_EQ(readAll(saved), converterText(m_dir, picture, c.options));
+    EXPECT_TRUE(h.errors().empty());
+    EXPECT_FALSE(h.form().surface().hasAlpha()) << "a bitmap without alpha has no mask";
+}
+
+// A sheet with transparent pixels in every frame (alpha 127 clear, 128 drawn): the window keeps
+// them through Open and Convert, and its export with frames and a mask, and Save Picture with
+// the dialog's colour, are what the converter writes with the same options.
+TEST(ExportMaskTest, TransparentPixelsGiveTheConvertersFramesMaskAndPicture) {
+    QTemporaryDir dir;
+    const QString picture = dir.filePath(QStringLiteral("walk.png"));
+    const auto colours = rowsOf(15, 6);
+    const int kAlphas[] = {0, 127, 128, 255, 64};
+    QImage sheet(15, 6, QImage::Format_RGBA8888);
+    for (int y = 0; y < sheet.height(); ++y) {
+        for (int x = 0; x < sheet.width(); ++x) {
+            QColor colour = QColor::fromRgb(colours[y][x]);
+            colour.setAlpha(kAlphas[(x * 7 + y * 3) % 5]);
+            sheet.setPixelColor(x, y, colour);
+        }
+    }
+    ASSERT_TRUE(sheet.save(picture, "PNG"));
+    Harness h;
+    h.choose("mOpen", picture);
+    h.choose("mConvert");
+    h.choose("mExportC");
+    auto* dialog = h.form().findChild<window::ExportDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    child<QLineEdit>(*dialog, "name")->setText(QStringLiteral("Untitled"));
+    check(*dialog, "padRows");
+    check(*dialog, "frames");
+    child<QSpinBox>(*dialog, "frameWidth")->setValue(5);
+    child<QSpinBox>(*dialog, "frameHeight")->setValue(3);
+    pick(*dialog, "frameOrder", static_cast<int>(imaging::FrameOrder::Columns));
+    pick(*dialog, "mask", static_cast<int>(ctext::Mask::Zeros));
+    child<QLineEdit>(*dialog, "transparent")->setText(QStringLiteral("#12ab34"));
+    EXPECT_EQ(h.view().frameGrid(), (imaging::FrameGrid{5, 3, imaging::FrameOrder::Columns}));
+    const QString savedText = dir.filePath(QStringLiteral("window.h"));
+    h.answer(savedText);
+    child<QPushButton>(*dialog, "save")->click();
+    h.settle();
+    dialog->close();
+    h.settle();
+    EXPECT_FALSE(h.view().frameGrid().any()) << "the frames' edges go with the dialog";
+    const QString savedPicture = dir.filePath(QStringLiteral("window.bmp"));
+    h.choose("mSaveP", savedPicture);
+    h.settle();
+
+    const QString cliPicture = dir.filePath(QStringLiteral("cli.bmp"));
+    EXPECT_EQ(readAll(savedText), converterText(dir, picture,
+                                                {"--complete", "--pad-rows", "--mask", "zeros",
+                                                 "--frames", "5x3", "--frame-order", "columns",
+                                                 "--transparent", "12ab34", "-p", cliPicture}));
+    EXPECT_EQ(readAll(savedPicture), readAll(cliPicture));
     EXPECT_TRUE(h.errors().empty());
 }
 
