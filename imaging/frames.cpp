@@ -48,51 +48,47 @@ FrameOrigin frameOrigin(const FrameGrid& grid, int sheetWidth, int sheetHeight, 
     return {column * grid.width, row * grid.height};
 }
 
-Planes cutFrame(const Planes& sheet, const FrameGrid& grid, int index, RowLayout layout) {
-    const FrameOrigin origin = frameOrigin(grid, sheet.width, sheet.height, index);
-    const int width = grid.any() ? grid.width : sheet.width;
-    const int height = grid.any() ? grid.height : sheet.height;
-    Planes frame = makePlanes(width, height, layout);
-    const bool masked = !sheet.mask.empty();
-    if (masked) {
-        frame.mask.assign(frame.planeBytes(), 0);
-    }
+namespace {
+
+// ORs a rectangle of `width` x `height` pixels of `from`, its top left at `at`, into `to` with its
+// top left at `place`: the dark and light planes, and the masks where both have one.
+void copyRect(const Planes& from, FrameOrigin at, Planes& to, FrameOrigin place, int width,
+              int height) {
+    const bool masked = !from.mask.empty() && !to.mask.empty();
     std::vector<std::uint8_t> bits;
     const auto w = static_cast<std::size_t>(width);
     for (int y = 0; y < height; ++y) {
-        const std::size_t from = static_cast<std::size_t>(origin.y + y) * sheet.rowBits() +
-                                 static_cast<std::size_t>(origin.x);
-        const std::size_t to = static_cast<std::size_t>(y) * frame.rowBits();
-        gatherBits(sheet.dark, from, w, bits);
-        scatterBits(frame.dark, to, w, bits);
-        gatherBits(sheet.light, from, w, bits);
-        scatterBits(frame.light, to, w, bits);
+        const std::size_t source =
+            static_cast<std::size_t>(at.y + y) * from.rowBits() + static_cast<std::size_t>(at.x);
+        const std::size_t target = static_cast<std::size_t>(place.y + y) * to.rowBits() +
+                                   static_cast<std::size_t>(place.x);
+        gatherBits(from.dark, source, w, bits);
+        scatterBits(to.dark, target, w, bits);
+        gatherBits(from.light, source, w, bits);
+        scatterBits(to.light, target, w, bits);
         if (masked) {
-            gatherBits(sheet.mask, from, w, bits);
-            scatterBits(frame.mask, to, w, bits);
+            gatherBits(from.mask, source, w, bits);
+            scatterBits(to.mask, target, w, bits);
         }
     }
+}
+
+} // namespace
+
+Planes cutFrame(const Planes& sheet, const FrameGrid& grid, int index, RowLayout layout) {
+    const int width = grid.any() ? grid.width : sheet.width;
+    const int height = grid.any() ? grid.height : sheet.height;
+    Planes frame = makePlanes(width, height, layout);
+    if (!sheet.mask.empty()) {
+        frame.mask.assign(frame.planeBytes(), 0);
+    }
+    copyRect(sheet, frameOrigin(grid, sheet.width, sheet.height, index), frame, {}, width, height);
     return frame;
 }
 
 void pasteFrame(Planes& sheet, const FrameGrid& grid, int index, const Planes& frame) {
-    const FrameOrigin origin = frameOrigin(grid, sheet.width, sheet.height, index);
-    const bool masked = !sheet.mask.empty() && !frame.mask.empty();
-    std::vector<std::uint8_t> bits;
-    const auto w = static_cast<std::size_t>(frame.width);
-    for (int y = 0; y < frame.height; ++y) {
-        const std::size_t from = static_cast<std::size_t>(y) * frame.rowBits();
-        const std::size_t to = static_cast<std::size_t>(origin.y + y) * sheet.rowBits() +
-                               static_cast<std::size_t>(origin.x);
-        gatherBits(frame.dark, from, w, bits);
-        scatterBits(sheet.dark, to, w, bits);
-        gatherBits(frame.light, from, w, bits);
-        scatterBits(sheet.light, to, w, bits);
-        if (masked) {
-            gatherBits(frame.mask, from, w, bits);
-            scatterBits(sheet.mask, to, w, bits);
-        }
-    }
+    copyRect(frame, {}, sheet, frameOrigin(grid, sheet.width, sheet.height, index), frame.width,
+             frame.height);
 }
 
 } // namespace imaging
