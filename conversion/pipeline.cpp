@@ -274,12 +274,14 @@ class Reducer {
             } else {
                 // Bit 0 dark, bit 1 light, as the level table holds them.
                 constexpr std::array<std::uint8_t, 4> kBits = {3, 1, 2, 0};
+                std::array<std::uint8_t, 256> codes{};
                 for (std::size_t i = 0; i < 256; ++i) {
                     const int grey = m_greyTable[i];
                     const int band = int{grey >= plainEdges[0]} + int{grey >= plainEdges[1]} +
                                      int{grey >= plainEdges[2]};
-                    m_table[i] = kBits[static_cast<std::size_t>(band)];
+                    codes[i] = kBits[static_cast<std::size_t>(band)];
                 }
+                m_table = imaging::levelTable(codes);
             }
         }
         if (m_form == RowForm::Words16) {
@@ -503,7 +505,7 @@ class Reducer {
         }
         if (m_form == RowForm::Indices) {
             if (!m_ordered) {
-                imaging::indexedLevelBits(row.bytes, m_width, m_table, dark, light);
+                m_kernel.indexed(row.bytes, m_width, m_table, dark, light);
                 return;
             }
             // The greys of the palette's colours, as pixels of that grey.

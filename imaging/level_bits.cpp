@@ -89,8 +89,24 @@ void scalarPlain(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
     scalarBits<Stride>(in, count, kPlainEdges, dark, light);
 }
 
-constexpr LevelKernel kScalar{scalarPlain<3>, scalarPlain<4>, scalarBits<3>,
-                              scalarBits<4>,  scalarGreys<3>, scalarGreys<4>};
+void scalarIndexed(const std::uint8_t* indices, std::size_t count, const LevelTable& table,
+                   std::uint8_t* dark, std::uint8_t* light) {
+    for (std::size_t x = 0; x < count; x += 8) {
+        const std::size_t n = count - x < 8 ? count - x : 8;
+        unsigned d = 0;
+        unsigned l = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned code = table.codes[*indices++];
+            d = d << 1 | (code & 1u);
+            l = l << 1 | (code >> 1);
+        }
+        *dark++ = static_cast<std::uint8_t>(d << (8 - n));
+        *light++ = static_cast<std::uint8_t>(l << (8 - n));
+    }
+}
+
+constexpr LevelKernel kScalar{scalarPlain<3>, scalarPlain<4>, scalarBits<3>, scalarBits<4>,
+                              scalarGreys<3>, scalarGreys<4>, scalarIndexed};
 
 #if defined(__x86_64__)
 
@@ -234,7 +250,9 @@ void sse2Greys3(const std::uint8_t* in, std::size_t count, std::uint8_t* greys) 
     scalarGreys<3>(in, count - x, greys);
 }
 
-constexpr LevelKernel kSse2{sse2Bytes3, sse2Bytes4, sse2Edged3, sse2Edged4, sse2Greys3, sse2Greys4};
+// A palette lookup takes a byte shuffle, which SSE2 lacks: the scalar loop serves.
+constexpr LevelKernel kSse2{sse2Bytes3, sse2Bytes4, sse2Edged3,   sse2Edged4,
+                            sse2Greys3, sse2Greys4, scalarIndexed};
 
 // Thirty-two pixels from four vectors whose 128-bit halves hold pixels 4k..4k+3 (low) and
 // 16+4k..19+4k (high) as bytes b0 b1 b2 x: the sums are gathered in pixel order by the lane-wise
@@ -333,8 +351,49 @@ void avx2Bytes3(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
     avx2Edged3(in, count, kPlainEdges, dark, light);
 }
 
+// 32 indices at a time: byte i / 8 of each bitmap is picked by two 16-entry shuffles, the bit
+// i % 8 by a third, and a byte reversal in each group of eight puts the first pixel of a byte in
+// its top bit.
+__attribute__((target("avx2"))) void avx2Indexed(const std::uint8_t* in, std::size_t count,
+                                                 const LevelTable& table, std::uint8_t* dark,
+                                                 std::uint8_t* light) {
+    auto half = [](const std::uint8_t* p) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    };
+    const __m256i darkLow = _mm256_broadcastsi128_si256(half(table.dark.data()));
+    const __m256i darkHigh = _mm256_broadcastsi128_si256(half(table.dark.data() + 16));
+    const __m256i lightLow = _mm256_broadcastsi128_si256(half(table.light.data()));
+    const __m256i lightHigh = _mm256_broadcastsi128_si256(half(table.light.data() + 16));
+    const __m256i bitOf =
+        _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                         32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
+                                             7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    std::size_t x = 0;
+    for (; x + 32 <= count; x += 32, in += 32, dark += 4, light += 4) {
+        const __m256i v =
+            _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), reverse);
+        const __m256i byte = _mm256_and_si256(_mm256_srli_epi16(v, 3), _mm256_set1_epi8(31));
+        const __m256i high = _mm256_cmpgt_epi8(byte, _mm256_set1_epi8(15));
+        const __m256i bit = _mm256_shuffle_epi8(bitOf, _mm256_and_si256(v, _mm256_set1_epi8(7)));
+        const __m256i d = _mm256_blendv_epi8(_mm256_shuffle_epi8(darkLow, byte),
+                                             _mm256_shuffle_epi8(darkHigh, byte), high);
+        const __m256i l = _mm256_blendv_epi8(_mm256_shuffle_epi8(lightLow, byte),
+                                             _mm256_shuffle_epi8(lightHigh, byte), high);
+        const auto dm = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(d, bit), bit)));
+        const auto lm = static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(l, bit), bit)));
+        std::memcpy(dark, &dm, 4);
+        std::memcpy(light, &lm, 4);
+    }
+    _mm256_zeroupper();
+    scalarIndexed(in, count - x, table, dark, light);
+}
+
 // Grey averages are cheap beside the error diffusion that takes them: SSE2 is enough.
-constexpr LevelKernel kAvx2{avx2Bytes3, avx2Bytes4, avx2Edged3, avx2Edged4, sse2Greys3, sse2Greys4};
+constexpr LevelKernel kAvx2{avx2Bytes3, avx2Bytes4, avx2Edged3, avx2Edged4,
+                            sse2Greys3, sse2Greys4, avx2Indexed};
 
 #endif
 
@@ -385,30 +444,24 @@ const BandEdges& plainEdges() {
 }
 
 LevelTable levelTable(std::span<const Pixel> palette) {
-    LevelTable table{};
-    for (std::size_t i = 0; i < palette.size() && i < table.size(); ++i) {
+    std::array<std::uint8_t, 256> codes{};
+    for (std::size_t i = 0; i < palette.size() && i < codes.size(); ++i) {
         const Pixel p = palette[i];
         const unsigned s = (p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF);
-        table[i] = static_cast<std::uint8_t>(darkBit(s, kPlainEdges, 0) |
+        codes[i] = static_cast<std::uint8_t>(darkBit(s, kPlainEdges, 0) |
                                              lightBit(s, kPlainEdges, 0) << 1);
     }
-    return table;
+    return levelTable(codes);
 }
 
-void indexedLevelBits(const std::uint8_t* indices, std::size_t count, const LevelTable& table,
-                      std::uint8_t* dark, std::uint8_t* light) {
-    for (std::size_t x = 0; x < count; x += 8) {
-        const std::size_t n = count - x < 8 ? count - x : 8;
-        unsigned d = 0;
-        unsigned l = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const unsigned code = table[*indices++];
-            d = d << 1 | (code & 1u);
-            l = l << 1 | (code >> 1);
-        }
-        *dark++ = static_cast<std::uint8_t>(d << (8 - n));
-        *light++ = static_cast<std::uint8_t>(l << (8 - n));
+LevelTable levelTable(const std::array<std::uint8_t, 256>& codes) {
+    LevelTable table{codes, {}, {}};
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const auto at = static_cast<unsigned>(i % 8);
+        table.dark[i / 8] = static_cast<std::uint8_t>(table.dark[i / 8] | (codes[i] & 1u) << at);
+        table.light[i / 8] = static_cast<std::uint8_t>(table.light[i / 8] | (codes[i] >> 1) << at);
     }
+    return table;
 }
 
 void bandBits(const std::uint8_t* bands, std::size_t count, std::uint8_t* dark,

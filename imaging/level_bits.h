@@ -26,6 +26,18 @@ struct BandEdges {
 // The plain quantizer's edges, the same in every column.
 const BandEdges& plainEdges();
 
+// The level bits of each palette entry: `codes` has bit 0 dark, bit 1 light; `dark` and `light`
+// hold the same bits as two bitmaps of 256 entries (entry i in bit i % 8 of byte i / 8), which a
+// vector kernel looks up 32 entries at a time.
+struct LevelTable {
+    std::array<std::uint8_t, 256> codes;
+    std::array<std::uint8_t, 32> dark;
+    std::array<std::uint8_t, 32> light;
+};
+LevelTable levelTable(std::span<const Pixel> palette);
+// The table of those codes.
+LevelTable levelTable(const std::array<std::uint8_t, 256>& codes);
+
 // Row kernels: each reads `count` pixels and writes (count + 7) / 8 bytes to `dark` and to
 // `light`, the first pixel in bit 7, bits past the last pixel zero. A pixel's bits are those of
 // the level of its grey average (black sets both, dark grey the dark one, light grey the light
@@ -46,6 +58,9 @@ struct LevelKernel {
     // The grey average (r + g + b + 1) / 3 of each of `count` pixels of three or four bytes.
     void (*greys3)(const std::uint8_t* in, std::size_t count, std::uint8_t* greys);
     void (*greys4)(const std::uint8_t* in, std::size_t count, std::uint8_t* greys);
+    // Palette indices, one byte each, looked up in the table.
+    void (*indexed)(const std::uint8_t* indices, std::size_t count, const LevelTable& table,
+                    std::uint8_t* dark, std::uint8_t* light);
 };
 
 // Whether this processor runs the kernel of that instruction set.
@@ -56,14 +71,6 @@ const LevelKernel& levelKernel(Isa isa);
 
 // The fastest kernel this processor runs, chosen once.
 const LevelKernel& levelKernel();
-
-// The level bits of each palette entry: bit 0 dark, bit 1 light.
-using LevelTable = std::array<std::uint8_t, 256>;
-LevelTable levelTable(std::span<const Pixel> palette);
-
-// The row kernel for palette indices, one byte each, looked up in the table.
-void indexedLevelBits(const std::uint8_t* indices, std::size_t count, const LevelTable& table,
-                      std::uint8_t* dark, std::uint8_t* light);
 
 // Band codes (0 black, 1 dark grey, 2 light grey, 3 white), one byte each, to plane bits as the
 // kernels write them.

@@ -156,7 +156,7 @@ TEST_P(EveryKernel, GivesThePlainPathsBitsForEveryWidth) {
         }
         EXPECT_EQ(run(width,
                       [&](std::uint8_t* d, std::uint8_t* l) {
-                          indexedLevelBits(indices.data(), width, table, d, l);
+                          kernel().indexed(indices.data(), width, table, d, l);
                       }),
                   plainPath(looked))
             << "width " << width;
