@@ -287,6 +287,8 @@ class Reducer {
         if (m_form == RowForm::Words16) {
             // Each 16-bit value's toned grey and level bits, so that a row is read as stored.
             const auto colours = source.palette();
+            // The common layouts are read by arithmetic on the words, with no table.
+            m_wordGreen = imaging::wordLayout(colours);
             m_wordGreys.resize(colours.size());
             m_wordBands.resize(colours.size());
             for (std::size_t i = 0; i < colours.size(); ++i) {
@@ -477,6 +479,10 @@ class Reducer {
             return;
         }
         const bool luma = m_tone.grey == imaging::GreyRule::Luma;
+        if (m_form == RowForm::Words16 && m_wordGreen != 0 && !luma) {
+            m_kernel.words16(row.bytes, m_width, m_wordGreen, m_edges[phase], dark, light);
+            return;
+        }
         if (m_form == RowForm::Words16 && !m_ordered) {
             lookUpWords(row.bytes, m_wordBands.data(), m_rowGreys.data());
             imaging::bandBits(m_rowGreys.data(), m_width, dark, light);
@@ -589,8 +595,9 @@ class Reducer {
     imaging::LevelTable m_table{};
     std::array<std::uint8_t, 256> m_greyTable{};
     std::array<std::uint32_t, 3> m_lumaEdges{}; // the plain bands' edges on the luma sum
-    std::vector<std::uint8_t> m_wordGreys;      // Words16: each value's toned grey
-    std::vector<std::uint8_t> m_wordBands;      // and its band (0 black to 3 white)
+    unsigned m_wordGreen = 0; // Words16: the green bits of a layout the kernel reads, or 0
+    std::vector<std::uint8_t> m_wordGreys; // Words16: each value's toned grey
+    std::vector<std::uint8_t> m_wordBands; // and its band (0 black to 3 white)
     std::optional<imaging::Ditherer> m_ditherer;
     bool m_split = false;
     imaging::Levels m_levels{};

@@ -89,6 +89,36 @@ void scalarPlain(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
     scalarBits<Stride>(in, count, kPlainEdges, dark, light);
 }
 
+// A 5-bit channel widened as round(v * 255 / 31), a 6-bit one as round(v * 255 / 63): exact
+// multiply-and-shift forms that fit 16-bit lanes.
+inline unsigned widen5(unsigned v) {
+    return (v * 527 + 23) >> 6;
+}
+inline unsigned widen6(unsigned v) {
+    return (v * 259 + 33) >> 6;
+}
+
+inline unsigned wordSum(unsigned w, unsigned green) {
+    return green == 6 ? widen5(w >> 11) + widen6((w >> 5) & 63) + widen5(w & 31)
+                      : widen5((w >> 10) & 31) + widen5((w >> 5) & 31) + widen5(w & 31);
+}
+
+void scalarWords16(const std::uint8_t* in, std::size_t count, unsigned green,
+                   const BandEdges& edges, std::uint8_t* dark, std::uint8_t* light) {
+    for (std::size_t x = 0; x < count; x += 8) {
+        const std::size_t n = count - x < 8 ? count - x : 8;
+        unsigned d = 0;
+        unsigned l = 0;
+        for (std::size_t i = 0; i < n; ++i, in += 2) {
+            const unsigned s = wordSum(unsigned{in[0]} | unsigned{in[1]} << 8, green);
+            d = d << 1 | darkBit(s, edges, i);
+            l = l << 1 | lightBit(s, edges, i);
+        }
+        *dark++ = static_cast<std::uint8_t>(d << (8 - n));
+        *light++ = static_cast<std::uint8_t>(l << (8 - n));
+    }
+}
+
 void scalarIndexed(const std::uint8_t* indices, std::size_t count, const LevelTable& table,
                    std::uint8_t* dark, std::uint8_t* light) {
     for (std::size_t x = 0; x < count; x += 8) {
@@ -106,7 +136,7 @@ void scalarIndexed(const std::uint8_t* indices, std::size_t count, const LevelTa
 }
 
 constexpr LevelKernel kScalar{scalarPlain<3>, scalarPlain<4>, scalarBits<3>, scalarBits<4>,
-                              scalarGreys<3>, scalarGreys<4>, scalarIndexed};
+                              scalarGreys<3>, scalarGreys<4>, scalarWords16, scalarIndexed};
 
 #if defined(__x86_64__)
 
@@ -220,6 +250,39 @@ void sse2Edged3(const std::uint8_t* in, std::size_t count, const BandEdges& edge
     scalarBits<3>(in, count - x, edges, dark, light);
 }
 
+// The sums of eight 16-bit pixels in their lanes.
+inline __m128i wordSums8(__m128i w, unsigned green) {
+    const __m128i five = _mm_set1_epi16(31);
+    auto widen = [](__m128i v, int by, int plus) {
+        return _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(v, _mm_set1_epi16(static_cast<short>(by))),
+                          _mm_set1_epi16(static_cast<short>(plus))),
+            6);
+    };
+    const __m128i blue = widen(_mm_and_si128(w, five), 527, 23);
+    if (green == 6) {
+        return _mm_add_epi16(
+            _mm_add_epi16(widen(_mm_srli_epi16(w, 11), 527, 23), blue),
+            widen(_mm_and_si128(_mm_srli_epi16(w, 5), _mm_set1_epi16(63)), 259, 33));
+    }
+    return _mm_add_epi16(
+        _mm_add_epi16(widen(_mm_and_si128(_mm_srli_epi16(w, 10), five), 527, 23), blue),
+        widen(_mm_and_si128(_mm_srli_epi16(w, 5), five), 527, 23));
+}
+
+void sse2Words16(const std::uint8_t* in, std::size_t count, unsigned green, const BandEdges& edges,
+                 std::uint8_t* dark, std::uint8_t* light) {
+    const Edges128 e = edges128(edges);
+    std::size_t x = 0;
+    for (; x + 16 <= count; x += 16, in += 32, dark += 2, light += 2) {
+        const __m128i low = wordSums8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)), green);
+        const __m128i high =
+            wordSums8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16)), green);
+        storeBits16(low, high, e, dark, light);
+    }
+    scalarWords16(in, count - x, green, edges, dark, light);
+}
+
 void sse2Bytes4(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
                 std::uint8_t* light) {
     sse2Edged4(in, count, kPlainEdges, dark, light);
@@ -251,8 +314,8 @@ void sse2Greys3(const std::uint8_t* in, std::size_t count, std::uint8_t* greys) 
 }
 
 // A palette lookup takes a byte shuffle, which SSE2 lacks: the scalar loop serves.
-constexpr LevelKernel kSse2{sse2Bytes3, sse2Bytes4, sse2Edged3,   sse2Edged4,
-                            sse2Greys3, sse2Greys4, scalarIndexed};
+constexpr LevelKernel kSse2{sse2Bytes3, sse2Bytes4, sse2Edged3,  sse2Edged4,
+                            sse2Greys3, sse2Greys4, sse2Words16, scalarIndexed};
 
 // Thirty-two pixels from four vectors whose 128-bit halves hold pixels 4k..4k+3 (low) and
 // 16+4k..19+4k (high) as bytes b0 b1 b2 x: the sums are gathered in pixel order by the lane-wise
@@ -351,6 +414,62 @@ void avx2Bytes3(const std::uint8_t* in, std::size_t count, std::uint8_t* dark,
     avx2Edged3(in, count, kPlainEdges, dark, light);
 }
 
+// The sums of sixteen 16-bit pixels in their lanes.
+__attribute__((target("avx2"))) inline __m256i wordSums16(__m256i w, unsigned green) {
+    const __m256i five = _mm256_set1_epi16(31);
+    const __m256i by5 = _mm256_set1_epi16(527);
+    const __m256i plus5 = _mm256_set1_epi16(23);
+    const __m256i blue = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(w, five), by5), plus5), 6);
+    const __m256i red =
+        green == 6 ? _mm256_srli_epi16(w, 11) : _mm256_and_si256(_mm256_srli_epi16(w, 10), five);
+    const __m256i redSum =
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(red, by5), plus5), 6);
+    const __m256i raw = _mm256_srli_epi16(w, 5);
+    const __m256i greenSum =
+        green == 6
+            ? _mm256_srli_epi16(
+                  _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(raw, _mm256_set1_epi16(63)),
+                                                      _mm256_set1_epi16(259)),
+                                   _mm256_set1_epi16(33)),
+                  6)
+            : _mm256_srli_epi16(
+                  _mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(raw, five), by5), plus5), 6);
+    return _mm256_add_epi16(_mm256_add_epi16(redSum, greenSum), blue);
+}
+
+// Whether each of 32 sums lies below its edge, as bytes.
+__attribute__((target("avx2"))) inline __m256i belowEdge(__m256i bound, __m256i first,
+                                                         __m256i second) {
+    return _mm256_packs_epi16(_mm256_cmpgt_epi16(bound, first), _mm256_cmpgt_epi16(bound, second));
+}
+
+// Pixels 0-7 and 16-23 in one vector, 8-15 and 24-31 in the other: the lane-wise pack then
+// puts all 32 in order, and each half's lanes are columns 0-7.
+__attribute__((target("avx2"))) void avx2Words16(const std::uint8_t* in, std::size_t count,
+                                                 unsigned green, const BandEdges& edges,
+                                                 std::uint8_t* dark, std::uint8_t* light) {
+    const Edges256 e = edges256(edges);
+    const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
+                                             7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    std::size_t x = 0;
+    for (; x + 32 <= count; x += 32, in += 64, dark += 4, light += 4) {
+        const __m256i first = wordSums16(halves(in, in + 32), green);
+        const __m256i second = wordSums16(halves(in + 16, in + 48), green);
+        const __m256i d = belowEdge(e.dark, first, second);
+        const __m256i l = _mm256_xor_si256(_mm256_xor_si256(belowEdge(e.black, first, second), d),
+                                           belowEdge(e.light, first, second));
+        const auto dm =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_shuffle_epi8(d, reverse)));
+        const auto lm =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_shuffle_epi8(l, reverse)));
+        std::memcpy(dark, &dm, 4);
+        std::memcpy(light, &lm, 4);
+    }
+    _mm256_zeroupper();
+    sse2Words16(in, count - x, green, edges, dark, light);
+}
+
 // 32 indices at a time: byte i / 8 of each bitmap is picked by two 16-entry shuffles, the bit
 // i % 8 by a third, and a byte reversal in each group of eight puts the first pixel of a byte in
 // its top bit.
@@ -392,8 +511,8 @@ __attribute__((target("avx2"))) void avx2Indexed(const std::uint8_t* in, std::si
 }
 
 // Grey averages are cheap beside the error diffusion that takes them: SSE2 is enough.
-constexpr LevelKernel kAvx2{avx2Bytes3, avx2Bytes4, avx2Edged3, avx2Edged4,
-                            sse2Greys3, sse2Greys4, avx2Indexed};
+constexpr LevelKernel kAvx2{avx2Bytes3, avx2Bytes4, avx2Edged3,  avx2Edged4,
+                            sse2Greys3, sse2Greys4, avx2Words16, avx2Indexed};
 
 #endif
 
@@ -441,6 +560,23 @@ const LevelKernel& levelKernel() {
 
 const BandEdges& plainEdges() {
     return kPlainEdges;
+}
+
+unsigned wordLayout(std::span<const Pixel> colours) {
+    if (colours.size() != 65536) {
+        return 0;
+    }
+    for (const unsigned green : {6u, 5u}) {
+        bool same = true;
+        for (unsigned w = 0; w < 65536 && same; ++w) {
+            const Pixel p = colours[w];
+            same = ((p & 0xFF) + ((p >> 8) & 0xFF) + ((p >> 16) & 0xFF)) == wordSum(w, green);
+        }
+        if (same) {
+            return green;
+        }
+    }
+    return 0;
 }
 
 LevelTable levelTable(std::span<const Pixel> palette) {

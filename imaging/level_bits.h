@@ -26,6 +26,10 @@ struct BandEdges {
 // The plain quantizer's edges, the same in every column.
 const BandEdges& plainEdges();
 
+// The green bits (6 for 5-6-5, 5 for x-5-5-5) of the layout whose words16 kernel gives each of
+// the 65536 colours of a 16-bit bitmap exactly its sum r + g + b, or 0 when neither does.
+unsigned wordLayout(std::span<const Pixel> colours);
+
 // The level bits of each palette entry: `codes` has bit 0 dark, bit 1 light; `dark` and `light`
 // hold the same bits as two bitmaps of 256 entries (entry i in bit i % 8 of byte i / 8), which a
 // vector kernel looks up 32 entries at a time.
@@ -58,6 +62,10 @@ struct LevelKernel {
     // The grey average (r + g + b + 1) / 3 of each of `count` pixels of three or four bytes.
     void (*greys3)(const std::uint8_t* in, std::size_t count, std::uint8_t* greys);
     void (*greys4)(const std::uint8_t* in, std::size_t count, std::uint8_t* greys);
+    // Two bytes a pixel, little-endian, 5-6-5 (`green` 6) or x-5-5-5 (`green` 5) from the top
+    // bit down, each channel widened to round(v * 255 / (2^n - 1)), against edges as `edged3`.
+    void (*words16)(const std::uint8_t* in, std::size_t count, unsigned green,
+                    const BandEdges& edges, std::uint8_t* dark, std::uint8_t* light);
     // Palette indices, one byte each, looked up in the table.
     void (*indexed)(const std::uint8_t* indices, std::size_t count, const LevelTable& table,
                     std::uint8_t* dark, std::uint8_t* light);

@@ -128,6 +128,38 @@ TEST_P(EveryKernel, GivesThePlainPathsBitsForEveryColour) {
     }
 }
 
+// Every 16-bit pixel of both layouts, as the colour it stands for, on rows that start at odd
+// places so that each word meets every column of the Bayer edges.
+TEST_P(EveryKernel, ReadsEvery16BitPixelAsItsColour) {
+    auto widened = [](unsigned v, unsigned bits) {
+        const unsigned max = (1u << bits) - 1;
+        return (v * 255 + max / 2) / max;
+    };
+    for (const unsigned green : {5u, 6u}) {
+        for (std::size_t width : {std::size_t{65536}, std::size_t{65533}}) {
+            std::vector<std::uint8_t> in(2 * width);
+            std::vector<Pixel> row(width);
+            for (std::size_t x = 0; x < width; ++x) {
+                const auto w = static_cast<unsigned>((x * 40503 + (65536 - width)) & 0xFFFF);
+                in[2 * x] = static_cast<std::uint8_t>(w);
+                in[2 * x + 1] = static_cast<std::uint8_t>(w >> 8);
+                const unsigned red = green == 6 ? w >> 11 : (w >> 10) & 31;
+                row[x] = widened(red, 5) << 16 |
+                         widened((w >> 5) & ((1u << green) - 1), green) << 8 | widened(w & 31, 5);
+            }
+            for (const int y : {-1, 5}) {
+                const BandEdges& edges = y < 0 ? plainEdges() : bayerEdges(y);
+                EXPECT_EQ(run(width,
+                              [&](std::uint8_t* d, std::uint8_t* l) {
+                                  kernel().words16(in.data(), width, green, edges, d, l);
+                              }),
+                          y < 0 ? plainPath(row) : bayerPath(row, y))
+                    << "green bits " << green << ", width " << width << ", row " << y;
+            }
+        }
+    }
+}
+
 TEST_P(EveryKernel, GivesThePlainPathsBitsForEveryWidth) {
     std::mt19937 random(16);
     std::vector<Pixel> palette(256);
