@@ -5,6 +5,7 @@
 #include "conversion/jpeg_rows.h"
 #include "conversion/pipeline.h"
 #include "conversion/png_rows.h"
+#include "conversion/pnm_rows.h"
 #include "conversion/read_ahead.h"
 #include "conversion/stages.h"
 #include "conversion/streamed.h"
@@ -105,8 +106,9 @@ Result streamGif(QIODevice& file, const std::string& name, const ConvertOptions&
     return std::move(*sheet);
 }
 
-// A PNG or JPEG picture through its streamed rows; a JPEG whose colours only Qt's reader turns
-// into red, green and blue (CMYK) goes to `others` from where the picture starts.
+// A PNG, JPEG or PNM picture through its streamed rows; a JPEG whose colours only Qt's reader
+// turns into red, green and blue (CMYK), or a PNM of a kind read only by Qt's reader, goes to
+// `others` from where the picture starts.
 Result streamRows(QIODevice& file, const std::string& name, const ConvertOptions& options,
                   imaging::RowProgress& progress, WholePictureReader others) {
     const qint64 start = file.pos();
@@ -121,8 +123,8 @@ Result streamRows(QIODevice& file, const std::string& name, const ConvertOptions
     return others(file, name, options, progress);
 }
 
-// Bitmaps, PNG, GIF and JPEG pictures stream; `wholeFirst` reads the others into memory first, for
-// a device that cannot seek.
+// Bitmaps, PNG, GIF, JPEG and binary 8-bit PNM pictures stream; `wholeFirst` reads the others into
+// memory first, for a device that cannot seek.
 Result convertOpened(QIODevice& file, const std::string& name, const ConvertOptions& options,
                      imaging::RowProgress& progress, WholePictureReader others, bool wholeFirst,
                      imaging::FrameGrid* frames) {
@@ -152,7 +154,7 @@ Result convertOpened(QIODevice& file, const std::string& name, const ConvertOpti
             // Its frames are counted by reading it to the end and back: a pipe is read whole.
             return streamGif(*device, name, options, progress, frames);
         }
-        if (looksLikeJpeg(head)) {
+        if (looksLikeJpeg(head) || looksLikePnm(head)) {
             return streamRows(*device, name, options, progress, others);
         }
         return others(*device, name, options, progress);

@@ -3,6 +3,7 @@
 #include "conversion/gif_rows.h"
 #include "conversion/jpeg_rows.h"
 #include "conversion/png_rows.h"
+#include "conversion/pnm_rows.h"
 #include "platform/device_source.h"
 
 #include <QIODevice>
@@ -60,6 +61,16 @@ base::Result<std::unique_ptr<RowSource>> openStreamedRows(QIODevice& file,
         }
         if (!unsupported) {
             return std::unique_ptr<RowSource>(std::move(jpeg));
+        }
+    }
+    if (looksLikePnm(head)) {
+        auto pnm = std::make_unique<Owned<PnmRows>>(file, name);
+        bool unsupported = false;
+        if (auto refused = pnm->rows().open(unsupported)) {
+            return std::move(*refused);
+        }
+        if (!unsupported) {
+            return std::unique_ptr<RowSource>(std::move(pnm));
         }
     }
     return std::unique_ptr<RowSource>();

@@ -12,10 +12,10 @@ class QIODevice;
 
 namespace conversion {
 
-// The rows of the picture on `file` if its format streams (PNG, GIF's first frame, and JPEG in
-// colours its reader turns into red, green and blue), read from the device as they are needed,
-// as pixels or palette indices; null for any other
-// format, with the device's position then no longer where it was. Errors are named `name`.
+// The rows of the picture on `file` if its format streams (PNG, GIF's first frame, JPEG in
+// colours its reader turns into red, green and blue, and binary PNM of 8 bits), read from the
+// device as they are needed, as pixels or palette indices; null for any other format, with the
+// device's position then no longer where it was. Errors are named `name`.
 base::Result<std::unique_ptr<RowSource>> openStreamedRows(QIODevice& file, const std::string& name);
 
 } // namespace conversion

@@ -1,8 +1,9 @@
-// libFuzzer target: the streamed decoders of PNG and JPEG pictures, row by row, as the converter
-// reads them.
+// libFuzzer target: the streamed decoders of PNG, JPEG and PNM pictures, row by row, as the
+// converter reads them.
 
 #include "conversion/jpeg_rows.h"
 #include "conversion/png_rows.h"
+#include "conversion/pnm_rows.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
         source = std::move(jpeg);
+    } else if (conversion::looksLikePnm({data, size})) {
+        auto pnm = std::make_unique<conversion::PnmRows>(bytes, "fuzz");
+        bool unsupported = false;
+        failure = pnm->open(unsupported);
+        if (unsupported) {
+            return 0;
+        }
+        source = std::move(pnm);
     } else {
         return 0;
     }
@@ -55,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
             }
             // Touch every byte so that a short row shows up under the address sanitizer.
-            for (int x = 0; x < 4 * source->width(); ++x) {
+            const int size = source->form() == conversion::RowForm::Indices ? 1 : 4;
+            for (int x = 0; x < size * source->width(); ++x) {
                 sum += row.bytes[x];
             }
         }

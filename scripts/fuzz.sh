@@ -4,7 +4,7 @@
 #     bitmap   the bitmap decoder alone (bitmap_fuzzer)
 #     picture  the picture reader, bitmaps and Qt's other formats (read_picture_fuzzer)
 #     ctext    the C-text reader, raw text and the writer's text read back (ctext_fuzzer)
-#     stream   the streamed PNG and JPEG decoders, row by row (stream_fuzzer)
+#     stream   the streamed PNG, JPEG and PNM decoders, row by row (stream_fuzzer)
 #     gif      the streamed GIF decoder, its first frame and its frames composed (gif_fuzzer)
 #     all      all five, one after the other (the default)
 # Corpora: fuzz/corpus-bitmap, fuzz/corpus and fuzz/corpus-ctext (generated seeds plus what the

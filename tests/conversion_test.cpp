@@ -2,10 +2,9 @@
 // through the picture surface, for every kind of input, and its outputs.
 
 #include "conversion/gif_rows.h"
-#include "conversion/jpeg_rows.h"
 #include "conversion/output.h"
 #include "conversion/pipeline.h"
-#include "conversion/png_rows.h"
+#include "conversion/streamed.h"
 #include "conversion/whole_picture.h"
 #include "ctext/c_array_writer.h"
 #include "faults/fault_support.h"
@@ -312,8 +311,8 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
 namespace {
 
 // Streamed formats against Qt's readers: PNG pictures of every colour type and depth Qt writes,
-// and baseline, progressive and grey JPEG pictures, all of odd sizes, give the same pixels row
-// for row; cut short, each is refused at the row where its data ends.
+// baseline, progressive and grey JPEG pictures, and grey and colour PNM pictures, all of odd
+// sizes, give the same pixels row for row; cut short, each is refused.
 TEST(StreamedPictures, SamePixelsAsQtsReaderAndRefusedWhenCut) {
     std::mt19937 random(9);
     QImage colours(13, 7, QImage::Format_ARGB32);
@@ -348,33 +347,47 @@ TEST(StreamedPictures, SamePixelsAsQtsReaderAndRefusedWhenCut) {
     write(opaque, "JPEG", true);
     write(opaque.convertToFormat(QImage::Format_Grayscale8), "JPEG");
 
-    // The rows of a streamed source, or the first error, for a file's bytes.
+    write(opaque, "PPM");
+    write(opaque.convertToFormat(QImage::Format_Grayscale8), "PGM");
+    // Comments and odd white space between the header's numbers.
+    const QImage small = opaque.copy(0, 0, 5, 3).convertToFormat(QImage::Format_RGB888);
+    QByteArray commented("P6\t# made by hand\n5\r\n3 #rows\n255\n");
+    for (int y = 0; y < small.height(); ++y) {
+        commented.append(reinterpret_cast<const char*>(small.constScanLine(y)), 15);
+    }
+    files.push_back(commented);
+
+    // The rows of a streamed source as red, green and blue first, or the first error, for a
+    // file's bytes.
     auto stream = [](const QByteArray& bytes, const std::string& name,
                      const std::function<void(int, const std::uint8_t*)>& row) {
         QBuffer buffer;
         buffer.setData(bytes);
         buffer.open(QIODevice::ReadOnly);
-        platform::DeviceSource device(buffer, name);
-        const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-        std::unique_ptr<conversion::RowSource> source;
-        std::optional<base::Error> failure;
-        if (conversion::looksLikePng({head, 8})) {
-            auto png = std::make_unique<conversion::PngRows>(device, name);
-            failure = png->open();
-            source = std::move(png);
-        } else {
-            auto jpeg = std::make_unique<conversion::JpegRows>(device, name);
-            bool unsupported = false;
-            failure = jpeg->open(unsupported);
-            EXPECT_FALSE(unsupported);
-            source = std::move(jpeg);
+        auto opened = conversion::openStreamedRows(buffer, name);
+        if (auto* failure = std::get_if<base::Error>(&opened)) {
+            return std::optional(*failure);
         }
+        const auto& source = std::get<std::unique_ptr<conversion::RowSource>>(opened);
+        if (!source) {
+            ADD_FAILURE() << "not streamed";
+            return std::optional<base::Error>();
+        }
+        std::vector<imaging::Pixel> looked(static_cast<std::size_t>(source->width()));
+        std::optional<base::Error> failure;
         for (int y = 0; !failure && y < source->height(); ++y) {
             conversion::SourceRow next;
             failure = source->next(next);
             if (!failure) {
                 EXPECT_EQ(next.y, y);
-                row(y, next.bytes);
+                const std::uint8_t* pixels = next.bytes;
+                if (source->form() == conversion::RowForm::Indices) {
+                    for (std::size_t x = 0; x < looked.size(); ++x) {
+                        looked[x] = source->palette()[next.bytes[x]];
+                    }
+                    pixels = reinterpret_cast<const std::uint8_t*>(looked.data());
+                }
+                row(y, pixels);
             }
         }
         return failure;
