@@ -610,8 +610,8 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
                      const QString& fileName) {
     // The rows are read here, between the window's events, and each is shown once it has been
     // read: a large picture fills in from the top instead of appearing after seconds.
-    const QImage before = m_surface.image();
-    m_surface.setPicture(loader->image()); // shares the pixels that the loader writes
+    const surface::PictureSurface before = m_surface; // shares its memory
+    m_surface.setPicture(loader->image());            // shares the pixels that the loader writes
     m_hasPicture = true;
     m_pictureView->pictureChanged();
     m_pictureView->showRows(loader->firstRow(), loader->endRow());
@@ -654,7 +654,8 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
     scanLevels(std::move(command), fileName, rows.rows(), {m_dither});
 }
 
-void Form1::chooseForDisplay(Command command, const QString& fileName, const QImage& before) {
+void Form1::chooseForDisplay(Command command, const QString& fileName,
+                             const surface::PictureSurface& before) {
     // Window-modal and not waited for, so that a close of the window ends the command with it.
     auto* dialog =
         new DisplayDialog(m_surface.image(), m_displayChoices, m_asPanel->isChecked(), this);
@@ -675,7 +676,7 @@ void Form1::chooseForDisplay(Command command, const QString& fileName, const QIm
     dialog->open();
 }
 
-void Form1::putBack(const QImage& before) {
+void Form1::putBack(const surface::PictureSurface& before) {
     m_surface.setPicture(before);
     m_hasPicture = false;
     m_pictureView->pictureChanged();
@@ -683,7 +684,8 @@ void Form1::putBack(const QImage& before) {
     updateActions();
 }
 
-void Form1::scanForDisplay(Command command, const QString& fileName, const QImage& before) {
+void Form1::scanForDisplay(Command command, const QString& fileName,
+                           const surface::PictureSurface& before) {
     // The picture as opened is read through the converter's stages; the surface takes the
     // levels of the result, painted row by row.
     const conversion::ConvertOptions options = *m_displayChoices;
@@ -702,8 +704,8 @@ void Form1::scanForDisplay(Command command, const QString& fileName, const QImag
     }
     conversion::RowSource& prepared =
         std::get<std::unique_ptr<conversion::Stages>>(stages)->outer();
-    QImage result(prepared.width(), prepared.height(), QImage::Format_RGBX8888);
-    if (result.isNull()) {
+    // The result is painted as levels from the start, one byte a pixel.
+    if (!m_surface.setLevels(prepared.width(), prepared.height())) {
         putBack(before);
         fail(std::move(command), tr("Open"),
              tr("There is not enough memory for a picture of %1 × %2 pixels.")
@@ -711,8 +713,6 @@ void Form1::scanForDisplay(Command command, const QString& fileName, const QImag
                  .arg(prepared.height()));
         return;
     }
-    result.fill(Qt::white);
-    m_surface.setPicture(result);
     m_pictureView->pictureChanged();
     m_imageHeight = static_cast<std::int16_t>(prepared.height());
     m_imageWidth = static_cast<std::int16_t>(prepared.width());
