@@ -153,9 +153,21 @@ void PictureSurface::restore(int x, int y, imaging::Pixel pixel) {
 }
 
 std::optional<base::Error> PictureSurface::save(const QString& fileName) const {
+    // The levels' bits by the band rule, which gives each level colour its own bits.
+    static const imaging::LevelTable kIndexBits = imaging::levelTable(kIndexPixels);
+    const auto width = static_cast<std::size_t>(m_width);
     // A desktop save should survive a crash right after it.
     return saveLevelBitmap(
-        m_width, m_height, [this](int y) { return row(y).data(); },
+        m_width, m_height,
+        [&](int y, imaging::Planes& bits) {
+            if (y < m_levelRows) {
+                imaging::indexedLevelBits(levelLine(y), width, kIndexBits, bits.dark.data(),
+                                          bits.light.data());
+            } else {
+                // The encoder's own rules: a colour that is no level is white, as Convert reads it.
+                imaging::encodeRow(bits, 0, row(y));
+            }
+        },
         QFile::encodeName(fileName).toStdString(), platform::Durability::Synced);
 }
 
