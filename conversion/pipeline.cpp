@@ -143,6 +143,12 @@ std::optional<base::Error> PixelRows::next(SourceRow& row) {
     return std::nullopt;
 }
 
+std::optional<base::Error> IndexRows::next(SourceRow& row) {
+    row.y = m_next++;
+    row.bytes = m_row(row.y);
+    return std::nullopt;
+}
+
 PlanesRows::PlanesRows(const imaging::Planes& planes)
     : m_planes(planes), m_dark((static_cast<std::size_t>(planes.width) + 7) / 8),
       m_light(m_dark.size()) {}

@@ -109,6 +109,14 @@ QImage PictureSurface::image() const {
     return whole;
 }
 
+const std::uint8_t* PictureSurface::levelRow(int y) const {
+    return levelLine(y);
+}
+
+std::span<const imaging::Pixel> PictureSurface::levelPixels() {
+    return kIndexPixels;
+}
+
 const std::uint8_t* PictureSurface::levelLine(int y) const {
     return m_levels.constBits() + qsizetype{y} * m_levels.bytesPerLine();
 }

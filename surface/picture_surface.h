@@ -56,6 +56,10 @@ class PictureSurface final : public imaging::Canvas {
     // For drawing on screen: rows [0, levelRows()) are painted, held as levels(); the others are
     // pixels(), Format_RGBX8888 or Format_RGBA8888 with alpha.
     int levelRows() const { return m_levelRows; }
+    // Painted row y's indices, width() of them; y must be below levelRows().
+    const std::uint8_t* levelRow(int y) const;
+    // The colours of the indices as the rows of pixels hold them, alpha in the top byte.
+    static std::span<const imaging::Pixel> levelPixels();
     const QImage& pixels() const { return m_pixels; }
     // The painted rows as an 8-bit image of the whole extent over the surface's own memory,
     // valid until the surface changes; only its rows below levelRows() hold the picture. Its

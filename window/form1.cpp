@@ -122,33 +122,44 @@ bool acceptAsCopy(QDropEvent* event) {
     return false;
 }
 
-// Rows of pixels through the transparency stage where they carry alpha: with `mask`, each row
-// comes with its opaque pixels, as the converter's --mask reads them (the window has no key
-// colour); without, pixels with alpha are shown over white. Rows without alpha are as they are.
+// The rows of a surface as the pipeline reads them: a painted one as its level indices, one
+// still (partly) in pixels as pixels.
+std::unique_ptr<conversion::RowSource> rowsOf(const surface::PictureSurface& picture) {
+    if (picture.levelRows() == picture.height()) {
+        return std::make_unique<conversion::IndexRows>(
+            picture.width(), picture.height(), [&picture](int y) { return picture.levelRow(y); },
+            surface::PictureSurface::levelPixels(), picture.hasAlpha());
+    }
+    return std::make_unique<conversion::PixelRows>(
+        picture.width(), picture.height(), [&picture](int y) { return picture.row(y).data(); },
+        picture.hasAlpha());
+}
+
+// Rows through the transparency stage where they carry alpha: with `mask`, each row comes with
+// its opaque pixels, as the converter's --mask reads them (the window has no key colour);
+// without, pixels with alpha are shown over white. Rows without alpha are as they are.
 class ClearRows {
   public:
-    ClearRows(conversion::PixelRows rows, bool mask) : m_rows(std::move(rows)) {
-        if (m_rows.alpha()) {
-            m_clear.emplace(m_rows, mask, std::nullopt);
+    ClearRows(std::unique_ptr<conversion::RowSource> rows, bool mask) : m_rows(std::move(rows)) {
+        if (m_rows->alpha()) {
+            m_clear.emplace(*m_rows, mask, std::nullopt);
         }
     }
     ClearRows(const ClearRows&) = delete;
     ClearRows& operator=(const ClearRows&) = delete;
     conversion::RowSource& rows() {
-        return m_clear ? static_cast<conversion::RowSource&>(*m_clear) : m_rows;
+        return m_clear ? static_cast<conversion::RowSource&>(*m_clear) : *m_rows;
     }
 
   private:
-    conversion::PixelRows m_rows;
+    std::unique_ptr<conversion::RowSource> m_rows;
     std::optional<conversion::TransparencyRows> m_clear;
 };
 
 // The planes of a surface with alpha, its mask too, as Convert makes them.
 base::Result<imaging::Planes> maskedPlanes(const surface::PictureSurface& picture,
                                            const std::string& name) {
-    ClearRows rows({picture.width(), picture.height(),
-                    [&picture](int y) { return picture.row(y).data(); }, true},
-                   true);
+    ClearRows rows(rowsOf(picture), true);
     imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height());
     conversion::PlaneSink sink(planes, true);
     conversion::LevelSink* const sinks[] = {&sink};
@@ -650,7 +661,7 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
     m_imageWidth = static_cast<std::int16_t>(m_surface.width());
-    ClearRows rows(surfaceRows(), true);
+    ClearRows rows(rowsOf(m_surface), true);
     scanLevels(std::move(command), fileName, rows.rows(), {m_dither});
 }
 
@@ -691,9 +702,7 @@ void Form1::scanForDisplay(Command command, const QString& fileName,
     const conversion::ConvertOptions options = *m_displayChoices;
     const surface::PictureSurface opened = m_surface; // shares the pixels, never written
     // A picture with alpha over white, as the converter takes it without a mask.
-    ClearRows rows({opened.width(), opened.height(),
-                    [&opened](int y) { return opened.row(y).data(); }, opened.hasAlpha()},
-                   false);
+    ClearRows rows(rowsOf(opened), false);
     const std::string name = QFile::encodeName(fileName).toStdString();
     const conversion::Reduction how{options.dither, options.tone};
     auto stages = conversion::Stages::around(rows.rows(), options.geometry, how, name);
@@ -760,11 +769,6 @@ void Form1::scanLevels(Command command, const QString& fileName, conversion::Row
     m_stage = Stage::Opened;
 }
 
-conversion::PixelRows Form1::surfaceRows() const {
-    return {m_imageWidth, m_imageHeight, [this](int y) { return m_surface.row(y).data(); },
-            m_surface.hasAlpha()};
-}
-
 void Form1::convert() {
     std::optional<Command> command = begin(Needs::Picture);
     if (!command) {
@@ -792,7 +796,7 @@ void Form1::convert() {
              tr("There is not enough memory for the planes of this picture."));
         return;
     }
-    ClearRows rows(surfaceRows(), true);
+    ClearRows rows(rowsOf(m_surface), true);
     conversion::PlaneSink sink(*planes, rows.rows().masked());
     conversion::LevelSink* const sinks[] = {&sink};
     const auto ran =

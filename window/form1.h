@@ -169,8 +169,6 @@ class Form1 final : public QMainWindow {
     void putBack(const surface::PictureSurface& before);
     // Shows the levels as the panel's greys, or in their own colours.
     void showAsPanel(bool shown);
-    // The picture's rows as the pipeline reads them.
-    conversion::PixelRows surfaceRows() const;
     void convert();
     // Convert's end once m_planes hold the planes: the text into the pane, and the beep.
     void finishConvert(Command command);
