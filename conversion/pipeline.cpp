@@ -70,16 +70,12 @@ void PlaneSink::finish() {
 }
 
 void PaintSink::take(int y, const std::uint8_t* dark, const std::uint8_t* light) {
-    imaging::paintLevels(dark, light, m_canvas.mutableRow(y));
+    m_canvas.paintLevelRow(y, dark, light);
     m_canvas.rowPainted(y);
 }
 
 void PaintSink::takeMask(int y, const std::uint8_t* opaque) {
-    const std::span<imaging::Pixel> row = m_canvas.mutableRow(y);
-    for (std::size_t x = 0; x < row.size(); ++x) {
-        const bool drawn = (opaque[x / 8] >> (7 - x % 8) & 1u) != 0;
-        row[x] = (row[x] & imaging::kColourMask) | (drawn ? 0xFF000000u : 0u);
-    }
+    m_canvas.maskRow(y, opaque);
     m_canvas.rowPainted(y);
 }
 
@@ -144,6 +140,12 @@ std::optional<base::Error> BitmapRows::next(SourceRow& row) {
 std::optional<base::Error> PixelRows::next(SourceRow& row) {
     row.y = m_next++;
     row.bytes = reinterpret_cast<const std::uint8_t*>(m_row(row.y));
+    return std::nullopt;
+}
+
+std::optional<base::Error> IndexRows::next(SourceRow& row) {
+    row.y = m_next++;
+    row.bytes = m_row(row.y);
     return std::nullopt;
 }
 

@@ -160,6 +160,31 @@ class PixelRows final : public RowSource {
     int m_next = 0;
 };
 
+// Rows of palette indices held by the caller (the window's painted canvas).
+class IndexRows final : public RowSource {
+  public:
+    // `row(y)` gives row y's width indices into `palette`, which outlives the rows; rows are
+    // read from the top. With `alpha`, the top byte of each colour is its alpha.
+    IndexRows(int width, int height, std::function<const std::uint8_t*(int)> row,
+              std::span<const imaging::Pixel> palette, bool alpha = false)
+        : m_width(width), m_height(height), m_row(std::move(row)), m_palette(palette),
+          m_alpha(alpha) {}
+    int width() const override { return m_width; }
+    int height() const override { return m_height; }
+    RowForm form() const override { return RowForm::Indices; }
+    std::span<const imaging::Pixel> palette() const override { return m_palette; }
+    bool alpha() const override { return m_alpha; }
+    std::optional<base::Error> next(SourceRow& row) override;
+
+  private:
+    int m_width;
+    int m_height;
+    std::function<const std::uint8_t*(int)> m_row;
+    std::span<const imaging::Pixel> m_palette;
+    bool m_alpha;
+    int m_next = 0;
+};
+
 class PlanesRows final : public RowSource {
   public:
     explicit PlanesRows(const imaging::Planes& planes);

@@ -1,5 +1,6 @@
 #include "imaging/level_bits.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -647,6 +648,45 @@ void paintLevels(const std::uint8_t* dark, const std::uint8_t* light, std::span<
         for (std::size_t k = 0; k < 4 && x + k < count; ++k) {
             row[x + k] = (row[x + k] & ~kColourMask) | four[k];
         }
+    }
+}
+
+void levelIndices(const std::uint8_t* dark, const std::uint8_t* light,
+                  std::span<std::uint8_t> row) {
+    // The indices of four pixels from a nibble of each plane, as paintLevels() looks them up.
+    static const auto kFours = [] {
+        std::array<std::array<std::uint8_t, 4>, 256> fours{};
+        for (unsigned d = 0; d < 16; ++d) {
+            for (unsigned l = 0; l < 16; ++l) {
+                for (unsigned k = 0; k < 4; ++k) {
+                    const unsigned bit = 3 - k;
+                    const unsigned level = ((d >> bit) & 1u) * 2 + ((l >> bit) & 1u);
+                    // Both bits black (0), the dark one dark grey (1), neither white (3).
+                    fours[d << 4 | l][k] = static_cast<std::uint8_t>(3 - level);
+                }
+            }
+        }
+        return fours;
+    }();
+    const std::size_t count = row.size();
+    for (std::size_t x = 0; x < count; x += 4) {
+        const unsigned shift = x % 8 == 0 ? 4 : 0;
+        const unsigned d = (dark[x / 8] >> shift) & 0xFu;
+        const unsigned l = (light[x / 8] >> shift) & 0xFu;
+        const auto& four = kFours[d << 4 | l];
+        std::memcpy(row.data() + x, four.data(), std::min<std::size_t>(4, count - x));
+    }
+}
+
+void Canvas::paintLevelRow(int y, const std::uint8_t* dark, const std::uint8_t* light) {
+    paintLevels(dark, light, mutableRow(y));
+}
+
+void Canvas::maskRow(int y, const std::uint8_t* opaque) {
+    const std::span<Pixel> pixels = mutableRow(y);
+    for (std::size_t x = 0; x < pixels.size(); ++x) {
+        const bool drawn = (opaque[x / 8] >> (7 - x % 8) & 1u) != 0;
+        pixels[x] = (pixels[x] & kColourMask) | (drawn ? 0xFF000000u : 0u);
     }
 }
 

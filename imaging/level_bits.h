@@ -89,4 +89,7 @@ void bandBits(const std::uint8_t* bands, std::size_t count, std::uint8_t* dark,
 // bits, keeping the pixel's top byte.
 void paintLevels(const std::uint8_t* dark, const std::uint8_t* light, std::span<Pixel> row);
 
+// The same as indices into kLevelPalette, one byte a pixel.
+void levelIndices(const std::uint8_t* dark, const std::uint8_t* light, std::span<std::uint8_t> row);
+
 } // namespace imaging

@@ -65,6 +65,11 @@ class Canvas {
     // The same row for painting; the canvas is told through rowPainted() when it is done.
     virtual std::span<Pixel> mutableRow(int y) = 0;
     virtual void rowPainted(int y) { static_cast<void>(y); }
+    // Paints row y in the level colours of its level bits, keeping each pixel's top byte. A
+    // canvas that keeps its levels in another shape than pixels does it its own way.
+    virtual void paintLevelRow(int y, const std::uint8_t* dark, const std::uint8_t* light);
+    // Makes row y's top byte 255 where `opaque` (laid out as level bits) has a bit, 0 elsewhere.
+    virtual void maskRow(int y, const std::uint8_t* opaque);
 };
 
 // What a scan does next after a yield.

@@ -1,6 +1,8 @@
 #include "pictures/large_image.h"
 
+#include <cstdint>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace pictures {
 namespace {
@@ -40,6 +42,18 @@ QImage makeLargeImage(int width, int height, QImage::Format format) {
     }
     return QImage(static_cast<uchar*>(data), width, height, bytesPerLine, format, unmap,
                   new Mapping{data, size});
+}
+
+void discardPixelsAfter(const QImage& image, std::size_t keep) {
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(image.constBits());
+    const std::uintptr_t from = (start + keep + page - 1) / page * page;
+    const std::uintptr_t end =
+        (start + static_cast<std::uintptr_t>(image.sizeInBytes())) / page * page;
+    if (!image.isNull() && end > from) {
+        // Only advice: where it is not taken the pages stay, unused.
+        madvise(reinterpret_cast<void*>(from), end - from, MADV_DONTNEED);
+    }
 }
 
 } // namespace pictures

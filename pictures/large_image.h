@@ -13,4 +13,8 @@ namespace pictures {
 // memory cannot be had.
 QImage makeLargeImage(int width, int height, QImage::Format format);
 
+// Hands the whole pages past the first `keep` bytes of the image's pixels back to the system,
+// for an owner that reads and writes nothing there again; the image still owns its memory.
+void discardPixelsAfter(const QImage& image, std::size_t keep);
+
 } // namespace pictures

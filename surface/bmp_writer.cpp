@@ -1,42 +1,35 @@
 #include "surface/bmp_writer.h"
 
 #include "bitmap/writer.h"
-#include "imaging/plane_encoder.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace surface {
 
-bool writeLevelBitmap(const QImage& picture, const platform::ByteSink& sink) {
-    const QImage image = picture.format() == QImage::Format_RGBX8888
-                             ? picture
-                             : picture.convertToFormat(QImage::Format_RGBX8888);
-    const int width = image.width();
-    const int height = image.height();
-    // Each row goes through the encoder's own rules into one row of planes, so the picture
-    // holds what Convert would read from it.
+bool writeLevelBitmap(int width, int height, const LevelRowsOf& levels,
+                      const platform::ByteSink& sink) {
     imaging::Planes bits = imaging::makePlanes(width, 1);
     return bitmap::writeLevelBitmap(
         width, height, imaging::kLevelPalette,
         [&](int y) {
-            const auto* line = reinterpret_cast<const imaging::Pixel*>(image.constScanLine(y));
             std::fill(bits.dark.begin(), bits.dark.end(), 0);
             std::fill(bits.light.begin(), bits.light.end(), 0);
-            imaging::encodeRow(bits, 0, {line, static_cast<std::size_t>(width)});
+            levels(y, bits);
             return std::pair<const std::uint8_t*, const std::uint8_t*>{bits.dark.data(),
                                                                        bits.light.data()};
         },
         sink);
 }
 
-std::optional<base::Error> saveLevelBitmap(const QImage& picture, const std::string& path,
+std::optional<base::Error> saveLevelBitmap(int width, int height, const LevelRowsOf& levels,
+                                           const std::string& path,
                                            platform::Durability durability) {
     return platform::saveFile(
         path,
-        [&picture](const platform::ByteSink& sink) {
+        [&](const platform::ByteSink& sink) {
             // A piece the sink refused is the save's to report.
-            writeLevelBitmap(picture, sink);
+            writeLevelBitmap(width, height, levels, sink);
             return std::optional<base::Error>();
         },
         durability);

@@ -17,6 +17,7 @@
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -251,6 +252,58 @@ TEST(SurfacePixels, PaintedColoursReadBackExactlyAndOutsideIsNoColour) {
     for (auto [x, y] : {std::pair{-1, 0}, std::pair{0, -1}, std::pair{4, 0}, std::pair{0, 3}}) {
         EXPECT_EQ(surface.read(x, y), imaging::kNoColour);
     }
+}
+
+TEST(SurfacePixels, PaintedRowsAreHeldAsLevelsAndReadBackAsPixels) {
+    // A picture with alpha, painted from the top as a scan paints it; the rows not yet painted
+    // keep their pixels although the painted ones take the front of the same memory.
+    const std::uint32_t rows[3][5] = {{0xFF102030, 0x00405060, 0xC8A0B0C0, 0xFF000000, 0x0AFFFFFF},
+                                      {0xFF123456, 0x00123456, 0xFF123456, 0xFF123456, 0xFF123456},
+                                      {0xFF654321, 0xFF654321, 0xFF654321, 0xFF654321, 0xFF654321}};
+    QImage picture(5, 3, QImage::Format_RGBA8888);
+    for (int y = 0; y < 3; ++y) {
+        std::memcpy(picture.scanLine(y), rows[y], sizeof rows[y]);
+    }
+    PictureSurface surface;
+    surface.setPicture(picture);
+    picture = QImage();
+    // Row 0: black, dark, light, white, dark; only pixels 0, 2 and 3 opaque.
+    const std::uint8_t dark0 = 0xC8, light0 = 0xA0, opaque0 = 0xB0;
+    surface.paintLevelRow(0, &dark0, &light0);
+    surface.maskRow(0, &opaque0);
+    EXPECT_EQ(surface.pixel(1, 1), 0x00123456u);
+    // Row 1: white, white, black, light, dark; no mask, so pixel 1 stays clear.
+    const std::uint8_t dark1 = 0x28, light1 = 0x30;
+    surface.paintLevelRow(1, &dark1, &light1);
+    EXPECT_EQ(surface.levelRows(), 2);
+    for (int x = 0; x < 5; ++x) {
+        EXPECT_EQ(surface.pixel(x, 2), 0xFF654321u) << "unpainted pixel " << x;
+    }
+    // Row 2: dark grey but the last pixel, black; all opaque.
+    const std::uint8_t dark2 = 0xF8, light2 = 0x08, opaque2 = 0xF8;
+    surface.paintLevelRow(2, &dark2, &light2);
+    surface.maskRow(2, &opaque2);
+
+    EXPECT_EQ(surface.levelRows(), 3);
+    EXPECT_TRUE(surface.pixels().isNull()) << "the pixels are still held";
+    const std::uint32_t painted[3][5] = {
+        {0xFF000000, 0x005A595A, 0xFFB4B4B4, 0xFFFFFFFF, 0x005A595A},
+        {0xFFFFFFFF, 0x00FFFFFF, 0xFF000000, 0xFFB4B4B4, 0xFF5A595A},
+        {0xFF5A595A, 0xFF5A595A, 0xFF5A595A, 0xFF5A595A, 0xFF000000}};
+    const QImage whole = surface.image();
+    ASSERT_EQ(whole.format(), QImage::Format_RGBA8888);
+    for (int y = 0; y < 3; ++y) {
+        EXPECT_EQ(std::memcmp(whole.constScanLine(y), painted[y], sizeof painted[y]), 0) << y;
+        for (int x = 0; x < 5; ++x) {
+            EXPECT_EQ(surface.pixel(x, y), painted[y][x]) << x << ", " << y;
+        }
+    }
+    // The pencil makes a clear pixel opaque; undo puts it back clear.
+    surface.paint(1, 0, imaging::kLightGrey);
+    EXPECT_EQ(surface.pixel(1, 0), 0xFFB4B4B4u);
+    surface.restore(1, 0, 0x005A595A);
+    EXPECT_EQ(surface.read(1, 0), imaging::kDarkGrey);
+    EXPECT_EQ(surface.pixel(1, 0), 0x005A595Au);
 }
 
 TEST(SurfaceSave, SaveThenLoadGivesTheSameLevels) {

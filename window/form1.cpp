@@ -122,33 +122,44 @@ bool acceptAsCopy(QDropEvent* event) {
     return false;
 }
 
-// Rows of pixels through the transparency stage where they carry alpha: with `mask`, each row
-// comes with its opaque pixels, as the converter's --mask reads them (the window has no key
-// colour); without, pixels with alpha are shown over white. Rows without alpha are as they are.
+// The rows of a surface as the pipeline reads them: a painted one as its level indices, one
+// still (partly) in pixels as pixels.
+std::unique_ptr<conversion::RowSource> rowsOf(const surface::PictureSurface& picture) {
+    if (picture.levelRows() == picture.height()) {
+        return std::make_unique<conversion::IndexRows>(
+            picture.width(), picture.height(), [&picture](int y) { return picture.levelRow(y); },
+            surface::PictureSurface::levelPixels(), picture.hasAlpha());
+    }
+    return std::make_unique<conversion::PixelRows>(
+        picture.width(), picture.height(), [&picture](int y) { return picture.row(y).data(); },
+        picture.hasAlpha());
+}
+
+// Rows through the transparency stage where they carry alpha: with `mask`, each row comes with
+// its opaque pixels, as the converter's --mask reads them (the window has no key colour);
+// without, pixels with alpha are shown over white. Rows without alpha are as they are.
 class ClearRows {
   public:
-    ClearRows(conversion::PixelRows rows, bool mask) : m_rows(std::move(rows)) {
-        if (m_rows.alpha()) {
-            m_clear.emplace(m_rows, mask, std::nullopt);
+    ClearRows(std::unique_ptr<conversion::RowSource> rows, bool mask) : m_rows(std::move(rows)) {
+        if (m_rows->alpha()) {
+            m_clear.emplace(*m_rows, mask, std::nullopt);
         }
     }
     ClearRows(const ClearRows&) = delete;
     ClearRows& operator=(const ClearRows&) = delete;
     conversion::RowSource& rows() {
-        return m_clear ? static_cast<conversion::RowSource&>(*m_clear) : m_rows;
+        return m_clear ? static_cast<conversion::RowSource&>(*m_clear) : *m_rows;
     }
 
   private:
-    conversion::PixelRows m_rows;
+    std::unique_ptr<conversion::RowSource> m_rows;
     std::optional<conversion::TransparencyRows> m_clear;
 };
 
 // The planes of a surface with alpha, its mask too, as Convert makes them.
 base::Result<imaging::Planes> maskedPlanes(const surface::PictureSurface& picture,
                                            const std::string& name) {
-    ClearRows rows({picture.width(), picture.height(),
-                    [&picture](int y) { return picture.row(y).data(); }, true},
-                   true);
+    ClearRows rows(rowsOf(picture), true);
     imaging::Planes planes = imaging::makePlanes(picture.width(), picture.height());
     conversion::PlaneSink sink(planes, true);
     conversion::LevelSink* const sinks[] = {&sink};
@@ -610,8 +621,8 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
                      const QString& fileName) {
     // The rows are read here, between the window's events, and each is shown once it has been
     // read: a large picture fills in from the top instead of appearing after seconds.
-    const QImage before = m_surface.image();
-    m_surface.setPicture(loader->image()); // shares the pixels that the loader writes
+    const surface::PictureSurface before = m_surface; // shares its memory
+    m_surface.setPicture(loader->image());            // shares the pixels that the loader writes
     m_hasPicture = true;
     m_pictureView->pictureChanged();
     m_pictureView->showRows(loader->firstRow(), loader->endRow());
@@ -650,11 +661,12 @@ void Form1::readRows(Command command, std::unique_ptr<surface::PictureLoader> lo
     // The surface refuses pictures over 32767 pixels, so both extents fit 16 bits.
     m_imageHeight = static_cast<std::int16_t>(m_surface.height());
     m_imageWidth = static_cast<std::int16_t>(m_surface.width());
-    ClearRows rows(surfaceRows(), true);
+    ClearRows rows(rowsOf(m_surface), true);
     scanLevels(std::move(command), fileName, rows.rows(), {m_dither});
 }
 
-void Form1::chooseForDisplay(Command command, const QString& fileName, const QImage& before) {
+void Form1::chooseForDisplay(Command command, const QString& fileName,
+                             const surface::PictureSurface& before) {
     // Window-modal and not waited for, so that a close of the window ends the command with it.
     auto* dialog =
         new DisplayDialog(m_surface.image(), m_displayChoices, m_asPanel->isChecked(), this);
@@ -675,7 +687,7 @@ void Form1::chooseForDisplay(Command command, const QString& fileName, const QIm
     dialog->open();
 }
 
-void Form1::putBack(const QImage& before) {
+void Form1::putBack(const surface::PictureSurface& before) {
     m_surface.setPicture(before);
     m_hasPicture = false;
     m_pictureView->pictureChanged();
@@ -683,15 +695,14 @@ void Form1::putBack(const QImage& before) {
     updateActions();
 }
 
-void Form1::scanForDisplay(Command command, const QString& fileName, const QImage& before) {
+void Form1::scanForDisplay(Command command, const QString& fileName,
+                           const surface::PictureSurface& before) {
     // The picture as opened is read through the converter's stages; the surface takes the
     // levels of the result, painted row by row.
     const conversion::ConvertOptions options = *m_displayChoices;
     const surface::PictureSurface opened = m_surface; // shares the pixels, never written
     // A picture with alpha over white, as the converter takes it without a mask.
-    ClearRows rows({opened.width(), opened.height(),
-                    [&opened](int y) { return opened.row(y).data(); }, opened.hasAlpha()},
-                   false);
+    ClearRows rows(rowsOf(opened), false);
     const std::string name = QFile::encodeName(fileName).toStdString();
     const conversion::Reduction how{options.dither, options.tone};
     auto stages = conversion::Stages::around(rows.rows(), options.geometry, how, name);
@@ -702,8 +713,8 @@ void Form1::scanForDisplay(Command command, const QString& fileName, const QImag
     }
     conversion::RowSource& prepared =
         std::get<std::unique_ptr<conversion::Stages>>(stages)->outer();
-    QImage result(prepared.width(), prepared.height(), QImage::Format_RGBX8888);
-    if (result.isNull()) {
+    // The result is painted as levels from the start, one byte a pixel.
+    if (!m_surface.setLevels(prepared.width(), prepared.height())) {
         putBack(before);
         fail(std::move(command), tr("Open"),
              tr("There is not enough memory for a picture of %1 × %2 pixels.")
@@ -711,8 +722,6 @@ void Form1::scanForDisplay(Command command, const QString& fileName, const QImag
                  .arg(prepared.height()));
         return;
     }
-    result.fill(Qt::white);
-    m_surface.setPicture(result);
     m_pictureView->pictureChanged();
     m_imageHeight = static_cast<std::int16_t>(prepared.height());
     m_imageWidth = static_cast<std::int16_t>(prepared.width());
@@ -760,11 +769,6 @@ void Form1::scanLevels(Command command, const QString& fileName, conversion::Row
     m_stage = Stage::Opened;
 }
 
-conversion::PixelRows Form1::surfaceRows() const {
-    return {m_imageWidth, m_imageHeight, [this](int y) { return m_surface.row(y).data(); },
-            m_surface.hasAlpha()};
-}
-
 void Form1::convert() {
     std::optional<Command> command = begin(Needs::Picture);
     if (!command) {
@@ -792,7 +796,7 @@ void Form1::convert() {
              tr("There is not enough memory for the planes of this picture."));
         return;
     }
-    ClearRows rows(surfaceRows(), true);
+    ClearRows rows(rowsOf(m_surface), true);
     conversion::PlaneSink sink(*planes, rows.rows().masked());
     conversion::LevelSink* const sinks[] = {&sink};
     const auto ran =

@@ -161,14 +161,14 @@ class Form1 final : public QMainWindow {
                     const conversion::Reduction& how);
     // Open for a Display once the picture is read: its dialog, then the scan of the picture
     // through the choices; a cancel puts `before` back, and Open is available again.
-    void chooseForDisplay(Command command, const QString& fileName, const QImage& before);
-    void scanForDisplay(Command command, const QString& fileName, const QImage& before);
+    void chooseForDisplay(Command command, const QString& fileName,
+                          const surface::PictureSurface& before);
+    void scanForDisplay(Command command, const QString& fileName,
+                        const surface::PictureSurface& before);
     // Back to the surface as it was before Open (`before`): Open is available again.
-    void putBack(const QImage& before);
+    void putBack(const surface::PictureSurface& before);
     // Shows the levels as the panel's greys, or in their own colours.
     void showAsPanel(bool shown);
-    // The picture's rows as the pipeline reads them.
-    conversion::PixelRows surfaceRows() const;
     void convert();
     // Convert's end once m_planes hold the planes: the text into the pane, and the beep.
     void finishConvert(Command command);

@@ -11,6 +11,7 @@
 #include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace window {
@@ -78,6 +79,7 @@ PictureView::PictureView(const surface::PictureSurface& surface, QWidget* parent
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     // The scroll ranges are set when the view gets its size (resizeEvent): set now, for the
     // default size, they would show bars that a moment later are hidden again.
+    setLevelGreys(std::nullopt);
 }
 
 std::vector<double> PictureView::zoomSteps() const {
@@ -170,11 +172,11 @@ void recolourLevels(const QImage& from, QImage& to, int first, int end,
 
 void PictureView::setLevelGreys(std::optional<imaging::Levels> greys) {
     m_levelGreys = greys;
-    m_recoloured = QImage();
-    if (greys) {
-        m_recoloured = QImage(m_surface.image().size(), m_surface.image().format());
-        recolourLevels(m_surface.image(), m_recoloured, 0, m_surface.height(), *greys);
+    std::array<std::uint32_t, 4> colours = imaging::kLevelPalette;
+    for (std::size_t level = 0; greys && level < colours.size(); ++level) {
+        colours[level] = static_cast<std::uint32_t>((*greys)[level]) * 0x010101u;
     }
+    m_levelColours = surface::PictureSurface::levelColours(colours);
     viewport()->update();
 }
 
@@ -205,11 +207,6 @@ void PictureView::rowChanged(int y) {
 }
 
 void PictureView::updateRows(int first, int end) {
-    if (m_levelGreys && m_recoloured.size() != m_surface.image().size()) {
-        setLevelGreys(m_levelGreys); // another picture, not yet told
-    } else if (m_levelGreys) {
-        recolourLevels(m_surface.image(), m_recoloured, first, end, *m_levelGreys);
-    }
     const int top = static_cast<int>(std::floor(first * m_zoom));
     const int bottom = static_cast<int>(std::ceil(end * m_zoom));
     const QRect rows(0, top, zoomedSize().width(), std::max(1, bottom - top));
@@ -254,8 +251,7 @@ void PictureView::paintEvent(QPaintEvent* event) {
             painter.setBrushOrigin(-origin);
             painter.fillRect(part, QBrush(kCheckerboard));
         }
-        painter.drawImage(target, m_levelGreys ? m_recoloured : m_surface.image(),
-                          QRectF(x0, y0, x1 - x0, y1 - y0));
+        drawRows(painter, target, x0, y0, x1, y1);
         if (z >= kGridZoom - kSame) {
             // One screen pixel on the left and top edge of each picture pixel.
             painter.setPen(QPen(kGrid, 0));
@@ -290,6 +286,42 @@ void PictureView::paintEvent(QPaintEvent* event) {
     for (const QRect& rect : beyond) {
         painter.fillRect(rect, actual ? QColor(Qt::white) : kBeyondPicture);
     }
+}
+
+void PictureView::drawRows(QPainter& painter, const QRectF& target, int x0, int y0, int x1,
+                           int y1) {
+    // Painted rows from their levels, in the colours they are shown in; the others (while a scan
+    // paints them) from the pixels. Each is handed over as the whole picture with the rectangle
+    // to draw, as Qt scales only what that rectangle takes.
+    const int split = std::clamp(m_surface.levelRows(), y0, y1);
+    const double z = m_zoom;
+    if (split > y0) {
+        const QRectF part(target.left(), target.top(), target.width(), (split - y0) * z);
+        painter.drawImage(part, m_surface.levels(m_levelColours),
+                          QRectF(x0, y0, x1 - x0, split - y0));
+    }
+    if (split == y1) {
+        return;
+    }
+    const QRectF part(target.left(), target.top() + (split - y0) * z, target.width(),
+                      (y1 - split) * z);
+    const QRectF source(x0, split, x1 - x0, y1 - split);
+    if (!m_levelGreys) {
+        painter.drawImage(part, m_surface.pixels(), source);
+        return;
+    }
+    // Pixels that are level colours in their greys: scaled first into a piece of the screen's
+    // size, then recoloured, so that no more than what is shown is copied.
+    const QRect screen = part.toAlignedRect();
+    QImage piece(screen.size(), m_surface.pixels().format());
+    piece.fill(Qt::transparent);
+    {
+        QPainter scaled(&piece);
+        scaled.setCompositionMode(QPainter::CompositionMode_Source);
+        scaled.drawImage(part.translated(-screen.topLeft()), m_surface.pixels(), source);
+    }
+    recolourLevels(piece, piece, 0, piece.height(), *m_levelGreys);
+    painter.drawImage(screen.topLeft(), piece);
 }
 
 void PictureView::setFrameGrid(const imaging::FrameGrid& grid) {

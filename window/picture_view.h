@@ -7,6 +7,7 @@
 #include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QImage>
+#include <QList>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -14,6 +15,7 @@
 namespace surface {
 class PictureSurface;
 }
+class QPainter;
 
 namespace window {
 
@@ -101,6 +103,8 @@ class PictureView final : public QAbstractScrollArea {
     void updateScrollBars();
     // Schedules a repaint of rows [first, end) of the picture where they are within view.
     void updateRows(int first, int end);
+    // Draws picture rows [y0, y1) of columns [x0, x1) into `target`.
+    void drawRows(QPainter& painter, const QRectF& target, int x0, int y0, int x1, int y1);
     void zoomAbout(double zoom, std::optional<QPointF> anchor);
     // The picture pixel under this viewport position.
     QPoint pixelAt(QPointF position) const;
@@ -110,7 +114,7 @@ class PictureView final : public QAbstractScrollArea {
     const surface::PictureSurface& m_surface;
     std::optional<imaging::Levels> m_levelGreys;
     imaging::FrameGrid m_frames;
-    QImage m_recoloured; // the surface as drawn while the levels are drawn as greys
+    QList<QRgb> m_levelColours; // the colours in which painted rows are drawn
     double m_zoom = 1;
     std::function<void()> m_zoomChanged;
     bool m_zoomable = false;
