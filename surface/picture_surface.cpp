@@ -169,8 +169,8 @@ std::optional<base::Error> PictureSurface::save(const QString& fileName) const {
         m_width, m_height,
         [&](int y, imaging::Planes& bits) {
             if (y < m_levelRows) {
-                imaging::indexedLevelBits(levelLine(y), width, kIndexBits, bits.dark.data(),
-                                          bits.light.data());
+                imaging::levelKernel().indexed(levelLine(y), width, kIndexBits, bits.dark.data(),
+                                               bits.light.data());
             } else {
                 // The encoder's own rules: a colour that is no level is white, as Convert reads it.
                 imaging::encodeRow(bits, 0, row(y));
