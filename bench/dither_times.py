@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Times greyplanes-cli with every --dither method on one picture, the methods alternating
 within each round, and prints for each the fastest and the median time and the peak memory.
+Several builds (CLI,CLI2,...) alternate too, each method run by one build after the other.
 
-    dither_times.py CLI IN.bmp ROUNDS [OUTDIR]
+    dither_times.py CLI[,CLI2...] IN.bmp ROUNDS [OUTDIR]
 """
 
 import os
@@ -29,25 +30,29 @@ def run(cli, picture, method, out):
 def main(argv):
     if len(argv) not in (4, 5):
         sys.exit(__doc__)
-    cli, picture, rounds = argv[1], argv[2], int(argv[3])
+    clis, picture, rounds = argv[1].split(","), argv[2], int(argv[3])
     out = os.path.join(argv[4] if len(argv) == 5 else "/tmp", "dither_times.txt")
     with open(picture, "rb") as f:  # into the page cache
         while f.read(1 << 24):
             pass
-    times = {m: [] for m in METHODS}
-    memory = {m: 0.0 for m in METHODS}
+    runs = [(cli, m) for m in METHODS for cli in clis]
+    times = {r: [] for r in runs}
+    memory = {r: 0.0 for r in runs}
     for _ in range(rounds):
-        for method in METHODS:
+        for cli, method in runs:
             elapsed, rss = run(cli, picture, method, out)
-            times[method].append(elapsed)
-            memory[method] = max(memory[method], rss)
+            times[(cli, method)].append(elapsed)
+            memory[(cli, method)] = max(memory[(cli, method)], rss)
     os.remove(out)
-    plain = statistics.median(times["none"])
-    print(f"{'method':16} {'fastest':>8} {'median':>8} {'/ none':>7} {'peak MiB':>9}")
-    for method in METHODS:
-        median = statistics.median(times[method])
-        print(f"{method:16} {min(times[method]):8.3f} {median:8.3f} {median / plain:7.2f} "
-              f"{memory[method]:9.1f}")
+    for cli in clis:
+        if len(clis) > 1:
+            print(cli)
+        plain = statistics.median(times[(cli, "none")])
+        print(f"{'method':16} {'fastest':>8} {'median':>8} {'/ none':>7} {'peak MiB':>9}")
+        for method in METHODS:
+            median = statistics.median(times[(cli, method)])
+            print(f"{method:16} {min(times[(cli, method)]):8.3f} {median:8.3f} "
+                  f"{median / plain:7.2f} {memory[(cli, method)]:9.1f}")
 
 
 if __name__ == "__main__":

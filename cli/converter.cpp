@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <unistd.h>
 
 namespace cli {
@@ -115,10 +116,18 @@ int convert(const Options& options, std::FILE* errors) {
     TerminalProgress shown(status);
     imaging::RowProgress& progress =
         options.progress ? static_cast<imaging::RowProgress&>(shown) : silent;
-    const conversion::ConvertOptions how{
+    conversion::ConvertOptions how{
         options.style.layout.rows, options.dither, options.tone,
         options.geometry,          options.frames, options.style.layout.mask != ctext::Mask::None,
         options.transparent};
+    // One picture's text alone, into a file of its own, is written while its rows are made.
+    ctext::TextStyle besideStyle = options.style;
+    besideStyle.frames = options.frames;
+    std::optional<conversion::TextBeside> beside;
+    if (options.moreInputs.empty() && options.pictureOutput.empty() &&
+        conversion::TextBeside::beside(target(options.textOutput))) {
+        how.rowsMade = &beside.emplace(besideStyle, target(options.textOutput));
+    }
     // An animated GIF gives its frames; as one of several INPUTs it cannot be one frame.
     imaging::FrameGrid animation;
     const auto convertOne = [&](const std::string& input) -> base::Result<imaging::Planes> {
@@ -188,6 +197,10 @@ int convert(const Options& options, std::FILE* errors) {
     // half a result that a build script would take for a whole one.
     if (const auto refused = ctext::planesProblem(options.style.layout, planes, style.frames)) {
         return fail(base::Error{options.style.source, *refused});
+    }
+
+    if (beside && beside->written()) {
+        return beside->failure() ? fail(*beside->failure()) : 0;
     }
 
     int exitStatus = 0;

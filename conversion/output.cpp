@@ -76,6 +76,96 @@ std::optional<base::Error> writeText(const imaging::Planes& planes, const ctext:
         durability);
 }
 
+TextBeside::TextBeside(const ctext::TextStyle& style, Target target)
+    : m_style(style), m_target(std::move(target)) {}
+
+TextBeside::~TextBeside() {
+    ended(false);
+}
+
+bool TextBeside::beside(const Target& target) {
+    return fileOfItsOwn(target);
+}
+
+void TextBeside::started(const imaging::Planes& planes) {
+    // A picture the layout cannot hold is refused by the writing after the conversion.
+    if (ctext::planesProblem(m_style.layout, planes, m_style.frames)) {
+        return;
+    }
+    try {
+        m_thread.emplace([this, &planes] {
+            std::optional<base::Error> failure;
+            try {
+                failure = platform::saveFileAt(
+                    m_target.path,
+                    [&](const platform::PlacedSink& sink) -> std::optional<base::Error> {
+                        bool abandoned = false;
+                        try {
+                            // A piece the sink refused is the save's to report.
+                            ctext::writeArraysAt(planes, sink, m_style, [&](int rows) {
+                                abandoned = !awaitRows(rows);
+                                return !abandoned;
+                            });
+                        } catch (const std::bad_alloc&) {
+                            return base::noMemory({}, kWriting);
+                        }
+                        if (abandoned) {
+                            // The save then leaves no file, nor a changed one.
+                            return base::Error{{}, "the picture was not converted"};
+                        }
+                        return std::nullopt;
+                    });
+            } catch (const std::bad_alloc&) {
+                failure = base::noMemory(m_target.path, kWriting);
+            } catch (...) {
+                m_thrown = std::current_exception();
+            }
+            const std::lock_guard lock(m_mutex);
+            m_failure = std::move(failure);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the text is written after the conversion.
+    }
+}
+
+void TextBeside::made(int rows) {
+    const std::lock_guard lock(m_mutex);
+    m_made = rows;
+    // Woken once the rows it waits for are made, not at every row.
+    if (m_wanted != 0 && rows >= m_wanted) {
+        m_wanted = 0;
+        m_changed.notify_one();
+    }
+}
+
+void TextBeside::ended(bool whole) {
+    if (!m_thread) {
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_ended) {
+            m_ended = true;
+            m_whole = whole;
+            m_changed.notify_one();
+        }
+    }
+    m_thread.reset(); // joins
+    m_written = m_whole;
+    if (m_written && m_thrown) {
+        std::rethrow_exception(std::exchange(m_thrown, nullptr));
+    }
+}
+
+bool TextBeside::awaitRows(int rows) {
+    std::unique_lock lock(m_mutex);
+    while (!m_ended && m_made < rows) {
+        m_wanted = rows;
+        m_changed.wait(lock);
+    }
+    return !m_ended || m_whole;
+}
+
 std::optional<base::Error> writePicture(const imaging::Planes& planes, const Target& target,
                                         std::uint32_t transparent,
                                         platform::Durability durability) {

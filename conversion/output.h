@@ -1,14 +1,19 @@
 #pragma once
 // Writes what a conversion produced: the C text of the planes and the four-level picture.
 
+#include "conversion/stream.h"
 #include "ctext/c_array_writer.h"
 #include "imaging/plane_encoder.h"
 #include "platform/failure.h"
 #include "platform/safe_save.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace conversion {
 
@@ -25,6 +30,47 @@ struct Target {
 std::optional<base::Error>
 writeText(const imaging::Planes& planes, const ctext::TextStyle& style, const Target& target,
           platform::Durability durability = platform::Durability::Cached);
+
+// Writes the C text of the planes on a thread of its own while a conversion makes them, each
+// row as soon as it is made, so that writing overlaps with converting. Holds nothing but the
+// pieces of text the writer is making. Only for a file of its own (beside()): what goes to
+// standard output, a device or a pipe cannot be taken back if the conversion fails.
+class TextBeside final : public RowsMade {
+  public:
+    TextBeside(const ctext::TextStyle& style, Target target);
+    ~TextBeside() override;
+    TextBeside(const TextBeside&) = delete;
+    TextBeside& operator=(const TextBeside&) = delete;
+
+    // Whether the text can be written beside the conversion of a picture into `target`.
+    static bool beside(const Target& target);
+
+    void started(const imaging::Planes& planes) override;
+    void made(int rows) override;
+    void ended(bool whole) override;
+
+    // Whether the text was written (or failed to be) beside a conversion that made its planes
+    // whole; if not, it is still to be written.
+    bool written() const { return m_written; }
+    // The failure of the text written, if any.
+    const std::optional<base::Error>& failure() const { return m_failure; }
+
+  private:
+    bool awaitRows(int rows);
+
+    ctext::TextStyle m_style;
+    Target m_target;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_made = 0;
+    int m_wanted = 0; // rows the writer waits for; 0 when it does not wait
+    bool m_ended = false;
+    bool m_whole = false;
+    bool m_written = false;
+    std::optional<base::Error> m_failure;
+    std::exception_ptr m_thrown;
+    std::optional<std::jthread> m_thread;
+};
 
 // The colour of transparent pixels in a picture unless one is given (0xBBGGRR, magenta).
 inline constexpr std::uint32_t kTransparentColour = 0xFF00FF;

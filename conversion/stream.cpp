@@ -63,13 +63,16 @@ Result streamGif(QIODevice& file, const std::string& name, const ConvertOptions&
     if (frames == nullptr) {
         return convertRows(rows, name, options, progress);
     }
+    // An animation's frames are pasted into a sheet when they are all made.
+    ConvertOptions each = options;
+    each.rowsMade = nullptr;
     const auto counted = rows.frames();
     if (const auto* failed = std::get_if<base::Error>(&counted)) {
         return *failed;
     }
     const int count = std::get<int>(counted);
     if (count == 1) {
-        return convertRows(rows, name, options, progress);
+        return convertRows(rows, name, each, progress);
     }
     if (options.frames.any()) {
         return base::Error{name,
@@ -83,7 +86,7 @@ Result streamGif(QIODevice& file, const std::string& name, const ConvertOptions&
         if (auto refused = rows.selectFrame(f)) {
             return std::move(*refused);
         }
-        auto frame = convertRows(rows, name, options, progress);
+        auto frame = convertRows(rows, name, each, progress);
         if (auto* failed = std::get_if<base::Error>(&frame)) {
             return std::move(*failed);
         }
@@ -209,12 +212,53 @@ Result convertRows(RowSource& rows, const std::string& name, const ConvertOption
     imaging::Planes planes =
         imaging::reservedPlanes(prepared.width(), prepared.height(), options.rows, options.mask);
     PlaneSink sink(planes, options.mask);
-    LevelSink* const sinks[] = {&sink};
+    if (options.rowsMade == nullptr) {
+        LevelSink* const sinks[] = {&sink};
+        auto ran = runRows(prepared, how, sinks, {progress, LastYield::No, true}, name);
+        if (auto* failed = std::get_if<base::Error>(&ran)) {
+            return std::move(*failed);
+        }
+        sink.finish();
+        return planes;
+    }
+    // Read beside the rows being made: the planes never move or grow from here on.
+    sink.finish();
+    RowsMade& told = *options.rowsMade;
+    told.started(planes);
+    struct Told final : LevelSink {
+        Told(PlaneSink& sink, RowsMade& told, int height)
+            : sink(sink), told(told), height(height) {}
+        Place place(int y) override { return sink.place(y); }
+        void take(int y, const std::uint8_t* dark, const std::uint8_t* light) override {
+            sink.take(y, dark, light);
+            // Rows made from the top on (a bottom-up bitmap's come last to first); the last is
+            // made only when its mask is too, which ended() says.
+            if (y == top && ++top < height) {
+                told.made(top);
+            }
+        }
+        void takeMask(int y, const std::uint8_t* opaque) override { sink.takeMask(y, opaque); }
+        PlaneSink& sink;
+        RowsMade& told;
+        int height;
+        int top = 0;
+    } telling(sink, told, planes.height);
+    LevelSink* const sinks[] = {&telling};
+    // However the run ends (an exception too), the reader is told before the planes go.
+    struct Ending {
+        RowsMade* told;
+        ~Ending() {
+            if (told != nullptr) {
+                told->ended(false);
+            }
+        }
+    } ending{&told};
     auto ran = runRows(prepared, how, sinks, {progress, LastYield::No, true}, name);
     if (auto* failed = std::get_if<base::Error>(&ran)) {
         return std::move(*failed);
     }
-    sink.finish();
+    ending.told = nullptr;
+    told.ended(true);
     return planes;
 }
 

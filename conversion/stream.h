@@ -18,6 +18,20 @@ class QIODevice;
 
 namespace conversion {
 
+// Told of the planes' rows as a conversion makes them, for a writer that works beside it.
+class RowsMade {
+  public:
+    virtual ~RowsMade() = default;
+    // The planes, at their full size and all white, before their first row is made; they stay
+    // where they are until ended() returns.
+    virtual void started(const imaging::Planes& planes) = 0;
+    // The first `rows` rows of the planes are made (not all of them: ended() says that).
+    virtual void made(int rows) = 0;
+    // The planes are whole, or (`whole` false) will never be; returns once they are no longer
+    // read.
+    virtual void ended(bool whole) = 0;
+};
+
 // What a conversion makes of the picture.
 struct ConvertOptions {
     imaging::RowLayout rows = imaging::RowLayout::Packed; // of the planes
@@ -31,6 +45,9 @@ struct ConvertOptions {
     // key colour); without it, alpha is composited over white.
     bool mask = false;
     std::optional<imaging::Colour> transparent{};
+    // Told of the rows as they are made, when the picture is one conversion of rows (not the
+    // frames of an animation, which are pasted into a sheet after).
+    RowsMade* rowsMade = nullptr;
 };
 
 // Reads a picture that is not a bitmap from the device and returns the planes of its four levels,

@@ -472,9 +472,25 @@ std::string writeArrays(const Planes& planes, const TextStyle& style) {
 }
 
 bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_view)>& sink,
-                   const TextStyle& given) {
+                   const TextStyle& given, const AwaitRows& awaitRows) {
     const TextStyle style = effective(planes, given);
     constexpr std::size_t kPiece = std::size_t{1} << 18;
+    // Rows the planes are known to have made so far.
+    int made = awaitRows ? 0 : planes.height;
+    auto await = [&](int rows) {
+        if (made >= rows) {
+            return true;
+        }
+        if (!awaitRows(rows)) {
+            return false;
+        }
+        made = rows;
+        return true;
+    };
+    // A tile map is made of the whole planes before anything is written.
+    if (mapped(style) && !await(planes.height)) {
+        return false;
+    }
     const Lines lines(planes, style);
     const Frame f = frameOf(style, lines);
     std::size_t lineChars = static_cast<std::size_t>(lines.width()) + kArtRowExtra;
@@ -500,7 +516,7 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
     };
     auto art = [&] {
         const std::string eol(f.eol);
-        if (!sink(artHead(eol))) {
+        if (!await(planes.height) || !sink(artHead(eol))) {
             return false;
         }
         static constexpr char kChar[] = {'#', '+', '.', ' '};
@@ -531,14 +547,25 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
         if (wholeBytes(style, lines, a) && !style.layout.invert && !lsbFirst(style.layout)) {
             // The elements are the plane's own bytes.
             const std::vector<std::uint8_t>& bytes = a == 0 ? planes.dark : planes.light;
+            const std::size_t rowBits = planes.rowBits();
             for (std::size_t first = 0; first < bytes.size(); first += kPiece / (kEntry + 2)) {
                 const std::size_t last = std::min(bytes.size(), first + kPiece / (kEntry + 2));
+                // The rows that have bits in these bytes, the last one's partly.
+                const auto rows = static_cast<int>(std::min<std::size_t>(
+                    static_cast<std::size_t>(planes.height), (8 * last + rowBits - 1) / rowBits));
+                if (!await(rows)) {
+                    return false;
+                }
                 const char* end = putBytes(piece.data(), bytes, first, last, plan.perLine, f.eol);
                 if (!sink({piece.data(), static_cast<std::size_t>(end - piece.data())})) {
                     return false;
                 }
             }
             return true;
+        }
+        // The other layouts, frames and the mask read the planes once they are whole.
+        if (!await(planes.height)) {
+            return false;
         }
         // Frames whose rows are whole bytes of the sheet's rows are written from them, a line a
         // frame row: the planes as they are, a mask held as bits with its polarity an inversion.
@@ -628,6 +655,62 @@ bool writeArraysTo(const Planes& planes, const std::function<bool(std::string_vi
         }
     }
     return f.tail.empty() || sink(f.tail);
+}
+
+bool writeArraysAt(const Planes& planes, const PlacedText& sink, const TextStyle& given,
+                   const AwaitRows& awaitRows) {
+    const TextStyle style = effective(planes, given);
+    std::optional<Lines> lines;
+    if (!mapped(style)) {
+        lines.emplace(planes, style);
+    }
+    const bool sideBySide = lines && lines->layoutArrays() == 2 && !lines->masked() &&
+                            wholeBytes(style, *lines, 0) && !style.layout.invert &&
+                            !lsbFirst(style.layout) && !drawsArt(*lines, style);
+    if (!sideBySide) {
+        std::size_t at = 0;
+        return writeArraysTo(
+            planes,
+            [&](std::string_view piece) {
+                const bool taken = sink(at, piece);
+                at += piece.size();
+                return taken;
+            },
+            given, awaitRows);
+    }
+    const Frame f = frameOf(style, *lines);
+    const std::size_t perLine = lines->plan(0).perLine;
+    // The text of the first `count` bytes of a plane: their entries and a line break before
+    // each line.
+    const auto textOf = [&](std::size_t count) {
+        return count * kEntry + (count + perLine - 1) / perLine * f.eol.size();
+    };
+    const std::size_t bytes = planes.dark.size();
+    const std::size_t dark = f.before[0].size();
+    const std::size_t light = dark + textOf(bytes) + f.before[1].size();
+    if (!sink(0, f.before[0]) || !sink(light - f.before[1].size(), f.before[1])) {
+        return false;
+    }
+    constexpr std::size_t kBytes = (std::size_t{1} << 18) / (kEntry + 2);
+    std::vector<char> piece(textOf(kBytes) + 2); // 2: the spare bytes of putEntry()
+    const std::size_t rowBits = planes.rowBits();
+    for (std::size_t first = 0; first < bytes; first += kBytes) {
+        const std::size_t last = std::min(bytes, first + kBytes);
+        // The rows that have bits in these bytes, the last one's partly.
+        const auto rows = static_cast<int>(std::min<std::size_t>(
+            static_cast<std::size_t>(planes.height), (8 * last + rowBits - 1) / rowBits));
+        if (awaitRows && !awaitRows(rows)) {
+            return false;
+        }
+        for (const auto& [plane, start] : {std::pair{&planes.dark, dark}, {&planes.light, light}}) {
+            const char* end = putBytes(piece.data(), *plane, first, last, perLine, f.eol);
+            if (!sink(start + textOf(first),
+                      {piece.data(), static_cast<std::size_t>(end - piece.data())})) {
+                return false;
+            }
+        }
+    }
+    return f.tail.empty() || sink(light + textOf(bytes), f.tail);
 }
 
 } // namespace ctext

@@ -40,10 +40,25 @@ std::size_t arraysTextSize(const imaging::Planes& planes, const TextStyle& style
 // width must be at least 1, and a sheet of frames a whole number of them.
 std::string writeArrays(const imaging::Planes& planes, const TextStyle& style = {});
 
+// Waits until the first `rows` rows of the planes are made; false when they never will be.
+using AwaitRows = std::function<bool(int rows)>;
+
 // The same text in pieces of at most about 256 KiB, handed to `sink` in order, so that a
 // file can be written without holding the whole text. Stops early when the sink returns
-// false, and then returns false.
+// false, and then returns false. With `awaitRows`, the planes may still be being made, at
+// their full size: each row is read only once awaitRows() has said it is made (a false from
+// it stops the text as the sink's would).
 bool writeArraysTo(const imaging::Planes& planes, const std::function<bool(std::string_view)>& sink,
-                   const TextStyle& style = {});
+                   const TextStyle& style = {}, const AwaitRows& awaitRows = {});
+
+// Takes a piece of the text at its offset from the text's start.
+using PlacedText = std::function<bool(std::size_t offset, std::string_view piece)>;
+
+// The same text as writeArraysTo(), each piece handed with its offset, so that a file that can
+// seek may be written in any order. The two arrays of bytes of the planes layout (one picture,
+// no drawing, no mask) are written side by side, as their rows are made; any other text in
+// order.
+bool writeArraysAt(const imaging::Planes& planes, const PlacedText& sink,
+                   const TextStyle& style = {}, const AwaitRows& awaitRows = {});
 
 } // namespace ctext

@@ -511,9 +511,36 @@ __attribute__((target("avx2"))) void avx2Indexed(const std::uint8_t* in, std::si
     scalarIndexed(in, count - x, table, dark, light);
 }
 
-// Grey averages are cheap beside the error diffusion that takes them: SSE2 is enough.
+// Thirty-two pixels of three bytes a pixel as their grey averages, as storeGreys16() makes
+// them: the greys are made on the reading thread, which shares its core with writing the text.
+__attribute__((target("avx2"))) void avx2Greys3(const std::uint8_t* in, std::size_t count,
+                                                std::uint8_t* greys) {
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                            1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i weights = _mm256_set1_epi32(0x00010101);
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i third = _mm256_set1_epi16(21846);
+    std::size_t x = 0;
+    // As in avx2Edged3(): two more pixels must follow the last 32.
+    for (; x + 34 <= count; x += 32, in += 96, greys += 32) {
+        __m256i v[4];
+        for (int k = 0; k < 4; ++k) {
+            v[k] = _mm256_shuffle_epi8(halves(in + 12 * k, in + 48 + 12 * k), spread);
+        }
+        const __m256i s01 = _mm256_hadd_epi16(_mm256_maddubs_epi16(v[0], weights),
+                                              _mm256_maddubs_epi16(v[1], weights));
+        const __m256i s23 = _mm256_hadd_epi16(_mm256_maddubs_epi16(v[2], weights),
+                                              _mm256_maddubs_epi16(v[3], weights));
+        const __m256i g01 = _mm256_mulhi_epu16(_mm256_add_epi16(s01, one), third);
+        const __m256i g23 = _mm256_mulhi_epu16(_mm256_add_epi16(s23, one), third);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(greys), _mm256_packus_epi16(g01, g23));
+    }
+    _mm256_zeroupper();
+    sse2Greys3(in, count - x, greys);
+}
+
 constexpr LevelKernel kAvx2{avx2Bytes3, avx2Bytes4, avx2Edged3,  avx2Edged4,
-                            sse2Greys3, sse2Greys4, avx2Words16, avx2Indexed};
+                            avx2Greys3, sse2Greys4, avx2Words16, avx2Indexed};
 
 #endif
 

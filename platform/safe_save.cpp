@@ -167,6 +167,38 @@ Produced produceInto(int fd, const Producer& produce) {
     return {};
 }
 
+// Runs a placed producer into the descriptor, each piece at its offset.
+Produced placeInto(int fd, const PlacedProducer& produce) {
+    int error = 0;
+    const std::optional<base::Error> failed =
+        produce([fd, &error](std::uint64_t offset, std::string_view piece) {
+            while (!piece.empty() && error == 0) {
+                const ssize_t n =
+                    ::pwrite(fd, piece.data(), piece.size(), static_cast<off_t>(offset));
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    error = n < 0 ? errno : EIO;
+                    break;
+                }
+                piece.remove_prefix(static_cast<std::size_t>(n));
+                offset += static_cast<std::uint64_t>(n);
+            }
+            return error == 0;
+        });
+    if (error != 0) {
+        return {error, systemReason(error)};
+    }
+    if (failed) {
+        return {0, QString::fromStdString(failed->reason), failed->kind};
+    }
+    return {};
+}
+
+// What a save writes into the descriptor it opened.
+using Body = std::function<Produced(int fd)>;
+
 // The failure of a save of `name`.
 base::Error saveFailure(const std::string& name, const Produced& result) {
     base::Error error = failure(name, result.reason);
@@ -175,8 +207,8 @@ base::Error saveFailure(const std::string& name, const Produced& result) {
 }
 
 // Standard output as the program was given it: its append mode and its position are kept.
-std::optional<base::Error> writeStandardOutput(const std::string& path, const Producer& produce) {
-    const Produced result = produceInto(STDOUT_FILENO, produce);
+std::optional<base::Error> writeStandardOutput(const std::string& path, const Body& produce) {
+    const Produced result = produce(STDOUT_FILENO);
     const std::string name = path.empty() ? std::string("standard output") : path;
     if (result.error == EPIPE) {
         return base::Error{name, "the reader of standard output went away", base::ErrorKind::Quiet};
@@ -189,13 +221,13 @@ std::optional<base::Error> writeStandardOutput(const std::string& path, const Pr
 
 // Devices and pipes cannot be replaced by a rename; a regular file that has no name left to
 // rename onto (one reached through /proc/self/fd after it was removed) is truncated.
-std::optional<base::Error> writeInPlace(const std::string& path, const Producer& produce,
+std::optional<base::Error> writeInPlace(const std::string& path, const Body& produce,
                                         bool truncate) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (truncate ? O_TRUNC : 0));
     if (fd < 0) {
         return failure(path, systemReason(errno));
     }
-    Produced result = produceInto(fd, produce);
+    Produced result = produce(fd);
     if (::close(fd) != 0 && result.reason.isEmpty()) {
         result.reason = systemReason(errno);
     }
@@ -285,7 +317,7 @@ class Descriptor {
 };
 
 std::optional<base::Error> replaceFile(const std::string& path, const fs::path& target,
-                                       const struct stat* existing, const Producer& produce,
+                                       const struct stat* existing, const Body& produce,
                                        Durability durability) {
     const fs::path folderPath = target.parent_path().empty() ? fs::path(".") : target.parent_path();
     const std::string name = target.filename().string();
@@ -347,7 +379,7 @@ std::optional<base::Error> replaceFile(const std::string& path, const fs::path& 
         ::fchmod(fd, existing->st_mode & 07777);
     }
 
-    Produced result = produceInto(fd, produce);
+    Produced result = produce(fd);
     if (result.reason.isEmpty() && durability == Durability::Synced && ::fdatasync(fd) != 0) {
         result.reason = systemReason(errno);
     }
@@ -381,8 +413,11 @@ bool namesStandardOutput(const std::string& path) {
            named.st_dev == out.st_dev && named.st_ino == out.st_ino;
 }
 
-std::optional<base::Error> saveFile(const std::string& path, const Producer& produce,
-                                    Durability durability) {
+namespace {
+
+// Saves as saveFile() says, `produce` writing into the descriptor.
+std::optional<base::Error> save(const std::string& path, const Body& produce,
+                                Durability durability) {
     if (namesStandardOutput(path)) {
         return writeStandardOutput(path, produce);
     }
@@ -407,6 +442,20 @@ std::optional<base::Error> saveFile(const std::string& path, const Producer& pro
     }
     const bool exists = S_ISREG(existing.st_mode);
     return replaceFile(path, *target, exists ? &existing : nullptr, produce, durability);
+}
+
+} // namespace
+
+std::optional<base::Error> saveFile(const std::string& path, const Producer& produce,
+                                    Durability durability) {
+    return save(
+        path, [&](int fd) { return produceInto(fd, produce); }, durability);
+}
+
+std::optional<base::Error> saveFileAt(const std::string& path, const PlacedProducer& produce,
+                                      Durability durability) {
+    return save(
+        path, [&](int fd) { return placeInto(fd, produce); }, durability);
 }
 
 } // namespace platform

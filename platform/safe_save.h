@@ -3,6 +3,7 @@
 
 #include "platform/failure.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,6 +33,15 @@ enum class Durability { Cached, Synced };
 // before they end the program.
 std::optional<base::Error> saveFile(const std::string& path, const Producer& produce,
                                     Durability durability = Durability::Cached);
+
+// Takes bytes of a file at their offset; false when they could not be written.
+using PlacedSink = std::function<bool(std::uint64_t offset, std::string_view bytes)>;
+using PlacedProducer = std::function<std::optional<base::Error>(const PlacedSink&)>;
+
+// Saves as saveFile() does, each piece written at its offset, in any order: for what can be
+// written side by side, into a file that can seek (not standard output, a device or a pipe).
+std::optional<base::Error> saveFileAt(const std::string& path, const PlacedProducer& produce,
+                                      Durability durability = Durability::Cached);
 
 // Whether `path` is empty or names the file open on standard output, by any name.
 bool namesStandardOutput(const std::string& path);

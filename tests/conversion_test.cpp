@@ -27,6 +27,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <optional>
 #include <random>
 
 using testing_support::BmpFile;
@@ -233,6 +234,40 @@ TEST(Conversion, FileInPlaceOfAFolderIsNamed) {
 
 } // namespace
 
+namespace {
+
+// Passes on what a conversion tells of its rows, keeping the bytes of the rows said to be made
+// each time, to be checked against the planes they end as.
+struct RowsSeen final : conversion::RowsMade {
+    explicit RowsSeen(conversion::RowsMade& inner) : inner(inner) {}
+    void started(const imaging::Planes& made) override {
+        planes = &made;
+        inner.started(made);
+    }
+    void made(int rows) override {
+        const std::size_t bytes = static_cast<std::size_t>(rows) * planes->rowBits() / 8;
+        seen.emplace_back(planes->dark.begin(), planes->dark.begin() + bytes);
+        seen.emplace_back(planes->light.begin(), planes->light.begin() + bytes);
+        inner.made(rows);
+    }
+    void ended(bool whole) override { inner.ended(whole); }
+    // Whether each row said to be made was as it ended.
+    bool madeInTime(const imaging::Planes& ended) const {
+        for (std::size_t k = 0; k < seen.size(); ++k) {
+            const std::vector<std::uint8_t>& plane = k % 2 == 0 ? ended.dark : ended.light;
+            if (!std::equal(seen[k].begin(), seen[k].end(), plane.begin())) {
+                return false;
+            }
+        }
+        return true;
+    }
+    conversion::RowsMade& inner;
+    const imaging::Planes* planes = nullptr;
+    std::vector<std::vector<std::uint8_t>> seen;
+};
+
+} // namespace
+
 // One picture of sixteen greys as every kind of file: each method must give the planes that the
 // dithering from the top-left pixel gives, however the file stores its rows, and the same every
 // time. It is tall enough that the rows read ahead for error diffusion go round their ring.
@@ -276,6 +311,7 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
     files[4].pixels.back() = 1; // the last end of line ends the picture
 
     QTemporaryDir dir;
+    const std::string out = local(dir.filePath(QStringLiteral("out.txt")));
     std::vector<std::string> names;
     for (std::size_t i = 0; i < files.size(); ++i) {
         names.push_back(local(dir.filePath(QStringLiteral("in%1.bmp").arg(i))));
@@ -297,15 +333,45 @@ TEST(Conversion, DitheringIsTheSameForEveryFileOfThePicture) {
         const std::string text = ctext::writeArrays(expected);
         for (const std::string& name : names) {
             for (int run = 0; run < 2; ++run) {
-                auto converted = conversion::convertFile(name, {imaging::RowLayout::Packed, method},
-                                                         none, conversion::readWholePicture);
+                // The second run writes the text beside the conversion too.
+                conversion::ConvertOptions how{imaging::RowLayout::Packed, method};
+                std::optional<conversion::TextBeside> beside;
+                std::optional<RowsSeen> seen;
+                if (run == 1) {
+                    how.rowsMade =
+                        &seen.emplace(beside.emplace(ctext::TextStyle{}, conversion::Target{out}));
+                }
+                auto converted =
+                    conversion::convertFile(name, how, none, conversion::readWholePicture);
                 ASSERT_TRUE(std::holds_alternative<imaging::Planes>(converted))
                     << base::message(std::get<base::Error>(converted));
                 EXPECT_EQ(ctext::writeArrays(std::get<imaging::Planes>(converted)), text)
                     << name << " method " << static_cast<int>(method);
+                if (beside) {
+                    EXPECT_TRUE(seen->madeInTime(std::get<imaging::Planes>(converted))) << name;
+                    EXPECT_TRUE(beside->written());
+                    EXPECT_FALSE(beside->failure());
+                    EXPECT_EQ(faults::readFile(out), text) << name;
+                }
             }
         }
     }
+    // A picture cut short (RLE8, whose end is found only by reading) writes no text beside it,
+    // and leaves the one there as it was.
+    const std::string whole = faults::readFile(names[4]);
+    faults::writeFile(names[4], whole.substr(0, whole.size() / 2));
+    faults::writeFile(out, "before");
+    const std::string fresh = local(dir.filePath(QStringLiteral("fresh.txt")));
+    for (const std::string& into : {out, fresh}) {
+        conversion::TextBeside beside(ctext::TextStyle{}, conversion::Target{into});
+        conversion::ConvertOptions how{imaging::RowLayout::Packed, imaging::Dither::FloydSteinberg};
+        how.rowsMade = &beside;
+        EXPECT_TRUE(std::holds_alternative<base::Error>(
+            conversion::convertFile(names[4], how, none, conversion::readWholePicture)));
+        EXPECT_FALSE(beside.written());
+    }
+    EXPECT_TRUE(faults::readFile(out) == "before");
+    EXPECT_EQ(faults::listFolder(local(dir.path())).size(), names.size() + 1);
 }
 
 namespace {

@@ -309,6 +309,104 @@ TEST(CArrayWriter, StreamStopsWhenTheSinkFails) {
     EXPECT_EQ(calls, 2);
 }
 
+// The text written while the planes are being made, rows awaited as the writer needs them, in
+// order and placed side by side: the rows not yet made hold noise, so reading one early shows.
+TEST(CArrayWriter, PlanesBeingMadeGiveTheWholeText) {
+    std::mt19937 random(17);
+    const auto randomPlanes = [&](int width, int height, RowLayout rows, bool mask) {
+        Planes planes = makePlanes(width, height, rows);
+        for (auto* plane : {&planes.dark, &planes.light}) {
+            std::generate(plane->begin(), plane->end(), [&] { return random() & 0xFF; });
+        }
+        if (mask) {
+            planes.mask.resize(planes.dark.size());
+            std::generate(planes.mask.begin(), planes.mask.end(), [&] { return random() & 0xFF; });
+        }
+        // Clear past the last row, as planes are.
+        for (std::size_t bit = planes.rowBits() * static_cast<std::size_t>(height);
+             bit < 8 * planes.dark.size(); ++bit) {
+            for (auto* plane : {&planes.dark, &planes.light, &planes.mask}) {
+                if (!plane->empty()) {
+                    (*plane)[bit / 8] =
+                        static_cast<std::uint8_t>((*plane)[bit / 8] & ~(0x80u >> bit % 8));
+                }
+            }
+        }
+        return planes;
+    };
+    TextStyle complete;
+    complete.complete = true;
+    complete.lf = true;
+    TextStyle masked;
+    masked.layout.mask = Mask::Ones;
+    TextStyle tiles;
+    tiles.layout.layout = Layout::Gb;
+    tiles.layout.tileMap = true;
+    TextStyle drawn = complete;
+    drawn.art = true;
+    // 263 x 1100 is two pieces of a plane's text; rows packed share their bytes.
+    const struct {
+        Planes planes;
+        TextStyle style;
+    } cases[] = {{randomPlanes(263, 1100, RowLayout::Packed, false), {}},
+                 {randomPlanes(263, 1100, RowLayout::Padded, false), complete},
+                 {randomPlanes(263, 1100, RowLayout::Packed, true), masked},
+                 {randomPlanes(64, 48, RowLayout::Packed, false), tiles},
+                 {randomPlanes(37, 20, RowLayout::Packed, false), drawn}};
+    for (const auto& c : cases) {
+        const Planes& truth = c.planes;
+        const std::string expected = writeArrays(truth, c.style);
+        for (const bool placed : {false, true}) {
+            SCOPED_TRACE(testing::Message() << truth.width << (placed ? " placed" : " in order"));
+            Planes making = randomPlanes(truth.width, truth.height, truth.layout, false);
+            making.mask = truth.mask; // read only once every row is made
+            int made = 0;
+            const AwaitRows await = [&](int rows) {
+                EXPECT_GT(rows, made);
+                EXPECT_LE(rows, truth.height);
+                const std::size_t from = static_cast<std::size_t>(made) * truth.rowBits();
+                const std::size_t to = static_cast<std::size_t>(rows) * truth.rowBits();
+                for (std::size_t bit = from; bit < std::min(to, 8 * truth.dark.size()); ++bit) {
+                    const auto m = static_cast<std::uint8_t>(0x80u >> bit % 8);
+                    for (auto [into, from] : {std::pair{&making.dark, &truth.dark},
+                                              std::pair{&making.light, &truth.light}}) {
+                        (*into)[bit / 8] = static_cast<std::uint8_t>(((*into)[bit / 8] & ~m) |
+                                                                     ((*from)[bit / 8] & m));
+                    }
+                }
+                made = rows;
+                return true;
+            };
+            std::string text(expected.size(), '?');
+            std::size_t handed = 0;
+            const bool whole = placed ? writeArraysAt(
+                                            making,
+                                            [&](std::size_t at, std::string_view piece) {
+                                                EXPECT_LE(at + piece.size(), text.size());
+                                                text.replace(at, piece.size(), piece);
+                                                handed += piece.size();
+                                                return true;
+                                            },
+                                            c.style, await)
+                                      : writeArraysTo(
+                                            making,
+                                            [&](std::string_view piece) {
+                                                text.replace(handed, piece.size(), piece);
+                                                handed += piece.size();
+                                                return true;
+                                            },
+                                            c.style, await);
+            EXPECT_TRUE(whole);
+            EXPECT_EQ(handed, expected.size());
+            EXPECT_TRUE(text == expected);
+        }
+        // Rows that will never be made stop the text.
+        EXPECT_FALSE(writeArraysAt(
+            truth, [](std::size_t, std::string_view) { return true; }, c.style,
+            [](int) { return false; }));
+    }
+}
+
 TEST(CArrayWriter, StylesDressTheSameBytesAndLines) {
     // 12 x 2, padded: two bytes a row, one row a line.
     const Planes planes{12, 2, RowLayout::Padded, {0xFF, 0xF0, 0x80, 0x00}, {0, 0, 0x80, 0x10}};
