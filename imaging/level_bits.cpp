@@ -648,39 +648,11 @@ void bandBits(const std::uint8_t* bands, std::size_t count, std::uint8_t* dark,
     scalarBandBits(bands, count - x, dark, light);
 }
 
-void paintLevels(const std::uint8_t* dark, const std::uint8_t* light, std::span<Pixel> row) {
-    // The colours of four pixels from a nibble of each plane, looked up at once.
-    static const auto kFours = [] {
-        std::array<std::array<Pixel, 4>, 256> fours{};
-        for (unsigned d = 0; d < 16; ++d) {
-            for (unsigned l = 0; l < 16; ++l) {
-                for (unsigned k = 0; k < 4; ++k) {
-                    const unsigned bit = 3 - k;
-                    const unsigned level = ((d >> bit) & 1u) * 2 + ((l >> bit) & 1u);
-                    // Both bits black, the dark one dark grey, the light one light grey.
-                    constexpr std::array<Pixel, 4> kByBits = {kWhite, kLightGrey, kDarkGrey,
-                                                              kBlack};
-                    fours[d << 4 | l][k] = kByBits[level];
-                }
-            }
-        }
-        return fours;
-    }();
-    const std::size_t count = row.size();
-    for (std::size_t x = 0; x < count; x += 4) {
-        const unsigned shift = x % 8 == 0 ? 4 : 0;
-        const unsigned d = (dark[x / 8] >> shift) & 0xFu;
-        const unsigned l = (light[x / 8] >> shift) & 0xFu;
-        const auto& four = kFours[d << 4 | l];
-        for (std::size_t k = 0; k < 4 && x + k < count; ++k) {
-            row[x + k] = (row[x + k] & ~kColourMask) | four[k];
-        }
-    }
-}
+namespace {
 
-void levelIndices(const std::uint8_t* dark, const std::uint8_t* light,
-                  std::span<std::uint8_t> row) {
-    // The indices of four pixels from a nibble of each plane, as paintLevels() looks them up.
+// The band codes (0 black, 1 dark grey, 2 light grey, 3 white) of four pixels from a nibble of
+// each plane, looked up at once: both bits black, the dark one dark grey, neither white.
+const std::array<std::array<std::uint8_t, 4>, 256>& nibbleBands() {
     static const auto kFours = [] {
         std::array<std::array<std::uint8_t, 4>, 256> fours{};
         for (unsigned d = 0; d < 16; ++d) {
@@ -688,20 +660,42 @@ void levelIndices(const std::uint8_t* dark, const std::uint8_t* light,
                 for (unsigned k = 0; k < 4; ++k) {
                     const unsigned bit = 3 - k;
                     const unsigned level = ((d >> bit) & 1u) * 2 + ((l >> bit) & 1u);
-                    // Both bits black (0), the dark one dark grey (1), neither white (3).
                     fours[d << 4 | l][k] = static_cast<std::uint8_t>(3 - level);
                 }
             }
         }
         return fours;
     }();
+    return kFours;
+}
+
+// The bands of pixels x to x + 3 of a row of plane bits.
+const std::array<std::uint8_t, 4>& bandsAt(const std::uint8_t* dark, const std::uint8_t* light,
+                                           std::size_t x) {
+    const unsigned shift = x % 8 == 0 ? 4 : 0;
+    const unsigned d = (dark[x / 8] >> shift) & 0xFu;
+    const unsigned l = (light[x / 8] >> shift) & 0xFu;
+    return nibbleBands()[d << 4 | l];
+}
+
+} // namespace
+
+void paintLevels(const std::uint8_t* dark, const std::uint8_t* light, std::span<Pixel> row) {
     const std::size_t count = row.size();
     for (std::size_t x = 0; x < count; x += 4) {
-        const unsigned shift = x % 8 == 0 ? 4 : 0;
-        const unsigned d = (dark[x / 8] >> shift) & 0xFu;
-        const unsigned l = (light[x / 8] >> shift) & 0xFu;
-        const auto& four = kFours[d << 4 | l];
-        std::memcpy(row.data() + x, four.data(), std::min<std::size_t>(4, count - x));
+        const auto& four = bandsAt(dark, light, x);
+        for (std::size_t k = 0; k < 4 && x + k < count; ++k) {
+            row[x + k] = (row[x + k] & ~kColourMask) | kLevelPalette[four[k]];
+        }
+    }
+}
+
+void levelIndices(const std::uint8_t* dark, const std::uint8_t* light,
+                  std::span<std::uint8_t> row) {
+    const std::size_t count = row.size();
+    for (std::size_t x = 0; x < count; x += 4) {
+        std::memcpy(row.data() + x, bandsAt(dark, light, x).data(),
+                    std::min<std::size_t>(4, count - x));
     }
 }
 
