@@ -44,21 +44,29 @@ inline unsigned greyOfSum(unsigned sum) {
 
 // Eight pixels (or fewer, the last ones of a row) a byte, first pixel in bit 7. Callers start
 // every row and every tail on column 0 of the edges.
-template <std::size_t Stride>
-void scalarBits(const std::uint8_t* in, std::size_t count, const BandEdges& edges,
-                std::uint8_t* dark, std::uint8_t* light) {
+// `sum` gives a pixel's r + g + b from its first byte.
+template <std::size_t Stride, class Sum>
+void bitsOfSums(const std::uint8_t* in, std::size_t count, const BandEdges& edges,
+                std::uint8_t* dark, std::uint8_t* light, Sum sum) {
     for (std::size_t x = 0; x < count; x += 8) {
         const std::size_t n = count - x < 8 ? count - x : 8;
         unsigned d = 0;
         unsigned l = 0;
         for (std::size_t i = 0; i < n; ++i, in += Stride) {
-            const unsigned s = unsigned{in[0]} + in[1] + in[2];
+            const unsigned s = sum(in);
             d = d << 1 | darkBit(s, edges, i);
             l = l << 1 | lightBit(s, edges, i);
         }
         *dark++ = static_cast<std::uint8_t>(d << (8 - n));
         *light++ = static_cast<std::uint8_t>(l << (8 - n));
     }
+}
+
+template <std::size_t Stride>
+void scalarBits(const std::uint8_t* in, std::size_t count, const BandEdges& edges,
+                std::uint8_t* dark, std::uint8_t* light) {
+    bitsOfSums<Stride>(in, count, edges, dark, light,
+                       [](const std::uint8_t* p) { return unsigned{p[0]} + p[1] + p[2]; });
 }
 
 template <std::size_t Stride>
@@ -106,18 +114,9 @@ inline unsigned wordSum(unsigned w, unsigned green) {
 
 void scalarWords16(const std::uint8_t* in, std::size_t count, unsigned green,
                    const BandEdges& edges, std::uint8_t* dark, std::uint8_t* light) {
-    for (std::size_t x = 0; x < count; x += 8) {
-        const std::size_t n = count - x < 8 ? count - x : 8;
-        unsigned d = 0;
-        unsigned l = 0;
-        for (std::size_t i = 0; i < n; ++i, in += 2) {
-            const unsigned s = wordSum(unsigned{in[0]} | unsigned{in[1]} << 8, green);
-            d = d << 1 | darkBit(s, edges, i);
-            l = l << 1 | lightBit(s, edges, i);
-        }
-        *dark++ = static_cast<std::uint8_t>(d << (8 - n));
-        *light++ = static_cast<std::uint8_t>(l << (8 - n));
-    }
+    bitsOfSums<2>(in, count, edges, dark, light, [green](const std::uint8_t* p) {
+        return wordSum(unsigned{p[0]} | unsigned{p[1]} << 8, green);
+    });
 }
 
 void scalarIndexed(const std::uint8_t* indices, std::size_t count, const LevelTable& table,
